@@ -1,0 +1,46 @@
+#pragma once
+// File helpers. Every stored file is written atomically: a temporary file beside the target,
+// flushed, then renamed over it, so a crash never leaves half a file under the final name.
+#include <sys/types.h>
+
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace tw {
+
+// Writes bytes to path atomically with the given permission bits (the umask still applies).
+// Returns the system's error text on failure; the previous file is then untouched.
+std::optional<std::string> WriteFileAtomically(const std::string& path, const std::string& bytes,
+                                               mode_t mode = 0666);
+std::optional<std::string> ReadWholeFile(const std::string& path);
+// Creates a directory and its parents; returns the error text on failure (an existing directory is fine).
+std::optional<std::string> CreateDirectories(const std::string& path);
+
+struct FileStat {
+  bool exists = false;
+  bool isDirectory = false;
+  bool isRegular = false;
+  unsigned long long size = 0;
+  timespec modified{};
+};
+// stat() after following symbolic links; exists is false when it fails.
+FileStat StatPath(const std::string& path);
+bool SameTime(const timespec& a, const timespec& b);
+
+bool IsDirectory(const std::string& path);
+bool PathExists(const std::string& path);
+
+// "file://" URL text of an absolute path, percent-encoding what a URL cannot hold.
+std::string FileURLFromPath(const std::string& path);
+// The path of a file URL (decoding percent escapes); nullopt for anything else.
+std::optional<std::string> PathFromFileURL(const std::string& url);
+
+// Joins a folder and a name with exactly one slash.
+std::string JoinPath(const std::string& folder, const std::string& name);
+std::string LastPathComponent(const std::string& path);
+std::string ParentDirectory(const std::string& path);
+// The extension without the dot, as written ("" when none).
+std::string PathExtension(const std::string& path);
+
+}  // namespace tw

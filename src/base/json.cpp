@@ -1,0 +1,60 @@
+#include "base/json.hpp"
+
+namespace tw {
+namespace {
+
+const Json* Find(const Json& object, std::string_view key) {
+  if (!object.is_object()) return nullptr;
+  auto it = object.find(key);
+  return it == object.end() ? nullptr : &*it;
+}
+
+}  // namespace
+
+std::string StringField(const Json& object, std::string_view key) {
+  const Json* value = Find(object, key);
+  return value && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+Json ArrayField(const Json& object, std::string_view key) {
+  const Json* value = Find(object, key);
+  return value && value->is_array() ? *value : Json::array();
+}
+
+Json ObjectField(const Json& object, std::string_view key) {
+  const Json* value = Find(object, key);
+  return value && value->is_object() ? *value : Json::object();
+}
+
+Json FieldOr(const Json& object, std::string_view key, Json fallback) {
+  const Json* value = Find(object, key);
+  return value ? *value : std::move(fallback);
+}
+
+std::optional<double> NumberField(const Json& object, std::string_view key) {
+  const Json* value = Find(object, key);
+  if (!value || !value->is_number()) return std::nullopt;
+  return value->get<double>();
+}
+
+bool BoolField(const Json& object, std::string_view key, bool fallback) {
+  const Json* value = Find(object, key);
+  return value && value->is_boolean() ? value->get<bool>() : fallback;
+}
+
+std::string JSONString(const Json& value) {
+  try {
+    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return text.empty() ? "null" : text;
+  } catch (const std::exception&) {
+    return "null";
+  }
+}
+
+std::optional<Json> ParseJSON(std::string_view text) {
+  Json value = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (value.is_discarded()) return std::nullopt;
+  return value;
+}
+
+}  // namespace tw
