@@ -1,0 +1,35 @@
+#include "app/action_table.hpp"
+
+#include "app/app_delegate.hpp"
+
+namespace tw::app {
+
+const std::vector<ActionRow>& ActionTable() {
+  static const std::vector<ActionRow> table = {
+      {"ready", [](AppDelegate& app, const Json&) { app.ready(); }},
+      {"saveLensSettings", [](AppDelegate& app, const Json& body) { app.saveLensSettings(body); }},
+      {"saveState",
+       [](AppDelegate& app, const Json& body) {
+         auto it = body.find("state");
+         app.saveState(it == body.end() ? nullptr : &*it);
+       }},
+      {"openFolder", [](AppDelegate& app, const Json& body) { app.openFolder(StringField(body, "path")); }},
+  };
+  return table;
+}
+
+void DispatchScriptMessage(AppDelegate& app, const Json& body) {
+  static const Json empty = Json::object();
+  const Json& message = body.is_object() ? body : empty;
+  auto action = message.find("action");
+  if (action == message.end() || !action->is_string()) return;
+  const std::string& name = action->get_ref<const std::string&>();
+  for (const auto& row : ActionTable()) {
+    if (row.action == name) {
+      row.run(app, message);
+      return;
+    }
+  }
+}
+
+}  // namespace tw::app

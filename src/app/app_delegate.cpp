@@ -1,0 +1,153 @@
+#include "app/app_delegate.hpp"
+
+#include "app/action_table.hpp"
+#include "app/build_info.hpp"
+#include "app/texts.hpp"
+#include "base/files.hpp"
+#include "base/queues.hpp"
+#include "base/text.hpp"
+#include "library/lens_setting.hpp"
+
+#include <fmt/format.h>
+#include <libraw/libraw.h>
+
+#include <chrono>
+
+namespace tw::app {
+
+const char* WindowTitle(bool testMode) { return testMode ? texts::kWindowTitleTestMode : texts::kWindowTitle; }
+
+AppDelegate::AppDelegate(platform::Platform& platform, LaunchOptions launch)
+    : platform_(platform),
+      launch_(std::move(launch)),
+      webView_(platform.page()),
+      projectStore_(launch_.supportFolder) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching() {
+  // A missing data folder is not fatal here: whatever writes into it reports its own failure.
+  CreateDirectories(launch_.supportFolder);
+  retouchSaveLocation_ = platform_.settings().GetString(kRetouchSaveLocationKey).value_or("");
+  if (!launch_.testMode) startVolumeMonitor();
+}
+
+void AppDelegate::applicationWillTerminate() {}
+
+void AppDelegate::didReceiveScriptMessage(const Json& body) { DispatchScriptMessage(*this, body); }
+
+void AppDelegate::Call(std::string function, Json payload) const {
+  CallJS(webView_, std::move(function), std::move(payload));
+}
+
+void AppDelegate::Status(std::string text) const { Call("window.Native.status", std::move(text)); }
+
+bool AppDelegate::LensCorrectionEnabled() const { return library::LensCorrectionEnabled(platform_.settings()); }
+
+// ---- The handshake -------------------------------------------------------------------------
+
+void AppDelegate::ready() {
+  const char* version = build_info::kShortVersion;
+  Call("window.Native.version", *version ? version : texts::kUnknownVersion);
+  // The AI service state, the companion applications and the ComfyUI set-up answer here, in
+  // this order, once those features exist.
+  sendSavedState();
+  sendLensCorrectionState();
+  // The update state follows here once the update check exists.
+  if (!launch_.testMode) {
+    queues::AfterOnMain(std::chrono::milliseconds(600), [this] { detectExistingCameraCard(); });
+  }
+}
+
+// ---- Project persistence -------------------------------------------------------------------
+
+void AppDelegate::saveState(const Json* state) {
+  if (auto failure = projectStore_.saveState(state)) Status(*failure);
+}
+
+void AppDelegate::sendSavedState() {
+  Call("window.Native.receiveState", projectStore_.LoadSavedState());
+  // The plug-in bridge's state; empty until the bridge exists.
+  Call("window.Native.bridgeStatus", Json::object());
+}
+
+// ---- Lens correction -----------------------------------------------------------------------
+
+void AppDelegate::saveLensSettings(const Json& body) {
+  platform_.settings().Set(library::kLensCorrectionKey, BoolField(body, "enabled", false));
+  sendLensCorrectionState();
+}
+
+void AppDelegate::sendLensCorrectionState() {
+  const bool enabled = LensCorrectionEnabled();
+  Call("window.Native.lensCorrectionState",
+       Json{{"enabled", enabled},
+            {"engine", texts::kLensEngine},
+            {"cameraCount", libraw_cameraCount()},
+            {"detail", enabled ? texts::kLensDetailOn : texts::kLensDetailOff}});
+}
+
+// ---- Workspace -----------------------------------------------------------------------------
+
+void AppDelegate::openFolder(const std::string& path) {
+  if (!path.empty()) platform_.OpenFolder(path);
+}
+
+void AppDelegate::openURLs(const std::vector<std::string>& urls) {
+  if (urls.empty()) return;
+  const std::string& url = urls.front();
+  auto colon = url.find(':');
+  if (colon == std::string::npos || ToLower(url.substr(0, colon)) != "tidewick") return;
+
+  platform_.Activate();
+  // The command is the URL's host: what follows "//" up to the next "/", "?" or "#".
+  std::string command;
+  if (url.compare(colon + 1, 2, "//") == 0) {
+    auto start = colon + 3;
+    auto end = url.find_first_of("/?#", start);
+    command = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (auto at = command.rfind('@'); at != std::string::npos) command = command.substr(at + 1);
+    if (auto port = command.find(':'); port != std::string::npos) command = command.substr(0, port);
+  }
+  if (command.empty()) command = "retouch";
+  if (command == "history" && !retouchSaveLocation_.empty()) platform_.OpenFolder(retouchSaveLocation_);
+  Status(fmt::format(texts::kOpenedFromPlugin, command));
+}
+
+// ---- Camera cards --------------------------------------------------------------------------
+
+void AppDelegate::SendCardNotice(const std::string& volumePath) {
+  Call("window.Native.cardDetected", Json{{"path", volumePath}, {"dcim", JoinPath(volumePath, "DCIM")}});
+}
+
+void AppDelegate::startVolumeMonitor() {
+  platform_.WatchVolumeMounts([this](const std::string& mountPath) {
+    if (mountPath.empty()) return;
+    if (IsDirectory(JoinPath(mountPath, "DCIM"))) SendCardNotice(mountPath);
+  });
+}
+
+void AppDelegate::detectExistingCameraCard() {
+  for (const std::string& volume : platform_.MountedVolumes()) {
+    std::string name = LastPathComponent(volume);
+    if (name.empty() || name[0] == '.') continue;
+    if (!IsDirectory(JoinPath(volume, "DCIM"))) continue;
+    Status(fmt::format(texts::kCardDetected, name));
+    SendCardNotice(volume);
+    return;
+  }
+}
+
+// ---- Panels --------------------------------------------------------------------------------
+
+void AppDelegate::presentFilePanel(const platform::PanelRequest& request,
+                                   std::function<void(platform::PanelResult)> done) {
+  if (platform_.IsPanelOpen()) {
+    Status(texts::kPanelAlreadyOpen);
+    done(platform::PanelResult{});
+    return;
+  }
+  platform_.RunPanel(request, std::move(done));
+}
+
+}  // namespace tw::app

@@ -1,0 +1,81 @@
+#pragma once
+// The application controller: the one owner of every job's state. It receives every page
+// message (on the main queue), dispatches it by the action table, and answers through CallJS.
+// Unless a member says otherwise, everything here runs on the main queue.
+#include "base/call_js.hpp"
+#include "base/json.hpp"
+#include "library/project_store.hpp"
+#include "platform/platform.hpp"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tw::app {
+
+inline constexpr const char* kRetouchSaveLocationKey = "TWRetouchSaveLocation";
+
+struct LaunchOptions {
+  std::string supportFolder;  // the data folder (the verified test folder in test mode)
+  bool testMode = false;
+};
+
+class AppDelegate {
+ public:
+  AppDelegate(platform::Platform& platform, LaunchOptions launch);
+  ~AppDelegate();
+
+  // Start-up after the window and page exist: the data folder and, outside test mode, the volume
+  // monitor. (Refusing an invalid test folder happens earlier, in the shell.)
+  void applicationDidFinishLaunching();
+  void applicationWillTerminate();
+
+  // The script message handler "native".
+  void didReceiveScriptMessage(const Json& body);
+  // The URL scheme "tidewick:".
+  void openURLs(const std::vector<std::string>& urls);
+
+  // ---- Operations reached from the action table -------------------------------------------
+  void ready();
+  void saveState(const Json* state);
+  void sendSavedState();
+  void saveLensSettings(const Json& body);
+  void sendLensCorrectionState();
+  void openFolder(const std::string& path);
+  void detectExistingCameraCard();
+  void startVolumeMonitor();
+
+  // The one way every panel is shown: at most one is open at a time.
+  void presentFilePanel(const platform::PanelRequest& request, std::function<void(platform::PanelResult)> done);
+
+  // ---- Shared by the features ---------------------------------------------------------------
+  // Any thread.
+  void Call(std::string function, Json payload = nullptr) const;
+  void Status(std::string text) const;
+  bool LensCorrectionEnabled() const;
+
+  platform::Platform& platform() { return platform_; }
+  const std::string& supportFolder() const { return launch_.supportFolder; }
+  bool testMode() const { return launch_.testMode; }
+
+  // Controller fields (main queue unless noted).
+  std::optional<std::string> selectedFolder;
+
+ private:
+  void SendCardNotice(const std::string& volumePath);
+
+  platform::Platform& platform_;
+  LaunchOptions launch_;
+  std::shared_ptr<PageView> webView_;
+  library::ProjectStore projectStore_;
+  // Where generated images are saved (the plug-in's history folder), read at launch.
+  std::string retouchSaveLocation_;
+};
+
+// The window title for the mode.
+const char* WindowTitle(bool testMode);
+
+}  // namespace tw::app
