@@ -1,0 +1,86 @@
+import type { Decision, PhotoRecord } from "./types";
+import { clampRating } from "./project";
+
+// What one user step changed, so Ctrl+Z can put it back exactly.
+export interface UndoEntry {
+  before: Array<{ id: string; status?: Decision; rating?: number }>;
+}
+
+export const UNDO_LIMIT = 200;
+
+export function indexById(photos: readonly PhotoRecord[]): Map<string, number> {
+  const index = new Map<string, number>();
+  photos.forEach((photo, i) => index.set(photo.id, i));
+  return index;
+}
+
+function applyToPhotos(
+  photos: PhotoRecord[],
+  ids: readonly string[],
+  change: (photo: PhotoRecord) => PhotoRecord | null,
+): { photos: PhotoRecord[]; undo: UndoEntry | null } {
+  const index = indexById(photos);
+  let next: PhotoRecord[] | null = null;
+  const before: UndoEntry["before"] = [];
+  for (const id of ids) {
+    const i = index.get(id);
+    if (i === undefined) continue;
+    const current = (next ?? photos)[i];
+    const updated = change(current);
+    if (!updated) continue;
+    next ??= photos.slice();
+    next[i] = updated;
+    before.push({ id, status: current.status, rating: current.rating });
+  }
+  return next ? { photos: next, undo: { before } } : { photos, undo: null };
+}
+
+// Sets (or with null clears) the decision of the given photos. Photos that already carry
+// the decision are left alone so that undo restores only real changes.
+export function setDecision(
+  photos: PhotoRecord[],
+  ids: readonly string[],
+  decision: Decision | null,
+): { photos: PhotoRecord[]; undo: UndoEntry | null } {
+  return applyToPhotos(photos, ids, (photo) => {
+    if ((photo.status ?? null) === decision) return null;
+    const updated = { ...photo };
+    if (decision) updated.status = decision;
+    else delete updated.status;
+    return updated;
+  });
+}
+
+export function setRating(
+  photos: PhotoRecord[],
+  ids: readonly string[],
+  rating: number,
+): { photos: PhotoRecord[]; undo: UndoEntry | null } {
+  const stars = clampRating(rating);
+  return applyToPhotos(photos, ids, (photo) => {
+    if ((photo.rating ?? 0) === stars && photo.rating !== undefined) return null;
+    return { ...photo, rating: stars };
+  });
+}
+
+export function applyUndo(photos: PhotoRecord[], entry: UndoEntry): PhotoRecord[] {
+  const index = indexById(photos);
+  const next = photos.slice();
+  for (const saved of entry.before) {
+    const i = index.get(saved.id);
+    if (i === undefined) continue; // the photo was trashed since; nothing to restore
+    const updated = { ...next[i] };
+    if (saved.status) updated.status = saved.status;
+    else delete updated.status;
+    if (saved.rating !== undefined) updated.rating = saved.rating;
+    else delete updated.rating;
+    next[i] = updated;
+  }
+  return next;
+}
+
+export function pushUndo(stack: readonly UndoEntry[], entry: UndoEntry | null): UndoEntry[] {
+  if (!entry) return stack as UndoEntry[];
+  const next = [...stack, entry];
+  return next.length > UNDO_LIMIT ? next.slice(next.length - UNDO_LIMIT) : next;
+}

@@ -1,0 +1,731 @@
+import { batch, computed, signal } from "@preact/signals";
+import type { NativeHandlers } from "../bridge/callbackNames";
+import type { PostAction } from "../bridge/native";
+import { T } from "../texts";
+import { groupBursts } from "./bursts";
+import { applyUndo, indexById, pushUndo, setDecision, setRating, type UndoEntry } from "./decisions";
+import { countDecisions, defaultFilter, isAnalysed, visibleItems, type Filter } from "./filters";
+import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
+import { adoptScan, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
+import { ProjectSaver } from "./saver";
+import type {
+  AdvancedExportOptions,
+  AnalysisSettings,
+  Decision,
+  LocalAnalysisResult,
+  PhotoRecord,
+  ProjectState,
+  ViewSettings,
+} from "./types";
+
+export interface LensState {
+  enabled: boolean;
+  engine: string;
+  cameraCount: number;
+  detail: string;
+}
+
+export interface CameraCard {
+  path: string;
+  dcim: string;
+}
+
+export interface AnalysisRun {
+  token: string;
+  total: number;
+  processed: number;
+  remaining: number | null;
+}
+
+export interface ExportRun {
+  completed: number;
+  total: number;
+  name: string;
+}
+
+export interface Selection {
+  currentId: string | null;
+  ids: ReadonlySet<string>;
+  anchorId: string | null;
+}
+
+export type LoupeZoom = "fit" | "actual";
+
+export interface LoupeState {
+  open: boolean;
+  zoom: LoupeZoom;
+  // Centre of the view in image fractions (0..1), kept when stepping so the same spot of
+  // the next frame is shown at 100 %.
+  focusX: number;
+  focusY: number;
+}
+
+export interface PreviewAnswer {
+  url?: string;
+  error?: string;
+}
+
+export type Dialog = null | "trash" | "advancedExport" | "settings";
+
+export type AnalysisScope = "missing" | "all" | "selected";
+export type ExportScope = "selected" | "visible" | "kept" | "all";
+
+const EMPTY_SELECTION: Selection = { currentId: null, ids: new Set(), anchorId: null };
+
+// The workbench's state and every operation on it. The page owns the project (photo records
+// with the user's decisions and the analysis results); the program stores it through
+// "saveState" and answers actions with callbacks, which arrive here through handlers().
+export class Workbench {
+  readonly project = signal<ProjectState>(emptyProject());
+  readonly restored = signal(false);
+  readonly version = signal("");
+  readonly status = signal("");
+  readonly notice = signal("");
+  readonly lens = signal<LensState | null>(null);
+  readonly card = signal<CameraCard | null>(null);
+  readonly selection = signal<Selection>(EMPTY_SELECTION);
+  readonly filter = signal<Filter>(defaultFilter());
+  readonly expandedGroups = signal<ReadonlySet<string>>(new Set());
+  readonly undoStack = signal<UndoEntry[]>([]);
+  readonly analysis = signal<AnalysisRun | null>(null);
+  readonly exportRun = signal<ExportRun | null>(null);
+  readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5 });
+  readonly previews = signal<ReadonlyMap<string, PreviewAnswer>>(new Map());
+  readonly dialog = signal<Dialog>(null);
+  readonly gridColumns = signal(1);
+
+  // Tokens and ids of requests whose answers are still awaited; an answer that matches none
+  // of them is stale and ignored.
+  private trashToken: string | null = null;
+  private ratedExportToken: string | null = null;
+  private readonly pendingPreviews = new Set<string>();
+
+  readonly photos = computed(() => this.project.value.photos);
+  readonly photoIndex = computed(() => indexById(this.project.value.photos));
+  readonly counts = computed(() => countDecisions(this.project.value.photos));
+  readonly items = computed(() =>
+    visibleItems(
+      this.project.value.photos,
+      this.filter.value,
+      this.project.value.view.collapseBursts,
+      this.expandedGroups.value,
+    ),
+  );
+  readonly currentPhoto = computed(() => {
+    const id = this.selection.value.currentId;
+    if (!id) return null;
+    const i = this.photoIndex.value.get(id);
+    return i === undefined ? null : this.project.value.photos[i];
+  });
+
+  private readonly saver: ProjectSaver;
+
+  constructor(
+    private readonly post: PostAction,
+    saver?: ProjectSaver,
+  ) {
+    this.saver = saver ?? new ProjectSaver(post);
+  }
+
+  // ---- the handshake and persistence -------------------------------------------------
+
+  start(): void {
+    this.post({ action: "ready" });
+  }
+
+  savedState(): JsonObject {
+    return projectToSaved(this.project.value);
+  }
+
+  flushSave(): void {
+    this.saver.flush();
+  }
+
+  // Every change of the project goes through here. Nothing is saved before the stored
+  // project has been received: saving the empty start state would overwrite it.
+  private updateProject(update: (project: ProjectState) => ProjectState): void {
+    const next = update(this.project.value);
+    if (next === this.project.value) return;
+    this.project.value = next;
+    if (this.restored.value) this.saver.schedule(() => this.savedState());
+  }
+
+  private setPhotos(photos: PhotoRecord[]): void {
+    this.updateProject((project) => (photos === project.photos ? project : { ...project, photos }));
+  }
+
+  receiveState(payload: unknown): void {
+    batch(() => {
+      this.project.value = restoreProject(payload);
+      this.restored.value = true;
+      this.resetViewForNewProject();
+    });
+  }
+
+  private resetViewForNewProject(): void {
+    const first = this.project.value.photos[0];
+    this.selection.value = first ? { currentId: first.id, ids: new Set([first.id]), anchorId: first.id } : EMPTY_SELECTION;
+    this.undoStack.value = [];
+    this.expandedGroups.value = new Set();
+    this.loupe.value = { ...this.loupe.value, open: false };
+    this.previews.value = new Map();
+    this.pendingPreviews.clear();
+    // An analysis of the old project may still report; its token no longer applies.
+    this.analysis.value = null;
+  }
+
+  receiveScan(payload: unknown): void {
+    const scan = readScanResult(payload);
+    if (!scan) return;
+    batch(() => {
+      this.updateProject((project) => {
+        const adopted = adoptScan(project, scan);
+        const hasHashes = adopted.photos.some((photo) => typeof photo.result?.hash === "string");
+        return hasHashes ? { ...adopted, photos: groupBursts(adopted.photos).photos } : adopted;
+      });
+      this.resetViewForNewProject();
+    });
+  }
+
+  projectArchiveLoaded(payload: unknown): void {
+    if (!isObject(payload) || !isObject(payload.archive)) return;
+    const state = payload.archive.state;
+    if (state === undefined) return;
+    batch(() => {
+      this.updateProject(() => restoreProject(state));
+      this.resetViewForNewProject();
+    });
+  }
+
+  // ---- small callbacks -----------------------------------------------------------------
+
+  setVersion(payload: unknown): void {
+    this.version.value = typeof payload === "string" ? payload : "";
+  }
+
+  setStatus(payload: unknown): void {
+    if (typeof payload === "string") this.status.value = payload;
+  }
+
+  private say(text: string): void {
+    this.notice.value = text;
+    this.status.value = text;
+  }
+
+  setLensState(payload: unknown): void {
+    if (!isObject(payload)) return;
+    this.lens.value = {
+      enabled: boolField(payload, "enabled"),
+      engine: stringField(payload, "engine"),
+      cameraCount: numberField(payload, "cameraCount"),
+      detail: stringField(payload, "detail"),
+    };
+  }
+
+  saveLensSettings(enabled: boolean): void {
+    this.post({ action: "saveLensSettings", enabled });
+  }
+
+  cardDetected(payload: unknown): void {
+    if (!isObject(payload)) return;
+    const path = stringField(payload, "path");
+    if (!path) return;
+    this.card.value = { path, dcim: stringField(payload, "dcim") };
+  }
+
+  // ---- import ----------------------------------------------------------------------------
+
+  chooseFolder(): void {
+    this.post({ action: "chooseFolder" });
+  }
+
+  choosePhotos(): void {
+    const folder = this.project.value.folder;
+    this.post(folder ? { action: "choosePhotos", path: folder } : { action: "choosePhotos" });
+  }
+
+  importCard(): void {
+    const card = this.card.value;
+    if (!card) return;
+    this.post({ action: "scanPath", path: card.dcim || card.path });
+    this.card.value = null;
+  }
+
+  dismissCard(): void {
+    this.card.value = null;
+  }
+
+  // ---- selection and movement ------------------------------------------------------------
+
+  select(id: string, mode: "single" | "toggle" | "range" = "single"): void {
+    const current = this.selection.value;
+    if (mode === "toggle") {
+      const ids = new Set(current.ids);
+      if (ids.has(id) && ids.size > 1) ids.delete(id);
+      else ids.add(id);
+      this.selection.value = { currentId: id, ids, anchorId: id };
+      return;
+    }
+    if (mode === "range" && current.anchorId) {
+      const items = this.items.value;
+      const a = items.findIndex((item) => item.photo.id === current.anchorId);
+      const b = items.findIndex((item) => item.photo.id === id);
+      if (a >= 0 && b >= 0) {
+        const ids = new Set<string>();
+        for (let i = Math.min(a, b); i <= Math.max(a, b); i++) ids.add(items[i].photo.id);
+        this.selection.value = { currentId: id, ids, anchorId: current.anchorId };
+        return;
+      }
+    }
+    this.selection.value = { currentId: id, ids: new Set([id]), anchorId: id };
+  }
+
+  selectAllVisible(): void {
+    const items = this.items.value;
+    if (!items.length) return;
+    const currentId = this.selection.value.currentId ?? items[0].photo.id;
+    this.selection.value = { currentId, ids: new Set(items.map((item) => item.photo.id)), anchorId: currentId };
+  }
+
+  // Moves the current photo by delta cells of the visible grid (±1 for left/right, ±columns
+  // for up/down). With no current photo the first one is taken.
+  move(delta: number): void {
+    const items = this.items.value;
+    if (!items.length) return;
+    const currentId = this.selection.value.currentId;
+    const at = currentId ? items.findIndex((item) => item.photo.id === currentId) : -1;
+    const target = at < 0 ? 0 : Math.max(0, Math.min(items.length - 1, at + delta));
+    this.select(items[target].photo.id);
+    if (this.loupe.value.open) this.requestPreview();
+  }
+
+  private targetIds(): string[] {
+    const { currentId, ids } = this.selection.value;
+    if (ids.size > 1) return [...ids];
+    return currentId ? [currentId] : [];
+  }
+
+  // ---- decisions, ratings and undo ---------------------------------------------------------
+
+  private afterDecision(undo: UndoEntry | null, photos: PhotoRecord[], advance: boolean): void {
+    batch(() => {
+      // The visible list may change under a filter; the next photo is taken from the list as
+      // it was, so auto-advance goes on to the neighbour the user saw.
+      const before = this.items.value;
+      const currentId = this.selection.value.currentId;
+      this.setPhotos(photos);
+      this.undoStack.value = pushUndo(this.undoStack.value, undo);
+      if (!advance || !currentId) return;
+      const at = before.findIndex((item) => item.photo.id === currentId);
+      const after = this.items.value;
+      for (let i = at + 1; i < before.length; i++) {
+        const id = before[i].photo.id;
+        if (after.some((item) => item.photo.id === id)) {
+          this.select(id);
+          if (this.loupe.value.open) this.requestPreview();
+          return;
+        }
+      }
+      // The last photo (or every following one left the filter): stay, or fall back to the
+      // last visible photo when the current one itself left the view.
+      if (!after.some((item) => item.photo.id === currentId) && after.length) {
+        this.select(after[Math.min(Math.max(at, 0), after.length - 1)].photo.id);
+      }
+    });
+  }
+
+  decide(decision: Decision | null): void {
+    const ids = this.targetIds();
+    if (!ids.length) return;
+    const { photos, undo } = setDecision(this.project.value.photos, ids, decision);
+    this.afterDecision(undo, photos, ids.length === 1 && this.project.value.view.autoAdvance);
+  }
+
+  rate(stars: number): void {
+    const ids = this.targetIds();
+    if (!ids.length) return;
+    const { photos, undo } = setRating(this.project.value.photos, ids, stars);
+    this.afterDecision(undo, photos, ids.length === 1 && this.project.value.view.autoAdvance);
+  }
+
+  undo(): void {
+    const stack = this.undoStack.value;
+    const entry = stack[stack.length - 1];
+    if (!entry) {
+      this.say(T.undoNothing);
+      return;
+    }
+    batch(() => {
+      this.undoStack.value = stack.slice(0, -1);
+      this.setPhotos(applyUndo(this.project.value.photos, entry));
+      const first = entry.before[0]?.id;
+      if (first && this.photoIndex.value.has(first)) this.select(first);
+      this.status.value = T.undone;
+    });
+  }
+
+  // ---- filters and view --------------------------------------------------------------------
+
+  setFilter(change: Partial<Filter>): void {
+    this.filter.value = { ...this.filter.value, ...change };
+  }
+
+  setView(change: Partial<ViewSettings>): void {
+    this.updateProject((project) => ({ ...project, view: { ...project.view, ...change } }));
+  }
+
+  toggleGroup(group: string): void {
+    const expanded = new Set(this.expandedGroups.value);
+    if (expanded.has(group)) expanded.delete(group);
+    else expanded.add(group);
+    this.expandedGroups.value = expanded;
+  }
+
+  regroupBursts(): number {
+    const { photos, groups } = groupBursts(this.project.value.photos);
+    this.setPhotos(photos);
+    this.expandedGroups.value = new Set();
+    return groups;
+  }
+
+  setBest(): void {
+    const photo = this.currentPhoto.value;
+    if (!photo?.group) return;
+    const photos = this.project.value.photos.map((p) => {
+      if (p.group !== photo.group) return p;
+      const updated = { ...p };
+      if (p.id === photo.id) updated.best = true;
+      else delete updated.best;
+      return updated;
+    });
+    this.setPhotos(photos);
+  }
+
+  // ---- loupe and previews --------------------------------------------------------------------
+
+  openLoupe(): void {
+    if (!this.currentPhoto.value) return;
+    this.loupe.value = { ...this.loupe.value, open: true };
+    this.requestPreview();
+  }
+
+  closeLoupe(): void {
+    this.loupe.value = { ...this.loupe.value, open: false };
+  }
+
+  toggleLoupe(): void {
+    if (this.loupe.value.open) this.closeLoupe();
+    else this.openLoupe();
+  }
+
+  setZoom(zoom: LoupeZoom, focusX = this.loupe.value.focusX, focusY = this.loupe.value.focusY): void {
+    this.loupe.value = {
+      ...this.loupe.value,
+      zoom,
+      focusX: Math.max(0, Math.min(1, focusX)),
+      focusY: Math.max(0, Math.min(1, focusY)),
+    };
+  }
+
+  requestPreview(): void {
+    const photo = this.currentPhoto.value;
+    if (!photo) return;
+    this.askPreview(photo);
+    // The next frame is asked for too, so stepping through a burst does not wait.
+    const items = this.items.value;
+    const at = items.findIndex((item) => item.photo.id === photo.id);
+    if (at >= 0 && at + 1 < items.length) this.askPreview(items[at + 1].photo);
+  }
+
+  private askPreview(photo: PhotoRecord): void {
+    if (this.previews.value.get(photo.id)?.url || this.pendingPreviews.has(photo.id)) return;
+    this.pendingPreviews.add(photo.id);
+    this.post({ action: "previewPhoto", id: photo.id, path: photo.path });
+  }
+
+  previewReady(payload: unknown): void {
+    if (!isObject(payload)) return;
+    const id = stringField(payload, "id");
+    if (!this.pendingPreviews.delete(id)) return;
+    const url = stringField(payload, "url");
+    const error = stringField(payload, "error");
+    const previews = new Map(this.previews.value);
+    previews.set(id, url ? { url } : { error: error || "大图不可用" });
+    this.previews.value = previews;
+  }
+
+  // ---- local analysis --------------------------------------------------------------------------
+
+  setAnalysisSettings(change: Partial<AnalysisSettings>): void {
+    this.updateProject((project) => ({ ...project, analysis: { ...project.analysis, ...change } }));
+  }
+
+  startAnalysis(scope: AnalysisScope): void {
+    const photos = this.project.value.photos;
+    let chosen: PhotoRecord[];
+    if (scope === "all") chosen = photos;
+    else if (scope === "selected") {
+      const ids = new Set(this.targetIds());
+      chosen = photos.filter((photo) => ids.has(photo.id));
+    } else chosen = photos.filter((photo) => !isAnalysed(photo));
+    if (!chosen.length) {
+      this.say(T.nothingToAnalyse);
+      return;
+    }
+    const token = newToken();
+    const settings = this.project.value.analysis;
+    this.analysis.value = { token, total: chosen.length, processed: 0, remaining: null };
+    this.post({
+      action: "analyze",
+      token,
+      photos: chosen.map((photo) => ({ id: photo.id, path: photo.path })),
+      settings: { strictness: settings.strictness, enabled: settings.enabled, sound: settings.sound },
+    });
+  }
+
+  cancelAnalysis(): void {
+    if (!this.analysis.value) return;
+    this.post({ action: "cancelAnalysis" });
+    this.analysis.value = null;
+    this.say(T.analysisCancelled);
+  }
+
+  analysisResult(payload: unknown): void {
+    const run = this.analysis.value;
+    if (!run || !isObject(payload) || payload.token !== run.token) return;
+    const id = payload.id;
+    const result = isObject(payload.result) ? (payload.result as LocalAnalysisResult) : {};
+    batch(() => {
+      this.analysis.value = {
+        ...run,
+        processed: numberField(payload, "processed", run.processed + 1),
+        total: numberField(payload, "total", run.total),
+        remaining: numberField(payload, "remaining", 0),
+      };
+      const i = typeof id === "string" ? this.photoIndex.value.get(id) : undefined;
+      if (i === undefined) return;
+      const photos = this.project.value.photos.slice();
+      const issues = Array.isArray(result.issues) ? result.issues.filter((x) => typeof x === "string") : [];
+      photos[i] = { ...photos[i], result, issues };
+      this.setPhotos(photos);
+    });
+  }
+
+  analysisComplete(payload: unknown): void {
+    const run = this.analysis.value;
+    if (!run || !isObject(payload) || payload.token !== run.token) return;
+    batch(() => {
+      this.analysis.value = null;
+      if (boolField(payload, "cancelled")) {
+        this.say(T.analysisCancelled);
+        return;
+      }
+      const groups = this.regroupBursts();
+      this.say(`${T.analysisDone}，${T.burstsFound(groups)}`);
+    });
+  }
+
+  // ---- trash ------------------------------------------------------------------------------------
+
+  rejects(): PhotoRecord[] {
+    return this.project.value.photos.filter((photo) => photo.status === "淘汰");
+  }
+
+  askTrashRejects(): void {
+    if (!this.rejects().length) {
+      this.say(T.trashNone);
+      return;
+    }
+    this.dialog.value = "trash";
+  }
+
+  trashRejects(): void {
+    this.dialog.value = null;
+    const photos = this.rejects();
+    if (!photos.length) return;
+    this.trashToken = newToken();
+    this.post({
+      action: "trashRatedPhotos",
+      token: this.trashToken,
+      photos: photos.map((photo) => ({ id: photo.id, path: photo.path })),
+    });
+  }
+
+  ratingTrashComplete(payload: unknown): void {
+    if (!isObject(payload) || this.trashToken === null || payload.token !== this.trashToken) return;
+    this.trashToken = null;
+    const removed = new Set(
+      (Array.isArray(payload.removedIDs) ? payload.removedIDs : []).filter((id): id is string => typeof id === "string"),
+    );
+    batch(() => {
+      if (removed.size) this.removePhotos(removed);
+      this.say(stringField(payload, "message"));
+    });
+  }
+
+  trashComplete(payload: unknown): void {
+    // The page only trashes through the rating workflow; a plain trash answer can only be
+    // a message for the user.
+    if (isObject(payload)) this.say(stringField(payload, "message"));
+  }
+
+  private removePhotos(removed: ReadonlySet<string>): void {
+    const before = this.items.value;
+    const currentId = this.selection.value.currentId;
+    this.setPhotos(this.project.value.photos.filter((photo) => !removed.has(photo.id)));
+    const ids = new Set([...this.selection.value.ids].filter((id) => !removed.has(id)));
+    if (currentId && removed.has(currentId)) {
+      const at = before.findIndex((item) => item.photo.id === currentId);
+      const after = this.items.value;
+      const next = after[Math.min(Math.max(at, 0), after.length - 1)];
+      this.selection.value = next
+        ? { currentId: next.photo.id, ids: new Set([next.photo.id]), anchorId: next.photo.id }
+        : EMPTY_SELECTION;
+    } else {
+      this.selection.value = { ...this.selection.value, ids };
+    }
+  }
+
+  // ---- rated export ---------------------------------------------------------------------------------
+
+  ratedPhotos(): PhotoRecord[] {
+    return this.project.value.photos.filter((photo) => (photo.rating ?? 0) > 0 && photo.status !== "淘汰");
+  }
+
+  exportRated(): void {
+    const photos = this.ratedPhotos();
+    if (!photos.length) {
+      this.say(T.exportRatedNone);
+      return;
+    }
+    this.ratedExportToken = newToken();
+    this.post({
+      action: "exportRatedPhotos",
+      token: this.ratedExportToken,
+      folder: this.project.value.ratingExportFolder,
+      photos: photos.map((photo) => ({ id: photo.id, path: photo.path, rating: photo.rating ?? 0 })),
+    });
+  }
+
+  chooseRatingExportFolder(): void {
+    this.post({ action: "chooseRatingExportFolder" });
+  }
+
+  ratingExportFolder(payload: unknown): void {
+    if (!isObject(payload)) return;
+    const path = stringField(payload, "path");
+    if (path) this.updateProject((project) => ({ ...project, ratingExportFolder: path }));
+  }
+
+  ratingExportComplete(payload: unknown): void {
+    if (!isObject(payload) || this.ratedExportToken === null || payload.token !== this.ratedExportToken) return;
+    this.ratedExportToken = null;
+    this.say(stringField(payload, "message"));
+  }
+
+  // ---- advanced export ---------------------------------------------------------------------------------
+
+  setExportOptions(change: Partial<AdvancedExportOptions>): void {
+    this.updateProject((project) => ({ ...project, exportOptions: { ...project.exportOptions, ...change } }));
+  }
+
+  photosForScope(scope: ExportScope): PhotoRecord[] {
+    const photos = this.project.value.photos;
+    switch (scope) {
+      case "selected": {
+        const ids = new Set(this.targetIds());
+        return photos.filter((photo) => ids.has(photo.id));
+      }
+      case "visible": {
+        // Collapsed bursts stand for all their frames.
+        const shown = new Set(this.items.value.map((item) => item.photo.id));
+        const groups = new Set(this.items.value.filter((i) => i.stackSize > 1).map((i) => i.photo.group));
+        return photos.filter((photo) => shown.has(photo.id) || (photo.group && groups.has(photo.group)));
+      }
+      case "kept":
+        return photos.filter((photo) => photo.status === "保留");
+      case "all":
+        return photos;
+    }
+  }
+
+  exportAdvanced(scope: ExportScope): void {
+    const photos = this.photosForScope(scope);
+    this.dialog.value = null;
+    const options = this.project.value.exportOptions;
+    this.exportRun.value = { completed: 0, total: photos.length, name: "" };
+    this.post({
+      action: "exportAdvanced",
+      photos: photos.map((photo) => {
+        const entry: JsonObject = { id: photo.id, path: photo.path, name: photo.name, rating: photo.rating ?? 0 };
+        if (photo.status) entry.status = photo.status;
+        return entry;
+      }),
+      options: { ...options },
+    });
+  }
+
+  exportProgress(payload: unknown): void {
+    if (!isObject(payload) || !this.exportRun.value) return;
+    this.exportRun.value = {
+      completed: numberField(payload, "completed"),
+      total: numberField(payload, "total"),
+      name: stringField(payload, "name"),
+    };
+  }
+
+  exportComplete(payload: unknown): void {
+    this.exportRun.value = null;
+    if (isObject(payload)) this.say(stringField(payload, "message"));
+  }
+
+  // ---- culling list -------------------------------------------------------------------------------------
+
+  exportManifest(): void {
+    const project = this.project.value;
+    this.post({
+      action: "exportReviewManifest",
+      projectName: project.projectName || "拍摄项目",
+      photos: project.photos.map((photo) => {
+        const entry: JsonObject = { id: photo.id, path: photo.path, name: photo.name, rating: photo.rating ?? 0 };
+        for (const key of ["status", "issues", "group", "best", "cloudReason", "cloudBest", "cloudConfidence"]) {
+          if (photo[key] !== undefined) entry[key] = photo[key];
+        }
+        return entry;
+      }),
+    });
+  }
+
+  reviewManifestComplete(payload: unknown): void {
+    if (isObject(payload)) this.say(stringField(payload, "message"));
+  }
+
+  reviewManifestCancelled(): void {
+    this.say(T.manifestCancelled);
+  }
+
+  // ---- the callback table ----------------------------------------------------------------------------------
+
+  handlers(): NativeHandlers {
+    return {
+      status: (p) => this.setStatus(p),
+      version: (p) => this.setVersion(p),
+      receiveState: (p) => this.receiveState(p),
+      receiveScan: (p) => this.receiveScan(p),
+      cardDetected: (p) => this.cardDetected(p),
+      lensCorrectionState: (p) => this.setLensState(p),
+      previewReady: (p) => this.previewReady(p),
+      analysisResult: (p) => this.analysisResult(p),
+      analysisComplete: (p) => this.analysisComplete(p),
+      ratingTrashComplete: (p) => this.ratingTrashComplete(p),
+      trashComplete: (p) => this.trashComplete(p),
+      ratingExportFolder: (p) => this.ratingExportFolder(p),
+      ratingExportComplete: (p) => this.ratingExportComplete(p),
+      exportProgress: (p) => this.exportProgress(p),
+      exportComplete: (p) => this.exportComplete(p),
+      reviewManifestComplete: (p) => this.reviewManifestComplete(p),
+      reviewManifestCancelled: () => this.reviewManifestCancelled(),
+      projectArchiveLoaded: (p) => this.projectArchiveLoaded(p),
+    };
+  }
+}

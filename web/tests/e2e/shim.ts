@@ -1,0 +1,228 @@
+// Drives the built page in Debian's Chromium against `tidewick --headless`: the page's
+// posts become lines on the program's standard input, and every callback line the program
+// prints is delivered to window.Native in the page, in order. Tests then act as a
+// photographer would (clicks and keys) and read what the page shows.
+import { spawn, type ChildProcessWithoutNullStreams } from "node:child_process";
+import { existsSync, mkdirSync, mkdtempSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { dirname, join, resolve } from "node:path";
+import { createInterface } from "node:readline";
+import { fileURLToPath, pathToFileURL } from "node:url";
+import { chromium, type BrowserContext, type Page } from "playwright-core";
+
+const webDir = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
+export const repoDir = resolve(webDir, "..");
+export const builtPage = join(repoDir, "resources/Web/index.html");
+export const artifactsDir = join(repoDir, "test-artifacts");
+export const testPhotosDir = join(repoDir, "tests/data/photos");
+
+export const CHROMIUM = process.env.CHROMIUM_BIN ?? "/usr/bin/chromium";
+
+export function tidewickBinary(): string {
+  const bin = process.env.TIDEWICK_BIN ?? join(repoDir, "build/src/shell/tidewick");
+  if (!existsSync(bin)) {
+    throw new Error(`tidewick executable not found at ${bin}; build it or set TIDEWICK_BIN`);
+  }
+  return bin;
+}
+
+export interface CallbackLine {
+  fn: string;
+  arg: unknown;
+}
+
+export interface SessionOptions {
+  viewport?: { width: number; height: number };
+  // Runs in the page before its own script, e.g. to seed a synthetic project.
+  initScript?: string;
+  // Writes files into the test data folder before the program starts.
+  prepareSupportDir?: (dir: string) => void;
+}
+
+interface Waiter {
+  fn: string;
+  predicate: (arg: any) => boolean;
+  from: number;
+  resolve: (arg: any) => void;
+}
+
+export class NativeSession {
+  readonly delivered: CallbackLine[] = [];
+  readonly effects: Array<Record<string, unknown>> = [];
+  readonly posted: Array<Record<string, unknown>> = [];
+  readonly stderr: string[] = [];
+  private waiters: Waiter[] = [];
+  private delivery: Promise<void> = Promise.resolve();
+  private exit: Promise<number | null>;
+
+  constructor(
+    readonly context: BrowserContext,
+    readonly page: Page,
+    readonly child: ChildProcessWithoutNullStreams,
+    readonly supportDir: string,
+    private readonly tempDirs: string[],
+  ) {
+    this.exit = new Promise((resolveExit) => child.on("exit", (code) => resolveExit(code)));
+    createInterface({ input: child.stderr }).on("line", (line) => this.stderr.push(line));
+    createInterface({ input: child.stdout }).on("line", (line) => this.onLine(line));
+  }
+
+  private onLine(line: string): void {
+    if (!line.trim()) return;
+    let message: Record<string, unknown>;
+    try {
+      message = JSON.parse(line);
+    } catch {
+      this.stderr.push(`(unparsable stdout line) ${line}`);
+      return;
+    }
+    if (typeof message.effect === "string") {
+      this.effects.push(message);
+      return;
+    }
+    if (typeof message.fn !== "string") return;
+    const call: CallbackLine = { fn: message.fn, arg: message.arg ?? null };
+    // Deliveries are chained so the page sees callbacks in exactly the program's order.
+    this.delivery = this.delivery.then(async () => {
+      await this.page.evaluate(
+        ([fn, arg]) => {
+          const parts = (fn as string).split(".");
+          if (parts[0] !== "window" || parts[1] !== "Native" || parts.length !== 3) throw new Error(`bad callback ${fn}`);
+          const native = (window as any).Native;
+          native[parts[2]](arg);
+        },
+        [call.fn, call.arg] as const,
+      );
+      this.delivered.push(call);
+      this.wake();
+    });
+  }
+
+  private wake(): void {
+    this.waiters = this.waiters.filter((waiter) => {
+      for (let i = waiter.from; i < this.delivered.length; i++) {
+        const call = this.delivered[i];
+        if (call.fn === waiter.fn && waiter.predicate(call.arg)) {
+          waiter.resolve(call.arg);
+          return false;
+        }
+      }
+      return true;
+    });
+  }
+
+  // Writes one line to the program: a page message body or a control line ("@panel", "@mount").
+  send(value: unknown): void {
+    this.child.stdin.write(JSON.stringify(value) + "\n");
+  }
+
+  answerPanel(paths: string[] | null): void {
+    this.send({ "@panel": paths ? { paths } : null });
+  }
+
+  // Resolves with the payload of the first callback named fn (short name such as "receiveState")
+  // delivered to the page at or after index `from` that satisfies the predicate.
+  waitForCallback<T = any>(
+    name: string,
+    predicate: (arg: any) => boolean = () => true,
+    options: { from?: number; timeoutMs?: number } = {},
+  ): Promise<T> {
+    const fn = `window.Native.${name}`;
+    const timeoutMs = options.timeoutMs ?? 30_000;
+    return new Promise<T>((resolvePromise, reject) => {
+      const timer = setTimeout(() => {
+        this.waiters = this.waiters.filter((w) => w !== waiter);
+        reject(new Error(`no ${fn} within ${timeoutMs} ms; stderr:\n${this.stderr.join("\n")}`));
+      }, timeoutMs);
+      const waiter: Waiter = {
+        fn,
+        predicate,
+        from: options.from ?? 0,
+        resolve: (arg) => {
+          clearTimeout(timer);
+          resolvePromise(arg);
+        },
+      };
+      this.waiters.push(waiter);
+      this.wake();
+    });
+  }
+
+  async screenshot(name: string): Promise<string> {
+    mkdirSync(artifactsDir, { recursive: true });
+    const file = join(artifactsDir, `${name}.png`);
+    await this.page.screenshot({ path: file });
+    return file;
+  }
+
+  // Ends the program's input, waits for it to finish its work and exit, and cleans up.
+  async close(): Promise<number | null> {
+    this.child.stdin.end();
+    const timeout = new Promise<"timeout">((r) => setTimeout(() => r("timeout"), 30_000));
+    let code = await Promise.race([this.exit, timeout]);
+    if (code === "timeout") {
+      this.child.kill("SIGKILL");
+      code = await this.exit;
+      this.stderr.push("(program did not exit after its input ended; killed)");
+    }
+    await this.delivery.catch(() => undefined);
+    await this.context.close();
+    for (const dir of this.tempDirs) rmSync(dir, { recursive: true, force: true });
+    return code as number | null;
+  }
+}
+
+export async function startSession(options: SessionOptions = {}): Promise<NativeSession> {
+  if (!existsSync(builtPage)) throw new Error(`the page is not built: ${builtPage} (run npm run build)`);
+  const bin = tidewickBinary();
+  const supportDir = mkdtempSync("/tmp/tidewick-qa-");
+  const configHome = mkdtempSync(join(tmpdir(), "tidewick-config-"));
+  const dataHome = mkdtempSync(join(tmpdir(), "tidewick-data-"));
+  const profile = mkdtempSync(join(tmpdir(), "tidewick-chromium-"));
+  const tempDirs = [supportDir, configHome, dataHome, profile];
+  options.prepareSupportDir?.(supportDir);
+
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    viewport: options.viewport ?? { width: 1220, height: 780 },
+    args: [
+      "--no-sandbox",
+      "--disable-gpu",
+      "--disable-background-networking",
+      "--disable-component-update",
+      "--disable-sync",
+      "--no-first-run",
+    ],
+  });
+  const page = context.pages()[0] ?? (await context.newPage());
+
+  const child = spawn(bin, ["--headless", "--test-support-dir", supportDir], {
+    env: { ...process.env, XDG_CONFIG_HOME: configHome, XDG_DATA_HOME: dataHome },
+    stdio: ["pipe", "pipe", "pipe"],
+  });
+  const session = new NativeSession(context, page, child, supportDir, tempDirs);
+
+  page.on("pageerror", (error) => session.stderr.push(`(page error) ${error.message}`));
+  page.on("console", (message) => {
+    if (message.type() === "error") session.stderr.push(`(page console) ${message.text()}`);
+  });
+  await page.exposeFunction("__tidewickPost", (body: string) => {
+    const value = JSON.parse(body);
+    session.posted.push(value);
+    session.send(value);
+  });
+  await page.addInitScript(() => {
+    (window as any).webkit = {
+      messageHandlers: {
+        native: {
+          // Serialised at once, as the web view's message handler does.
+          postMessage: (body: unknown) => (window as any).__tidewickPost(JSON.stringify(body)),
+        },
+      },
+    };
+  });
+  if (options.initScript) await page.addInitScript(options.initScript);
+  await page.goto(pathToFileURL(builtPage).href);
+  return session;
+}

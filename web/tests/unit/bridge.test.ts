@@ -1,0 +1,41 @@
+import { afterEach, beforeEach, describe, expect, it, vi } from "vitest";
+import { NATIVE_CALLBACK_NAMES } from "../../src/bridge/callbackNames";
+import { installNative } from "../../src/bridge/native";
+import { makeWorkbench } from "./helpers";
+
+describe("window.Native", () => {
+  beforeEach(() => {
+    (globalThis as any).window = {};
+  });
+  afterEach(() => {
+    delete (globalThis as any).window;
+  });
+
+  it("defines all 44 callbacks, each accepting null without throwing", () => {
+    const { workbench } = makeWorkbench();
+    const errors = vi.spyOn(console, "error").mockImplementation(() => {});
+    const native = installNative(workbench.handlers());
+    expect(new Set(NATIVE_CALLBACK_NAMES).size).toBe(44);
+    expect(Object.keys(native).sort()).toEqual([...NATIVE_CALLBACK_NAMES].sort());
+    expect((globalThis as any).window.Native).toBe(native);
+    for (const name of NATIVE_CALLBACK_NAMES) {
+      expect(() => native[name](null)).not.toThrow();
+      expect(() => native[name](undefined)).not.toThrow();
+      expect(() => native[name]("unexpected")).not.toThrow();
+    }
+    expect(errors).not.toHaveBeenCalled();
+    errors.mockRestore();
+  });
+
+  it("keeps a failing handler from breaking the callback", () => {
+    const errors = vi.spyOn(console, "error").mockImplementation(() => {});
+    const native = installNative({
+      status: () => {
+        throw new Error("boom");
+      },
+    });
+    expect(() => native.status("x")).not.toThrow();
+    expect(errors).toHaveBeenCalledOnce();
+    errors.mockRestore();
+  });
+});
