@@ -1,0 +1,201 @@
+#include "analysis/image_metrics.hpp"
+
+#include "synthetic_images.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace tw::analysis {
+namespace {
+
+using testing::GreyPicture;
+using testing::UniformPicture;
+
+GreyGrid Checkerboard(unsigned side) {
+  GreyGrid grid(side * side);
+  for (unsigned y = 0; y < side; ++y)
+    for (unsigned x = 0; x < side; ++x) grid[y * side + x] = (x + y) % 2 ? 255 : 0;
+  return grid;
+}
+
+TEST(GreyGridMeasures, UniformAndLinearGridsHaveNoSharpnessOrNoise) {
+  const GreyGrid uniform(192 * 192, 117);
+  EXPECT_EQ(LaplacianVariance(uniform, 192, 192), 0.0);
+  EXPECT_EQ(NoiseEstimate(uniform, 192, 192), 0.0);
+
+  // A ramp's second difference vanishes everywhere.
+  GreyGrid ramp(20 * 10);
+  for (unsigned y = 0; y < 10; ++y)
+    for (unsigned x = 0; x < 20; ++x) ramp[y * 20 + x] = std::uint8_t(3 * x + 7 * y);
+  EXPECT_EQ(LaplacianVariance(ramp, 20, 10), 0.0);
+  EXPECT_EQ(NoiseEstimate(ramp, 20, 10), 0.0);
+}
+
+TEST(GreyGridMeasures, KnownAnswersOverInteriorSamplesOnly) {
+  // Two interior samples: Laplacians 40 and -10 (mean 15, variance 625); deviations 10 and 2.5.
+  const GreyGrid grid = {
+      0, 0,  0, 0,  //
+      0, 10, 0, 0,  //
+      0, 0,  0, 0,
+  };
+  EXPECT_DOUBLE_EQ(LaplacianVariance(grid, 4, 3), 625.0);
+  EXPECT_DOUBLE_EQ(NoiseEstimate(grid, 4, 3), 6.25);
+
+  // Interior of a 4 × 4 checkerboard: two Laplacians of +1020 and two of -1020.
+  EXPECT_DOUBLE_EQ(LaplacianVariance(Checkerboard(4), 4, 4), 1020.0 * 1020.0);
+  EXPECT_DOUBLE_EQ(NoiseEstimate(Checkerboard(4), 4, 4), 255.0);
+}
+
+TEST(GreyGridMeasures, ThreeByThreeHasOneInteriorSample) {
+  const GreyGrid grid = {
+      0,  10,  0,   //
+      20, 100, 40,  //
+      0,  30,  0,
+  };
+  EXPECT_EQ(LaplacianVariance(grid, 3, 3), 0.0);
+  EXPECT_DOUBLE_EQ(NoiseEstimate(grid, 3, 3), 75.0);  // |100 - (10 + 20 + 40 + 30) / 4|
+}
+
+TEST(GreyGridMeasures, ShortOrThinGridsGiveZero) {
+  EXPECT_EQ(LaplacianVariance({}, 192, 192), 0.0);
+  EXPECT_EQ(NoiseEstimate({}, 192, 192), 0.0);
+  const GreyGrid board = Checkerboard(4);
+  EXPECT_EQ(LaplacianVariance(board, 4, 5), 0.0);  // 16 values where 20 are promised
+  EXPECT_EQ(NoiseEstimate(board, 4, 5), 0.0);
+  EXPECT_EQ(LaplacianVariance(board, 2, 8), 0.0);  // no interior column
+  EXPECT_EQ(NoiseEstimate(board, 8, 2), 0.0);      // no interior row
+}
+
+TEST(GrayPixels, StretchesToTheSquareTopRowFirst) {
+  // 200 × 100: white top half, black bottom half.
+  const GreyGrid grid = GrayPixels(GreyPicture(200, 100, [](int, int y) { return y < 50 ? 255 : 0; }), 16);
+  ASSERT_EQ(grid.size(), 16u * 16u);
+  for (unsigned x = 0; x < 16; ++x) {
+    EXPECT_EQ(grid[0 * 16 + x], 255) << x;
+    EXPECT_EQ(grid[15 * 16 + x], 0) << x;
+  }
+  // Left bright, right dark: column 0 holds the bright samples.
+  const GreyGrid columns = GrayPixels(GreyPicture(90, 300, [](int x, int) { return x < 45 ? 200 : 20; }), 8);
+  ASSERT_EQ(columns.size(), 64u);
+  EXPECT_EQ(columns[5 * 8 + 0], 200);
+  EXPECT_EQ(columns[5 * 8 + 7], 20);
+}
+
+TEST(GrayPixels, NeutralGreysKeepTheirLevel) {
+  for (int level : {0, 64, 128, 200, 255}) {
+    const GreyGrid grid = GrayPixels(UniformPicture(37, 23, std::uint8_t(level)), 192);
+    ASSERT_EQ(grid.size(), 192u * 192u);
+    EXPECT_NEAR(grid[96 * 192 + 96], level, 1) << level;
+  }
+}
+
+TEST(GrayPixels, ColoursTurnToTheirLuminance) {
+  imaging::EnsureVipsStarted();
+  const auto solid = [](double r, double g, double b) {
+    return vips::VImage::black(10, 10)
+        .new_from_image({r, g, b})
+        .cast(VIPS_FORMAT_UCHAR)
+        .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+  };
+  const std::uint8_t green = GrayPixels(solid(0, 255, 0), 4)[5];
+  const std::uint8_t red = GrayPixels(solid(255, 0, 0), 4)[5];
+  const std::uint8_t blue = GrayPixels(solid(0, 0, 255), 4)[5];
+  EXPECT_GT(green, red);
+  EXPECT_GT(red, blue);
+  EXPECT_GT(blue, 0);
+}
+
+TEST(GrayPixels, NoGridForNothing) {
+  EXPECT_TRUE(GrayPixels(UniformPicture(8, 8, 9), 0).empty());
+  EXPECT_TRUE(GrayPixels(imaging::DecodedImage(), 192).empty());
+}
+
+TEST(DHash, UniformIsAllZeroAndDarkeningColumnsAllOnes) {
+  EXPECT_EQ(DHash(UniformPicture(300, 200, 90)), "0000000000000000");
+  // Strictly darker from left to right, whatever the rows.
+  EXPECT_EQ(DHash(GreyPicture(90, 80, [](int x, int) { return std::uint8_t(250 - 2 * x); })),
+            "ffffffffffffffff");
+  // Brightening columns never compare greater.
+  EXPECT_EQ(DHash(GreyPicture(90, 80, [](int x, int) { return std::uint8_t(20 + 2 * x); })),
+            "0000000000000000");
+}
+
+TEST(DHash, FirstComparisonIsTheMostSignificantBit) {
+  // A 9 × 8 picture is its own grid. Only column 0 > column 1 in row 0 compares greater.
+  const auto first = GreyPicture(9, 8, [](int x, int y) { return y == 0 && x == 0 ? 200 : 100; });
+  EXPECT_EQ(DHash(first), "8000000000000000");
+  // Only column 7 > column 8 in row 7: the last bit.
+  const auto last = GreyPicture(9, 8, [](int x, int y) { return y == 7 && x == 7 ? 200 : 100; });
+  EXPECT_EQ(DHash(last), "0000000000000001");
+  // Row 1, column 3 > column 4: bit 63 - (8 + 3).
+  const auto middle = GreyPicture(9, 8, [](int x, int y) { return y == 1 && x <= 3 ? 200 : 100; });
+  EXPECT_EQ(DHash(middle), "0010000000000000");
+}
+
+TEST(DHash, NoPictureGivesZeroText) { EXPECT_EQ(DHash(imaging::DecodedImage()), "0"); }
+
+TEST(EyeAspect, HeightOverWidthOfThePoints) {
+  const EyeRegion eye = {{0.2, 0.50}, {0.3, 0.545}, {0.4, 0.545}, {0.5, 0.50}, {0.4, 0.455}, {0.3, 0.455}};
+  EXPECT_NEAR(EyeAspect(eye), 0.09 / 0.3, 1e-6);
+}
+
+TEST(EyeAspect, TooFewPointsOrNoneGiveMinusOne) {
+  EXPECT_EQ(EyeAspect(std::nullopt), -1.0);
+  EXPECT_EQ(EyeAspect(EyeRegion{{0.1, 0.1}, {0.2, 0.2}, {0.3, 0.3}, {0.4, 0.4}, {0.5, 0.5}}), -1.0);
+}
+
+TEST(EyeAspect, ZeroWidthIsDividedByTheFloor) {
+  const EyeRegion eye(6, LandmarkPoint{0.4, 0.5});
+  EyeRegion tall = eye;
+  tall[0].y = 0.45;
+  tall[3].y = 0.55;
+  EXPECT_NEAR(EyeAspect(tall), 0.1 / 0.0001, 1.0);
+  EXPECT_EQ(EyeAspect(eye), 0.0);
+}
+
+TEST(FaceCheckVisible, SizeAndPoseLimits) {
+  const FaceBox small{0.3, 0.3, 0.1, 0.1};  // 40 × 30 px on 400 × 300
+  EXPECT_FALSE(FaceCheckVisible(400, 300, small, 0, 0));
+  const FaceBox justLarge{0.3, 0.3, 0.12, 0.16};  // 48 × 48 px
+  EXPECT_TRUE(FaceCheckVisible(400, 300, justLarge, 0, 0));
+  const FaceBox narrow{0.3, 0.3, 0.1199, 0.5};
+  EXPECT_FALSE(FaceCheckVisible(400, 300, narrow, 0, 0));
+
+  EXPECT_TRUE(FaceCheckVisible(400, 300, justLarge, 0.45, -0.45));
+  EXPECT_TRUE(FaceCheckVisible(400, 300, justLarge, -0.45, 0.45));
+  EXPECT_FALSE(FaceCheckVisible(400, 300, justLarge, 0.4501, 0));
+  EXPECT_FALSE(FaceCheckVisible(400, 300, justLarge, 0, -0.4501));
+  EXPECT_FALSE(FaceCheckVisible(400, 300, justLarge, std::nan(""), 0));
+
+  // Where the box sits does not matter, even outside the picture.
+  EXPECT_TRUE(FaceCheckVisible(400, 300, FaceBox{-2, 5, 0.12, 0.16}, 0, 0));
+}
+
+TEST(FaceRegionSharpness, TooSmallFacesAreNotMeasured) {
+  const auto picture = UniformPicture(400, 300, 128);
+  EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.3, 0.3, 0.1, 0.1}), -1.0);
+  // Half outside on the left: 60 px wide box, only 30 px visible.
+  EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{-0.075, 0.3, 0.15, 0.4}), -1.0);
+  // Half outside at the top (lower-left origin): 120 px tall box, 60 px visible, 80 px wide.
+  EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.3, 0.8, 0.2, 0.4}), 0.0);
+  EXPECT_EQ(FaceRegionSharpness(imaging::DecodedImage(), FaceBox{0, 0, 1, 1}), -1.0);
+}
+
+TEST(FaceRegionSharpness, MeasuresOnlyTheFace) {
+  // Fine stripes in the lower-left quarter, flat elsewhere.
+  const auto picture = GreyPicture(400, 300, [](int x, int y) {
+    return x < 200 && y >= 150 ? std::uint8_t((x / 8) % 2 ? 230 : 30) : std::uint8_t(128);
+  });
+  const double stripes = FaceRegionSharpness(picture, FaceBox{0.05, 0.05, 0.4, 0.4});
+  const double flat = FaceRegionSharpness(picture, FaceBox{0.55, 0.55, 0.4, 0.4});
+  EXPECT_GT(stripes, 100.0);
+  EXPECT_EQ(flat, 0.0);
+  // The crop goes through the 96 × 96 grid of the whole-picture measure.
+  const auto crop = picture.extract_area(0, 150, 200, 150);
+  EXPECT_DOUBLE_EQ(FaceRegionSharpness(picture, FaceBox{0, 0, 0.5, 0.5}),
+                   LaplacianVariance(GrayPixels(crop, 96), 96, 96));
+}
+
+}  // namespace
+}  // namespace tw::analysis
