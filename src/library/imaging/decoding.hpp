@@ -1,41 +1,58 @@
 #pragma once
 // The decoding family: every part of the program turns a photo file into pixels through these.
-// All functions keep no state and may run concurrently on any thread.
+// All functions keep no state and may run concurrently on any thread (worker threads in practice;
+// the decoders block for as long as decoding takes). Paths may also be given as file URLs.
+// A file that cannot be read or decoded (missing, empty, truncated, corrupt) gives nullopt; no
+// decoder failure escapes as an exception.
+//
+// Raw files (IsRAWURL, or a raw file signature) never reach libvips, which would take a TIFF-based
+// raw for a plain TIFF: LibRaw develops them and exiv2/LibRaw supply their embedded previews.
 #include "library/imaging/decoded_image.hpp"
 
 #include <string>
 
 namespace tw::imaging {
 
-// Upright image, long side at most maxPixelSize, never upscaled. Raw files yield their largest
-// embedded JPEG (oriented by the raw's metadata) and are developed only when no usable preview
-// exists. An embedded preview smaller than maxPixelSize is used only when nothing larger decodes.
+// Upright image, long side at most maxPixelSize, never upscaled.
+// JPEG/PNG/TIFF/HEIC/WebP: libvips shrink-on-load; HEIC takes its HEIF rotation only.
+// Raw: the smallest embedded JPEG that is at least maxPixelSize on its long side (or already
+// full size), oriented by the raw's metadata; otherwise the raw developed by LibRaw; and only
+// when that fails too, the largest embedded preview that decodes, even if smaller.
 MaybeImage CreateThumbnail(const std::string& path, int maxPixelSize);
 
-// A raw developed (with the camera/lens correction when wanted and available) and scaled with
-// Lanczos to at most maxPixelSize; any other file, or a raw that cannot be developed, takes
-// CreateThumbnail. *lensApplied (when given) tells whether a lens correction was applied.
+// With lensWanted and a raw that LibRaw develops: the raw developed in linear light (half size when
+// that is still at least maxPixelSize), scaled with Lanczos3 to at most maxPixelSize, corrected for
+// its lens when lensfun knows camera and lens, sRGB 8-bit. Any other case, and every failure,
+// gives CreateThumbnail of the same file and size. *lensApplied (when given) is set to whether a
+// lens correction was applied to the returned image.
 MaybeImage CreateRenderedImage(const std::string& path, int maxPixelSize, bool lensWanted,
                                bool* lensApplied = nullptr);
 
-// Full resolution, upright; a raw that cannot be developed yields its embedded JPEG only when that
-// JPEG is full size. lensWanted is the current lens setting.
+// Full resolution, upright. A raw is developed in full (lens-corrected when lensWanted and
+// available); a raw that cannot be developed yields its embedded JPEG only when that JPEG is full
+// size (at least 95 % of the raw's width and height), otherwise nullopt: a reduced rendering is
+// never passed off as the full picture.
 MaybeImage CreateFullEditImage(const std::string& path, bool lensWanted);
 
 // Rotated by quarter turns clockwise (any integer, taken modulo 4) and cropped to the fractions
-// x, y, w, h of the rotated picture; nullopt when the crop is invalid.
+// x, y, w, h of the rotated picture (x + w and y + h may exceed 1 by one millionth); nullopt when
+// the crop is invalid or would hold no pixel.
 MaybeImage CreateEditedImage(const DecodedImage& image, long turns, double x, double y, double w, double h);
 
-// JPEG bytes at quality 0..1 (the 0..1 scale callers use), baseline sRGB, no orientation tag.
+// JPEG bytes at quality 0..1 (the 0..1 scale callers use), baseline sRGB, no metadata (so no
+// orientation tag: the pixels are upright).
 std::optional<std::string> EncodeJPEG(const DecodedImage& image, double quality);
 
 // "data:image/jpeg;base64,..." of CreateThumbnail(path, 900) at quality 0.82, or "".
 std::string ImagePreviewDataURL(const std::string& path);
 
+// MIME type by lower-cased extension ("application/octet-stream" when unknown).
 std::string MIMETypeForPath(const std::string& pathOrName);
+// Whether the lower-cased extension names a raw format (cr3 cr2 dng nef nrw arw raf rw2 orf pef).
 bool IsRAWURL(const std::string& path);
 
-// Whether the cached preview must be rebuilt from the source.
+// Whether the cached preview must be rebuilt from the source: the cache is missing or empty, or
+// the source is reachable and newer. An unreachable source keeps the old preview in use.
 bool PreviewCacheNeedsRefresh(const std::string& sourcePath, const std::string& cachePath);
 
 }  // namespace tw::imaging

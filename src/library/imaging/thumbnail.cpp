@@ -1,0 +1,29 @@
+#include "library/imaging/decoding.hpp"
+#include "library/imaging/file_signature.hpp"
+#include "library/imaging/raw_thumbnail.hpp"
+#include "library/imaging/vips_images.hpp"
+
+namespace tw::imaging {
+
+MaybeImage CreateThumbnail(const std::string& pathOrURL, int maxPixelSize) {
+  try {
+    EnsureVipsStarted();
+    std::string path = detail::LocalPath(pathOrURL);
+    switch (detail::RouteForFile(path)) {
+      case detail::DecoderRoute::Vips:
+        return detail::VipsThumbnail(path, maxPixelSize);
+      case detail::DecoderRoute::Raw: {
+        detail::RawSource source(path);
+        return detail::RawThumbnail(source, maxPixelSize, true);
+      }
+      case detail::DecoderRoute::Unreadable:
+      case detail::DecoderRoute::Unsupported:
+        return std::nullopt;
+    }
+  } catch (...) {
+    // libvips, LibRaw and exiv2 failures all end here: an undecodable photo is nullopt, never a crash.
+  }
+  return std::nullopt;
+}
+
+}  // namespace tw::imaging

@@ -1,0 +1,129 @@
+#include "library/imaging/vips_images.hpp"
+
+#include <algorithm>
+#include <vector>
+
+namespace tw::imaging::detail {
+
+namespace {
+
+using vips::VImage;
+
+// A truncated photo must fail rather than come back with a grey lower half.
+constexpr VipsFailOn kFailOn = VIPS_FAIL_ON_TRUNCATED;
+
+VImage ToSRGB(VImage image) {
+  if (image.get_typeof(VIPS_META_ICC_NAME) != 0) {
+    try {
+      image = image.icc_transform("srgb", VImage::option()->set("embedded", true)->set("intent", VIPS_INTENT_RELATIVE));
+    } catch (const vips::VError&) {
+      // A broken or unsuitable profile: the numbers are read as sRGB, as a browser would.
+    }
+  }
+  VipsInterpretation interpretation = image.interpretation();
+  if (!vips_colourspace_issupported(image.get_image())) {
+    interpretation = vips_image_guess_interpretation(image.get_image());
+    image = image.copy(VImage::option()->set("interpretation", interpretation));
+  }
+  image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+  if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
+  return image;
+}
+
+VImage ThreeBands(VImage image) {
+  if (image.has_alpha()) {
+    image = image.flatten(VImage::option()->set("background", std::vector<double>{255.0}));
+    if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
+  }
+  if (image.bands() == 1) return image.bandjoin({image, image});
+  if (image.bands() == 2) image = image.extract_band(0);
+  if (image.bands() == 1) return image.bandjoin({image, image});
+  if (image.bands() > 3) return image.extract_band(0, VImage::option()->set("n", 3));
+  return image;
+}
+
+int Clamped(int maxPixelSize) { return std::max(1, maxPixelSize); }
+
+VImage ShrunkToFit(VImage image, int maxPixelSize) {
+  if (maxPixelSize <= 0) return image;
+  int size = Clamped(maxPixelSize);
+  return image.thumbnail_image(size, VImage::option()->set("height", size)->set("size", VIPS_SIZE_DOWN));
+}
+
+}  // namespace
+
+DecodedImage FinishDecodedImage(VImage image) {
+  VImage finished = ThreeBands(ToSRGB(image)).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+  finished.remove(VIPS_META_ORIENTATION);
+  finished.remove(VIPS_META_ICC_NAME);
+  return finished.copy_memory();
+}
+
+VImage Upright(VImage image, int orientation) {
+  if (orientation <= 1 || orientation > 8) return image;
+  VImage tagged = image.copy();
+  tagged.set(VIPS_META_ORIENTATION, orientation);
+  return tagged.autorot();
+}
+
+DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize) {
+  int size = Clamped(maxPixelSize);
+  VImage thumbnail = VImage::thumbnail(
+      path.c_str(), size,
+      VImage::option()->set("height", size)->set("size", VIPS_SIZE_DOWN)->set("fail_on", kFailOn));
+  return FinishDecodedImage(thumbnail);
+}
+
+DecodedImage VipsFullImage(const std::string& path) {
+  VImage loaded = VImage::new_from_file(
+      path.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", kFailOn));
+  int orientation = vips_image_get_orientation(loaded.get_image());
+  // Decode in stored order first: turning needs random access, which a sequential read lacks.
+  DecodedImage stored = FinishDecodedImage(loaded);
+  if (orientation <= 1) return stored;
+  return Upright(stored, orientation).copy_memory();
+}
+
+DecodedImage DecodeEncodedPreview(const std::string& bytes, int maxPixelSize, int orientation) {
+  VipsBlob* blob = vips_blob_copy(bytes.data(), bytes.size());
+  VImage decoded;
+  try {
+    if (maxPixelSize > 0) {
+      int size = Clamped(maxPixelSize);
+      decoded = VImage::thumbnail_buffer(blob, size,
+                                         VImage::option()
+                                             ->set("height", size)
+                                             ->set("size", VIPS_SIZE_DOWN)
+                                             ->set("no_rotate", true)
+                                             ->set("fail_on", kFailOn));
+    } else {
+      decoded = VImage::new_from_buffer(bytes, "", VImage::option()->set("fail_on", kFailOn));
+    }
+    decoded = FinishDecodedImage(decoded);
+  } catch (...) {
+    vips_area_unref(VIPS_AREA(blob));
+    throw;
+  }
+  vips_area_unref(VIPS_AREA(blob));
+  if (orientation <= 1) return decoded;
+  return Upright(decoded, orientation).copy_memory();
+}
+
+DecodedImage DecodeBitmapPreview(const std::string& pixels, int width, int height, int bands, int maxPixelSize,
+                                 int orientation) {
+  if (width <= 0 || height <= 0 || bands <= 0 ||
+      pixels.size() < static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(bands)) {
+    throw vips::VError("bitmap preview is smaller than its stated size");
+  }
+  VipsImage* raw = vips_image_new_from_memory_copy(pixels.data(), pixels.size(), width, height, bands,
+                                                   VIPS_FORMAT_UCHAR);
+  if (raw == nullptr) throw vips::VError();
+  VImage image(raw);
+  image = image.copy(VImage::option()->set("interpretation",
+                                           bands >= 3 ? VIPS_INTERPRETATION_sRGB : VIPS_INTERPRETATION_B_W));
+  DecodedImage decoded = FinishDecodedImage(ShrunkToFit(image, maxPixelSize));
+  if (orientation <= 1) return decoded;
+  return Upright(decoded, orientation).copy_memory();
+}
+
+}  // namespace tw::imaging::detail
