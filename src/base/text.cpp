@@ -25,7 +25,7 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
 }
 
 unsigned long long StableHash64(std::string_view text) {
-  unsigned long long hash = 1469598103934665603ULL;
+  unsigned long long hash = 14695981039346656037ULL;
   for (unsigned char c : text) {
     hash ^= c;
     hash *= 1099511628211ULL;

@@ -1,0 +1,147 @@
+// Message dispatch, the handshake, the URL scheme, camera cards, panels and the lens setting.
+#include "base/files.hpp"
+#include "support/controller_fixture.hpp"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace tw::testing {
+namespace {
+
+using Bridge = ControllerTest;
+
+TEST_F(Bridge, BodiesThatAreNotActionsAnswerNothing) {
+  for (const Json& body : {Json("ready"), Json::array({"ready"}), Json(3), Json::object(),
+                           Json{{"action", 7}}, Json{{"action", "noSuchAction"}}, Json{{"action", "Ready"}}}) {
+    Send(body);
+  }
+  EXPECT_TRUE(lines_.empty());
+}
+
+TEST_F(Bridge, OpenFolderNeedsAStringPath) {
+  Send({{"action", "openFolder"}});
+  Send({{"action", "openFolder"}, {"path", 5}});
+  Send({{"action", "openFolder"}, {"path", ""}});
+  EXPECT_TRUE(lines_.empty());
+  Send({{"action", "openFolder"}, {"path", "/tmp/某个文件夹"}});
+  auto effects = Effects("openFolder");
+  ASSERT_EQ(effects.size(), 1u);
+  EXPECT_EQ(effects[0]["path"], "/tmp/某个文件夹");
+  EXPECT_TRUE(Payloads("window.Native.status").empty());
+}
+
+TEST_F(Bridge, HandshakeSendsVersionStateBridgeAndLensInOrder) {
+  Send({{"action", "ready"}});
+  std::vector<std::string> order;
+  for (const auto& line : lines_) order.push_back(line.value("fn", "?"));
+  EXPECT_EQ(order, (std::vector<std::string>{"window.Native.version", "window.Native.receiveState",
+                                             "window.Native.bridgeStatus", "window.Native.lensCorrectionState"}));
+  EXPECT_EQ(Payloads("window.Native.version")[0], "0.7.1");
+  EXPECT_EQ(Payloads("window.Native.bridgeStatus")[0], Json::object());
+
+  // A second "ready" (a page reload) runs the whole handshake again.
+  Send({{"action", "ready"}});
+  EXPECT_EQ(lines_.size(), 8u);
+}
+
+TEST_F(Bridge, LensCorrectionDefaultsOnAndToggles) {
+  Send({{"action", "ready"}});
+  Json state = Payloads("window.Native.lensCorrectionState").at(0);
+  EXPECT_EQ(state["enabled"], true);
+  EXPECT_EQ(state["engine"], "LibRaw + Lensfun");
+  EXPECT_GT(state["cameraCount"].get<int>(), 1000);
+  EXPECT_EQ(state["detail"], "RAW 预览、AI 临时图和格式转换导出会自动使用可用的相机/镜头元数据矫正；原片复制不修改。");
+
+  Send({{"action", "saveLensSettings"}, {"enabled", false}});
+  state = Payloads("window.Native.lensCorrectionState").back();
+  EXPECT_EQ(state["enabled"], false);
+  EXPECT_EQ(state["detail"], "镜头矫正已关闭；原片始终不修改。");
+  EXPECT_FALSE(app_->LensCorrectionEnabled());
+
+  // The setting survives a relaunch and lives in a private settings file.
+  Relaunch();
+  EXPECT_FALSE(app_->LensCorrectionEnabled());
+  struct stat st {};
+  ASSERT_EQ(stat((config_ / "settings.json").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  Send({{"action", "saveLensSettings"}, {"enabled", true}});
+  EXPECT_TRUE(app_->LensCorrectionEnabled());
+  // A body without "enabled" switches it off.
+  Send({{"action", "saveLensSettings"}});
+  EXPECT_FALSE(app_->LensCorrectionEnabled());
+}
+
+TEST_F(Bridge, UrlSchemeActivatesAndReportsTheCommand) {
+  app_->openURLs({"tidewick:"});
+  RunUntilQuiet();
+  EXPECT_EQ(Effects("activate").size(), 1u);
+  EXPECT_EQ(Payloads("window.Native.status"), std::vector<Json>{"已从 Photoshop 打开：retouch"});
+
+  ClearOutput();
+  app_->openURLs({"https://example.com/", "tidewick://history"});
+  app_->openURLs({});
+  RunUntilQuiet();
+  EXPECT_TRUE(lines_.empty()) << "only the first URL counts, and only the tidewick scheme";
+}
+
+TEST_F(Bridge, HistoryOpensTheSaveLocationWhenOneIsSet) {
+  TempFolder saved;
+  platform_->settings().Set("TWRetouchSaveLocation", saved.path());
+  Relaunch();
+  app_->openURLs({"TIDEWICK://history"});
+  RunUntilQuiet();
+  auto opened = Effects("openFolder");
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0]["path"], saved.path());
+  EXPECT_EQ(Payloads("window.Native.status"), std::vector<Json>{"已从 Photoshop 打开：history"});
+}
+
+TEST_F(Bridge, CardsAreReportedOutsideTestModeOnly) {
+  TempFolder volumes;
+  std::filesystem::create_directories(volumes / ".hidden/DCIM");
+  std::filesystem::create_directories(volumes / "USB_STICK");
+  std::filesystem::create_directories(volumes / "EOS_DIGITAL/DCIM");
+  std::filesystem::create_directories(volumes / "SECOND/DCIM");
+
+  // Test mode: no monitor, no start-up check.
+  platform_->AnnounceMount(volumes / "EOS_DIGITAL");
+  Send({{"action", "ready"}});
+  EXPECT_TRUE(Payloads("window.Native.cardDetected").empty());
+
+  Relaunch(/*testMode=*/false);
+  ClearOutput();
+  for (const char* name : {".hidden", "USB_STICK", "EOS_DIGITAL", "SECOND"}) platform_->AnnounceMount(volumes / name);
+  RunUntilQuiet();
+  // The monitor reports every mounted card with a DCIM folder, hidden names included.
+  EXPECT_EQ(Payloads("window.Native.cardDetected").size(), 3u);
+
+  ClearOutput();
+  Send({{"action", "ready"}});  // waits for the delayed start-up check as well
+  auto cards = Payloads("window.Native.cardDetected");
+  ASSERT_EQ(cards.size(), 1u);
+  EXPECT_EQ(cards[0], (Json{{"path", volumes / "EOS_DIGITAL"}, {"dcim", volumes / "EOS_DIGITAL/DCIM"}}));
+  EXPECT_EQ(Payloads("window.Native.status"), std::vector<Json>{"检测到存储卡 EOS_DIGITAL"});
+  EXPECT_EQ(lines_.back()["fn"], "window.Native.cardDetected");
+}
+
+TEST_F(Bridge, OnlyOnePanelIsOpenAtATime) {
+  std::vector<platform::PanelResult> results;
+  platform::PanelRequest request;
+  request.title = "t";
+  platform_->QueuePanelAnswer(std::vector<std::string>{"/tmp/a"});
+  queues::Main([&] {
+    app_->presentFilePanel(request, [&](platform::PanelResult r) { results.push_back(r); });
+    app_->presentFilePanel(request, [&](platform::PanelResult r) { results.push_back(r); });
+  });
+  RunUntilQuiet();
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_FALSE(results[0].ok) << "the refused second panel answers cancel at once";
+  EXPECT_TRUE(results[1].ok);
+  EXPECT_EQ(results[1].paths, std::vector<std::string>{"/tmp/a"});
+  EXPECT_EQ(Payloads("window.Native.status"), std::vector<Json>{"请先完成或取消当前文件选择窗口。"});
+}
+
+}  // namespace
+}  // namespace tw::testing

@@ -1,0 +1,114 @@
+// JSON field access, atomic files, UUIDs, URLs and the callback script text.
+#include "base/call_js.hpp"
+#include "base/files.hpp"
+#include "base/json.hpp"
+#include "base/text.hpp"
+#include "base/uuid.hpp"
+#include "support/headless_process.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <regex>
+#include <set>
+
+namespace tw {
+namespace {
+
+TEST(JsonFields, MissingOrMistypedFieldsFallBackToEmptyValues) {
+  Json body = {{"path", 42}, {"name", "a"}, {"photos", "not an array"}, {"options", {1, 2}}, {"flag", true}};
+  EXPECT_EQ(StringField(body, "path"), "");
+  EXPECT_EQ(StringField(body, "missing"), "");
+  EXPECT_EQ(StringField(body, "name"), "a");
+  EXPECT_EQ(ArrayField(body, "photos"), Json::array());
+  EXPECT_EQ(ObjectField(body, "options"), Json::object());
+  EXPECT_EQ(ObjectField(Json("a string body"), "options"), Json::object());
+  EXPECT_TRUE(BoolField(body, "flag", false));
+  EXPECT_FALSE(BoolField(body, "name", false));
+  EXPECT_EQ(NumberField(body, "path"), 42.0);
+  EXPECT_FALSE(NumberField(body, "name").has_value());
+}
+
+TEST(JsonFields, FieldOrKeepsPresentNullAndMistypedValues) {
+  Json body = {{"photos", nullptr}, {"other", "x"}};
+  EXPECT_TRUE(FieldOr(body, "photos", Json::array()).is_null());
+  EXPECT_EQ(FieldOr(body, "other", Json::array()), "x");
+  EXPECT_EQ(FieldOr(body, "absent", Json::array()), Json::array());
+}
+
+TEST(JsonString, IsCompactUtf8AndNeverEmpty) {
+  EXPECT_EQ(JSONString(nullptr), "null");
+  EXPECT_EQ(JSONString("状态 \"引号\"\n"), "\"状态 \\\"引号\\\"\\n\"");
+  EXPECT_EQ(JSONString(Json{{"a", 1}, {"b", {true, 2.5}}}), "{\"a\":1,\"b\":[true,2.5]}");
+  // Bytes that are not UTF-8 are replaced instead of failing the whole callback.
+  EXPECT_EQ(JSONString(std::string("a\xff")), "\"a\xEF\xBF\xBD\"");
+  EXPECT_EQ(ScriptText("window.Native.status", JSONString("好")), "window.Native.status(\"好\")");
+}
+
+TEST(JsonParse, RejectsBrokenTextWithoutThrowing) {
+  EXPECT_FALSE(ParseJSON("{\"a\":").has_value());
+  EXPECT_FALSE(ParseJSON("").has_value());
+  EXPECT_EQ(ParseJSON("\"bare\"")->get<std::string>(), "bare");
+}
+
+TEST(Uuid, IsCanonicalUpperCaseAndFresh) {
+  std::regex canonical("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
+  std::set<std::string> seen;
+  for (int i = 0; i < 100; ++i) {
+    std::string id = NewUUIDString();
+    EXPECT_TRUE(std::regex_match(id, canonical)) << id;
+    seen.insert(id);
+  }
+  EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(AtomicWrite, ReplacesTheFileAndLeavesNoTemporaryFiles) {
+  testing::TempFolder folder;
+  std::string path = folder / "state.json";
+  ASSERT_FALSE(WriteFileAtomically(path, "first").has_value());
+  ASSERT_FALSE(WriteFileAtomically(path, "second", 0600).has_value());
+  EXPECT_EQ(*ReadWholeFile(path), "second");
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  int entries = 0;
+  for (auto& entry : std::filesystem::directory_iterator(folder.path())) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(AtomicWrite, FailureIntoAMissingFolderReportsTheSystemText) {
+  auto error = WriteFileAtomically("/tmp/tidewick-no-such-folder/x/state.json", "x");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_FALSE(error->empty());
+}
+
+TEST(FileURLs, RoundTripPathsWithSpacesAndChinese) {
+  std::string path = "/tmp/岚舟 数据/ThumbnailCache/1.jpg";
+  std::string url = FileURLFromPath(path);
+  EXPECT_EQ(url.rfind("file:///tmp/", 0), 0u);
+  EXPECT_EQ(url.find(' '), std::string::npos);
+  EXPECT_EQ(PathFromFileURL(url), path);
+  EXPECT_FALSE(PathFromFileURL("https://example.com/a").has_value());
+}
+
+TEST(PathHelpers, SplitNamesAndExtensions) {
+  EXPECT_EQ(LastPathComponent("/a/b/IMG_1.CR3"), "IMG_1.CR3");
+  EXPECT_EQ(ParentDirectory("/a/b/IMG_1.CR3"), "/a/b");
+  EXPECT_EQ(ParentDirectory("/a"), "/");
+  EXPECT_EQ(PathExtension("/a/b/IMG_1.CR3"), "CR3");
+  EXPECT_EQ(PathExtension("/a/.hidden"), "");
+  EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
+}
+
+TEST(StableHash, IsFixedAcrossRunsAndBuilds) {
+  // FNV-1a reference values: cache file names must not change between versions.
+  EXPECT_EQ(StableHash64(""), 14695981039346656037ULL);
+  EXPECT_EQ(StableHash64("a"), 12638187200555641996ULL);
+  EXPECT_NE(StableHash64("/a/IMG_1.jpg"), StableHash64("/a/IMG_2.jpg"));
+}
+
+}  // namespace
+}  // namespace tw

@@ -1,0 +1,118 @@
+// The headless line protocol, driven exactly as a script or the page shim drives it.
+#include "base/files.hpp"
+#include "support/headless_process.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace tw::testing {
+namespace {
+
+const Json kReady = {{"action", "ready"}};
+
+TEST(HeadlessProtocol, HandshakeLinesAreExactAndTheProgramExitsWhenIdle) {
+  HeadlessSandbox sandbox;
+  auto result = RunHeadless(std::vector<Json>{kReady}, sandbox.Options());
+  EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
+  EXPECT_EQ(result.rawOutput.substr(0, result.rawOutput.find('\n')),
+            "{\"fn\":\"window.Native.version\",\"arg\":\"0.7.1\"}");
+  EXPECT_EQ(result.Sequence(), (std::vector<std::string>{"window.Native.version", "window.Native.receiveState",
+                                                         "window.Native.bridgeStatus",
+                                                         "window.Native.lensCorrectionState"}));
+}
+
+TEST(HeadlessProtocol, BadLinesAreIgnoredAndLaterLinesStillRun) {
+  HeadlessSandbox sandbox;
+  auto result = RunHeadless(std::vector<std::string>{"not json at all", "\"a string body\"", "[1,2]", "",
+                                                     "{\"action\":\"openFolder\",\"path\":3}",
+                                                     "{\"@nonsense\":1}", "{\"action\":\"openFolder\",\"path\":\"/tmp\"}"},
+                            sandbox.Options());
+  EXPECT_EQ(result.exitStatus, 0);
+  ASSERT_EQ(result.lines.size(), 1u) << result.rawOutput;
+  EXPECT_EQ(result.lines[0], (Json{{"effect", "openFolder"}, {"path", "/tmp"}}));
+  EXPECT_NE(result.errorOutput.find("not JSON"), std::string::npos);
+}
+
+TEST(HeadlessProtocol, InvalidTestFoldersRefuseToStartAndTouchNothing) {
+  TempFolder qa("/tmp/tidewick-qa-");
+  TempFolder outside("/tmp/tidewick-outside-");
+  std::ofstream(qa / "a-file") << "x";
+  std::filesystem::create_directories(qa / "sub");
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--test-support-dir", qa / "sub/.."}, {"--test-support-dir", "tmp/tidewick-qa-x"},
+        {"--test-support-dir", outside.path()}, {"--test-support-dir", qa / "a-file"}, {"--test-support-dir"}}) {
+    HeadlessSandbox sandbox;
+    HeadlessOptions options = sandbox.Options(false);
+    options.arguments = arguments;
+    auto result = RunHeadless(std::vector<Json>{kReady, {{"action", "saveState"}, {"state", Json::object()}}}, options);
+    EXPECT_EQ(result.exitStatus, 1) << arguments.back();
+    EXPECT_TRUE(result.rawOutput.empty());
+    EXPECT_EQ(result.errorOutput, "Tidewick：测试目录无效，终止启动以保护真实项目。\n");
+    EXPECT_FALSE(PathExists(sandbox.data / "岚舟")) << "the real data folder is never touched";
+  }
+}
+
+TEST(HeadlessProtocol, ASymbolicLinkIntoThePrefixIsAcceptedAndHoldsTheData) {
+  HeadlessSandbox sandbox;
+  TempFolder elsewhere("/tmp/tidewick-link-");
+  std::string link = elsewhere / "qa";
+  ASSERT_EQ(symlink(sandbox.support.path().c_str(), link.c_str()), 0);
+  HeadlessOptions options = sandbox.Options(false);
+  options.arguments = {"--test-support-dir", link};
+  auto result = RunHeadless(std::vector<Json>{{{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}}, options);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(PathExists(sandbox.support / "current-project.json"));
+  EXPECT_FALSE(PathExists(sandbox.data / "岚舟/current-project.json"));
+}
+
+TEST(HeadlessProtocol, OutsideTestModeTheDataFolderFollowsXdgDataHome) {
+  HeadlessSandbox sandbox;
+  auto result = RunHeadless(std::vector<Json>{{{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}},
+                            sandbox.Options(false));
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(PathExists(sandbox.data / "岚舟/current-project.json"));
+}
+
+TEST(HeadlessProtocol, UrlControlLinesReachTheSchemeHandler) {
+  HeadlessSandbox sandbox;
+  TempFolder saved;
+  std::filesystem::create_directories(sandbox.config / "tidewick");
+  std::ofstream(sandbox.config / "tidewick/settings.json") << Json{{"TWRetouchSaveLocation", saved.path()}}.dump();
+  auto result = RunHeadless(std::vector<Json>{{{"@open-url", "tidewick:"}}, {{"@open-url", "TIDEWICK://history"}},
+                                              {{"@open-url", "mailto:x@example.com"}}},
+                            sandbox.Options());
+  EXPECT_EQ(result.Sequence(), (std::vector<std::string>{"effect:activate", "window.Native.status", "effect:activate",
+                                                         "effect:openFolder", "window.Native.status"}));
+  EXPECT_EQ(result.Payloads("window.Native.status"),
+            (std::vector<Json>{"已从 Photoshop 打开：retouch", "已从 Photoshop 打开：history"}));
+  EXPECT_EQ(result.lines[3]["path"], saved.path());
+}
+
+TEST(HeadlessProtocol, ExitWaitsForTheDelayedCardCheck) {
+  HeadlessSandbox sandbox;
+  TempFolder volumes;
+  std::filesystem::create_directories(volumes / "EOS_DIGITAL/DCIM");
+  auto result = RunHeadless(std::vector<Json>{{{"@mount", volumes / "EOS_DIGITAL"}}, kReady}, sandbox.Options(false));
+  EXPECT_EQ(result.exitStatus, 0);
+  auto sequence = result.Sequence();
+  // The monitor's notice, the handshake, then 0.6 s later the start-up check's status and notice.
+  ASSERT_EQ(sequence.size(), 7u) << result.rawOutput;
+  EXPECT_EQ(sequence.front(), "window.Native.cardDetected");
+  EXPECT_EQ(sequence[sequence.size() - 2], "window.Native.status");
+  EXPECT_EQ(sequence.back(), "window.Native.cardDetected");
+}
+
+TEST(HeadlessProtocol, QuitEndsAtOnce) {
+  HeadlessSandbox sandbox;
+  auto result = RunHeadless(std::vector<Json>{kReady, {{"@quit", true}},
+                                              {{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}},
+                            sandbox.Options());
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_FALSE(PathExists(sandbox.support / "current-project.json"));
+}
+
+}  // namespace
+}  // namespace tw::testing

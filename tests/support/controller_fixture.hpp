@@ -1,0 +1,39 @@
+#pragma once
+// An in-process controller over the scripted platform: a test posts page messages and reads the
+// callback lines, with the main queue drained on the test's own thread.
+#include "app/app_delegate.hpp"
+#include "base/queues.hpp"
+#include "platform/scripted/scripted_platform.hpp"
+#include "support/headless_process.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace tw::testing {
+
+class ControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Dispatches one page message on the main queue and runs until the program is quiet.
+  void Send(const Json& body);
+  void RunUntilQuiet() { loop_.RunUntilQuiet(); }
+  // Payloads of one callback function delivered so far, in order.
+  std::vector<Json> Payloads(const std::string& function) const;
+  std::vector<Json> Effects(const std::string& effect) const;
+  void ClearOutput() { lines_.clear(); }
+
+  // Recreates the controller (a new launch over the same folders).
+  void Relaunch(bool testMode = true);
+
+  TempFolder support_{"/tmp/tidewick-qa-"};
+  TempFolder config_;
+  std::vector<Json> lines_;
+  RunLoop loop_;
+  std::unique_ptr<platform::ScriptedPlatform> platform_;
+  std::unique_ptr<app::AppDelegate> app_;
+};
+
+}  // namespace tw::testing
