@@ -207,7 +207,7 @@ export class Workbench {
     if (typeof payload === "string") this.status.value = payload;
   }
 
-  private say(text: string): void {
+  say(text: string): void {
     this.notice.value = text;
     this.status.value = text;
   }

@@ -1,27 +1,49 @@
+import { useEffect } from "preact/hooks";
+import { handleKey } from "../state/keyboard";
 import type { Workbench } from "../state/store";
-import { T } from "../texts";
+import { CardBanner, Dialogs } from "./Dialogs";
+import { FilterBar } from "./FilterBar";
+import { Grid } from "./Grid";
+import { Inspector } from "./Inspector";
+import { Loupe } from "./Loupe";
+import { StatusBar } from "./StatusBar";
+import { Toolbar } from "./Toolbar";
+
+function isTyping(target: EventTarget | null): boolean {
+  if (!(target instanceof HTMLElement)) return false;
+  if (target.isContentEditable || target instanceof HTMLTextAreaElement || target instanceof HTMLSelectElement) return true;
+  return target instanceof HTMLInputElement && !["checkbox", "radio", "range", "button"].includes(target.type);
+}
 
 export function App({ workbench }: { workbench: Workbench }) {
-  const version = workbench.version.value;
-  const photos = workbench.photos.value;
+  useEffect(() => {
+    const onKey = (event: KeyboardEvent) => {
+      if (event.defaultPrevented || event.isComposing || isTyping(event.target)) return;
+      if (handleKey(workbench, event)) {
+        event.preventDefault();
+        // A focused button would otherwise also be "clicked" by Space or Enter.
+        if (event.target instanceof HTMLElement && event.target !== document.body) event.target.blur();
+      }
+    };
+    window.addEventListener("keydown", onKey);
+    return () => window.removeEventListener("keydown", onKey);
+  }, [workbench]);
+
+  const loupe = workbench.loupe.value.open;
   return (
     <div class="app">
-      <header class="toolbar">
-        <span class="app-name">{T.appName}</span>
-        <span class="version" data-testid="version">
-          {version ? T.versionPrefix + version : T.versionUnknown}
-        </span>
-        <button onClick={() => workbench.chooseFolder()}>{T.importFolder}</button>
-        <button onClick={() => workbench.choosePhotos()}>{T.importPhotos}</button>
-      </header>
-      <main class="main">
-        {photos.length === 0 ? <p class="empty">{T.emptyProject}</p> : <p>{T.photosCount(photos.length, photos.length)}</p>}
-      </main>
-      <footer class="statusbar">
-        <span class="status-line" data-testid="status">
-          {workbench.status.value || T.ready}
-        </span>
-      </footer>
+      <Toolbar workbench={workbench} />
+      <CardBanner workbench={workbench} />
+      <FilterBar workbench={workbench} />
+      <div class="workspace">
+        <main class="main">
+          <Grid workbench={workbench} />
+          {loupe && <Loupe workbench={workbench} />}
+        </main>
+        <Inspector workbench={workbench} />
+      </div>
+      <StatusBar workbench={workbench} />
+      <Dialogs workbench={workbench} />
     </div>
   );
 }

@@ -1,0 +1,93 @@
+import type { Workbench } from "./store";
+
+export interface KeyInput {
+  key: string;
+  ctrlKey?: boolean;
+  metaKey?: boolean;
+  altKey?: boolean;
+  shiftKey?: boolean;
+}
+
+// The single-key culling keys. Returns true when the key was used (the caller then stops
+// the browser's default, e.g. Space scrolling the grid).
+export function handleKey(workbench: Workbench, input: KeyInput): boolean {
+  const command = input.ctrlKey || input.metaKey;
+  const key = input.key;
+  if (workbench.dialog.value) {
+    if (key === "Escape") {
+      workbench.dialog.value = null;
+      return true;
+    }
+    return false;
+  }
+  if (command) {
+    if (key === "z" || key === "Z") {
+      if (input.shiftKey) return false;
+      workbench.undo();
+      return true;
+    }
+    if (key === "a" || key === "A") {
+      workbench.selectAllVisible();
+      return true;
+    }
+    return false;
+  }
+  if (input.altKey) return false;
+  const loupe = workbench.loupe.value.open;
+  switch (key) {
+    case "p":
+    case "P":
+      workbench.decide("保留");
+      return true;
+    case "x":
+    case "X":
+      workbench.decide("淘汰");
+      return true;
+    case "u":
+    case "U":
+      workbench.decide("待定");
+      return true;
+    case "0":
+    case "1":
+    case "2":
+    case "3":
+    case "4":
+    case "5":
+      workbench.rate(Number(key));
+      return true;
+    case "ArrowLeft":
+      workbench.move(-1);
+      return true;
+    case "ArrowRight":
+      workbench.move(1);
+      return true;
+    case "ArrowUp":
+      workbench.move(loupe ? -1 : -workbench.gridColumns.value);
+      return true;
+    case "ArrowDown":
+      workbench.move(loupe ? 1 : workbench.gridColumns.value);
+      return true;
+    case "Home":
+      workbench.move(-Infinity);
+      return true;
+    case "End":
+      workbench.move(Infinity);
+      return true;
+    case " ":
+    case "Enter":
+      if (key === "Enter" && loupe) return false;
+      workbench.toggleLoupe();
+      return true;
+    case "Escape":
+      if (!loupe) return false;
+      workbench.closeLoupe();
+      return true;
+    case "z":
+    case "Z":
+      if (!loupe) return false;
+      workbench.setZoom(workbench.loupe.value.zoom === "fit" ? "actual" : "fit");
+      return true;
+    default:
+      return false;
+  }
+}

@@ -1,0 +1,198 @@
+import type { ComponentChildren } from "preact";
+import { useState } from "preact/hooks";
+import type { ExportScope, Workbench } from "../state/store";
+import type { ConflictMode, ExportFormat } from "../state/types";
+import { T } from "../texts";
+
+function Modal(props: { title: string; onClose: () => void; children: ComponentChildren; testid: string }) {
+  return (
+    <div class="modal-backdrop" onMouseDown={(event) => event.target === event.currentTarget && props.onClose()}>
+      <div class="modal" role="dialog" aria-label={props.title} data-testid={props.testid}>
+        <h2>{props.title}</h2>
+        {props.children}
+      </div>
+    </div>
+  );
+}
+
+function TrashDialog({ workbench }: { workbench: Workbench }) {
+  const count = workbench.rejects().length;
+  const close = () => (workbench.dialog.value = null);
+  return (
+    <Modal title={T.trashConfirmTitle} onClose={close} testid="trash-dialog">
+      <p>{T.trashConfirm(count)}</p>
+      <div class="modal-actions">
+        <button onClick={close}>{T.cancel}</button>
+        <button class="danger" onClick={() => workbench.trashRejects()} data-testid="confirm-trash" autoFocus>
+          {T.confirmTrash}
+        </button>
+      </div>
+    </Modal>
+  );
+}
+
+const FORMATS: Array<[ExportFormat, string]> = [
+  ["original", T.formatOriginal],
+  ["jpeg", "JPEG"],
+  ["png", "PNG"],
+  ["tiff", "TIFF"],
+];
+const CONFLICTS: Array<[ConflictMode, string]> = [
+  ["rename", T.conflictRename],
+  ["skip", T.conflictSkip],
+  ["replace", T.conflictReplace],
+];
+
+function AdvancedExportDialog({ workbench }: { workbench: Workbench }) {
+  const options = workbench.project.value.exportOptions;
+  const selected = workbench.photosForScope("selected").length;
+  const [scope, setScope] = useState<ExportScope>(selected > 1 ? "selected" : "kept");
+  const close = () => (workbench.dialog.value = null);
+  const scopes: Array<[ExportScope, string, number]> = [
+    ["selected", T.scopeSelected(selected), selected],
+    ["visible", T.scopeVisible(workbench.photosForScope("visible").length), workbench.photosForScope("visible").length],
+    ["kept", T.scopeKept(workbench.photosForScope("kept").length), workbench.photosForScope("kept").length],
+    ["all", T.scopeAll(workbench.photos.value.length), workbench.photos.value.length],
+  ];
+  const chosenCount = scopes.find(([s]) => s === scope)?.[2] ?? 0;
+  return (
+    <Modal title={T.advancedExport} onClose={close} testid="export-dialog">
+      <div class="form">
+        <span class="label">{T.exportScope}</span>
+        <div class="radio-column">
+          {scopes.map(([value, label, n]) => (
+            <label key={value}>
+              <input type="radio" name="scope" checked={scope === value} disabled={!n} onChange={() => setScope(value)} />
+              {label}
+            </label>
+          ))}
+        </div>
+        <span class="label">{T.exportFormat}</span>
+        <div class="segmented">
+          {FORMATS.map(([value, label]) => (
+            <button key={value} class={options.format === value ? "active" : ""} onClick={() => workbench.setExportOptions({ format: value })}>
+              {label}
+            </button>
+          ))}
+        </div>
+        <span class="label">{T.quality}</span>
+        <div class="row">
+          <input
+            type="range"
+            min={0.5}
+            max={1}
+            step={0.01}
+            value={options.quality}
+            disabled={options.format !== "jpeg"}
+            onInput={(event) => workbench.setExportOptions({ quality: Number((event.currentTarget as HTMLInputElement).value) })}
+          />
+          <span>{Math.round(options.quality * 100)}</span>
+        </div>
+        <span class="label">{T.conflict}</span>
+        <div class="segmented">
+          {CONFLICTS.map(([value, label]) => (
+            <button key={value} class={options.conflict === value ? "active" : ""} onClick={() => workbench.setExportOptions({ conflict: value })}>
+              {label}
+            </button>
+          ))}
+        </div>
+        <span />
+        <label>
+          <input type="checkbox" checked={options.organize} onChange={() => workbench.setExportOptions({ organize: !options.organize })} />
+          {T.organize}
+        </label>
+      </div>
+      <div class="modal-actions">
+        <button onClick={close}>{T.cancel}</button>
+        <button class="primary" disabled={!chosenCount} onClick={() => workbench.exportAdvanced(scope)} data-testid="start-export">
+          {T.startExport}
+        </button>
+      </div>
+    </Modal>
+  );
+}
+
+function SettingsDialog({ workbench }: { workbench: Workbench }) {
+  const lens = workbench.lens.value;
+  const folder = workbench.project.value.ratingExportFolder;
+  const close = () => (workbench.dialog.value = null);
+  return (
+    <Modal title={T.settings} onClose={close} testid="settings-dialog">
+      <section class="settings-section">
+        <h3>{T.lensTitle}</h3>
+        {lens ? (
+          <>
+            <label>
+              <input
+                type="checkbox"
+                checked={lens.enabled}
+                data-testid="lens-switch"
+                onChange={() => workbench.saveLensSettings(!lens.enabled)}
+              />
+              启用镜头矫正
+            </label>
+            <p class="muted small">{T.lensEngine(lens.engine, lens.cameraCount)}</p>
+            <p class="small" data-testid="lens-detail">
+              {lens.detail}
+            </p>
+          </>
+        ) : (
+          <p class="muted">—</p>
+        )}
+      </section>
+      <section class="settings-section">
+        <h3>{T.exportRated}</h3>
+        <p class="small" data-testid="rated-folder">
+          {T.ratedFolder(folder)}
+        </p>
+        <button onClick={() => workbench.chooseRatingExportFolder()}>{T.chooseRatedFolder}</button>
+      </section>
+      <section class="settings-section">
+        <h3>筛片</h3>
+        <label>
+          <input
+            type="checkbox"
+            checked={workbench.project.value.view.autoAdvance}
+            onChange={() => workbench.setView({ autoAdvance: !workbench.project.value.view.autoAdvance })}
+          />
+          {T.autoAdvance}：决定或评星后自动跳到下一张
+        </label>
+      </section>
+      <section class="settings-section">
+        <h3>快捷键</h3>
+        <p class="small">{T.keysHelp}</p>
+        <p class="small muted">Z 切换适合 / 100% · Shift 点击连选 · Ctrl 点击多选 · Ctrl+A 全选 · Esc 关闭</p>
+      </section>
+      <div class="modal-actions">
+        <button onClick={close}>{T.close}</button>
+      </div>
+    </Modal>
+  );
+}
+
+export function Dialogs({ workbench }: { workbench: Workbench }) {
+  switch (workbench.dialog.value) {
+    case "trash":
+      return <TrashDialog workbench={workbench} />;
+    case "advancedExport":
+      return <AdvancedExportDialog workbench={workbench} />;
+    case "settings":
+      return <SettingsDialog workbench={workbench} />;
+    default:
+      return null;
+  }
+}
+
+export function CardBanner({ workbench }: { workbench: Workbench }) {
+  const card = workbench.card.value;
+  if (!card) return null;
+  return (
+    <div class="banner" data-testid="card-banner">
+      <span>{T.cardFound(card.path)}</span>
+      <button class="primary" onClick={() => workbench.importCard()}>
+        {T.importCard}
+      </button>
+      <button onClick={() => workbench.dismissCard()}>{T.dismiss}</button>
+    </div>
+  );
+}

@@ -1,0 +1,202 @@
+import { memo } from "preact/compat";
+import { useEffect, useLayoutEffect, useMemo, useRef, useState } from "preact/hooks";
+import { decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
+import type { Workbench } from "../state/store";
+import type { PhotoRecord } from "../state/types";
+import { T } from "../texts";
+import { cellPosition, gridGeometry, scrollToReveal, visibleRange } from "./gridLayout";
+
+// Short badge words for the six checks; the inspector shows the full names.
+export const ISSUE_BADGES: Record<string, string> = {
+  整体模糊: "模糊",
+  人脸失焦: "脸糊",
+  闭眼: "闭眼",
+  过曝: "过曝",
+  欠曝: "欠曝",
+  噪点过高: "噪点",
+};
+
+const DECISION_CLASS: Record<string, string> = { 保留: "keep", 待定: "pending", 淘汰: "reject", 未决定: "none" };
+
+interface CellProps {
+  photo: PhotoRecord;
+  top: number;
+  left: number;
+  width: number;
+  height: number;
+  selected: boolean;
+  current: boolean;
+  stackSize: number;
+  onPick: (id: string, event: MouseEvent) => void;
+  onOpen: (id: string) => void;
+  onToggleGroup: (group: string) => void;
+}
+
+const Cell = memo(function Cell(props: CellProps) {
+  const { photo, selected, current, stackSize } = props;
+  const [broken, setBroken] = useState(false);
+  const decision = decisionOf(photo);
+  const issues = issuesOf(photo);
+  const review = reviewReasonsOf(photo).length > 0;
+  const failed = typeof photo.result?.error === "string";
+  const classes = ["cell", `decision-${DECISION_CLASS[decision]}`];
+  if (selected) classes.push("selected");
+  if (current) classes.push("current");
+  return (
+    <div
+      class={classes.join(" ")}
+      style={{ top: `${props.top}px`, left: `${props.left}px`, width: `${props.width}px`, height: `${props.height}px` }}
+      data-id={photo.id}
+      data-testid="grid-cell"
+      title={photo.name}
+      onMouseDown={(event) => props.onPick(photo.id, event)}
+      onDblClick={() => props.onOpen(photo.id)}
+    >
+      <div class="thumb" style={{ height: `${props.width}px` }}>
+        {photo.thumbnail && !broken ? (
+          <img src={photo.thumbnail} loading="lazy" decoding="async" draggable={false} alt="" onError={() => setBroken(true)} />
+        ) : (
+          <span class="thumb-missing">{photo.format || "?"}</span>
+        )}
+        {decision !== "未决定" && <span class={`decision-flag ${DECISION_CLASS[decision]}`}>{decision}</span>}
+        {photo.group && (
+          <span
+            class={`group-tag${photo.best ? " best" : ""}`}
+            title={photo.best ? T.bestOfGroup : photo.group}
+            onMouseDown={(event) => {
+              if (stackSize > 1 || event.altKey) {
+                event.stopPropagation();
+                props.onToggleGroup(photo.group!);
+              }
+            }}
+          >
+            {photo.group}
+            {photo.best ? " ★" : ""}
+            {stackSize > 1 ? ` · ${T.stackOf(stackSize)}` : ""}
+          </span>
+        )}
+        {!!photo.rating && (
+          <span class="stars cell-stars" data-testid="stars">
+            {"★".repeat(photo.rating)}
+          </span>
+        )}
+        <div class="badges">
+          {issues.map((issue) => (
+            <span class="badge issue" key={issue} title={issue}>
+              {ISSUE_BADGES[issue] ?? issue}
+            </span>
+          ))}
+          {review && (
+            <span class="badge review" title={reviewReasonsOf(photo).join("\n")}>
+              复核
+            </span>
+          )}
+          {failed && (
+            <span class="badge failed" title={String(photo.result?.error)}>
+              失败
+            </span>
+          )}
+        </div>
+      </div>
+      <div class="caption">
+        <span class="name">{photo.name}</span>
+      </div>
+    </div>
+  );
+});
+
+export function Grid({ workbench }: { workbench: Workbench }) {
+  const items = workbench.items.value;
+  const cellSize = workbench.project.value.view.cellSize;
+  const selection = workbench.selection.value;
+  const scroller = useRef<HTMLDivElement>(null);
+  const [viewport, setViewport] = useState({ width: 0, height: 0, scrollTop: 0 });
+
+  useLayoutEffect(() => {
+    const element = scroller.current!;
+    let frame = 0;
+    const measure = () => {
+      frame = 0;
+      setViewport({ width: element.clientWidth, height: element.clientHeight, scrollTop: element.scrollTop });
+    };
+    const onScroll = () => {
+      if (!frame) frame = requestAnimationFrame(measure);
+    };
+    const observer = new ResizeObserver(measure);
+    observer.observe(element);
+    element.addEventListener("scroll", onScroll, { passive: true });
+    measure();
+    return () => {
+      observer.disconnect();
+      element.removeEventListener("scroll", onScroll);
+      if (frame) cancelAnimationFrame(frame);
+    };
+  }, []);
+
+  const geometry = gridGeometry(viewport.width, cellSize, items.length);
+
+  useEffect(() => {
+    workbench.gridColumns.value = geometry.columns;
+  }, [geometry.columns]);
+
+  // Keeps the current photo in view when it is moved by keys or auto-advance.
+  useEffect(() => {
+    const element = scroller.current;
+    if (!element || !selection.currentId || !viewport.height) return;
+    const index = items.findIndex((item) => item.photo.id === selection.currentId);
+    if (index < 0) return;
+    const target = scrollToReveal(geometry, index, element.scrollTop, element.clientHeight);
+    if (target !== null) element.scrollTop = target;
+  }, [selection, geometry.columns, geometry.cellWidth, viewport.height, items]);
+
+  // Stable handlers, so cells that did not change are not rendered again while scrolling.
+  const { pick, open, toggleGroup } = useMemo(
+    () => ({
+      pick(id: string, event: MouseEvent) {
+        if (event.button !== 0) return;
+        workbench.select(id, event.shiftKey ? "range" : event.ctrlKey || event.metaKey ? "toggle" : "single");
+      },
+      open(id: string) {
+        workbench.select(id);
+        workbench.openLoupe();
+      },
+      toggleGroup(group: string) {
+        workbench.toggleGroup(group);
+      },
+    }),
+    [workbench],
+  );
+
+  const { first, last } = visibleRange(geometry, viewport.scrollTop, viewport.height, items.length);
+  const cells = [];
+  for (let i = first; i <= last; i++) {
+    const item = items[i];
+    const position = cellPosition(geometry, i);
+    cells.push(
+      <Cell
+        key={item.photo.id}
+        photo={item.photo}
+        top={position.top}
+        left={position.left}
+        width={geometry.cellWidth}
+        height={geometry.rowHeight}
+        selected={selection.ids.has(item.photo.id)}
+        current={selection.currentId === item.photo.id}
+        stackSize={item.stackSize}
+        onPick={pick}
+        onOpen={open}
+        onToggleGroup={toggleGroup}
+      />,
+    );
+  }
+
+  const total = workbench.photos.value.length;
+  return (
+    <div class="grid-scroller" ref={scroller} data-testid="grid">
+      {items.length === 0 && <p class="empty">{total ? T.emptyFilter : T.emptyProject}</p>}
+      <div class="grid-canvas" style={{ height: `${geometry.totalHeight}px` }}>
+        {cells}
+      </div>
+    </div>
+  );
+}

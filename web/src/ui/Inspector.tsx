@@ -1,0 +1,131 @@
+import { Fragment } from "preact";
+import { decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
+import type { Workbench } from "../state/store";
+import { DECISIONS, type LocalAnalysisResult } from "../state/types";
+import { T, formatBytes } from "../texts";
+
+function fixed(value: unknown, digits: number): string {
+  return typeof value === "number" && Number.isFinite(value) ? value.toFixed(digits) : "—";
+}
+
+function percent(value: unknown): string {
+  return typeof value === "number" && Number.isFinite(value) ? `${Math.round(value * 100)}%` : "—";
+}
+
+function count(value: unknown): string {
+  return typeof value === "number" ? String(value) : "—";
+}
+
+function Metrics({ result }: { result: LocalAnalysisResult }) {
+  const rows: Array<[string, string]> = [
+    ["亮度", percent(result.brightness)],
+    ["高光 / 暗部", `${percent(result.highlight)} / ${percent(result.shadow)}`],
+    ["清晰度", fixed(result.sharpness, 0)],
+    ["噪点", fixed(result.noise, 1)],
+    ["人脸（主要）", `${count(result.faces)}（${count(result.mainFaces)}）`],
+    ["检查眼睛 / 闭眼", `${count(result.eyesChecked)} / ${count(result.closedEyes)}`],
+    ["脸部清晰度", result.faceSharpness === -1 ? "未测量" : fixed(result.faceSharpness, 0)],
+    ["脸部对焦", result.faceFocusScore === -1 ? "未测量" : percent(result.faceFocusScore)],
+    ["脸部质量", percent(result.faceQuality)],
+    ["姿态 / 构图", `${percent(result.poseScore)} / ${percent(result.compositionScore)}`],
+    ["置信度", percent(result.confidence)],
+  ];
+  return (
+    <dl class="metrics" data-testid="metrics">
+      {rows.map(([label, value]) => (
+        <Fragment key={label}>
+          <dt>{label}</dt>
+          <dd>{value}</dd>
+        </Fragment>
+      ))}
+    </dl>
+  );
+}
+
+export function Inspector({ workbench }: { workbench: Workbench }) {
+  const photo = workbench.currentPhoto.value;
+  const selected = workbench.selection.value.ids.size;
+  if (!photo) {
+    return (
+      <aside class="inspector" data-testid="inspector">
+        <p class="muted">{T.inspectorEmpty}</p>
+      </aside>
+    );
+  }
+  const decision = decisionOf(photo);
+  const result = photo.result;
+  const issues = issuesOf(photo);
+  const reasons = reviewReasonsOf(photo);
+  return (
+    <aside class="inspector" data-testid="inspector">
+      <h2 class="inspector-name" title={photo.path}>
+        {photo.name}
+      </h2>
+      <div class="muted small">
+        {photo.format} · {formatBytes(photo.size)} · {photo.date.replace("T", " ") || "—"}
+      </div>
+      {selected > 1 && <div class="small">已选 {selected} 张，决定和星级作用于全部所选</div>}
+
+      <div class="decision-buttons">
+        {DECISIONS.map((d) => (
+          <button key={d} class={`decide decide-${d}${decision === d ? " active" : ""}`} onClick={() => workbench.decide(d)}>
+            {d}
+          </button>
+        ))}
+        <button class={decision === "未决定" ? "active" : ""} onClick={() => workbench.decide(null)}>
+          清除
+        </button>
+      </div>
+      <div class="star-buttons">
+        {[0, 1, 2, 3, 4, 5].map((n) => (
+          <button key={n} class={(photo.rating ?? 0) === n ? "active" : ""} onClick={() => workbench.rate(n)}>
+            {n === 0 ? "无星" : "★".repeat(n)}
+          </button>
+        ))}
+      </div>
+
+      {photo.group && (
+        <div class="section">
+          <h3>连拍</h3>
+          <div>
+            {photo.group}
+            {photo.best ? `（${T.bestOfGroup}）` : ""}
+          </div>
+          {!photo.best && <button onClick={() => workbench.setBest()}>设为本组最佳</button>}
+        </div>
+      )}
+
+      <div class="section">
+        <h3>本地分析</h3>
+        {!result && <p class="muted">{T.notAnalysed}</p>}
+        {result?.error && <p class="warning">{result.error}</p>}
+        {result && !result.error && (
+          <>
+            <p class={issues.length ? "issues-line" : "ok-line"} data-testid="reason">
+              {result.reason ?? (issues.join("、") || "未发现已启用的明显问题")}
+            </p>
+            {reasons.length > 0 && (
+              <ul class="reasons">
+                {reasons.map((reason) => (
+                  <li key={reason}>{reason}</li>
+                ))}
+              </ul>
+            )}
+            <Metrics result={result} />
+          </>
+        )}
+      </div>
+
+      {typeof photo.cloudReason === "string" && photo.cloudReason && (
+        <div class="section">
+          <h3>云端建议</h3>
+          <p>
+            {photo.cloudReason}
+            {photo.cloudBest ? "（云端推荐）" : ""}
+            {typeof photo.cloudConfidence === "number" ? ` · ${Math.round(photo.cloudConfidence * 100)}%` : ""}
+          </p>
+        </div>
+      )}
+    </aside>
+  );
+}

@@ -1,0 +1,39 @@
+import type { Workbench } from "../state/store";
+import { T } from "../texts";
+
+export function StatusBar({ workbench }: { workbench: Workbench }) {
+  const run = workbench.analysis.value;
+  const exportRun = workbench.exportRun.value;
+  const counts = workbench.counts.value;
+  return (
+    <footer class="statusbar">
+      {run && (
+        <div class="progress-block" data-testid="analysis-progress">
+          <progress max={run.total || 1} value={run.processed} />
+          <span>{T.analysing(run.processed, run.total)}</span>
+          {run.remaining !== null && run.processed < run.total && <span class="muted">{T.remaining(run.remaining)}</span>}
+          <button class="small-button" onClick={() => workbench.cancelAnalysis()} data-testid="cancel-analysis">
+            {T.cancel}
+          </button>
+        </div>
+      )}
+      {exportRun && (
+        <div class="progress-block" data-testid="export-progress">
+          <progress max={exportRun.total || 1} value={exportRun.completed} />
+          <span>{T.exporting(exportRun.completed, exportRun.total, exportRun.name)}</span>
+        </div>
+      )}
+      <span class="status-line" data-testid="status" title={workbench.status.value}>
+        {workbench.status.value || T.ready}
+      </span>
+      <span class="spacer" />
+      <span class="counts" data-testid="counts">
+        <span class="keep">保留 {counts.保留}</span>
+        <span class="pending">待定 {counts.待定}</span>
+        <span class="reject">淘汰 {counts.淘汰}</span>
+        <span>未决定 {counts.未决定}</span>
+        <span>★ {counts.rated}</span>
+      </span>
+    </footer>
+  );
+}

@@ -1,0 +1,106 @@
+// A stored project of 20,000 photos: the program hands it back at start, and the grid must
+// stay small in the DOM however far it is scrolled. The frame times are printed as figures;
+// the test asserts only the DOM bound and that the right photos are shown.
+import { writeFileSync } from "node:fs";
+import { join } from "node:path";
+import { afterEach, describe, expect, it } from "vitest";
+import { NativeSession, startSession } from "./shim";
+
+const COUNT = 20_000;
+// Visible rows plus the overscan, at the smallest cell size on a large window, stay far
+// below this; a grid that built every cell would have 20,000.
+const MAX_CELLS_IN_DOM = 300;
+
+function syntheticProject() {
+  const photos = [];
+  for (let i = 0; i < COUNT; i++) {
+    const name = `IMG_${String(i + 1).padStart(5, "0")}.CR3`;
+    const second = i % 60;
+    const minute = Math.floor(i / 60) % 60;
+    const hour = 8 + Math.floor(i / 3600);
+    photos.push({
+      id: `SYN-${i}`,
+      path: `/synthetic/${name}`,
+      name,
+      format: "CR3",
+      size: 25_000_000,
+      date: `2026-05-01T${String(hour).padStart(2, "0")}:${String(minute).padStart(2, "0")}:${String(second).padStart(2, "0")}`,
+      thumbnail: `file:///synthetic/thumbnails/${i}.jpg`,
+      ...(i % 7 === 0 ? { status: "保留", rating: 3 } : {}),
+      ...(i % 11 === 0 ? { status: "淘汰" } : {}),
+    });
+  }
+  return { photos, folder: "/synthetic", source: "folder" };
+}
+
+describe("a project of 20,000 photos", () => {
+  let session: NativeSession | null = null;
+  afterEach(async () => {
+    await session?.close();
+    session = null;
+  });
+
+  it("scrolls through the whole grid with only the visible cells in the DOM", async () => {
+    session = await startSession({
+      prepareSupportDir: (dir) => writeFileSync(join(dir, "current-project.json"), JSON.stringify(syntheticProject())),
+    });
+    const { page } = session;
+    const state = await session.waitForCallback("receiveState", () => true, { timeoutMs: 60_000 });
+    expect(state.photos).toHaveLength(COUNT);
+    await expect.poll(() => page.getByTestId("shown-count").textContent()).toBe(`${COUNT} 张`);
+
+    const cells = () => page.locator(".cell").count();
+    expect(await cells()).toBeGreaterThan(0);
+    expect(await cells()).toBeLessThan(MAX_CELLS_IN_DOM);
+
+    // Scroll in steps from top to bottom, one step per frame, recording frame times.
+    const figures = await page.evaluate(async () => {
+      const scroller = document.querySelector('[data-testid="grid"]') as HTMLElement;
+      const frame = () => new Promise<number>((resolve) => requestAnimationFrame((t) => resolve(t)));
+      const steps = 240;
+      const stride = (scroller.scrollHeight - scroller.clientHeight) / steps;
+      const times: number[] = [];
+      let maxCells = 0;
+      let last = await frame();
+      for (let i = 1; i <= steps; i++) {
+        scroller.scrollTop = Math.round(i * stride);
+        const now = await frame();
+        times.push(now - last);
+        last = now;
+        maxCells = Math.max(maxCells, scroller.querySelectorAll(".cell").length);
+      }
+      times.sort((a, b) => a - b);
+      return {
+        maxCells,
+        medianFrameMs: times[Math.floor(times.length / 2)],
+        p95FrameMs: times[Math.floor(times.length * 0.95)],
+      };
+    });
+    console.log(
+      `20,000 photos: at most ${figures.maxCells} cells in the DOM while scrolling; ` +
+        `frame median ${figures.medianFrameMs.toFixed(1)} ms, 95th percentile ${figures.p95FrameMs.toFixed(1)} ms`,
+    );
+    expect(figures.maxCells).toBeLessThan(MAX_CELLS_IN_DOM);
+
+    // At the bottom the last photo is shown; End selects it from the keyboard.
+    await expect.poll(() => page.locator('[data-id="SYN-19999"]').count()).toBe(1);
+    await page.keyboard.press("Home");
+    await expect.poll(() => page.locator('[data-id="SYN-0"]').count()).toBe(1);
+    await page.keyboard.press("End");
+    await expect.poll(() => page.locator('[data-id="SYN-19999"].current').count()).toBe(1);
+    await session.screenshot("grid-20000-end");
+
+    // Filtering 20,000 records keeps the page responsive and the DOM small.
+    await page.getByTestId("filter-保留").click();
+    await expect.poll(() => page.getByTestId("shown-count").textContent()).toMatch(/^\d+ \/ 20000 张$/);
+    expect(await cells()).toBeLessThan(MAX_CELLS_IN_DOM);
+
+    // The smallest cells at the minimum window size are still a bounded number.
+    await page.setViewportSize({ width: 980, height: 650 });
+    await page.getByTestId("filter-all").click();
+    await page.getByTestId("cell-size").fill("110");
+    await expect.poll(cells).toBeGreaterThan(0);
+    expect(await cells()).toBeLessThan(MAX_CELLS_IN_DOM);
+    await session.screenshot("grid-980x650-small-cells");
+  });
+});

@@ -1,0 +1,55 @@
+import { describe, expect, it } from "vitest";
+import { dateSeconds, frameScore, groupBursts, hashDistance } from "../../src/state/bursts";
+import { analysed, photo } from "./helpers";
+
+function at(n: number, second: number, hash: string, extra: Record<string, unknown> = {}) {
+  return photo(n, { date: `2026-05-01T10:00:${String(second).padStart(2, "0")}`, result: analysed(hash, extra) });
+}
+
+describe("burst grouping", () => {
+  it("measures hash distance in bits and rejects malformed hashes", () => {
+    expect(hashDistance("0000000000000000", "0000000000000000")).toBe(0);
+    expect(hashDistance("0000000000000000", "ffffffffffffffff")).toBe(64);
+    expect(hashDistance("00000000000000ff", "0000000100000000")).toBe(9);
+    expect(hashDistance("xyz", "0000000000000000")).toBeNull();
+    expect(hashDistance(undefined, "0000000000000000")).toBeNull();
+  });
+
+  it("reads record dates as seconds", () => {
+    expect(dateSeconds("2026-05-01T10:00:05")! - dateSeconds("2026-05-01T09:59:58")!).toBe(7);
+    expect(dateSeconds("")).toBeNull();
+  });
+
+  it("groups consecutive similar frames close in time and labels them in order", () => {
+    const photos = [
+      at(1, 0, "0000000000000000"),
+      at(2, 1, "0000000000000003"),
+      at(3, 2, "000000000000000f"),
+      at(4, 3, "ffffffffffffffff"), // a different picture
+      at(5, 4, "fffffffffffffffe"),
+      at(6, 30, "fffffffffffffffe"), // same picture, much later
+    ];
+    const { photos: grouped, groups } = groupBursts(photos);
+    expect(groups).toBe(2);
+    expect(grouped.map((p) => p.group ?? "-")).toEqual(["B1", "B1", "B1", "B2", "B2", "-"]);
+  });
+
+  it("marks the best frame by the analysis: closed eyes and issues lose", () => {
+    const photos = [
+      at(1, 0, "0000000000000000", { closedEyes: 1, issues: ["闭眼"] }),
+      at(2, 0, "0000000000000001", { faceFocusScore: 0.9, sharpness: 300 }),
+      at(3, 1, "0000000000000003", { faceFocusScore: 0.5, sharpness: 300 }),
+    ];
+    photos[0].issues = ["闭眼"];
+    const { photos: grouped } = groupBursts(photos);
+    expect(grouped.map((p) => p.best ?? false)).toEqual([false, true, false]);
+    expect(frameScore(photos[0])).toBeLessThan(frameScore(photos[2]));
+  });
+
+  it("clears old labels and leaves photos without a hash alone", () => {
+    const photos = [photo(1, { group: "B9", best: true }), at(2, 0, "0000000000000000"), photo(3)];
+    const { photos: grouped, groups } = groupBursts(photos);
+    expect(groups).toBe(0);
+    expect(grouped.every((p) => p.group === undefined && p.best === undefined)).toBe(true);
+  });
+});

@@ -1,0 +1,105 @@
+import { describe, expect, it } from "vitest";
+import { handleKey } from "../../src/state/keyboard";
+import { makeWorkbench, photo } from "./helpers";
+
+function project(n: number) {
+  return { photos: Array.from({ length: n }, (_, i) => photo(i + 1)) };
+}
+
+describe("single-key decisions and ratings", () => {
+  it("P, X and U decide and move on to the next photo", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState(project(4));
+    handleKey(workbench, { key: "p" });
+    handleKey(workbench, { key: "X" });
+    handleKey(workbench, { key: "u" });
+    expect(workbench.photos.value.map((p) => p.status)).toEqual(["保留", "淘汰", "待定", undefined]);
+    expect(workbench.selection.value.currentId).toBe("ID-4");
+  });
+
+  it("digits set 0 to 5 stars; the last photo stays current", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState(project(2));
+    handleKey(workbench, { key: "5" });
+    handleKey(workbench, { key: "3" });
+    handleKey(workbench, { key: "0" });
+    expect(workbench.photos.value.map((p) => p.rating)).toEqual([5, 0]);
+    expect(workbench.selection.value.currentId).toBe("ID-2");
+  });
+
+  it("without auto-advance the current photo stays", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState({ ...project(3), view: { autoAdvance: false } });
+    handleKey(workbench, { key: "x" });
+    expect(workbench.selection.value.currentId).toBe("ID-1");
+  });
+
+  it("Ctrl+Z undoes decisions and ratings one step at a time, back to undecided", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1, { rating: 2 }), photo(2)] });
+    handleKey(workbench, { key: "x" }); // ID-1 rejected
+    workbench.select("ID-1");
+    handleKey(workbench, { key: "4" }); // ID-1 four stars
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.photos.value[0]).toMatchObject({ status: "淘汰", rating: 2 });
+    expect(workbench.selection.value.currentId).toBe("ID-1");
+    handleKey(workbench, { key: "z", metaKey: true });
+    expect(workbench.photos.value[0].status).toBeUndefined();
+    expect("status" in workbench.photos.value[0]).toBe(false);
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.status.value).toBe("没有可撤销的操作");
+  });
+
+  it("a repeated decision adds no undo step", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1, { status: "保留" })], view: { autoAdvance: false } });
+    workbench.decide("保留");
+    expect(workbench.undoStack.value).toHaveLength(0);
+  });
+
+  it("with several photos selected a key decides all of them and does not advance", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState(project(5));
+    workbench.select("ID-2");
+    workbench.select("ID-4", "range");
+    handleKey(workbench, { key: "x" });
+    expect(workbench.photos.value.map((p) => p.status ?? "-")).toEqual(["-", "淘汰", "淘汰", "淘汰", "-"]);
+    expect(workbench.selection.value.currentId).toBe("ID-4");
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.counts.value.淘汰).toBe(0);
+  });
+
+  it("under a decision filter, auto-advance goes to the neighbour the user saw", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState(project(4));
+    workbench.setFilter({ decision: "未决定" });
+    handleKey(workbench, { key: "p" });
+    expect(workbench.items.value.map((i) => i.photo.id)).toEqual(["ID-2", "ID-3", "ID-4"]);
+    expect(workbench.selection.value.currentId).toBe("ID-2");
+  });
+
+  it("arrows move by one cell and by one row of the grid", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState(project(10));
+    workbench.gridColumns.value = 4;
+    handleKey(workbench, { key: "ArrowDown" });
+    expect(workbench.selection.value.currentId).toBe("ID-5");
+    handleKey(workbench, { key: "ArrowRight" });
+    handleKey(workbench, { key: "ArrowDown" });
+    expect(workbench.selection.value.currentId).toBe("ID-10");
+    handleKey(workbench, { key: "ArrowDown" });
+    expect(workbench.selection.value.currentId).toBe("ID-10");
+    handleKey(workbench, { key: "Home" });
+    expect(workbench.selection.value.currentId).toBe("ID-1");
+  });
+
+  it("keys are not taken while a dialog is open, except Escape closing it", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState(project(2));
+    workbench.dialog.value = "settings";
+    expect(handleKey(workbench, { key: "x" })).toBe(false);
+    expect(workbench.counts.value.淘汰).toBe(0);
+    expect(handleKey(workbench, { key: "Escape" })).toBe(true);
+    expect(workbench.dialog.value).toBeNull();
+  });
+});
