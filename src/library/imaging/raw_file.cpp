@@ -32,6 +32,25 @@ int OrientationFromFlip(int flip) {
 
 std::string Text(const char* field, size_t capacity) { return Trim(std::string(field, strnlen(field, capacity))); }
 
+// Stripped or zero-filled sample files unpack "successfully" into a constant frame; a real
+// exposure always carries noise. Checking here spares the demosaicing of nothing.
+bool HoldsNoExposure(const libraw_data_t& data) {
+  const libraw_rawdata_t& raw = data.rawdata;
+  const uint16_t* samples = nullptr;
+  if (raw.raw_image != nullptr) {
+    samples = raw.raw_image;
+  } else if (raw.color4_image != nullptr) {
+    samples = &raw.color4_image[0][0];
+  } else if (raw.color3_image != nullptr) {
+    samples = &raw.color3_image[0][0];
+  }
+  if (samples == nullptr) return false;  // float data: leave the judgement to the developed image
+  size_t count = static_cast<size_t>(data.sizes.raw_pitch / sizeof(uint16_t)) * data.sizes.raw_height;
+  if (count == 0) return false;
+  uint16_t first = samples[0];
+  return std::all_of(samples, samples + count, [first](uint16_t v) { return v == first; });
+}
+
 struct ProcessedImageRelease {
   void operator()(libraw_processed_image_t* image) const { LibRaw::dcraw_clear_mem(image); }
 };
@@ -103,6 +122,7 @@ std::optional<vips::VImage> RawFile::DevelopLinear(bool halfSize) {
   params.user_flip = 0;     // orientation is applied by the caller, the same way as for previews
   params.half_size = halfSize ? 1 : 0;
   if (raw_->unpack() != LIBRAW_SUCCESS) return std::nullopt;
+  if (HoldsNoExposure(raw_->imgdata)) return std::nullopt;
   if (raw_->dcraw_process() != LIBRAW_SUCCESS) return std::nullopt;
   int error = LIBRAW_SUCCESS;
   ProcessedImage image(raw_->dcraw_make_mem_image(&error));

@@ -1,0 +1,79 @@
+#pragma once
+// Helpers shared by the decoding tests: fixture paths, the decoded-image contract, a pixel
+// comparison that tolerates resampling, and a scratch folder.
+#include "library/imaging/decoded_image.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace tw::imaging::testing {
+
+inline std::string Photo(const std::string& name) { return std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/" + name; }
+
+// Every decoder hands out this form and nothing else.
+inline void ExpectDecodedForm(const DecodedImage& image) {
+  EXPECT_EQ(image.format(), VIPS_FORMAT_UCHAR);
+  EXPECT_EQ(image.bands(), 3);
+  EXPECT_EQ(image.interpretation(), VIPS_INTERPRETATION_sRGB);
+  EXPECT_EQ(image.get_typeof(VIPS_META_ORIENTATION), 0u) << "an upright image must not carry an orientation";
+  EXPECT_GT(image.width(), 0);
+  EXPECT_GT(image.height(), 0);
+}
+
+inline int LongSide(const DecodedImage& image) { return std::max(image.width(), image.height()); }
+
+// Mean absolute difference per sample (0...255) after both are squeezed to the same small grid,
+// so images of different sizes (thumbnail against full decode) can be compared.
+inline double MeanDifference(const vips::VImage& a, const vips::VImage& b) {
+  // resize, not thumbnail_image: the latter would turn a stored image by its orientation tag.
+  auto small = [](const vips::VImage& image) {
+    return image.resize(48.0 / image.width(), vips::VImage::option()->set("vscale", 64.0 / image.height()))
+        .cast(VIPS_FORMAT_FLOAT);
+  };
+  return (small(a) - small(b)).abs().avg();
+}
+
+// Correlation of the grey values on a small grid (-1...1): the same scene under a different tone
+// rendering (a developed raw against the camera's JPEG) still correlates strongly.
+inline double GreyCorrelation(const vips::VImage& a, const vips::VImage& b) {
+  auto grey = [](const vips::VImage& image) {
+    return image.colourspace(VIPS_INTERPRETATION_B_W)
+        .resize(48.0 / image.width(), vips::VImage::option()->set("vscale", 64.0 / image.height()))
+        .cast(VIPS_FORMAT_FLOAT);
+  };
+  vips::VImage ga = grey(a);
+  vips::VImage gb = grey(b);
+  double covariance = ((ga - ga.avg()) * (gb - gb.avg())).avg();
+  return covariance / (ga.deviate() * gb.deviate());
+}
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tidewick-imaging-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+    return Path(name);
+  }
+
+ private:
+  std::string path_;
+};
+
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+}  // namespace tw::imaging::testing

@@ -1,0 +1,201 @@
+// Raw files: embedded previews chosen by size, development with LibRaw and lensfun, and the
+// fallbacks for raws LibRaw cannot develop or that hold no picture at all.
+#include "image_test_support.hpp"
+#include "library/imaging/decoding.hpp"
+#include "library/imaging/raw_rendering.hpp"
+
+#include <filesystem>
+
+namespace tw::imaging {
+namespace {
+
+using testing::ExpectDecodedForm;
+using testing::GreyCorrelation;
+using testing::LongSide;
+using testing::Photo;
+
+// A rebuilt EOS R6 container: 160x120 THMB and 1620x1080 PRVW previews, a 3584x2016 JPEG in the
+// first track (a different picture, which shows which preview served), zeros as raw data.
+const std::string kR6Container = "canon-r6-container-with-preview.CR3";
+// The same container with the media data removed: LibRaw refuses it, exiv2 still lists the previews.
+const std::string kR6Pruned = "canon-r6-pruned-no-image-data.CR3";
+const std::string kM50Corrupt = "canon-m50-stub-corrupt.cr3";
+const std::string kPrunedDng = "iphone-pruned-black.dng";
+// EOS 30D with EF-S 18-55: LibRaw develops it and lensfun knows both; previews 160x120 and 1728x1152.
+const std::string kCanon30D = "canon-30d-landscape.CR2";
+
+TEST(CanonCR3, LargeRequestYieldsTheEmbeddedFullJpeg) {
+  MaybeImage image = CreateThumbnail(Photo(kR6Container), 4096);
+  ASSERT_TRUE(image);
+  ExpectDecodedForm(*image);
+  EXPECT_EQ(image->width(), 3584);
+  EXPECT_EQ(image->height(), 2016);
+}
+
+TEST(CanonCR3, EmbeddedJpegIsNeverUpscaled) {
+  MaybeImage image = CreateThumbnail(Photo(kR6Container), 8192);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width(), 3584);
+  EXPECT_EQ(image->height(), 2016);
+}
+
+TEST(CanonCR3, ScanAndAnalysisSizesComeFromTheSmallestPreviewThatIsLargeEnough) {
+  // The 1620x1080 PRVW (3:2) serves; the 16:9 full JPEG would give 640x360.
+  MaybeImage scan = CreateThumbnail(Photo(kR6Container), 640);
+  MaybeImage analysis = CreateThumbnail(Photo(kR6Container), 768);
+  ASSERT_TRUE(scan);
+  ASSERT_TRUE(analysis);
+  EXPECT_EQ(scan->width(), 640);
+  EXPECT_EQ(scan->height(), 427);
+  EXPECT_EQ(analysis->width(), 768);
+  EXPECT_EQ(analysis->height(), 512);
+}
+
+TEST(CanonCR3, RequestAbovePreviewSizeTakesTheFullJpeg) {
+  MaybeImage image = CreateThumbnail(Photo(kR6Container), 2000);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width(), 2000);
+  EXPECT_EQ(image->height(), 1125);
+}
+
+TEST(CanonCR3, RenderedImageOfAnUndevelopableRawIsTheEmbeddedJpeg) {
+  bool lensApplied = true;
+  MaybeImage image = CreateRenderedImage(Photo(kR6Container), 4096, true, &lensApplied);
+  ASSERT_TRUE(image);
+  ExpectDecodedForm(*image);
+  EXPECT_EQ(image->width(), 3584);
+  EXPECT_EQ(image->height(), 2016);
+  EXPECT_FALSE(lensApplied);
+}
+
+TEST(CanonCR3, FullEditRefusesAJpegThatIsNotTheFullPicture) {
+  // LibRaw measures the sensor area as 3584x2386; 2016 rows are 84 % of it.
+  EXPECT_FALSE(CreateFullEditImage(Photo(kR6Container), true));
+  EXPECT_FALSE(CreateFullEditImage(Photo(kR6Container), false));
+}
+
+TEST(CanonCR3, PrunedContainerStillGivesItsPreviews) {
+  MaybeImage scan = CreateThumbnail(Photo(kR6Pruned), 640);
+  ASSERT_TRUE(scan);
+  EXPECT_EQ(scan->width(), 640);
+  EXPECT_EQ(scan->height(), 427);
+  // Nothing larger decodes, so the largest preview serves a larger request, unscaled.
+  MaybeImage large = CreateThumbnail(Photo(kR6Pruned), 2000);
+  ASSERT_TRUE(large);
+  EXPECT_EQ(large->width(), 1620);
+  EXPECT_EQ(large->height(), 1080);
+  bool lensApplied = true;
+  MaybeImage rendered = CreateRenderedImage(Photo(kR6Pruned), 640, true, &lensApplied);
+  ASSERT_TRUE(rendered);
+  EXPECT_EQ(LongSide(*rendered), 640);
+  EXPECT_FALSE(lensApplied);
+  EXPECT_FALSE(CreateFullEditImage(Photo(kR6Pruned), true));
+}
+
+TEST(BrokenRaws, CorruptCR3StubFailsCleanly) {
+  // exiv2 rejects its metadata, it has no preview, and its raw data develops to nothing.
+  EXPECT_FALSE(CreateThumbnail(Photo(kM50Corrupt), 640));
+  bool lensApplied = true;
+  EXPECT_FALSE(CreateRenderedImage(Photo(kM50Corrupt), 640, true, &lensApplied));
+  EXPECT_FALSE(lensApplied);
+  EXPECT_EQ(ImagePreviewDataURL(Photo(kM50Corrupt)), "");
+}
+
+TEST(BrokenRaws, PrunedDngIsNotPassedOffAsABlackPicture) {
+  EXPECT_FALSE(CreateThumbnail(Photo(kPrunedDng), 640));
+  EXPECT_FALSE(CreateRenderedImage(Photo(kPrunedDng), 640, true));
+  EXPECT_FALSE(CreateFullEditImage(Photo(kPrunedDng), false));
+}
+
+TEST(CanonCR2, ThumbnailComesFromTheEmbeddedJpeg) {
+  MaybeImage image = CreateThumbnail(Photo(kCanon30D), 640);
+  ASSERT_TRUE(image);
+  ExpectDecodedForm(*image);
+  EXPECT_EQ(image->width(), 640);
+  EXPECT_EQ(image->height(), 427);
+}
+
+TEST(CanonCR2, RenderedWithLensCorrectionDevelopsTheRaw) {
+  bool lensApplied = false;
+  MaybeImage rendered = CreateRenderedImage(Photo(kCanon30D), 640, true, &lensApplied);
+  MaybeImage preview = CreateThumbnail(Photo(kCanon30D), 640);
+  ASSERT_TRUE(rendered);
+  ASSERT_TRUE(preview);
+  ExpectDecodedForm(*rendered);
+  EXPECT_TRUE(lensApplied) << "lensfun knows the EOS 30D and the EF-S 18-55mm";
+  EXPECT_EQ(rendered->width(), 640);
+  EXPECT_EQ(rendered->height(), 427);
+  // LibRaw's tone rendering is not the camera's, but the scene is the same.
+  EXPECT_GT(GreyCorrelation(*rendered, *preview), 0.8);
+}
+
+TEST(CanonCR2, RenderedWithoutLensCorrectionIsTheThumbnail) {
+  bool lensApplied = true;
+  MaybeImage rendered = CreateRenderedImage(Photo(kCanon30D), 640, false, &lensApplied);
+  MaybeImage thumbnail = CreateThumbnail(Photo(kCanon30D), 640);
+  ASSERT_TRUE(rendered);
+  ASSERT_TRUE(thumbnail);
+  EXPECT_FALSE(lensApplied);
+  EXPECT_EQ((*rendered - *thumbnail).abs().max(), 0.0);
+}
+
+TEST(CanonCR2, LensCorrectionChangesTheGeometryOnly) {
+  detail::RawSource plainSource(Photo(kCanon30D));
+  detail::RawSource correctedSource(Photo(kCanon30D));
+  std::optional<detail::RawRendering> plain = detail::RenderRaw(plainSource, 480, false);
+  std::optional<detail::RawRendering> corrected = detail::RenderRaw(correctedSource, 480, true);
+  ASSERT_TRUE(plain);
+  ASSERT_TRUE(corrected);
+  EXPECT_FALSE(plain->lensApplied);
+  EXPECT_TRUE(corrected->lensApplied);
+  ASSERT_EQ(plain->image.width(), corrected->image.width());
+  ASSERT_EQ(plain->image.height(), corrected->image.height());
+  EXPECT_GT((plain->image - corrected->image).abs().avg(), 1.0);
+  EXPECT_GT(GreyCorrelation(plain->image, corrected->image), 0.9);
+}
+
+TEST(CanonCR2, SmallPreviewGivesWayToTheRawForALargerRequest) {
+  // The 1728-pixel preview is below 1750, so the raw is developed (at half size: 1761 pixels).
+  MaybeImage image = CreateThumbnail(Photo(kCanon30D), 1750);
+  ASSERT_TRUE(image);
+  ExpectDecodedForm(*image);
+  EXPECT_EQ(image->width(), 1750);
+  EXPECT_EQ(image->height(), 1167);
+}
+
+TEST(CanonCR2, FullEditImageIsTheWholeSensorDeveloped) {
+  MaybeImage image = CreateFullEditImage(Photo(kCanon30D), true);
+  ASSERT_TRUE(image);
+  ExpectDecodedForm(*image);
+  EXPECT_EQ(image->width(), 3522);
+  EXPECT_EQ(image->height(), 2348);
+}
+
+TEST(RawRouting, RawWithATiffNameIsStillReadAsARaw) {
+  // libvips would read a CR2 as a TIFF; its first bytes mark it as a raw.
+  testing::ScratchFolder folder;
+  std::string disguised = folder.Path("landscape.tif");
+  std::filesystem::copy_file(Photo(kCanon30D), disguised);
+  MaybeImage fromDisguised = CreateThumbnail(disguised, 640);
+  MaybeImage fromOriginal = CreateThumbnail(Photo(kCanon30D), 640);
+  ASSERT_TRUE(fromDisguised);
+  ASSERT_TRUE(fromOriginal);
+  ASSERT_EQ(fromDisguised->width(), fromOriginal->width());
+  ASSERT_EQ(fromDisguised->height(), fromOriginal->height());
+  EXPECT_EQ((*fromDisguised - *fromOriginal).abs().max(), 0.0);
+}
+
+TEST(RawRouting, JpegWithARawNameIsDecodedAsAJpeg) {
+  testing::ScratchFolder folder;
+  std::string disguised = folder.Path("IMG_0001.CR3");
+  std::filesystem::copy_file(Photo("orientation-6.jpg"), disguised);
+  MaybeImage image = CreateThumbnail(disguised, 200);
+  ASSERT_TRUE(image);
+  ExpectDecodedForm(*image);
+  EXPECT_EQ(image->width(), 150);
+  EXPECT_EQ(image->height(), 200);
+  EXPECT_TRUE(CreateRenderedImage(disguised, 200, true));
+}
+
+}  // namespace
+}  // namespace tw::imaging
