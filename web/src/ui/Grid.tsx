@@ -27,6 +27,7 @@ interface CellProps {
   selected: boolean;
   current: boolean;
   stackSize: number;
+  collapsible: boolean;
   onPick: (id: string, event: MouseEvent) => void;
   onOpen: (id: string) => void;
   onToggleGroup: (group: string) => void;
@@ -64,10 +65,10 @@ const Cell = memo(function Cell(props: CellProps) {
             class={`group-tag${photo.best ? " best" : ""}`}
             title={photo.best ? T.bestOfGroup : photo.group}
             onMouseDown={(event) => {
-              if (stackSize > 1 || event.altKey) {
-                event.stopPropagation();
-                props.onToggleGroup(photo.group!);
-              }
+              // With bursts collapsed the tag opens its group, and closes it again.
+              if (!props.collapsible) return;
+              event.stopPropagation();
+              props.onToggleGroup(photo.group!);
             }}
           >
             {photo.group}
@@ -108,6 +109,7 @@ const Cell = memo(function Cell(props: CellProps) {
 export function Grid({ workbench }: { workbench: Workbench }) {
   const items = workbench.items.value;
   const cellSize = workbench.project.value.view.cellSize;
+  const collapse = workbench.project.value.view.collapseBursts;
   const selection = workbench.selection.value;
   const scroller = useRef<HTMLDivElement>(null);
   const [viewport, setViewport] = useState({ width: 0, height: 0, scrollTop: 0 });
@@ -183,6 +185,7 @@ export function Grid({ workbench }: { workbench: Workbench }) {
         selected={selection.ids.has(item.photo.id)}
         current={selection.currentId === item.photo.id}
         stackSize={item.stackSize}
+        collapsible={collapse}
         onPick={pick}
         onOpen={open}
         onToggleGroup={toggleGroup}

@@ -1,4 +1,4 @@
-import { useState } from "preact/hooks";
+import { useEffect, useRef, useState } from "preact/hooks";
 import { isAnalysed } from "../state/filters";
 import type { Workbench } from "../state/store";
 import { CHECK_NAMES, STRICTNESS_LEVELS, type CheckName } from "../state/types";
@@ -67,6 +67,26 @@ function AnalysisPanel({ workbench, onClose }: { workbench: Workbench; onClose: 
 
 export function Toolbar({ workbench }: { workbench: Workbench }) {
   const [panel, setPanel] = useState(false);
+  const anchor = useRef<HTMLDivElement>(null);
+  // The panel closes on a click elsewhere or Escape, like a menu.
+  useEffect(() => {
+    if (!panel) return;
+    const onDown = (event: MouseEvent) => {
+      if (!anchor.current?.contains(event.target as Node)) setPanel(false);
+    };
+    const onKey = (event: KeyboardEvent) => {
+      if (event.key === "Escape") {
+        event.preventDefault();
+        setPanel(false);
+      }
+    };
+    document.addEventListener("mousedown", onDown);
+    window.addEventListener("keydown", onKey, true);
+    return () => {
+      document.removeEventListener("mousedown", onDown);
+      window.removeEventListener("keydown", onKey, true);
+    };
+  }, [panel]);
   const version = workbench.version.value;
   const hasPhotos = workbench.photos.value.length > 0;
   const analysing = !!workbench.analysis.value;
@@ -83,7 +103,7 @@ export function Toolbar({ workbench }: { workbench: Workbench }) {
         </button>
         <button onClick={() => workbench.choosePhotos()}>{T.importPhotos}</button>
       </div>
-      <div class="group anchor">
+      <div class="group anchor" ref={anchor}>
         <button
           class={panel ? "active" : ""}
           disabled={!hasPhotos || analysing}
