@@ -37,6 +37,9 @@ export interface SessionOptions {
   initScript?: string;
   // Writes files into the test data folder before the program starts.
   prepareSupportDir?: (dir: string) => void;
+  // An existing test data folder (from an earlier session), to start the program again on
+  // the same stored project. The caller removes it.
+  supportDir?: string;
 }
 
 interface Waiter {
@@ -175,11 +178,12 @@ export class NativeSession {
 export async function startSession(options: SessionOptions = {}): Promise<NativeSession> {
   if (!existsSync(builtPage)) throw new Error(`the page is not built: ${builtPage} (run npm run build)`);
   const bin = tidewickBinary();
-  const supportDir = mkdtempSync("/tmp/tidewick-qa-");
+  const supportDir = options.supportDir ?? mkdtempSync("/tmp/tidewick-qa-");
   const configHome = mkdtempSync(join(tmpdir(), "tidewick-config-"));
   const dataHome = mkdtempSync(join(tmpdir(), "tidewick-data-"));
   const profile = mkdtempSync(join(tmpdir(), "tidewick-chromium-"));
-  const tempDirs = [supportDir, configHome, dataHome, profile];
+  const tempDirs = [configHome, dataHome, profile];
+  if (!options.supportDir) tempDirs.push(supportDir);
   options.prepareSupportDir?.(supportDir);
 
   const context = await chromium.launchPersistentContext(profile, {
