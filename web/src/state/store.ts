@@ -95,9 +95,10 @@ export class Workbench {
   readonly gridColumns = signal(1);
 
   // Tokens and ids of requests whose answers are still awaited; an answer that matches none
-  // of them is stale and ignored.
-  private trashToken: string | null = null;
-  private ratedExportToken: string | null = null;
+  // of them is stale and ignored. Trash and export answers report files that really moved
+  // or were written, so every request's answer is awaited, not only the newest one.
+  private readonly trashTokens = new Set<string>();
+  private readonly ratedExportTokens = new Set<string>();
   private readonly pendingPreviews = new Set<string>();
 
   readonly photos = computed(() => this.project.value.photos);
@@ -543,17 +544,17 @@ export class Workbench {
     this.dialog.value = null;
     const photos = this.rejects();
     if (!photos.length) return;
-    this.trashToken = newToken();
+    const token = newToken();
+    this.trashTokens.add(token);
     this.post({
       action: "trashRatedPhotos",
-      token: this.trashToken,
+      token,
       photos: photos.map((photo) => ({ id: photo.id, path: photo.path })),
     });
   }
 
   ratingTrashComplete(payload: unknown): void {
-    if (!isObject(payload) || this.trashToken === null || payload.token !== this.trashToken) return;
-    this.trashToken = null;
+    if (!isObject(payload) || typeof payload.token !== "string" || !this.trashTokens.delete(payload.token)) return;
     const removed = new Set(
       (Array.isArray(payload.removedIDs) ? payload.removedIDs : []).filter((id): id is string => typeof id === "string"),
     );
@@ -598,10 +599,11 @@ export class Workbench {
       this.say(T.exportRatedNone);
       return;
     }
-    this.ratedExportToken = newToken();
+    const token = newToken();
+    this.ratedExportTokens.add(token);
     this.post({
       action: "exportRatedPhotos",
-      token: this.ratedExportToken,
+      token,
       folder: this.project.value.ratingExportFolder,
       photos: photos.map((photo) => ({ id: photo.id, path: photo.path, rating: photo.rating ?? 0 })),
     });
@@ -618,8 +620,7 @@ export class Workbench {
   }
 
   ratingExportComplete(payload: unknown): void {
-    if (!isObject(payload) || this.ratedExportToken === null || payload.token !== this.ratedExportToken) return;
-    this.ratedExportToken = null;
+    if (!isObject(payload) || typeof payload.token !== "string" || !this.ratedExportTokens.delete(payload.token)) return;
     this.say(stringField(payload, "message"));
   }
 

@@ -123,6 +123,20 @@ describe("trash", () => {
     expect(workbench.photos.value).toHaveLength(3);
   });
 
+  it("awaits every trash request: an earlier answer still removes its photos", () => {
+    const { workbench, actions } = started(3);
+    workbench.decide("淘汰");
+    workbench.trashRejects();
+    workbench.select("ID-2");
+    workbench.decide("淘汰");
+    workbench.trashRejects();
+    const [first, second] = actions("trashRatedPhotos");
+    expect(first.token).not.toBe(second.token);
+    workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-1"], message: "已将 1 张照片移到废纸篓" });
+    workbench.ratingTrashComplete({ token: second.token, removedIDs: ["ID-2"], message: "已将 1 张照片移到废纸篓" });
+    expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-3"]);
+  });
+
   it("asks for no confirmation when nothing is rejected", () => {
     const { workbench, actions } = started(2);
     workbench.askTrashRejects();
