@@ -35,9 +35,9 @@ VImage ThreeBands(VImage image) {
     image = image.flatten(VImage::option()->set("background", std::vector<double>{255.0}));
     if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
   }
-  if (image.bands() == 1) return image.bandjoin({image, image});
+  if (image.bands() == 1) return VImage::bandjoin({image, image, image});
   if (image.bands() == 2) image = image.extract_band(0);
-  if (image.bands() == 1) return image.bandjoin({image, image});
+  if (image.bands() == 1) return VImage::bandjoin({image, image, image});
   if (image.bands() > 3) return image.extract_band(0, VImage::option()->set("n", 3));
   return image;
 }
