@@ -7,7 +7,15 @@ namespace tw::app {
 const std::vector<ActionRow>& ActionTable() {
   static const std::vector<ActionRow> table = {
       {"ready", [](AppDelegate& app, const Json&) { app.ready(); }},
+      {"chooseFolder", [](AppDelegate& app, const Json&) { app.chooseFolder(); }},
+      {"choosePhotos", [](AppDelegate& app, const Json& body) { app.choosePhotos(FieldOr(body, "path", nullptr)); }},
       {"saveLensSettings", [](AppDelegate& app, const Json& body) { app.saveLensSettings(body); }},
+      {"scanPath",
+       [](AppDelegate& app, const Json& body) {
+         // The page names a folder by its path; an empty path imports nothing.
+         std::string path = StringField(body, "path");
+         app.scanFolder(path);
+       }},
       {"saveState",
        [](AppDelegate& app, const Json& body) {
          auto it = body.find("state");

@@ -6,7 +6,9 @@
 #include "base/files.hpp"
 #include "base/queues.hpp"
 #include "base/text.hpp"
+#include "library/import_scan.hpp"
 #include "library/lens_setting.hpp"
+#include "base/uuid.hpp"
 
 #include <fmt/format.h>
 #include <libraw/libraw.h>
@@ -148,6 +150,69 @@ void AppDelegate::presentFilePanel(const platform::PanelRequest& request,
     return;
   }
   platform_.RunPanel(request, std::move(done));
+}
+
+// ---- Import ------------------------------------------------------------------------------
+
+void AppDelegate::chooseFolder() {
+  platform::PanelRequest request;
+  request.kind = platform::PanelRequest::Kind::OpenFolder;
+  request.title = texts::kChooseFolderTitle;
+  presentFilePanel(request, [this](platform::PanelResult result) {
+    if (result.ok) scanFolder(result.paths.front());
+  });
+}
+
+void AppDelegate::choosePhotos(const Json& initialPath) {
+  platform::PanelRequest request;
+  request.kind = platform::PanelRequest::Kind::OpenFiles;
+  request.title = texts::kChoosePhotosTitle;
+  request.button = texts::kChoosePhotosButton;
+  request.multiple = true;
+  request.extensions = {"jpg", "jpeg", "cr3"};
+  if (initialPath.is_string() && !initialPath.get<std::string>().empty()) {
+    request.directory = initialPath.get<std::string>();
+  } else if (selectedFolder) {
+    request.directory = *selectedFolder;
+  }
+  presentFilePanel(request, [this](platform::PanelResult result) {
+    if (result.ok) scanPhotos(result.paths, std::nullopt);
+  });
+}
+
+void AppDelegate::scanFolder(const std::string& folder) { scanPhotos({}, folder); }
+
+void AppDelegate::scanPhotos(std::vector<std::string> files, std::optional<std::string> folder) {
+  const std::string token = NewUUIDString();
+  importToken.Set(token);
+  Status(library::kReadingFilesStatus);
+  library::ScanRequest request{std::move(folder), std::move(files), launch_.supportFolder};
+  queues::Global(QoS::UserInitiated, [this, token, request = std::move(request)] {
+    auto outcome = library::ScanPhotos(request, [this, &token] { return importToken.Is(token); });
+    if (outcome.superseded) return;
+    Json photos = Json::array();
+    for (auto& record : outcome.photos) photos.push_back(std::move(record));
+    queues::Main([this, token, folder = request.folder, photos = std::move(photos), skipped = outcome.skipped]() mutable {
+      PublishScan(token, std::move(folder), std::move(photos), skipped);
+    });
+  });
+}
+
+void AppDelegate::PublishScan(const std::string& token, std::optional<std::string> folder, Json photos, long skipped) {
+  if (!importToken.Is(token)) return;
+  if (photos.empty()) {
+    Status(library::kNothingToImportStatus);
+    return;
+  }
+  selectedFolder = folder ? *folder : ParentDirectory(StringField(photos.front(), "path"));
+  if (!library::BackUpProject(launch_.supportFolder)) {
+    Status(library::kBackupFailedStatus);
+    return;
+  }
+  Call("window.Native.receiveScan", Json{{"folder", folder.value_or("")},
+                                         {"source", folder ? "folder" : "files"},
+                                         {"skipped", skipped},
+                                         {"photos", std::move(photos)}});
 }
 
 }  // namespace tw::app

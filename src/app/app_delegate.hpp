@@ -3,6 +3,7 @@
 // message (on the main queue), dispatches it by the action table, and answers through CallJS.
 // Unless a member says otherwise, everything here runs on the main queue.
 #include "base/call_js.hpp"
+#include "base/job_token.hpp"
 #include "base/json.hpp"
 #include "library/project_store.hpp"
 #include "platform/platform.hpp"
@@ -47,6 +48,11 @@ class AppDelegate {
   void openFolder(const std::string& path);
   void detectExistingCameraCard();
   void startVolumeMonitor();
+  // Import.
+  void chooseFolder();
+  void choosePhotos(const Json& initialPath);
+  void scanFolder(const std::string& folder);
+  void scanPhotos(std::vector<std::string> files, std::optional<std::string> folder);
 
   // The one way every panel is shown: at most one is open at a time.
   void presentFilePanel(const platform::PanelRequest& request, std::function<void(platform::PanelResult)> done);
@@ -63,9 +69,11 @@ class AppDelegate {
 
   // Controller fields (main queue unless noted).
   std::optional<std::string> selectedFolder;
+  JobToken importToken;  // any thread
 
  private:
   void SendCardNotice(const std::string& volumePath);
+  void PublishScan(const std::string& token, std::optional<std::string> folder, Json photos, long skipped);
 
   platform::Platform& platform_;
   LaunchOptions launch_;

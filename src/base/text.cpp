@@ -34,3 +34,16 @@ unsigned long long StableHash64(std::string_view text) {
 }
 
 }  // namespace tw
+
+#include <glib.h>
+
+namespace tw {
+
+std::string FileNameCollationKey(std::string_view path) {
+  char* key = g_utf8_collate_key_for_filename(path.data(), static_cast<gssize>(path.size()));
+  std::string result = key ? key : "";
+  g_free(key);
+  return result;
+}
+
+}  // namespace tw

@@ -10,3 +10,9 @@ bool EndsWith(std::string_view text, std::string_view suffix);
 // A stable 64-bit FNV-1a hash: the same on every run and build (cache file names depend on it).
 unsigned long long StableHash64(std::string_view text);
 }  // namespace tw
+
+namespace tw {
+// Orders paths as a file manager does: numbers inside names compared by value ("IMG_2" before
+// "IMG_10"), by GLib's file-name collation key.
+std::string FileNameCollationKey(std::string_view path);
+}  // namespace tw

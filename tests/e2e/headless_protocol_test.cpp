@@ -105,6 +105,34 @@ TEST(HeadlessProtocol, ExitWaitsForTheDelayedCardCheck) {
   EXPECT_EQ(sequence.back(), "window.Native.cardDetected");
 }
 
+TEST(HeadlessProtocol, APanelStaysOpenWhileLaterLinesRunAndTakesItsScriptedAnswer) {
+  HeadlessSandbox sandbox;
+  TempFolder shoot;
+  std::filesystem::copy_file(std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/orientation-1.jpg", shoot / "IMG_1.jpg");
+  auto result = RunHeadless(std::vector<Json>{{{"action", "chooseFolder"}},
+                                              {{"action", "choosePhotos"}},
+                                              {{"@panel", {{"paths", {shoot.path()}}}}},
+                                              {{"action", "choosePhotos"}, {"path", shoot.path()}},
+                                              {{"@panel", nullptr}}},
+                            sandbox.Options());
+  EXPECT_EQ(result.exitStatus, 0);
+  // The photo panel asked for while the folder panel is open is refused; the folder panel then
+  // takes the first answer and imports; the last panel is cancelled and imports nothing.
+  EXPECT_EQ(result.Payloads("window.Native.status"),
+            (std::vector<Json>{"请先完成或取消当前文件选择窗口。", "正在读取文件信息…"}));
+  auto scans = result.Payloads("window.Native.receiveScan");
+  ASSERT_EQ(scans.size(), 1u);
+  EXPECT_EQ(scans[0]["folder"], shoot.path());
+  EXPECT_EQ(scans[0]["photos"].size(), 1u);
+}
+
+TEST(HeadlessProtocol, APanelWithNoAnswerWaitingIsCancelled) {
+  HeadlessSandbox sandbox;
+  auto result = RunHeadless(std::vector<Json>{{{"action", "chooseFolder"}}}, sandbox.Options());
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(result.lines.empty()) << result.rawOutput;
+}
+
 TEST(HeadlessProtocol, QuitEndsAtOnce) {
   HeadlessSandbox sandbox;
   auto result = RunHeadless(std::vector<Json>{kReady, {{"@quit", true}},

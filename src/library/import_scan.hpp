@@ -1,0 +1,45 @@
+#pragma once
+// Turning a folder (searched recursively) or a hand-picked list of files into photo records:
+// CR3 and JPEG only, each with a cached 640-pixel thumbnail, sorted by date and then by name.
+#include "base/json.hpp"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tw::library {
+
+inline constexpr const char* kReadingFilesStatus = "正在读取文件信息…";
+inline constexpr const char* kNothingToImportStatus = "没有可导入的 CR3/JPG 照片，当前项目保持不变";
+inline constexpr const char* kBackupFailedStatus = "旧项目记录保存失败，已暂停导入；当前项目保持不变";
+inline constexpr const char* kThumbnailCacheFolder = "ThumbnailCache";
+inline constexpr const char* kProjectRecordsFolder = "ProjectRecords";
+inline constexpr int kThumbnailSize = 640;
+inline constexpr double kThumbnailQuality = 0.82;
+
+struct ScanRequest {
+  std::optional<std::string> folder;   // when set, its contents are scanned and files is ignored
+  std::vector<std::string> files;
+  std::string supportFolder;
+};
+
+struct ScanOutcome {
+  bool superseded = false;       // a newer import took over: nothing may be published
+  std::vector<Json> photos;      // sorted photo records
+  long skipped = 0;              // acceptable names that were not regular files
+};
+
+// Worker thread. stillCurrent is asked before every file (and by every thumbnail worker); once it
+// answers false the scan stops and reports superseded. Thumbnails are made by up to one worker per
+// core; the records and their order are exactly those of a one-by-one scan.
+ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& stillCurrent);
+
+// The thumbnail cache name of a file version: the stable hash of "path-size-date", ".jpg".
+std::string ThumbnailFileName(const std::string& standardizedPath, unsigned long long size, const timespec& modified);
+
+// Main queue, before a scan is published: copies "current-project.json" (when it exists and is
+// not empty) into ProjectRecords. False when the copy could not be made.
+bool BackUpProject(const std::string& supportFolder);
+
+}  // namespace tw::library

@@ -1,0 +1,214 @@
+// Folder and file import: which files become records, their order, thumbnails and backups.
+#include "base/files.hpp"
+#include "library/imaging/decoding.hpp"
+#include "support/controller_fixture.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+namespace tw::testing {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kPhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
+
+class ImportTest : public ControllerTest {
+ protected:
+  void Copy(const std::string& sample, const std::string& to) {
+    fs::create_directories(fs::path(to).parent_path());
+    fs::copy_file(kPhotos + sample, to, fs::copy_options::overwrite_existing);
+  }
+  void SetTime(const std::string& path, time_t seconds) {
+    timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  }
+  Json LastScan() {
+    auto scans = Payloads("window.Native.receiveScan");
+    return scans.empty() ? Json() : scans.back();
+  }
+  std::vector<std::string> Names(const Json& scan) {
+    std::vector<std::string> names;
+    for (const auto& photo : scan["photos"]) names.push_back(photo["name"]);
+    return names;
+  }
+  TempFolder shoot_;
+};
+
+TEST_F(ImportTest, KeepsCr3AndJpegFilesAsSeparateRecords) {
+  Copy("canon-r6-container-with-preview.CR3", shoot_ / "A.CR3");
+  Copy("orientation-1.jpg", shoot_ / "A.JPG");
+  Copy("flower.webp", shoot_ / "b.jpeg");
+  Copy("coffee.png", shoot_ / "c.png");
+  for (const char* name : {"A.CR3", "A.JPG", "b.jpeg"}) SetTime(shoot_ / name, 1700000000);
+
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_EQ(Payloads("window.Native.status").front(), "正在读取文件信息…");
+  Json scan = LastScan();
+  ASSERT_TRUE(scan.is_object());
+  EXPECT_EQ(scan["folder"], shoot_.path());
+  EXPECT_EQ(scan["source"], "folder");
+  EXPECT_EQ(scan["skipped"], 0);
+  EXPECT_EQ(Names(scan), (std::vector<std::string>{"A.CR3", "A.JPG", "b.jpeg"}));
+  std::vector<std::string> formats;
+  for (const auto& photo : scan["photos"]) formats.push_back(photo["format"]);
+  EXPECT_EQ(formats, (std::vector<std::string>{"CR3", "JPG", "JPG"}));
+
+  const Json& record = scan["photos"][1];
+  EXPECT_EQ(record.size(), 7u);
+  EXPECT_TRUE(std::regex_match(record["id"].get<std::string>(), std::regex("^[0-9A-F-]{36}$")));
+  EXPECT_EQ(record["path"], shoot_ / "A.JPG");
+  EXPECT_EQ(record["size"], fs::file_size(shoot_ / "A.JPG"));
+  EXPECT_TRUE(std::regex_match(record["date"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")));
+  auto thumbnail = PathFromFileURL(record["thumbnail"]);
+  ASSERT_TRUE(thumbnail.has_value());
+  EXPECT_EQ(ParentDirectory(*thumbnail), support_ / "ThumbnailCache");
+  auto image = imaging::CreateThumbnail(*thumbnail, 10000);
+  ASSERT_TRUE(image.has_value());
+  EXPECT_EQ(std::max(image->width(), image->height()), 410) << "a small photo is never upscaled";
+
+  // The CR3's thumbnail is its embedded picture, 640 on the long side.
+  auto raw = imaging::CreateThumbnail(*PathFromFileURL(scan["photos"][0]["thumbnail"]), 10000);
+  ASSERT_TRUE(raw.has_value());
+  EXPECT_EQ(std::max(raw->width(), raw->height()), 640);
+}
+
+TEST_F(ImportTest, FindsSubfoldersButNotHiddenFilesOrFolders) {
+  Copy("orientation-1.jpg", shoot_ / "day1/IMG_1.jpg");
+  Copy("orientation-1.jpg", shoot_ / "day1/.IMG_2.jpg");
+  Copy("orientation-1.jpg", shoot_ / ".trash/IMG_3.jpg");
+  Copy("orientation-1.jpg", shoot_ / "day2/deeper/IMG_4.JPEG");
+  fs::create_directories(shoot_ / "folder.jpg");
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  Json scan = LastScan();
+  std::vector<std::string> names = Names(scan);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"IMG_1.jpg", "IMG_4.JPEG"}));
+  EXPECT_EQ(scan["skipped"], 1) << "a directory named like a photo";
+}
+
+TEST_F(ImportTest, SortsByDateThenByNameWithNumbersByValue) {
+  for (const char* name : {"IMG_10.jpg", "IMG_2.jpg", "IMG_1.jpg", "early.jpg"}) Copy("orientation-1.jpg", shoot_ / name);
+  for (const char* name : {"IMG_10.jpg", "IMG_2.jpg", "IMG_1.jpg"}) SetTime(shoot_ / name, 1700000500);
+  SetTime(shoot_ / "early.jpg", 1600000000);
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_EQ(Names(LastScan()), (std::vector<std::string>{"early.jpg", "IMG_1.jpg", "IMG_2.jpg", "IMG_10.jpg"}));
+}
+
+TEST_F(ImportTest, ASelectionNamingAFileTwiceGivesOneRecord) {
+  Copy("orientation-1.jpg", shoot_ / "a/IMG_1.jpg");
+  queues::Main([&] {
+    app_->scanPhotos({shoot_ / "a/IMG_1.jpg", shoot_ / "a/../a/IMG_1.jpg", shoot_ / "missing.jpg"}, std::nullopt);
+  });
+  RunUntilQuiet();
+  Json scan = LastScan();
+  EXPECT_EQ(scan["source"], "files");
+  EXPECT_EQ(scan["folder"], "");
+  EXPECT_EQ(Names(scan), std::vector<std::string>{"IMG_1.jpg"});
+  EXPECT_EQ(scan["skipped"], 1) << "a named file that is not there";
+  EXPECT_EQ(app_->selectedFolder, shoot_ / "a");
+}
+
+TEST_F(ImportTest, ANewerImportSilencesTheRunningOne) {
+  TempFolder other;
+  Copy("orientation-1.jpg", shoot_ / "first.jpg");
+  Copy("orientation-2.jpg", other / "second.jpg");
+  queues::Main([&] {
+    app_->scanFolder(shoot_.path());
+    app_->scanFolder(other.path());
+  });
+  RunUntilQuiet();
+  auto scans = Payloads("window.Native.receiveScan");
+  ASSERT_EQ(scans.size(), 1u);
+  EXPECT_EQ(Names(scans[0]), std::vector<std::string>{"second.jpg"});
+}
+
+TEST_F(ImportTest, NothingImportableLeavesTheProjectAlone) {
+  Copy("coffee.png", shoot_ / "c.png");
+  Send({{"action", "saveState"}, {"state", {{"photos", Json::array()}}}});
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  Send({{"action", "scanPath"}, {"path", ""}});
+  Send({{"action", "scanPath"}, {"path", 12}});
+  EXPECT_TRUE(Payloads("window.Native.receiveScan").empty());
+  auto statuses = Payloads("window.Native.status");
+  ASSERT_EQ(statuses.size(), 6u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(statuses[2 * i], "正在读取文件信息…");
+    EXPECT_EQ(statuses[2 * i + 1], "没有可导入的 CR3/JPG 照片，当前项目保持不变");
+  }
+  EXPECT_FALSE(PathExists(support_ / "ProjectRecords"));
+}
+
+TEST_F(ImportTest, BacksUpTheStoredProjectBeforePublishing) {
+  Copy("orientation-1.jpg", shoot_ / "IMG_1.jpg");
+  // No stored project: nothing to back up.
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_FALSE(PathExists(support_ / "ProjectRecords"));
+
+  Send({{"action", "saveState"}, {"state", {{"photos", Json::array({{{"id", "old"}}})}}}});
+  std::string stored = *ReadWholeFile(support_ / "current-project.json");
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_EQ(Payloads("window.Native.receiveScan").size(), 2u);
+  std::vector<fs::path> backups;
+  for (auto& entry : fs::directory_iterator(support_ / "ProjectRecords")) backups.push_back(entry.path());
+  ASSERT_EQ(backups.size(), 1u);
+  EXPECT_TRUE(std::regex_match(backups[0].filename().string(), std::regex(R"(\d{10}-[0-9A-F-]{36}\.json)")));
+  EXPECT_EQ(*ReadWholeFile(backups[0]), stored);
+}
+
+TEST_F(ImportTest, AFailedBackupHoldsTheImportBack) {
+  Copy("orientation-1.jpg", shoot_ / "IMG_1.jpg");
+  Send({{"action", "saveState"}, {"state", {{"photos", Json::array()}}}});
+  std::ofstream(support_ / "ProjectRecords") << "a file where the folder should be";
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_TRUE(Payloads("window.Native.receiveScan").empty());
+  EXPECT_EQ(Payloads("window.Native.status").back(), "旧项目记录保存失败，已暂停导入；当前项目保持不变");
+  EXPECT_EQ(app_->selectedFolder, shoot_.path());
+}
+
+TEST_F(ImportTest, ReimportingReusesThumbnailsWithNewIds) {
+  Copy("orientation-1.jpg", shoot_ / "IMG_1.jpg");
+  Copy("orientation-6.jpg", shoot_ / "IMG_2.jpg");
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  Json first = LastScan();
+  std::map<std::string, fs::file_time_type> made;
+  for (auto& entry : fs::directory_iterator(support_ / "ThumbnailCache")) made[entry.path()] = entry.last_write_time();
+  EXPECT_EQ(made.size(), 2u);
+
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  Json second = LastScan();
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_NE(first["photos"][i]["id"], second["photos"][i]["id"]);
+    EXPECT_EQ(first["photos"][i]["thumbnail"], second["photos"][i]["thumbnail"]);
+  }
+  std::map<std::string, fs::file_time_type> after;
+  for (auto& entry : fs::directory_iterator(support_ / "ThumbnailCache")) after[entry.path()] = entry.last_write_time();
+  EXPECT_EQ(after, made) << "no thumbnail was made again";
+
+  // A changed file gets a thumbnail of its own.
+  SetTime(shoot_ / "IMG_1.jpg", 1500000000);
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_NE(LastScan()["photos"][0]["thumbnail"], first["photos"][0]["thumbnail"]);
+}
+
+TEST_F(ImportTest, BrokenFilesBecomeRecordsWithoutThumbnails) {
+  std::ofstream(shoot_ / "empty.jpg");
+  std::string whole = *ReadWholeFile(kPhotos + "canon-t6-coins-2000x1072.jpg");
+  std::ofstream(shoot_ / "truncated.jpg", std::ios::binary) << whole.substr(0, whole.size() / 3);
+  Copy("canon-m50-stub-corrupt.cr3", shoot_ / "corrupt.cr3");
+  Copy("orientation-1.jpg", shoot_ / "good.jpg");
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  Json scan = LastScan();
+  ASSERT_EQ(scan["photos"].size(), 4u);
+  for (const auto& photo : scan["photos"]) {
+    bool exists = PathExists(*PathFromFileURL(photo["thumbnail"]));
+    if (photo["name"] == "empty.jpg") EXPECT_FALSE(exists);
+    if (photo["name"] == "good.jpg") EXPECT_TRUE(exists);
+  }
+}
+
+}  // namespace
+}  // namespace tw::testing
