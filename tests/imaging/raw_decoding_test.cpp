@@ -163,6 +163,15 @@ TEST(CanonCR2, SmallPreviewGivesWayToTheRawForALargerRequest) {
   EXPECT_EQ(image->height(), 1167);
 }
 
+TEST(CanonCR2, RawSmallerThanTheRequestIsRenderedAtItsOwnSize) {
+  bool lensApplied = false;
+  MaybeImage image = CreateRenderedImage(Photo(kCanon30D), 8192, true, &lensApplied);
+  ASSERT_TRUE(image);
+  EXPECT_TRUE(lensApplied);
+  EXPECT_EQ(image->width(), 3522);
+  EXPECT_EQ(image->height(), 2348);
+}
+
 TEST(CanonCR2, FullEditImageIsTheWholeSensorDeveloped) {
   MaybeImage image = CreateFullEditImage(Photo(kCanon30D), true);
   ASSERT_TRUE(image);

@@ -127,6 +127,8 @@ std::optional<vips::VImage> RawFile::DevelopLinear(bool halfSize) {
   int error = LIBRAW_SUCCESS;
   ProcessedImage image(raw_->dcraw_make_mem_image(&error));
   if (!image || error != LIBRAW_SUCCESS) return std::nullopt;
+  // The output is a copy; LibRaw's working buffers (four samples a pixel) can go before vips copies it.
+  raw_->recycle();
   if (image->type != LIBRAW_IMAGE_BITMAP || image->bits != 16 || image->colors != 3 || image->width == 0 ||
       image->height == 0) {
     return std::nullopt;
