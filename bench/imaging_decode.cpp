@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -26,16 +27,21 @@ struct Case {
 
 void Measure(const Case& benchCase, int runs) {
   std::vector<double> milliseconds;
+  std::vector<double> cpuMilliseconds;  // all threads; steadier than wall time on a shared machine
   std::string size = "none";
   for (int i = 0; i < runs; ++i) {
     auto start = std::chrono::steady_clock::now();
+    std::clock_t cpuStart = std::clock();
     MaybeImage image = benchCase.decode();
+    cpuMilliseconds.push_back(1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC);
     milliseconds.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     if (image) size = std::to_string(image->width()) + "x" + std::to_string(image->height());
   }
   std::sort(milliseconds.begin(), milliseconds.end());
-  std::printf("%-46s %-10s median %7.1f ms   min %7.1f ms   max %7.1f ms\n", benchCase.label.c_str(), size.c_str(),
-              milliseconds[milliseconds.size() / 2], milliseconds.front(), milliseconds.back());
+  std::sort(cpuMilliseconds.begin(), cpuMilliseconds.end());
+  std::printf("%-44s %-10s wall median %7.1f ms (min %7.1f)   cpu median %7.1f ms\n", benchCase.label.c_str(),
+              size.c_str(), milliseconds[milliseconds.size() / 2], milliseconds.front(),
+              cpuMilliseconds[cpuMilliseconds.size() / 2]);
 }
 
 }  // namespace
