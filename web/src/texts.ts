@@ -8,6 +8,8 @@ export const T = {
   importPhotos: "导入照片",
   cardFound: (path: string) => `检测到存储卡：${path}`,
   importCard: "从存储卡导入",
+  imported: (count: number, skipped: number) =>
+    `已导入 ${count} 张照片` + (skipped ? `，${skipped} 个项目不是普通文件，已跳过` : ""),
   dismiss: "忽略",
   emptyProject: "还没有照片。导入一个文件夹、几张照片或一张存储卡开始筛片。",
   emptyFilter: "没有符合筛选条件的照片。",

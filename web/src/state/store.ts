@@ -185,6 +185,7 @@ export class Workbench {
         return hasHashes ? { ...adopted, photos: groupBursts(adopted.photos).photos } : adopted;
       });
       this.resetViewForNewProject();
+      this.status.value = T.imported(scan.photos.length, scan.skipped);
     });
   }
 
