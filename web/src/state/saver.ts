@@ -28,12 +28,15 @@ export class ProjectSaver {
     private readonly timers: Timers = realTimers,
   ) {}
 
-  schedule(snapshot: () => JsonObject): void {
+  // scale stretches both waits for large projects, whose every save is a large message.
+  schedule(snapshot: () => JsonObject, scale = 1): void {
     this.snapshot = snapshot;
     const now = this.timers.now();
     this.firstPendingAt ??= now;
     if (this.timer !== null) this.timers.clearTimeout(this.timer);
-    const wait = Math.max(0, Math.min(this.delayMs, this.firstPendingAt + this.maxWaitMs - now));
+    const delay = this.delayMs * scale;
+    const maxWait = this.maxWaitMs * scale;
+    const wait = Math.max(0, Math.min(delay, this.firstPendingAt + maxWait - now));
     this.timer = this.timers.setTimeout(() => this.flush(), wait);
   }
 

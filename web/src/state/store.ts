@@ -70,6 +70,12 @@ export type Dialog = null | "trash" | "advancedExport" | "settings";
 export type AnalysisScope = "missing" | "all" | "selected";
 export type ExportScope = "selected" | "visible" | "kept" | "all";
 
+// A project of 20,000 analysed photos is a message of some 20 MB; such projects are saved
+// less often (up to five times the normal waits), small ones at the normal pace.
+export function saveScale(photoCount: number): number {
+  return Math.min(5, Math.max(1, photoCount / 4000));
+}
+
 const EMPTY_SELECTION: Selection = { currentId: null, ids: new Set(), anchorId: null };
 
 // The workbench's state and every operation on it. The page owns the project (photo records
@@ -148,7 +154,7 @@ export class Workbench {
     const next = update(this.project.value);
     if (next === this.project.value) return;
     this.project.value = next;
-    if (this.restored.value) this.saver.schedule(() => this.savedState());
+    if (this.restored.value) this.saver.schedule(() => this.savedState(), saveScale(next.photos.length));
   }
 
   private setPhotos(photos: PhotoRecord[]): void {

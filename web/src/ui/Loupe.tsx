@@ -1,5 +1,5 @@
 import { useLayoutEffect, useRef, useState } from "preact/hooks";
-import { decisionOf } from "../state/filters";
+import { decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
 import type { Workbench } from "../state/store";
 import { T } from "../texts";
 
@@ -96,6 +96,8 @@ export function Loupe({ workbench }: { workbench: Workbench }) {
         </span>
         <span class={`decision-text decision-${decision}`}>{decision}</span>
         <span class="stars">{photo.rating ? "★".repeat(photo.rating) : "☆"}</span>
+        {issuesOf(photo).length > 0 && <span class="issues-line">{issuesOf(photo).join("、")}</span>}
+        {reviewReasonsOf(photo).length > 0 && <span class="warning">{reviewReasonsOf(photo).join("；")}</span>}
         <span class="spacer" />
         {!preview && <span class="muted">{T.previewLoading}</span>}
         {preview?.error && <span class="warning">{preview.error}</span>}

@@ -96,6 +96,16 @@ describe("handshake and saveState", () => {
     expect(projectToSaved(restoreProject(JSON.parse(JSON.stringify(saved))))).toEqual(saved);
   });
 
+  it("saves a very large project less often", () => {
+    const { workbench, timers, saves } = makeWorkbench();
+    workbench.receiveState({ photos: Array.from({ length: 20_000 }, (_, i) => photo(i)) });
+    workbench.rate(1);
+    timers.advance(1000);
+    expect(saves()).toHaveLength(0);
+    timers.advance(1000);
+    expect(saves()).toHaveLength(1);
+  });
+
   it("flushes a pending save at once when asked (page closing)", () => {
     const { workbench, saves } = makeWorkbench();
     workbench.receiveState({ photos: [photo(1)] });
