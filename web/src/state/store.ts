@@ -326,9 +326,10 @@ export class Workbench {
       if (!advance || !currentId) return;
       const at = before.findIndex((item) => item.photo.id === currentId);
       const after = this.items.value;
+      const stillShown = new Set(after.map((item) => item.photo.id));
       for (let i = at + 1; i < before.length; i++) {
         const id = before[i].photo.id;
-        if (after.some((item) => item.photo.id === id)) {
+        if (stillShown.has(id)) {
           this.select(id);
           if (this.loupe.value.open) this.requestPreview();
           return;
@@ -336,7 +337,7 @@ export class Workbench {
       }
       // The last photo (or every following one left the filter): stay, or fall back to the
       // last visible photo when the current one itself left the view.
-      if (!after.some((item) => item.photo.id === currentId) && after.length) {
+      if (!stillShown.has(currentId) && after.length) {
         this.select(after[Math.min(Math.max(at, 0), after.length - 1)].photo.id);
       }
     });
