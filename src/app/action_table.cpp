@@ -21,6 +21,8 @@ const std::vector<ActionRow>& ActionTable() {
          auto it = body.find("state");
          app.saveState(it == body.end() ? nullptr : &*it);
        }},
+      {"previewPhoto", [](AppDelegate& app, const Json& body) { app.previewPhoto(body); }},
+      {"editPhoto", [](AppDelegate& app, const Json& body) { app.editPhoto(body); }},
       {"openFolder", [](AppDelegate& app, const Json& body) { app.openFolder(StringField(body, "path")); }},
   };
   return table;

@@ -7,6 +7,8 @@
 #include "base/queues.hpp"
 #include "base/text.hpp"
 #include "library/import_scan.hpp"
+#include "library/photo_edit.hpp"
+#include "library/preview.hpp"
 #include "library/lens_setting.hpp"
 #include "base/uuid.hpp"
 
@@ -213,6 +215,41 @@ void AppDelegate::PublishScan(const std::string& token, std::optional<std::strin
                                          {"source", folder ? "folder" : "files"},
                                          {"skipped", skipped},
                                          {"photos", std::move(photos)}});
+}
+
+// ---- Previews and edits --------------------------------------------------------------------
+
+void AppDelegate::previewPhoto(const Json& body) {
+  std::string id = StringField(body, "id");
+  std::string path = StringField(body, "path");
+  if (id.empty() || path.empty()) return;
+  queues::Global(QoS::UserInitiated, [this, id, path] {
+    Call("window.Native.previewReady",
+         library::PreparePreview(id, path, launch_.supportFolder, LensCorrectionEnabled()));
+  });
+}
+
+void AppDelegate::editPhoto(const Json& body) {
+  library::EditRequest request = library::ReadEditRequest(body);
+  if (request.path.empty() || request.token.empty() || !PathExists(request.path)) {
+    Call("window.Native.photoEditResult", Json{{"token", request.token}, {"error", library::kEditSourceUnreachable}});
+    return;
+  }
+  platform::PanelRequest panel;
+  panel.kind = platform::PanelRequest::Kind::OpenFolder;
+  panel.title = library::kEditPanelTitle;
+  panel.button = library::kEditPanelButton;
+  panel.canCreateFolders = true;
+  panel.directory = ParentDirectory(request.path);
+  presentFilePanel(panel, [this, request](platform::PanelResult result) {
+    if (!result.ok) {
+      Call("window.Native.photoEditResult", Json{{"token", request.token}, {"cancelled", true}});
+      return;
+    }
+    queues::Global(QoS::UserInitiated, [this, request, folder = result.paths.front()] {
+      Call("window.Native.photoEditResult", library::SaveEditedPhoto(request, folder, LensCorrectionEnabled()));
+    });
+  });
 }
 
 }  // namespace tw::app

@@ -53,6 +53,9 @@ class AppDelegate {
   void choosePhotos(const Json& initialPath);
   void scanFolder(const std::string& folder);
   void scanPhotos(std::vector<std::string> files, std::optional<std::string> folder);
+  // Previews and edits.
+  void previewPhoto(const Json& body);
+  void editPhoto(const Json& body);
 
   // The one way every panel is shown: at most one is open at a time.
   void presentFilePanel(const platform::PanelRequest& request, std::function<void(platform::PanelResult)> done);

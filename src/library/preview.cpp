@@ -1,0 +1,38 @@
+#include "library/preview.hpp"
+
+#include "base/files.hpp"
+#include "base/text.hpp"
+#include "base/uuid.hpp"
+#include "library/imaging/decoding.hpp"
+
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace tw::library {
+
+std::string PreviewCacheFileName(const std::string& photoPath, bool lens) {
+  return fmt::format("{}-{}.jpg", StableHash64(photoPath), lens ? "lens" : "plain");
+}
+
+Json PreparePreview(const std::string& id, const std::string& photoPath, const std::string& supportFolder, bool lens) {
+  const std::string folder = JoinPath(supportFolder, kPreviewCacheFolder);
+  CreateDirectories(folder);
+  const std::string cache = JoinPath(folder, PreviewCacheFileName(photoPath, lens));
+
+  // Only regular files are decoded: a device or a pipe named by the page would never end.
+  if (imaging::PreviewCacheNeedsRefresh(photoPath, cache) && StatPath(photoPath).isRegular) {
+    if (auto image = imaging::CreateRenderedImage(photoPath, kPreviewSize, lens)) {
+      if (auto bytes = imaging::EncodeJPEG(*image, kPreviewQuality)) {
+        const std::string temporary = JoinPath(folder, ".preview-" + NewUUIDString() + ".jpg");
+        if (!WriteFileAtomically(temporary, *bytes)) std::rename(temporary.c_str(), cache.c_str());
+        unlink(temporary.c_str());
+      }
+    }
+  }
+  if (StatPath(cache).isRegular) return {{"id", id}, {"url", FileURLFromPath(cache)}};
+  return {{"id", id}, {"error", PathExists(photoPath) ? kPreviewUndecodable : kPreviewSourceMissing}};
+}
+
+}  // namespace tw::library

@@ -1,0 +1,204 @@
+// Large previews and their cache; crop-and-rotate edits saved as new numbered JPEGs.
+#include "base/files.hpp"
+#include "library/imaging/decoding.hpp"
+#include "support/controller_fixture.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace tw::testing {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kPhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void SetTime(const std::string& path, time_t seconds) {
+  timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+class PreviewTest : public ControllerTest {
+ protected:
+  Json Preview(const std::string& path, const std::string& id = "P1") {
+    Send({{"action", "previewPhoto"}, {"id", id}, {"path", path}});
+    auto answers = Payloads("window.Native.previewReady");
+    return answers.empty() ? Json() : answers.back();
+  }
+  TempFolder photos_;
+};
+
+TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoIsNewer) {
+  std::string photo = photos_ / "IMG_1.jpg";
+  fs::copy_file(kPhotos + "canon-t6-coins-2000x1072.jpg", photo);
+  SetTime(photo, 1600000000);
+
+  Json first = Preview(photo);
+  ASSERT_TRUE(first.contains("url")) << first;
+  EXPECT_EQ(first["id"], "P1");
+  std::string lensFile = *PathFromFileURL(first["url"]);
+  EXPECT_TRUE(lensFile.ends_with("-lens.jpg"));
+  auto image = imaging::CreateThumbnail(lensFile, 10000);
+  ASSERT_TRUE(image.has_value());
+  EXPECT_EQ(image->width(), 2000) << "never upscaled to 2800";
+
+  Send({{"action", "saveLensSettings"}, {"enabled", false}});
+  Json plain = Preview(photo);
+  EXPECT_TRUE(plain["url"].get<std::string>().ends_with("-plain.jpg"));
+  EXPECT_TRUE(PathExists(lensFile)) << "the other setting's preview stays";
+
+  std::string plainFile = *PathFromFileURL(plain["url"]);
+  ino_t inode = Inode(plainFile);
+  SetTime(photo, 1500000000);  // older than the preview: kept
+  Preview(photo);
+  EXPECT_EQ(Inode(plainFile), inode);
+  SetTime(photo, 2000000000);  // newer: rebuilt
+  Preview(photo);
+  EXPECT_NE(Inode(plainFile), inode);
+
+  // An empty cache file is rebuilt.
+  std::ofstream(plainFile, std::ios::trunc).close();
+  Preview(photo);
+  EXPECT_GT(fs::file_size(plainFile), 0u);
+  EXPECT_EQ(FolderNames(support_ / "PreviewCache").size(), 2u) << "no temporary file is left";
+}
+
+TEST_F(PreviewTest, AnEjectedCardKeepsItsCachedPreview) {
+  std::string photo = photos_ / "IMG_2.jpg";
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  Json cached = Preview(photo);
+  ASSERT_TRUE(cached.contains("url"));
+  fs::remove(photo);
+  EXPECT_EQ(Preview(photo), cached);
+  EXPECT_EQ(Preview(photos_ / "never-cached.jpg"),
+            (Json{{"id", "P1"}, {"error", "原文件当前不可访问，正在显示缓存预览"}}));
+}
+
+TEST_F(PreviewTest, AnUndecodablePhotoAnswersWithTheDecodeError) {
+  std::string photo = photos_ / "broken.jpg";
+  std::ofstream(photo) << "not a picture";
+  EXPECT_EQ(Preview(photo, "X"), (Json{{"id", "X"}, {"error", "系统无法解码大图，正在显示缓存预览"}}));
+}
+
+TEST_F(PreviewTest, RequestsWithoutIdOrPathAreIgnored) {
+  Send({{"action", "previewPhoto"}, {"path", "/tmp/a.jpg"}});
+  Send({{"action", "previewPhoto"}, {"id", "A"}});
+  Send({{"action", "previewPhoto"}, {"id", 5}, {"path", "/tmp/a.jpg"}});
+  EXPECT_TRUE(lines_.empty());
+}
+
+class EditTest : public ControllerTest {
+ protected:
+  Json Edit(const Json& request, std::optional<std::string> folder) {
+    platform_->QueuePanelAnswer(folder ? std::optional(std::vector<std::string>{*folder}) : std::nullopt);
+    Json body = request;
+    body["action"] = "editPhoto";
+    Send(body);
+    auto answers = Payloads("window.Native.photoEditResult");
+    return answers.empty() ? Json() : answers.back();
+  }
+  Json Crop(double x, double y, double w, double h) { return {{"x", x}, {"y", y}, {"w", w}, {"h", h}}; }
+  TempFolder photos_;
+  TempFolder output_;
+};
+
+TEST_F(EditTest, AWholeCropSavesANumberedUprightCopyAndNeverTouchesTheSource) {
+  std::string photo = photos_ / "IMG_1.jpg";
+  fs::copy_file(kPhotos + "orientation-6.jpg", photo);
+  std::string original = *ReadWholeFile(photo);
+  auto upright = imaging::CreateFullEditImage(photo, true);
+  ASSERT_TRUE(upright.has_value());
+
+  Json answer = Edit({{"path", photo}, {"token", "T1"}, {"crop", Crop(0, 0, 1, 1)}, {"date", "2024-05-01T10:00:00"}},
+                     output_.path());
+  ASSERT_TRUE(answer.contains("photo")) << answer;
+  EXPECT_EQ(answer["token"], "T1");
+  const Json& record = answer["photo"];
+  EXPECT_EQ(record.size(), 10u);
+  EXPECT_EQ(record["name"], "IMG_1（1）.jpg");
+  EXPECT_EQ(record["path"], output_ / "IMG_1（1）.jpg");
+  EXPECT_EQ(record["format"], "JPG");
+  EXPECT_EQ(record["width"], upright->width());
+  EXPECT_EQ(record["height"], upright->height());
+  EXPECT_EQ(record["date"], "2024-05-01T10:00:00");
+  EXPECT_EQ(record["sourcePath"], photo);
+  EXPECT_EQ(record["size"], fs::file_size(output_ / "IMG_1（1）.jpg"));
+  EXPECT_EQ(record["thumbnail"].get<std::string>().rfind("data:image/jpeg;base64,", 0), 0u);
+
+  // The saved file is upright by its pixels, with no orientation left to apply.
+  auto saved = imaging::CreateFullEditImage(record["path"], true);
+  ASSERT_TRUE(saved.has_value());
+  EXPECT_EQ(saved->width(), upright->width());
+
+  Json second = Edit({{"path", photo}, {"token", "T2"}, {"crop", Crop(0, 0, 0.5, 1)}}, output_.path());
+  EXPECT_EQ(second["photo"]["name"], "IMG_1（2）.jpg");
+  EXPECT_EQ(second["photo"]["date"], "");
+  EXPECT_EQ(second["photo"]["width"], (upright->width() + 1) / 2) << "cropped in its upright appearance";
+  EXPECT_EQ(*ReadWholeFile(photo), original);
+  EXPECT_EQ(FolderNames(output_.path()), (std::vector<std::string>{"IMG_1（1）.jpg", "IMG_1（2）.jpg"}));
+}
+
+TEST_F(EditTest, ATakenNameMovesToTheNextNumberAndKeepsTheExistingFile) {
+  std::string photo = photos_ / "IMG_1.CR3.jpg";
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  std::ofstream(output_ / "IMG_1.CR3（1）.jpg") << "someone else's file";
+  Json answer = Edit({{"path", photo}, {"token", "T"}, {"crop", Crop(0, 0, 1, 1)}}, output_.path());
+  EXPECT_EQ(answer["photo"]["name"], "IMG_1.CR3（2）.jpg");
+  EXPECT_EQ(*ReadWholeFile(output_ / "IMG_1.CR3（1）.jpg"), "someone else's file");
+}
+
+TEST_F(EditTest, CropLimitsAndTurns) {
+  std::string photo = photos_ / "IMG_1.jpg";
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  auto upright = imaging::CreateFullEditImage(photo, true);
+  ASSERT_TRUE(upright.has_value());
+
+  Json tolerated = Edit({{"path", photo}, {"token", "a"}, {"crop", Crop(0.5, 0, 0.5000005, 1)}}, output_.path());
+  EXPECT_TRUE(tolerated.contains("photo")) << tolerated;
+  Json refused = Edit({{"path", photo}, {"token", "b"}, {"crop", Crop(0.5, 0, 0.50001, 1)}}, output_.path());
+  EXPECT_EQ(refused, (Json{{"token", "b"}, {"error", "无法解码原片或裁剪范围无效。没有保存缩略图，也没有修改原片。"}}));
+  Json noCrop = Edit({{"path", photo}, {"token", "c"}, {"crop", "whole"}}, output_.path());
+  EXPECT_TRUE(noCrop.contains("error")) << "a crop that is not a dictionary has zero size";
+
+  Json counter = Edit({{"path", photo}, {"token", "d"}, {"turns", -1}, {"crop", Crop(0, 0, 1, 1)}}, output_.path());
+  Json clockwise = Edit({{"path", photo}, {"token", "e"}, {"turns", 3}, {"crop", Crop(0, 0, 1, 1)}}, output_.path());
+  Json full = Edit({{"path", photo}, {"token", "f"}, {"turns", 4}, {"crop", Crop(0, 0, 1, 1)}}, output_.path());
+  EXPECT_EQ(counter["photo"]["width"], upright->height());
+  EXPECT_EQ(counter["photo"]["width"], clockwise["photo"]["width"]);
+  EXPECT_EQ(full["photo"]["width"], upright->width());
+
+  Json thin = Edit({{"path", photo}, {"token", "g"}, {"crop", Crop(0.2, 0, 0.0001, 1)}}, output_.path());
+  EXPECT_EQ(thin["photo"]["width"], 1) << "narrower than a pixel still gives one pixel";
+  for (const auto& name : FolderNames(output_.path())) EXPECT_EQ(name.find(".tide-edit"), std::string::npos);
+}
+
+TEST_F(EditTest, CancelAndUnreachableSources) {
+  std::string photo = photos_ / "IMG_1.jpg";
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  EXPECT_EQ(Edit({{"path", photo}, {"token", "T"}, {"crop", Crop(0, 0, 1, 1)}}, std::nullopt),
+            (Json{{"token", "T"}, {"cancelled", true}}));
+
+  const Json unreachable = {{"token", "T"}, {"error", "原文件不可访问，请重新连接存储卡或选择原文件所在位置。"}};
+  Send({{"action", "editPhoto"}, {"path", photos_ / "gone.jpg"}, {"token", "T"}});
+  EXPECT_EQ(Payloads("window.Native.photoEditResult").back(), unreachable);
+  Send({{"action", "editPhoto"}, {"path", photo}});
+  EXPECT_EQ(Payloads("window.Native.photoEditResult").back(), (Json{{"token", ""}, {"error", unreachable["error"]}}));
+  EXPECT_TRUE(fs::is_empty(output_.path()));
+}
+
+}  // namespace
+}  // namespace tw::testing
