@@ -6,6 +6,7 @@
 #include "base/job_token.hpp"
 #include "base/json.hpp"
 #include "library/project_store.hpp"
+#include "platform/feature_host.hpp"
 #include "platform/platform.hpp"
 
 #include <atomic>
@@ -24,10 +25,10 @@ struct LaunchOptions {
   bool testMode = false;
 };
 
-class AppDelegate {
+class AppDelegate final : public FeatureHost {
  public:
   AppDelegate(platform::Platform& platform, LaunchOptions launch);
-  ~AppDelegate();
+  ~AppDelegate() override;
 
   // Start-up after the window and page exist: the data folder and, outside test mode, the volume
   // monitor. (Refusing an invalid test folder happens earlier, in the shell.)
@@ -58,16 +59,17 @@ class AppDelegate {
   void editPhoto(const Json& body);
 
   // The one way every panel is shown: at most one is open at a time.
-  void presentFilePanel(const platform::PanelRequest& request, std::function<void(platform::PanelResult)> done);
+  void presentFilePanel(const platform::PanelRequest& request,
+                        std::function<void(platform::PanelResult)> done) override;
 
   // ---- Shared by the features ---------------------------------------------------------------
   // Any thread.
-  void Call(std::string function, Json payload = nullptr) const;
-  void Status(std::string text) const;
-  bool LensCorrectionEnabled() const;
+  void Call(std::string function, Json payload = nullptr) const override;
+  void Status(std::string text) const override;
+  bool LensCorrectionEnabled() const override;
 
-  platform::Platform& platform() { return platform_; }
-  const std::string& supportFolder() const { return launch_.supportFolder; }
+  platform::Platform& platform() override { return platform_; }
+  const std::string& supportFolder() const override { return launch_.supportFolder; }
   bool testMode() const { return launch_.testMode; }
 
   // Controller fields (main queue unless noted).
