@@ -1,0 +1,129 @@
+#include "fake_service.hpp"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+extern char** environ;
+
+namespace tw::ai::testing {
+namespace {
+
+FakeService* g_instance = nullptr;
+
+class FakeServiceEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { service_ = new FakeService(); g_instance = service_; }
+  void TearDown() override {
+    g_instance = nullptr;
+    delete service_;
+  }
+
+ private:
+  FakeService* service_ = nullptr;
+};
+
+[[maybe_unused]] auto* const g_environment = ::testing::AddGlobalTestEnvironment(new FakeServiceEnvironment);
+
+}  // namespace
+
+FakeService& TheFakeService() {
+  if (!g_instance) throw std::runtime_error("the fake service is not running");
+  return *g_instance;
+}
+
+FakeService::FakeService() {
+  std::string base = std::filesystem::temp_directory_path() / "tidewick-fake-grsai-XXXXXX";
+  if (!mkdtemp(base.data())) throw std::runtime_error("mkdtemp failed");
+  workdir_ = base;
+
+  int input[2], output[2];
+  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  std::vector<std::string> args = {TIDEWICK_PYTHON3, TIDEWICK_FAKE_GRSAI_SCRIPT, "--workdir", workdir_,
+                                   "--openssl", TIDEWICK_OPENSSL};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  int spawned = posix_spawn(&child_, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(input[0]);
+  close(output[1]);
+  if (spawned != 0) throw std::runtime_error("could not start the fake service");
+  toChild_ = input[1];
+  fromChild_ = output[0];
+
+  std::istringstream ready(ReadLine());
+  std::string word, caFile;
+  ready >> word >> port_ >> caFile;
+  if (word != "ready" || port_ <= 0) throw std::runtime_error("the fake service did not start");
+  setenv("TIDEWICK_TEST_CA_FILE", caFile.c_str(), 1);
+}
+
+FakeService::~FakeService() {
+  if (toChild_ >= 0) close(toChild_);  // end of input ends the fake
+  if (child_ > 0) waitpid(child_, nullptr, 0);
+  if (fromChild_ >= 0) close(fromChild_);
+  std::error_code ignored;
+  std::filesystem::remove_all(workdir_, ignored);
+}
+
+std::string FakeService::baseURL() const { return "https://127.0.0.1:" + std::to_string(port_); }
+
+std::string FakeService::ReadLine() {
+  for (;;) {
+    auto newline = buffered_.find('\n');
+    if (newline != std::string::npos) {
+      std::string line = buffered_.substr(0, newline);
+      buffered_.erase(0, newline + 1);
+      return line;
+    }
+    char chunk[65536];
+    ssize_t n = read(fromChild_, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw std::runtime_error("the fake service stopped answering");
+    buffered_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+Json FakeService::Command(const Json& command) {
+  std::string line = command.dump() + "\n";
+  for (size_t written = 0; written < line.size();) {
+    ssize_t n = write(toChild_, line.data() + written, line.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw std::runtime_error("the fake service stopped reading");
+    written += static_cast<size_t>(n);
+  }
+  auto answer = ParseJSON(ReadLine());
+  if (!answer) throw std::runtime_error("the fake service answered garbage");
+  return *answer;
+}
+
+void FakeService::Reset() { Command({{"op", "reset"}}); }
+
+void FakeService::Route(const std::string& method, const std::string& path, Json responses) {
+  Command({{"op", "route"}, {"method", method}, {"path", path}, {"responses", std::move(responses)}});
+}
+
+Json FakeService::Requests() { return Command({{"op", "requests"}}); }
+
+Json FakeService::RequestsTo(const std::string& method, const std::string& path) {
+  Json matching = Json::array();
+  for (const Json& request : Requests()) {
+    if (request["method"] == method && request["path"] == path) matching.push_back(request);
+  }
+  return matching;
+}
+
+}  // namespace tw::ai::testing

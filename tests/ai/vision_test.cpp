@@ -1,0 +1,225 @@
+// Vision requests against the fake: the request body, the answer text's JSON object, errors,
+// and silencing by a newer request or a cancel.
+#include "service_test_fixture.hpp"
+
+#include "ai/base64.hpp"
+
+namespace tw::ai::testing {
+namespace {
+
+constexpr char kPath[] = "/v1/chat/completions";
+
+Json ChatAnswer(Json content, Json usage = {{"prompt_tokens", 812}, {"completion_tokens", 64}}) {
+  Json answer = {{"choices", Json::array({{{"message", {{"role", "assistant"}, {"content", std::move(content)}}}}})}};
+  if (!usage.is_null()) answer["usage"] = std::move(usage);
+  return {{"status", 200}, {"json", std::move(answer)}};
+}
+
+struct Outcome {
+  bool called = false;
+  bool onMain = false;
+  std::optional<Json> result;
+  std::optional<Error> error;
+};
+
+class VisionTest : public ServiceTest {
+ protected:
+  ResultCompletion Recorder(Outcome& outcome) {
+    return [&outcome](std::optional<Json> result, std::optional<Error> error) {
+      outcome.called = true;
+      outcome.onMain = queues::IsMainThread();
+      outcome.result = std::move(result);
+      outcome.error = std::move(error);
+    };
+  }
+
+  Outcome Analyze(const std::vector<std::string>& images, const std::string& model = "vision-x") {
+    auto client = ConfiguredClient();
+    Outcome outcome;
+    client->analyzePhotosData(images, model, "请评估", Recorder(outcome));
+    Drive([&] { return outcome.called; });
+    return outcome;
+  }
+};
+
+TEST_F(VisionTest, SendsPromptImagesAndSettingsInOneChatRequest) {
+  fake().Route("POST", kPath, Json::array({ChatAnswer("{\"decision\":\"保留\"}")}));
+  Outcome outcome = Analyze({"\xFF\xD8one", "\xFF\xD8two"});
+  ASSERT_TRUE(outcome.result);
+
+  Json sent = fake().RequestsTo("POST", kPath);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0]["headers"]["authorization"], std::string("Bearer ") + kTestKey);
+  EXPECT_EQ(sent[0]["headers"]["content-type"], "application/json");
+  auto body = ParseJSON(Base64DecodeIgnoringUnknown(sent[0]["body_b64"].get<std::string>()));
+  ASSERT_TRUE(body);
+  EXPECT_EQ((*body)["model"], "vision-x");
+  EXPECT_DOUBLE_EQ((*body)["temperature"].get<double>(), 0.05);
+  EXPECT_EQ((*body)["max_tokens"], 550);
+  ASSERT_EQ((*body)["messages"].size(), 1u);
+  EXPECT_EQ((*body)["messages"][0]["role"], "user");
+  Json expectedContent = Json::array({
+      {{"type", "text"}, {"text", "请评估"}},
+      {{"type", "text"}, {"text", "图片 1"}},
+      {{"type", "image_url"}, {"image_url", {{"url", "data:image/jpeg;base64," + Base64Encode("\xFF\xD8one")}}}},
+      {{"type", "text"}, {"text", "图片 2"}},
+      {{"type", "image_url"}, {"image_url", {{"url", "data:image/jpeg;base64," + Base64Encode("\xFF\xD8two")}}}},
+  });
+  EXPECT_EQ((*body)["messages"][0]["content"], expectedContent);
+}
+
+TEST_F(VisionTest, AnEmptyModelSendsTheDefaultVisionModel) {
+  fake().Route("POST", kPath, Json::array({ChatAnswer("{}")}));
+  Analyze({"jpeg"}, "");
+  Json sent = fake().RequestsTo("POST", kPath);
+  ASSERT_EQ(sent.size(), 1u);
+  auto body = ParseJSON(Base64DecodeIgnoringUnknown(sent[0]["body_b64"].get<std::string>()));
+  EXPECT_EQ((*body)["model"], "gemini-3.1-flash-lite");
+}
+
+TEST_F(VisionTest, FindsTheObjectInProseAndCodeFencesAndAddsUsage) {
+  fake().Route("POST", kPath,
+               Json::array({ChatAnswer("我的判断如下：\n```json\n{\"decision\": \"淘汰\", \"rating\": 1}\n```\n仅供参考。")}));
+  Outcome outcome = Analyze({"jpeg"});
+  ASSERT_TRUE(outcome.called);
+  EXPECT_TRUE(outcome.onMain);
+  EXPECT_FALSE(outcome.error);
+  ASSERT_TRUE(outcome.result);
+  EXPECT_EQ(*outcome.result, (Json{{"decision", "淘汰"},
+                                   {"rating", 1},
+                                   {"usage", {{"prompt_tokens", 812}, {"completion_tokens", 64}}}}));
+}
+
+TEST_F(VisionTest, UsageIsAnEmptyObjectWhenTheServiceSendsNone) {
+  fake().Route("POST", kPath, Json::array({ChatAnswer("{\"rating\": 3, \"usage\": 5}", nullptr)}));
+  Outcome outcome = Analyze({"jpeg"});
+  ASSERT_TRUE(outcome.result);
+  EXPECT_EQ((*outcome.result)["usage"], Json::object());
+}
+
+TEST_F(VisionTest, TakesTheFirstPartWithText) {
+  Json parts = Json::array({{{"type", "reasoning"}}, {{"type", "text"}, {"text", 12}},
+                            {{"type", "text"}, {"text", "结果 {\"rating\": 5}"}}, {{"text", "{\"rating\": 1}"}}});
+  fake().Route("POST", kPath, Json::array({ChatAnswer(parts)}));
+  Outcome outcome = Analyze({"jpeg"});
+  ASSERT_TRUE(outcome.result);
+  EXPECT_EQ((*outcome.result)["rating"], 5);
+}
+
+TEST_F(VisionTest, AnswersWithoutAnObjectAreError33) {
+  for (Json content : {Json("note {oops {\"decision\": \"保留\"}"), Json::array({{{"type", "image"}}}), Json(nullptr),
+                       Json("没有结果")}) {
+    SCOPED_TRACE(content.dump());
+    fake().Route("POST", kPath, Json::array({ChatAnswer(content)}));
+    Outcome outcome = Analyze({"jpeg"});
+    ASSERT_TRUE(outcome.error);
+    EXPECT_TRUE(outcome.onMain);
+    EXPECT_FALSE(outcome.result);
+    EXPECT_EQ(outcome.error->domain, "com.avo.tidewick.grsai");
+    EXPECT_EQ(outcome.error->code, 33);
+    EXPECT_EQ(outcome.error->message, "云端服务未返回可识别的筛片结果");
+  }
+}
+
+TEST_F(VisionTest, HTTPFailuresCarryTheStatusAndTheServiceText) {
+  fake().Route("POST", kPath,
+               Json::array({{{"status", 401}, {"json", {{"error", {{"message", "令牌无效"}, {"type", "auth"}}}}}}}));
+  Outcome unauthorized = Analyze({"jpeg"});
+  ASSERT_TRUE(unauthorized.error);
+  EXPECT_EQ(unauthorized.error->code, 401);
+  EXPECT_EQ(unauthorized.error->message, "令牌无效");
+
+  fake().Route("POST", kPath, Json::array({{{"status", 500}}}));
+  Outcome failed = Analyze({"jpeg"});
+  ASSERT_TRUE(failed.error);
+  EXPECT_TRUE(failed.onMain);
+  EXPECT_EQ(failed.error->code, 500);
+  EXPECT_EQ(failed.error->message, "云端识别失败（HTTP 500）");
+}
+
+TEST_F(VisionTest, ATransportFailureIsCode0WithItsDescription) {
+  fake().Route("POST", kPath, Json::array({{{"drop", true}}}));
+  Outcome outcome = Analyze({"jpeg"});
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->code, 0);
+  EXPECT_EQ(outcome.error->message, "网络连接已中断。");
+}
+
+TEST_F(VisionTest, AKeyEchoedByTheServiceIsMasked) {
+  fake().Route("POST", kPath,
+               Json::array({{{"status", 401}, {"json", {{"message", std::string("invalid key ") + kTestKey}}}}}));
+  Outcome outcome = Analyze({"jpeg"});
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->message.find(kTestKey), std::string::npos);
+  EXPECT_EQ(outcome.error->message, "invalid key " + MaskedAPIKey(kTestKey));
+}
+
+TEST_F(VisionTest, ValidationFailuresAnswerAtOnceAndSendNothing) {
+  auto client = ConfiguredClient();
+  Outcome tooMany, none, empty;
+  client->analyzePhotosData({"a", "b", "c", "d"}, "", "p", Recorder(tooMany));
+  client->analyzePhotosData({}, "", "p", Recorder(none));
+  client->analyzePhotosData({"a", ""}, "", "p", Recorder(empty));
+  ASSERT_TRUE(tooMany.error && none.error && empty.error);
+  EXPECT_EQ(tooMany.error->code, 32);
+  EXPECT_EQ(tooMany.error->message, "每次云端比较支持 1～3 张图片");
+  EXPECT_EQ(none.error->message, "每次云端比较支持 1～3 张图片");
+  EXPECT_EQ(empty.error->code, 32);
+  EXPECT_EQ(empty.error->message, "无法准备云端识别预览图");
+
+  auto unconfigured = TWGRSAIClient::Create(settings(), fake().baseURL());
+  settings().Remove("TWGRSAIAPIKey");
+  Outcome noKey;
+  unconfigured->analyzePhotoData("jpeg", "", "p", Recorder(noKey));
+  ASSERT_TRUE(noKey.error);
+  EXPECT_EQ(noKey.error->code, 31);
+  EXPECT_EQ(noKey.error->message, "请先在设置中填写 GRS AI API 密钥");
+
+  Drive();
+  EXPECT_TRUE(fake().Requests().empty());
+  EXPECT_FALSE(client->activeToken());
+}
+
+TEST_F(VisionTest, ANewerRequestSilencesTheOlderOne) {
+  fake().Route("POST", kPath, Json::array({ChatAnswer("{\"rating\": 2}")}));
+  auto client = ConfiguredClient();
+  Outcome older, newer;
+  client->analyzePhotoData("first", "", "p", Recorder(older));
+  client->analyzePhotoData("second", "", "p", Recorder(newer));
+  Drive([&] { return newer.called; });
+  Drive();
+  EXPECT_EQ(fake().RequestsTo("POST", kPath).size(), 2u);
+  EXPECT_FALSE(older.called);
+  ASSERT_TRUE(newer.result);
+  EXPECT_EQ((*newer.result)["rating"], 2);
+}
+
+TEST_F(VisionTest, CancellingSilencesTheRequestUnderWay) {
+  fake().Route("POST", kPath, Json::array({ChatAnswer("{\"rating\": 2}")}));
+  auto client = ConfiguredClient();
+  Outcome outcome;
+  client->analyzePhotoData("jpeg", "", "p", Recorder(outcome));
+  EXPECT_TRUE(client->activeToken());
+  client->cancelCurrentTask();
+  EXPECT_FALSE(client->activeToken());
+  Drive();
+  EXPECT_EQ(fake().RequestsTo("POST", kPath).size(), 1u);
+  EXPECT_FALSE(outcome.called);
+}
+
+TEST_F(VisionTest, AClientDroppedByItsOwnerLivesUntilItsAnswerArrives) {
+  fake().Route("POST", kPath, Json::array({ChatAnswer("{\"rating\": 4}")}));
+  auto client = ConfiguredClient();
+  std::weak_ptr<TWGRSAIClient> watch = client;
+  Outcome outcome;
+  client->analyzePhotoData("jpeg", "", "p", Recorder(outcome));
+  client.reset();
+  EXPECT_FALSE(watch.expired());
+  Drive([&] { return outcome.called; });
+  ASSERT_TRUE(outcome.result);
+  EXPECT_EQ((*outcome.result)["rating"], 4);
+  EXPECT_TRUE(watch.expired());
+}
+
+}  // namespace
+}  // namespace tw::ai::testing
