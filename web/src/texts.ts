@@ -61,6 +61,7 @@ export const T = {
   lensTitle: "RAW 镜头矫正",
   lensEngine: (engine: string, count: number) => `${engine} · 支持 ${count} 款相机`,
   close: "关闭",
+  undo: "撤销",
   undoNothing: "没有可撤销的操作",
   undone: "已撤销",
   filterDecision: "决定",

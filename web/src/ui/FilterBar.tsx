@@ -66,6 +66,14 @@ export function FilterBar({ workbench }: { workbench: Workbench }) {
         {T.collapseBursts}
       </label>
       <span class="spacer" />
+      <button
+        disabled={!workbench.undoStack.value.length}
+        onClick={() => workbench.undo()}
+        title="撤销上一次决定或评星（Ctrl+Z）"
+        data-testid="undo"
+      >
+        {T.undo}
+      </button>
       <span class="muted" data-testid="shown-count">
         {T.photosCount(shown, counts.total)}
       </span>
