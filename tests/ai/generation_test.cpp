@@ -1,0 +1,680 @@
+// The generation pipeline against the fake: uploads, submission with its single retry, polling,
+// download and saving, progress reports, errors and cancellation.
+#include "service_test_fixture.hpp"
+
+#include "ai/base64.hpp"
+#include "base/files.hpp"
+
+#include <filesystem>
+#include <mutex>
+
+namespace tw::ai::testing {
+namespace {
+
+constexpr char kTokenPath[] = "/client/resource/newUploadTokenZH";
+constexpr char kUploadPath[] = "/storage/upload";
+constexpr char kGeneratePath[] = "/v1/api/generate";
+constexpr char kResultPath[] = "/v1/api/result";
+constexpr char kDownloadPath[] = "/files/result.png";
+constexpr char kResultBytes[] = "\x89PNG result bytes";
+
+struct Report {
+  int percent;
+  std::string stage;
+  std::string detail;
+  bool onCaller;
+};
+
+// What one run reported; written from the session's thread and the utility queue.
+struct RunRecord {
+  std::mutex mutex;
+  std::vector<Report> reports;
+  bool done = false;
+  int completions = 0;
+  std::optional<Json> result;
+  std::optional<Error> error;
+
+  std::vector<int> Percents() {
+    std::lock_guard lock(mutex);
+    std::vector<int> percents;
+    for (const auto& report : reports) percents.push_back(report.percent);
+    return percents;
+  }
+  bool Done() {
+    std::lock_guard lock(mutex);
+    return done;
+  }
+};
+
+Json TokenAnswer(const std::string& uploadURL, const std::string& key, bool underData = true) {
+  Json fields = {{"token", "upload-token-" + key}, {"key", key}, {"url", uploadURL}, {"domain", "https://cdn.example.com/"}};
+  return {{"json", underData ? Json{{"code", 0}, {"data", fields}} : fields}};
+}
+
+class GenerationTest : public ServiceTest {
+ protected:
+  void SetUp() override {
+    ServiceTest::SetUp();
+    saveFolder_ = JoinPath(folder(), "AI 结果");
+  }
+
+  // One image's worth of upload answers, a generation answer with the result right away, and
+  // the result file.
+  void ScriptHappyPath(Json generateAnswers = nullptr) {
+    fake().Route("POST", kTokenPath, Json::array({TokenAnswer(fake().URL(kUploadPath), "in/1.jpg")}));
+    fake().Route("POST", kUploadPath, Json::array({{{"json", {{"ok", true}}}}}));
+    if (generateAnswers.is_null()) {
+      generateAnswers = Json::array({{{"json", {{"results", Json::array({{{"url", fake().URL(kDownloadPath)}}})}}}}});
+    }
+    fake().Route("POST", kGeneratePath, generateAnswers);
+    fake().Route("GET", kDownloadPath,
+                 Json::array({{{"b64", Base64Encode(kResultBytes)}, {"content_type", "image/png"}}}));
+  }
+
+  void Start(TWGRSAIClient& client, RunRecord& run, Json payload) {
+    std::thread::id caller = std::this_thread::get_id();
+    client.generateWithPayload(
+        payload, saveFolder_,
+        [&run, caller](int percent, const std::string& stage, const std::string& detail) {
+          std::lock_guard lock(run.mutex);
+          run.reports.push_back({percent, stage, detail, std::this_thread::get_id() == caller});
+        },
+        [&run](std::optional<Json> result, std::optional<Error> error) {
+          std::lock_guard lock(run.mutex);
+          run.done = true;
+          ++run.completions;
+          run.result = std::move(result);
+          run.error = std::move(error);
+        });
+  }
+
+  void Generate(RunRecord& run, Json payload) {
+    auto client = ConfiguredClient();
+    Start(*client, run, std::move(payload));
+    Drive([&] { return run.Done(); });
+    Drive();
+    EXPECT_EQ(run.completions, 1);
+  }
+
+  static Json DataURLPayload(int images = 1) {
+    Json list = Json::array();
+    for (int i = 0; i < images; ++i) list.push_back("data:image/jpeg;base64," + Base64Encode("jpeg-" + std::to_string(i)));
+    return {{"prompt", "去掉背景杂物"}, {"images", list}};
+  }
+
+  static Json BodyOf(const Json& request) {
+    return ParseJSON(Base64DecodeIgnoringUnknown(request["body_b64"].get<std::string>())).value_or(nullptr);
+  }
+
+  size_t FilesSaved() {
+    if (!IsDirectory(saveFolder_)) return 0;
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(saveFolder_)) count += entry.is_regular_file();
+    return count;
+  }
+
+  std::string saveFolder_;
+};
+
+// ---- a whole run ----
+
+TEST_F(GenerationTest, UploadsSubmitsDownloadsAndSaves) {
+  ScriptHappyPath();
+  Json multipart = {{"token", "upload-token-in/1.jpg"}, {"key", "in/1.jpg"}, {"filename", "image.jpg"},
+                    {"content_type", "image/jpeg"}, {"file_b64", Base64Encode("jpeg-0")}};
+  fake().Route("POST", kUploadPath, Json::array({{{"json", {{"ok", true}}}, {"multipart", multipart}}}));
+
+  auto client = ConfiguredClient();
+  RunRecord run;
+  Start(*client, run, DataURLPayload());
+  Drive([&] { return run.Done(); });
+
+  ASSERT_FALSE(run.error) << run.error->message;
+  ASSERT_TRUE(run.result);
+  const Json& result = *run.result;
+  std::string fileName = result["fileName"];
+  EXPECT_TRUE(fileName.starts_with("AI修图-")) << fileName;
+  EXPECT_TRUE(fileName.ends_with(".png")) << fileName;
+  EXPECT_EQ(fileName.size(), std::string("AI修图-20260101-120000.png").size());
+  EXPECT_EQ(result["filePath"], JoinPath(saveFolder_, fileName));
+  EXPECT_EQ(ReadWholeFile(result["filePath"]), std::string(kResultBytes));
+  EXPECT_EQ(result["resultDataUrl"], "data:image/png;base64," + Base64Encode(kResultBytes));
+  EXPECT_EQ(result["previewDataUrl"], result["resultDataUrl"]);
+  EXPECT_EQ(result["remoteURL"], fake().URL(kDownloadPath));
+  EXPECT_FALSE(client->activeToken());
+
+  Json tokens = fake().RequestsTo("POST", kTokenPath);
+  ASSERT_EQ(tokens.size(), 1u);
+  EXPECT_EQ(BodyOf(tokens[0]), (Json{{"sux", "jpg"}}));
+  EXPECT_EQ(tokens[0]["headers"]["authorization"], std::string("Bearer ") + kTestKey);
+
+  Json uploads = fake().RequestsTo("POST", kUploadPath);
+  ASSERT_EQ(uploads.size(), 1u);
+  EXPECT_FALSE(uploads[0]["headers"].contains("authorization"));
+  EXPECT_FALSE(uploads[0]["headers"].contains("user-agent"));
+  std::string contentType = uploads[0]["headers"]["content-type"];
+  EXPECT_TRUE(contentType.starts_with("multipart/form-data; boundary=Tidewick-")) << contentType;
+  EXPECT_EQ(contentType.size(), std::string("multipart/form-data; boundary=Tidewick-").size() + 36);
+
+  Json generates = fake().RequestsTo("POST", kGeneratePath);
+  ASSERT_EQ(generates.size(), 1u);
+  EXPECT_EQ(BodyOf(generates[0]), (Json{{"model", "nano-banana-2-lite"},
+                                        {"prompt", "去掉背景杂物"},
+                                        {"images", {"https://cdn.example.com/in/1.jpg"}},
+                                        {"aspectRatio", "1:1"},
+                                        {"imageSize", "1K"},
+                                        {"replyType", "async"}}));
+  EXPECT_TRUE(fake().RequestsTo("GET", kResultPath).empty());
+
+  Json downloads = fake().RequestsTo("GET", kDownloadPath);
+  ASSERT_EQ(downloads.size(), 1u);
+  EXPECT_FALSE(downloads[0]["headers"].contains("authorization"));
+
+  EXPECT_EQ(run.Percents(), (std::vector<int>{3, 8, 15, 26, 94, 100}));
+  std::lock_guard lock(run.mutex);
+  EXPECT_EQ(run.reports[0].stage, "已收到生成请求");
+  EXPECT_EQ(run.reports[0].detail, "正在准备安全上传");
+  EXPECT_EQ(run.reports[1].stage, "正在申请第 1 张图片的上传凭证");
+  EXPECT_EQ(run.reports[1].detail, "不会消耗生成额度");
+  EXPECT_EQ(run.reports[2].stage, "正在上传第 1 张输入图片");
+  EXPECT_EQ(run.reports[2].detail, "上传完成后才会提交生成");
+  EXPECT_EQ(run.reports[3].stage, "输入图片上传完成，正在提交生成");
+  EXPECT_EQ(run.reports[3].detail, "从此步骤开始可能产生额度费用");
+  EXPECT_EQ(run.reports[4].stage, "正在下载生成结果");
+  EXPECT_EQ(run.reports[4].detail, "将保存到本地");
+  EXPECT_EQ(run.reports[5].stage, "生成完成");
+  EXPECT_EQ(run.reports[5].detail, "正在送回 Photoshop");
+  // The first reports come synchronously from the caller's thread, the rest from the session.
+  EXPECT_TRUE(run.reports[0].onCaller);
+  EXPECT_TRUE(run.reports[1].onCaller);
+  EXPECT_FALSE(run.reports[2].onCaller);
+  EXPECT_FALSE(run.reports[5].onCaller);
+}
+
+TEST_F(GenerationTest, PassesAspectRatioAndSizeAndTheSavedModel) {
+  ScriptHappyPath();
+  auto client = ConfiguredClient();
+  client->updateAPIKey("", fake().baseURL(), "nano-banana-pro");
+  RunRecord run;
+  Json payload = DataURLPayload();
+  payload["aspectRatio"] = "3:4";
+  payload["imageSize"] = "2K";
+  Start(*client, run, payload);
+  Drive([&] { return run.Done(); });
+  ASSERT_TRUE(run.result);
+  Json body = BodyOf(fake().RequestsTo("POST", kGeneratePath)[0]);
+  EXPECT_EQ(body["model"], "nano-banana-pro");
+  EXPECT_EQ(body["aspectRatio"], "3:4");
+  EXPECT_EQ(body["imageSize"], "2K");
+}
+
+TEST_F(GenerationTest, ThreeImagesReportTheirStagesAndKeepTheirOrder) {
+  ScriptHappyPath();
+  fake().Route("POST", kTokenPath,
+               Json::array({TokenAnswer(fake().URL(kUploadPath), "a.jpg"), TokenAnswer(fake().URL(kUploadPath), "b.jpg", false),
+                            TokenAnswer(fake().URL(kUploadPath), "c.jpg")}));
+  RunRecord run;
+  Generate(run, DataURLPayload(3));
+  ASSERT_TRUE(run.result);
+  EXPECT_EQ(run.Percents(), (std::vector<int>{3, 8, 15, 13, 20, 18, 25, 26, 94, 100}));
+  {
+    std::lock_guard lock(run.mutex);
+    EXPECT_EQ(run.reports[5].stage, "正在申请第 3 张图片的上传凭证");
+    EXPECT_EQ(run.reports[6].stage, "正在上传第 3 张输入图片");
+  }
+  Json body = BodyOf(fake().RequestsTo("POST", kGeneratePath)[0]);
+  EXPECT_EQ(body["images"], (Json{"https://cdn.example.com/a.jpg", "https://cdn.example.com/b.jpg",
+                                  "https://cdn.example.com/c.jpg"}));
+}
+
+TEST_F(GenerationTest, AFileWithoutExtensionOrTypeIsUploadedAsPNG) {
+  ScriptHappyPath();
+  std::string path = JoinPath(folder(), "layer");
+  ASSERT_FALSE(WriteFileAtomically(path, "layer pixels"));
+  Json multipart = {{"token", "upload-token-in/1.jpg"}, {"key", "in/1.jpg"}, {"filename", "image.png"},
+                    {"content_type", "image/png"}, {"file_b64", Base64Encode("layer pixels")}};
+  fake().Route("POST", kUploadPath, Json::array({{{"json", Json::object()}, {"multipart", multipart}}}));
+  RunRecord run;
+  Generate(run, {{"prompt", "p"}, {"images", {{{"path", path}}}}});
+  ASSERT_FALSE(run.error) << run.error->message;
+  EXPECT_EQ(BodyOf(fake().RequestsTo("POST", kTokenPath)[0]), (Json{{"sux", "png"}}));
+}
+
+// ---- start and input failures ----
+
+TEST_F(GenerationTest, StartFailuresAnswerAtOnce) {
+  auto client = ConfiguredClient();
+  auto startWith = [&](Json payload, std::string location) {
+    std::optional<Error> error;
+    client->generateWithPayload(payload, location, nullptr,
+                                [&](std::optional<Json>, std::optional<Error> e) { error = std::move(e); });
+    return error;
+  };
+  auto noFolder = startWith(DataURLPayload(), "");
+  ASSERT_TRUE(noFolder);
+  EXPECT_EQ(noFolder->code, 2);
+  EXPECT_EQ(noFolder->message, "请先设置 AI 生成图片保存位置");
+  auto noPrompt = startWith({{"images", {"data:image/png;base64,AAAA"}}}, saveFolder_);
+  ASSERT_TRUE(noPrompt);
+  EXPECT_EQ(noPrompt->code, 3);
+  EXPECT_EQ(noPrompt->message, "修图提示词或原图缺失");
+  auto noImages = startWith({{"prompt", "p"}, {"images", Json::array()}}, saveFolder_);
+  ASSERT_TRUE(noImages);
+  EXPECT_EQ(noImages->code, 3);
+
+  settings().Remove("TWGRSAIAPIKey");
+  auto noKey = startWith(DataURLPayload(), saveFolder_);
+  ASSERT_TRUE(noKey);
+  EXPECT_EQ(noKey->code, 1);
+  EXPECT_EQ(noKey->message, "请先在主 App 设置 GRS AI API 密钥");
+  EXPECT_EQ(noKey->domain, "com.avo.tidewick.grsai");
+  Drive();
+  EXPECT_TRUE(fake().Requests().empty());
+}
+
+TEST_F(GenerationTest, AnUnreadableImageFailsWithItsNumber) {
+  ScriptHappyPath();
+  std::string empty = JoinPath(folder(), "empty.png");
+  ASSERT_FALSE(WriteFileAtomically(empty, ""));
+  RunRecord run;
+  Generate(run, {{"prompt", "p"}, {"images", {"data:image/png;base64,AAAA", {{"path", empty}}}}});
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, 10);
+  EXPECT_EQ(run.error->message, "第 2 张输入图片格式无效");
+  EXPECT_EQ(fake().RequestsTo("POST", kTokenPath).size(), 1u);
+  EXPECT_TRUE(fake().RequestsTo("POST", kGeneratePath).empty());
+}
+
+// ---- upload token and upload ----
+
+struct UploadTokenCase {
+  const char* name;
+  Json answer;
+  long code;
+  const char* message;
+};
+
+void PrintTo(const UploadTokenCase& answer, std::ostream* out) { *out << answer.name; }
+
+class UploadTokenFailureTest : public GenerationTest, public ::testing::WithParamInterface<UploadTokenCase> {};
+
+TEST_P(UploadTokenFailureTest, FailsTheRun) {
+  ScriptHappyPath();
+  fake().Route("POST", kTokenPath, Json::array({GetParam().answer}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, GetParam().code);
+  EXPECT_EQ(run.error->message, GetParam().message);
+  EXPECT_TRUE(fake().RequestsTo("POST", kUploadPath).empty());
+  EXPECT_EQ(FilesSaved(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, UploadTokenFailureTest,
+    ::testing::Values(
+        UploadTokenCase{"MissingDomain",
+                        {{"json", {{"data", {{"token", "t"}, {"key", "k"}, {"url", "https://up.example.com"}}}}}},
+                        12, "GRS AI 上传凭证缺少 token、key、url 或 domain"},
+        UploadTokenCase{"NumericKey",
+                        {{"json", {{"token", "t"}, {"key", 5}, {"url", "https://up"}, {"domain", "https://cdn"}}}},
+                        12, "GRS AI 上传凭证缺少 token、key、url 或 domain"},
+        UploadTokenCase{"ServiceText", {{"status", 500}, {"json", {{"msg", "存储服务繁忙"}}}}, 500, "存储服务繁忙"},
+        UploadTokenCase{"NotJSON", {{"status", 200}, {"text", "<html>gateway</html>"}}, 200,
+                        "获取上传凭证失败（HTTP 200）：<html>gateway</html>"},
+        UploadTokenCase{"Dropped", {{"drop", true}}, 11, "网络连接已中断。"}),
+    [](const ::testing::TestParamInfo<UploadTokenCase>& info) { return std::string(info.param.name); });
+
+TEST_F(GenerationTest, AFailedUploadNamesTheImageAndStatus) {
+  ScriptHappyPath();
+  fake().Route("POST", kUploadPath, Json::array({{{"status", 403}, {"text", "signature expired"}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, 403);
+  EXPECT_EQ(run.error->message, "第 1 张图片上传失败（HTTP 403）：signature expired");
+
+  fake().Route("POST", kUploadPath, Json::array({{{"drop", true}}}));
+  RunRecord dropped;
+  Generate(dropped, DataURLPayload());
+  ASSERT_TRUE(dropped.error);
+  EXPECT_EQ(dropped.error->code, 13);
+  EXPECT_EQ(dropped.error->message, "第 1 张图片上传失败（HTTP 0）：网络连接已中断。");
+}
+
+// ---- submission ----
+
+TEST_F(GenerationTest, AFinishedStatusInMixedCaseSkipsPolling) {
+  ScriptHappyPath(Json::array({{{"json", {{"data", {{"status", "SucCeeded"}}}, {"url", fake().URL(kDownloadPath)}}}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_FALSE(run.error) << run.error->message;
+  EXPECT_TRUE(fake().RequestsTo("GET", kResultPath).empty());
+  EXPECT_EQ(fake().RequestsTo("GET", kDownloadPath).size(), 1u);
+}
+
+TEST_F(GenerationTest, A504IsSentOnceMoreAfterTwoSeconds) {
+  ScriptHappyPath(Json::array({{{"status", 504}, {"text", "gateway timeout"}},
+                               {{"json", {{"results", {fake().URL(kDownloadPath)}}}}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_FALSE(run.error) << run.error->message;
+  Json generates = fake().RequestsTo("POST", kGeneratePath);
+  ASSERT_EQ(generates.size(), 2u);
+  EXPECT_EQ(generates[0]["body_b64"], generates[1]["body_b64"]);
+  EXPECT_EQ(run.Percents(), (std::vector<int>{3, 8, 15, 26, 6, 94, 100}));
+  std::lock_guard lock(run.mutex);
+  EXPECT_EQ(run.reports[4].stage, "提交超时，正在自动重试");
+  EXPECT_EQ(run.reports[4].detail, "本次仅重试一次");
+}
+
+TEST_F(GenerationTest, TheRetryWaitsForTheClock) {
+  ScriptHappyPath(Json::array({{{"status", 504}}, {{"json", {{"results", {fake().URL(kDownloadPath)}}}}}}));
+  auto client = ConfiguredClient();
+  RunRecord run;
+  Start(*client, run, DataURLPayload());
+  loop_.RunUntilQuiet();
+  EXPECT_EQ(queues::PendingManualTimers(), 1);
+  EXPECT_EQ(fake().RequestsTo("POST", kGeneratePath).size(), 1u);
+  queues::AdvanceClock(std::chrono::milliseconds(1999));
+  loop_.RunUntilQuiet();
+  EXPECT_EQ(fake().RequestsTo("POST", kGeneratePath).size(), 1u);
+  queues::AdvanceClock(std::chrono::milliseconds(1));
+  Drive([&] { return run.Done(); });
+  EXPECT_EQ(fake().RequestsTo("POST", kGeneratePath).size(), 2u);
+  EXPECT_TRUE(run.result);
+}
+
+TEST_F(GenerationTest, ASecond504FailsWithCode504) {
+  ScriptHappyPath(Json::array({{{"status", 504}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, 504);
+  EXPECT_EQ(run.error->message, "GRS AI HTTP 504");
+  EXPECT_EQ(fake().RequestsTo("POST", kGeneratePath).size(), 2u);
+}
+
+TEST_F(GenerationTest, OtherSubmissionFailuresAreNotRetried) {
+  ScriptHappyPath(Json::array({{{"status", 400}, {"json", {{"error", {{"message", "提示词违规"}}}}}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, 400);
+  EXPECT_EQ(run.error->message, "提示词违规");
+  EXPECT_EQ(fake().RequestsTo("POST", kGeneratePath).size(), 1u);
+}
+
+TEST_F(GenerationTest, AnAnswerWithoutResultStatusOrTaskIsError4) {
+  ScriptHappyPath(Json::array({{{"json", {{"code", 0}}}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, 4);
+  EXPECT_EQ(run.error->message, "GRS AI 未返回任务 ID");
+}
+
+// ---- polling ----
+
+TEST_F(GenerationTest, PollsTheTaskUntilItFinishes) {
+  ScriptHappyPath(Json::array({{{"json", {{"code", 0}, {"data", {{"id", "task 7&x"}}}}}}}));
+  fake().Route("GET", kResultPath,
+               Json::array({{{"json", {{"status", "running"}}}},
+                            {{"json", {{"data", {{"status", "queued"}}}}}},
+                            {{"json", {{"data", {{"status", "Completed"}, {"results", {{{"url", fake().URL(kDownloadPath)}}}}}}}}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_FALSE(run.error) << run.error->message;
+  Json polls = fake().RequestsTo("GET", kResultPath);
+  ASSERT_EQ(polls.size(), 3u);
+  EXPECT_EQ(polls[0]["query"], "id=task%207%26x");
+  EXPECT_EQ(polls[0]["headers"]["authorization"], std::string("Bearer ") + kTestKey);
+  EXPECT_EQ(run.Percents(), (std::vector<int>{3, 8, 15, 26, 30, 30, 30, 94, 100}));
+  std::lock_guard lock(run.mutex);
+  EXPECT_EQ(run.reports[4].stage, "GRS AI 正在生成");
+  EXPECT_EQ(run.reports[4].detail, "已等待 0 秒");
+  EXPECT_EQ(run.reports[6].detail, "已等待 4 秒");
+}
+
+TEST_F(GenerationTest, GivesUpAfter180PollsWhileTheStageRisesFrom30To89) {
+  ScriptHappyPath(Json::array({{{"json", {{"taskId", "slow-task"}}}}}));
+  fake().Route("GET", kResultPath, Json::array({{{"json", {{"data", {{"status", "processing"}}}}}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, 5);
+  EXPECT_EQ(run.error->message, "GRS AI 超过 6 分钟仍未完成，请稍后重试");
+  EXPECT_EQ(fake().RequestsTo("GET", kResultPath).size(), 180u);
+
+  std::lock_guard lock(run.mutex);
+  std::vector<Report> polling;
+  for (const auto& report : run.reports) {
+    if (report.stage == "GRS AI 正在生成") polling.push_back(report);
+  }
+  ASSERT_EQ(polling.size(), 180u);
+  EXPECT_EQ(polling.front().percent, 30);
+  EXPECT_EQ(polling.back().percent, 89);
+  EXPECT_EQ(polling.back().detail, "已等待 358 秒");
+  for (size_t i = 1; i < polling.size(); ++i) EXPECT_GE(polling[i].percent, polling[i - 1].percent);
+}
+
+struct FinalStatusCase {
+  const char* name;
+  Json answer;
+  long code;
+  const char* message;
+};
+
+void PrintTo(const FinalStatusCase& answer, std::ostream* out) { *out << answer.name; }
+
+class PollFailureTest : public GenerationTest, public ::testing::WithParamInterface<FinalStatusCase> {};
+
+TEST_P(PollFailureTest, EndsTheRun) {
+  ScriptHappyPath(Json::array({{{"json", {{"id", "t1"}}}}}));
+  fake().Route("GET", kResultPath, Json::array({{{"json", {{"status", "running"}}}}, GetParam().answer}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, GetParam().code);
+  EXPECT_EQ(run.error->message, GetParam().message);
+  EXPECT_EQ(fake().RequestsTo("GET", kResultPath).size(), 2u);
+  EXPECT_TRUE(fake().RequestsTo("GET", kDownloadPath).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, PollFailureTest,
+    ::testing::Values(
+        FinalStatusCase{"FailedWithReason", {{"json", {{"data", {{"status", "FAILED"}}}, {"failure_reason", "模型超时"}}}}, 6,
+                        "模型超时"},
+        FinalStatusCase{"Violation", {{"json", {{"status", "violation"}}}}, 6, "GRS AI 内容审核未通过"},
+        FinalStatusCase{"Error", {{"json", {{"status", "error"}}}}, 6, "GRS AI 生成失败"},
+        FinalStatusCase{"HTTP502", {{"status", 502}, {"text", "bad gateway"}}, 502, "GRS AI 查询失败（HTTP 502）"},
+        FinalStatusCase{"NotJSON", {{"status", 200}, {"text", "busy"}}, 200, "GRS AI 查询失败（HTTP 200）"}),
+    [](const ::testing::TestParamInfo<FinalStatusCase>& info) { return std::string(info.param.name); });
+
+// ---- the result ----
+
+TEST_F(GenerationTest, AFirstResultThatIsAPlainAddressIsDownloaded) {
+  ScriptHappyPath(Json::array({{{"json", {{"data", {{"results", {fake().URL(kDownloadPath), "https://other.example"}}}}}}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_FALSE(run.error) << run.error->message;
+  EXPECT_EQ((*run.result)["remoteURL"], fake().URL(kDownloadPath));
+}
+
+TEST_F(GenerationTest, AFinalAnswerWithoutAnAddressIsError7) {
+  ScriptHappyPath(Json::array({{{"json", {{"id", "t1"}}}}}));
+  fake().Route("GET", kResultPath, Json::array({{{"json", {{"status", "succeeded"}, {"results", {{{"id", 1}}}}}}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, 7);
+  EXPECT_EQ(run.error->message, "GRS AI 未返回可下载的图片");
+}
+
+TEST_F(GenerationTest, ALocalFileAddressIsNeverFetched) {
+  std::string secret = JoinPath(folder(), "secret.png");
+  ASSERT_FALSE(WriteFileAtomically(secret, "local bytes"));
+  ScriptHappyPath(Json::array({{{"json", {{"results", {"file://" + secret}}}}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, 7);
+  EXPECT_EQ(FilesSaved(), 0u);
+}
+
+TEST_F(GenerationTest, AResultOfExactly30MiBIsSaved) {
+  ScriptHappyPath();
+  fake().Route("GET", kDownloadPath, Json::array({{{"size", 31457280}, {"fill", "Z"}, {"content_type", "image/jpeg"}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_FALSE(run.error) << run.error->message;
+  std::string path = (*run.result)["filePath"];
+  EXPECT_TRUE(path.ends_with(".jpg"));
+  EXPECT_EQ(StatPath(path).size, 31457280u);
+  EXPECT_TRUE((*run.result)["resultDataUrl"].get<std::string>().starts_with("data:image/jpeg;base64,WlpaWlpa"));
+}
+
+TEST_F(GenerationTest, OneByteMoreThan30MiBIsError9AndSavesNothing) {
+  ScriptHappyPath();
+  fake().Route("GET", kDownloadPath, Json::array({{{"size", 31457281}, {"fill", "Z"}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, 9);
+  EXPECT_EQ(run.error->message, "结果图片超过 30 MB，已停止自动回传");
+  EXPECT_EQ(FilesSaved(), 0u);
+}
+
+TEST_F(GenerationTest, AFailedOrEmptyDownloadIsError8) {
+  ScriptHappyPath();
+  fake().Route("GET", kDownloadPath, Json::array({{{"status", 404}, {"text", "gone"}}}));
+  RunRecord missing;
+  Generate(missing, DataURLPayload());
+  ASSERT_TRUE(missing.error);
+  EXPECT_EQ(missing.error->code, 8);
+  EXPECT_EQ(missing.error->message, "结果图片下载失败（HTTP 404）");
+
+  fake().Route("GET", kDownloadPath, Json::array({{{"status", 200}}}));
+  RunRecord empty;
+  Generate(empty, DataURLPayload());
+  ASSERT_TRUE(empty.error);
+  EXPECT_EQ(empty.error->code, 8);
+  EXPECT_EQ(empty.error->message, "结果图片下载失败（HTTP 200）");
+  EXPECT_EQ(FilesSaved(), 0u);
+}
+
+TEST_F(GenerationTest, AnUnwritableFolderHandsBackTheFileSystemError) {
+  ScriptHappyPath();
+  ASSERT_FALSE(WriteFileAtomically(saveFolder_, "a file where the folder should be"));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_NE(run.error->domain, "com.avo.tidewick.grsai");
+  EXPECT_TRUE(run.error->message.starts_with("无法保存生成结果：")) << run.error->message;
+}
+
+// ---- cancellation ----
+
+TEST_F(GenerationTest, CancellingDuringUploadsEndsTheRunBeforeTheNextUploadToken) {
+  ScriptHappyPath();
+  auto client = ConfiguredClient();
+  RunRecord run;
+  client->generateWithPayload(
+      DataURLPayload(2), saveFolder_,
+      [&](int percent, const std::string& stage, const std::string&) {
+        if (stage == "正在上传第 1 张输入图片") client->cancelCurrentTask();
+      },
+      [&](std::optional<Json> result, std::optional<Error> error) {
+        std::lock_guard lock(run.mutex);
+        run.done = true;
+        run.result = std::move(result);
+        run.error = std::move(error);
+      });
+  Drive([&] { return run.Done(); });
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, -999);
+  EXPECT_EQ(run.error->message, "任务已取消");
+  EXPECT_EQ(fake().RequestsTo("POST", kTokenPath).size(), 1u);
+  EXPECT_EQ(fake().RequestsTo("POST", kUploadPath).size(), 1u);
+  EXPECT_TRUE(fake().RequestsTo("POST", kGeneratePath).empty());
+}
+
+TEST_F(GenerationTest, CancellingWhilePollingEndsBeforeTheNextPoll) {
+  ScriptHappyPath(Json::array({{{"json", {{"id", "t1"}}}}}));
+  fake().Route("GET", kResultPath, Json::array({{{"json", {{"status", "running"}}}}}));
+  auto client = ConfiguredClient();
+  RunRecord run;
+  Start(*client, run, DataURLPayload());
+  // Two polls answered, then the cancel.
+  Drive([&] { return fake().RequestsTo("GET", kResultPath).size() == 2; });
+  client->cancelCurrentTask();
+  Drive([&] { return run.Done(); });
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, -999);
+  EXPECT_EQ(fake().RequestsTo("GET", kResultPath).size(), 2u);
+}
+
+TEST_F(GenerationTest, CancellingDuringTheRetryWaitSubmitsNothingMore) {
+  ScriptHappyPath(Json::array({{{"status", 504}}, {{"json", {{"results", {fake().URL(kDownloadPath)}}}}}}));
+  auto client = ConfiguredClient();
+  RunRecord run;
+  client->generateWithPayload(
+      DataURLPayload(), saveFolder_,
+      [&](int, const std::string& stage, const std::string&) {
+        if (stage == "提交超时，正在自动重试") client->cancelCurrentTask();
+      },
+      [&](std::optional<Json> result, std::optional<Error> error) {
+        std::lock_guard lock(run.mutex);
+        run.done = true;
+        run.result = std::move(result);
+        run.error = std::move(error);
+      });
+  Drive([&] { return run.Done(); });
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, -999);
+  EXPECT_EQ(fake().RequestsTo("POST", kGeneratePath).size(), 1u);
+}
+
+TEST_F(GenerationTest, ANewerRunOnTheSameClientSilencesTheOlder) {
+  ScriptHappyPath();
+  auto client = ConfiguredClient();
+  RunRecord older, newer;
+  Start(*client, older, DataURLPayload(2));
+  Start(*client, newer, DataURLPayload(1));
+  Drive([&] { return older.Done() && newer.Done(); });
+  ASSERT_TRUE(older.error);
+  EXPECT_EQ(older.error->code, -999);
+  ASSERT_FALSE(newer.error) << newer.error->message;
+  EXPECT_TRUE(newer.result);
+  EXPECT_FALSE(client->activeToken());
+  EXPECT_EQ(fake().RequestsTo("POST", kGeneratePath).size(), 1u);
+}
+
+TEST_F(GenerationTest, AVisionRequestSilencesARunAtItsNextCheck) {
+  ScriptHappyPath();
+  fake().Route("POST", "/v1/chat/completions",
+               Json::array({{{"json", {{"choices", {{{"message", {{"content", "{\"rating\":3}"}}}}}}}}}}));
+  auto client = ConfiguredClient();
+  RunRecord run;
+  Start(*client, run, DataURLPayload(2));
+  bool visionDone = false;
+  client->analyzePhotoData("jpeg", "", "p", [&](std::optional<Json> result, std::optional<Error>) {
+    visionDone = result.has_value();
+  });
+  Drive([&] { return run.Done() && visionDone; });
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->code, -999);
+  EXPECT_TRUE(visionDone);
+}
+
+TEST_F(GenerationTest, AKeyEchoedInAServiceErrorIsMasked) {
+  ScriptHappyPath(Json::array({{{"status", 401}, {"json", {{"message", std::string("bad key: ") + kTestKey}}}}}));
+  RunRecord run;
+  Generate(run, DataURLPayload());
+  ASSERT_TRUE(run.error);
+  EXPECT_EQ(run.error->message.find(kTestKey), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tw::ai::testing
