@@ -1,30 +1,32 @@
 // The measurements that sample the picture itself: grey grids, face sharpness and the hash.
 #include "analysis/image_metrics.hpp"
 
+#include "analysis/grey_band.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 namespace tw::analysis {
-namespace {
 
-using vips::VImage;
-
-// One band of 8-bit grey; alpha is composited over black, as a drawing into a zero-filled buffer
-// would leave it.
-VImage GreyBand(const VImage& image) {
-  VImage grey = image;
+vips::VImage GreyBand(const vips::VImage& image) {
+  vips::VImage grey = image;
+  // A drawing into a zero-filled buffer leaves transparent pixels black.
   if (grey.bands() == 2 || grey.bands() == 4) {
-    grey = grey.flatten(VImage::option()->set("background", 0.0));
+    grey = grey.flatten(vips::VImage::option()->set("background", 0.0));
   }
   if (grey.bands() >= 3) {
-    grey = grey.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+    grey = grey.copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
                .colourspace(VIPS_INTERPRETATION_B_W);
   }
   if (grey.bands() > 1) grey = grey.extract_band(0);
   if (grey.format() != VIPS_FORMAT_UCHAR) grey = grey.cast(VIPS_FORMAT_UCHAR);
   return grey;
 }
+
+namespace {
+
+using vips::VImage;
 
 // The picture stretched to exactly width × height grey samples, written straight into the grid.
 GreyGrid SampleGrid(const VImage& image, int width, int height) {

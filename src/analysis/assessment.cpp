@@ -1,0 +1,249 @@
+#include "analysis/assessment.hpp"
+
+#include "analysis/analysis_texts.hpp"
+#include "analysis/assessment_rules.hpp"
+#include "analysis/image_metrics.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string_view>
+#include <vector>
+
+namespace tw::analysis {
+namespace {
+
+class EnabledChecks {
+ public:
+  explicit EnabledChecks(const Json& settings) {
+    for (const Json& name : ArrayField(settings, "enabled")) {
+      if (name.is_string()) names_.push_back(name.get<std::string>());
+    }
+  }
+  bool operator()(std::string_view check) const {
+    return std::find(names_.begin(), names_.end(), check) != names_.end();
+  }
+
+ private:
+  std::vector<std::string> names_;
+};
+
+// Reasons in order of first occurrence, each once.
+class ReviewReasons {
+ public:
+  void Add(std::string_view reason) {
+    if (std::find(reasons_.begin(), reasons_.end(), reason) == reasons_.end()) {
+      reasons_.emplace_back(reason);
+    }
+  }
+  bool empty() const { return reasons_.empty(); }
+  Json ToJson() const { return Json(reasons_); }
+
+ private:
+  std::vector<std::string> reasons_;
+};
+
+struct PictureMeasures {
+  double brightness = 0;
+  double highlight = 0;
+  double shadow = 0;
+  double sharpness = 0;
+  double noise = 0;
+};
+
+PictureMeasures MeasurePicture(const imaging::DecodedImage& thumbnail) {
+  const unsigned side = rules::kPictureGridSide;
+  const GreyGrid grid = GrayPixels(thumbnail, side);
+  double sum = 0;
+  double highlights = 0;
+  double shadows = 0;
+  for (std::uint8_t sample : grid) {
+    sum += sample;
+    if (sample >= rules::kHighlightLevel) highlights += 1;
+    if (sample <= rules::kShadowLevel) shadows += 1;
+  }
+  const double count = std::max<double>(double(grid.size()), 1.0);
+  PictureMeasures measures;
+  measures.brightness = sum / count / 255.0;
+  measures.highlight = highlights / count;
+  measures.shadow = shadows / count;
+  measures.sharpness = LaplacianVariance(grid, side, side);
+  measures.noise = NoiseEstimate(grid, side, side);
+  return measures;
+}
+
+double CompositionTerm(const FaceBox& box) {
+  static constexpr std::array<std::array<double, 2>, 5> kAnchors = {{
+      {0.5, 0.5}, {1.0 / 3, 1.0 / 3}, {2.0 / 3, 1.0 / 3}, {1.0 / 3, 2.0 / 3}, {2.0 / 3, 2.0 / 3}}};
+  const double centreX = box.x + box.width / 2;
+  const double centreY = box.y + box.height / 2;
+  double distance = 1;
+  for (const auto& anchor : kAnchors) {
+    distance = std::min(distance, std::hypot(centreX - anchor[0], centreY - anchor[1]));
+  }
+  return std::max(0.0, 1.0 - distance / rules::kCompositionRadius);
+}
+
+double PoseTerm(double yaw, double roll) {
+  const double pose = (std::fabs(yaw) + std::fabs(roll)) / rules::kPoseScaleRadians;
+  return std::max(0.0, 1.0 - std::min(1.0, pose));
+}
+
+std::string JoinIssues(const std::vector<std::string>& issues) {
+  if (issues.empty()) return std::string(texts::kNoIssueReason);
+  std::string joined;
+  for (const std::string& issue : issues) {
+    if (!joined.empty()) joined += texts::kIssueSeparator;
+    joined += issue;
+  }
+  return joined;
+}
+
+}  // namespace
+
+EyeState CheckEyes(const DetectedFace& face, unsigned imageWidth, unsigned imageHeight) {
+  const double left = EyeAspect(face.leftEye);
+  const double right = EyeAspect(face.rightEye);
+  if (!FaceCheckVisible(imageWidth, imageHeight, face.box, face.yaw.value_or(0), face.roll.value_or(0)) ||
+      left < 0 || right < 0) {
+    return EyeState::NotVisible;
+  }
+  if (left < rules::kClosedEyeRatio && right < rules::kClosedEyeRatio) return EyeState::Closed;
+  if (std::min(left, right) < rules::kClosedEyeRatio || (left + right) / 2 < rules::kNearThresholdMean) {
+    return EyeState::NearThreshold;
+  }
+  return EyeState::Open;
+}
+
+Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
+                 const std::string& strictness, FaceDetector& faceDetector) {
+  const EnabledChecks enabled(settings);
+  const bool eyeCheckOn = enabled(texts::kClosedEyes);
+  const bool focusCheckOn = enabled(texts::kFaceOutOfFocus);
+  const PictureMeasures picture = MeasurePicture(thumbnail);
+  const StrictnessPreset& preset = PresetForStrictness(strictness);
+
+  const FaceDetection detection = faceDetector.Detect(thumbnail);
+  ReviewReasons reviewReasons;
+  if (!detection.succeeded && (eyeCheckOn || focusCheckOn)) {
+    reviewReasons.Add(texts::kFaceDetectionIncomplete);
+  }
+  // A failed detection contributes no faces, whatever it returned.
+  static const std::vector<DetectedFace> kNoFaces;
+  const std::vector<DetectedFace>& faces = detection.succeeded ? detection.faces : kNoFaces;
+
+  double largestArea = 0;
+  for (const DetectedFace& face : faces) {
+    largestArea = std::max(largestArea, face.box.width * face.box.height);
+  }
+
+  const unsigned imageWidth = unsigned(std::max(thumbnail.width(), 0));
+  const unsigned imageHeight = unsigned(std::max(thumbnail.height(), 0));
+  float bestConfidence = 0;
+  int mainFaces = 0;
+  int eyesChecked = 0;
+  int closedEyes = 0;
+  double faceSharpness = -1;
+  double poseSum = 0;
+  double compositionSum = 0;
+  int poseCount = 0;
+  for (const DetectedFace& face : faces) {
+    bestConfidence = std::max(bestConfidence, face.confidence);
+    const double yaw = face.yaw.value_or(0);
+    const double roll = face.roll.value_or(0);
+    if (face.box.width * face.box.height >= rules::kMainFaceAreaShare * largestArea) {
+      ++mainFaces;
+      const EyeState eyes = CheckEyes(face, imageWidth, imageHeight);
+      if (eyes == EyeState::NotVisible) {
+        if (eyeCheckOn) reviewReasons.Add(texts::kEyesNotVisible);
+      } else {
+        ++eyesChecked;
+        if (eyes == EyeState::Closed) ++closedEyes;
+        if (eyes == EyeState::NearThreshold && eyeCheckOn) reviewReasons.Add(texts::kEyesNearThreshold);
+      }
+
+      const double sharpness = FaceRegionSharpness(thumbnail, face.box);
+      if (sharpness < 0) {
+        if (focusCheckOn) reviewReasons.Add(texts::kFaceTooSmallForFocus);
+      } else {
+        faceSharpness = faceSharpness < 0 ? sharpness : std::min(faceSharpness, sharpness);
+      }
+    }
+    poseSum += PoseTerm(yaw, roll);
+    compositionSum += CompositionTerm(face.box);
+    ++poseCount;
+  }
+
+  double qualitySum = 0;
+  int qualityCount = 0;
+  for (const std::optional<double>& quality : detection.captureQualities) {
+    if (quality) {
+      qualitySum += *quality;
+      ++qualityCount;
+    }
+  }
+  const double faceQuality = qualityCount > 0 ? qualitySum / qualityCount
+                             : !faces.empty()  ? rules::kFacesWithoutQuality
+                                               : rules::kNoFaceQuality;
+  const double poseScore = poseCount > 0 ? poseSum / poseCount : rules::kNoFacePoseScore;
+  const double compositionScore =
+      poseCount > 0 ? compositionSum / poseCount : rules::kNoFaceCompositionScore;
+  const double faceFocusScore =
+      faceSharpness >= 0 ? faceSharpness / (faceSharpness + preset.faceFocusK) : -1;
+
+  std::vector<std::string> issues;
+  const auto addIssue = [&issues](std::string_view name) { issues.emplace_back(name); };
+  if (enabled(texts::kOverallBlur) && picture.sharpness < preset.sharpnessMinimum &&
+      faceFocusScore < rules::kSharpFaceScore) {
+    addIssue(texts::kOverallBlur);
+  }
+  if (focusCheckOn && faceSharpness >= 0 && faceSharpness < preset.faceFocusK) {
+    if (faceQuality < rules::kLowFaceQuality) {
+      addIssue(texts::kFaceOutOfFocus);
+    } else {
+      reviewReasons.Add(texts::kFaceDetailLow);
+    }
+  }
+  if (eyeCheckOn && closedEyes > 0) addIssue(texts::kClosedEyes);
+  if (enabled(texts::kOverexposed) && (picture.highlight > preset.clippingMaximum ||
+                                       picture.brightness > preset.brightnessMaximum)) {
+    addIssue(texts::kOverexposed);
+  }
+  if (enabled(texts::kUnderexposed) && (picture.shadow > preset.clippingMaximum ||
+                                        picture.brightness < preset.brightnessMinimum)) {
+    addIssue(texts::kUnderexposed);
+  }
+  if (enabled(texts::kTooNoisy) && picture.noise > preset.noiseMaximum) addIssue(texts::kTooNoisy);
+
+  const double confidence =
+      !reviewReasons.empty()
+          ? rules::kReviewConfidence
+          : std::max(issues.empty() ? rules::kCleanConfidence : rules::kIssueConfidence,
+                     double(bestConfidence));
+
+  Json result = Json::object();
+  result["algorithmVersion"] = rules::kAlgorithmVersion;
+  result["issues"] = issues;
+  result["brightness"] = picture.brightness;
+  result["highlight"] = picture.highlight;
+  result["shadow"] = picture.shadow;
+  result["sharpness"] = picture.sharpness;
+  result["noise"] = picture.noise;
+  result["faces"] = std::size_t(faces.size());
+  result["mainFaces"] = mainFaces;
+  result["eyesChecked"] = eyesChecked;
+  result["closedEyes"] = closedEyes;
+  result["faceSharpness"] = faceSharpness;
+  result["faceFocusScore"] = faceFocusScore;
+  result["reviewReasons"] = reviewReasons.ToJson();
+  result["needsReview"] = reviewReasons.empty() ? 0 : 1;
+  result["faceQuality"] = faceQuality;
+  result["poseScore"] = poseScore;
+  result["compositionScore"] = compositionScore;
+  result["confidence"] = confidence;
+  result["reason"] = JoinIssues(issues);
+  result["hash"] = DHash(thumbnail);
+  return result;
+}
+
+}  // namespace tw::analysis

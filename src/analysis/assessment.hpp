@@ -1,0 +1,38 @@
+#pragma once
+// The local verdict on one photo: exposure, sharpness, noise, faces, eyes and face focus measured
+// on a 768-px thumbnail, turned into issues (for the checks the user enabled), review reasons and
+// a confidence. The result is the 21-key record the page stores under `result`, or
+// {"error": "无法解码照片预览"} when the photo cannot be decoded.
+//
+// `settings` is the run's settings object; only `enabled` (array of check names) is read, and
+// without it no check is enabled (everything is still measured). `strictness` selects the row of
+// limits ("宽松", "严格", anything else standard).
+#include "analysis/face_detector.hpp"
+#include "base/json.hpp"
+#include "library/imaging/decoded_image.hpp"
+
+#include <string>
+
+namespace tw::analysis {
+
+enum class EyeState { NotVisible, Closed, NearThreshold, Open };
+
+// The eye rule for one main face on a picture of the given size: not visible (too small, turned,
+// or an eye without a measurement), closed (both eyes under the closed limit), near the limit
+// (one eye under it, or their mean under the review limit) or open.
+EyeState CheckEyes(const DetectedFace& face, unsigned imageWidth, unsigned imageHeight);
+
+// The assessment of an already decoded thumbnail with the given detector. Any worker thread;
+// the detector must not be shared with another thread during the call.
+Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
+                 const std::string& strictness, FaceDetector& faceDetector);
+
+// Decodes the photo's 768-px thumbnail and assesses it with this thread's own face detector.
+// Any worker thread, concurrently; the first call in the process loads the landmark model.
+Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness);
+
+// The same with a given detector (tests, tools).
+Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness,
+                FaceDetector& faceDetector);
+
+}  // namespace tw::analysis
