@@ -1,0 +1,21 @@
+// The assessment of a photo file: decode its thumbnail, then judge it.
+#include "analysis/analysis_texts.hpp"
+#include "analysis/assessment.hpp"
+#include "analysis/assessment_rules.hpp"
+#include "analysis/dlib_face_detector.hpp"
+#include "library/imaging/decoding.hpp"
+
+namespace tw::analysis {
+
+Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness,
+                FaceDetector& faceDetector) {
+  const imaging::MaybeImage thumbnail = imaging::CreateThumbnail(path, rules::kThumbnailLongSide);
+  if (!thumbnail) return Json{{"error", std::string(texts::kUndecodable)}};
+  return AssessPhoto(*thumbnail, settings, strictness, faceDetector);
+}
+
+Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness) {
+  return analyzeURL(path, settings, strictness, ThreadFaceDetector());
+}
+
+}  // namespace tw::analysis

@@ -1,0 +1,289 @@
+#include "analysis/dlib_face_detector.hpp"
+
+#include "analysis/face_scores.hpp"
+#include "analysis/face_shape.hpp"
+#include "analysis/grey_band.hpp"
+#include "analysis/image_metrics.hpp"
+#include "analysis/landmark_model.hpp"
+
+#include <dlib/image_processing.h>
+#include <dlib/image_processing/frontal_face_detector.h>
+#include <dlib/image_transforms.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tw::analysis {
+namespace {
+
+// Detections down to this HOG score are considered; below 0 about half of them are faces, so
+// those must also show skin (below). Faces looking down or half hidden score there.
+constexpr double kWeakestScore = -0.5;
+constexpr double kWeakDetectionSkinShare = 0.3;
+
+// Landmarks are fitted on upright (roll undone), upscaled crops of the face, where its box is at
+// least 220 px: the model places points on whole pixels, which are then fractions of a thumbnail
+// pixel. A single fit moves the lids by about half a thumbnail pixel with every resampling (a
+// large share of a shut eye's height), so fits at two scales are averaged.
+constexpr double kFitFaceSides[] = {220, 270};
+// The crop the eyes are read on; a face larger than this keeps its own size.
+constexpr double kEyeCropFaceSide = 240;
+// Crops reach this many box sides around the face, so the model sees the whole head outline.
+constexpr double kCropMargin = 1.6;
+
+// Lips apart by this share of the mouth's width: a wide laugh (see EyeDoubt).
+constexpr double kWideLaughOpening = 0.3;
+
+constexpr unsigned kQualityGridMaximum = 96;
+
+using GreyPicture = dlib::array2d<unsigned char>;
+
+struct UprightCrop {
+  dlib::chip_details place;
+  GreyPicture pixels;
+  dlib::drectangle faceBox;  // where the detection box lies in the crop
+};
+
+// The face turned upright by `roll`, its box drawn at faceSide pixels (never fewer than it has).
+UprightCrop CropUpright(const GreyPicture& grey, const dlib::drectangle& box, double roll, double faceSide) {
+  faceSide = std::max(faceSide, std::ceil(box.width()));
+  const double side = std::round(faceSide * kCropMargin);
+  UprightCrop crop;
+  crop.place = dlib::chip_details(
+      dlib::centered_drect(dlib::center(box), box.width() * kCropMargin, box.height() * kCropMargin),
+      dlib::chip_dims(unsigned(side), unsigned(side)), roll);
+  dlib::extract_image_chip(grey, crop.place, crop.pixels);
+  crop.faceBox = dlib::centered_drect(dlib::dpoint(side / 2, side / 2), faceSide, faceSide);
+  return crop;
+}
+
+GreyPicture ToDlibGrey(const vips::VImage& image) {
+  const vips::VImage grey = GreyBand(image);
+  std::size_t size = 0;
+  void* memory = grey.write_to_memory(&size);
+  const int width = grey.width(), height = grey.height();
+  GreyPicture picture(height, width);
+  const auto* bytes = static_cast<const unsigned char*>(memory);
+  for (int y = 0; y < height; ++y) std::copy_n(bytes + std::size_t(y) * width, width, &picture[y][0]);
+  g_free(memory);
+  return picture;
+}
+
+FaceShape ToShape(const dlib::full_object_detection& detection,
+                  const dlib::pyramid_down<2>* fromDoubled) {
+  FaceShape shape;
+  for (unsigned long i = 0; i < detection.num_parts() && i < shape.size(); ++i) {
+    dlib::dpoint point = detection.part(i);
+    if (fromDoubled) point = fromDoubled->point_down(point);
+    shape[i] = {point.x(), point.y()};
+  }
+  return shape;
+}
+
+EyePoints EyeOf(const FaceShape& shape, int first) {
+  EyePoints eye;
+  for (int i = 0; i < landmarks::kEyePointCount; ++i) eye[i] = shape[first + i];
+  return eye;
+}
+
+// Pixel rectangle of the box clipped to the picture; empty when nothing is left.
+struct PixelArea {
+  int left = 0, top = 0, width = 0, height = 0;
+};
+PixelArea Clip(double left, double top, double width, double height, int pictureWidth, int pictureHeight) {
+  const int x0 = std::max(0, int(std::floor(left)));
+  const int y0 = std::max(0, int(std::floor(top)));
+  const int x1 = std::min(pictureWidth, int(std::ceil(left + width)));
+  const int y1 = std::min(pictureHeight, int(std::ceil(top + height)));
+  if (x1 <= x0 || y1 <= y0) return {};
+  return {x0, y0, x1 - x0, y1 - y0};
+}
+
+double SkinShareOfCentre(const vips::VImage& picture, const dlib::drectangle& box) {
+  if (picture.bands() < 3) return 0;
+  // Cheeks and nose: the middle half across, from under the eyes to above the chin.
+  const PixelArea area = Clip(box.left() + 0.25 * box.width(), box.top() + 0.3 * box.height(),
+                              0.5 * box.width(), 0.5 * box.height(), picture.width(), picture.height());
+  if (area.width == 0) return 0;
+  vips::VImage crop = picture.extract_area(area.left, area.top, area.width, area.height);
+  if (crop.bands() > 3) crop = crop.extract_band(0, vips::VImage::option()->set("n", 3));
+  std::size_t size = 0;
+  void* memory = crop.cast(VIPS_FORMAT_UCHAR).write_to_memory(&size);
+  const double share = SkinShare(static_cast<const std::uint8_t*>(memory), size / 3);
+  g_free(memory);
+  return share;
+}
+
+struct FaceLight {
+  double sharpness = 0;
+  double meanGrey = 0.5;
+  double clippedShare = 0;
+};
+
+// Sharpness and exposure of the face at its own resolution (never upsampled), for the capture
+// quality.
+FaceLight MeasureFaceLight(const vips::VImage& picture, const dlib::drectangle& box) {
+  FaceLight light;
+  const PixelArea area = Clip(box.left(), box.top(), box.width(), box.height(), picture.width(), picture.height());
+  if (area.width < 3 || area.height < 3) return light;
+  const unsigned side = std::min<unsigned>(kQualityGridMaximum, unsigned(std::min(area.width, area.height)));
+  const GreyGrid grid = GrayPixels(picture.extract_area(area.left, area.top, area.width, area.height), side);
+  if (grid.empty()) return light;
+  double sum = 0, clipped = 0;
+  for (std::uint8_t value : grid) {
+    sum += value;
+    if (value >= 250 || value <= 5) clipped += 1;
+  }
+  light.sharpness = LaplacianVariance(grid, side, side);
+  light.meanGrey = sum / double(grid.size()) / 255.0;
+  light.clippedShare = clipped / double(grid.size());
+  return light;
+}
+
+// Outline points from the chip into the face box's frame: 0..1 across the box, lower-left origin.
+EyeRegion ToBoxFrame(const EyePoints& outline, const dlib::drectangle& chipBox) {
+  EyeRegion region;
+  for (const ShapePoint& p : outline) {
+    region.push_back({(p.x - chipBox.left()) / chipBox.width(),
+                      1.0 - (p.y - chipBox.top()) / chipBox.height()});
+  }
+  return region;
+}
+
+struct MeasuredFace {
+  DetectedFace face;
+  FaceDiagnostics numbers;
+};
+
+// Pose, eye outlines and capture quality of one detection.
+MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& grey, const GreyPicture& doubled,
+                         const dlib::pyramid_down<2>& pyramid, const dlib::rect_detection& detection,
+                         const vips::VImage& image) {
+  const dlib::drectangle box = pyramid.rect_down(dlib::drectangle(detection.rect));
+  // A first fit on the doubled picture gives the roll the crops undo.
+  const double roll = RollFromEyes(ToShape(model(doubled, detection.rect), &pyramid));
+  FaceShape fitted{};
+  for (double faceSide : kFitFaceSides) {
+    const UprightCrop crop = CropUpright(grey, box, roll, faceSide);
+    const FaceShape shape = ToShape(model(crop.pixels, dlib::rectangle(crop.faceBox)), nullptr);
+    const dlib::point_transform_affine toPicture = dlib::inv(dlib::get_mapping_to_chip(crop.place));
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+      const dlib::dpoint inPicture = toPicture(dlib::dpoint(shape[i].x, shape[i].y));
+      fitted[i].x += inPicture.x() / std::size(kFitFaceSides);
+      fitted[i].y += inPicture.y() / std::size(kFitFaceSides);
+    }
+  }
+  const UprightCrop eyeCrop = CropUpright(grey, box, roll, kEyeCropFaceSide);
+  const dlib::point_transform_affine toEyeCrop = dlib::get_mapping_to_chip(eyeCrop.place);
+  FaceShape upright;
+  for (std::size_t i = 0; i < fitted.size(); ++i) {
+    const dlib::dpoint inCrop = toEyeCrop(dlib::dpoint(fitted[i].x, fitted[i].y));
+    upright[i] = {inCrop.x(), inCrop.y()};
+  }
+
+  MeasuredFace measured;
+  FaceDiagnostics& numbers = measured.numbers;
+  numbers.hogScore = detection.detection_confidence;
+  numbers.sidePixels = box.width();
+  numbers.roll = roll;
+  numbers.yaw = YawFromNose(upright);
+  numbers.mouthOpening = MouthOpening(upright);
+  const EyeDoubt doubt = numbers.mouthOpening >= kWideLaughOpening ? EyeDoubt::SqueezedByLaugh : EyeDoubt::None;
+  const GreyPicture& pixels = eyeCrop.pixels;
+  const GreyView view{&pixels[0][0], int(pixels.nc()), int(pixels.nr()), int(pixels.nc())};
+  const auto pictureLeft =
+      RefineEyeOutline(view, EyeOf(upright, landmarks::kFirstEyeFirst), doubt, &numbers.pictureLeftEye);
+  const auto pictureRight =
+      RefineEyeOutline(view, EyeOf(upright, landmarks::kSecondEyeFirst), doubt, &numbers.pictureRightEye);
+
+  DetectedFace& face = measured.face;
+  face.box = {box.left() / image.width(), 1.0 - (box.top() + box.height()) / image.height(),
+              box.width() / image.width(), box.height() / image.height()};
+  face.confidence = DetectionConfidence(detection.detection_confidence);
+  face.yaw = numbers.yaw;
+  face.roll = roll;
+  // The person's left eye is the one on the picture's right.
+  if (pictureRight) face.leftEye = ToBoxFrame(*pictureRight, eyeCrop.faceBox);
+  if (pictureLeft) face.rightEye = ToBoxFrame(*pictureLeft, eyeCrop.faceBox);
+
+  const FaceLight light = MeasureFaceLight(image, box);
+  CaptureInputs capture;
+  capture.sharpness = light.sharpness;
+  capture.sidePixels = box.width();
+  capture.yaw = numbers.yaw;
+  capture.roll = roll;
+  capture.meanGrey = light.meanGrey;
+  capture.clippedShare = light.clippedShare;
+  capture.detectionConfidence = face.confidence;
+  numbers.captureQuality = CaptureQuality(capture);
+  return measured;
+}
+
+// dlib builds its detector by decoding a serialised copy (most of a second); each thread copies
+// the one built here instead.
+const dlib::frontal_face_detector& HogDetectorPrototype() {
+  static const dlib::frontal_face_detector prototype = dlib::get_frontal_face_detector();
+  return prototype;
+}
+
+}  // namespace
+
+struct DlibFaceDetector::State {
+  std::string modelPath;
+  dlib::frontal_face_detector detector = HogDetectorPrototype();
+  std::vector<FaceDiagnostics> diagnostics;
+};
+
+DlibFaceDetector::DlibFaceDetector(std::string modelPath) : state_(std::make_unique<State>()) {
+  state_->modelPath = modelPath.empty() ? DefaultFaceLandmarkModelPath() : std::move(modelPath);
+}
+
+DlibFaceDetector::~DlibFaceDetector() = default;
+
+const std::vector<FaceDiagnostics>& DlibFaceDetector::LastDiagnostics() const {
+  return state_->diagnostics;
+}
+
+FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image) {
+  state_->diagnostics.clear();
+  const std::shared_ptr<const dlib::shape_predictor> model = SharedFaceLandmarkModel(state_->modelPath);
+  if (!model || !image.get_image() || image.width() <= 0 || image.height() <= 0) return {};
+
+  FaceDetection result;
+  std::vector<FaceDiagnostics> diagnostics;
+  try {
+    imaging::EnsureVipsStarted();
+    const GreyPicture grey = ToDlibGrey(image);
+    GreyPicture doubled;
+    const dlib::pyramid_down<2> pyramid;
+    dlib::pyramid_up(grey, doubled, pyramid);
+    std::vector<dlib::rect_detection> found;
+    state_->detector(doubled, found, kWeakestScore);
+
+    for (const dlib::rect_detection& detection : found) {
+      const dlib::drectangle box = pyramid.rect_down(dlib::drectangle(detection.rect));
+      if (box.width() <= 0) continue;
+      if (detection.detection_confidence < 0 &&
+          SkinShareOfCentre(image, box) < kWeakDetectionSkinShare) {
+        continue;
+      }
+
+      MeasuredFace measured = MeasureFace(*model, grey, doubled, pyramid, detection, image);
+      result.captureQualities.push_back(measured.numbers.captureQuality);
+      result.faces.push_back(std::move(measured.face));
+      diagnostics.push_back(measured.numbers);
+    }
+  } catch (const std::exception&) {
+    return {};
+  }
+  result.succeeded = true;
+  state_->diagnostics = std::move(diagnostics);
+  return result;
+}
+
+FaceDetector& ThreadFaceDetector() {
+  thread_local DlibFaceDetector detector;
+  return detector;
+}
+
+}  // namespace tw::analysis
