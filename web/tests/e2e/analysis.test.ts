@@ -1,12 +1,12 @@
 // Local analysis through the page: settings, progress with remaining time, badges and the
 // inspector, bursts from the hashes, and cancelling a run.
-import { copyFileSync, mkdtempSync, rmSync } from "node:fs";
+import { copyFileSync, mkdtempSync, rmSync, utimesSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { afterAll, afterEach, describe, expect, it } from "vitest";
 import { NativeSession, startSession, testPhotosDir } from "./shim";
 
-// The two identical frames (same modification second, adjacent names) form a burst.
+// The two identical frames (one modification time, adjacent names) form a burst.
 const SHOOT: Array<[string, string]> = [
   ["blur-defocus-text.jpg", "blur-defocus-text.jpg"],
   ["face-group3-open-2.jpg", "face-group3-open.jpg"],
@@ -17,7 +17,11 @@ const SHOOT: Array<[string, string]> = [
 describe("local analysis", () => {
   let session: NativeSession | null = null;
   const shoot = mkdtempSync(join(tmpdir(), "tidewick-shoot-"));
-  for (const [name, sample] of SHOOT) copyFileSync(join(testPhotosDir, sample), join(shoot, name));
+  const shotAt = new Date(2026, 4, 1, 10, 0, 0);
+  for (const [name, sample] of SHOOT) {
+    copyFileSync(join(testPhotosDir, sample), join(shoot, name));
+    utimesSync(join(shoot, name), shotAt, shotAt);
+  }
   afterEach(async () => {
     await session?.close();
     session = null;

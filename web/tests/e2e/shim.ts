@@ -116,6 +116,12 @@ export class NativeSession {
 
   // Writes one line to the program: a page message body or a control line ("@panel", "@mount").
   send(value: unknown): void {
+    // Closing the browser after the program's input ended still lets the page post (its
+    // pending save on pagehide); there is nobody left to read it.
+    if (this.child.stdin.writableEnded) {
+      this.stderr.push(`(after the program's input ended) ${JSON.stringify(value).slice(0, 200)}`);
+      return;
+    }
     this.child.stdin.write(JSON.stringify(value) + "\n");
   }
 
