@@ -92,6 +92,17 @@ struct Tally {
   }
 };
 
+// Pads to a number of terminal columns: Chinese characters take two.
+std::string Padded(const std::string& text, int columns) {
+  int width = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(text[i]);
+    if ((byte & 0xC0) == 0x80) continue;  // continuation byte
+    width += byte < 0x80 ? 1 : 2;
+  }
+  return text + std::string(std::size_t(std::max(1, columns - width)), ' ');
+}
+
 double Ratio(int part, int whole) { return whole > 0 ? double(part) / whole : 0; }
 
 }  // namespace
@@ -131,8 +142,9 @@ int main(int argc, char** argv) {
   std::vector<double> decodeTimes, assessTimes, detectTimes;
   std::vector<std::string> shutLines;
 
-  std::printf("%-42s %-28s %-34s %-40s %s\n", "photo", "label", "issues", "review reasons",
-              "faces main/checked/closed  sharp  bright  hi  lo  noise  decode+assess ms");
+  std::printf("%s%s%s%s%s\n", Padded("photo", 42).c_str(), Padded("label", 18).c_str(), Padded("issues", 24).c_str(),
+              Padded("review reasons", 70).c_str(),
+              "faces main/checked/closed   sharp bright    hi    lo noise  decode+assess ms");
   for (const auto& [name, label] : labels->items()) {
     if (!label.is_object()) continue;
     const std::string path = dataFolder + "/photos/" + name;
@@ -155,8 +167,9 @@ int main(int argc, char** argv) {
     if (label.contains("exposure")) labelText += std::string(labelText.empty() ? "" : " ") + tw::StringField(label, "exposure");
     const Json& issues = result["issues"];
     const Json& reasons = result["reviewReasons"];
-    std::printf("%-42s %-28s %-34s %-40s %3d %2d/%d/%d %8.1f %5.2f %5.3f %5.3f %5.1f %6.0f+%.0f\n", name.c_str(),
-                labelText.c_str(), Joined(issues).c_str(), Joined(reasons).c_str(), result["faces"].get<int>(),
+    std::printf("%s%s%s%s%5d %2d/%d/%d %13.1f %6.2f %5.3f %5.3f %5.1f %7.0f+%.0f\n", Padded(name, 42).c_str(),
+                Padded(labelText, 18).c_str(), Padded(Joined(issues), 24).c_str(), Padded(Joined(reasons), 70).c_str(),
+                result["faces"].get<int>(),
                 result["mainFaces"].get<int>(), result["eyesChecked"].get<int>(), result["closedEyes"].get<int>(),
                 result["sharpness"].get<double>(), result["brightness"].get<double>(),
                 result["highlight"].get<double>(), result["shadow"].get<double>(), result["noise"].get<double>(),

@@ -1,5 +1,4 @@
 // The assessment of a photo file: decode its thumbnail, then judge it.
-#include "analysis/analysis_texts.hpp"
 #include "analysis/assessment.hpp"
 #include "analysis/assessment_rules.hpp"
 #include "analysis/dlib_face_detector.hpp"
@@ -10,7 +9,7 @@ namespace tw::analysis {
 Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness,
                 FaceDetector& faceDetector) {
   const imaging::MaybeImage thumbnail = imaging::CreateThumbnail(path, rules::kThumbnailLongSide);
-  if (!thumbnail) return Json{{"error", std::string(texts::kUndecodable)}};
+  if (!thumbnail) return UndecodableRecord();
   return AssessPhoto(*thumbnail, settings, strictness, faceDetector);
 }
 

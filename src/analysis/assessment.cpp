@@ -51,9 +51,12 @@ struct PictureMeasures {
   double noise = 0;
 };
 
-PictureMeasures MeasurePicture(const imaging::DecodedImage& thumbnail) {
+// nullopt when the picture cannot be sampled at all: then nothing about it is known, and calling
+// it dark and blurred (what an empty grid would measure) would be a verdict on a failure.
+std::optional<PictureMeasures> MeasurePicture(const imaging::DecodedImage& thumbnail) {
   const unsigned side = rules::kPictureGridSide;
   const GreyGrid grid = GrayPixels(thumbnail, side);
+  if (grid.empty()) return std::nullopt;
   double sum = 0;
   double highlights = 0;
   double shadows = 0;
@@ -101,6 +104,8 @@ std::string JoinIssues(const std::vector<std::string>& issues) {
 
 }  // namespace
 
+Json UndecodableRecord() { return Json{{"error", std::string(texts::kUndecodable)}}; }
+
 EyeState CheckEyes(const DetectedFace& face, unsigned imageWidth, unsigned imageHeight) {
   const double left = EyeAspect(face.leftEye);
   const double right = EyeAspect(face.rightEye);
@@ -120,7 +125,9 @@ Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
   const EnabledChecks enabled(settings);
   const bool eyeCheckOn = enabled(texts::kClosedEyes);
   const bool focusCheckOn = enabled(texts::kFaceOutOfFocus);
-  const PictureMeasures picture = MeasurePicture(thumbnail);
+  const std::optional<PictureMeasures> measured = MeasurePicture(thumbnail);
+  if (!measured) return UndecodableRecord();
+  const PictureMeasures& picture = *measured;
   const StrictnessPreset& preset = PresetForStrictness(strictness);
 
   const FaceDetection detection = faceDetector.Detect(thumbnail);

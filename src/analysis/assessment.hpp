@@ -22,8 +22,12 @@ enum class EyeState { NotVisible, Closed, NearThreshold, Open };
 // (one eye under it, or their mean under the review limit) or open.
 EyeState CheckEyes(const DetectedFace& face, unsigned imageWidth, unsigned imageHeight);
 
-// The assessment of an already decoded thumbnail with the given detector. Any worker thread;
-// the detector must not be shared with another thread during the call.
+// {"error": "无法解码照片预览"}.
+Json UndecodableRecord();
+
+// The assessment of an already decoded thumbnail with the given detector; the error record when
+// the picture cannot even be sampled. Any worker thread; the detector must not be shared with
+// another thread during the call.
 Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
                  const std::string& strictness, FaceDetector& faceDetector);
 

@@ -376,6 +376,12 @@ TEST(Assessment, FailedDetectionAsksForReviewWhenFaceChecksAreOn) {
   EXPECT_TRUE(Assess(Mid(), failed, Enabled({texts::kOverallBlur, texts::kOverexposed}))["reviewReasons"].empty());
 }
 
+TEST(Assessment, PictureThatCannotBeSampledGivesTheErrorRecord) {
+  ScriptedFaceDetector detector(Found({FaceAt(BoxOnMid(120), 0.3, 0.3)}));
+  EXPECT_EQ(AssessPhoto(imaging::DecodedImage(), kAllChecks, "标准", detector), Json({{"error", "无法解码照片预览"}}));
+  EXPECT_EQ(detector.calls, 0);
+}
+
 TEST(Assessment, DetectorIsAskedOncePerPhoto) {
   ScriptedFaceDetector detector(Found({}));
   AssessPhoto(Mid(), kAllChecks, "标准", detector);
