@@ -3,6 +3,12 @@ import { CELL_SIZE_MAX, CELL_SIZE_MIN } from "../state/project";
 import type { Workbench } from "../state/store";
 import { T } from "../texts";
 
+// A list keeps the keyboard focus after a choice, and would then take the culling keys
+// (arrows, letters) for itself; the grid gets them back at once.
+function releaseFocus(event: Event) {
+  (event.currentTarget as HTMLElement).blur();
+}
+
 const DECISION_CHOICES: DecisionFilter[] = ["all", "保留", "待定", "淘汰", UNDECIDED];
 
 export function FilterBar({ workbench }: { workbench: Workbench }) {
@@ -31,6 +37,7 @@ export function FilterBar({ workbench }: { workbench: Workbench }) {
           value={String(filter.rating)}
           onChange={(event) => {
             const value = (event.currentTarget as HTMLSelectElement).value;
+            releaseFocus(event);
             workbench.setFilter({ rating: (value === "all" || value === "unrated" ? value : Number(value)) as RatingFilter });
           }}
         >
@@ -48,7 +55,10 @@ export function FilterBar({ workbench }: { workbench: Workbench }) {
         <select
           value={filter.issue}
           data-testid="filter-issue"
-          onChange={(event) => workbench.setFilter({ issue: (event.currentTarget as HTMLSelectElement).value as IssueFilter })}
+          onChange={(event) => {
+            workbench.setFilter({ issue: (event.currentTarget as HTMLSelectElement).value as IssueFilter });
+            releaseFocus(event);
+          }}
         >
           {ISSUE_FILTERS.map((issue) => (
             <option key={issue} value={issue}>

@@ -80,6 +80,9 @@ describe("local analysis", () => {
     // Filtering by an issue.
     await page.getByTestId("filter-issue").selectOption("欠曝");
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(1);
+    // The keys go to the grid again right after choosing a filter.
+    await page.keyboard.press("x");
+    await expect.poll(() => page.locator(`[data-id="${dark.id}"] .decision-flag`).textContent()).toBe("淘汰");
   });
 
   it("cancels a running analysis; later answers of that run are ignored", async () => {
