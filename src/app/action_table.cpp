@@ -16,6 +16,8 @@ const std::vector<ActionRow>& ActionTable() {
          std::string path = StringField(body, "path");
          app.scanFolder(path);
        }},
+      {"analyze", [](AppDelegate& app, const Json& body) { app.analysisRun().analyzePhotos(body); }},
+      {"cancelAnalysis", [](AppDelegate& app, const Json&) { app.analysisRun().cancel(); }},
       {"saveState",
        [](AppDelegate& app, const Json& body) {
          auto it = body.find("state");

@@ -2,6 +2,7 @@
 // The application controller: the one owner of every job's state. It receives every page
 // message (on the main queue), dispatches it by the action table, and answers through CallJS.
 // Unless a member says otherwise, everything here runs on the main queue.
+#include "analysis/run/analysis_run.hpp"
 #include "base/call_js.hpp"
 #include "base/job_token.hpp"
 #include "base/json.hpp"
@@ -72,6 +73,8 @@ class AppDelegate final : public FeatureHost {
   const std::string& supportFolder() const override { return launch_.supportFolder; }
   bool testMode() const { return launch_.testMode; }
 
+  analysis::AnalysisRun& analysisRun() { return analysisRun_; }
+
   // Controller fields (main queue unless noted).
   std::optional<std::string> selectedFolder;
   JobToken importToken;  // any thread
@@ -86,6 +89,8 @@ class AppDelegate final : public FeatureHost {
   library::ProjectStore projectStore_;
   // Where generated images are saved (the plug-in's history folder), read at launch.
   std::string retouchSaveLocation_;
+  // The feature operations, each owning its own job state.
+  analysis::AnalysisRun analysisRun_{*this};
 };
 
 // The window title for the mode.

@@ -1,0 +1,141 @@
+// The analysis run: progress, tokens, cancelling and superseding, driven by a scripted assessment.
+#include "analysis/run/analysis_run.hpp"
+#include "support/controller_fixture.hpp"
+
+#include <future>
+#include <mutex>
+#include <regex>
+
+namespace tw::testing {
+namespace {
+
+class AnalysisRunTest : public ControllerTest {
+ protected:
+  // Each assessment records what it was asked and answers with the photo's path; `during` runs
+  // on the worker while the named photo is being assessed.
+  std::unique_ptr<analysis::AnalysisRun> MakeRun(std::function<void(const std::string&)> during = {}) {
+    return std::make_unique<analysis::AnalysisRun>(
+        *app_, [this, during](const std::string& path, const Json&, const std::string& strictness) {
+          {
+            std::lock_guard lock(mutex_);
+            asked_.emplace_back(path, strictness);
+          }
+          if (during) during(path);
+          return Json{{"assessed", path}};
+        });
+  }
+  // Runs a main-queue step from the worker and waits until the main queue has done it.
+  void OnMainAndWait(std::function<void()> step) {
+    std::promise<void> done;
+    queues::Main([&] {
+      step();
+      done.set_value();
+    });
+    done.get_future().wait();
+  }
+  void Start(analysis::AnalysisRun& run, Json body) {
+    queues::Main([&run, body] { run.analyzePhotos(body); });
+    RunUntilQuiet();
+  }
+  static Json Photos(std::initializer_list<const char*> names) {
+    Json photos = Json::array();
+    for (const char* name : names) photos.push_back({{"id", std::string("id-") + name}, {"path", name}});
+    return photos;
+  }
+
+  std::mutex mutex_;
+  std::vector<std::pair<std::string, std::string>> asked_;
+};
+
+TEST_F(AnalysisRunTest, ThreePhotosReportProgressThenCompleteWithTheSound) {
+  auto run = MakeRun();
+  Start(*run, {{"photos", Photos({"a", "b", "c"})}, {"settings", {{"sound", true}}}, {"token", "T"}});
+  auto results = Payloads("window.Native.analysisResult");
+  ASSERT_EQ(results.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(results[i]["token"], "T");
+    EXPECT_EQ(results[i]["processed"], i + 1);
+    EXPECT_EQ(results[i]["total"], 3);
+    EXPECT_EQ(results[i].size(), 6u);
+  }
+  EXPECT_EQ(results[1]["id"], "id-b");
+  EXPECT_EQ(results[1]["result"], (Json{{"assessed", "b"}}));
+  EXPECT_EQ(results[2]["remaining"], 0);
+  EXPECT_EQ(Payloads("window.Native.analysisComplete"), (std::vector<Json>{{{"token", "T"}, {"cancelled", false}}}));
+  auto sounds = Effects("sound");
+  ASSERT_EQ(sounds.size(), 1u);
+  EXPECT_EQ(sounds[0]["name"], "Glass");
+  EXPECT_EQ(lines_.back()["effect"], "sound") << "the sound follows the completion";
+  // Without strictness in the settings the standard preset is asked for.
+  EXPECT_EQ(asked_[0].second, "标准");
+}
+
+TEST_F(AnalysisRunTest, CancellingDuringThePhotoDropsItsResult) {
+  std::unique_ptr<analysis::AnalysisRun> run;
+  run = std::make_unique<analysis::AnalysisRun>(*app_, [&](const std::string& path, const Json&, const std::string&) {
+    if (path == "b") OnMainAndWait([&] { run->cancel(); });
+    return Json::object();
+  });
+  Start(*run, {{"photos", Photos({"a", "b", "c"})}, {"settings", {{"sound", true}}}, {"token", "T"}});
+  auto results = Payloads("window.Native.analysisResult");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0]["id"], "id-a");
+  EXPECT_EQ(Payloads("window.Native.analysisComplete"), (std::vector<Json>{{{"token", "T"}, {"cancelled", true}}}));
+  EXPECT_TRUE(Effects("sound").empty());
+}
+
+TEST_F(AnalysisRunTest, ANewRunRetiresTheOldOneWhichCompletesCancelled) {
+  std::unique_ptr<analysis::AnalysisRun> run;
+  run = MakeRun([&](const std::string& path) {
+    if (path == "a2") {
+      OnMainAndWait([&] { run->analyzePhotos({{"photos", Photos({"b1", "b2"})}, {"token", "B"},
+                                              {"settings", {{"strictness", "严格"}}}}); });
+    }
+  });
+  Start(*run, {{"photos", Photos({"a1", "a2", "a3"})}, {"token", "A"}});
+  std::vector<std::string> seen;
+  for (const auto& result : Payloads("window.Native.analysisResult")) {
+    seen.push_back(result["token"].get<std::string>() + ":" + result["id"].get<std::string>());
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"A:id-a1", "B:id-b1", "B:id-b2"}));
+  auto completions = Payloads("window.Native.analysisComplete");
+  ASSERT_EQ(completions.size(), 2u);
+  EXPECT_EQ(completions[0], (Json{{"token", "A"}, {"cancelled", true}}));
+  EXPECT_EQ(completions[1], (Json{{"token", "B"}, {"cancelled", false}}));
+  for (const auto& [path, strictness] : asked_) {
+    if (path[0] == 'b') EXPECT_EQ(strictness, "严格");
+  }
+}
+
+TEST_F(AnalysisRunTest, AMissingTokenGetsAFreshOneAndAnEmptyListOnlyCompletes) {
+  auto run = MakeRun();
+  Start(*run, {{"photos", Photos({"a"})}, {"token", 42}});
+  auto results = Payloads("window.Native.analysisResult");
+  ASSERT_EQ(results.size(), 1u);
+  std::string token = results[0]["token"];
+  EXPECT_TRUE(std::regex_match(token, std::regex("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")));
+  EXPECT_EQ(Payloads("window.Native.analysisComplete")[0]["token"], token);
+
+  ClearOutput();
+  Start(*run, {{"token", "E"}, {"settings", {{"sound", true}}}});
+  EXPECT_TRUE(Payloads("window.Native.analysisResult").empty());
+  EXPECT_EQ(Payloads("window.Native.analysisComplete"), (std::vector<Json>{{{"token", "E"}, {"cancelled", false}}}));
+  EXPECT_EQ(Effects("sound").size(), 1u);
+}
+
+TEST_F(AnalysisRunTest, TheControllerRunsTheRealAssessment) {
+  std::string photo = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/blur-defocus-text.jpg";
+  Send({{"action", "analyze"},
+        {"token", "R"},
+        {"photos", {{{"id", "1"}, {"path", photo}}, {{"id", "2"}, {"path", "/tmp/tidewick-missing.jpg"}}}},
+        {"settings", {{"enabled", {"整体模糊"}}}}});
+  auto results = Payloads("window.Native.analysisResult");
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0]["result"].size(), 21u);
+  EXPECT_EQ(results[0]["result"]["issues"], Json::array({"整体模糊"}));
+  EXPECT_EQ(results[1]["result"], (Json{{"error", "无法解码照片预览"}}));
+  EXPECT_EQ(Payloads("window.Native.analysisComplete").back()["cancelled"], false);
+}
+
+}  // namespace
+}  // namespace tw::testing
