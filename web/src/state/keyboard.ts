@@ -56,16 +56,16 @@ export function handleKey(workbench: Workbench, input: KeyInput): boolean {
       workbench.rate(Number(key));
       return true;
     case "ArrowLeft":
-      workbench.move(-1);
+      workbench.move(-1, input.shiftKey);
       return true;
     case "ArrowRight":
-      workbench.move(1);
+      workbench.move(1, input.shiftKey);
       return true;
     case "ArrowUp":
-      workbench.move(loupe ? -1 : -workbench.gridColumns.value);
+      workbench.move(loupe ? -1 : -workbench.gridColumns.value, input.shiftKey);
       return true;
     case "ArrowDown":
-      workbench.move(loupe ? 1 : workbench.gridColumns.value);
+      workbench.move(loupe ? 1 : workbench.gridColumns.value, input.shiftKey);
       return true;
     case "Home":
       workbench.move(-Infinity);

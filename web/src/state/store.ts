@@ -297,13 +297,14 @@ export class Workbench {
 
   // Moves the current photo by delta cells of the visible grid (±1 for left/right, ±columns
   // for up/down). With no current photo the first one is taken.
-  move(delta: number): void {
+  // With extend (Shift held) the selection grows from its anchor to the new photo.
+  move(delta: number, extend = false): void {
     const items = this.items.value;
     if (!items.length) return;
     const currentId = this.selection.value.currentId;
     const at = currentId ? items.findIndex((item) => item.photo.id === currentId) : -1;
     const target = at < 0 ? 0 : Math.max(0, Math.min(items.length - 1, at + delta));
-    this.select(items[target].photo.id);
+    this.select(items[target].photo.id, extend && !this.loupe.value.open ? "range" : "single");
     if (this.loupe.value.open) this.requestPreview();
   }
 

@@ -93,6 +93,17 @@ describe("single-key decisions and ratings", () => {
     expect(workbench.selection.value.currentId).toBe("ID-1");
   });
 
+  it("Shift with arrows extends the selection from its anchor", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState(project(6));
+    workbench.gridColumns.value = 3;
+    handleKey(workbench, { key: "ArrowRight", shiftKey: true });
+    handleKey(workbench, { key: "ArrowDown", shiftKey: true });
+    expect([...workbench.selection.value.ids].sort()).toEqual(["ID-1", "ID-2", "ID-3", "ID-4", "ID-5"]);
+    handleKey(workbench, { key: "ArrowLeft" });
+    expect([...workbench.selection.value.ids]).toEqual(["ID-4"]);
+  });
+
   it("keys are not taken while a dialog is open, except Escape closing it", () => {
     const { workbench } = makeWorkbench();
     workbench.receiveState(project(2));
