@@ -60,8 +60,8 @@ bool FaceCheckVisible(unsigned imageWidth, unsigned imageHeight, const FaceBox& 
 // clipped face is under 48 px either way or the crop fails.
 double FaceRegionSharpness(const imaging::DecodedImage& image, const FaceBox& box);
 
-// 64-bit difference hash over a 9 × 8 grey grid as 16 lower-case hex digits; "0" when the grid
-// cannot be made.
+// 64-bit difference hash over a 9 × 8 grey grid (the same grey and scaler as GrayPixels) as 16
+// lower-case hex digits; "0" when the grid cannot be made.
 std::string DHash(const imaging::DecodedImage& image);
 
 // The sizes and limits that shape the measurements themselves.
