@@ -170,7 +170,8 @@ std::optional<EyePoints> RefineEyeOutline(const GreyView& chip, const EyePoints&
   if (doubt == EyeDoubt::SqueezedByLaugh) aspect = std::clamp(aspect, kHeldAboveClosed, kSqueezedAspectCap);
   factor = measured.landmarkAspect > 0 ? aspect / measured.landmarkAspect : factor;
 
-  // Lids drawn towards the lid line by the factor; the corners keep their places.
+  // The outline flattened towards the lid line by the factor, so its height over width is exactly
+  // the aspect decided above; every point keeps its place across the eye.
   EyePoints outline = points;
   for (ShapePoint& p : outline) p.y = lidLineY + (p.y - lidLineY) * factor;
   measured.reportedAspect = BoundingAspect(outline);
