@@ -117,7 +117,49 @@ void MakeMissingThumbnails(const std::vector<Candidate>& candidates, const std::
   for (auto& thread : threads) thread.join();
 }
 
+// Sorts by date text (empty dates first), then by path in file-manager order.
+template <typename Item, typename DateAndPath>
+void SortByDateThenName(std::vector<Item>& items, DateAndPath dateAndPath) {
+  struct Keyed {
+    std::string date;
+    std::string collationKey;
+    Item item;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(items.size());
+  for (auto& item : items) {
+    auto [date, path] = dateAndPath(item);
+    keyed.push_back({std::move(date), FileNameCollationKey(path), std::move(item)});
+  }
+  std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    return a.date != b.date ? a.date < b.date : a.collationKey < b.collationKey;
+  });
+  items.clear();
+  for (auto& entry : keyed) items.push_back(std::move(entry.item));
+}
+
 }  // namespace
+
+std::vector<std::string> ListImportablePhotos(const std::vector<std::string>& filesOrFolders) {
+  std::vector<std::string> entries;
+  for (const auto& path : filesOrFolders) {
+    if (IsDirectory(path)) {
+      auto inside = EnumerateFolder(path, [] { return true; });
+      entries.insert(entries.end(), inside.begin(), inside.end());
+    } else {
+      entries.push_back(path);
+    }
+  }
+  std::vector<std::string> photos;
+  std::set<std::string> seen;
+  for (const auto& entry : entries) {
+    if (!IsImportableName(LastPathComponent(entry))) continue;
+    std::string path = StandardizedPath(entry);
+    if (seen.insert(path).second && StatPath(path).isRegular) photos.push_back(std::move(path));
+  }
+  SortByDateThenName(photos, [](const std::string& path) { return std::pair(RecordDate(StatPath(path).modified), path); });
+  return photos;
+}
 
 std::string ThumbnailFileName(const std::string& standardizedPath, unsigned long long size, const timespec& modified) {
   std::string key = fmt::format("{}-{}-{}", standardizedPath, size, KeyDate(modified));
@@ -159,30 +201,22 @@ ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& 
     return outcome;
   }
 
-  struct Sorted {
-    std::string date;
-    std::string collationKey;
-    Json record;
-  };
-  std::vector<Sorted> sorted;
-  sorted.reserve(candidates.size());
+  std::vector<Json> records;
+  records.reserve(candidates.size());
   for (const auto& candidate : candidates) {
     std::string name = LastPathComponent(candidate.path);
-    std::string date = RecordDate(candidate.stat.modified);
-    Json record = {{"id", NewUUIDString()},
-                   {"path", candidate.path},
-                   {"name", name},
-                   {"format", ToLower(PathExtension(name)) == "cr3" ? "CR3" : "JPG"},
-                   {"size", candidate.stat.size},
-                   {"date", date},
-                   {"thumbnail", FileURLFromPath(candidate.thumbnailPath)}};
-    sorted.push_back({date, FileNameCollationKey(candidate.path), std::move(record)});
+    records.push_back({{"id", NewUUIDString()},
+                       {"path", candidate.path},
+                       {"name", name},
+                       {"format", ToLower(PathExtension(name)) == "cr3" ? "CR3" : "JPG"},
+                       {"size", candidate.stat.size},
+                       {"date", RecordDate(candidate.stat.modified)},
+                       {"thumbnail", FileURLFromPath(candidate.thumbnailPath)}});
   }
-  std::stable_sort(sorted.begin(), sorted.end(), [](const Sorted& a, const Sorted& b) {
-    if (a.date != b.date) return a.date < b.date;
-    return a.collationKey < b.collationKey;
+  SortByDateThenName(records, [](const Json& record) {
+    return std::pair(record["date"].get<std::string>(), record["path"].get<std::string>());
   });
-  for (auto& entry : sorted) outcome.photos.push_back(std::move(entry.record));
+  outcome.photos = std::move(records);
   return outcome;
 }
 

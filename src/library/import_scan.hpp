@@ -35,6 +35,10 @@ struct ScanOutcome {
 // core; the records and their order are exactly those of a one-by-one scan.
 ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& stillCurrent);
 
+// The photos an import of these files and folders would take (same rules and order), without
+// making thumbnails: for command-line tools. Any thread.
+std::vector<std::string> ListImportablePhotos(const std::vector<std::string>& filesOrFolders);
+
 // The thumbnail cache name of a file version: the stable hash of "path-size-date", ".jpg".
 std::string ThumbnailFileName(const std::string& standardizedPath, unsigned long long size, const timespec& modified);
 

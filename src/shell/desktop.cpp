@@ -135,10 +135,11 @@ void InstallMainMenu(Desktop* desktop) {
     if (gtk_window_is_maximized(d->window)) gtk_window_unmaximize(d->window); else gtk_window_maximize(d->window);
   });
 
+  // The editing keys are left to the web view, which offers them to the page first: the page
+  // uses Ctrl+Z for undoing a decision and Ctrl+A for selecting photos. Their menu items only
+  // show the keys (the "accel" attribute below) and act on text when chosen with the mouse.
   struct Accel { const char* action; const char* key; };
-  const Accel accels[] = {{"app.hide", "<Control>h"},      {"app.quit", "<Control>q"},  {"app.undo", "<Control>z"},
-                          {"app.redo", "<Control><Shift>z"}, {"app.cut", "<Control>x"},   {"app.copy", "<Control>c"},
-                          {"app.paste", "<Control>v"},     {"app.select-all", "<Control>a"}, {"app.minimize", "<Control>m"}};
+  const Accel accels[] = {{"app.hide", "<Control>h"}, {"app.quit", "<Control>q"}, {"app.minimize", "<Control>m"}};
   for (const auto& accel : accels) {
     const char* keys[] = {accel.key, nullptr};
     gtk_application_set_accels_for_action(desktop->application, accel.action, keys);
@@ -159,14 +160,20 @@ void InstallMainMenu(Desktop* desktop) {
   g_menu_append_submenu(bar, "岚舟", G_MENU_MODEL(appMenu));
 
   GMenu* editMenu = g_menu_new();
+  auto appendShowingKey = [](GMenu* menu, const char* label, const char* action, const char* key) {
+    GMenuItem* item = g_menu_item_new(label, action);
+    g_menu_item_set_attribute(item, "accel", "s", key);
+    g_menu_append_item(menu, item);
+    g_object_unref(item);
+  };
   GMenu* undoSection = g_menu_new();
-  g_menu_append(undoSection, "撤销", "app.undo");
-  g_menu_append(undoSection, "重做", "app.redo");
+  appendShowingKey(undoSection, "撤销", "app.undo", "<Control>z");
+  appendShowingKey(undoSection, "重做", "app.redo", "<Control><Shift>z");
   GMenu* clipboardSection = g_menu_new();
-  g_menu_append(clipboardSection, "剪切", "app.cut");
-  g_menu_append(clipboardSection, "复制", "app.copy");
-  g_menu_append(clipboardSection, "粘贴", "app.paste");
-  g_menu_append(clipboardSection, "全选", "app.select-all");
+  appendShowingKey(clipboardSection, "剪切", "app.cut", "<Control>x");
+  appendShowingKey(clipboardSection, "复制", "app.copy", "<Control>c");
+  appendShowingKey(clipboardSection, "粘贴", "app.paste", "<Control>v");
+  appendShowingKey(clipboardSection, "全选", "app.select-all", "<Control>a");
   g_menu_append_section(editMenu, nullptr, G_MENU_MODEL(undoSection));
   g_menu_append_section(editMenu, nullptr, G_MENU_MODEL(clipboardSection));
   g_menu_append_submenu(bar, "编辑", G_MENU_MODEL(editMenu));

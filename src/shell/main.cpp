@@ -1,4 +1,5 @@
 // tidewick: the desktop workbench, its headless line protocol, and its command-line tools.
+#include "shell/cli_analyze.hpp"
 #include "shell/desktop.hpp"
 #include "shell/headless.hpp"
 
@@ -14,6 +15,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
   if (!arguments.empty() && arguments.front() == "--headless") {
     return tw::shell::RunHeadless({arguments.begin() + 1, arguments.end()});
+  }
+  if (!arguments.empty() && arguments.front() == "analyze") {
+    return tw::shell::RunAnalyzeCommand({arguments.begin() + 1, arguments.end()});
   }
   return tw::shell::RunDesktop(arguments);
 }

@@ -40,6 +40,12 @@ HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOp
 }
 
 HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const HeadlessOptions& options) {
+  HeadlessOptions withFlag = options;
+  withFlag.arguments.insert(withFlag.arguments.begin(), "--headless");
+  return RunTidewick(inputLines, withFlag);
+}
+
+HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const HeadlessOptions& options) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
 
@@ -49,7 +55,7 @@ HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const Hea
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
 
-  std::vector<std::string> argumentTexts{TIDEWICK_BIN, "--headless"};
+  std::vector<std::string> argumentTexts{TIDEWICK_BIN};
   argumentTexts.insert(argumentTexts.end(), options.arguments.begin(), options.arguments.end());
   std::vector<char*> argv;
   for (auto& a : argumentTexts) argv.push_back(a.data());

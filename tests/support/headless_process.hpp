@@ -22,12 +22,14 @@ struct HeadlessResult {
 };
 
 struct HeadlessOptions {
-  std::vector<std::string> arguments;             // after --headless
+  std::vector<std::string> arguments;             // after --headless (RunTidewick: all of them)
   std::map<std::string, std::string> environment; // added to (or replacing) the inherited one
 };
 
 HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const HeadlessOptions& options = {});
 HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOptions& options = {});
+// Runs `tidewick ARGUMENTS` (no --headless added) the same way.
+HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const HeadlessOptions& options);
 
 // A fresh folder under /tmp whose name starts with the prefix (removed with its contents on destruction).
 class TempFolder {
