@@ -125,7 +125,9 @@ TEST(Assessment, FindsTheFacesAPersonSeesAndDoesNotCallOpenEyesClosed) {
     EXPECT_EQ(result["faces"], faces) << name;
     EXPECT_EQ(result["closedEyes"], 0) << name;
     for (const Json& issue : result["issues"]) EXPECT_NE(issue, texts::kClosedEyes) << name;
-    if (faces > 0) EXPECT_GE(result["eyesChecked"].get<int>(), 1) << name;
+    if (faces > 0) {
+      EXPECT_GE(result["eyesChecked"].get<int>(), 1) << name;
+    }
     EXPECT_FALSE(HasReason(result, texts::kFaceDetectionIncomplete)) << name;
   }
 }
