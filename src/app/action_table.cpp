@@ -10,6 +10,8 @@ const std::vector<ActionRow>& ActionTable() {
       {"chooseFolder", [](AppDelegate& app, const Json&) { app.chooseFolder(); }},
       {"choosePhotos", [](AppDelegate& app, const Json& body) { app.choosePhotos(FieldOr(body, "path", nullptr)); }},
       {"saveLensSettings", [](AppDelegate& app, const Json& body) { app.saveLensSettings(body); }},
+      {"saveGRSAISettings", [](AppDelegate& app, const Json& body) { app.saveGRSAISettings(body); }},
+      {"testGRSAIConnection", [](AppDelegate& app, const Json&) { app.testGRSAIConnection(); }},
       {"scanPath",
        [](AppDelegate& app, const Json& body) {
          // The page names a folder by its path; an empty path imports nothing.

@@ -25,7 +25,8 @@ AppDelegate::AppDelegate(platform::Platform& platform, LaunchOptions launch)
     : platform_(platform),
       launch_(std::move(launch)),
       webView_(platform.page()),
-      projectStore_(launch_.supportFolder) {}
+      projectStore_(launch_.supportFolder),
+      grsAIClient_(ai::TWGRSAIClient::Create(platform.settings())) {}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -53,8 +54,9 @@ bool AppDelegate::LensCorrectionEnabled() const { return library::LensCorrection
 void AppDelegate::ready() {
   const char* version = build_info::kShortVersion;
   Call("window.Native.version", *version ? version : texts::kUnknownVersion);
-  // The AI service state, the companion applications and the ComfyUI set-up answer here, in
-  // this order, once those features exist.
+  Call("window.Native.grsAIState", grsAIClient_ ? grsAIClient_->stateSnapshot() : Json::object());
+  // The companion applications and the ComfyUI set-up answer here, in this order, once those
+  // features exist.
   sendSavedState();
   sendLensCorrectionState();
   // The update state follows here once the update check exists.
@@ -89,6 +91,18 @@ void AppDelegate::sendLensCorrectionState() {
             {"engine", texts::kLensEngine},
             {"cameraCount", libraw_cameraCount()},
             {"detail", enabled ? texts::kLensDetailOn : texts::kLensDetailOff}});
+}
+
+// ---- The AI service ------------------------------------------------------------------------
+
+void AppDelegate::saveGRSAISettings(const Json& body) {
+  grsAIClient_->updateAPIKey(StringField(body, "apiKey"), StringField(body, "baseURL"), StringField(body, "model"));
+  Call("window.Native.grsAIState", grsAIClient_->stateSnapshot());
+  // The plug-in bridge's state embeds this snapshot; it is reported again here once the bridge exists.
+}
+
+void AppDelegate::testGRSAIConnection() {
+  grsAIClient_->testConnection([this](Json snapshot) { Call("window.Native.grsAIState", std::move(snapshot)); });
 }
 
 // ---- Workspace -----------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // The application controller: the one owner of every job's state. It receives every page
 // message (on the main queue), dispatches it by the action table, and answers through CallJS.
 // Unless a member says otherwise, everything here runs on the main queue.
+#include "ai/grsai_client.hpp"
 #include "analysis/run/analysis_run.hpp"
 #include "base/call_js.hpp"
 #include "base/job_token.hpp"
@@ -48,6 +49,9 @@ class AppDelegate final : public FeatureHost {
   void saveLensSettings(const Json& body);
   void sendLensCorrectionState();
   void openFolder(const std::string& path);
+  // The AI service's settings and connection check.
+  void saveGRSAISettings(const Json& body);
+  void testGRSAIConnection();
   void detectExistingCameraCard();
   void startVolumeMonitor();
   // Import.
@@ -89,6 +93,8 @@ class AppDelegate final : public FeatureHost {
   library::ProjectStore projectStore_;
   // Where generated images are saved (the plug-in's history folder), read at launch.
   std::string retouchSaveLocation_;
+  // The one AI service client, shared with the features that call the service.
+  std::shared_ptr<ai::TWGRSAIClient> grsAIClient_;
   // The feature operations, each owning its own job state.
   analysis::AnalysisRun analysisRun_{*this};
 };

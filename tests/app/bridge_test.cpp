@@ -35,14 +35,39 @@ TEST_F(Bridge, HandshakeSendsVersionStateBridgeAndLensInOrder) {
   Send({{"action", "ready"}});
   std::vector<std::string> order;
   for (const auto& line : lines_) order.push_back(line.value("fn", "?"));
-  EXPECT_EQ(order, (std::vector<std::string>{"window.Native.version", "window.Native.receiveState",
-                                             "window.Native.bridgeStatus", "window.Native.lensCorrectionState"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"window.Native.version", "window.Native.grsAIState",
+                                             "window.Native.receiveState", "window.Native.bridgeStatus",
+                                             "window.Native.lensCorrectionState"}));
   EXPECT_EQ(Payloads("window.Native.version")[0], "0.7.1");
   EXPECT_EQ(Payloads("window.Native.bridgeStatus")[0], Json::object());
 
   // A second "ready" (a page reload) runs the whole handshake again.
   Send({{"action", "ready"}});
-  EXPECT_EQ(lines_.size(), 8u);
+  EXPECT_EQ(lines_.size(), 10u);
+}
+
+TEST_F(Bridge, AiSettingsAndConnectionCheckAnswerWithTheClientState) {
+  Send({{"action", "ready"}});
+  Json initial = Payloads("window.Native.grsAIState").at(0);
+  EXPECT_EQ(initial["status"], "未检查");
+  EXPECT_EQ(initial["maskedKey"], "未设置");
+
+  // A key that is not a string counts as "": no key is stored, the address and model are.
+  Send({{"action", "saveGRSAISettings"}, {"apiKey", 12}, {"baseURL", "https://ai.example.com//"}, {"model", "m2"}});
+  Json saved = Payloads("window.Native.grsAIState").back();
+  EXPECT_EQ(saved["status"], "已保存");
+  EXPECT_EQ(saved["baseURL"], "https://ai.example.com");
+  EXPECT_EQ(saved["model"], "m2");
+  EXPECT_EQ(saved["maskedKey"], "未设置");
+
+  Send({{"action", "testGRSAIConnection"}});
+  EXPECT_EQ(Payloads("window.Native.grsAIState").back()["status"], "未配置");
+
+  Send({{"action", "saveGRSAISettings"}, {"apiKey", "sk-1234567890"}, {"baseURL", "http://plain.example.com"}});
+  Json refused = Payloads("window.Native.grsAIState").back();
+  EXPECT_EQ(refused["status"], "地址无效");
+  EXPECT_EQ(refused["maskedKey"], "未设置") << "a refused address stores nothing";
+  for (const auto& line : lines_) EXPECT_EQ(JSONString(line).find("1234567890"), std::string::npos);
 }
 
 TEST_F(Bridge, LensCorrectionDefaultsOnAndToggles) {

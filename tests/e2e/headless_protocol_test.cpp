@@ -19,8 +19,8 @@ TEST(HeadlessProtocol, HandshakeLinesAreExactAndTheProgramExitsWhenIdle) {
   EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
   EXPECT_EQ(result.rawOutput.substr(0, result.rawOutput.find('\n')),
             "{\"fn\":\"window.Native.version\",\"arg\":\"0.7.1\"}");
-  EXPECT_EQ(result.Sequence(), (std::vector<std::string>{"window.Native.version", "window.Native.receiveState",
-                                                         "window.Native.bridgeStatus",
+  EXPECT_EQ(result.Sequence(), (std::vector<std::string>{"window.Native.version", "window.Native.grsAIState",
+                                                         "window.Native.receiveState", "window.Native.bridgeStatus",
                                                          "window.Native.lensCorrectionState"}));
 }
 
@@ -99,7 +99,7 @@ TEST(HeadlessProtocol, ExitWaitsForTheDelayedCardCheck) {
   EXPECT_EQ(result.exitStatus, 0);
   auto sequence = result.Sequence();
   // The monitor's notice, the handshake, then 0.6 s later the start-up check's status and notice.
-  ASSERT_EQ(sequence.size(), 7u) << result.rawOutput;
+  ASSERT_EQ(sequence.size(), 8u) << result.rawOutput;
   EXPECT_EQ(sequence.front(), "window.Native.cardDetected");
   EXPECT_EQ(sequence[sequence.size() - 2], "window.Native.status");
   EXPECT_EQ(sequence.back(), "window.Native.cardDetected");
