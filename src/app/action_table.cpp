@@ -1,6 +1,7 @@
 #include "app/action_table.hpp"
 
 #include "app/app_delegate.hpp"
+#include "output/advanced_export.hpp"
 
 namespace tw::app {
 
@@ -27,6 +28,24 @@ const std::vector<ActionRow>& ActionTable() {
        }},
       {"previewPhoto", [](AppDelegate& app, const Json& body) { app.previewPhoto(body); }},
       {"editPhoto", [](AppDelegate& app, const Json& body) { app.editPhoto(body); }},
+      {"trashPhotos",
+       [](AppDelegate& app, const Json& body) { app.output().trashPhotos(FieldOr(body, "photos", Json::array())); }},
+      {"trashRatedPhotos",
+       [](AppDelegate& app, const Json& body) {
+         app.output().trashPhotos(FieldOr(body, "photos", Json::array()),
+                                  Json{{"ratingAction", true}, {"token", FieldOr(body, "token", "")}});
+       }},
+      {"exportRatedPhotos", [](AppDelegate& app, const Json& body) { app.output().exportRatedPhotos(body); }},
+      {"chooseRatingExportFolder", [](AppDelegate& app, const Json&) { app.output().chooseRatingExportFolder(); }},
+      {"exportReviewManifest", [](AppDelegate& app, const Json& body) { app.output().exportReviewManifest(body); }},
+      {"exportAdvanced",
+       [](AppDelegate& app, const Json& body) {
+         app.output().exportPhotos(FieldOr(body, "photos", Json::array()), FieldOr(body, "options", Json::object()));
+       }},
+      {"export",
+       [](AppDelegate& app, const Json& body) {
+         app.output().exportPhotos(FieldOr(body, "photos", Json::array()), output::PlainExportOptions());
+       }},
       {"openFolder", [](AppDelegate& app, const Json& body) { app.openFolder(StringField(body, "path")); }},
   };
   return table;

@@ -8,6 +8,7 @@
 #include "base/job_token.hpp"
 #include "base/json.hpp"
 #include "library/project_store.hpp"
+#include "output/photo_output.hpp"
 #include "platform/feature_host.hpp"
 #include "platform/platform.hpp"
 
@@ -76,6 +77,7 @@ class AppDelegate final : public FeatureHost {
   platform::Platform& platform() override { return platform_; }
   const std::string& supportFolder() const override { return launch_.supportFolder; }
   bool testMode() const { return launch_.testMode; }
+  output::PhotoOutput& output() { return output_; }
 
   analysis::AnalysisRun& analysisRun() { return analysisRun_; }
 
@@ -97,6 +99,7 @@ class AppDelegate final : public FeatureHost {
   std::shared_ptr<ai::TWGRSAIClient> grsAIClient_;
   // The feature operations, each owning its own job state.
   analysis::AnalysisRun analysisRun_{*this};
+  output::PhotoOutput output_{*this};
 };
 
 // The window title for the mode.

@@ -1,0 +1,117 @@
+#include "output/advanced_export.hpp"
+
+#include "base/files.hpp"
+#include "output/output_texts.hpp"
+#include "output/photo_fields.hpp"
+#include "output/render_photo.hpp"
+#include "output/staged_file.hpp"
+#include "output/xmp_sidecar.hpp"
+
+#include <fmt/format.h>
+
+namespace tw::output {
+namespace {
+
+std::string StatusOf(const Json& photo) {
+  if (photo.is_object()) {
+    auto it = photo.find("status");
+    if (it != photo.end() && it->is_string()) return it->get<std::string>();
+  }
+  return texts::kUnclassified;
+}
+
+// Puts the copy or rendering of one photo in place; the placed path, Skipped, or Failed.
+PlaceResult ExportOne(const std::string& source, const std::string& targetFolder, const std::string& outputName,
+                      const ExportFormat& format, ConflictMode conflict, bool lensWanted) {
+  auto failed = [](std::string text) { return PlaceResult{PlaceResult::Outcome::Failed, "", std::move(text)}; };
+  std::optional<std::string> rendering;
+  if (!format.copiesOriginal) {
+    RenderedPhoto rendered = RenderPhoto(source, format, lensWanted);
+    if (!rendered.bytes) return failed(rendered.error->message);
+    rendering = std::move(rendered.bytes);
+  }
+  StagedFile staged(targetFolder);
+  if (rendering) {
+    if (staged.Write(*rendering)) return failed(ExportError(ExportErrorCode::ConversionFailed).message);
+  } else if (auto error = staged.CopyFrom(source)) {
+    return failed(*error);
+  }
+  // The source itself is never what "replace" replaces (a folder exported into itself).
+  return staged.Place(outputName, conflict, source);
+}
+
+// Written after every exported file, replacing an older sidecar; never over the source or the
+// exported file itself. A failed sidecar loses only the sidecar.
+void WriteLabelSidecar(const std::string& outputPath, const std::string& source, const Json& photo,
+                       const std::string& status) {
+  const std::string sidecar = SidecarPathFor(outputPath);
+  if (IsSameItem(sidecar, source) || IsSameItem(sidecar, outputPath)) return;
+  WriteFileAtomically(sidecar, RatingAndLabelSidecarText(RatingText(photo), status));
+}
+
+}  // namespace
+
+AdvancedExportOptions ReadExportOptions(const Json& options) {
+  AdvancedExportOptions read;
+  if (!options.is_object()) return read;
+  if (auto it = options.find("format"); it != options.end() && it->is_string()) read.format = it->get<std::string>();
+  read.conflict = ConflictModeFromText(StringField(options, "conflict"));
+  read.organize = BoolField(options, "organize", false);
+  if (auto quality = NumberField(options, "quality"); quality && *quality != 0) read.quality = *quality;
+  return read;
+}
+
+Json PlainExportOptions() { return Json{{"format", "original"}, {"conflict", "skip"}, {"organize", true}}; }
+
+Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std::function<bool()>& lensWanted,
+                       const std::function<void(Json)>& progress) {
+  const std::string datedFolder = JoinPath(job.folder, DatedFolderName(now));
+  // A folder that cannot be made shows up as failed photos below.
+  CreateDirectories(datedFolder);
+  const ExportFormat format = ExportFormatFor(job.options.format, job.options.quality);
+  const long total = static_cast<long>(job.photos.size());
+  long completed = 0, exported = 0, skipped = 0, failed = 0;
+
+  for (const Json& photo : job.photos) {
+    const std::string source = StringField(photo, "path");
+    const std::string name = LastPathComponent(source);
+    const std::string status = StatusOf(photo);
+    std::string targetFolder = datedFolder;
+    if (job.options.organize && (status == texts::kKeep || status == texts::kPending)) {
+      targetFolder = JoinPath(datedFolder, status);
+      CreateDirectories(targetFolder);
+    }
+    const NameParts parts = SplitName(name);
+    const std::string outputName = JoinName(parts.stem, format.copiesOriginal ? parts.extension : format.extension);
+
+    bool skip = false;
+    if (source.empty()) {
+      ++failed;  // nothing to read
+    } else if (ExportDestination(targetFolder, outputName, job.options.conflict, &skip); skip) {
+      ++skipped;
+    } else {
+      PlaceResult result = ExportOne(source, targetFolder, outputName, format, job.options.conflict, lensWanted());
+      switch (result.outcome) {
+        case PlaceResult::Outcome::Placed:
+          ++exported;
+          WriteLabelSidecar(result.path, source, photo, status);
+          break;
+        case PlaceResult::Outcome::Skipped:
+          ++skipped;
+          break;
+        case PlaceResult::Outcome::Failed:
+          ++failed;
+          break;
+      }
+    }
+    ++completed;
+    progress(Json{{"completed", completed}, {"total", total}, {"name", name}});
+  }
+
+  std::string message = fmt::format(texts::kExported, exported,
+                                    skipped > 0 ? fmt::format(texts::kSkippedClause, skipped) : "",
+                                    failed > 0 ? fmt::format(texts::kFailedClause, failed) : "");
+  return Json{{"message", std::move(message)}, {"folder", datedFolder}};
+}
+
+}  // namespace tw::output

@@ -1,0 +1,19 @@
+#pragma once
+// How the output reads a photo record's "rating": the page sends a number, but a record that passed
+// through other tools may hold anything. Any thread.
+#include "base/json.hpp"
+
+#include <string>
+
+namespace tw::output {
+
+// The rating as a whole number: numbers are truncated toward zero, a text counts by its leading
+// integer ("4 stars" is 4), true is 1; anything else, and a missing key, is 0.
+long long RatingInteger(const Json& photo);
+
+// The rating as text: whole numbers without a fraction ("4", also for 4.0), other numbers in their
+// shortest form ("3.5"), a text as it stands, true/false as "1"/"0"; a missing key and anything
+// else is "0".
+std::string RatingText(const Json& photo);
+
+}  // namespace tw::output

@@ -1,0 +1,59 @@
+#include "output/render_photo.hpp"
+
+#include "library/imaging/decoding.hpp"
+#include "output/output_texts.hpp"
+
+#include <algorithm>
+
+namespace tw::output {
+namespace {
+
+bool IsPlainExtension(const std::string& text) {
+  if (text.empty() || text.size() > 16) return false;
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  });
+}
+
+}  // namespace
+
+Error ExportError(ExportErrorCode code) {
+  return Error{texts::kExportErrorDomain, static_cast<long>(code),
+               code == ExportErrorCode::CannotDecode ? texts::kCannotDecode : texts::kConversionFailed};
+}
+
+ExportFormat ExportFormatFor(const std::string& format, double quality) {
+  ExportFormat result;
+  if (format == "original") {
+    result.copiesOriginal = true;
+  } else if (format == "jpeg") {
+    result.extension = "jpg";
+    result.jpegQuality = std::clamp(quality, 0.5, 1.0);
+  } else if (format == "png") {
+    result.encoding = ImageEncoding::PNG;
+    result.extension = "png";
+  } else if (format == "tiff") {
+    result.encoding = ImageEncoding::TIFF;
+    result.extension = "tiff";
+  } else if (format == "heic") {
+    result.encoding = ImageEncoding::HEIC;
+    result.extension = "heic";
+  } else {
+    result.extension = IsPlainExtension(format) ? format : "jpg";
+  }
+  return result;
+}
+
+RenderedPhoto RenderPhoto(const std::string& source, const ExportFormat& format, bool lensWanted) {
+  RenderedPhoto result;
+  imaging::MaybeImage image = imaging::CreateRenderedImage(source, kExportRenderPixels, lensWanted);
+  if (!image) {
+    result.error = ExportError(ExportErrorCode::CannotDecode);
+    return result;
+  }
+  result.bytes = EncodeImage(*image, format.encoding, format.jpegQuality);
+  if (!result.bytes) result.error = ExportError(ExportErrorCode::ConversionFailed);
+  return result;
+}
+
+}  // namespace tw::output

@@ -1,0 +1,259 @@
+#include "output/staged_file.hpp"
+
+#include "base/files.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace tw::output {
+namespace {
+
+std::string ErrorText(int error) { return std::strerror(error); }
+
+// The process's umask, read without changing it (setting it to read it back would race with other
+// threads creating files).
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return static_cast<mode_t>(022);
+  }();
+  return mask;
+}
+
+bool NameTaken(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+bool IsSameItem(const std::string& path, const std::string& protectedPath) {
+  if (protectedPath.empty()) return false;
+  struct stat item {}, target {}, link {};
+  if (lstat(path.c_str(), &item) != 0) return false;
+  auto same = [&](const struct stat& other) { return item.st_dev == other.st_dev && item.st_ino == other.st_ino; };
+  if (stat(protectedPath.c_str(), &target) == 0 && same(target)) return true;
+  return lstat(protectedPath.c_str(), &link) == 0 && same(link);
+}
+
+namespace {
+
+// errno values with which link(2) says the file system has no hard links (FAT: EPERM).
+bool NoHardLinks(int error) {
+  return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK || error == EXDEV;
+}
+
+int CopyByReadWrite(int from, int to) {
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    ssize_t n = read(from, buffer.data(), buffer.size());
+    if (n == 0) return 0;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    const char* data = buffer.data();
+    while (n > 0) {
+      ssize_t written = write(to, data, static_cast<size_t>(n));
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      data += written;
+      n -= written;
+    }
+  }
+}
+
+int CopyByExclusiveCreate(const std::string& temporary, const std::string& destination) {
+  int in = open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  struct stat st {};
+  if (fstat(in, &st) != 0) {
+    int error = errno;
+    close(in);
+    return error;
+  }
+  int out = open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+  if (out < 0) {
+    int error = errno;
+    close(in);
+    return error;
+  }
+  int error = CopyFileContents(in, out);
+  if (error == 0 && fchmod(out, st.st_mode & 0777) != 0) error = errno;
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  if (error == 0 && futimens(out, times) != 0) error = errno;
+  if (close(out) != 0 && error == 0) error = errno;
+  close(in);
+  if (error != 0) {
+    // The name was created by this call, so what is there is our own unfinished copy.
+    unlink(destination.c_str());
+    return error;
+  }
+  unlink(temporary.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int CopyFileContents(int from, int to) {
+  for (;;) {
+    ssize_t n = copy_file_range(from, nullptr, to, nullptr, size_t{1} << 30, 0);
+    if (n > 0) continue;
+    if (n == 0) return 0;
+    if (errno == EINTR) continue;
+    // Kernels or file systems without in-kernel copies; the file offsets have moved with what was
+    // copied, so plain reads and writes carry on from there.
+    if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) return CopyByReadWrite(from, to);
+    return errno;
+  }
+}
+
+int PlaceExclusively(const std::string& temporary, const std::string& destination, ExclusiveMethod first) {
+  if (first == ExclusiveMethod::HardLink) {
+    if (link(temporary.c_str(), destination.c_str()) == 0) {
+      unlink(temporary.c_str());
+      return 0;
+    }
+    int error = errno;
+    if (!NoHardLinks(error)) return error;
+    first = ExclusiveMethod::RenameNoReplace;
+  }
+  if (first == ExclusiveMethod::RenameNoReplace) {
+    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return error;
+  }
+  return CopyByExclusiveCreate(temporary, destination);
+}
+
+StagedFile::StagedFile(std::string folder) : folder_(std::move(folder)) {
+  std::string pattern = JoinPath(folder_, ".tidewick-export-XXXXXX");
+  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    failure_ = ErrorText(errno);
+    return;
+  }
+  temporary_ = pattern;
+}
+
+StagedFile::~StagedFile() {
+  if (fd_ >= 0) close(fd_);
+  if (!placed_ && !temporary_.empty()) unlink(temporary_.c_str());
+}
+
+std::optional<std::string> StagedFile::Write(std::string_view bytes, mode_t mode) {
+  if (failure_) return failure_;
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = write(fd_, data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return failure_ = ErrorText(errno);
+    }
+    data += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (fchmod(fd_, mode & ~ProcessUmask()) != 0) return failure_ = ErrorText(errno);
+  return std::nullopt;
+}
+
+std::optional<std::string> StagedFile::CopyFrom(const std::string& source) {
+  if (failure_) return failure_;
+  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return failure_ = ErrorText(errno);
+  struct stat st {};
+  int error = fstat(in, &st) != 0 ? errno : 0;
+  if (error == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
+  if (error == 0 && !S_ISREG(st.st_mode)) error = EINVAL;
+  if (error == 0) error = CopyFileContents(in, fd_);
+  if (error == 0 && fchmod(fd_, st.st_mode & 0777) != 0) error = errno;
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  if (error == 0 && futimens(fd_, times) != 0) error = errno;
+  close(in);
+  if (error != 0) return failure_ = ErrorText(error);
+  return std::nullopt;
+}
+
+PlaceResult StagedFile::Place(const std::string& name, ConflictMode mode, const std::string& protectedPath) {
+  PlaceResult result;
+  if (failure_) {
+    result.error = *failure_;
+    return result;
+  }
+  for (;;) {
+    auto destination = ExportDestination(folder_, name, mode);
+    if (!destination) {
+      result.outcome = PlaceResult::Outcome::Skipped;
+      return result;
+    }
+    if (mode == ConflictMode::Replace && NameTaken(*destination)) {
+      if (IsSameItem(*destination, protectedPath)) {
+        mode = ConflictMode::Rename;
+        continue;
+      }
+      // The earlier file is at stake now: the new one must be on disk before it takes its place.
+      if (fdatasync(fd_) != 0 || rename(temporary_.c_str(), destination->c_str()) != 0) {
+        result.error = ErrorText(errno);
+        return result;
+      }
+      placed_ = true;
+      result.outcome = PlaceResult::Outcome::Placed;
+      result.path = *destination;
+      return result;
+    }
+    int error = PlaceExclusively(temporary_, *destination);
+    if (error == 0) {
+      placed_ = true;
+      result.outcome = PlaceResult::Outcome::Placed;
+      result.path = *destination;
+      return result;
+    }
+    if (error != EEXIST) {
+      result.error = ErrorText(error);
+      return result;
+    }
+    // Someone took the name after it was found free.
+    if (mode == ConflictMode::Skip) {
+      result.outcome = PlaceResult::Outcome::Skipped;
+      return result;
+    }
+    // Replacing is meant for the file that held the name when the export chose it, not for one
+    // that has just appeared: that one keeps its name too.
+    mode = ConflictMode::Rename;
+  }
+}
+
+PlaceResult StagedFile::PlaceExactly(const std::string& path) {
+  PlaceResult result;
+  if (failure_) {
+    result.error = *failure_;
+    return result;
+  }
+  int error = PlaceExclusively(temporary_, path);
+  if (error == 0) {
+    placed_ = true;
+    result.outcome = PlaceResult::Outcome::Placed;
+    result.path = path;
+  } else if (error == EEXIST) {
+    result.outcome = PlaceResult::Outcome::Skipped;
+  } else {
+    result.error = ErrorText(error);
+  }
+  return result;
+}
+
+}  // namespace tw::output

@@ -1,0 +1,75 @@
+#pragma once
+// How an export's copy or rendering reaches its final name: it is written completely into a hidden
+// temporary file in the destination folder and only then takes the name, in one step. An interrupted
+// or failed write therefore never leaves half a file under the final name, a name that another writer
+// takes in the meantime is never overwritten, and with "replace" the earlier file stays until the new
+// one is complete. Any thread; one StagedFile is used by one thread.
+#include "output/export_destination.hpp"
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tw::output {
+
+struct PlaceResult {
+  enum class Outcome { Placed, Skipped, Failed };
+  Outcome outcome = Outcome::Failed;
+  std::string path;   // where the file now is (Placed)
+  std::string error;  // the system's text (Failed)
+};
+
+class StagedFile {
+ public:
+  // Creates the temporary file in folder; failure() tells whether that worked.
+  explicit StagedFile(std::string folder);
+  // Removes the temporary file unless it has been placed.
+  ~StagedFile();
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  const std::optional<std::string>& failure() const { return failure_; }
+
+  // The whole contents; permissions mode minus the umask, as a new file gets them.
+  std::optional<std::string> Write(std::string_view bytes, mode_t mode = 0666);
+  // The source file's contents, permission bits and access and modification times (a copy looks
+  // like its original to a photo tool sorting by date).
+  std::optional<std::string> CopyFrom(const std::string& source);
+
+  // Gives the finished file its name in the folder by the conflict rule (export_destination.hpp):
+  // "skip" answers Skipped when the name is taken (also when it was taken only a moment ago);
+  // "rename" takes the next free name, again if one is taken in the meantime; "replace" puts the
+  // file over the item that holds the name in one rename. An item that is `protectedPath` itself
+  // (the export's source) is never replaced: the next free name is taken instead.
+  PlaceResult Place(const std::string& name, ConflictMode mode, const std::string& protectedPath = "");
+  // Gives the finished file exactly this path, only when nothing is there (Skipped otherwise).
+  PlaceResult PlaceExactly(const std::string& path);
+
+ private:
+  std::string folder_;
+  std::string temporary_;
+  int fd_ = -1;
+  bool placed_ = false;
+  std::optional<std::string> failure_;
+};
+
+// Whether the item at path (not following a final symbolic link) is the file `protectedPath` names:
+// the same directory entry, a hard link to it, or the file a symbolic link there points at.
+bool IsSameItem(const std::string& path, const std::string& protectedPath);
+
+// How a finished file takes a new name without replacing anything. Each later method serves file
+// systems that lack the earlier one (FAT and exFAT cards have no hard links):
+//   HardLink         link(2), exclusive and atomic; the temporary name is removed afterwards;
+//   RenameNoReplace  renameat2(2) with RENAME_NOREPLACE, exclusive and atomic;
+//   Copy             an O_EXCL copy; a failed copy removes what it created.
+// Returns 0, EEXIST when the destination exists, or the errno of the failure.
+enum class ExclusiveMethod { HardLink, RenameNoReplace, Copy };
+int PlaceExclusively(const std::string& temporary, const std::string& destination,
+                     ExclusiveMethod first = ExclusiveMethod::HardLink);
+
+// Copies every byte from one open file to another (in-kernel where the system can); errno or 0.
+int CopyFileContents(int from, int to);
+
+}  // namespace tw::output

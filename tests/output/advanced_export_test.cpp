@@ -1,0 +1,232 @@
+// The advanced export: copies or renderings in a dated folder, sorted by decision on request, with
+// the conflict rule and a rating-and-label sidecar; progress after every photo.
+#include "base/files.hpp"
+#include "library/imaging/decoding.hpp"
+#include "output/export_destination.hpp"
+#include "output_test_support.hpp"
+#include "support/controller_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace tw::testing {
+namespace {
+
+std::string LabelSidecar(const std::string& rating, const std::string& label) {
+  return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+         "<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"" +
+         rating + "\" xmp:Label=\"" + label + "\"/></rdf:RDF></x:xmpmeta>";
+}
+
+std::string ExpectedJPEG(const std::string& source, double quality) {
+  auto image = imaging::CreateRenderedImage(source, 8192, true);
+  return image ? imaging::EncodeJPEG(*image, quality).value_or("") : "";
+}
+
+class AdvancedExportTest : public ControllerTest {
+ protected:
+  void SetUp() override {
+    ControllerTest::SetUp();
+    raw_ = CopySample("canon-r6-container-with-preview.CR3", shoot_.path(), "IMG_0001.CR3");
+    small_ = CopySample("orientation-1.jpg", shoot_.path(), "SMALL.jpg");
+    corrupt_ = CopySample("canon-m50-stub-corrupt.cr3", shoot_.path(), "BROKEN.cr3");
+    sources_ = HashFolder(shoot_.path());
+  }
+  void TearDown() override {
+    ControllerTest::TearDown();
+    EXPECT_EQ(HashFolder(shoot_.path()), sources_) << "a source photo changed";
+  }
+
+  // Exports into `folder` (answering the panel) and returns the completion payload.
+  Json Export(const Json& photos, const Json& options, const std::string& folder, const char* action = "exportAdvanced") {
+    platform_->QueuePanelAnswer(std::vector<std::string>{folder});
+    Json body = {{"action", action}, {"photos", photos}};
+    if (!options.is_null()) body["options"] = options;
+    Send(body);
+    auto answers = Payloads("window.Native.exportComplete");
+    return answers.empty() ? Json() : answers.back();
+  }
+  std::string Dated(const std::string& folder) const { return folder + "/" + output::DatedFolderName(std::time(nullptr)); }
+
+  TempFolder shoot_;
+  TempFolder exports_;
+  std::string raw_, small_, corrupt_;
+  std::map<std::string, unsigned long long> sources_;
+};
+
+TEST_F(AdvancedExportTest, AnEmptyListAnswersAtOnceWithoutAPanel) {
+  Send({{"action", "exportAdvanced"}});
+  Send({{"action", "export"}, {"photos", Json::array()}});
+  Send({{"action", "exportAdvanced"}, {"photos", "not a list"}});
+  EXPECT_EQ(Payloads("window.Native.exportComplete"),
+            std::vector<Json>(3, Json{{"message", "没有可导出的照片"}}));
+}
+
+TEST_F(AdvancedExportTest, CancellingThePanelExportsNothing) {
+  platform_->QueuePanelAnswer(std::nullopt);
+  Send({{"action", "exportAdvanced"}, {"photos", Json::array({{{"path", small_}}})}});
+  EXPECT_EQ(Payloads("window.Native.exportComplete"), (std::vector<Json>{{{"message", "已取消导出，原片保留"}}}));
+  EXPECT_TRUE(Payloads("window.Native.exportProgress").empty());
+  EXPECT_TRUE(Names(exports_.path()).empty());
+}
+
+TEST_F(AdvancedExportTest, JpegQualityIsClampedToHalfAndWhole) {
+  Json answer = Export(Json::array({{{"path", raw_}}}), {{"format", "jpeg"}, {"quality", 0.3}}, exports_.path());
+  const std::string dated = Dated(exports_.path());
+  EXPECT_EQ(answer, (Json{{"message", "已导出 1 张"}, {"folder", dated}}));
+  EXPECT_EQ(Names(dated), (std::vector<std::string>{"IMG_0001.jpg", "IMG_0001.xmp"}));
+  EXPECT_EQ(ReadBytes(dated + "/IMG_0001.jpg"), ExpectedJPEG(raw_, 0.5));
+  EXPECT_EQ(ReadBytes(dated + "/IMG_0001.xmp"), LabelSidecar("0", "未分类"));
+
+  const std::vector<std::pair<Json, double>> cases = {
+      {{{"format", "jpeg"}, {"quality", 1.4}}, 1.0},
+      {{{"format", "jpeg"}}, 0.92},
+      {{{"format", "jpeg"}, {"quality", 0}}, 0.92},
+      {{{"format", "jpeg"}, {"quality", "high"}}, 0.92}};
+  for (const auto& [options, quality] : cases) {
+    TempFolder folder;
+    Export(Json::array({{{"path", small_}}}), options, folder.path());
+    EXPECT_EQ(ReadBytes(Dated(folder.path()) + "/SMALL.jpg"), ExpectedJPEG(small_, quality)) << options;
+  }
+}
+
+TEST_F(AdvancedExportTest, PngTiffAndHeicAreDecodableRenderingsOfThePhoto) {
+  auto rendered = imaging::CreateRenderedImage(small_, 8192, true);
+  ASSERT_TRUE(rendered);
+  for (const std::string format : {"png", "tiff", "heic"}) {
+    TempFolder folder;
+    Json answer = Export(Json::array({{{"path", small_}, {"status", "保留"}, {"rating", 3}}}), {{"format", format}},
+                         folder.path());
+    EXPECT_EQ(answer["message"], "已导出 1 张") << format;
+    const std::string output = Dated(folder.path()) + "/SMALL." + format;
+    auto image = imaging::CreateThumbnail(output, 8192);
+    ASSERT_TRUE(image) << output;
+    EXPECT_EQ(image->width(), rendered->width());
+    EXPECT_EQ(image->height(), rendered->height());
+    EXPECT_EQ(ReadBytes(Dated(folder.path()) + "/SMALL.xmp"), LabelSidecar("3", "保留"));
+  }
+}
+
+TEST_F(AdvancedExportTest, SortingByDecisionPutsKeptAndPendingPhotosInSubfolders) {
+  std::string a = CopySample("orientation-2.jpg", shoot_.path(), "A.jpg");
+  std::string b = CopySample("orientation-3.jpg", shoot_.path(), "B.jpg");
+  std::string c = CopySample("orientation-4.jpg", shoot_.path(), "C.jpg");
+  std::string d = CopySample("orientation-5.jpg", shoot_.path(), "D.jpg");
+  sources_ = HashFolder(shoot_.path());
+  Json answer = Export(Json::array({{{"path", a}, {"status", "保留"}, {"rating", 4}},
+                                    {{"path", b}, {"status", "淘汰"}, {"rating", 1}},
+                                    {{"path", c}, {"rating", 2.5}},
+                                    {{"path", d}, {"status", "待定"}}}),
+                       {{"organize", true}}, exports_.path());
+  const std::string dated = Dated(exports_.path());
+  EXPECT_EQ(answer["message"], "已导出 4 张");
+  EXPECT_EQ(Names(dated), (std::vector<std::string>{"B.jpg", "B.xmp", "C.jpg", "C.xmp", "保留", "待定"}));
+  EXPECT_EQ(Names(dated + "/保留"), (std::vector<std::string>{"A.jpg", "A.xmp"}));
+  EXPECT_EQ(Names(dated + "/待定"), (std::vector<std::string>{"D.jpg", "D.xmp"}));
+  EXPECT_EQ(ReadBytes(dated + "/保留/A.jpg"), ReadBytes(a));
+  EXPECT_EQ(ReadBytes(dated + "/保留/A.xmp"), LabelSidecar("4", "保留"));
+  EXPECT_EQ(ReadBytes(dated + "/B.xmp"), LabelSidecar("1", "淘汰"));
+  EXPECT_EQ(ReadBytes(dated + "/C.xmp"), LabelSidecar("2.5", "未分类"));
+  EXPECT_EQ(Exiv2Value(dated + "/保留/A.xmp", "Xmp.xmp.Rating"), "4");
+  EXPECT_EQ(Exiv2Value(dated + "/保留/A.xmp", "Xmp.xmp.Label"), "保留");
+}
+
+TEST_F(AdvancedExportTest, AnExistingNameIsSkippedAndTheProgressStillAdvances) {
+  ASSERT_FALSE(CreateDirectories(Dated(exports_.path())));
+  WriteBytes(Dated(exports_.path()) + "/IMG_0001.CR3", "earlier export");
+  Json answer = Export(Json::array({{{"path", raw_}}}), {{"conflict", "skip"}}, exports_.path());
+  EXPECT_EQ(answer["message"], "已导出 0 张，跳过 1 张");
+  EXPECT_EQ(Payloads("window.Native.exportProgress"),
+            (std::vector<Json>{{{"completed", 1}, {"total", 1}, {"name", "IMG_0001.CR3"}}}));
+  EXPECT_EQ(ReadBytes(Dated(exports_.path()) + "/IMG_0001.CR3"), "earlier export");
+  EXPECT_EQ(Names(Dated(exports_.path())), std::vector<std::string>{"IMG_0001.CR3"}) << "no sidecar for a skipped photo";
+}
+
+TEST_F(AdvancedExportTest, ReplaceSwapsTheEarlierFileOnlyForAFinishedOne) {
+  const std::string dated = Dated(exports_.path());
+  ASSERT_FALSE(CreateDirectories(dated));
+  WriteBytes(dated + "/SMALL.jpg", "earlier export");
+  WriteBytes(dated + "/SMALL.xmp", "earlier sidecar");
+  Json answer = Export(Json::array({{{"path", small_}, {"rating", 5}}}), {{"conflict", "replace"}}, exports_.path());
+  EXPECT_EQ(answer["message"], "已导出 1 张");
+  EXPECT_EQ(ReadBytes(dated + "/SMALL.jpg"), ReadBytes(small_));
+  EXPECT_EQ(ReadBytes(dated + "/SMALL.xmp"), LabelSidecar("5", "未分类"));
+
+  // A rendering that fails leaves the earlier file where it was.
+  WriteBytes(dated + "/BROKEN.jpg", "earlier rendering");
+  answer = Export(Json::array({{{"path", corrupt_}}}), {{"conflict", "replace"}, {"format", "jpeg"}}, exports_.path());
+  EXPECT_EQ(answer["message"], "已导出 0 张，失败 1 张");
+  EXPECT_EQ(ReadBytes(dated + "/BROKEN.jpg"), "earlier rendering");
+  EXPECT_EQ(Names(dated), (std::vector<std::string>{"BROKEN.jpg", "SMALL.jpg", "SMALL.xmp"}));
+}
+
+TEST_F(AdvancedExportTest, ReplaceNeverReplacesTheSourceItself) {
+  // The photos live in today's folder of the folder they are exported to.
+  const std::string dated = Dated(shoot_.path());
+  ASSERT_FALSE(CreateDirectories(dated));
+  std::string inside = CopySample("orientation-6.jpg", dated, "IN.jpg");
+  const std::string original = ReadBytes(inside);
+  Json answer = Export(Json::array({{{"path", inside}}}), {{"conflict", "replace"}, {"format", "jpeg"}}, shoot_.path());
+  EXPECT_EQ(answer["message"], "已导出 1 张");
+  EXPECT_EQ(ReadBytes(inside), original);
+  sources_ = HashFolder(shoot_.path());
+  EXPECT_TRUE(Exists(dated + "/IN（1）.jpg"));
+  EXPECT_EQ(ReadBytes(dated + "/IN（1）.jpg"), ExpectedJPEG(inside, 0.92));
+}
+
+TEST_F(AdvancedExportTest, APhotoThatCannotBeDecodedCountsAsFailedAndTheOthersGoOn) {
+  Json answer = Export(Json::array({{{"path", small_}}, {{"path", corrupt_}}, {{"path", raw_}}, {{"rating", 1}}}),
+                       {{"format", "png"}}, exports_.path());
+  EXPECT_EQ(Payloads("window.Native.exportProgress"),
+            (std::vector<Json>{{{"completed", 1}, {"total", 4}, {"name", "SMALL.jpg"}},
+                               {{"completed", 2}, {"total", 4}, {"name", "BROKEN.cr3"}},
+                               {{"completed", 3}, {"total", 4}, {"name", "IMG_0001.CR3"}},
+                               {{"completed", 4}, {"total", 4}, {"name", ""}}}));
+  EXPECT_EQ(answer["message"], "已导出 2 张，失败 2 张");
+  EXPECT_EQ(Names(Dated(exports_.path())),
+            (std::vector<std::string>{"IMG_0001.png", "IMG_0001.xmp", "SMALL.png", "SMALL.xmp"}));
+}
+
+TEST_F(AdvancedExportTest, ThePlainExportCopiesSortedAndSkipsWhatIsThere) {
+  Json photos = Json::array({{{"path", small_}, {"status", "保留"}, {"rating", 2}}, {{"path", raw_}, {"status", "淘汰"}}});
+  Json first = Export(photos, nullptr, exports_.path(), "export");
+  EXPECT_EQ(first["message"], "已导出 2 张");
+  const std::string dated = Dated(exports_.path());
+  EXPECT_EQ(ReadBytes(dated + "/保留/SMALL.jpg"), ReadBytes(small_));
+  EXPECT_EQ(ReadBytes(dated + "/IMG_0001.CR3"), ReadBytes(raw_));
+  Json again = Export(photos, {{"format", "png"}}, exports_.path(), "export");
+  EXPECT_EQ(again["message"], "已导出 0 张，跳过 2 张") << "the plain export's options are fixed";
+}
+
+TEST_F(AdvancedExportTest, RenameTakesTheNextFreeName) {
+  Export(Json::array({{{"path", small_}}}), Json::object(), exports_.path());
+  Export(Json::array({{{"path", small_}}}), Json::object(), exports_.path());
+  EXPECT_EQ(Names(Dated(exports_.path())),
+            (std::vector<std::string>{"SMALL.jpg", "SMALL.xmp", "SMALL（1）.jpg", "SMALL（1）.xmp"}));
+}
+
+TEST_F(AdvancedExportTest, OtherFormatTextsAreJpegUnderAPlainExtensionOnly) {
+  Export(Json::array({{{"path", small_}}}), {{"format", "webp"}}, exports_.path());
+  Export(Json::array({{{"path", small_}}}), {{"format", "../../escape"}}, exports_.path());
+  const std::string dated = Dated(exports_.path());
+  EXPECT_EQ(ReadBytes(dated + "/SMALL.webp"), ExpectedJPEG(small_, 0.75));
+  EXPECT_EQ(ReadBytes(dated + "/SMALL.jpg").substr(0, 2), "\xFF\xD8");
+  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{output::DatedFolderName(std::time(nullptr))});
+}
+
+TEST_F(AdvancedExportTest, WritesThatFailCountAsFailedAndLeaveNoPartialFile) {
+  ASSERT_FALSE(CreateDirectories(Dated(exports_.path())));
+  Json answer;
+  {
+    FileSizeLimit full(64 * 1024);
+    answer = Export(Json::array({{{"path", raw_}}, {{"path", raw_}, {"status", "保留"}}}), {{"organize", true}},
+                    exports_.path());
+  }
+  EXPECT_EQ(answer["message"], "已导出 0 张，失败 2 张");
+  EXPECT_EQ(Names(Dated(exports_.path())), std::vector<std::string>{"保留"});
+  EXPECT_TRUE(Names(Dated(exports_.path()) + "/保留").empty());
+}
+
+}  // namespace
+}  // namespace tw::testing

@@ -1,0 +1,48 @@
+#pragma once
+// Helpers of the output tests: sample photos copied under new names, file hashes, folder listings,
+// and the trash folders this test process uses.
+#include "base/json.hpp"
+#include "support/headless_process.hpp"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tw::testing {
+
+inline const std::string kSamplePhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
+
+// Copies a sample photo to folder/name (keeping its modification time) and returns the new path.
+std::string CopySample(const std::string& sample, const std::string& folder, const std::string& name);
+std::string ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::string& bytes);
+// Hash of every regular file below a folder (relative path → hash of its bytes).
+std::map<std::string, unsigned long long> HashFolder(const std::string& folder);
+// Names directly in a folder, sorted; hidden names included.
+std::vector<std::string> Names(const std::string& folder);
+bool Exists(const std::string& path);
+
+// The folder the freedesktop trash of this test process moves files into ($XDG_DATA_HOME/Trash/files).
+std::string HomeTrashFiles();
+// Folders made with this prefix lie on a file system whose volume has no usable trash (the system
+// tmpfs /dev/shm), provided NoTrashVolumeAvailable() says it is apart from the home's file system.
+inline constexpr const char* kNoTrashPrefix = "/dev/shm/tidewick-notrash-";
+bool NoTrashVolumeAvailable();
+
+// One value of an XMP sidecar as exiv2 reads it ("Xmp.xmp.Rating"); nullopt when exiv2 fails.
+std::optional<std::string> Exiv2Value(const std::string& sidecar, const std::string& key);
+
+// Makes every file write beyond `bytes` fail with EFBIG for as long as the object lives (as a full
+// disk would), in the whole process.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(unsigned long bytes);
+  ~FileSizeLimit();
+
+ private:
+  unsigned long saved_[2];
+  void (*savedHandler_)(int);
+};
+
+}  // namespace tw::testing

@@ -1,0 +1,219 @@
+// The rated export: copies of the rated originals in a dated folder, each with an XMP sidecar that
+// carries its star rating; the sources are never changed, whatever fails.
+#include "base/files.hpp"
+#include "output/export_destination.hpp"
+#include "output_test_support.hpp"
+#include "support/controller_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace tw::testing {
+namespace {
+
+const std::string kSidecarRating4 =
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+    "<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/></rdf:RDF></x:xmpmeta>";
+
+std::string SidecarWithRating(const std::string& rating) {
+  std::string text = kSidecarRating4;
+  text.replace(text.find("\"4\""), 3, "\"" + rating + "\"");
+  return text;
+}
+
+class RatedExportTest : public ControllerTest {
+ protected:
+  void SetUp() override {
+    ControllerTest::SetUp();
+    cr3_ = CopySample("canon-r6-container-with-preview.CR3", shoot_.path(), "IMG_0001.CR3");
+    jpg_ = CopySample("canon-t6-coins-2000x1072.jpg", shoot_.path(), "IMG_0001.JPG");
+    other_ = CopySample("orientation-3.jpg", shoot_.path(), "IMG_0002.JPG");
+    sources_ = HashFolder(shoot_.path());
+  }
+  void TearDown() override {
+    ControllerTest::TearDown();
+    EXPECT_EQ(HashFolder(shoot_.path()), sources_) << "a source photo changed";
+  }
+
+  Json Export(const Json& photos, const std::string& folder, const std::string& token = "T") {
+    Send({{"action", "exportRatedPhotos"}, {"token", token}, {"photos", photos}, {"folder", folder}});
+    auto answers = Payloads("window.Native.ratingExportComplete");
+    return answers.empty() ? Json() : answers.back();
+  }
+  std::string Today() const { return exports_ / output::DatedFolderName(std::time(nullptr)); }
+
+  TempFolder shoot_;
+  TempFolder exports_;
+  std::string cr3_, jpg_, other_;
+  std::map<std::string, unsigned long long> sources_;
+};
+
+TEST_F(RatedExportTest, ExportingTwiceOnOneDayGivesNumberedCopiesEachWithItsSidecar) {
+  Json photo = {{"id", "P1"}, {"path", cr3_}, {"rating", 4}};
+  Json first = Export(Json::array({photo}), exports_.path(), "T1");
+  Json second = Export(Json::array({photo}), exports_.path(), "T2");
+
+  const std::string dated = Today();
+  EXPECT_EQ(first, (Json{{"token", "T1"},
+                         {"outputs", Json::array({{{"id", "P1"}, {"path", dated + "/IMG_0001.CR3"}}})},
+                         {"errors", Json::array()},
+                         {"folder", dated},
+                         {"baseFolder", exports_.path()},
+                         {"message", "已导出 1 张原片"}}));
+  EXPECT_EQ(second["token"], "T2");
+  EXPECT_EQ(second["outputs"], Json::array({{{"id", "P1"}, {"path", dated + "/IMG_0001（1）.CR3"}}}));
+  EXPECT_EQ(Names(dated),
+            (std::vector<std::string>{"IMG_0001.CR3", "IMG_0001.xmp", "IMG_0001（1）.CR3", "IMG_0001（1）.xmp"}));
+  EXPECT_EQ(ReadBytes(dated + "/IMG_0001（1）.xmp"), kSidecarRating4);
+  for (const char* copy : {"/IMG_0001.CR3", "/IMG_0001（1）.CR3"}) {
+    EXPECT_EQ(ReadBytes(dated + copy), ReadBytes(cr3_));
+    EXPECT_TRUE(SameTime(StatPath(dated + copy).modified, StatPath(cr3_).modified)) << "the copy keeps its date";
+  }
+}
+
+TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareTheSidecarOfTheFirst) {
+  Json answer = Export(Json::array({{{"id", "RAW"}, {"path", cr3_}, {"rating", 2}},
+                                    {{"id", "JPG"}, {"path", jpg_}, {"rating", 5}}}),
+                       exports_.path());
+  EXPECT_EQ(answer["outputs"].size(), 2u);
+  EXPECT_EQ(Names(Today()), (std::vector<std::string>{"IMG_0001.CR3", "IMG_0001.JPG", "IMG_0001.xmp"}));
+  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), SidecarWithRating("2"));
+}
+
+TEST_F(RatedExportTest, TheSidecarIsOneExactLineThatExiv2Reads) {
+  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", 4}}, {{"id", "B"}, {"path", other_}}}), exports_.path());
+  const std::string sidecar = Today() + "/IMG_0001.xmp";
+  EXPECT_EQ(ReadBytes(sidecar), kSidecarRating4);
+  EXPECT_EQ(ReadBytes(Today() + "/IMG_0002.xmp"), SidecarWithRating("0")) << "no rating counts as 0";
+  EXPECT_EQ(Exiv2Value(sidecar, "Xmp.xmp.Rating"), "4");
+}
+
+TEST_F(RatedExportTest, RatingsAreReadAsWholeNumbers) {
+  TempFolder a, b, c;
+  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", 4.7}}}), a.path());
+  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", "3"}}}), b.path());
+  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", nullptr}}}), c.path());
+  const std::string day = output::DatedFolderName(std::time(nullptr));
+  EXPECT_EQ(ReadBytes(a / day + "/IMG_0001.xmp"), SidecarWithRating("4"));
+  EXPECT_EQ(ReadBytes(b / day + "/IMG_0001.xmp"), SidecarWithRating("3"));
+  EXPECT_EQ(ReadBytes(c / day + "/IMG_0001.xmp"), SidecarWithRating("0"));
+}
+
+TEST_F(RatedExportTest, AnUnreachableSourceIsOneErrorAndTheOthersAreStillExported) {
+  std::string deleted = CopySample("orientation-4.jpg", shoot_.path(), "DELETED.jpg");
+  std::remove(deleted.c_str());
+  sources_ = HashFolder(shoot_.path());
+  Json answer = Export(Json::array({{{"id", "GONE"}, {"path", deleted}},
+                                    {{"id", "OK"}, {"path", jpg_}},
+                                    {{"id", "DIR"}, {"path", shoot_.path()}},
+                                    {{"path", 42}}}),
+                       exports_.path());
+  EXPECT_EQ(answer["outputs"], Json::array({{{"id", "OK"}, {"path", Today() + "/IMG_0001.JPG"}}}));
+  EXPECT_EQ(answer["errors"], Json::array({{{"id", "GONE"}, {"error", "原文件不可访问"}},
+                                           {{"id", "DIR"}, {"error", "原文件不可访问"}},
+                                           {{"id", ""}, {"error", "原文件不可访问"}}}));
+  EXPECT_EQ(answer["message"], "已导出 1 张原片，3 张失败，原片保留");
+}
+
+TEST_F(RatedExportTest, AFolderThatIsAFileOrAnEmptyListIsUnusableWithoutAPanel) {
+  WriteBytes(exports_ / "not-a-folder", "");
+  Json photos = Json::array({{{"id", "A"}, {"path", jpg_}}});
+  Json unusable = {{"token", "T"}, {"outputs", Json::array()}, {"message", "导出文件夹不可用，请到高级中重新选择；原片保留"}};
+  EXPECT_EQ(Export(photos, exports_ / "not-a-folder"), unusable);
+  EXPECT_EQ(Export(Json::array(), exports_.path()), unusable);
+  EXPECT_EQ(Export(photos, exports_ / "missing"), unusable);
+  EXPECT_TRUE(Payloads("window.Native.ratingExportFolder").empty());
+  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{"not-a-folder"});
+}
+
+TEST_F(RatedExportTest, WithoutAFolderThePanelAsksAndCancellingExportsNothing) {
+  platform_->QueuePanelAnswer(std::nullopt);
+  Send({{"action", "exportRatedPhotos"}, {"token", "T-C"}, {"photos", Json::array({{{"id", "A"}, {"path", jpg_}}})}});
+  EXPECT_EQ(Payloads("window.Native.ratingExportComplete"),
+            (std::vector<Json>{{{"token", "T-C"},
+                               {"cancelled", true},
+                               {"outputs", Json::array()},
+                               {"message", "已取消导出，星级和原片保留"}}}));
+  EXPECT_TRUE(Payloads("window.Native.ratingExportFolder").empty());
+}
+
+TEST_F(RatedExportTest, AFolderChosenInThePanelIsReportedFirstAndThenUsed) {
+  platform_->QueuePanelAnswer(std::vector<std::string>{exports_.path()});
+  Send({{"action", "exportRatedPhotos"}, {"token", 5}, {"photos", Json::array({{{"id", "A"}, {"path", jpg_}, {"rating", 1}}})}});
+  std::vector<std::string> order;
+  for (const Json& line : lines_) order.push_back(line.value("fn", ""));
+  EXPECT_EQ(order, (std::vector<std::string>{"window.Native.ratingExportFolder", "window.Native.ratingExportComplete"}));
+  EXPECT_EQ(Payloads("window.Native.ratingExportFolder"), (std::vector<Json>{{{"path", exports_.path()}}}));
+  Json answer = Payloads("window.Native.ratingExportComplete").back();
+  EXPECT_EQ(answer["token"], "") << "a token that is not a string counts as empty";
+  EXPECT_EQ(answer["baseFolder"], exports_.path());
+  EXPECT_EQ(answer["message"], "已导出 1 张原片");
+  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.JPG"), ReadBytes(jpg_));
+}
+
+TEST_F(RatedExportTest, ChoosingTheFolderAloneOnlyReportsIt) {
+  platform_->QueuePanelAnswer(std::vector<std::string>{exports_.path()});
+  Send({{"action", "chooseRatingExportFolder"}});
+  platform_->QueuePanelAnswer(std::nullopt);
+  Send({{"action", "chooseRatingExportFolder"}});
+  ASSERT_EQ(lines_.size(), 1u) << "a cancelled panel answers nothing";
+  EXPECT_EQ(Payloads("window.Native.ratingExportFolder"), (std::vector<Json>{{{"path", exports_.path()}}}));
+  EXPECT_TRUE(Names(exports_.path()).empty());
+}
+
+TEST_F(RatedExportTest, ASidecarAlreadyThereIsLeftAsItIs) {
+  ASSERT_FALSE(CreateDirectories(Today()));
+  WriteBytes(Today() + "/IMG_0001.xmp", "the photographer's own sidecar");
+  Export(Json::array({{{"id", "A"}, {"path", jpg_}, {"rating", 5}}}), exports_.path());
+  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), "the photographer's own sidecar");
+  EXPECT_TRUE(Exists(Today() + "/IMG_0001.JPG"));
+}
+
+TEST_F(RatedExportTest, ExportsStartedTogetherRunOneAfterTheOther) {
+  Json photos = Json::array({{{"id", "A"}, {"path", cr3_}}, {{"id", "B"}, {"path", jpg_}}});
+  for (const char* token : {"FIRST", "SECOND"}) {
+    Json body = {{"action", "exportRatedPhotos"}, {"token", token}, {"photos", photos}, {"folder", exports_.path()}};
+    queues::Main([this, body] { app_->didReceiveScriptMessage(body); });
+  }
+  RunUntilQuiet();
+  auto answers = Payloads("window.Native.ratingExportComplete");
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0]["token"], "FIRST");
+  EXPECT_EQ(answers[0]["outputs"][0]["path"], Today() + "/IMG_0001.CR3");
+  EXPECT_EQ(answers[0]["outputs"][1]["path"], Today() + "/IMG_0001.JPG");
+  EXPECT_EQ(answers[1]["token"], "SECOND");
+  EXPECT_EQ(answers[1]["outputs"][0]["path"], Today() + "/IMG_0001（1）.CR3");
+  EXPECT_EQ(answers[1]["outputs"][1]["path"], Today() + "/IMG_0001（1）.JPG");
+}
+
+TEST_F(RatedExportTest, ADatedFolderThatCannotBeMadeFailsEveryPhotoWithTheSystemsText) {
+  WriteBytes(Today(), "a file where the dated folder belongs");
+  Json answer = Export(Json::array({{{"id", "A"}, {"path", cr3_}}, {{"id", "B"}, {"path", jpg_}}}), exports_.path());
+  EXPECT_TRUE(answer["outputs"].empty());
+  ASSERT_EQ(answer["errors"].size(), 2u);
+  for (const Json& error : answer["errors"]) {
+    EXPECT_NE(error["error"], "原文件不可访问");
+    EXPECT_FALSE(error["error"].get<std::string>().empty());
+  }
+  EXPECT_EQ(answer["message"], "已导出 0 张原片，2 张失败，原片保留");
+  EXPECT_EQ(ReadBytes(Today()), "a file where the dated folder belongs");
+}
+
+TEST_F(RatedExportTest, CopiesThatCannotBeWrittenLeaveNoPartialFileAndReportEachPhoto) {
+  ASSERT_FALSE(CreateDirectories(Today()));
+  Json answer;
+  {
+    FileSizeLimit full(64 * 1024);  // every copy hits a full disk
+    answer = Export(Json::array({{{"id", "A"}, {"path", cr3_}}, {{"id", "B"}, {"path", jpg_}}}), exports_.path());
+  }
+  EXPECT_TRUE(answer["outputs"].empty());
+  ASSERT_EQ(answer["errors"].size(), 2u);
+  EXPECT_EQ(answer["errors"][0]["id"], "A");
+  EXPECT_FALSE(answer["errors"][0]["error"].get<std::string>().empty());
+  EXPECT_EQ(answer["message"], "已导出 0 张原片，2 张失败，原片保留");
+  EXPECT_TRUE(Names(Today()).empty()) << "no half copy and no temporary file is left";
+}
+
+}  // namespace
+}  // namespace tw::testing

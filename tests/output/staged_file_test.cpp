@@ -1,0 +1,233 @@
+// The destination name rule shared by both exports, and how a finished copy or rendering takes its
+// name: never partial, never over a name taken in the meantime, never over the source.
+#include "base/files.hpp"
+#include "output/export_destination.hpp"
+#include "output/staged_file.hpp"
+#include "output_test_support.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace tw::testing {
+namespace {
+
+using output::ConflictMode;
+using output::ExportDestination;
+using output::PlaceResult;
+using output::StagedFile;
+
+TEST(DestinationRule, FreeNamesAreUsedAsTheyAreInEveryMode) {
+  TempFolder folder;
+  for (auto mode : {ConflictMode::Skip, ConflictMode::Replace, ConflictMode::Rename}) {
+    bool skipped = false;
+    EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", mode, &skipped), folder / "IMG_0001.CR3");
+    EXPECT_FALSE(skipped);
+  }
+}
+
+TEST(DestinationRule, TakenNamesAreSkippedKeptForReplacingOrNumbered) {
+  TempFolder folder;
+  WriteBytes(folder / "IMG_0001.CR3", "earlier");
+  WriteBytes(folder / "IMG_0001（1）.CR3", "earlier too");
+  WriteBytes(folder / "README", "no extension");
+
+  bool skipped = false;
+  EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Skip, &skipped), std::nullopt);
+  EXPECT_TRUE(skipped);
+  EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Skip), std::nullopt);
+
+  EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Replace), folder / "IMG_0001.CR3");
+  EXPECT_EQ(ReadBytes(folder / "IMG_0001.CR3"), "earlier") << "choosing a name deletes nothing";
+
+  EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Rename), folder / "IMG_0001（2）.CR3");
+  EXPECT_EQ(ExportDestination(folder.path(), "README", ConflictMode::Rename), folder / "README（1）");
+  EXPECT_EQ(output::ConflictModeFromText("anything"), ConflictMode::Rename);
+  EXPECT_EQ(output::ConflictModeFromText("skip"), ConflictMode::Skip);
+  EXPECT_EQ(output::ConflictModeFromText("replace"), ConflictMode::Replace);
+}
+
+TEST(DestinationRule, ADanglingLinkStillHoldsItsName) {
+  TempFolder folder;
+  ASSERT_EQ(symlink("/nonexistent/target", (folder / "A.jpg").c_str()), 0);
+  EXPECT_EQ(ExportDestination(folder.path(), "A.jpg", ConflictMode::Rename), folder / "A（1）.jpg");
+}
+
+TEST(DestinationRule, AfterNineThousandNineHundredNinetyNineNumbersAUUIDIsUsed) {
+  TempFolder folder;
+  WriteBytes(folder / "A.jpg", "");
+  WriteBytes(folder / "B", "");
+  for (int n = 1; n <= 9999; ++n) {
+    close(open((folder / ("A（" + std::to_string(n) + "）.jpg")).c_str(), O_CREAT | O_WRONLY, 0644));
+    close(open((folder / ("B（" + std::to_string(n) + "）")).c_str(), O_CREAT | O_WRONLY, 0644));
+  }
+  std::string name = LastPathComponent(*ExportDestination(folder.path(), "A.jpg", ConflictMode::Rename));
+  ASSERT_EQ(name.size(), std::string("A-").size() + 36 + std::string(".jpg").size()) << name;
+  EXPECT_EQ(name.substr(0, 2), "A-");
+  EXPECT_EQ(name.substr(name.size() - 4), ".jpg");
+  std::string uuid = name.substr(2, 36);
+  EXPECT_TRUE(std::none_of(uuid.begin(), uuid.end(), [](char c) { return c >= 'a' && c <= 'z'; })) << uuid;
+  std::string bare = LastPathComponent(*ExportDestination(folder.path(), "B", ConflictMode::Rename));
+  EXPECT_EQ(bare.size(), 2u + 36u) << bare;
+}
+
+TEST(DestinationRule, NamesSplitAtTheirLastDot) {
+  EXPECT_EQ(output::SplitName("IMG_0001.CR3").stem, "IMG_0001");
+  EXPECT_EQ(output::SplitName("IMG_0001.CR3").extension, "CR3");
+  EXPECT_EQ(output::SplitName("a.tar.gz").stem, "a.tar");
+  EXPECT_EQ(output::SplitName("README").extension, "");
+  EXPECT_EQ(output::SplitName(".hidden").stem, ".hidden");
+  EXPECT_EQ(output::JoinName("README（1）", ""), "README（1）");
+}
+
+class StagedFileTest : public ::testing::Test {
+ protected:
+  TempFolder folder_;
+  // Nothing but the named files: no temporary file is ever left behind.
+  void ExpectOnly(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(Names(folder_.path()), names);
+  }
+};
+
+TEST_F(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
+  // Another export takes the free name between the check and the write.
+  std::string chosen = *ExportDestination(folder_.path(), "IMG.jpg", ConflictMode::Rename);
+  WriteBytes(chosen, "the other export's file");
+
+  StagedFile staged(folder_.path());
+  ASSERT_FALSE(staged.Write("ours"));
+  PlaceResult placed = staged.Place("IMG.jpg", ConflictMode::Rename);
+  ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed) << placed.error;
+  EXPECT_EQ(placed.path, folder_ / "IMG（1）.jpg");
+  EXPECT_EQ(ReadBytes(chosen), "the other export's file");
+  EXPECT_EQ(ReadBytes(placed.path), "ours");
+  ExpectOnly({"IMG.jpg", "IMG（1）.jpg"});
+}
+
+TEST_F(StagedFileTest, SkipModeLeavesANameTakenMeanwhileAlone) {
+  StagedFile staged(folder_.path());
+  ASSERT_FALSE(staged.Write("ours"));
+  WriteBytes(folder_ / "IMG.jpg", "appeared");
+  EXPECT_EQ(staged.Place("IMG.jpg", ConflictMode::Skip).outcome, PlaceResult::Outcome::Skipped);
+  EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "appeared");
+}
+
+TEST_F(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
+  WriteBytes(folder_ / "IMG.jpg", "earlier export");
+  {
+    StagedFile staged(folder_.path());
+    ASSERT_FALSE(staged.Write("new rendering"));
+    PlaceResult placed = staged.Place("IMG.jpg", ConflictMode::Replace);
+    ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
+    EXPECT_EQ(placed.path, folder_ / "IMG.jpg");
+    EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "new rendering");
+  }
+  // Exporting a folder into itself: the item holding the name is the photo being exported.
+  WriteBytes(folder_ / "SRC.jpg", "the photographer's original");
+  StagedFile staged(folder_.path());
+  ASSERT_FALSE(staged.Write("rendering of SRC"));
+  PlaceResult placed = staged.Place("SRC.jpg", ConflictMode::Replace, folder_ / "SRC.jpg");
+  ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
+  EXPECT_EQ(placed.path, folder_ / "SRC（1）.jpg");
+  EXPECT_EQ(ReadBytes(folder_ / "SRC.jpg"), "the photographer's original");
+  ExpectOnly({"IMG.jpg", "SRC.jpg", "SRC（1）.jpg"});
+}
+
+TEST_F(StagedFileTest, ReplaceNeverPutsAFileOverAFolder) {
+  ASSERT_FALSE(CreateDirectories(folder_ / "IMG.jpg"));
+  WriteBytes(folder_ / "IMG.jpg/inside.jpg", "kept");
+  StagedFile staged(folder_.path());
+  ASSERT_FALSE(staged.Write("x"));
+  EXPECT_EQ(staged.Place("IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
+  EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg/inside.jpg"), "kept");
+}
+
+TEST_F(StagedFileTest, AFailedWriteLeavesNothingUnderTheFinalNameAndTheEarlierFileInPlace) {
+  WriteBytes(folder_ / "IMG.jpg", "earlier export");
+  const std::string big(256 * 1024, 'x');
+  {
+    FileSizeLimit limit(64 * 1024);
+    StagedFile staged(folder_.path());
+    EXPECT_TRUE(staged.Write(big).has_value());
+    EXPECT_EQ(staged.Place("IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
+    StagedFile fresh(folder_.path());
+    EXPECT_TRUE(fresh.Write(big).has_value());
+    EXPECT_EQ(fresh.Place("NEW.jpg", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
+  }
+  EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "earlier export");
+  ExpectOnly({"IMG.jpg"});
+}
+
+TEST_F(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) {
+  std::string source = CopySample("orientation-6.jpg", folder_.path(), "SOURCE.jpg");
+  ASSERT_EQ(chmod(source.c_str(), 0640), 0);
+  TempFolder out;
+  StagedFile staged(out.path());
+  ASSERT_FALSE(staged.CopyFrom(source));
+  PlaceResult placed = staged.Place("SOURCE.jpg", ConflictMode::Rename);
+  ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
+  EXPECT_EQ(ReadBytes(placed.path), ReadBytes(source));
+  struct stat a {}, b {};
+  stat(source.c_str(), &a);
+  stat(placed.path.c_str(), &b);
+  EXPECT_EQ(b.st_mode & 0777, 0640u);
+  EXPECT_TRUE(SameTime(a.st_mtim, b.st_mtim));
+  EXPECT_EQ(Names(out.path()), std::vector<std::string>{"SOURCE.jpg"});
+}
+
+TEST_F(StagedFileTest, CopyingADirectoryFails) {
+  {
+    StagedFile staged(folder_.path());
+    EXPECT_TRUE(staged.CopyFrom(folder_.path()).has_value());
+    EXPECT_EQ(staged.Place("X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
+  }
+  ExpectOnly({});
+}
+
+TEST_F(StagedFileTest, EveryExclusiveMethodRefusesATakenNameAndPlacesAFreeOne) {
+  using output::ExclusiveMethod;
+  for (auto method : {ExclusiveMethod::HardLink, ExclusiveMethod::RenameNoReplace, ExclusiveMethod::Copy}) {
+    TempFolder folder;
+    const std::string temporary = folder / ".staged";
+    WriteBytes(temporary, "finished bytes");
+    timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, temporary.c_str(), old, 0), 0);
+    WriteBytes(folder / "TAKEN.jpg", "someone else's");
+
+    EXPECT_EQ(output::PlaceExclusively(temporary, folder / "TAKEN.jpg", method), EEXIST);
+    EXPECT_EQ(ReadBytes(folder / "TAKEN.jpg"), "someone else's");
+    ASSERT_EQ(output::PlaceExclusively(temporary, folder / "FREE.jpg", method), 0);
+    EXPECT_EQ(ReadBytes(folder / "FREE.jpg"), "finished bytes");
+    EXPECT_EQ(StatPath(folder / "FREE.jpg").modified.tv_sec, 1500000000);
+    EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"FREE.jpg", "TAKEN.jpg"}));
+  }
+}
+
+TEST_F(StagedFileTest, AnExclusiveCopyThatFailsRemovesWhatItStarted) {
+  const std::string temporary = folder_ / ".staged";
+  WriteBytes(temporary, std::string(256 * 1024, 'x'));
+  {
+    FileSizeLimit limit(64 * 1024);
+    EXPECT_EQ(output::PlaceExclusively(temporary, folder_ / "OUT.jpg", output::ExclusiveMethod::Copy), EFBIG);
+  }
+  ExpectOnly({".staged"});
+}
+
+TEST_F(StagedFileTest, PlaceExactlyNeverReplaces) {
+  WriteBytes(folder_ / "IMG.xmp", "the user's own sidecar");
+  {
+    StagedFile staged(folder_.path());
+    ASSERT_FALSE(staged.Write("ours"));
+    EXPECT_EQ(staged.PlaceExactly(folder_ / "IMG.xmp").outcome, PlaceResult::Outcome::Skipped);
+  }
+  EXPECT_EQ(ReadBytes(folder_ / "IMG.xmp"), "the user's own sidecar");
+  ExpectOnly({"IMG.xmp"});
+}
+
+}  // namespace
+}  // namespace tw::testing

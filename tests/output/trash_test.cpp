@@ -1,0 +1,100 @@
+// Moving rejected photos to the trash: exactly the ids whose files moved are reported, and a file
+// on a volume without a trash stays where it is.
+#include "output_test_support.hpp"
+#include "support/controller_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tw::testing {
+namespace {
+
+class TrashTest : public ControllerTest {
+ protected:
+  std::string Photo(const std::string& name) { return CopySample("orientation-1.jpg", shoot_.path(), name); }
+  Json Answer(const std::string& callback) {
+    auto answers = Payloads(callback);
+    EXPECT_EQ(answers.size(), 1u);
+    return answers.empty() ? Json() : answers.back();
+  }
+  TempFolder shoot_;
+};
+
+TEST_F(TrashTest, AnEmptyListOrVanishedFilesMoveNothing) {
+  Send({{"action", "trashPhotos"}});
+  Send({{"action", "trashPhotos"}, {"photos", Json::array({{{"id", "A"}, {"path", shoot_ / "gone.jpg"}}})}});
+  auto answers = Payloads("window.Native.trashComplete");
+  ASSERT_EQ(answers.size(), 2u);
+  for (const Json& answer : answers) {
+    EXPECT_EQ(answer, (Json{{"token", ""}, {"removedIDs", Json::array()}, {"message", "原文件不可访问，未删除任何照片"}}));
+  }
+}
+
+TEST_F(TrashTest, RecordsWithoutStringIdsOrPathsAreLeftAlone) {
+  std::string numeric = Photo("NUMERIC.jpg");
+  std::string unnamed = Photo("UNNAMED.jpg");
+  Send({{"action", "trashPhotos"},
+        {"photos", Json::array({{{"id", 7}, {"path", numeric}}, {{"id", ""}, {"path", unnamed}}, {{"id", "X"}}, 12})}});
+  EXPECT_EQ(Answer("window.Native.trashComplete")["message"], "原文件不可访问，未删除任何照片");
+  EXPECT_TRUE(Exists(numeric));
+  EXPECT_TRUE(Exists(unnamed));
+}
+
+TEST_F(TrashTest, MovedFilesGoToTheTrashAndTheirIdsAreReported) {
+  std::string a = Photo("A.jpg"), b = Photo("B.jpg"), c = Photo("C.jpg");
+  std::string bBytes = ReadBytes(b);
+  Send({{"action", "trashPhotos"},
+        {"photos", Json::array({{{"id", "ID-A"}, {"path", a}},
+                                {{"id", "ID-B"}, {"path", b}},
+                                {{"id", "ID-C"}, {"path", c}},
+                                {{"id", "ID-GONE"}, {"path", shoot_ / "gone.jpg"}}})}});
+  Json answer = Answer("window.Native.trashComplete");
+  EXPECT_EQ(answer["removedIDs"], Json::array({"ID-A", "ID-B", "ID-C"}));
+  EXPECT_EQ(answer["message"], "已将 3 张照片移到废纸篓");
+  EXPECT_EQ(answer["token"], "");
+  EXPECT_TRUE(Names(shoot_.path()).empty());
+  EXPECT_EQ(ReadBytes(HomeTrashFiles() + "/B.jpg"), bBytes) << "moved, not deleted";
+}
+
+TEST_F(TrashTest, TwoRecordsOfOneFileAreBothReported) {
+  std::string a = Photo("SAME.jpg");
+  Send({{"action", "trashPhotos"}, {"photos", Json::array({{{"id", "FIRST"}, {"path", a}}, {{"id", "SECOND"}, {"path", a}}})}});
+  Json answer = Answer("window.Native.trashComplete");
+  EXPECT_EQ(answer["removedIDs"], Json::array({"FIRST", "SECOND"}));
+  EXPECT_EQ(answer["message"], "已将 2 张照片移到废纸篓");
+}
+
+TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace) {
+  if (!NoTrashVolumeAvailable()) GTEST_SKIP() << "no file system without a trash on this machine";
+  TempFolder volume(kNoTrashPrefix);
+  std::string card = CopySample("orientation-2.jpg", volume.path(), "CARD.jpg");
+  std::string cardBytes = ReadBytes(card);
+  std::string a = Photo("A.jpg"), b = Photo("B.jpg");
+
+  Send({{"action", "trashPhotos"},
+        {"photos", Json::array({{{"id", "ID-A"}, {"path", a}}, {{"id", "ID-CARD"}, {"path", card}}, {{"id", "ID-B"}, {"path", b}}})}});
+  Json answer = Answer("window.Native.trashComplete");
+  EXPECT_EQ(answer["removedIDs"], Json::array({"ID-A", "ID-B"}));
+  const std::string prefix = "已移动 2 张，另有文件无法移动：";
+  std::string message = answer["message"];
+  ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
+  EXPECT_GT(message.size(), prefix.size()) << "the system's text follows";
+  EXPECT_EQ(ReadBytes(card), cardBytes) << "neither moved nor deleted";
+}
+
+TEST_F(TrashTest, RatedTrashAnswersOnItsOwnCallbackWithTheToken) {
+  Send({{"action", "trashRatedPhotos"}});
+  Json answer = Answer("window.Native.ratingTrashComplete");
+  EXPECT_EQ(answer, (Json{{"token", ""}, {"removedIDs", Json::array()}, {"message", "原文件不可访问，未删除任何照片"}}));
+  EXPECT_TRUE(Payloads("window.Native.trashComplete").empty());
+
+  ClearOutput();
+  std::string a = Photo("REJECT.jpg");
+  Send({{"action", "trashRatedPhotos"}, {"token", "T-1"}, {"photos", Json::array({{{"id", "R"}, {"path", a}}})}});
+  answer = Answer("window.Native.ratingTrashComplete");
+  EXPECT_EQ(answer["token"], "T-1");
+  EXPECT_EQ(answer["removedIDs"], Json::array({"R"}));
+  EXPECT_EQ(answer["message"], "已将 1 张照片移到废纸篓");
+}
+
+}  // namespace
+}  // namespace tw::testing
