@@ -28,7 +28,7 @@ mode_t CurrentUmask() {
 }  // namespace
 
 std::optional<std::string> WriteFileAtomically(const std::string& path, const std::string& bytes,
-                                               mode_t mode) {
+                                               mode_t mode, Durability durability) {
   std::string temp = JoinPath(ParentDirectory(path), "." + LastPathComponent(path) + ".tmp-XXXXXX");
   int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return ErrorText(errno);
@@ -49,7 +49,7 @@ std::optional<std::string> WriteFileAtomically(const std::string& path, const st
     data += n;
     left -= static_cast<size_t>(n);
   }
-  if (fsync(fd) != 0) return fail(errno);
+  if (durability == Durability::Flushed && fsync(fd) != 0) return fail(errno);
   if (close(fd) != 0) {
     int error = errno;
     unlink(temp.c_str());

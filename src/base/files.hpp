@@ -9,10 +9,15 @@
 
 namespace tw {
 
+enum class Durability {
+  Flushed,   // on disk before it takes the final name: stored state, exports
+  Cached,    // left to the kernel: caches that are made again when found empty
+};
+
 // Writes bytes to path atomically with the given permission bits (the umask still applies).
 // Returns the system's error text on failure; the previous file is then untouched.
 std::optional<std::string> WriteFileAtomically(const std::string& path, const std::string& bytes,
-                                               mode_t mode = 0666);
+                                               mode_t mode = 0666, Durability durability = Durability::Flushed);
 std::optional<std::string> ReadWholeFile(const std::string& path);
 // Creates a directory and its parents; returns the error text on failure (an existing directory is fine).
 std::optional<std::string> CreateDirectories(const std::string& path);

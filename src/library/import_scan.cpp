@@ -88,8 +88,9 @@ void MakeThumbnail(const Candidate& candidate) {
   auto image = imaging::CreateThumbnail(candidate.path, kThumbnailSize);
   if (!image) return;
   auto bytes = imaging::EncodeJPEG(*image, kThumbnailQuality);
-  // Written atomically: a half-written thumbnail would otherwise stay in the cache for good.
-  if (bytes) WriteFileAtomically(candidate.thumbnailPath, *bytes);
+  // Written atomically, so no half thumbnail ever takes the final name. Not flushed: after a crash
+  // an empty cache file may remain, and an empty thumbnail counts as missing.
+  if (bytes) WriteFileAtomically(candidate.thumbnailPath, *bytes, 0666, Durability::Cached);
 }
 
 // Makes the missing thumbnails with up to one worker per core.
@@ -97,7 +98,8 @@ void MakeMissingThumbnails(const std::vector<Candidate>& candidates, const std::
                            std::atomic<bool>& superseded) {
   std::vector<const Candidate*> missing;
   for (const auto& candidate : candidates) {
-    if (!PathExists(candidate.thumbnailPath)) missing.push_back(&candidate);
+    FileStat thumbnail = StatPath(candidate.thumbnailPath);
+    if (!thumbnail.exists || thumbnail.size == 0) missing.push_back(&candidate);
   }
   if (missing.empty()) return;
   std::atomic<size_t> next{0};

@@ -1,6 +1,8 @@
 #include "library/imaging/vips_images.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <vector>
 
 namespace tw::imaging::detail {
@@ -12,8 +14,37 @@ using vips::VImage;
 // A truncated photo must fail rather than come back with a grey lower half.
 constexpr VipsFailOn kFailOn = VIPS_FAIL_ON_TRUNCATED;
 
+// Whether an embedded ICC profile describes sRGB (by its description tag, in either the v2
+// "desc" or the v4 "mluc" form). Most camera and web photos carry one; converting sRGB to sRGB
+// would cost a colour transform per photo for nothing.
+bool IsSRGBProfile(const VImage& image) {
+  const void* data = nullptr;
+  size_t length = 0;
+  if (vips_image_get_blob(image.get_image(), VIPS_META_ICC_NAME, &data, &length) != 0 || length < 132) return false;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  auto u32 = [&](size_t at) {
+    return at + 4 <= length ? (uint32_t(bytes[at]) << 24) | (uint32_t(bytes[at + 1]) << 16) |
+                                  (uint32_t(bytes[at + 2]) << 8) | uint32_t(bytes[at + 3])
+                            : 0u;
+  };
+  uint32_t count = u32(128);
+  for (uint32_t i = 0; i < count && 132 + 12 * (i + 1) <= length; ++i) {
+    size_t entry = 132 + 12 * i;
+    if (std::memcmp(bytes + entry, "desc", 4) != 0) continue;
+    size_t offset = u32(entry + 4), size = u32(entry + 8);
+    if (offset >= length || size > length - offset) return false;
+    // Drop the zero bytes of UTF-16 so both forms read as plain letters.
+    std::string text;
+    for (size_t k = offset; k < offset + size; ++k) {
+      if (bytes[k] != 0) text.push_back(static_cast<char>(bytes[k]));
+    }
+    return text.find("sRGB") != std::string::npos;
+  }
+  return false;
+}
+
 VImage ToSRGB(VImage image) {
-  if (image.get_typeof(VIPS_META_ICC_NAME) != 0) {
+  if (image.get_typeof(VIPS_META_ICC_NAME) != 0 && !IsSRGBProfile(image)) {
     try {
       image = image.icc_transform("srgb", VImage::option()->set("embedded", true)->set("intent", VIPS_INTENT_RELATIVE));
     } catch (const vips::VError&) {
