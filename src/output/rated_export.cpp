@@ -7,6 +7,8 @@
 #include "output/staged_file.hpp"
 #include "output/xmp_sidecar.hpp"
 
+#include <boost/asio/post.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <fmt/format.h>
 
 namespace tw::output {
@@ -28,6 +30,10 @@ Json RunRatedExport(const RatedExportJob& job, std::time_t now) {
 
   Json outputs = Json::array();
   Json errors = Json::array();
+  // Creating a file costs about as much as copying a photo the system has cached, so the sidecars
+  // are written by a second thread while the next photo is copied: one thread, so they are still
+  // written in list order (the first photo of a stem gets its sidecar). Joined before answering.
+  boost::asio::thread_pool sidecarWriter(1);
   auto fail = [&](const std::string& id, const std::string& text) {
     errors.push_back({{"id", id}, {"error", text}});
   };
@@ -50,9 +56,11 @@ Json RunRatedExport(const RatedExportJob& job, std::time_t now) {
       fail(id, placed.error.empty() ? texts::kCopyFailed : placed.error);
       continue;
     }
-    WriteRatingSidecar(placed.path, RatingInteger(photo));
+    boost::asio::post(sidecarWriter, [copy = placed.path, rating = RatingInteger(photo)] { WriteRatingSidecar(copy, rating); });
     outputs.push_back({{"id", id}, {"path", placed.path}});
   }
+
+  sidecarWriter.join();
 
   const long exported = static_cast<long>(outputs.size());
   const long failed = static_cast<long>(errors.size());

@@ -1,6 +1,7 @@
 #include "output/staged_file.hpp"
 
 #include "base/files.hpp"
+#include "base/uuid.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,20 +37,7 @@ bool NameTaken(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-}  // namespace
-
-bool IsSameItem(const std::string& path, const std::string& protectedPath) {
-  if (protectedPath.empty()) return false;
-  struct stat item {}, target {}, link {};
-  if (lstat(path.c_str(), &item) != 0) return false;
-  auto same = [&](const struct stat& other) { return item.st_dev == other.st_dev && item.st_ino == other.st_ino; };
-  if (stat(protectedPath.c_str(), &target) == 0 && same(target)) return true;
-  return lstat(protectedPath.c_str(), &link) == 0 && same(link);
-}
-
-namespace {
-
-// errno values with which link(2) says the file system has no hard links (FAT: EPERM).
+// errno values with which a file system says it has no hard links (FAT: EPERM).
 bool NoHardLinks(int error) {
   return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK || error == EXDEV;
 }
@@ -76,37 +64,47 @@ int CopyByReadWrite(int from, int to) {
   }
 }
 
-int CopyByExclusiveCreate(const std::string& temporary, const std::string& destination) {
-  int in = open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return errno;
+// The finished file's bytes, permissions and times into a new file at destination (O_EXCL).
+int CopyIntoNewFile(int in, const std::string& destination) {
   struct stat st {};
-  if (fstat(in, &st) != 0) {
-    int error = errno;
-    close(in);
-    return error;
-  }
+  if (fstat(in, &st) != 0 || lseek(in, 0, SEEK_SET) != 0) return errno;
   int out = open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
-  if (out < 0) {
-    int error = errno;
-    close(in);
-    return error;
-  }
+  if (out < 0) return errno;
   int error = CopyFileContents(in, out);
   if (error == 0 && fchmod(out, st.st_mode & 0777) != 0) error = errno;
   const timespec times[2] = {st.st_atim, st.st_mtim};
   if (error == 0 && futimens(out, times) != 0) error = errno;
   if (close(out) != 0 && error == 0) error = errno;
-  close(in);
   if (error != 0) {
     // The name was created by this call, so what is there is our own unfinished copy.
     unlink(destination.c_str());
-    return error;
   }
-  unlink(temporary.c_str());
-  return 0;
+  return error;
+}
+
+// Gives an unnamed file (O_TMPFILE) a name; fails with EEXIST when the name is taken.
+int LinkUnnamed(int fd, const std::string& destination) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, destination.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  int error = errno;
+  // Without /proc, AT_EMPTY_PATH does the same where the process may use it.
+  if (error == ENOENT && !PathExists("/proc/self/fd")) {
+    if (linkat(fd, "", AT_FDCWD, destination.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    error = errno;
+  }
+  return error;
 }
 
 }  // namespace
+
+bool IsSameItem(const std::string& path, const std::string& protectedPath) {
+  if (protectedPath.empty()) return false;
+  struct stat item {}, target {}, link {};
+  if (lstat(path.c_str(), &item) != 0) return false;
+  auto same = [&](const struct stat& other) { return item.st_dev == other.st_dev && item.st_ino == other.st_ino; };
+  if (stat(protectedPath.c_str(), &target) == 0 && same(target)) return true;
+  return lstat(protectedPath.c_str(), &link) == 0 && same(link);
+}
 
 int CopyFileContents(int from, int to) {
   for (;;) {
@@ -122,6 +120,12 @@ int CopyFileContents(int from, int to) {
 }
 
 int PlaceExclusively(const std::string& temporary, const std::string& destination, ExclusiveMethod first) {
+  if (first == ExclusiveMethod::RenameNoReplace) {
+    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return error;
+    first = ExclusiveMethod::HardLink;
+  }
   if (first == ExclusiveMethod::HardLink) {
     if (link(temporary.c_str(), destination.c_str()) == 0) {
       unlink(temporary.c_str());
@@ -129,17 +133,18 @@ int PlaceExclusively(const std::string& temporary, const std::string& destinatio
     }
     int error = errno;
     if (!NoHardLinks(error)) return error;
-    first = ExclusiveMethod::RenameNoReplace;
   }
-  if (first == ExclusiveMethod::RenameNoReplace) {
-    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return error;
-  }
-  return CopyByExclusiveCreate(temporary, destination);
+  int in = open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  int error = CopyIntoNewFile(in, destination);
+  close(in);
+  if (error == 0) unlink(temporary.c_str());
+  return error;
 }
 
 StagedFile::StagedFile(std::string folder) : folder_(std::move(folder)) {
+  fd_ = open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd_ >= 0) return;
   std::string pattern = JoinPath(folder_, ".tidewick-export-XXXXXX");
   fd_ = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) {
@@ -188,6 +193,30 @@ std::optional<std::string> StagedFile::CopyFrom(const std::string& source) {
   return std::nullopt;
 }
 
+int StagedFile::PlaceExclusivelyAt(const std::string& destination) {
+  if (!temporary_.empty()) return PlaceExclusively(temporary_, destination);
+  int error = LinkUnnamed(fd_, destination);
+  if (error == 0 || error == EEXIST || !NoHardLinks(error)) return error;
+  return CopyIntoNewFile(fd_, destination);
+}
+
+int StagedFile::ReplaceAt(const std::string& destination) {
+  // The earlier file is at stake now: the new one must be on disk before it takes its place.
+  if (fdatasync(fd_) != 0) return errno;
+  if (temporary_.empty()) {
+    // An unnamed file cannot be renamed: it gets a hidden name first.
+    for (;;) {
+      std::string hidden = JoinPath(folder_, ".tidewick-export-" + NewUUIDString());
+      int error = LinkUnnamed(fd_, hidden);
+      if (error == EEXIST) continue;
+      if (error != 0) return error;
+      temporary_ = hidden;
+      break;
+    }
+  }
+  return rename(temporary_.c_str(), destination.c_str()) == 0 ? 0 : errno;
+}
+
 PlaceResult StagedFile::Place(const std::string& name, ConflictMode mode, const std::string& protectedPath) {
   PlaceResult result;
   if (failure_) {
@@ -200,40 +229,35 @@ PlaceResult StagedFile::Place(const std::string& name, ConflictMode mode, const 
       result.outcome = PlaceResult::Outcome::Skipped;
       return result;
     }
+    int error = 0;
     if (mode == ConflictMode::Replace && NameTaken(*destination)) {
       if (IsSameItem(*destination, protectedPath)) {
         mode = ConflictMode::Rename;
         continue;
       }
-      // The earlier file is at stake now: the new one must be on disk before it takes its place.
-      if (fdatasync(fd_) != 0 || rename(temporary_.c_str(), destination->c_str()) != 0) {
-        result.error = ErrorText(errno);
-        return result;
+      error = ReplaceAt(*destination);
+    } else {
+      error = PlaceExclusivelyAt(*destination);
+      if (error == EEXIST) {
+        // Someone took the name after it was found free.
+        if (mode == ConflictMode::Skip) {
+          result.outcome = PlaceResult::Outcome::Skipped;
+          return result;
+        }
+        // Replacing is meant for the file that held the name when the export chose it, not for
+        // one that has just appeared: that one keeps its name too.
+        mode = ConflictMode::Rename;
+        continue;
       }
-      placed_ = true;
-      result.outcome = PlaceResult::Outcome::Placed;
-      result.path = *destination;
-      return result;
     }
-    int error = PlaceExclusively(temporary_, *destination);
-    if (error == 0) {
-      placed_ = true;
-      result.outcome = PlaceResult::Outcome::Placed;
-      result.path = *destination;
-      return result;
-    }
-    if (error != EEXIST) {
+    if (error != 0) {
       result.error = ErrorText(error);
       return result;
     }
-    // Someone took the name after it was found free.
-    if (mode == ConflictMode::Skip) {
-      result.outcome = PlaceResult::Outcome::Skipped;
-      return result;
-    }
-    // Replacing is meant for the file that held the name when the export chose it, not for one
-    // that has just appeared: that one keeps its name too.
-    mode = ConflictMode::Rename;
+    placed_ = true;
+    result.outcome = PlaceResult::Outcome::Placed;
+    result.path = *destination;
+    return result;
   }
 }
 
@@ -243,7 +267,7 @@ PlaceResult StagedFile::PlaceExactly(const std::string& path) {
     result.error = *failure_;
     return result;
   }
-  int error = PlaceExclusively(temporary_, path);
+  int error = PlaceExclusivelyAt(path);
   if (error == 0) {
     placed_ = true;
     result.outcome = PlaceResult::Outcome::Placed;

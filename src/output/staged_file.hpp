@@ -1,9 +1,11 @@
 #pragma once
-// How an export's copy or rendering reaches its final name: it is written completely into a hidden
-// temporary file in the destination folder and only then takes the name, in one step. An interrupted
-// or failed write therefore never leaves half a file under the final name, a name that another writer
-// takes in the meantime is never overwritten, and with "replace" the earlier file stays until the new
-// one is complete. Any thread; one StagedFile is used by one thread.
+// How an export's copy or rendering reaches its final name: it is written completely into a file
+// that has no name yet (O_TMPFILE) in the destination folder and only then gets its name, in one
+// step that fails when the name is taken. An interrupted or failed write therefore never leaves
+// half a file under the final name (nor a stray temporary one), a name that another writer takes in
+// the meantime is never overwritten, and with "replace" the earlier file stays until the new one is
+// complete. File systems without unnamed files (FAT and exFAT cards, network shares) get a hidden
+// named temporary file instead. Any thread; one StagedFile is used by one thread.
 #include "output/export_destination.hpp"
 
 #include <sys/types.h>
@@ -23,9 +25,9 @@ struct PlaceResult {
 
 class StagedFile {
  public:
-  // Creates the temporary file in folder; failure() tells whether that worked.
+  // Creates the unnamed (or hidden temporary) file in folder; failure() tells whether that worked.
   explicit StagedFile(std::string folder);
-  // Removes the temporary file unless it has been placed.
+  // Drops the file unless it has been placed.
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
@@ -48,8 +50,13 @@ class StagedFile {
   PlaceResult PlaceExactly(const std::string& path);
 
  private:
+  // 0, EEXIST or errno: the finished file under `destination` only if nothing is there.
+  int PlaceExclusivelyAt(const std::string& destination);
+  // Replaces whatever item is at `destination` by the finished file in one rename.
+  int ReplaceAt(const std::string& destination);
+
   std::string folder_;
-  std::string temporary_;
+  std::string temporary_;  // the hidden name, only where unnamed files are not available
   int fd_ = -1;
   bool placed_ = false;
   std::optional<std::string> failure_;
@@ -59,15 +66,15 @@ class StagedFile {
 // the same directory entry, a hard link to it, or the file a symbolic link there points at.
 bool IsSameItem(const std::string& path, const std::string& protectedPath);
 
-// How a finished file takes a new name without replacing anything. Each later method serves file
-// systems that lack the earlier one (FAT and exFAT cards have no hard links):
-//   HardLink         link(2), exclusive and atomic; the temporary name is removed afterwards;
+// How a named temporary file takes a new name without replacing anything. Each later method serves
+// file systems that lack the earlier one:
 //   RenameNoReplace  renameat2(2) with RENAME_NOREPLACE, exclusive and atomic;
+//   HardLink         link(2), exclusive and atomic; the temporary name is removed afterwards;
 //   Copy             an O_EXCL copy; a failed copy removes what it created.
 // Returns 0, EEXIST when the destination exists, or the errno of the failure.
-enum class ExclusiveMethod { HardLink, RenameNoReplace, Copy };
+enum class ExclusiveMethod { RenameNoReplace, HardLink, Copy };
 int PlaceExclusively(const std::string& temporary, const std::string& destination,
-                     ExclusiveMethod first = ExclusiveMethod::HardLink);
+                     ExclusiveMethod first = ExclusiveMethod::RenameNoReplace);
 
 // Copies every byte from one open file to another (in-kernel where the system can); errno or 0.
 int CopyFileContents(int from, int to);
