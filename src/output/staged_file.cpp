@@ -142,9 +142,11 @@ int PlaceExclusively(const std::string& temporary, const std::string& destinatio
   return error;
 }
 
-StagedFile::StagedFile(std::string folder) : folder_(std::move(folder)) {
-  fd_ = open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd_ >= 0) return;
+StagedFile::StagedFile(std::string folder, Naming naming) : folder_(std::move(folder)) {
+  if (naming == Naming::UnnamedWhereAvailable) {
+    fd_ = open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0) return;
+  }
   std::string pattern = JoinPath(folder_, ".tidewick-export-XXXXXX");
   fd_ = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) {

@@ -25,8 +25,10 @@ struct PlaceResult {
 
 class StagedFile {
  public:
+  // HiddenName is what file systems without unnamed files get; choosing it serves their tests.
+  enum class Naming { UnnamedWhereAvailable, HiddenName };
   // Creates the unnamed (or hidden temporary) file in folder; failure() tells whether that worked.
-  explicit StagedFile(std::string folder);
+  explicit StagedFile(std::string folder, Naming naming = Naming::UnnamedWhereAvailable);
   // Drops the file unless it has been placed.
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;

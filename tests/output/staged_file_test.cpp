@@ -84,9 +84,11 @@ TEST(DestinationRule, NamesSplitAtTheirLastDot) {
   EXPECT_EQ(output::JoinName("README（1）", ""), "README（1）");
 }
 
-class StagedFileTest : public ::testing::Test {
+// Every case runs with an unnamed file and with the hidden named file of FAT-like file systems.
+class StagedFileTest : public ::testing::TestWithParam<StagedFile::Naming> {
  protected:
   TempFolder folder_;
+  StagedFile::Naming naming_ = GetParam();
   // Nothing but the named files: no temporary file is ever left behind.
   void ExpectOnly(std::vector<std::string> names) {
     std::sort(names.begin(), names.end());
@@ -94,12 +96,12 @@ class StagedFileTest : public ::testing::Test {
   }
 };
 
-TEST_F(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
+TEST_P(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
   // Another export takes the free name between the check and the write.
   std::string chosen = *ExportDestination(folder_.path(), "IMG.jpg", ConflictMode::Rename);
   WriteBytes(chosen, "the other export's file");
 
-  StagedFile staged(folder_.path());
+  StagedFile staged(folder_.path(), naming_);
   ASSERT_FALSE(staged.Write("ours"));
   PlaceResult placed = staged.Place("IMG.jpg", ConflictMode::Rename);
   ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed) << placed.error;
@@ -109,18 +111,18 @@ TEST_F(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
   ExpectOnly({"IMG.jpg", "IMG（1）.jpg"});
 }
 
-TEST_F(StagedFileTest, SkipModeLeavesANameTakenMeanwhileAlone) {
-  StagedFile staged(folder_.path());
+TEST_P(StagedFileTest, SkipModeLeavesANameTakenMeanwhileAlone) {
+  StagedFile staged(folder_.path(), naming_);
   ASSERT_FALSE(staged.Write("ours"));
   WriteBytes(folder_ / "IMG.jpg", "appeared");
   EXPECT_EQ(staged.Place("IMG.jpg", ConflictMode::Skip).outcome, PlaceResult::Outcome::Skipped);
   EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "appeared");
 }
 
-TEST_F(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
+TEST_P(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
   WriteBytes(folder_ / "IMG.jpg", "earlier export");
   {
-    StagedFile staged(folder_.path());
+    StagedFile staged(folder_.path(), naming_);
     ASSERT_FALSE(staged.Write("new rendering"));
     PlaceResult placed = staged.Place("IMG.jpg", ConflictMode::Replace);
     ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
@@ -129,7 +131,7 @@ TEST_F(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
   }
   // Exporting a folder into itself: the item holding the name is the photo being exported.
   WriteBytes(folder_ / "SRC.jpg", "the photographer's original");
-  StagedFile staged(folder_.path());
+  StagedFile staged(folder_.path(), naming_);
   ASSERT_FALSE(staged.Write("rendering of SRC"));
   PlaceResult placed = staged.Place("SRC.jpg", ConflictMode::Replace, folder_ / "SRC.jpg");
   ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
@@ -138,24 +140,24 @@ TEST_F(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
   ExpectOnly({"IMG.jpg", "SRC.jpg", "SRC（1）.jpg"});
 }
 
-TEST_F(StagedFileTest, ReplaceNeverPutsAFileOverAFolder) {
+TEST_P(StagedFileTest, ReplaceNeverPutsAFileOverAFolder) {
   ASSERT_FALSE(CreateDirectories(folder_ / "IMG.jpg"));
   WriteBytes(folder_ / "IMG.jpg/inside.jpg", "kept");
-  StagedFile staged(folder_.path());
+  StagedFile staged(folder_.path(), naming_);
   ASSERT_FALSE(staged.Write("x"));
   EXPECT_EQ(staged.Place("IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
   EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg/inside.jpg"), "kept");
 }
 
-TEST_F(StagedFileTest, AFailedWriteLeavesNothingUnderTheFinalNameAndTheEarlierFileInPlace) {
+TEST_P(StagedFileTest, AFailedWriteLeavesNothingUnderTheFinalNameAndTheEarlierFileInPlace) {
   WriteBytes(folder_ / "IMG.jpg", "earlier export");
   const std::string big(256 * 1024, 'x');
   {
     FileSizeLimit limit(64 * 1024);
-    StagedFile staged(folder_.path());
+    StagedFile staged(folder_.path(), naming_);
     EXPECT_TRUE(staged.Write(big).has_value());
     EXPECT_EQ(staged.Place("IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
-    StagedFile fresh(folder_.path());
+    StagedFile fresh(folder_.path(), naming_);
     EXPECT_TRUE(fresh.Write(big).has_value());
     EXPECT_EQ(fresh.Place("NEW.jpg", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
   }
@@ -163,11 +165,11 @@ TEST_F(StagedFileTest, AFailedWriteLeavesNothingUnderTheFinalNameAndTheEarlierFi
   ExpectOnly({"IMG.jpg"});
 }
 
-TEST_F(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) {
+TEST_P(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) {
   std::string source = CopySample("orientation-6.jpg", folder_.path(), "SOURCE.jpg");
   ASSERT_EQ(chmod(source.c_str(), 0640), 0);
   TempFolder out;
-  StagedFile staged(out.path());
+  StagedFile staged(out.path(), naming_);
   ASSERT_FALSE(staged.CopyFrom(source));
   PlaceResult placed = staged.Place("SOURCE.jpg", ConflictMode::Rename);
   ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
@@ -180,16 +182,16 @@ TEST_F(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) 
   EXPECT_EQ(Names(out.path()), std::vector<std::string>{"SOURCE.jpg"});
 }
 
-TEST_F(StagedFileTest, CopyingADirectoryFails) {
+TEST_P(StagedFileTest, CopyingADirectoryFails) {
   {
-    StagedFile staged(folder_.path());
+    StagedFile staged(folder_.path(), naming_);
     EXPECT_TRUE(staged.CopyFrom(folder_.path()).has_value());
     EXPECT_EQ(staged.Place("X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
   }
   ExpectOnly({});
 }
 
-TEST_F(StagedFileTest, EveryExclusiveMethodRefusesATakenNameAndPlacesAFreeOne) {
+TEST(ExclusivePlacement, EveryMethodRefusesATakenNameAndPlacesAFreeOne) {
   using output::ExclusiveMethod;
   for (auto method : {ExclusiveMethod::HardLink, ExclusiveMethod::RenameNoReplace, ExclusiveMethod::Copy}) {
     TempFolder folder;
@@ -208,26 +210,34 @@ TEST_F(StagedFileTest, EveryExclusiveMethodRefusesATakenNameAndPlacesAFreeOne) {
   }
 }
 
-TEST_F(StagedFileTest, AnExclusiveCopyThatFailsRemovesWhatItStarted) {
-  const std::string temporary = folder_ / ".staged";
+TEST(ExclusivePlacement, ACopyThatFailsRemovesWhatItStarted) {
+  TempFolder folder;
+  const std::string temporary = folder / ".staged";
   WriteBytes(temporary, std::string(256 * 1024, 'x'));
   {
     FileSizeLimit limit(64 * 1024);
-    EXPECT_EQ(output::PlaceExclusively(temporary, folder_ / "OUT.jpg", output::ExclusiveMethod::Copy), EFBIG);
+    EXPECT_EQ(output::PlaceExclusively(temporary, folder / "OUT.jpg", output::ExclusiveMethod::Copy), EFBIG);
   }
-  ExpectOnly({".staged"});
+  EXPECT_EQ(Names(folder.path()), std::vector<std::string>{".staged"});
 }
 
-TEST_F(StagedFileTest, PlaceExactlyNeverReplaces) {
+TEST_P(StagedFileTest, PlaceExactlyNeverReplaces) {
   WriteBytes(folder_ / "IMG.xmp", "the user's own sidecar");
   {
-    StagedFile staged(folder_.path());
+    StagedFile staged(folder_.path(), naming_);
     ASSERT_FALSE(staged.Write("ours"));
     EXPECT_EQ(staged.PlaceExactly(folder_ / "IMG.xmp").outcome, PlaceResult::Outcome::Skipped);
   }
   EXPECT_EQ(ReadBytes(folder_ / "IMG.xmp"), "the user's own sidecar");
   ExpectOnly({"IMG.xmp"});
 }
+
+INSTANTIATE_TEST_SUITE_P(Namings, StagedFileTest,
+                         ::testing::Values(StagedFile::Naming::UnnamedWhereAvailable, StagedFile::Naming::HiddenName),
+                         [](const auto& info) {
+                           return info.param == StagedFile::Naming::HiddenName ? std::string("HiddenName")
+                                                                              : std::string("Unnamed");
+                         });
 
 }  // namespace
 }  // namespace tw::testing
