@@ -228,5 +228,24 @@ TEST_F(AdvancedExportTest, WritesThatFailCountAsFailedAndLeaveNoPartialFile) {
   EXPECT_TRUE(Names(Dated(exports_.path()) + "/保留").empty());
 }
 
+TEST_F(AdvancedExportTest, AnExportFolderThatIsAFileFailsEveryPhoto) {
+  WriteBytes(exports_ / "a-file", "not a folder");
+  Json answer = Export(Json::array({{{"path", small_}}, {{"path", raw_}}}), {{"format", "jpeg"}}, exports_ / "a-file");
+  EXPECT_EQ(answer["message"], "已导出 0 张，失败 2 张");
+  EXPECT_EQ(Payloads("window.Native.exportProgress").size(), 2u);
+  EXPECT_EQ(ReadBytes(exports_ / "a-file"), "not a folder");
+}
+
+TEST_F(AdvancedExportTest, APanelAskedForWhileAnotherIsOpenTakesTheCancelPath) {
+  platform_->QueuePanelAnswer(std::vector<std::string>{exports_.path()});
+  Json photos = Json::array({{{"path", small_}, {"name", "SMALL.jpg"}}});
+  queues::Main([this, photos] { app_->didReceiveScriptMessage({{"action", "exportAdvanced"}, {"photos", photos}}); });
+  queues::Main([this, photos] { app_->didReceiveScriptMessage({{"action", "exportReviewManifest"}, {"photos", photos}}); });
+  RunUntilQuiet();
+  EXPECT_EQ(Payloads("window.Native.status"), std::vector<Json>{"请先完成或取消当前文件选择窗口。"});
+  EXPECT_EQ(Payloads("window.Native.reviewManifestCancelled").size(), 1u);
+  EXPECT_EQ(Payloads("window.Native.exportComplete").at(0)["message"], "已导出 1 张");
+}
+
 }  // namespace
 }  // namespace tw::testing
