@@ -205,8 +205,12 @@ TEST_F(ImportTest, BrokenFilesBecomeRecordsWithoutThumbnails) {
   ASSERT_EQ(scan["photos"].size(), 4u);
   for (const auto& photo : scan["photos"]) {
     bool exists = PathExists(*PathFromFileURL(photo["thumbnail"]));
-    if (photo["name"] == "empty.jpg") EXPECT_FALSE(exists);
-    if (photo["name"] == "good.jpg") EXPECT_TRUE(exists);
+    if (photo["name"] == "empty.jpg") {
+      EXPECT_FALSE(exists);
+    }
+    if (photo["name"] == "good.jpg") {
+      EXPECT_TRUE(exists);
+    }
   }
 }
 

@@ -28,7 +28,7 @@ log="$SCRATCH/stderr.log"
 "$BINARY" --test-support-dir "$QA" 2>"$log" &
 app=$!
 ready=no
-for _ in $(seq 1 600); do
+for _ in $(seq 1 1200); do  # up to two minutes on a busy machine
   if grep -q "page ready" "$log"; then ready=yes; break; fi
   if ! kill -0 "$app" 2>/dev/null; then break; fi
   read -rt 0.1 <> <(:) || true
