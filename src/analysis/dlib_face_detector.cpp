@@ -246,8 +246,7 @@ const std::vector<FaceDiagnostics>& DlibFaceDetector::LastDiagnostics() const {
 
 FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image) {
   state_->diagnostics.clear();
-  const std::shared_ptr<const dlib::shape_predictor> model = SharedFaceLandmarkModel(state_->modelPath);
-  if (!model || !image.get_image() || image.width() <= 0 || image.height() <= 0) return {};
+  if (!image.get_image() || image.width() <= 0 || image.height() <= 0) return {};
 
   FaceDetection result;
   std::vector<FaceDiagnostics> diagnostics;
@@ -259,6 +258,9 @@ FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image) {
     dlib::pyramid_up(grey, doubled, pyramid);
     std::vector<dlib::rect_detection> found;
     state_->detector(doubled, found, kWeakestScore);
+    // Fetched only now: the first photos' scans run while another thread may still be reading it.
+    const std::shared_ptr<const dlib::shape_predictor> model = SharedFaceLandmarkModel(state_->modelPath);
+    if (!model) return {};
 
     for (const dlib::rect_detection& detection : found) {
       const dlib::drectangle box = pyramid.rect_down(dlib::drectangle(detection.rect));

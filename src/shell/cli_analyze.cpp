@@ -2,6 +2,7 @@
 
 #include "analysis/analysis_texts.hpp"
 #include "analysis/assessment.hpp"
+#include "analysis/landmark_model.hpp"
 #include "base/files.hpp"
 #include "library/import_scan.hpp"
 
@@ -158,6 +159,10 @@ int RunAnalyzeCommand(const std::vector<std::string>& arguments) {
 
   // The same assessment as the workbench's run, with one worker per core; results keep the order.
   const auto start = std::chrono::steady_clock::now();
+  // Reading the landmark model takes seconds; it loads while the first photos are decoded and
+  // scanned for faces, which do not need it yet.
+  std::thread modelLoader;
+  if (!photos.empty()) modelLoader = std::thread([] { analysis::PreloadFaceLandmarkModel(); });
   std::vector<Json> results(photos.size());
   std::atomic<size_t> next{0};
   std::mutex printing;
@@ -180,6 +185,7 @@ int RunAnalyzeCommand(const std::vector<std::string>& arguments) {
   for (unsigned i = 1; i < workers; ++i) threads.emplace_back(work);
   work();
   for (auto& thread : threads) thread.join();
+  if (modelLoader.joinable()) modelLoader.join();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   if (options->json) return 0;
