@@ -4,7 +4,7 @@ import type { Workbench } from "../state/store";
 import { CardBanner, Dialogs } from "./Dialogs";
 import { FilterBar } from "./FilterBar";
 import { Grid } from "./Grid";
-import { Inspector } from "./Inspector";
+import { Inspector } from "./PhotoDetails";
 import { Loupe } from "./Loupe";
 import { StatusBar } from "./StatusBar";
 import { Toolbar } from "./Toolbar";
