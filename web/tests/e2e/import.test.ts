@@ -1,16 +1,14 @@
 // Importing a folder and hand-picked photos through the program's panels.
-import { copyFileSync, mkdtempSync, rmSync } from "node:fs";
-import { tmpdir } from "node:os";
+import { rmSync } from "node:fs";
 import { join } from "node:path";
 import { afterAll, afterEach, describe, expect, it } from "vitest";
-import { NativeSession, startSession, testPhotosDir } from "./shim";
+import { makeShoot, NativeSession, startSession } from "./shim";
 
 const NAMES = ["orientation-1.jpg", "orientation-6.jpg", "face-closed-yawn.jpg", "under-night-snow.jpg"];
 
 describe("import", () => {
   let session: NativeSession | null = null;
-  const shoot = mkdtempSync(join(tmpdir(), "tidewick-shoot-"));
-  for (const name of NAMES) copyFileSync(join(testPhotosDir, name), join(shoot, name));
+  const shoot = makeShoot(NAMES);
   afterEach(async () => {
     await session?.close();
     session = null;

@@ -1,17 +1,14 @@
 // The loupe: the program's large preview, fit and 100 %, panning, and stepping through a
 // burst at the same zoom and spot.
-import { copyFileSync, mkdtempSync, rmSync } from "node:fs";
-import { tmpdir } from "node:os";
-import { join } from "node:path";
+import { rmSync } from "node:fs";
 import { afterAll, afterEach, describe, expect, it } from "vitest";
-import { NativeSession, startSession, testPhotosDir } from "./shim";
+import { makeShoot, NativeSession, startSession } from "./shim";
 
 const NAMES = ["canon-t6-coins-2000x1072.jpg", "face-group3-open.jpg", "nikon-d5300-6000x4000.jpg"];
 
 describe("loupe", () => {
   let session: NativeSession | null = null;
-  const shoot = mkdtempSync(join(tmpdir(), "tidewick-shoot-"));
-  for (const name of NAMES) copyFileSync(join(testPhotosDir, name), join(shoot, name));
+  const shoot = makeShoot(NAMES);
   afterEach(async () => {
     await session?.close();
     session = null;

@@ -3,7 +3,7 @@
 // prints is delivered to window.Native in the page, in order. Tests then act as a
 // photographer would (clicks and keys) and read what the page shows.
 import { spawn, type ChildProcessWithoutNullStreams } from "node:child_process";
-import { existsSync, mkdirSync, mkdtempSync, rmSync } from "node:fs";
+import { copyFileSync, existsSync, mkdirSync, mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { createInterface } from "node:readline";
@@ -15,6 +15,13 @@ export const repoDir = resolve(webDir, "..");
 export const builtPage = join(repoDir, "resources/Web/index.html");
 export const artifactsDir = join(repoDir, "test-artifacts");
 export const testPhotosDir = join(repoDir, "tests/data/photos");
+
+// A temporary shoot folder holding copies of the named sample photos (removed by the caller).
+export function makeShoot(names: readonly string[]): string {
+  const shoot = mkdtempSync(join(tmpdir(), "tidewick-shoot-"));
+  for (const name of names) copyFileSync(join(testPhotosDir, name), join(shoot, name));
+  return shoot;
+}
 
 export const CHROMIUM = process.env.CHROMIUM_BIN ?? "/usr/bin/chromium";
 
