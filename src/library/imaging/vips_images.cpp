@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,25 @@ VImage ThreeBands(VImage image) {
 
 int Clamped(int maxPixelSize) { return std::max(1, maxPixelSize); }
 
+// A JPEG decoded by libjpeg's scaled IDCT at the largest power of two (up to 8) that keeps its
+// long side at or above `size`; nullopt for any other file. libvips' own thumbnail leaves a factor
+// of two more to its Lanczos step, but the scaled IDCT is a low-pass filter of its own, not a block
+// sample: on the 24 MP bench photos the analysis picture came out 1.7 % lower in Laplacian
+// variance and 0.7 % lower in noise, while a 768-pixel picture costs a sixth less to make (the
+// entropy decoding of the whole file remains either way).
+std::optional<VImage> JPEGShrunkOnLoad(const std::string& path, int size) {
+  const char* loader = vips_foreign_find_load(path.c_str());
+  if (loader == nullptr || std::strcmp(loader, "VipsForeignLoadJpegFile") != 0) return std::nullopt;
+  const VImage header = VImage::jpegload(path.c_str(), VImage::option()->set("fail_on", kFailOn));
+  const int longSide = std::max(header.width(), header.height());
+  int shrink = 1;
+  while (shrink < 8 && (longSide + 2 * shrink - 1) / (2 * shrink) >= size) shrink *= 2;
+  return VImage::jpegload(path.c_str(), VImage::option()
+                                            ->set("shrink", shrink)
+                                            ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                                            ->set("fail_on", kFailOn));
+}
+
 VImage ShrunkToFit(VImage image, int maxPixelSize) {
   if (maxPixelSize <= 0) return image;
   int size = Clamped(maxPixelSize);
@@ -99,6 +119,10 @@ VImage Upright(VImage image, int orientation) {
 
 DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize) {
   int size = Clamped(maxPixelSize);
+  if (std::optional<VImage> jpeg = JPEGShrunkOnLoad(path, size)) {
+    return FinishDecodedImage(
+        jpeg->thumbnail_image(size, VImage::option()->set("height", size)->set("size", VIPS_SIZE_DOWN)));
+  }
   VImage thumbnail = VImage::thumbnail(
       path.c_str(), size,
       VImage::option()->set("height", size)->set("size", VIPS_SIZE_DOWN)->set("fail_on", kFailOn));
