@@ -1,5 +1,6 @@
 #include "analysis/dlib_face_detector.hpp"
 
+#include "analysis/exact_resampling.hpp"
 #include "analysis/face_scores.hpp"
 #include "analysis/face_shape.hpp"
 #include "analysis/grey_band.hpp"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 namespace tw::analysis {
 namespace {
@@ -36,7 +38,8 @@ constexpr double kWideLaughOpening = 0.3;
 
 constexpr unsigned kQualityGridMaximum = 96;
 
-using GreyPicture = dlib::array2d<unsigned char>;
+// dlib's frontal face detector: its five HOG filters, scanning dlib's own pyramid levels.
+using HogFaceDetector = dlib::object_detector<dlib::scan_fhog_pyramid<PyramidDownSixths>>;
 
 struct UprightCrop {
   dlib::chip_details place;
@@ -220,9 +223,14 @@ MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& 
 }
 
 // dlib builds its detector by decoding a serialised copy (most of a second); each thread copies
-// the one built here instead.
-const dlib::frontal_face_detector& HogDetectorPrototype() {
-  static const dlib::frontal_face_detector prototype = dlib::get_frontal_face_detector();
+// the one built here instead. The serialised form names no pyramid, so it loads into our scanner.
+const HogFaceDetector& HogDetectorPrototype() {
+  static const HogFaceDetector prototype = [] {
+    std::istringstream serialised(dlib::get_serialized_frontal_faces());
+    HogFaceDetector detector;
+    dlib::deserialize(detector, serialised);
+    return detector;
+  }();
   return prototype;
 }
 
@@ -230,7 +238,7 @@ const dlib::frontal_face_detector& HogDetectorPrototype() {
 
 struct DlibFaceDetector::State {
   std::string modelPath;
-  dlib::frontal_face_detector detector = HogDetectorPrototype();
+  HogFaceDetector detector = HogDetectorPrototype();
   std::vector<FaceDiagnostics> diagnostics;
 };
 
@@ -255,7 +263,7 @@ FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image) {
     const GreyPicture grey = ToDlibGrey(image);
     GreyPicture doubled;
     const dlib::pyramid_down<2> pyramid;
-    dlib::pyramid_up(grey, doubled, pyramid);
+    DoublePicture(grey, doubled);
     std::vector<dlib::rect_detection> found;
     state_->detector(doubled, found, kWeakestScore);
     // Fetched only now: the first photos' scans run while another thread may still be reading it.
