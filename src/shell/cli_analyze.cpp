@@ -157,7 +157,7 @@ int RunAnalyzeCommand(const std::vector<std::string>& arguments) {
   std::vector<std::string> photos = library::ListImportablePhotos(options->paths);
   Json settings = {{"enabled", options->checks}};
 
-  // The same assessment as the workbench's run, with one worker per core; results keep the order.
+  // The same assessment as the workbench's run, on parallel workers; results keep the order.
   const auto start = std::chrono::steady_clock::now();
   // Reading the landmark model takes seconds; it loads while the first photos are decoded and
   // scanned for faces, which do not need it yet.
@@ -180,7 +180,10 @@ int RunAnalyzeCommand(const std::vector<std::string>& arguments) {
       }
     }
   };
-  unsigned workers = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), photos.size()));
+  // One worker more than cores: a worker blocked on libvips' decoding threads or on the disk would
+  // otherwise leave a core idle (measured: a twentieth more photos per second on two cores).
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  unsigned workers = std::max(1u, std::min<unsigned>(cores + 1, photos.size()));
   std::vector<std::thread> threads;
   for (unsigned i = 1; i < workers; ++i) threads.emplace_back(work);
   work();
