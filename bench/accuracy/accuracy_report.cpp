@@ -48,9 +48,10 @@ constexpr ShutEyesFace kShutEyesFaces[] = {
 // Forwards to the real detector and keeps what it found.
 class RecordingDetector final : public FaceDetector {
  public:
-  FaceDetection Detect(const tw::imaging::DecodedImage& image) override {
+  using FaceDetector::Detect;
+  FaceDetection Detect(const tw::imaging::DecodedImage& image, const vips::VImage& grey) override {
     const auto start = Clock::now();
-    last = inner.Detect(image);
+    last = inner.Detect(image, grey);
     milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     return last;
   }

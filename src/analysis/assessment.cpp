@@ -2,6 +2,7 @@
 
 #include "analysis/analysis_texts.hpp"
 #include "analysis/assessment_rules.hpp"
+#include "analysis/grey_band.hpp"
 #include "analysis/image_metrics.hpp"
 
 #include <algorithm>
@@ -53,7 +54,7 @@ struct PictureMeasures {
 
 // nullopt when the picture cannot be sampled at all: then nothing about it is known, and calling
 // it dark and blurred (what an empty grid would measure) would be a verdict on a failure.
-std::optional<PictureMeasures> MeasurePicture(const imaging::DecodedImage& thumbnail) {
+std::optional<PictureMeasures> MeasurePicture(const vips::VImage& thumbnail) {
   const unsigned side = rules::kPictureGridSide;
   const GreyGrid grid = GrayPixels(thumbnail, side);
   if (grid.empty()) return std::nullopt;
@@ -125,12 +126,15 @@ Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
   const EnabledChecks enabled(settings);
   const bool eyeCheckOn = enabled(texts::kClosedEyes);
   const bool focusCheckOn = enabled(texts::kFaceOutOfFocus);
-  const std::optional<PictureMeasures> measured = MeasurePicture(thumbnail);
+  // One grey conversion serves every measurement below and the face detector.
+  const std::optional<vips::VImage> grey = GreyBandInMemory(thumbnail);
+  if (!grey) return UndecodableRecord();
+  const std::optional<PictureMeasures> measured = MeasurePicture(*grey);
   if (!measured) return UndecodableRecord();
   const PictureMeasures& picture = *measured;
   const StrictnessPreset& preset = PresetForStrictness(strictness);
 
-  const FaceDetection detection = faceDetector.Detect(thumbnail);
+  const FaceDetection detection = faceDetector.Detect(thumbnail, *grey);
   ReviewReasons reviewReasons;
   if (!detection.succeeded && (eyeCheckOn || focusCheckOn)) {
     reviewReasons.Add(texts::kFaceDetectionIncomplete);
@@ -169,7 +173,7 @@ Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
         if (eyes == EyeState::NearThreshold && eyeCheckOn) reviewReasons.Add(texts::kEyesNearThreshold);
       }
 
-      const double sharpness = FaceRegionSharpness(thumbnail, face.box);
+      const double sharpness = FaceRegionSharpness(*grey, face.box);
       if (sharpness < 0) {
         if (focusCheckOn) reviewReasons.Add(texts::kFaceTooSmallForFocus);
       } else {
@@ -249,7 +253,7 @@ Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
   result["compositionScore"] = compositionScore;
   result["confidence"] = confidence;
   result["reason"] = JoinIssues(issues);
-  result["hash"] = DHash(thumbnail);
+  result["hash"] = DHash(*grey);
   return result;
 }
 

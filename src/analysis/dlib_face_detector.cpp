@@ -161,7 +161,7 @@ struct MeasuredFace {
 // Pose, eye outlines and capture quality of one detection.
 MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& grey, const GreyPicture& doubled,
                          const dlib::pyramid_down<2>& pyramid, const dlib::rect_detection& detection,
-                         const vips::VImage& image) {
+                         const vips::VImage& greyImage) {
   const dlib::drectangle box = pyramid.rect_down(dlib::drectangle(detection.rect));
   // A first fit on the doubled picture gives the roll the crops undo.
   const double roll = RollFromEyes(ToShape(model(doubled, detection.rect), &pyramid));
@@ -200,8 +200,8 @@ MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& 
       RefineEyeOutline(view, EyeOf(upright, landmarks::kSecondEyeFirst), doubt, &numbers.pictureRightEye);
 
   DetectedFace& face = measured.face;
-  face.box = {box.left() / image.width(), 1.0 - (box.top() + box.height()) / image.height(),
-              box.width() / image.width(), box.height() / image.height()};
+  face.box = {box.left() / greyImage.width(), 1.0 - (box.top() + box.height()) / greyImage.height(),
+              box.width() / greyImage.width(), box.height() / greyImage.height()};
   face.confidence = DetectionConfidence(detection.detection_confidence);
   face.yaw = numbers.yaw;
   face.roll = roll;
@@ -209,7 +209,7 @@ MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& 
   if (pictureRight) face.leftEye = ToBoxFrame(*pictureRight, eyeCrop.faceBox);
   if (pictureLeft) face.rightEye = ToBoxFrame(*pictureLeft, eyeCrop.faceBox);
 
-  const FaceLight light = MeasureFaceLight(image, box);
+  const FaceLight light = MeasureFaceLight(greyImage, box);
   CaptureInputs capture;
   capture.sharpness = light.sharpness;
   capture.sidePixels = box.width();
@@ -252,7 +252,7 @@ const std::vector<FaceDiagnostics>& DlibFaceDetector::LastDiagnostics() const {
   return state_->diagnostics;
 }
 
-FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image) {
+FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image, const vips::VImage& grey) {
   state_->diagnostics.clear();
   if (!image.get_image() || image.width() <= 0 || image.height() <= 0) return {};
 
@@ -260,10 +260,10 @@ FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image) {
   std::vector<FaceDiagnostics> diagnostics;
   try {
     imaging::EnsureVipsStarted();
-    const GreyPicture grey = ToDlibGrey(image);
+    const GreyPicture picture = ToDlibGrey(grey);
     GreyPicture doubled;
     const dlib::pyramid_down<2> pyramid;
-    DoublePicture(grey, doubled);
+    DoublePicture(picture, doubled);
     std::vector<dlib::rect_detection> found;
     state_->detector(doubled, found, kWeakestScore);
     // Fetched only now: the first photos' scans run while another thread may still be reading it.
@@ -278,7 +278,7 @@ FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image) {
         continue;
       }
 
-      MeasuredFace measured = MeasureFace(*model, grey, doubled, pyramid, detection, image);
+      MeasuredFace measured = MeasureFace(*model, picture, doubled, pyramid, detection, grey);
       result.captureQualities.push_back(measured.numbers.captureQuality);
       result.faces.push_back(std::move(measured.face));
       diagnostics.push_back(measured.numbers);

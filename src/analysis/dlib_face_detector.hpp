@@ -51,7 +51,8 @@ class DlibFaceDetector final : public FaceDetector {
 
   // Faces with box, confidence, pose and eye outlines (the person's left eye as leftEye), and one
   // capture quality per face in the same order. Worker threads only.
-  FaceDetection Detect(const imaging::DecodedImage& image) override;
+  FaceDetection Detect(const imaging::DecodedImage& image, const vips::VImage& grey) override;
+  using FaceDetector::Detect;
 
   // The faces of the last Detect, in the same order.
   const std::vector<FaceDiagnostics>& LastDiagnostics() const;

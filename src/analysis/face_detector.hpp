@@ -1,6 +1,7 @@
 #pragma once
 // What the assessment needs to know about the faces in a picture, and the interface of whatever
 // finds them. The production detector is DlibFaceDetector; tests script their own faces.
+#include "analysis/grey_band.hpp"
 #include "analysis/image_metrics.hpp"
 #include "library/imaging/decoded_image.hpp"
 
@@ -30,8 +31,18 @@ struct FaceDetection {
 class FaceDetector {
  public:
   virtual ~FaceDetector() = default;
-  // Called on analysis worker threads; one instance serves one thread at a time.
-  virtual FaceDetection Detect(const imaging::DecodedImage& image) = 0;
+  // `grey` is GreyBand(image): the assessment converts the picture once for all its measurements
+  // and the detector. Called on analysis worker threads; one instance serves one thread at a time.
+  virtual FaceDetection Detect(const imaging::DecodedImage& image, const vips::VImage& grey) = 0;
+
+  // The same for a caller without the grey picture at hand.
+  FaceDetection Detect(const imaging::DecodedImage& image) {
+    try {
+      return Detect(image, GreyBand(image));
+    } catch (const vips::VError&) {
+      return {};
+    }
+  }
 };
 
 }  // namespace tw::analysis

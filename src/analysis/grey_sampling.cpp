@@ -24,6 +24,16 @@ vips::VImage GreyBand(const vips::VImage& image) {
   return grey;
 }
 
+std::optional<vips::VImage> GreyBandInMemory(const vips::VImage& image) {
+  if (!image.get_image() || image.width() <= 0 || image.height() <= 0) return std::nullopt;
+  imaging::EnsureVipsStarted();
+  try {
+    return GreyBand(image).copy_memory();
+  } catch (const vips::VError&) {
+    return std::nullopt;
+  }
+}
+
 namespace {
 
 using vips::VImage;

@@ -10,7 +10,8 @@ namespace tw::analysis::testing {
 class ScriptedFaceDetector final : public FaceDetector {
  public:
   explicit ScriptedFaceDetector(FaceDetection script) : script_(std::move(script)) {}
-  FaceDetection Detect(const imaging::DecodedImage&) override {
+  using FaceDetector::Detect;
+  FaceDetection Detect(const imaging::DecodedImage&, const vips::VImage&) override {
     ++calls;
     return script_;
   }
