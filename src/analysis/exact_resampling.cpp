@@ -5,41 +5,110 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
+
 
 namespace tw::analysis {
 namespace {
 
-// Where one output column reads: its two input columns and their float weights.
-struct ColumnTap {
-  std::int32_t left = 0;
-  std::int32_t right = 0;
-  float rightWeight = 0;
-  float leftWeight = 0;
+// Where each output column of dlib's four-wide path reads: its two input columns and their float
+// weights. (Eight-wide gathers of these were slower than the plain loop.)
+struct ColumnTaps {
+  std::vector<std::int32_t> left, right;
+  std::vector<float> leftWeight, rightWeight;
+  long size() const { return long(left.size()); }
 };
 
 // dlib steps four columns at a time with the x positions held as floats and stops that fast path
 // at the first group whose last column would read past the picture's edge; the remaining columns
-// are done one by one in doubles. Both are reproduced operation for operation, so the results are
-// the same bytes.
-std::vector<ColumnTap> FourWideColumns(long inputWidth, long outputWidth, double xScale) {
-  std::vector<ColumnTap> taps;
+// are done one by one in doubles. Both are reproduced operation for operation (this file is
+// compiled without contraction into fused multiply-adds), so the results are the same bytes.
+ColumnTaps FourWideColumns(long inputWidth, long outputWidth, double xScale) {
+  ColumnTaps taps;
   const double x = -4 * xScale;
   float lanes[4] = {float(x), float(x + xScale), float(x + 2 * xScale), float(x + 3 * xScale)};
   const float step = float(4 * xScale);
   for (long column = 0; column + 3 < outputWidth; column += 4) {
-    ColumnTap group[4];
+    std::int32_t left[4];
+    float rightWeight[4];
     for (int lane = 0; lane < 4; ++lane) {
       lanes[lane] += step;
-      group[lane].left = std::int32_t(lanes[lane]);  // truncation, as cvttps
-      group[lane].right = group[lane].left + 1;
-      group[lane].rightWeight = lanes[lane] - float(group[lane].left);
-      group[lane].leftWeight = 1.0f - group[lane].rightWeight;
+      left[lane] = std::int32_t(lanes[lane]);  // truncation, as cvttps
+      rightWeight[lane] = lanes[lane] - float(left[lane]);
     }
-    if (group[3].right >= inputWidth) break;
-    taps.insert(taps.end(), group, group + 4);
+    if (left[3] + 1 >= inputWidth) break;
+    for (int lane = 0; lane < 4; ++lane) {
+      taps.left.push_back(left[lane]);
+      taps.right.push_back(left[lane] + 1);
+      taps.rightWeight.push_back(rightWeight[lane]);
+      taps.leftWeight.push_back(1.0f - rightWeight[lane]);
+    }
   }
   return taps;
+}
+
+// One input row read at every four-wide column's two taps, as floats.
+struct TappedRow {
+  long index = -1;
+  std::vector<float> atLeft, atRight;
+};
+
+// Input rows read through the taps, each once while consecutive output rows keep using it: an
+// enlargement reads every input row for two output rows, a reduction by sixths shares one row
+// between neighbours.
+class TappedRows {
+ public:
+  TappedRows(const GreyPicture& picture, const ColumnTaps& taps) : picture_(picture), taps_(taps) {}
+
+  std::pair<const TappedRow*, const TappedRow*> Pair(long top, long bottom) {
+    const int topSlot = Slot(top, -1);
+    const int bottomSlot = Slot(bottom, topSlot);
+    return {&rows_[topSlot], &rows_[bottomSlot]};
+  }
+
+ private:
+  // The slot holding row `index`, filled into the slot other than `keep` when neither has it.
+  int Slot(long index, int keep) {
+    for (int slot = 0; slot < 2; ++slot) {
+      if (rows_[slot].index == index) return slot;
+    }
+    const int slot = keep == 0 ? 1 : keep == 1 ? 0 : (rows_[0].index < rows_[1].index ? 0 : 1);
+    TappedRow& row = rows_[slot];
+    const unsigned char* pixels = &picture_[index][0];
+    row.atLeft.resize(taps_.left.size());
+    row.atRight.resize(taps_.right.size());
+    for (std::size_t column = 0; column < taps_.left.size(); ++column) {
+      row.atLeft[column] = pixels[taps_.left[column]];
+      row.atRight[column] = pixels[taps_.right[column]];
+    }
+    row.index = index;
+    return slot;
+  }
+
+  const GreyPicture& picture_;
+  const ColumnTaps& taps_;
+  TappedRow rows_[2];
+};
+
+// The four-wide columns of one output row, in dlib's float arithmetic: plain arrays, so the
+// compiler vectorises it.
+void FourWideRow(const ColumnTaps& taps, const TappedRow& top, const TappedRow& bottom, float topWeight,
+                 float bottomWeight, unsigned char* out) {
+  const float* leftWeight = taps.leftWeight.data();
+  const float* rightWeight = taps.rightWeight.data();
+  const float* topLeft = top.atLeft.data();
+  const float* topRight = top.atRight.data();
+  const float* bottomLeft = bottom.atLeft.data();
+  const float* bottomRight = bottom.atRight.data();
+  const long end = taps.size();
+  for (long column = 0; column < end; ++column) {
+    const float value = topWeight * leftWeight[column] * topLeft[column] +
+                        topWeight * rightWeight[column] * topRight[column] +
+                        bottomWeight * leftWeight[column] * bottomLeft[column] +
+                        bottomWeight * rightWeight[column] * bottomRight[column];
+    out[column] = static_cast<unsigned char>(value + 0.5);  // in double, as dlib converts
+  }
 }
 
 }  // namespace
@@ -65,45 +134,32 @@ void ResizeGreyLikeDlib(const GreyPicture& picture, GreyPicture& resized) {
   const long outWidth = resized.nc(), outHeight = resized.nr();
   const double xScale = (inWidth - 1) / double(std::max<long>(outWidth - 1, 1));
   const double yScale = (inHeight - 1) / double(std::max<long>(outHeight - 1, 1));
-  const std::vector<ColumnTap> taps = FourWideColumns(inWidth, outWidth, xScale);
-  const long fourWideEnd = long(taps.size());
+  const ColumnTaps taps = FourWideColumns(inWidth, outWidth, xScale);
+  const long fourWideEnd = taps.size();
 
-  std::vector<float> topRow(inWidth), bottomRow(inWidth);
+  TappedRows rows(picture, taps);
   double y = -yScale;
   for (long row = 0; row < outHeight; ++row) {
     y += yScale;
     const long top = long(std::floor(y));
     const long bottom = std::min(top + 1, inHeight - 1);
     const double bottomShare = y - top;
+    const auto [topRow, bottomRow] = rows.Pair(top, bottom);
+    unsigned char* out = &resized[row][0];
+    FourWideRow(taps, *topRow, *bottomRow, float(1 - bottomShare), float(bottomShare), out);
+
     const unsigned char* topPixels = &picture[top][0];
     const unsigned char* bottomPixels = &picture[bottom][0];
-    for (long i = 0; i < inWidth; ++i) {
-      topRow[i] = topPixels[i];
-      bottomRow[i] = bottomPixels[i];
-    }
-    unsigned char* out = &resized[row][0];
-
-    const float bottomWeight = float(bottomShare);
-    const float topWeight = float(1 - bottomShare);
-    for (long column = 0; column < fourWideEnd; ++column) {
-      const ColumnTap& tap = taps[column];
-      const float topLeft = topWeight * tap.leftWeight;
-      const float topRight = topWeight * tap.rightWeight;
-      const float bottomLeft = bottomWeight * tap.leftWeight;
-      const float bottomRight = bottomWeight * tap.rightWeight;
-      const float value = topLeft * topRow[tap.left] + topRight * topRow[tap.right] +
-                          bottomLeft * bottomRow[tap.left] + bottomRight * bottomRow[tap.right];
-      out[column] = static_cast<unsigned char>(value + 0.5);
-    }
-
     double x = -xScale + fourWideEnd * xScale;
     for (long column = fourWideEnd; column < outWidth; ++column) {
       x += xScale;
       const long left = long(std::floor(x));
       const long right = std::min(left + 1, inWidth - 1);
       const float rightShare = float(x - left);
-      const float temp = (1 - bottomShare) * ((1 - rightShare) * topRow[left] + rightShare * topRow[right]) +
-                         bottomShare * ((1 - rightShare) * bottomRow[left] + rightShare * bottomRow[right]);
+      const float topLeft = topPixels[left], topRight = topPixels[right];
+      const float bottomLeft = bottomPixels[left], bottomRight = bottomPixels[right];
+      const float temp = (1 - bottomShare) * ((1 - rightShare) * topLeft + rightShare * topRight) +
+                         bottomShare * ((1 - rightShare) * bottomLeft + rightShare * bottomRight);
       dlib::assign_pixel(out[column], temp);
     }
   }
