@@ -4,11 +4,13 @@
 #include "analysis/face_scores.hpp"
 #include "analysis/face_shape.hpp"
 #include "analysis/grey_band.hpp"
+#include "analysis/hog_model.hpp"
 #include "analysis/image_metrics.hpp"
 #include "analysis/landmark_model.hpp"
 
 #include <dlib/image_processing.h>
-#include <dlib/image_processing/frontal_face_detector.h>
+#include <dlib/image_processing/object_detector.h>
+#include <dlib/image_processing/scan_fhog_pyramid.h>
 #include <dlib/image_transforms.h>
 
 #include <algorithm>
@@ -222,11 +224,11 @@ MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& 
   return measured;
 }
 
-// dlib builds its detector by decoding a serialised copy (most of a second); each thread copies
+// Building the detector from its serialised form computes its separable filters; each thread copies
 // the one built here instead. The serialised form names no pyramid, so it loads into our scanner.
 const HogFaceDetector& HogDetectorPrototype() {
   static const HogFaceDetector prototype = [] {
-    std::istringstream serialised(dlib::get_serialized_frontal_faces());
+    std::istringstream serialised{std::string(SerialisedFrontalFaceDetector())};
     HogFaceDetector detector;
     dlib::deserialize(detector, serialised);
     return detector;

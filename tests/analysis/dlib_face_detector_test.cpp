@@ -4,10 +4,12 @@
 
 #include "analysis/analysis_texts.hpp"
 #include "analysis/assessment.hpp"
+#include "analysis/hog_model.hpp"
 #include "analysis/landmark_model.hpp"
 #include "library/imaging/decoding.hpp"
 #include "synthetic_images.hpp"
 
+#include <dlib/image_processing/frontal_face_detector.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -33,6 +35,11 @@ bool HasReason(const Json& result, std::string_view reason) {
   for (const Json& item : result["reviewReasons"])
     if (item == reason) return true;
   return false;
+}
+
+TEST(DlibFaceDetector, TheLinkedInDetectorIsDlibsOwn) {
+  const std::string dlibs = dlib::get_serialized_frontal_faces();
+  EXPECT_EQ(SerialisedFrontalFaceDetector(), std::string_view(dlibs));
 }
 
 TEST(DlibFaceDetector, MissingOrBrokenModelMeansDetectionDidNotRun) {
