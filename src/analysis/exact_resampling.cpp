@@ -8,17 +8,43 @@
 #include <utility>
 #include <vector>
 
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
 
 namespace tw::analysis {
 namespace {
+
+// Eight neighbouring output columns whose taps all lie in 16 input bytes from `first`: one load and
+// a byte shuffle read them.
+struct TapBlock {
+  std::int32_t first = 0;
+  std::uint8_t left[16], right[16];  // offsets from `first`; 0x80 lanes are unused
+};
 
 // Where each output column of dlib's four-wide path reads: its two input columns and their float
 // weights. (Eight-wide gathers of these were slower than the plain loop.)
 struct ColumnTaps {
   std::vector<std::int32_t> left, right;
   std::vector<float> leftWeight, rightWeight;
+  std::vector<TapBlock> blocks;  // columns 0, 8, 16, ... while their taps fit one block
   long size() const { return long(left.size()); }
 };
+
+// The shuffle blocks for the leading columns, up to the first block whose taps spread over more
+// than 16 bytes or would read past the row.
+void FindTapBlocks(ColumnTaps& taps, long inputWidth) {
+  for (long start = 0; start + 8 <= taps.size(); start += 8) {
+    TapBlock block;
+    block.first = taps.left[start];
+    if (block.first + 16 > inputWidth || taps.right[start + 7] - block.first >= 16) return;
+    for (int lane = 0; lane < 16; ++lane) {
+      block.left[lane] = lane < 8 ? std::uint8_t(taps.left[start + lane] - block.first) : 0x80;
+      block.right[lane] = lane < 8 ? std::uint8_t(taps.right[start + lane] - block.first) : 0x80;
+    }
+    taps.blocks.push_back(block);
+  }
+}
 
 // dlib steps four columns at a time with the x positions held as floats and stops that fast path
 // at the first group whose last column would read past the picture's edge; the remaining columns
@@ -45,6 +71,7 @@ ColumnTaps FourWideColumns(long inputWidth, long outputWidth, double xScale) {
       taps.leftWeight.push_back(1.0f - rightWeight[lane]);
     }
   }
+  FindTapBlocks(taps, inputWidth);
   return taps;
 }
 
@@ -78,7 +105,18 @@ class TappedRows {
     const unsigned char* pixels = &picture_[index][0];
     row.atLeft.resize(taps_.left.size());
     row.atRight.resize(taps_.right.size());
-    for (std::size_t column = 0; column < taps_.left.size(); ++column) {
+    std::size_t column = 0;
+#if defined(__AVX2__)
+    for (const TapBlock& block : taps_.blocks) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + block.first));
+      const __m128i left = _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(block.left)));
+      const __m128i right = _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(block.right)));
+      _mm256_storeu_ps(row.atLeft.data() + column, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(left)));
+      _mm256_storeu_ps(row.atRight.data() + column, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(right)));
+      column += 8;
+    }
+#endif
+    for (; column < taps_.left.size(); ++column) {
       row.atLeft[column] = pixels[taps_.left[column]];
       row.atRight[column] = pixels[taps_.right[column]];
     }
