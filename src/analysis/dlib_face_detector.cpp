@@ -3,7 +3,6 @@
 #include "analysis/exact_resampling.hpp"
 #include "analysis/face_scores.hpp"
 #include "analysis/face_shape.hpp"
-#include "analysis/grey_band.hpp"
 #include "analysis/hog_model.hpp"
 #include "analysis/image_metrics.hpp"
 #include "analysis/landmark_model.hpp"
@@ -62,8 +61,8 @@ UprightCrop CropUpright(const GreyPicture& grey, const dlib::drectangle& box, do
   return crop;
 }
 
-GreyPicture ToDlibGrey(const vips::VImage& image) {
-  const vips::VImage grey = GreyBand(image);
+// The grey band (GreyBand's result) in dlib's picture type.
+GreyPicture ToDlibGrey(const vips::VImage& grey) {
   std::size_t size = 0;
   void* memory = grey.write_to_memory(&size);
   const int width = grey.width(), height = grey.height();

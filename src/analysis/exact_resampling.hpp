@@ -27,8 +27,8 @@ class PyramidDownSixths : public dlib::pyramid_down<6> {
   template <typename InputImage, typename OutputImage>
   void operator()(const InputImage& original, OutputImage& down) const {
     if constexpr (std::is_same_v<InputImage, GreyPicture> && std::is_same_v<OutputImage, GreyPicture>) {
-      // dlib's size rule, integer division included.
-      down.set_size(long((5 * original.nr()) / 6 + 0.5), long((5 * original.nc()) / 6 + 0.5));
+      // dlib's size rule: five sixths, rounded down.
+      down.set_size((5 * original.nr()) / 6, (5 * original.nc()) / 6);
       ResizeGreyLikeDlib(original, down);
     } else {
       dlib::pyramid_down<6>::operator()(original, down);

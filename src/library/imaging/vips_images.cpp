@@ -122,8 +122,7 @@ VImage Upright(VImage image, int orientation) {
 DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize) {
   int size = Clamped(maxPixelSize);
   if (std::optional<VImage> jpeg = JPEGShrunkOnLoad(path, size)) {
-    return FinishDecodedImage(
-        jpeg->thumbnail_image(size, VImage::option()->set("height", size)->set("size", VIPS_SIZE_DOWN)));
+    return FinishDecodedImage(ShrunkToFit(*jpeg, size));
   }
   VImage thumbnail = VImage::thumbnail(
       path.c_str(), size,
