@@ -95,6 +95,40 @@ FileStat StatPath(const std::string& path) {
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
 bool IsDirectory(const std::string& path) { return StatPath(path).isDirectory; }
+
+ReadableFile ReadableFile::Open(const std::string& path) {
+  if (path.empty() || path[0] != '/') return ReadableFile(-1, EINVAL);
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return ReadableFile(-1, errno);
+  struct stat st {};
+  int error = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : !S_ISREG(st.st_mode) ? EINVAL : 0;
+  // Regular files never block, but readers that expect a plain descriptor get one.
+  if (error == 0) {
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) error = errno;
+  }
+  if (error != 0) {
+    close(fd);
+    return ReadableFile(-1, error);
+  }
+  return ReadableFile(fd, 0);
+}
+
+ReadableFile::ReadableFile(ReadableFile&& other) noexcept : fd_(other.fd_), error_(other.error_) { other.fd_ = -1; }
+
+ReadableFile& ReadableFile::operator=(ReadableFile&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.fd_;
+    error_ = other.error_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+ReadableFile::~ReadableFile() {
+  if (fd_ >= 0) close(fd_);
+}
 bool PathExists(const std::string& path) { return StatPath(path).exists; }
 
 std::string FileURLFromPath(const std::string& path) {

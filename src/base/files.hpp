@@ -34,6 +34,30 @@ FileStat StatPath(const std::string& path);
 bool SameTime(const timespec& a, const timespec& b);
 
 bool IsDirectory(const std::string& path);
+
+// A file opened for reading, closed when the object goes. Only an absolute path naming a regular
+// file (after symbolic links) is opened, and the open itself never waits: a FIFO or a device put
+// where a photo was would otherwise hold the reading thread forever in open(). Reads then block as
+// usual. error is the errno of a failure: EINVAL for a relative path or a file that is not regular,
+// otherwise what the system said (ENOENT, EACCES, EISDIR...). Any thread.
+class ReadableFile {
+ public:
+  static ReadableFile Open(const std::string& path);
+  ReadableFile(ReadableFile&& other) noexcept;
+  ReadableFile& operator=(ReadableFile&& other) noexcept;
+  ReadableFile(const ReadableFile&) = delete;
+  ReadableFile& operator=(const ReadableFile&) = delete;
+  ~ReadableFile();
+
+  explicit operator bool() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  int error() const { return error_; }
+
+ private:
+  ReadableFile(int fd, int error) : fd_(fd), error_(error) {}
+  int fd_ = -1;
+  int error_ = 0;
+};
 bool PathExists(const std::string& path);
 
 // "file://" URL text of an absolute path, percent-encoding what a URL cannot hold.

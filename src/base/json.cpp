@@ -1,5 +1,8 @@
 #include "base/json.hpp"
 
+#include <utility>
+#include <vector>
+
 namespace tw {
 namespace {
 
@@ -49,6 +52,18 @@ std::string JSONString(const Json& value) {
   } catch (const std::exception&) {
     return "null";
   }
+}
+
+bool NestedDeeperThan(const Json& value, size_t limit) {
+  std::vector<std::pair<const Json*, size_t>> pending{{&value, 0}};
+  while (!pending.empty()) {
+    auto [item, depth] = pending.back();
+    pending.pop_back();
+    if (!item->is_structured()) continue;
+    if (depth + 1 > limit) return true;
+    for (const Json& child : *item) pending.emplace_back(&child, depth + 1);
+  }
+  return false;
 }
 
 std::optional<Json> ParseJSON(std::string_view text) {

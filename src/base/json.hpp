@@ -29,6 +29,14 @@ bool BoolField(const Json& object, std::string_view key, bool fallback);
 // replaced rather than failing). "null" when the value cannot be written.
 std::string JSONString(const Json& value);
 
+// How deeply arrays and objects may nest in anything from outside (page messages, stored
+// projects). Writing JSON text recurses once per level, so a value nested tens of thousands deep
+// would overflow the stack when it is echoed or stored; no real message comes near this bound.
+inline constexpr size_t kMaxJsonNesting = 256;
+// Whether arrays and objects nest deeper than `limit` (a scalar has depth 0). Walks the value
+// without recursion, so it is safe on any parsed value.
+bool NestedDeeperThan(const Json& value, size_t limit);
+
 // Parses text; nullopt on any syntax error (never throws).
 std::optional<Json> ParseJSON(std::string_view text);
 

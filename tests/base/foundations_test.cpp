@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <regex>
 #include <set>
@@ -101,6 +104,36 @@ TEST(PathHelpers, SplitNamesAndExtensions) {
   EXPECT_EQ(PathExtension("/a/b/IMG_1.CR3"), "CR3");
   EXPECT_EQ(PathExtension("/a/.hidden"), "");
   EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
+}
+
+TEST(JsonNesting, CountsLevelsOfArraysAndObjectsWithoutRecursing) {
+  EXPECT_FALSE(NestedDeeperThan(Json("text"), 0));
+  EXPECT_TRUE(NestedDeeperThan(Json::array(), 0));
+  Json two = {{"a", Json::array({Json::object()})}};  // object > array > object: three levels
+  EXPECT_FALSE(NestedDeeperThan(two, 3));
+  EXPECT_TRUE(NestedDeeperThan(two, 2));
+  // Far deeper than any stack would survive if the walk recursed.
+  std::string deep = std::string(200000, '[') + std::string(200000, ']');
+  auto parsed = ParseJSON(deep);
+  ASSERT_TRUE(parsed.has_value());
+  EXPECT_TRUE(NestedDeeperThan(*parsed, kMaxJsonNesting));
+}
+
+TEST(ReadableFiles, OpenOnlyAbsoluteRegularFilesAndNeverWaitOnAPipe) {
+  testing::TempFolder folder;
+  const std::string photo = folder / "IMG_1.jpg";
+  ASSERT_FALSE(WriteFileAtomically(photo, "bytes").has_value());
+  ReadableFile file = ReadableFile::Open(photo);
+  ASSERT_TRUE(file);
+  char buffer[8];
+  EXPECT_EQ(read(file.fd(), buffer, sizeof buffer), 5);
+
+  ASSERT_EQ(mkfifo((folder / "pipe.jpg").c_str(), 0600), 0);
+  EXPECT_EQ(ReadableFile::Open(folder / "pipe.jpg").error(), EINVAL);  // returns at once, no writer needed
+  EXPECT_EQ(ReadableFile::Open(folder.path()).error(), EISDIR);
+  EXPECT_EQ(ReadableFile::Open(folder / "missing.jpg").error(), ENOENT);
+  EXPECT_EQ(ReadableFile::Open("IMG_1.jpg").error(), EINVAL);  // relative: never against the working directory
+  EXPECT_EQ(ReadableFile::Open("/dev/null").error(), EINVAL);
 }
 
 TEST(StableHash, IsFixedAcrossRunsAndBuilds) {
