@@ -2,14 +2,49 @@
 
 #include "base/files.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace tw::platform {
+namespace {
+
+// An advisory lock on a file beside the settings (the settings file itself is replaced by every
+// write, so a lock on it would guard a file nobody opens again). Released when the object goes.
+class SettingsLock {
+ public:
+  explicit SettingsLock(const std::string& settingsPath) {
+    fd_ = open((settingsPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~SettingsLock() {
+    if (fd_ >= 0) close(fd_);  // closing the descriptor releases the lock
+  }
+  SettingsLock(const SettingsLock&) = delete;
+  SettingsLock& operator=(const SettingsLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+bool Settings::FileVersion::operator==(const FileVersion& other) const {
+  return exists == other.exists && device == other.device && inode == other.inode && size == other.size &&
+         SameTime(modified, other.modified);
+}
 
 Settings::Settings(std::string path) : path_(std::move(path)) {
-  if (auto bytes = ReadWholeFile(path_)) {
-    if (auto parsed = ParseJSON(*bytes); parsed && parsed->is_object()) values_ = std::move(*parsed);
-  }
+  std::lock_guard lock(mutex_);
+  ReadLocked(false);
 }
 
 std::string Settings::DefaultPath() {
@@ -24,8 +59,34 @@ std::string Settings::DefaultPath() {
   return JoinPath(JoinPath(base, "tidewick"), "settings.json");
 }
 
+Settings::FileVersion Settings::CurrentVersion() const {
+  FileVersion version;
+  struct stat st {};
+  if (stat(path_.c_str(), &st) != 0) return version;
+  version.exists = true;
+  version.device = st.st_dev;
+  version.inode = st.st_ino;
+  version.size = st.st_size;
+  version.modified = st.st_mtim;
+  return version;
+}
+
+void Settings::ReadLocked(bool keepUnreadable) const {
+  readVersion_ = CurrentVersion();
+  values_ = Json::object();
+  auto bytes = ReadWholeFile(path_);
+  if (!bytes || bytes->empty()) return;
+  if (auto parsed = ParseJSON(*bytes); parsed && parsed->is_object() && !NestedDeeperThan(*parsed, kMaxJsonNesting)) {
+    values_ = std::move(*parsed);
+    return;
+  }
+  // It may hold a key typed by hand; it is replaced only once a copy of it is kept.
+  if (keepUnreadable) std::rename(path_.c_str(), (path_ + ".unreadable").c_str());
+}
+
 std::optional<Json> Settings::Get(const std::string& key) const {
   std::lock_guard lock(mutex_);
+  if (!(CurrentVersion() == readVersion_)) ReadLocked(false);
   auto it = values_.find(key);
   if (it == values_.end()) return std::nullopt;
   return *it;
@@ -43,21 +104,30 @@ std::optional<bool> Settings::GetBool(const std::string& key) const {
   return value->get<bool>();
 }
 
-std::optional<std::string> Settings::Set(const std::string& key, Json value) {
-  std::lock_guard lock(mutex_);
-  values_[key] = std::move(value);
-  return WriteLocked();
-}
+std::optional<std::string> Settings::Set(const std::string& key, Json value) { return ChangeAndWrite(key, &value); }
 
-std::optional<std::string> Settings::Remove(const std::string& key) {
-  std::lock_guard lock(mutex_);
-  values_.erase(key);
-  return WriteLocked();
-}
+std::optional<std::string> Settings::Remove(const std::string& key) { return ChangeAndWrite(key, nullptr); }
 
-std::optional<std::string> Settings::WriteLocked() {
-  if (auto error = CreateDirectories(ParentDirectory(path_))) return error;
-  return WriteFileAtomically(path_, values_.dump(2) + "\n", 0600);
+std::optional<std::string> Settings::ChangeAndWrite(const std::string& key, const Json* value) {
+  std::lock_guard lock(mutex_);
+  auto apply = [&] {
+    if (value) {
+      values_[key] = *value;
+    } else {
+      values_.erase(key);
+    }
+  };
+  if (auto error = CreateDirectories(ParentDirectory(path_))) {
+    apply();
+    return error;
+  }
+  SettingsLock fileLock(path_);
+  // What another instance wrote since this one last read stays as it is.
+  ReadLocked(true);
+  apply();
+  auto error = WriteFileAtomically(path_, values_.dump(2) + "\n", 0600);
+  if (!error) readVersion_ = CurrentVersion();
+  return error;
 }
 
 }  // namespace tw::platform

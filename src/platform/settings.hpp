@@ -1,9 +1,14 @@
 #pragma once
 // The program's settings (what the desktop calls user defaults): one JSON object in
-// $XDG_CONFIG_HOME/tidewick/settings.json, mode 0600 because it may hold an API key, rewritten
-// atomically on every change. Thread-safe: features read it from background queues.
+// $XDG_CONFIG_HOME/tidewick/settings.json, mode 0600 because it may hold an API key. Another
+// instance of the program (a second window, a headless script) may change the same file, so every
+// change re-reads the file under an advisory lock and alters only its own key, and a read picks up
+// a file that changed since it was last read. Thread-safe: features read it from background queues.
 #include "base/json.hpp"
 
+#include <sys/types.h>
+
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,7 +17,7 @@ namespace tw::platform {
 
 class Settings {
  public:
-  // Reads the file once; a missing or broken file counts as empty.
+  // A missing file counts as empty.
   explicit Settings(std::string path);
 
   // The default location: $XDG_CONFIG_HOME/tidewick/settings.json (~/.config when unset).
@@ -29,11 +34,25 @@ class Settings {
   const std::string& path() const { return path_; }
 
  private:
-  std::optional<std::string> WriteLocked();
+  // Which version of the file the values were read from.
+  struct FileVersion {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const FileVersion& other) const;
+  };
+  FileVersion CurrentVersion() const;
+  // Reads the file into values_ (caller holds mutex_). A file that is not a JSON object counts as
+  // empty; before such a file is ever written over it is kept beside as "settings.json.unreadable".
+  void ReadLocked(bool keepUnreadable) const;
+  std::optional<std::string> ChangeAndWrite(const std::string& key, const Json* value);
 
   std::string path_;
   mutable std::mutex mutex_;
-  Json values_ = Json::object();
+  mutable Json values_ = Json::object();
+  mutable FileVersion readVersion_;
 };
 
 }  // namespace tw::platform
