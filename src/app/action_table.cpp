@@ -57,6 +57,13 @@ void DispatchScriptMessage(AppDelegate& app, const Json& body) {
   auto action = message.find("action");
   if (action == message.end() || !action->is_string()) return;
   const std::string& name = action->get_ref<const std::string&>();
+  // A message nested this deep is no page's; echoing or storing it would overflow the stack when
+  // its JSON text is written. A state is answered as the invalid data it is; the rest is ignored
+  // like any body that is not a message.
+  if (NestedDeeperThan(message, kMaxJsonNesting)) {
+    if (name == "saveState") app.saveState(nullptr);
+    return;
+  }
   for (const auto& row : ActionTable()) {
     if (row.action == name) {
       row.run(app, message);

@@ -16,8 +16,14 @@
 #include <libraw/libraw.h>
 
 #include <chrono>
+#include <utility>
 
 namespace tw::app {
+
+namespace {
+// A temporary file this old belongs to no write still under way, in this instance or another.
+constexpr std::chrono::seconds kAbandonedTemporaryAge{300};
+}  // namespace
 
 const char* WindowTitle(bool testMode) { return testMode ? texts::kWindowTitleTestMode : texts::kWindowTitle; }
 
@@ -33,6 +39,11 @@ AppDelegate::~AppDelegate() = default;
 void AppDelegate::applicationDidFinishLaunching() {
   // A missing data folder is not fatal here: whatever writes into it reports its own failure.
   CreateDirectories(launch_.supportFolder);
+  // Half-written copies of the project, its backups and the settings that a crash left behind.
+  for (const std::string& folder : {launch_.supportFolder, JoinPath(launch_.supportFolder, library::kProjectRecordsFolder),
+                                    ParentDirectory(platform_.settings().path())}) {
+    RemoveAbandonedTemporaryFiles(folder, kAbandonedTemporaryAge);
+  }
   retouchSaveLocation_ = platform_.settings().GetString(kRetouchSaveLocationKey).value_or("");
   if (!launch_.testMode) startVolumeMonitor();
 }
@@ -60,6 +71,8 @@ void AppDelegate::ready() {
   sendSavedState();
   sendLensCorrectionState();
   // The update state follows here once the update check exists.
+  // Told last, so that nothing the page shows for the restored project hides it.
+  if (savedStateNotice_) Status(*std::exchange(savedStateNotice_, std::nullopt));
   if (!launch_.testMode) {
     queues::AfterOnMain(std::chrono::milliseconds(600), [this] { detectExistingCameraCard(); });
   }
@@ -72,7 +85,9 @@ void AppDelegate::saveState(const Json* state) {
 }
 
 void AppDelegate::sendSavedState() {
-  Call("window.Native.receiveState", projectStore_.LoadSavedState());
+  library::ProjectStore::LoadedState loaded = projectStore_.LoadSavedState();
+  savedStateNotice_ = std::move(loaded.status);
+  Call("window.Native.receiveState", std::move(loaded.state));
   // The plug-in bridge's state; empty until the bridge exists.
   Call("window.Native.bridgeStatus", Json::object());
 }

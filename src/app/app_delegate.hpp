@@ -93,6 +93,9 @@ class AppDelegate final : public FeatureHost {
   LaunchOptions launch_;
   std::shared_ptr<PageView> webView_;
   library::ProjectStore projectStore_;
+  // What the user must hear about the stored project (an unreadable file moved aside), told at the
+  // end of the handshake.
+  std::optional<std::string> savedStateNotice_;
   // Where generated images are saved (the plug-in's history folder), read at launch.
   std::string retouchSaveLocation_;
   // The one AI service client, shared with the features that call the service.

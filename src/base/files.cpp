@@ -1,5 +1,6 @@
 #include "base/files.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace tw {
 namespace {
@@ -27,9 +29,38 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
+namespace {
+constexpr std::string_view kTemporaryInfix = ".tmp-";
+constexpr size_t kTemporarySuffixLength = 6;  // mkostemp's XXXXXX
+}  // namespace
+
+bool IsAtomicWriteTemporaryName(const std::string& name) {
+  const size_t tail = kTemporaryInfix.size() + kTemporarySuffixLength;
+  return name.size() > tail + 1 && name[0] == '.' &&
+         std::string_view(name).substr(name.size() - tail, kTemporaryInfix.size()) == kTemporaryInfix;
+}
+
+int RemoveAbandonedTemporaryFiles(const std::string& folder, std::chrono::seconds age) {
+  DIR* directory = opendir(folder.c_str());
+  if (!directory) return 0;
+  const time_t before = time(nullptr) - static_cast<time_t>(age.count());
+  int removed = 0;
+  while (dirent* entry = readdir(directory)) {
+    std::string name = entry->d_name;
+    if (!IsAtomicWriteTemporaryName(name)) continue;
+    struct stat st {};
+    if (fstatat(dirfd(directory), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (st.st_mtim.tv_sec >= before) continue;
+    if (unlinkat(dirfd(directory), name.c_str(), 0) == 0) ++removed;
+  }
+  closedir(directory);
+  return removed;
+}
+
 std::optional<std::string> WriteFileAtomically(const std::string& path, const std::string& bytes,
                                                mode_t mode, Durability durability) {
-  std::string temp = JoinPath(ParentDirectory(path), "." + LastPathComponent(path) + ".tmp-XXXXXX");
+  std::string temp = JoinPath(ParentDirectory(path), "." + LastPathComponent(path) + std::string(kTemporaryInfix) +
+                                                         std::string(kTemporarySuffixLength, 'X'));
   int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return ErrorText(errno);
   auto fail = [&](int error) {

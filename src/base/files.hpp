@@ -3,6 +3,7 @@
 // flushed, then renamed over it, so a crash never leaves half a file under the final name.
 #include <sys/types.h>
 
+#include <chrono>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -18,6 +19,12 @@ enum class Durability {
 // Returns the system's error text on failure; the previous file is then untouched.
 std::optional<std::string> WriteFileAtomically(const std::string& path, const std::string& bytes,
                                                mode_t mode = 0666, Durability durability = Durability::Flushed);
+// Whether a name is one WriteFileAtomically gives its temporary file: ".<name>.tmp-XXXXXX".
+bool IsAtomicWriteTemporaryName(const std::string& name);
+// Removes the temporary files of atomic writes directly in folder that a crash left behind: those
+// last changed longer than `age` ago, so that a write under way in another instance is left alone.
+// Returns how many were removed.
+int RemoveAbandonedTemporaryFiles(const std::string& folder, std::chrono::seconds age);
 std::optional<std::string> ReadWholeFile(const std::string& path);
 // Creates a directory and its parents; returns the error text on failure (an existing directory is fine).
 std::optional<std::string> CreateDirectories(const std::string& path);

@@ -46,6 +46,9 @@ bool BoolField(const Json& object, std::string_view key, bool fallback) {
 }
 
 std::string JSONString(const Json& value) {
+  // Writing recurses once per level. What the program sends is outside data bounded at
+  // kMaxJsonNesting plus a few levels of its own; anything deeper would only overflow the stack.
+  if (NestedDeeperThan(value, 2 * kMaxJsonNesting)) return "null";
   try {
     std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
     return text.empty() ? "null" : text;

@@ -26,7 +26,8 @@ std::optional<double> NumberField(const Json& object, std::string_view key);
 bool BoolField(const Json& object, std::string_view key, bool fallback);
 
 // The compact JSON text of a value: no pretty printing, UTF-8 kept as is (invalid bytes are
-// replaced rather than failing). "null" when the value cannot be written.
+// replaced rather than failing). "null" when the value cannot be written, or is nested deeper than
+// twice kMaxJsonNesting.
 std::string JSONString(const Json& value);
 
 // How deeply arrays and objects may nest in anything from outside (page messages, stored

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 
 namespace tw::testing {
 namespace {
@@ -88,15 +89,73 @@ TEST_F(PersistenceTest, ReadyRestoresTheStateAndTheFirstSaveAfterLaunchWrites) {
   EXPECT_NE(Inode(), inode);
 }
 
-TEST_F(PersistenceTest, ABareStringOrBrokenFileRestoresAsAnEmptyObject) {
-  for (const char* content : {"\"just a string\"", "{\"photos\": [", "", "42"}) {
+TEST_F(PersistenceTest, AnUnreadableFileIsMovedAsideAndTheUserToldBeforeAnySaveReplacesIt) {
+  const std::string deep = std::string(300, '[') + std::string(300, ']');
+  for (const std::string content : {"\"just a string\"", "{\"photos\": [", "42", deep.c_str()}) {
     ASSERT_FALSE(WriteFileAtomically(ProjectFile(), content).has_value());
     ClearOutput();
     Send({{"action", "ready"}});
     auto restored = Payloads("window.Native.receiveState");
     ASSERT_EQ(restored.size(), 1u) << content;
     EXPECT_EQ(restored[0], Json::object()) << content;
+    // The page starts empty and saves; the unreadable file is already safe in ProjectRecords.
+    Save({{"photos", Json::array()}});
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(support_ / "ProjectRecords")) {
+      if (*ReadWholeFile(entry.path()) == content) kept.push_back(entry.path().filename());
+    }
+    ASSERT_EQ(kept.size(), 1u) << content;
+    EXPECT_NE(kept[0].find("-unreadable-"), std::string::npos);
+    EXPECT_EQ(Statuses(), std::vector<Json>{"项目文件无法读取，已原样移到 ProjectRecords/" + kept[0] + "；当前为空项目"});
+    EXPECT_EQ(lines_.back()["fn"], "window.Native.status") << "told after the rest of the handshake";
   }
+  // An empty file holds nothing to keep: it restores as no project and is simply replaced.
+  ASSERT_FALSE(WriteFileAtomically(ProjectFile(), "").has_value());
+  ClearOutput();
+  Send({{"action", "ready"}});
+  EXPECT_TRUE(Statuses().empty());
+}
+
+TEST_F(PersistenceTest, AFileBrokenWhileTheProgramRunsIsKeptBeforeTheNextSave) {
+  Save({{"photos", Json::array({1})}});
+  ASSERT_FALSE(WriteFileAtomically(ProjectFile(), "{\"photos\": [ garbled").has_value());
+  Save({{"photos", Json::array({2})}});
+  EXPECT_TRUE(Statuses().empty());
+  std::vector<std::string> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(support_ / "ProjectRecords")) {
+    kept.push_back(*ReadWholeFile(entry.path()));
+  }
+  EXPECT_EQ(kept, std::vector<std::string>{"{\"photos\": [ garbled"});
+  EXPECT_EQ(ParseJSON(*ReadWholeFile(ProjectFile())), (Json{{"photos", {2}}}));
+}
+
+TEST_F(PersistenceTest, StatesNestedBeyondTheBoundAreRefusedBeforeAnythingIsWritten) {
+  Save({{"photos", Json::array()}});
+  const std::string old = *ReadWholeFile(ProjectFile());
+  Json deep = Json::array();
+  for (int level = 0; level < 300; ++level) deep = Json::array({std::move(deep)});
+  Save({{"photos", deep}});
+  EXPECT_EQ(Statuses(), std::vector<Json>{"项目保存失败：数据格式无效。原有项目未覆盖。"});
+  EXPECT_EQ(*ReadWholeFile(ProjectFile()), old);
+}
+
+TEST_F(PersistenceTest, TemporaryFilesACrashLeftAreRemovedAtTheNextStart) {
+  std::filesystem::create_directories(support_ / "ProjectRecords");
+  const std::vector<std::string> abandoned = {support_ / ".current-project.json.tmp-a1B2c3",
+                                              support_ / "ProjectRecords/.1700000000-X.json.tmp-Zz0099",
+                                              config_ / ".settings.json.tmp-qwerty"};
+  const std::vector<std::string> kept = {support_ / ".current-project.json.tmp-fresh1",  // another instance's write
+                                         support_ / ".current-project.json.tmp-long-name", support_ / "notes.tmp-abcdef"};
+  const timespec hourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+  for (const auto& path : abandoned) {
+    ASSERT_FALSE(WriteFileAtomically(path, "{\"photos\": [").has_value());
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), hourAgo, 0), 0);
+  }
+  for (const auto& path : kept) ASSERT_FALSE(WriteFileAtomically(path, "x").has_value());
+  ASSERT_EQ(utimensat(AT_FDCWD, kept[1].c_str(), hourAgo, 0), 0);
+  Relaunch();
+  for (const auto& path : abandoned) EXPECT_FALSE(PathExists(path)) << path;
+  for (const auto& path : kept) EXPECT_TRUE(PathExists(path)) << path;
 }
 
 TEST_F(PersistenceTest, AFailedWriteReportsTheSystemTextKeepsTheOldFileAndRetries) {

@@ -36,6 +36,20 @@ TEST(HeadlessProtocol, BadLinesAreIgnoredAndLaterLinesStillRun) {
   EXPECT_NE(result.errorOutput.find("not JSON"), std::string::npos);
 }
 
+TEST(HeadlessProtocol, MessagesNestedTensOfThousandsDeepAreRefusedWithoutACrash) {
+  HeadlessSandbox sandbox;
+  const std::string deep = std::string(50000, '[') + std::string(50000, ']');
+  auto result = RunHeadless(
+      std::vector<std::string>{"{\"action\":\"trashRatedPhotos\",\"token\":" + deep + "}",
+                               "{\"action\":\"saveState\",\"state\":{\"photos\":" + deep + "}}",
+                               "{\"action\":\"openFolder\",\"path\":\"/tmp\"}"},
+      sandbox.Options());
+  EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
+  EXPECT_EQ(result.Sequence(), (std::vector<std::string>{"window.Native.status", "effect:openFolder"}));
+  EXPECT_EQ(result.Payloads("window.Native.status"), std::vector<Json>{"项目保存失败：数据格式无效。原有项目未覆盖。"});
+  EXPECT_FALSE(PathExists(sandbox.support / "current-project.json"));
+}
+
 TEST(HeadlessProtocol, InvalidTestFoldersRefuseToStartAndTouchNothing) {
   TempFolder qa("/tmp/tidewick-qa-");
   TempFolder outside("/tmp/tidewick-outside-");
