@@ -47,6 +47,8 @@ const std::vector<ActionRow>& ActionTable() {
          app.output().exportPhotos(FieldOr(body, "photos", Json::array()), output::PlainExportOptions());
        }},
       {"openFolder", [](AppDelegate& app, const Json& body) { app.openFolder(StringField(body, "path")); }},
+      // The page's answer to flushState: its pending save has been posted.
+      {"stateFlushed", [](AppDelegate& app, const Json& body) { app.stateFlushed(body); }},
   };
   return table;
 }

@@ -50,6 +50,25 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::applicationWillTerminate() {}
 
+void AppDelegate::prepareToQuit(std::function<void()> quit) {
+  if (quitRequest_) return;
+  if (!pageReady_) {
+    quit();
+    return;
+  }
+  const std::string token = NewUUIDString();
+  quitRequest_ = QuitRequest{token, std::move(quit)};
+  Call("window.Native.flushState", Json{{"token", token}});
+  queues::AfterOnMain(kQuitSaveWait, [this, token] { stateFlushed(Json{{"token", token}}); });
+}
+
+void AppDelegate::stateFlushed(const Json& body) {
+  if (!quitRequest_ || StringField(body, "token") != quitRequest_->token) return;
+  auto quit = std::move(quitRequest_->quit);
+  quitRequest_.reset();
+  quit();
+}
+
 void AppDelegate::didReceiveScriptMessage(const Json& body) { DispatchScriptMessage(*this, body); }
 
 void AppDelegate::Call(std::string function, Json payload) const {
@@ -63,6 +82,7 @@ bool AppDelegate::LensCorrectionEnabled() const { return library::LensCorrection
 // ---- The handshake -------------------------------------------------------------------------
 
 void AppDelegate::ready() {
+  pageReady_ = true;
   const char* version = build_info::kShortVersion;
   Call("window.Native.version", *version ? version : texts::kUnknownVersion);
   Call("window.Native.grsAIState", grsAIClient_ ? grsAIClient_->stateSnapshot() : Json::object());

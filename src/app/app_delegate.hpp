@@ -13,6 +13,7 @@
 #include "platform/platform.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -22,6 +23,8 @@
 namespace tw::app {
 
 inline constexpr const char* kRetouchSaveLocationKey = "TWRetouchSaveLocation";
+// How long quitting waits for the page's last save.
+inline constexpr std::chrono::seconds kQuitSaveWait{2};
 
 struct LaunchOptions {
   std::string supportFolder;  // the data folder (the verified test folder in test mode)
@@ -37,6 +40,15 @@ class AppDelegate final : public FeatureHost {
   // monitor. (Refusing an invalid test folder happens earlier, in the shell.)
   void applicationDidFinishLaunching();
   void applicationWillTerminate();
+
+  // Every way of quitting goes through here: the page is asked to hand over the changes it has
+  // not saved yet ("flushState"), and `quit` runs once it answers "stateFlushed" with the same
+  // token (its save is written by then: messages arrive in order), or after kQuitSaveWait at the
+  // latest. Before the page has said "ready" there is nothing to save and `quit` runs at once.
+  // A second request while one waits is dropped; the first one quits.
+  void prepareToQuit(std::function<void()> quit);
+  // The "stateFlushed" action.
+  void stateFlushed(const Json& body);
 
   // The script message handler "native".
   void didReceiveScriptMessage(const Json& body);
@@ -96,6 +108,12 @@ class AppDelegate final : public FeatureHost {
   // What the user must hear about the stored project (an unreadable file moved aside), told at the
   // end of the handshake.
   std::optional<std::string> savedStateNotice_;
+  bool pageReady_ = false;
+  struct QuitRequest {
+    std::string token;
+    std::function<void()> quit;
+  };
+  std::optional<QuitRequest> quitRequest_;
   // Where generated images are saved (the plug-in's history folder), read at launch.
   std::string retouchSaveLocation_;
   // The one AI service client, shared with the features that call the service.

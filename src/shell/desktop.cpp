@@ -9,9 +9,11 @@
 #include "base/text.hpp"
 #include "platform/linux/linux_platform.hpp"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -52,7 +54,46 @@ struct Desktop {
   std::unique_ptr<platform::LinuxPlatform> platform;
   std::unique_ptr<app::AppDelegate> controller;
   bool traceReady = std::getenv("TIDEWICK_TRACE_READY") != nullptr;
+  bool pageSaved = false;  // the page's last save is written: the window may go
 };
+
+// Every way out (the menu's quit, the window's close button, the session ending, a termination
+// signal) first lets the page hand over the changes it has not saved yet.
+void Quit(Desktop* desktop) {
+  if (!desktop->controller || desktop->pageSaved) {
+    g_application_quit(G_APPLICATION(desktop->application));
+    return;
+  }
+  desktop->controller->prepareToQuit([desktop] {
+    desktop->pageSaved = true;
+    g_application_quit(G_APPLICATION(desktop->application));
+  });
+}
+
+gboolean OnCloseRequest(GtkWindow*, gpointer data) {
+  auto* desktop = static_cast<Desktop*>(data);
+  if (desktop->pageSaved) return FALSE;
+  Quit(desktop);
+  return TRUE;
+}
+
+// The session is about to end: the logout waits (where a session manager listens) until the page's
+// save is written.
+void OnQueryEnd(GtkApplication* application, gpointer data) {
+  auto* desktop = static_cast<Desktop*>(data);
+  if (!desktop->controller || desktop->pageSaved) return;
+  guint cookie = gtk_application_inhibit(application, desktop->window, GTK_APPLICATION_INHIBIT_LOGOUT, "正在保存项目");
+  desktop->controller->prepareToQuit([desktop, cookie] {
+    if (cookie != 0) gtk_application_uninhibit(desktop->application, cookie);
+    desktop->pageSaved = true;
+    g_application_quit(G_APPLICATION(desktop->application));
+  });
+}
+
+gboolean OnTerminationSignal(gpointer data) {
+  Quit(static_cast<Desktop*>(data));
+  return G_SOURCE_CONTINUE;
+}
 
 void OnScriptMessage(WebKitUserContentManager*, JSCValue* value, gpointer data) {
   auto* desktop = static_cast<Desktop*>(data);
@@ -61,8 +102,11 @@ void OnScriptMessage(WebKitUserContentManager*, JSCValue* value, gpointer data) 
     if (auto parsed = ParseJSON(text)) body = std::move(*parsed);
     g_free(text);
   }
-  if (desktop->traceReady && StringField(body, "action") == "ready") {
-    std::cerr << "tidewick: page ready" << std::endl;
+  // Tests of the real window follow the page through these lines.
+  if (desktop->traceReady) {
+    const std::string action = StringField(body, "action");
+    std::cerr << (action == "ready" ? std::string("tidewick: page ready") : "tidewick: page posted " + action)
+              << std::endl;
   }
   desktop->controller->didReceiveScriptMessage(body);
 }
@@ -122,7 +166,7 @@ void InstallMainMenu(Desktop* desktop) {
   });
   AddAction(desktop, "hide", [](Desktop* d) { if (d->window) gtk_window_minimize(d->window); });
   AddAction(desktop, "unhide", [](Desktop* d) { if (d->window) gtk_window_present(d->window); });
-  AddAction(desktop, "quit", [](Desktop* d) { g_application_quit(G_APPLICATION(d->application)); });
+  AddAction(desktop, "quit", [](Desktop* d) { Quit(d); });
   AddAction(desktop, "undo", [](Desktop* d) { Edit(d, WEBKIT_EDITING_COMMAND_UNDO); });
   AddAction(desktop, "redo", [](Desktop* d) { Edit(d, WEBKIT_EDITING_COMMAND_REDO); });
   AddAction(desktop, "cut", [](Desktop* d) { Edit(d, WEBKIT_EDITING_COMMAND_CUT); });
@@ -212,6 +256,7 @@ void CreateWindow(Desktop* desktop) {
   gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window), TRUE);
   gtk_window_set_child(desktop->window, GTK_WIDGET(desktop->webView));
   gtk_window_set_icon_name(desktop->window, "tidewick");
+  g_signal_connect(desktop->window, "close-request", G_CALLBACK(OnCloseRequest), desktop);
 
   desktop->platform = std::make_unique<platform::LinuxPlatform>(desktop->window, desktop->webView,
                                                                platform::Settings::DefaultPath());
@@ -260,6 +305,9 @@ int RunDesktop(const std::vector<std::string>& arguments) {
   Desktop desktop;
   desktop.choice = choice;
   desktop.application = gtk_application_new("com.avo.tidewick", flags);
+  g_object_set(desktop.application, "register-session", TRUE, nullptr);
+  g_signal_connect(desktop.application, "query-end", G_CALLBACK(OnQueryEnd), &desktop);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(signal, OnTerminationSignal, &desktop);
   g_signal_connect(desktop.application, "startup", G_CALLBACK(+[](GApplication*, gpointer data) {
                      InstallMainMenu(static_cast<Desktop*>(data));
                    }),

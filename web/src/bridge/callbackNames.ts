@@ -1,5 +1,6 @@
 // Every function the native side calls under window.Native. The program calls no other
-// name; a page that defines all of these receives every answer.
+// name; a page that defines all of these receives every answer. The last ones extend the
+// original 44 (see the README's bridge additions).
 export const NATIVE_CALLBACK_NAMES = [
   "status",
   "version",
@@ -45,6 +46,7 @@ export const NATIVE_CALLBACK_NAMES = [
   "projectPhotosRelinked",
   "projectStyleComplete",
   "workbenchHealth",
+  "flushState",
 ] as const;
 
 export type NativeCallbackName = (typeof NATIVE_CALLBACK_NAMES)[number];

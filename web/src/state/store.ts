@@ -148,6 +148,13 @@ export class Workbench {
     this.saver.flush();
   }
 
+  // The program is about to quit: the pending save goes now, and the answer tells the program
+  // that it has been posted (messages reach it in order, so it is written by then).
+  flushState(payload: unknown): void {
+    this.saver.flush();
+    this.post({ action: "stateFlushed", token: isObject(payload) ? stringField(payload, "token") : "" });
+  }
+
   // Every change of the project goes through here. Nothing is saved before the stored
   // project has been received: saving the empty start state would overwrite it.
   private updateProject(update: (project: ProjectState) => ProjectState): void {
@@ -721,6 +728,7 @@ export class Workbench {
       status: (p) => this.setStatus(p),
       version: (p) => this.setVersion(p),
       receiveState: (p) => this.receiveState(p),
+      flushState: (p) => this.flushState(p),
       receiveScan: (p) => this.receiveScan(p),
       cardDetected: (p) => this.cardDetected(p),
       lensCorrectionState: (p) => this.setLensState(p),

@@ -38,6 +38,21 @@ describe("handshake and saveState", () => {
     expect(record.best).toBeUndefined();
   });
 
+  it("hands over a pending save at once when the program is about to quit, then answers", () => {
+    const { workbench, posted, saves } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1)] });
+    workbench.decide("淘汰");
+    workbench.flushState({ token: "Q" });
+    expect(saves()).toHaveLength(1);
+    expect((saves()[0].state as any).photos[0].status).toBe("淘汰");
+    expect(posted.slice(-2).map((body) => body.action)).toEqual(["saveState", "stateFlushed"]);
+    expect(posted.at(-1)).toEqual({ action: "stateFlushed", token: "Q" });
+    // Nothing pending: only the answer.
+    workbench.flushState(null);
+    expect(saves()).toHaveLength(1);
+    expect(posted.at(-1)).toEqual({ action: "stateFlushed", token: "" });
+  });
+
   it("debounces changes into one save of the whole state", () => {
     const { workbench, timers, saves } = makeWorkbench();
     workbench.receiveState({ photos: [photo(1), photo(2), photo(3)] });
