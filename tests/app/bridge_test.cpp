@@ -98,6 +98,36 @@ TEST_F(Bridge, LensCorrectionDefaultsOnAndToggles) {
   EXPECT_FALSE(app_->LensCorrectionEnabled());
 }
 
+TEST_F(Bridge, QuittingWaitsForThePagesLastSaveOrTwoSecondsAtMost) {
+  int quits = 0;
+  app_->prepareToQuit([&] { ++quits; });
+  EXPECT_EQ(quits, 1) << "before the page is ready there is nothing to save";
+
+  queues::UseManualClock(true);
+  Send({{"action", "ready"}});
+  ClearOutput();
+  app_->prepareToQuit([&] { ++quits; });
+  app_->prepareToQuit([&] { quits += 100; });  // a second request while one waits is dropped
+  RunUntilQuiet();
+  auto asked = Payloads("window.Native.flushState");
+  ASSERT_EQ(asked.size(), 1u);
+  Send({{"action", "stateFlushed"}, {"token", "not the one asked"}});
+  EXPECT_EQ(quits, 1);
+  Send({{"action", "stateFlushed"}, {"token", asked[0]["token"]}});
+  EXPECT_EQ(quits, 2);
+
+  // A page that never answers holds the quit back for two seconds only.
+  app_->prepareToQuit([&] { ++quits; });
+  RunUntilQuiet();
+  queues::AdvanceClock(std::chrono::milliseconds(1999));
+  RunUntilQuiet();
+  EXPECT_EQ(quits, 2);
+  queues::AdvanceClock(std::chrono::milliseconds(1));
+  RunUntilQuiet();
+  EXPECT_EQ(quits, 3);
+  queues::UseManualClock(false);
+}
+
 TEST_F(Bridge, UrlSchemeActivatesAndReportsTheCommand) {
   app_->openURLs({"tidewick:"});
   RunUntilQuiet();
