@@ -22,6 +22,7 @@ TEST(OutputHeadless, RatedExportAsksForTheFolderAndWritesCopyAndSidecar) {
   HeadlessSandbox sandbox;
   TempFolder shoot, exports;
   std::string photo = CopySample("orientation-1.jpg", shoot.path(), "DSC_0001.JPG");
+  const FolderSnapshot before(shoot.path());
   auto result = RunHeadless(
       std::vector<Json>{{{"action", "exportRatedPhotos"},
                          {"token", "T"},
@@ -37,6 +38,7 @@ TEST(OutputHeadless, RatedExportAsksForTheFolderAndWritesCopyAndSidecar) {
   EXPECT_EQ(answer["outputs"], Json::array({{{"id", "P"}, {"path", dated + "/DSC_0001.JPG"}}}));
   EXPECT_EQ(ReadBytes(dated + "/DSC_0001.JPG"), ReadBytes(photo));
   EXPECT_EQ(Exiv2Value(dated + "/DSC_0001.xmp", "Xmp.xmp.Rating"), "4");
+  EXPECT_EQ(before.Changes(), std::vector<std::string>{});
 }
 
 // One panel per run: the headless shell answers a panel once the input read so far has been
@@ -68,6 +70,7 @@ TEST(OutputHeadless, AdvancedExportAndManifestWriteWhereThePanelsSay) {
   TempFolder shoot, exports;
   std::string photo = CopySample("orientation-1.jpg", shoot.path(), "A.jpg");
   Json photos = Json::array({{{"id", "A"}, {"path", photo}, {"name", "A.jpg"}, {"status", "保留"}, {"rating", 4}}});
+  const FolderSnapshot before(shoot.path());
   auto result = RunHeadless(std::vector<Json>{{{"action", "exportAdvanced"}, {"photos", photos}, {"options", {{"format", "png"}}}},
                                               {{"@panel", {{"paths", {exports.path()}}}}}},
                             OptionsWithHome(sandbox));
@@ -86,12 +89,15 @@ TEST(OutputHeadless, AdvancedExportAndManifestWriteWhereThePanelsSay) {
   EXPECT_EQ(result.Payloads("window.Native.reviewManifestComplete"),
             (std::vector<Json>{{{"success", true}, {"message", "已保存 1 张照片的编号与筛选结果"}, {"folder", exports.path()}}}));
   EXPECT_NE(ReadBytes(exports / "P-筛片清单.txt").find("\nA\tA.jpg\t4星\t无\t—\t—\n"), std::string::npos);
+  EXPECT_EQ(before.Changes(), std::vector<std::string>{});
 }
 
 TEST(OutputHeadless, TrashMovesIntoTheUsersTrash) {
   HeadlessSandbox sandbox;
   TempFolder shoot;
   std::string photo = CopySample("orientation-1.jpg", shoot.path(), "REJECT.jpg");
+  CopySample("orientation-2.jpg", shoot.path(), "KEEP.jpg");
+  const FolderSnapshot before(shoot.path());
   auto result = RunHeadless(
       std::vector<Json>{{{"action", "trashRatedPhotos"}, {"token", "T"}, {"photos", Json::array({{{"id", "R"}, {"path", photo}}})}}},
       OptionsWithHome(sandbox));
@@ -100,6 +106,7 @@ TEST(OutputHeadless, TrashMovesIntoTheUsersTrash) {
             (std::vector<Json>{{{"token", "T"}, {"removedIDs", {"R"}}, {"message", "已将 1 张照片移到废纸篓"}}}));
   EXPECT_FALSE(Exists(photo));
   EXPECT_TRUE(Exists(sandbox.data / "Trash/files/REJECT.jpg"));
+  EXPECT_EQ(before.Changes({"REJECT.jpg"}), std::vector<std::string>{});
 }
 
 TEST(OutputHeadless, TrashThatTheVolumeCannotTakeLeavesTheFileInPlace) {
@@ -108,7 +115,7 @@ TEST(OutputHeadless, TrashThatTheVolumeCannotTakeLeavesTheFileInPlace) {
   TempFolder shoot;
   TempFolder trashElsewhere(kNoTrashPrefix);
   std::string photo = CopySample("orientation-1.jpg", shoot.path(), "KEEP.jpg");
-  const std::string bytes = ReadBytes(photo);
+  const FolderSnapshot before(shoot.path());
   HeadlessOptions options = OptionsWithHome(sandbox);
   // The home's trash lies on another file system than the photo: the system refuses the move
   // ("not supported") rather than copying and deleting.
@@ -123,7 +130,7 @@ TEST(OutputHeadless, TrashThatTheVolumeCannotTakeLeavesTheFileInPlace) {
   const std::string prefix = "已移动 0 张，另有文件无法移动：";
   ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
   EXPECT_GT(message.size(), prefix.size());
-  EXPECT_EQ(ReadBytes(photo), bytes);
+  EXPECT_EQ(before.Changes(), std::vector<std::string>{});
 }
 
 }  // namespace

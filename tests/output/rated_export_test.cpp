@@ -29,11 +29,11 @@ class RatedExportTest : public ControllerTest {
     cr3_ = CopySample("canon-r6-container-with-preview.CR3", shoot_.path(), "IMG_0001.CR3");
     jpg_ = CopySample("canon-t6-coins-2000x1072.jpg", shoot_.path(), "IMG_0001.JPG");
     other_ = CopySample("orientation-3.jpg", shoot_.path(), "IMG_0002.JPG");
-    sources_ = HashFolder(shoot_.path());
+    sources_.emplace(shoot_.path());
   }
   void TearDown() override {
     ControllerTest::TearDown();
-    EXPECT_EQ(HashFolder(shoot_.path()), sources_) << "a source photo changed";
+    EXPECT_EQ(sources_->Changes(), std::vector<std::string>{}) << "a file of the shoot changed";
   }
 
   Json Export(const Json& photos, const std::string& folder, const std::string& token = "T") {
@@ -46,7 +46,7 @@ class RatedExportTest : public ControllerTest {
   TempFolder shoot_;
   TempFolder exports_;
   std::string cr3_, jpg_, other_;
-  std::map<std::string, unsigned long long> sources_;
+  std::optional<FolderSnapshot> sources_;
 };
 
 TEST_F(RatedExportTest, ExportingTwiceOnOneDayGivesNumberedCopiesEachWithItsSidecar) {
@@ -103,7 +103,7 @@ TEST_F(RatedExportTest, RatingsAreReadAsWholeNumbers) {
 TEST_F(RatedExportTest, AnUnreachableSourceIsOneErrorAndTheOthersAreStillExported) {
   std::string deleted = CopySample("orientation-4.jpg", shoot_.path(), "DELETED.jpg");
   std::remove(deleted.c_str());
-  sources_ = HashFolder(shoot_.path());
+  sources_.emplace(shoot_.path());
   Json answer = Export(Json::array({{{"id", "GONE"}, {"path", deleted}},
                                     {{"id", "OK"}, {"path", jpg_}},
                                     {{"id", "DIR"}, {"path", shoot_.path()}},
