@@ -1,11 +1,13 @@
 // End to end through `tidewick --headless`: the page's messages and the @panel answers a person
 // would give, and what the page receives.
+#include "base/files.hpp"
 #include "output/export_destination.hpp"
 #include "output_test_support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 
 namespace tw::testing {
 namespace {
@@ -16,6 +18,15 @@ HeadlessOptions OptionsWithHome(const HeadlessSandbox& sandbox) {
   HeadlessOptions options = sandbox.Options();
   options.environment["HOME"] = sandbox.data.path();
   return options;
+}
+
+// One page message, with the folder panel answered by `panelFolder` when one is given.
+HeadlessResult RunPage(const HeadlessSandbox& sandbox, const Json& message, const std::string& panelFolder = "") {
+  std::vector<Json> lines{message};
+  if (!panelFolder.empty()) lines.push_back({{"@panel", {{"paths", {panelFolder}}}}});
+  HeadlessResult result = RunHeadless(lines, OptionsWithHome(sandbox));
+  EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
+  return result;
 }
 
 TEST(OutputHeadless, RatedExportAsksForTheFolderAndWritesCopyAndSidecar) {
@@ -131,6 +142,30 @@ TEST(OutputHeadless, TrashThatTheVolumeCannotTakeLeavesTheFileInPlace) {
   ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
   EXPECT_GT(message.size(), prefix.size());
   EXPECT_EQ(before.Changes(), std::vector<std::string>{});
+}
+
+
+TEST(OutputHeadless, TrashMovesOnlyPhotoFilesAPhotoRecordCanName) {
+  HeadlessSandbox sandbox;
+  TempFolder shoot;
+  std::string photo = CopySample("orientation-1.jpg", shoot.path(), "REJECT.jpg");
+  std::string relative = std::filesystem::relative(CopySample("orientation-2.jpg", shoot.path(), "REL.jpg")).string();
+  WriteBytes(shoot / "notes.txt", "the photographer's notes");
+  ASSERT_FALSE(CreateDirectories(shoot / "SUBFOLDER.jpg"));
+  WriteBytes(shoot / "SUBFOLDER.jpg/inside.jpg", "kept");
+  const FolderSnapshot before(shoot.path());
+  Json photos = Json::array({{{"id", "OK"}, {"path", photo}},
+                             {{"id", "DIR"}, {"path", shoot / "SUBFOLDER.jpg"}},
+                             {{"id", "TEXT"}, {"path", shoot / "notes.txt"}},
+                             {{"id", "REL"}, {"path", relative}},
+                             {{"id", "GONE"}, {"path", shoot / "gone.jpg"}}});
+  auto result = RunPage(sandbox, {{"action", "trashPhotos"}, {"photos", photos}});
+  EXPECT_EQ(result.Payloads("window.Native.trashComplete"),
+            (std::vector<Json>{{{"token", ""},
+                                {"removedIDs", {"OK"}},
+                                {"message", "已移动 1 张，另有文件无法移动：3 个条目不是可移动的照片文件"}}}));
+  EXPECT_EQ(before.Changes({"REJECT.jpg"}), std::vector<std::string>{});
+  EXPECT_FALSE(Exists(photo));
 }
 
 }  // namespace
