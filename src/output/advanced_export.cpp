@@ -8,6 +8,7 @@
 #include "output/xmp_sidecar.hpp"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 namespace tw::output {
 namespace {
@@ -76,11 +77,8 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
     const std::string source = StringField(photo, "path");
     const std::string name = LastPathComponent(source);
     const std::string status = StatusOf(photo);
-    std::string targetFolder = datedFolder;
-    if (job.options.organize && (status == texts::kKeep || status == texts::kPending)) {
-      targetFolder = JoinPath(datedFolder, status);
-      CreateDirectories(targetFolder);
-    }
+    const bool sorted = job.options.organize && (status == texts::kKeep || status == texts::kPending);
+    const std::string targetFolder = sorted ? JoinPath(datedFolder, status) : datedFolder;
     const NameParts parts = SplitName(name);
     const std::string outputName = JoinName(parts.stem, format.copiesOriginal ? parts.extension : format.extension);
 
@@ -90,6 +88,9 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
     } else if (ExportDestination(targetFolder, outputName, job.options.conflict, &skip); skip) {
       ++skipped;
     } else {
+      // A decision folder exists only with something in it: one made for this photo goes again
+      // when the photo did not arrive (rmdir takes only an empty folder).
+      const bool madeFolder = sorted && !IsDirectory(targetFolder) && !CreateDirectories(targetFolder);
       PlaceResult result = ExportOne(source, targetFolder, outputName, format, job.options.conflict, lensWanted());
       switch (result.outcome) {
         case PlaceResult::Outcome::Placed:
@@ -103,6 +104,7 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
           ++failed;
           break;
       }
+      if (madeFolder && result.outcome != PlaceResult::Outcome::Placed) rmdir(targetFolder.c_str());
     }
     ++completed;
     progress(Json{{"completed", completed}, {"total", total}, {"name", name}});
