@@ -2,9 +2,9 @@
 
 #include "base/files.hpp"
 #include "output/output_texts.hpp"
+#include "output/paired_names.hpp"
 #include "output/photo_fields.hpp"
 #include "output/render_photo.hpp"
-#include "output/staged_file.hpp"
 #include "output/xmp_sidecar.hpp"
 
 #include <fmt/format.h>
@@ -21,10 +21,13 @@ std::string StatusOf(const Json& photo) {
   return texts::kUnclassified;
 }
 
-// Puts the copy or rendering of one photo in place; the placed path, Skipped, or Failed.
-PlaceResult ExportOne(const std::string& source, const std::string& targetFolder, const std::string& outputName,
-                      const ExportFormat& format, ConflictMode conflict, bool lensWanted) {
-  auto failed = [](std::string text) { return PlaceResult{PlaceResult::Outcome::Failed, "", std::move(text)}; };
+// Puts the copy or rendering of one photo in place under a free pair of names.
+PairPlacement ExportOne(const std::string& source, const std::string& targetFolder, const std::string& outputName,
+                        const ExportFormat& format, bool lensWanted, ExportPairing& pairing,
+                        const SidecarContent& sidecar) {
+  auto failed = [](std::string text) {
+    return PairPlacement{PlaceResult{PlaceResult::Outcome::Failed, "", std::move(text)}, std::nullopt};
+  };
   std::optional<std::string> rendering;
   if (!format.copiesOriginal) {
     RenderedPhoto rendered = RenderPhoto(source, format, lensWanted);
@@ -37,17 +40,7 @@ PlaceResult ExportOne(const std::string& source, const std::string& targetFolder
   } else if (auto error = staged.CopyFrom(source)) {
     return failed(*error);
   }
-  // The source itself is never what "replace" replaces (a folder exported into itself).
-  return staged.Place(outputName, conflict, source);
-}
-
-// Written after every exported file, replacing an older sidecar; never over the source or the
-// exported file itself. A failed sidecar loses only the sidecar.
-void WriteLabelSidecar(const std::string& outputPath, const std::string& source, const Json& photo,
-                       const std::string& status) {
-  const std::string sidecar = SidecarPathFor(outputPath);
-  if (IsSameItem(sidecar, source) || IsSameItem(sidecar, outputPath)) return;
-  WriteFileAtomically(sidecar, RatingAndLabelSidecarText(RatingText(photo), status));
+  return pairing.Place(staged, targetFolder, outputName, source, sidecar);
 }
 
 }  // namespace
@@ -73,6 +66,9 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
   const long total = static_cast<long>(job.photos.size());
   long completed = 0, exported = 0, skipped = 0, failed = 0;
 
+  ExportPairing pairing(PhotoPaths(job.photos), job.options.conflict);
+  SidecarWriter sidecarWriter;
+
   for (const Json& photo : job.photos) {
     const std::string source = StringField(photo, "path");
     const std::string name = LastPathComponent(source);
@@ -91,11 +87,12 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
       // A decision folder exists only with something in it: one made for this photo goes again
       // when the photo did not arrive (rmdir takes only an empty folder).
       const bool madeFolder = sorted && !IsDirectory(targetFolder) && !CreateDirectories(targetFolder);
-      PlaceResult result = ExportOne(source, targetFolder, outputName, format, job.options.conflict, lensWanted());
-      switch (result.outcome) {
+      const SidecarContent sidecar{RatingNumber(photo), RatingAndLabelSidecarText(RatingText(photo), status)};
+      PairPlacement result = ExportOne(source, targetFolder, outputName, format, lensWanted(), pairing, sidecar);
+      switch (result.file.outcome) {
         case PlaceResult::Outcome::Placed:
           ++exported;
-          WriteLabelSidecar(result.path, source, photo, status);
+          if (result.sidecar) sidecarWriter.Write(*result.sidecar);
           break;
         case PlaceResult::Outcome::Skipped:
           ++skipped;
@@ -104,7 +101,7 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
           ++failed;
           break;
       }
-      if (madeFolder && result.outcome != PlaceResult::Outcome::Placed) rmdir(targetFolder.c_str());
+      if (madeFolder && result.file.outcome != PlaceResult::Outcome::Placed) rmdir(targetFolder.c_str());
     }
     ++completed;
     progress(Json{{"completed", completed}, {"total", total}, {"name", name}});

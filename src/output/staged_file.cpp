@@ -1,6 +1,5 @@
 #include "output/staged_file.hpp"
 
-#include "base/files.hpp"
 #include "base/uuid.hpp"
 
 #include <fcntl.h>
@@ -30,11 +29,6 @@ mode_t ProcessUmask() {
     return static_cast<mode_t>(022);
   }();
   return mask;
-}
-
-bool NameTaken(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
 }
 
 // errno values with which a file system says it has no hard links (FAT: EPERM).
@@ -96,15 +90,6 @@ int LinkUnnamed(int fd, const std::string& destination) {
 }
 
 }  // namespace
-
-bool IsSameItem(const std::string& path, const std::string& protectedPath) {
-  if (protectedPath.empty()) return false;
-  struct stat item {}, target {}, link {};
-  if (lstat(path.c_str(), &item) != 0) return false;
-  auto same = [&](const struct stat& other) { return item.st_dev == other.st_dev && item.st_ino == other.st_ino; };
-  if (stat(protectedPath.c_str(), &target) == 0 && same(target)) return true;
-  return lstat(protectedPath.c_str(), &link) == 0 && same(link);
-}
 
 int CopyFileContents(int from, int to) {
   for (;;) {
@@ -219,50 +204,6 @@ int StagedFile::ReplaceAt(const std::string& destination) {
   return rename(temporary_.c_str(), destination.c_str()) == 0 ? 0 : errno;
 }
 
-PlaceResult StagedFile::Place(const std::string& name, ConflictMode mode, const std::string& protectedPath) {
-  PlaceResult result;
-  if (failure_) {
-    result.error = *failure_;
-    return result;
-  }
-  for (;;) {
-    auto destination = ExportDestination(folder_, name, mode);
-    if (!destination) {
-      result.outcome = PlaceResult::Outcome::Skipped;
-      return result;
-    }
-    int error = 0;
-    if (mode == ConflictMode::Replace && NameTaken(*destination)) {
-      if (IsSameItem(*destination, protectedPath)) {
-        mode = ConflictMode::Rename;
-        continue;
-      }
-      error = ReplaceAt(*destination);
-    } else {
-      error = PlaceExclusivelyAt(*destination);
-      if (error == EEXIST) {
-        // Someone took the name after it was found free.
-        if (mode == ConflictMode::Skip) {
-          result.outcome = PlaceResult::Outcome::Skipped;
-          return result;
-        }
-        // Replacing is meant for the file that held the name when the export chose it, not for
-        // one that has just appeared: that one keeps its name too.
-        mode = ConflictMode::Rename;
-        continue;
-      }
-    }
-    if (error != 0) {
-      result.error = ErrorText(error);
-      return result;
-    }
-    placed_ = true;
-    result.outcome = PlaceResult::Outcome::Placed;
-    result.path = *destination;
-    return result;
-  }
-}
-
 PlaceResult StagedFile::PlaceExactly(const std::string& path) {
   PlaceResult result;
   if (failure_) {
@@ -279,6 +220,22 @@ PlaceResult StagedFile::PlaceExactly(const std::string& path) {
   } else {
     result.error = ErrorText(error);
   }
+  return result;
+}
+
+PlaceResult StagedFile::PlaceReplacing(const std::string& path) {
+  PlaceResult result;
+  if (failure_) {
+    result.error = *failure_;
+    return result;
+  }
+  if (int error = ReplaceAt(path); error != 0) {
+    result.error = ErrorText(error);
+    return result;
+  }
+  placed_ = true;
+  result.outcome = PlaceResult::Outcome::Placed;
+  result.path = path;
   return result;
 }
 

@@ -148,7 +148,7 @@ TEST_F(AdvancedExportTest, ReplaceSwapsTheEarlierFileOnlyForAFinishedOne) {
   const std::string dated = Dated(exports_.path());
   ASSERT_FALSE(CreateDirectories(dated));
   WriteBytes(dated + "/SMALL.jpg", "earlier export");
-  WriteBytes(dated + "/SMALL.xmp", "earlier sidecar");
+  WriteBytes(dated + "/SMALL.xmp", LabelSidecar("1", "保留"));  // an earlier export's
   Json answer = Export(Json::array({{{"path", small_}, {"rating", 5}}}), {{"conflict", "replace"}}, exports_.path());
   EXPECT_EQ(answer["message"], "已导出 1 张");
   EXPECT_EQ(ReadBytes(dated + "/SMALL.jpg"), ReadBytes(small_));

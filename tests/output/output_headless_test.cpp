@@ -145,6 +145,61 @@ TEST(OutputHeadless, TrashThatTheVolumeCannotTakeLeavesTheFileInPlace) {
 }
 
 
+TEST(OutputHeadless, AShootExportedIntoItsOwnFolderKeepsThePhotographersFiles) {
+  HeadlessSandbox sandbox;
+  TempFolder base;
+  const std::string day = output::DatedFolderName(std::time(nullptr));
+  const std::string shoot = base / day;
+  ASSERT_FALSE(CreateDirectories(shoot));
+  std::string raw = CopySample("canon-r6-container-with-preview.CR3", shoot, "IMG_0001.CR3");
+  CopySample("orientation-1.jpg", shoot, "IMG_0001.jpg");  // the camera's own JPEG of the shot
+  std::string jpeg = CopySample("orientation-2.jpg", shoot, "IMG_0002.jpg");
+  WriteBytes(shoot + "/IMG_0002.xmp", "the photographer's own sidecar");
+  const FolderSnapshot before(base.path());
+  Json photos = Json::array({{{"path", raw}, {"rating", 3}}, {{"path", jpeg}, {"rating", 1}}});
+
+  for (const Json& options : {Json{{"format", "jpeg"}, {"conflict", "replace"}}, Json{{"format", "png"}}}) {
+    auto result = RunPage(sandbox, {{"action", "exportAdvanced"}, {"photos", photos}, {"options", options}}, base.path());
+    EXPECT_EQ(result.Payloads("window.Native.exportComplete").at(0)["message"], "已导出 2 张") << options;
+  }
+  // A copy never pairs with a sidecar this export did not write: IMG_0001（1）.xmp belongs to the
+  // rendering above.
+  auto rated = RunPage(sandbox, {{"action", "exportRatedPhotos"},
+                             {"folder", base.path()},
+                             {"photos", Json::array({{{"id", "R"}, {"path", raw}, {"rating", 4}}})}});
+  EXPECT_EQ(rated.Payloads("window.Native.ratingExportComplete").at(0)["outputs"],
+            Json::array({{{"id", "R"}, {"path", shoot + "/IMG_0001（2）.CR3"}}}));
+
+  EXPECT_EQ(before.Changes({}, day), std::vector<std::string>{});
+  EXPECT_EQ(Names(shoot), (std::vector<std::string>{
+                              "IMG_0001.CR3", "IMG_0001.jpg", "IMG_0001.png", "IMG_0001.xmp", "IMG_0001（1）.jpg",
+                              "IMG_0001（1）.xmp", "IMG_0001（2）.CR3", "IMG_0001（2）.xmp", "IMG_0002.jpg",
+                              "IMG_0002.xmp", "IMG_0002（1）.jpg", "IMG_0002（1）.xmp", "IMG_0002（2）.png",
+                              "IMG_0002（2）.xmp"}));
+  EXPECT_EQ(Exiv2Value(shoot + "/IMG_0001（2）.xmp", "Xmp.xmp.Rating"), "4");
+}
+
+TEST(OutputHeadless, TheShotsOneSidecarCarriesItsHighestRating) {
+  HeadlessSandbox sandbox;
+  TempFolder shoot, rated, advanced;
+  Json photos = Json::array();
+  for (auto [name, rating, status] :
+       {std::tuple{"IMG_0003.CR3", 2, "待定"}, {"IMG_0003.JPG", 5, "保留"}, {"IMG_0003.jpeg", 3, "淘汰"}}) {
+    std::string path = CopySample("orientation-3.jpg", shoot.path(), name);
+    photos.push_back({{"id", name}, {"path", path}, {"rating", rating}, {"status", status}});
+  }
+  const FolderSnapshot before(shoot.path());
+  RunPage(sandbox, {{"action", "exportRatedPhotos"}, {"folder", rated.path()}, {"photos", photos}});
+  RunPage(sandbox, {{"action", "exportAdvanced"}, {"photos", photos}}, advanced.path());
+  const std::string day = output::DatedFolderName(std::time(nullptr));
+  for (const std::string& folder : {rated / day, advanced / day}) {
+    EXPECT_EQ(Names(folder), (std::vector<std::string>{"IMG_0003.CR3", "IMG_0003.JPG", "IMG_0003.jpeg", "IMG_0003.xmp"}));
+    EXPECT_EQ(Exiv2Value(folder + "/IMG_0003.xmp", "Xmp.xmp.Rating"), "5") << folder;
+  }
+  EXPECT_EQ(Exiv2Value(advanced / day + "/IMG_0003.xmp", "Xmp.xmp.Label"), "保留");
+  EXPECT_EQ(before.Changes(), std::vector<std::string>{});
+}
+
 TEST(OutputHeadless, TrashMovesOnlyPhotoFilesAPhotoRecordCanName) {
   HeadlessSandbox sandbox;
   TempFolder shoot;

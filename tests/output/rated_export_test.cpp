@@ -72,13 +72,13 @@ TEST_F(RatedExportTest, ExportingTwiceOnOneDayGivesNumberedCopiesEachWithItsSide
   }
 }
 
-TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareTheSidecarOfTheFirst) {
+TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareOneSidecarWithTheHigherRating) {
   Json answer = Export(Json::array({{{"id", "RAW"}, {"path", cr3_}, {"rating", 2}},
                                     {{"id", "JPG"}, {"path", jpg_}, {"rating", 5}}}),
                        exports_.path());
   EXPECT_EQ(answer["outputs"].size(), 2u);
   EXPECT_EQ(Names(Today()), (std::vector<std::string>{"IMG_0001.CR3", "IMG_0001.JPG", "IMG_0001.xmp"}));
-  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), SidecarWithRating("2"));
+  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), SidecarWithRating("5"));
 }
 
 TEST_F(RatedExportTest, TheSidecarIsOneExactLineThatExiv2Reads) {
@@ -162,12 +162,13 @@ TEST_F(RatedExportTest, ChoosingTheFolderAloneOnlyReportsIt) {
   EXPECT_TRUE(Names(exports_.path()).empty());
 }
 
-TEST_F(RatedExportTest, ASidecarAlreadyThereIsLeftAsItIs) {
+TEST_F(RatedExportTest, ASidecarAlreadyThereIsLeftAsItIsAndNotPairedWithTheCopy) {
   ASSERT_FALSE(CreateDirectories(Today()));
   WriteBytes(Today() + "/IMG_0001.xmp", "the photographer's own sidecar");
   Export(Json::array({{{"id", "A"}, {"path", jpg_}, {"rating", 5}}}), exports_.path());
   EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), "the photographer's own sidecar");
-  EXPECT_TRUE(Exists(Today() + "/IMG_0001.JPG"));
+  EXPECT_EQ(Names(Today()), (std::vector<std::string>{"IMG_0001.xmp", "IMG_0001（1）.JPG", "IMG_0001（1）.xmp"}));
+  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001（1）.xmp"), SidecarWithRating("5"));
 }
 
 TEST_F(RatedExportTest, ExportsStartedTogetherRunOneAfterTheOther) {
