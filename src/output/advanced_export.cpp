@@ -10,6 +10,8 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <cstring>
+
 namespace tw::output {
 namespace {
 
@@ -28,6 +30,10 @@ PairPlacement ExportOne(const std::string& source, const std::string& targetFold
   auto failed = [](std::string text) {
     return PairPlacement{PlaceResult{PlaceResult::Outcome::Failed, "", std::move(text)}, std::nullopt};
   };
+  // Opened before anything else, so a pipe or device put where the photo was fails the photo
+  // instead of holding the export; for a rendering this is the check alone.
+  const ReadableFile original = ReadableFile::Open(source);
+  if (!original) return failed(std::strerror(original.error()));
   std::optional<std::string> rendering;
   if (!format.copiesOriginal) {
     RenderedPhoto rendered = RenderPhoto(source, format, lensWanted);
@@ -37,7 +43,7 @@ PairPlacement ExportOne(const std::string& source, const std::string& targetFold
   StagedFile staged(targetFolder);
   if (rendering) {
     if (staged.Write(*rendering)) return failed(ExportError(ExportErrorCode::ConversionFailed).message);
-  } else if (auto error = staged.CopyFrom(source)) {
+  } else if (auto error = staged.CopyFrom(original)) {
     return failed(*error);
   }
   return pairing.Place(staged, targetFolder, outputName, source, sidecar);

@@ -24,18 +24,24 @@ Json RunRatedExport(const RatedExportJob& job, std::time_t now) {
   // written in list order. Joined before answering.
   boost::asio::thread_pool sidecarThread(1);
   SidecarWriter sidecarWriter;
-  auto fail = [&](const std::string& id, const std::string& text) { errors.push_back({{"id", id}, {"error", text}}); };
+  auto fail = [&](const Json& id, const std::string& text) { errors.push_back({{"id", id}, {"error", text}}); };
 
   for (const Json& photo : job.photos) {
-    const std::string id = StringField(photo, "id");
+    // Echoed as the page sent it, so the page finds its record again.
+    const Json id = FieldOr(photo, "id", "");
     const std::string path = StringField(photo, "path");
-    const FileStat source = StatPath(path);
-    if (folderError || path.empty() || !source.exists || source.isDirectory) {
-      fail(id, folderError ? *folderError : texts::kSourceUnreachable);
+    if (folderError) {
+      fail(id, *folderError);
+      continue;
+    }
+    // A pipe or device put where the photo was is unreachable too; opening it never waits.
+    const ReadableFile source = ReadableFile::Open(path);
+    if (!source) {
+      fail(id, texts::kSourceUnreachable);
       continue;
     }
     StagedFile copy(datedFolder);
-    if (auto error = copy.CopyFrom(path)) {
+    if (auto error = copy.CopyFrom(source)) {
       fail(id, error->empty() ? texts::kCopyFailed : *error);
       continue;
     }

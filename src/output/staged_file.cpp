@@ -163,19 +163,15 @@ std::optional<std::string> StagedFile::Write(std::string_view bytes, mode_t mode
   return std::nullopt;
 }
 
-std::optional<std::string> StagedFile::CopyFrom(const std::string& source) {
+std::optional<std::string> StagedFile::CopyFrom(const ReadableFile& source) {
   if (failure_) return failure_;
-  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return failure_ = ErrorText(errno);
+  if (!source) return failure_ = ErrorText(source.error());
   struct stat st {};
-  int error = fstat(in, &st) != 0 ? errno : 0;
-  if (error == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
-  if (error == 0 && !S_ISREG(st.st_mode)) error = EINVAL;
-  if (error == 0) error = CopyFileContents(in, fd_);
+  int error = fstat(source.fd(), &st) != 0 ? errno : 0;
+  if (error == 0) error = CopyFileContents(source.fd(), fd_);
   if (error == 0 && fchmod(fd_, st.st_mode & 0777) != 0) error = errno;
   const timespec times[2] = {st.st_atim, st.st_mtim};
   if (error == 0 && futimens(fd_, times) != 0) error = errno;
-  close(in);
   if (error != 0) return failure_ = ErrorText(error);
   return std::nullopt;
 }

@@ -39,8 +39,8 @@ class StagedFile {
   // The whole contents; permissions mode minus the umask, as a new file gets them.
   std::optional<std::string> Write(std::string_view bytes, mode_t mode = 0666);
   // The source file's contents, permission bits and access and modification times (a copy looks
-  // like its original to a photo tool sorting by date).
-  std::optional<std::string> CopyFrom(const std::string& source);
+  // like its original to a photo tool sorting by date). A source that failed to open gives its error.
+  std::optional<std::string> CopyFrom(const ReadableFile& source);
 
   // Gives the finished file exactly this path, only when nothing is there (Skipped otherwise).
   PlaceResult PlaceExactly(const std::string& path);

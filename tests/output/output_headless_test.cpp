@@ -6,8 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <future>
 
 namespace tw::testing {
 namespace {
@@ -144,7 +150,6 @@ TEST(OutputHeadless, TrashThatTheVolumeCannotTakeLeavesTheFileInPlace) {
   EXPECT_EQ(before.Changes(), std::vector<std::string>{});
 }
 
-
 TEST(OutputHeadless, AShootExportedIntoItsOwnFolderKeepsThePhotographersFiles) {
   HeadlessSandbox sandbox;
   TempFolder base;
@@ -166,9 +171,9 @@ TEST(OutputHeadless, AShootExportedIntoItsOwnFolderKeepsThePhotographersFiles) {
   // rendering above.
   auto rated = RunPage(sandbox, {{"action", "exportRatedPhotos"},
                              {"folder", base.path()},
-                             {"photos", Json::array({{{"id", "R"}, {"path", raw}, {"rating", 4}}})}});
+                             {"photos", Json::array({{{"id", 7}, {"path", raw}, {"rating", 4}}})}});
   EXPECT_EQ(rated.Payloads("window.Native.ratingExportComplete").at(0)["outputs"],
-            Json::array({{{"id", "R"}, {"path", shoot + "/IMG_0001（2）.CR3"}}}));
+            Json::array({{{"id", 7}, {"path", shoot + "/IMG_0001（2）.CR3"}}}));
 
   EXPECT_EQ(before.Changes({}, day), std::vector<std::string>{});
   EXPECT_EQ(Names(shoot), (std::vector<std::string>{
@@ -221,6 +226,42 @@ TEST(OutputHeadless, TrashMovesOnlyPhotoFilesAPhotoRecordCanName) {
                                 {"message", "已移动 1 张，另有文件无法移动：3 个条目不是可移动的照片文件"}}}));
   EXPECT_EQ(before.Changes({"REJECT.jpg"}), std::vector<std::string>{});
   EXPECT_FALSE(Exists(photo));
+}
+
+// A photo replaced by a pipe after the scan: opening it for reading would wait for a writer forever
+// and hold the export (and the rated exports queued after it). The wait here is bounded: past it
+// the test fails and gives the pipe's readers an end of file so the program can finish.
+TEST(OutputHeadless, APipeWhereAPhotoWasFailsThatPhotoAndNothingWaits) {
+  HeadlessSandbox sandbox;
+  TempFolder shoot, rated, advanced;
+  std::string photo = CopySample("orientation-1.jpg", shoot.path(), "A.jpg");
+  const std::string pipe = shoot / "B.jpg";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  Json photos =
+      Json::array({{{"id", 1}, {"path", photo}, {"status", "待定"}}, {{"id", 2}, {"path", pipe}, {"status", "保留"}}});
+  const FolderSnapshot before(shoot.path());
+  auto run = std::async(std::launch::async, [&] {
+    return RunHeadless(std::vector<Json>{{{"action", "exportRatedPhotos"}, {"folder", rated.path()}, {"photos", photos}},
+                                         {{"action", "exportAdvanced"},
+                                          {"photos", photos},
+                                          {"options", {{"format", "jpeg"}, {"organize", true}}}},
+                                         {{"@panel", {{"paths", {advanced.path()}}}}}},
+                       OptionsWithHome(sandbox));
+  });
+  if (run.wait_for(std::chrono::seconds(60)) == std::future_status::timeout) {
+    ADD_FAILURE() << "an export waited on the pipe";
+    while (run.wait_for(std::chrono::milliseconds(50)) == std::future_status::timeout) {
+      close(open(pipe.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+  }
+  HeadlessResult result = run.get();
+  const std::string day = output::DatedFolderName(std::time(nullptr));
+  Json answer = result.Payloads("window.Native.ratingExportComplete").at(0);
+  EXPECT_EQ(answer["outputs"], Json::array({{{"id", 1}, {"path", rated / day + "/A.jpg"}}}));
+  EXPECT_EQ(answer["errors"], Json::array({{{"id", 2}, {"error", "原文件不可访问"}}}));
+  EXPECT_EQ(result.Payloads("window.Native.exportComplete").at(0)["message"], "已导出 1 张，失败 1 张");
+  EXPECT_EQ(Names(advanced / day), std::vector<std::string>{"待定"}) << "no empty decision folder is left";
+  EXPECT_EQ(before.Changes(), std::vector<std::string>{});
 }
 
 }  // namespace

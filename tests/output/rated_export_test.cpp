@@ -107,13 +107,15 @@ TEST_F(RatedExportTest, AnUnreachableSourceIsOneErrorAndTheOthersAreStillExporte
   Json answer = Export(Json::array({{{"id", "GONE"}, {"path", deleted}},
                                     {{"id", "OK"}, {"path", jpg_}},
                                     {{"id", "DIR"}, {"path", shoot_.path()}},
-                                    {{"path", 42}}}),
+                                    {{"path", 42}},
+                                    {{"id", 7}, {"path", "IMG_0001.JPG"}}}),
                        exports_.path());
   EXPECT_EQ(answer["outputs"], Json::array({{{"id", "OK"}, {"path", Today() + "/IMG_0001.JPG"}}}));
   EXPECT_EQ(answer["errors"], Json::array({{{"id", "GONE"}, {"error", "原文件不可访问"}},
                                            {{"id", "DIR"}, {"error", "原文件不可访问"}},
-                                           {{"id", ""}, {"error", "原文件不可访问"}}}));
-  EXPECT_EQ(answer["message"], "已导出 1 张原片，3 张失败，原片保留");
+                                           {{"id", ""}, {"error", "原文件不可访问"}},
+                                           {{"id", 7}, {"error", "原文件不可访问"}}}));
+  EXPECT_EQ(answer["message"], "已导出 1 张原片，4 张失败，原片保留");
 }
 
 TEST_F(RatedExportTest, AFolderThatIsAFileOrAnEmptyListIsUnusableWithoutAPanel) {

@@ -178,7 +178,7 @@ TEST_P(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) 
   ASSERT_EQ(chmod(source.c_str(), 0640), 0);
   TempFolder out;
   StagedFile staged(out.path(), naming_);
-  ASSERT_FALSE(staged.CopyFrom(source));
+  ASSERT_FALSE(staged.CopyFrom(ReadableFile::Open(source)));
   PlaceResult placed = PlaceByRule(staged, out.path(), "SOURCE.jpg", ConflictMode::Rename);
   ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
   EXPECT_EQ(ReadBytes(placed.path), ReadBytes(source));
@@ -193,7 +193,7 @@ TEST_P(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) 
 TEST_P(StagedFileTest, CopyingADirectoryFails) {
   {
     StagedFile staged(folder_.path(), naming_);
-    EXPECT_TRUE(staged.CopyFrom(folder_.path()).has_value());
+    EXPECT_TRUE(staged.CopyFrom(ReadableFile::Open(folder_.path())).has_value());
     EXPECT_EQ(PlaceByRule(staged, folder_.path(), "X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
   }
   ExpectOnly({});
