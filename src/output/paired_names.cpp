@@ -40,6 +40,8 @@ bool HoldsOwnSidecar(const std::string& path) {
 }  // namespace
 
 ExportPairing::ExportPairing(const std::vector<std::string>& sources, ConflictMode mode) : mode_(mode) {
+  // Only "replace" ever asks what is protected.
+  if (mode_ != ConflictMode::Replace) return;
   for (const std::string& source : sources) {
     struct stat st {};
     // The file a link names, and the link itself.
