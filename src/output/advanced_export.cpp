@@ -2,12 +2,15 @@
 
 #include "base/files.hpp"
 #include "output/output_texts.hpp"
+#include "output/paired_names.hpp"
 #include "output/photo_fields.hpp"
 #include "output/render_photo.hpp"
-#include "output/staged_file.hpp"
 #include "output/xmp_sidecar.hpp"
 
 #include <fmt/format.h>
+#include <unistd.h>
+
+#include <cstring>
 
 namespace tw::output {
 namespace {
@@ -20,10 +23,17 @@ std::string StatusOf(const Json& photo) {
   return texts::kUnclassified;
 }
 
-// Puts the copy or rendering of one photo in place; the placed path, Skipped, or Failed.
-PlaceResult ExportOne(const std::string& source, const std::string& targetFolder, const std::string& outputName,
-                      const ExportFormat& format, ConflictMode conflict, bool lensWanted) {
-  auto failed = [](std::string text) { return PlaceResult{PlaceResult::Outcome::Failed, "", std::move(text)}; };
+// Puts the copy or rendering of one photo in place under a free pair of names.
+PairPlacement ExportOne(const std::string& source, const std::string& targetFolder, const std::string& outputName,
+                        const ExportFormat& format, bool lensWanted, ExportPairing& pairing,
+                        const SidecarContent& sidecar) {
+  auto failed = [](std::string text) {
+    return PairPlacement{PlaceResult{PlaceResult::Outcome::Failed, "", std::move(text)}, std::nullopt};
+  };
+  // Opened before anything else, so a pipe or device put where the photo was fails the photo
+  // instead of holding the export; for a rendering this is the check alone.
+  const ReadableFile original = ReadableFile::Open(source);
+  if (!original) return failed(std::strerror(original.error()));
   std::optional<std::string> rendering;
   if (!format.copiesOriginal) {
     RenderedPhoto rendered = RenderPhoto(source, format, lensWanted);
@@ -33,20 +43,10 @@ PlaceResult ExportOne(const std::string& source, const std::string& targetFolder
   StagedFile staged(targetFolder);
   if (rendering) {
     if (staged.Write(*rendering)) return failed(ExportError(ExportErrorCode::ConversionFailed).message);
-  } else if (auto error = staged.CopyFrom(source)) {
+  } else if (auto error = staged.CopyFrom(original)) {
     return failed(*error);
   }
-  // The source itself is never what "replace" replaces (a folder exported into itself).
-  return staged.Place(outputName, conflict, source);
-}
-
-// Written after every exported file, replacing an older sidecar; never over the source or the
-// exported file itself. A failed sidecar loses only the sidecar.
-void WriteLabelSidecar(const std::string& outputPath, const std::string& source, const Json& photo,
-                       const std::string& status) {
-  const std::string sidecar = SidecarPathFor(outputPath);
-  if (IsSameItem(sidecar, source) || IsSameItem(sidecar, outputPath)) return;
-  WriteFileAtomically(sidecar, RatingAndLabelSidecarText(RatingText(photo), status));
+  return pairing.Place(staged, targetFolder, outputName, source, sidecar);
 }
 
 }  // namespace
@@ -72,15 +72,15 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
   const long total = static_cast<long>(job.photos.size());
   long completed = 0, exported = 0, skipped = 0, failed = 0;
 
+  ExportPairing pairing(PhotoPaths(job.photos), job.options.conflict);
+  SidecarWriter sidecarWriter;
+
   for (const Json& photo : job.photos) {
     const std::string source = StringField(photo, "path");
     const std::string name = LastPathComponent(source);
     const std::string status = StatusOf(photo);
-    std::string targetFolder = datedFolder;
-    if (job.options.organize && (status == texts::kKeep || status == texts::kPending)) {
-      targetFolder = JoinPath(datedFolder, status);
-      CreateDirectories(targetFolder);
-    }
+    const bool sorted = job.options.organize && (status == texts::kKeep || status == texts::kPending);
+    const std::string targetFolder = sorted ? JoinPath(datedFolder, status) : datedFolder;
     const NameParts parts = SplitName(name);
     const std::string outputName = JoinName(parts.stem, format.copiesOriginal ? parts.extension : format.extension);
 
@@ -90,11 +90,15 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
     } else if (ExportDestination(targetFolder, outputName, job.options.conflict, &skip); skip) {
       ++skipped;
     } else {
-      PlaceResult result = ExportOne(source, targetFolder, outputName, format, job.options.conflict, lensWanted());
-      switch (result.outcome) {
+      // A decision folder exists only with something in it: one made for this photo goes again
+      // when the photo did not arrive (rmdir takes only an empty folder).
+      const bool madeFolder = sorted && !IsDirectory(targetFolder) && !CreateDirectories(targetFolder);
+      const SidecarContent sidecar{RatingNumber(photo), RatingAndLabelSidecarText(RatingText(photo), status)};
+      PairPlacement result = ExportOne(source, targetFolder, outputName, format, lensWanted(), pairing, sidecar);
+      switch (result.file.outcome) {
         case PlaceResult::Outcome::Placed:
           ++exported;
-          WriteLabelSidecar(result.path, source, photo, status);
+          if (result.sidecar) sidecarWriter.Write(*result.sidecar);
           break;
         case PlaceResult::Outcome::Skipped:
           ++skipped;
@@ -103,6 +107,7 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
           ++failed;
           break;
       }
+      if (madeFolder && result.file.outcome != PlaceResult::Outcome::Placed) rmdir(targetFolder.c_str());
     }
     ++completed;
     progress(Json{{"completed", completed}, {"total", total}, {"name", name}});

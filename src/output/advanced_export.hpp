@@ -1,6 +1,7 @@
 #pragma once
 // The advanced export: copies or converted renderings of the chosen photos in a dated folder,
-// optionally sorted by decision, with a conflict rule and a rating-and-label sidecar per file.
+// optionally sorted by decision, with a conflict rule and a rating-and-label sidecar chosen
+// together with each file's name (paired_names.hpp).
 #include "base/json.hpp"
 #include "output/export_destination.hpp"
 

@@ -7,15 +7,11 @@
 #include <sys/stat.h>
 
 namespace tw::output {
-namespace {
-
-// A dangling symbolic link still occupies the name, so existence is asked without following links.
+// Asked without following links: a dangling link still occupies the name.
 bool NameTaken(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0;
 }
-
-}  // namespace
 
 ConflictMode ConflictModeFromText(const std::string& text) {
   if (text == "skip") return ConflictMode::Skip;
@@ -35,6 +31,13 @@ std::string JoinName(const std::string& stem, const std::string& extension) {
   return extension.empty() ? stem : stem + "." + extension;
 }
 
+std::string NumberedName(const std::string& name, long n) {
+  if (n == 0) return name;
+  NameParts parts = SplitName(name);
+  if (n > kLastNumberedName) return JoinName(parts.stem + "-" + NewUUIDString(), parts.extension);
+  return JoinName(fmt::format("{}（{}）", parts.stem, n), parts.extension);
+}
+
 std::optional<std::string> ExportDestination(const std::string& folder, const std::string& name, ConflictMode mode,
                                              bool* skipped) {
   std::string candidate = JoinPath(folder, name);
@@ -48,12 +51,10 @@ std::optional<std::string> ExportDestination(const std::string& folder, const st
     case ConflictMode::Rename:
       break;
   }
-  NameParts parts = SplitName(name);
-  for (long n = 1; n <= 9999; ++n) {
-    candidate = JoinPath(folder, JoinName(fmt::format("{}（{}）", parts.stem, n), parts.extension));
-    if (!NameTaken(candidate)) return candidate;
+  for (long n = 1;; ++n) {
+    candidate = JoinPath(folder, NumberedName(name, n));
+    if (n > kLastNumberedName || !NameTaken(candidate)) return candidate;
   }
-  return JoinPath(folder, JoinName(parts.stem + "-" + NewUUIDString(), parts.extension));
 }
 
 std::string DatedFolderName(std::time_t moment) {

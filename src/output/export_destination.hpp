@@ -10,6 +10,9 @@ namespace tw::output {
 
 enum class ConflictMode { Skip, Replace, Rename };
 
+// Whether something holds the path's name; a dangling symbolic link does too.
+bool NameTaken(const std::string& path);
+
 // "skip" and "replace" by name; every other text renames.
 ConflictMode ConflictModeFromText(const std::string& text);
 
@@ -23,12 +26,17 @@ NameParts SplitName(const std::string& name);
 // stem + "." + extension, or the stem alone when the extension is empty.
 std::string JoinName(const std::string& stem, const std::string& extension);
 
+// The names the rule tries for `name`, in order: n = 0 the name itself, 1…kLastNumberedName
+// "stem（n）.ext" (full-width parentheses; "stem（n）" without an extension), and past that
+// "stem-UUID.ext" with a new UUID each time.
+inline constexpr long kLastNumberedName = 9999;
+std::string NumberedName(const std::string& name, long n);
+
 // The path to write `name` to in `folder`:
 // - nothing there yet: folder/name, whatever the mode;
 // - "skip": nullopt, and *skipped (when given) becomes true;
 // - "replace": folder/name (the existing item stays until a finished file takes its place);
-// - "rename": the first free "stem（n）.ext" for n = 1…9999 (full-width parentheses), then
-//   "stem-UUID.ext".
+// - "rename": the first free NumberedName.
 std::optional<std::string> ExportDestination(const std::string& folder, const std::string& name, ConflictMode mode,
                                              bool* skipped = nullptr);
 

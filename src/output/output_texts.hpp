@@ -7,6 +7,8 @@ inline constexpr const char* kTrashNothingAccessible = "原文件不可访问，
 inline constexpr const char* kTrashPartlyMoved = "已移动 {} 张，另有文件无法移动：{}";
 inline constexpr const char* kTrashMoved = "已将 {} 张照片移到废纸篓";
 inline constexpr const char* kUnknownError = "未知错误";
+inline constexpr const char* kTrashRefused = "{} 个条目不是可移动的照片文件";
+inline constexpr const char* kTrashReasonSeparator = "；";
 
 // Rated export.
 inline constexpr const char* kRatedPanelTitle = "选择星级照片导出位置（后续自动使用此位置）";

@@ -59,6 +59,12 @@ long long RatingInteger(const Json& photo) {
   return 0;
 }
 
+double RatingNumber(const Json& photo) {
+  const Json* rating = RatingValue(photo);
+  if (rating && rating->is_number()) return rating->get<double>();
+  return static_cast<double>(RatingInteger(photo));
+}
+
 std::string RatingText(const Json& photo) {
   const Json* rating = RatingValue(photo);
   if (!rating) return "0";
@@ -72,6 +78,15 @@ std::string RatingText(const Json& photo) {
   if (rating->is_boolean()) return rating->get<bool>() ? "1" : "0";
   if (rating->is_string()) return rating->get<std::string>();
   return "0";
+}
+
+std::vector<std::string> PhotoPaths(const Json& photos) {
+  std::vector<std::string> paths;
+  if (!photos.is_array()) return paths;
+  for (const Json& photo : photos) {
+    if (std::string path = StringField(photo, "path"); !path.empty()) paths.push_back(std::move(path));
+  }
+  return paths;
 }
 
 }  // namespace tw::output

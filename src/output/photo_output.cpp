@@ -36,13 +36,13 @@ void PhotoOutput::trashPhotos(const Json& photos, const Json& options) {
   auto answer = [this, callback, token](TrashReport report) {
     host_.Call(callback, Json{{"token", token}, {"removedIDs", std::move(report.removedIDs)}, {"message", report.message}});
   };
-  std::vector<TrashItem> items = SelectFilesToTrash(photos);
-  if (items.empty()) {
+  TrashSelection selection = SelectFilesToTrash(photos);
+  if (selection.items.empty() && selection.refused == 0) {
     answer(NothingToTrash());
     return;
   }
-  queues::Global(QoS::UserInitiated, [this, answer, items = std::move(items)] {
-    answer(MoveFilesToTrash(items, host_.platform()));
+  queues::Global(QoS::UserInitiated, [this, answer, selection = std::move(selection)] {
+    answer(MoveFilesToTrash(selection, host_.platform()));
   });
 }
 

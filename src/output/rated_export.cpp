@@ -1,10 +1,9 @@
 #include "output/rated_export.hpp"
 
 #include "base/files.hpp"
-#include "output/export_destination.hpp"
 #include "output/output_texts.hpp"
+#include "output/paired_names.hpp"
 #include "output/photo_fields.hpp"
-#include "output/staged_file.hpp"
 #include "output/xmp_sidecar.hpp"
 
 #include <boost/asio/post.hpp>
@@ -12,17 +11,6 @@
 #include <fmt/format.h>
 
 namespace tw::output {
-namespace {
-
-// Only when nothing is at the sidecar's name: a sidecar already there (another copy of the same
-// stem, or the user's own) is left as it is. A failed sidecar loses only the sidecar.
-void WriteRatingSidecar(const std::string& copyPath, long long rating) {
-  StagedFile sidecar(ParentDirectory(copyPath));
-  if (sidecar.Write(RatingSidecarText(rating))) return;
-  sidecar.PlaceExactly(SidecarPathFor(copyPath));
-}
-
-}  // namespace
 
 Json RunRatedExport(const RatedExportJob& job, std::time_t now) {
   const std::string datedFolder = JoinPath(job.baseFolder, DatedFolderName(now));
@@ -30,37 +18,48 @@ Json RunRatedExport(const RatedExportJob& job, std::time_t now) {
 
   Json outputs = Json::array();
   Json errors = Json::array();
+  ExportPairing pairing(PhotoPaths(job.photos), ConflictMode::Rename);
   // Creating a file costs about as much as copying a photo the system has cached, so the sidecars
   // are written by a second thread while the next photo is copied: one thread, so they are still
-  // written in list order (the first photo of a stem gets its sidecar). Joined before answering.
-  boost::asio::thread_pool sidecarWriter(1);
-  auto fail = [&](const std::string& id, const std::string& text) {
-    errors.push_back({{"id", id}, {"error", text}});
-  };
+  // written in list order. Joined before answering.
+  boost::asio::thread_pool sidecarThread(1);
+  SidecarWriter sidecarWriter;
+  auto fail = [&](const Json& id, const std::string& text) { errors.push_back({{"id", id}, {"error", text}}); };
 
   for (const Json& photo : job.photos) {
-    const std::string id = StringField(photo, "id");
+    // Echoed as the page sent it, so the page finds its record again.
+    const Json id = FieldOr(photo, "id", "");
     const std::string path = StringField(photo, "path");
-    const FileStat source = StatPath(path);
-    if (folderError || path.empty() || !source.exists || source.isDirectory) {
-      fail(id, folderError ? *folderError : texts::kSourceUnreachable);
+    if (folderError) {
+      fail(id, *folderError);
+      continue;
+    }
+    // A pipe or device put where the photo was is unreachable too; opening it never waits.
+    const ReadableFile source = ReadableFile::Open(path);
+    if (!source) {
+      fail(id, texts::kSourceUnreachable);
       continue;
     }
     StagedFile copy(datedFolder);
-    if (auto error = copy.CopyFrom(path)) {
+    if (auto error = copy.CopyFrom(source)) {
       fail(id, error->empty() ? texts::kCopyFailed : *error);
       continue;
     }
-    PlaceResult placed = copy.Place(LastPathComponent(path), ConflictMode::Rename);
-    if (placed.outcome != PlaceResult::Outcome::Placed) {
-      fail(id, placed.error.empty() ? texts::kCopyFailed : placed.error);
+    const long long rating = RatingInteger(photo);
+    PairPlacement placed = pairing.Place(copy, datedFolder, LastPathComponent(path), path,
+                                         SidecarContent{static_cast<double>(rating), RatingSidecarText(rating)});
+    if (placed.file.outcome != PlaceResult::Outcome::Placed) {
+      fail(id, placed.file.error.empty() ? texts::kCopyFailed : placed.file.error);
       continue;
     }
-    boost::asio::post(sidecarWriter, [copy = placed.path, rating = RatingInteger(photo)] { WriteRatingSidecar(copy, rating); });
-    outputs.push_back({{"id", id}, {"path", placed.path}});
+    if (placed.sidecar) {
+      boost::asio::post(sidecarThread,
+                        [&sidecarWriter, sidecar = std::move(*placed.sidecar)] { sidecarWriter.Write(sidecar); });
+    }
+    outputs.push_back({{"id", id}, {"path", placed.file.path}});
   }
 
-  sidecarWriter.join();
+  sidecarThread.join();
 
   const long exported = static_cast<long>(outputs.size());
   const long failed = static_cast<long>(errors.size());

@@ -6,16 +6,6 @@
 #include <algorithm>
 
 namespace tw::output {
-namespace {
-
-bool IsPlainExtension(const std::string& text) {
-  if (text.empty() || text.size() > 16) return false;
-  return std::all_of(text.begin(), text.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-  });
-}
-
-}  // namespace
 
 Error ExportError(ExportErrorCode code) {
   return Error{texts::kExportErrorDomain, static_cast<long>(code),
@@ -39,7 +29,8 @@ ExportFormat ExportFormatFor(const std::string& format, double quality) {
     result.encoding = ImageEncoding::HEIC;
     result.extension = "heic";
   } else {
-    result.extension = IsPlainExtension(format) ? format : "jpg";
+    // JPEG at the encoder's own quality.
+    result.extension = "jpg";
   }
   return result;
 }

@@ -25,9 +25,8 @@ struct ExportFormat {
   double jpegQuality = kEncoderDefaultJPEGQuality;
 };
 // "original", "jpeg" (extension "jpg", quality clamped to 0.5…1), "png", "tiff", "heic"; any other
-// text is written as JPEG at the encoder's own quality under that text as extension, as long as the
-// text is a plain extension (ASCII letters and digits, at most 16); otherwise under "jpg", so a
-// format text can never reach into the path.
+// text is written as JPEG at the encoder's own quality under "jpg": the name says what the bytes
+// are (never JPEG bytes called ".gif"), and a format text never reaches into the path.
 ExportFormat ExportFormatFor(const std::string& format, double quality);
 
 struct RenderedPhoto {

@@ -1,6 +1,5 @@
 #include "output/staged_file.hpp"
 
-#include "base/files.hpp"
 #include "base/uuid.hpp"
 
 #include <fcntl.h>
@@ -30,11 +29,6 @@ mode_t ProcessUmask() {
     return static_cast<mode_t>(022);
   }();
   return mask;
-}
-
-bool NameTaken(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
 }
 
 // errno values with which a file system says it has no hard links (FAT: EPERM).
@@ -96,15 +90,6 @@ int LinkUnnamed(int fd, const std::string& destination) {
 }
 
 }  // namespace
-
-bool IsSameItem(const std::string& path, const std::string& protectedPath) {
-  if (protectedPath.empty()) return false;
-  struct stat item {}, target {}, link {};
-  if (lstat(path.c_str(), &item) != 0) return false;
-  auto same = [&](const struct stat& other) { return item.st_dev == other.st_dev && item.st_ino == other.st_ino; };
-  if (stat(protectedPath.c_str(), &target) == 0 && same(target)) return true;
-  return lstat(protectedPath.c_str(), &link) == 0 && same(link);
-}
 
 int CopyFileContents(int from, int to) {
   for (;;) {
@@ -178,19 +163,15 @@ std::optional<std::string> StagedFile::Write(std::string_view bytes, mode_t mode
   return std::nullopt;
 }
 
-std::optional<std::string> StagedFile::CopyFrom(const std::string& source) {
+std::optional<std::string> StagedFile::CopyFrom(const ReadableFile& source) {
   if (failure_) return failure_;
-  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return failure_ = ErrorText(errno);
+  if (!source) return failure_ = ErrorText(source.error());
   struct stat st {};
-  int error = fstat(in, &st) != 0 ? errno : 0;
-  if (error == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
-  if (error == 0 && !S_ISREG(st.st_mode)) error = EINVAL;
-  if (error == 0) error = CopyFileContents(in, fd_);
+  int error = fstat(source.fd(), &st) != 0 ? errno : 0;
+  if (error == 0) error = CopyFileContents(source.fd(), fd_);
   if (error == 0 && fchmod(fd_, st.st_mode & 0777) != 0) error = errno;
   const timespec times[2] = {st.st_atim, st.st_mtim};
   if (error == 0 && futimens(fd_, times) != 0) error = errno;
-  close(in);
   if (error != 0) return failure_ = ErrorText(error);
   return std::nullopt;
 }
@@ -219,50 +200,6 @@ int StagedFile::ReplaceAt(const std::string& destination) {
   return rename(temporary_.c_str(), destination.c_str()) == 0 ? 0 : errno;
 }
 
-PlaceResult StagedFile::Place(const std::string& name, ConflictMode mode, const std::string& protectedPath) {
-  PlaceResult result;
-  if (failure_) {
-    result.error = *failure_;
-    return result;
-  }
-  for (;;) {
-    auto destination = ExportDestination(folder_, name, mode);
-    if (!destination) {
-      result.outcome = PlaceResult::Outcome::Skipped;
-      return result;
-    }
-    int error = 0;
-    if (mode == ConflictMode::Replace && NameTaken(*destination)) {
-      if (IsSameItem(*destination, protectedPath)) {
-        mode = ConflictMode::Rename;
-        continue;
-      }
-      error = ReplaceAt(*destination);
-    } else {
-      error = PlaceExclusivelyAt(*destination);
-      if (error == EEXIST) {
-        // Someone took the name after it was found free.
-        if (mode == ConflictMode::Skip) {
-          result.outcome = PlaceResult::Outcome::Skipped;
-          return result;
-        }
-        // Replacing is meant for the file that held the name when the export chose it, not for
-        // one that has just appeared: that one keeps its name too.
-        mode = ConflictMode::Rename;
-        continue;
-      }
-    }
-    if (error != 0) {
-      result.error = ErrorText(error);
-      return result;
-    }
-    placed_ = true;
-    result.outcome = PlaceResult::Outcome::Placed;
-    result.path = *destination;
-    return result;
-  }
-}
-
 PlaceResult StagedFile::PlaceExactly(const std::string& path) {
   PlaceResult result;
   if (failure_) {
@@ -279,6 +216,22 @@ PlaceResult StagedFile::PlaceExactly(const std::string& path) {
   } else {
     result.error = ErrorText(error);
   }
+  return result;
+}
+
+PlaceResult StagedFile::PlaceReplacing(const std::string& path) {
+  PlaceResult result;
+  if (failure_) {
+    result.error = *failure_;
+    return result;
+  }
+  if (int error = ReplaceAt(path); error != 0) {
+    result.error = ErrorText(error);
+    return result;
+  }
+  placed_ = true;
+  result.outcome = PlaceResult::Outcome::Placed;
+  result.path = path;
   return result;
 }
 

@@ -6,7 +6,7 @@
 // the meantime is never overwritten, and with "replace" the earlier file stays until the new one is
 // complete. File systems without unnamed files (FAT and exFAT cards, network shares) get a hidden
 // named temporary file instead. Any thread; one StagedFile is used by one thread.
-#include "output/export_destination.hpp"
+#include "base/files.hpp"
 
 #include <sys/types.h>
 
@@ -39,17 +39,14 @@ class StagedFile {
   // The whole contents; permissions mode minus the umask, as a new file gets them.
   std::optional<std::string> Write(std::string_view bytes, mode_t mode = 0666);
   // The source file's contents, permission bits and access and modification times (a copy looks
-  // like its original to a photo tool sorting by date).
-  std::optional<std::string> CopyFrom(const std::string& source);
+  // like its original to a photo tool sorting by date). A source that failed to open gives its error.
+  std::optional<std::string> CopyFrom(const ReadableFile& source);
 
-  // Gives the finished file its name in the folder by the conflict rule (export_destination.hpp):
-  // "skip" answers Skipped when the name is taken (also when it was taken only a moment ago);
-  // "rename" takes the next free name, again if one is taken in the meantime; "replace" puts the
-  // file over the item that holds the name in one rename. An item that is `protectedPath` itself
-  // (the export's source) is never replaced: the next free name is taken instead.
-  PlaceResult Place(const std::string& name, ConflictMode mode, const std::string& protectedPath = "");
   // Gives the finished file exactly this path, only when nothing is there (Skipped otherwise).
   PlaceResult PlaceExactly(const std::string& path);
+  // Puts the finished file over the item at path in one rename (a folder there fails it); which
+  // items may be replaced is the caller's rule (paired_names.hpp).
+  PlaceResult PlaceReplacing(const std::string& path);
 
  private:
   // 0, EEXIST or errno: the finished file under `destination` only if nothing is there.
@@ -63,10 +60,6 @@ class StagedFile {
   bool placed_ = false;
   std::optional<std::string> failure_;
 };
-
-// Whether the item at path (not following a final symbolic link) is the file `protectedPath` names:
-// the same directory entry, a hard link to it, or the file a symbolic link there points at.
-bool IsSameItem(const std::string& path, const std::string& protectedPath);
 
 // How a named temporary file takes a new name without replacing anything. Each later method serves
 // file systems that lack the earlier one:

@@ -1,62 +1,68 @@
 #include "output/trash_photos.hpp"
 
+#include "base/files.hpp"
+#include "library/import_scan.hpp"
 #include "output/output_texts.hpp"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <map>
 #include <set>
-#include <sys/stat.h>
 
 namespace tw::output {
 namespace {
 
-bool SomethingAt(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0;
+// A path the page sent that the photo library could have imported: nothing else is moved.
+bool IsPhotoFile(const std::string& path) {
+  return !path.empty() && path[0] == '/' && StatPath(path).isRegular && !library::ListImportablePhotos({path}).empty();
 }
 
 }  // namespace
 
-std::vector<TrashItem> SelectFilesToTrash(const Json& photos) {
-  std::vector<TrashItem> items;
-  if (!photos.is_array()) return items;
+TrashSelection SelectFilesToTrash(const Json& photos) {
+  TrashSelection selection;
+  if (!photos.is_array()) return selection;
   std::map<std::string, size_t> indexByPath;
   for (const Json& photo : photos) {
     std::string path = StringField(photo, "path");
     std::string id = StringField(photo, "id");
-    if (path.empty() || id.empty() || !SomethingAt(path)) continue;
+    if (path.empty() || id.empty()) continue;
+    if (!IsPhotoFile(path)) {
+      // A relative path is never looked up: it names nothing a photo record can hold.
+      if (path[0] != '/' || PathExists(path)) ++selection.refused;
+      continue;
+    }
     // Two records naming one file: the file moves once, and both records learn that it did.
-    auto [it, added] = indexByPath.emplace(path, items.size());
-    if (added) items.push_back(TrashItem{path, {}});
-    items[it->second].ids.push_back(id);
+    auto [it, added] = indexByPath.emplace(path, selection.items.size());
+    if (added) selection.items.push_back(TrashItem{path, {}});
+    selection.items[it->second].ids.push_back(id);
   }
-  return items;
+  return selection;
 }
 
 TrashReport NothingToTrash() { return TrashReport{Json::array(), texts::kTrashNothingAccessible}; }
 
-TrashReport MoveFilesToTrash(const std::vector<TrashItem>& items, platform::Platform& platform) {
-  if (items.empty()) return NothingToTrash();
+TrashReport MoveFilesToTrash(const TrashSelection& selection, platform::Platform& platform) {
+  if (selection.items.empty() && selection.refused == 0) return NothingToTrash();
   TrashReport report;
   std::set<std::string> reported;
-  std::string firstError;
-  bool anyFailed = false;
-  for (const TrashItem& item : items) {
+  std::vector<std::string> reasons;
+  for (const TrashItem& item : selection.items) {
     platform::TrashOutcome outcome = platform.MoveToTrash(item.path);
     if (!outcome.moved) {
-      if (!anyFailed) firstError = outcome.error;
-      anyFailed = true;
+      if (reasons.empty()) reasons.push_back(outcome.error.empty() ? texts::kUnknownError : outcome.error);
       continue;
     }
     for (const std::string& id : item.ids) {
       if (reported.insert(id).second) report.removedIDs.push_back(id);
     }
   }
+  if (selection.refused > 0) reasons.push_back(fmt::format(texts::kTrashRefused, selection.refused));
   const long moved = static_cast<long>(report.removedIDs.size());
-  report.message = anyFailed
-                       ? fmt::format(texts::kTrashPartlyMoved, moved, firstError.empty() ? texts::kUnknownError : firstError)
-                       : fmt::format(texts::kTrashMoved, moved);
+  report.message = reasons.empty()
+                       ? fmt::format(texts::kTrashMoved, moved)
+                       : fmt::format(texts::kTrashPartlyMoved, moved, fmt::join(reasons, texts::kTrashReasonSeparator));
   return report;
 }
 

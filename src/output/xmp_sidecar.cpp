@@ -30,6 +30,17 @@ std::string AttributeEscaped(const std::string& text) {
   return escaped;
 }
 
+// Takes ` name="value"` from the front of text; the value as AttributeEscaped leaves it.
+bool TakeAttribute(std::string_view& text, std::string_view name) {
+  const std::string opening = " " + std::string(name) + "=\"";
+  if (!text.starts_with(opening)) return false;
+  text.remove_prefix(opening.size());
+  size_t end = text.find_first_of("\"<>\t\n\r");
+  if (end == std::string_view::npos || text[end] != '"') return false;
+  text.remove_prefix(end + 1);
+  return true;
+}
+
 }  // namespace
 
 std::string RatingSidecarText(long long rating) {
@@ -39,6 +50,14 @@ std::string RatingSidecarText(long long rating) {
 std::string RatingAndLabelSidecarText(const std::string& rating, const std::string& label) {
   return std::string(kPacketStart) + " xmp:Rating=\"" + AttributeEscaped(rating) + "\" xmp:Label=\"" +
          AttributeEscaped(label) + "\"" + kPacketEnd;
+}
+
+bool IsOwnSidecarText(std::string_view text) {
+  const std::string_view start = kPacketStart, end = kPacketEnd;
+  if (text.size() < start.size() + end.size() || !text.starts_with(start) || !text.ends_with(end)) return false;
+  std::string_view attributes = text.substr(start.size(), text.size() - start.size() - end.size());
+  if (!TakeAttribute(attributes, "xmp:Rating")) return false;
+  return attributes.empty() || (TakeAttribute(attributes, "xmp:Label") && attributes.empty());
 }
 
 std::string SidecarPathFor(const std::string& outputPath) {

@@ -42,6 +42,18 @@ std::map<std::string, unsigned long long> HashFolder(const std::string& folder) 
   return hashes;
 }
 
+std::vector<std::string> FolderSnapshot::Changes(const std::set<std::string>& leaving, const std::string& outputs) const {
+  std::vector<std::string> changes;
+  auto now = HashFolder(folder_);
+  for (const auto& [path, hash] : hashes_) {
+    if (!leaving.count(path) && (!now.count(path) || now[path] != hash)) changes.push_back(path);
+  }
+  for (const auto& [path, hash] : now) {
+    if (!hashes_.count(path) && (outputs.empty() || !StartsWith(path, outputs + "/"))) changes.push_back(path);
+  }
+  return changes;
+}
+
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code error;

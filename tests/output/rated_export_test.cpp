@@ -29,11 +29,11 @@ class RatedExportTest : public ControllerTest {
     cr3_ = CopySample("canon-r6-container-with-preview.CR3", shoot_.path(), "IMG_0001.CR3");
     jpg_ = CopySample("canon-t6-coins-2000x1072.jpg", shoot_.path(), "IMG_0001.JPG");
     other_ = CopySample("orientation-3.jpg", shoot_.path(), "IMG_0002.JPG");
-    sources_ = HashFolder(shoot_.path());
+    sources_.emplace(shoot_.path());
   }
   void TearDown() override {
     ControllerTest::TearDown();
-    EXPECT_EQ(HashFolder(shoot_.path()), sources_) << "a source photo changed";
+    EXPECT_EQ(sources_->Changes(), std::vector<std::string>{}) << "a file of the shoot changed";
   }
 
   Json Export(const Json& photos, const std::string& folder, const std::string& token = "T") {
@@ -46,7 +46,7 @@ class RatedExportTest : public ControllerTest {
   TempFolder shoot_;
   TempFolder exports_;
   std::string cr3_, jpg_, other_;
-  std::map<std::string, unsigned long long> sources_;
+  std::optional<FolderSnapshot> sources_;
 };
 
 TEST_F(RatedExportTest, ExportingTwiceOnOneDayGivesNumberedCopiesEachWithItsSidecar) {
@@ -72,13 +72,13 @@ TEST_F(RatedExportTest, ExportingTwiceOnOneDayGivesNumberedCopiesEachWithItsSide
   }
 }
 
-TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareTheSidecarOfTheFirst) {
+TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareOneSidecarWithTheHigherRating) {
   Json answer = Export(Json::array({{{"id", "RAW"}, {"path", cr3_}, {"rating", 2}},
                                     {{"id", "JPG"}, {"path", jpg_}, {"rating", 5}}}),
                        exports_.path());
   EXPECT_EQ(answer["outputs"].size(), 2u);
   EXPECT_EQ(Names(Today()), (std::vector<std::string>{"IMG_0001.CR3", "IMG_0001.JPG", "IMG_0001.xmp"}));
-  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), SidecarWithRating("2"));
+  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), SidecarWithRating("5"));
 }
 
 TEST_F(RatedExportTest, TheSidecarIsOneExactLineThatExiv2Reads) {
@@ -103,17 +103,19 @@ TEST_F(RatedExportTest, RatingsAreReadAsWholeNumbers) {
 TEST_F(RatedExportTest, AnUnreachableSourceIsOneErrorAndTheOthersAreStillExported) {
   std::string deleted = CopySample("orientation-4.jpg", shoot_.path(), "DELETED.jpg");
   std::remove(deleted.c_str());
-  sources_ = HashFolder(shoot_.path());
+  sources_.emplace(shoot_.path());
   Json answer = Export(Json::array({{{"id", "GONE"}, {"path", deleted}},
                                     {{"id", "OK"}, {"path", jpg_}},
                                     {{"id", "DIR"}, {"path", shoot_.path()}},
-                                    {{"path", 42}}}),
+                                    {{"path", 42}},
+                                    {{"id", 7}, {"path", "IMG_0001.JPG"}}}),
                        exports_.path());
   EXPECT_EQ(answer["outputs"], Json::array({{{"id", "OK"}, {"path", Today() + "/IMG_0001.JPG"}}}));
   EXPECT_EQ(answer["errors"], Json::array({{{"id", "GONE"}, {"error", "原文件不可访问"}},
                                            {{"id", "DIR"}, {"error", "原文件不可访问"}},
-                                           {{"id", ""}, {"error", "原文件不可访问"}}}));
-  EXPECT_EQ(answer["message"], "已导出 1 张原片，3 张失败，原片保留");
+                                           {{"id", ""}, {"error", "原文件不可访问"}},
+                                           {{"id", 7}, {"error", "原文件不可访问"}}}));
+  EXPECT_EQ(answer["message"], "已导出 1 张原片，4 张失败，原片保留");
 }
 
 TEST_F(RatedExportTest, AFolderThatIsAFileOrAnEmptyListIsUnusableWithoutAPanel) {
@@ -162,12 +164,13 @@ TEST_F(RatedExportTest, ChoosingTheFolderAloneOnlyReportsIt) {
   EXPECT_TRUE(Names(exports_.path()).empty());
 }
 
-TEST_F(RatedExportTest, ASidecarAlreadyThereIsLeftAsItIs) {
+TEST_F(RatedExportTest, ASidecarAlreadyThereIsLeftAsItIsAndNotPairedWithTheCopy) {
   ASSERT_FALSE(CreateDirectories(Today()));
   WriteBytes(Today() + "/IMG_0001.xmp", "the photographer's own sidecar");
   Export(Json::array({{{"id", "A"}, {"path", jpg_}, {"rating", 5}}}), exports_.path());
   EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), "the photographer's own sidecar");
-  EXPECT_TRUE(Exists(Today() + "/IMG_0001.JPG"));
+  EXPECT_EQ(Names(Today()), (std::vector<std::string>{"IMG_0001.xmp", "IMG_0001（1）.JPG", "IMG_0001（1）.xmp"}));
+  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001（1）.xmp"), SidecarWithRating("5"));
 }
 
 TEST_F(RatedExportTest, ExportsStartedTogetherRunOneAfterTheOther) {

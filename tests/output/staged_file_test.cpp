@@ -2,6 +2,7 @@
 // name: never partial, never over a name taken in the meantime, never over the source.
 #include "base/files.hpp"
 #include "output/export_destination.hpp"
+#include "output/paired_names.hpp"
 #include "output/staged_file.hpp"
 #include "output_test_support.hpp"
 
@@ -84,6 +85,13 @@ TEST(DestinationRule, NamesSplitAtTheirLastDot) {
   EXPECT_EQ(output::JoinName("README（1）", ""), "README（1）");
 }
 
+// How both exports place a finished file: the pairing of file and sidecar names, here for a source
+// that is not there (so nothing is protected).
+PlaceResult PlaceByRule(StagedFile& file, const std::string& folder, const std::string& name, ConflictMode mode,
+                        const std::string& source = "/nonexistent/source.jpg") {
+  return output::ExportPairing({source}, mode).Place(file, folder, name, source, {}).file;
+}
+
 // Every case runs with an unnamed file and with the hidden named file of FAT-like file systems.
 class StagedFileTest : public ::testing::TestWithParam<StagedFile::Naming> {
  protected:
@@ -103,7 +111,7 @@ TEST_P(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
 
   StagedFile staged(folder_.path(), naming_);
   ASSERT_FALSE(staged.Write("ours"));
-  PlaceResult placed = staged.Place("IMG.jpg", ConflictMode::Rename);
+  PlaceResult placed = PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Rename);
   ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed) << placed.error;
   EXPECT_EQ(placed.path, folder_ / "IMG（1）.jpg");
   EXPECT_EQ(ReadBytes(chosen), "the other export's file");
@@ -115,7 +123,7 @@ TEST_P(StagedFileTest, SkipModeLeavesANameTakenMeanwhileAlone) {
   StagedFile staged(folder_.path(), naming_);
   ASSERT_FALSE(staged.Write("ours"));
   WriteBytes(folder_ / "IMG.jpg", "appeared");
-  EXPECT_EQ(staged.Place("IMG.jpg", ConflictMode::Skip).outcome, PlaceResult::Outcome::Skipped);
+  EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Skip).outcome, PlaceResult::Outcome::Skipped);
   EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "appeared");
 }
 
@@ -124,7 +132,7 @@ TEST_P(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
   {
     StagedFile staged(folder_.path(), naming_);
     ASSERT_FALSE(staged.Write("new rendering"));
-    PlaceResult placed = staged.Place("IMG.jpg", ConflictMode::Replace);
+    PlaceResult placed = PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Replace);
     ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
     EXPECT_EQ(placed.path, folder_ / "IMG.jpg");
     EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "new rendering");
@@ -133,7 +141,7 @@ TEST_P(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
   WriteBytes(folder_ / "SRC.jpg", "the photographer's original");
   StagedFile staged(folder_.path(), naming_);
   ASSERT_FALSE(staged.Write("rendering of SRC"));
-  PlaceResult placed = staged.Place("SRC.jpg", ConflictMode::Replace, folder_ / "SRC.jpg");
+  PlaceResult placed = PlaceByRule(staged, folder_.path(), "SRC.jpg", ConflictMode::Replace, folder_ / "SRC.jpg");
   ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
   EXPECT_EQ(placed.path, folder_ / "SRC（1）.jpg");
   EXPECT_EQ(ReadBytes(folder_ / "SRC.jpg"), "the photographer's original");
@@ -145,7 +153,7 @@ TEST_P(StagedFileTest, ReplaceNeverPutsAFileOverAFolder) {
   WriteBytes(folder_ / "IMG.jpg/inside.jpg", "kept");
   StagedFile staged(folder_.path(), naming_);
   ASSERT_FALSE(staged.Write("x"));
-  EXPECT_EQ(staged.Place("IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
+  EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
   EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg/inside.jpg"), "kept");
 }
 
@@ -156,10 +164,10 @@ TEST_P(StagedFileTest, AFailedWriteLeavesNothingUnderTheFinalNameAndTheEarlierFi
     FileSizeLimit limit(64 * 1024);
     StagedFile staged(folder_.path(), naming_);
     EXPECT_TRUE(staged.Write(big).has_value());
-    EXPECT_EQ(staged.Place("IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
+    EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
     StagedFile fresh(folder_.path(), naming_);
     EXPECT_TRUE(fresh.Write(big).has_value());
-    EXPECT_EQ(fresh.Place("NEW.jpg", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
+    EXPECT_EQ(PlaceByRule(fresh, folder_.path(), "NEW.jpg", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
   }
   EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "earlier export");
   ExpectOnly({"IMG.jpg"});
@@ -170,8 +178,8 @@ TEST_P(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) 
   ASSERT_EQ(chmod(source.c_str(), 0640), 0);
   TempFolder out;
   StagedFile staged(out.path(), naming_);
-  ASSERT_FALSE(staged.CopyFrom(source));
-  PlaceResult placed = staged.Place("SOURCE.jpg", ConflictMode::Rename);
+  ASSERT_FALSE(staged.CopyFrom(ReadableFile::Open(source)));
+  PlaceResult placed = PlaceByRule(staged, out.path(), "SOURCE.jpg", ConflictMode::Rename);
   ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
   EXPECT_EQ(ReadBytes(placed.path), ReadBytes(source));
   struct stat a {}, b {};
@@ -185,8 +193,8 @@ TEST_P(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) 
 TEST_P(StagedFileTest, CopyingADirectoryFails) {
   {
     StagedFile staged(folder_.path(), naming_);
-    EXPECT_TRUE(staged.CopyFrom(folder_.path()).has_value());
-    EXPECT_EQ(staged.Place("X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
+    EXPECT_TRUE(staged.CopyFrom(ReadableFile::Open(folder_.path())).has_value());
+    EXPECT_EQ(PlaceByRule(staged, folder_.path(), "X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
   }
   ExpectOnly({});
 }
@@ -230,6 +238,23 @@ TEST_P(StagedFileTest, PlaceExactlyNeverReplaces) {
   }
   EXPECT_EQ(ReadBytes(folder_ / "IMG.xmp"), "the user's own sidecar");
   ExpectOnly({"IMG.xmp"});
+}
+
+TEST(PairedNames, ASidecarNameTakenBeforeTheSidecarIsLostNotOverwritten) {
+  TempFolder folder;
+  output::ExportPairing pairing({"/shoot/IMG.CR3", "/shoot/IMG.JPG"}, ConflictMode::Rename);
+  output::SidecarWriter writer;
+  StagedFile raw(folder.path()), jpeg(folder.path());
+  ASSERT_FALSE(raw.Write("raw") || jpeg.Write("jpeg"));
+  auto first = pairing.Place(raw, folder.path(), "IMG.CR3", "/shoot/IMG.CR3", {1, "one star"});
+  WriteBytes(folder / "IMG.xmp", "appeared meanwhile");
+  writer.Write(first.sidecar.value());
+  // The JPEG of the shot raises the rating of the pair's sidecar, which is not ours any more.
+  auto second = pairing.Place(jpeg, folder.path(), "IMG.JPG", "/shoot/IMG.JPG", {5, "five stars"});
+  EXPECT_EQ(second.file.path, folder / "IMG.JPG");
+  writer.Write(second.sidecar.value());
+  EXPECT_EQ(ReadBytes(folder / "IMG.xmp"), "appeared meanwhile");
+  EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"IMG.CR3", "IMG.JPG", "IMG.xmp"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Namings, StagedFileTest,

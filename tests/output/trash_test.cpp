@@ -11,6 +11,12 @@ namespace {
 class TrashTest : public ControllerTest {
  protected:
   std::string Photo(const std::string& name) { return CopySample("orientation-1.jpg", shoot_.path(), name); }
+  // Sends the message; nothing in the shoot may change but the files meant to move.
+  void Trash(const Json& body, const std::set<std::string>& moving = {}) {
+    FolderSnapshot before(shoot_.path());
+    Send(body);
+    EXPECT_EQ(before.Changes(moving), std::vector<std::string>{}) << "a file not meant to move changed";
+  }
   Json Answer(const std::string& callback) {
     auto answers = Payloads(callback);
     EXPECT_EQ(answers.size(), 1u);
@@ -20,8 +26,8 @@ class TrashTest : public ControllerTest {
 };
 
 TEST_F(TrashTest, AnEmptyListOrVanishedFilesMoveNothing) {
-  Send({{"action", "trashPhotos"}});
-  Send({{"action", "trashPhotos"}, {"photos", Json::array({{{"id", "A"}, {"path", shoot_ / "gone.jpg"}}})}});
+  Trash({{"action", "trashPhotos"}});
+  Trash({{"action", "trashPhotos"}, {"photos", Json::array({{{"id", "A"}, {"path", shoot_ / "gone.jpg"}}})}});
   auto answers = Payloads("window.Native.trashComplete");
   ASSERT_EQ(answers.size(), 2u);
   for (const Json& answer : answers) {
@@ -32,7 +38,7 @@ TEST_F(TrashTest, AnEmptyListOrVanishedFilesMoveNothing) {
 TEST_F(TrashTest, RecordsWithoutStringIdsOrPathsAreLeftAlone) {
   std::string numeric = Photo("NUMERIC.jpg");
   std::string unnamed = Photo("UNNAMED.jpg");
-  Send({{"action", "trashPhotos"},
+  Trash({{"action", "trashPhotos"},
         {"photos", Json::array({{{"id", 7}, {"path", numeric}}, {{"id", ""}, {"path", unnamed}}, {{"id", "X"}}, 12})}});
   EXPECT_EQ(Answer("window.Native.trashComplete")["message"], "原文件不可访问，未删除任何照片");
   EXPECT_TRUE(Exists(numeric));
@@ -42,11 +48,12 @@ TEST_F(TrashTest, RecordsWithoutStringIdsOrPathsAreLeftAlone) {
 TEST_F(TrashTest, MovedFilesGoToTheTrashAndTheirIdsAreReported) {
   std::string a = Photo("A.jpg"), b = Photo("B.jpg"), c = Photo("C.jpg");
   std::string bBytes = ReadBytes(b);
-  Send({{"action", "trashPhotos"},
+  Trash({{"action", "trashPhotos"},
         {"photos", Json::array({{{"id", "ID-A"}, {"path", a}},
                                 {{"id", "ID-B"}, {"path", b}},
                                 {{"id", "ID-C"}, {"path", c}},
-                                {{"id", "ID-GONE"}, {"path", shoot_ / "gone.jpg"}}})}});
+                                {{"id", "ID-GONE"}, {"path", shoot_ / "gone.jpg"}}})}},
+        {"A.jpg", "B.jpg", "C.jpg"});
   Json answer = Answer("window.Native.trashComplete");
   EXPECT_EQ(answer["removedIDs"], Json::array({"ID-A", "ID-B", "ID-C"}));
   EXPECT_EQ(answer["message"], "已将 3 张照片移到废纸篓");
@@ -57,7 +64,7 @@ TEST_F(TrashTest, MovedFilesGoToTheTrashAndTheirIdsAreReported) {
 
 TEST_F(TrashTest, TwoRecordsOfOneFileAreBothReported) {
   std::string a = Photo("SAME.jpg");
-  Send({{"action", "trashPhotos"}, {"photos", Json::array({{{"id", "FIRST"}, {"path", a}}, {{"id", "SECOND"}, {"path", a}}})}});
+  Trash({{"action", "trashPhotos"}, {"photos", Json::array({{{"id", "FIRST"}, {"path", a}}, {{"id", "SECOND"}, {"path", a}}})}}, {"SAME.jpg"});
   Json answer = Answer("window.Native.trashComplete");
   EXPECT_EQ(answer["removedIDs"], Json::array({"FIRST", "SECOND"}));
   EXPECT_EQ(answer["message"], "已将 2 张照片移到废纸篓");
@@ -70,8 +77,9 @@ TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace)
   std::string cardBytes = ReadBytes(card);
   std::string a = Photo("A.jpg"), b = Photo("B.jpg");
 
-  Send({{"action", "trashPhotos"},
-        {"photos", Json::array({{{"id", "ID-A"}, {"path", a}}, {{"id", "ID-CARD"}, {"path", card}}, {{"id", "ID-B"}, {"path", b}}})}});
+  Trash({{"action", "trashPhotos"},
+        {"photos", Json::array({{{"id", "ID-A"}, {"path", a}}, {{"id", "ID-CARD"}, {"path", card}}, {{"id", "ID-B"}, {"path", b}}})}},
+        {"A.jpg", "B.jpg"});
   Json answer = Answer("window.Native.trashComplete");
   EXPECT_EQ(answer["removedIDs"], Json::array({"ID-A", "ID-B"}));
   const std::string prefix = "已移动 2 张，另有文件无法移动：";
@@ -82,14 +90,14 @@ TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace)
 }
 
 TEST_F(TrashTest, RatedTrashAnswersOnItsOwnCallbackWithTheToken) {
-  Send({{"action", "trashRatedPhotos"}});
+  Trash({{"action", "trashRatedPhotos"}});
   Json answer = Answer("window.Native.ratingTrashComplete");
   EXPECT_EQ(answer, (Json{{"token", ""}, {"removedIDs", Json::array()}, {"message", "原文件不可访问，未删除任何照片"}}));
   EXPECT_TRUE(Payloads("window.Native.trashComplete").empty());
 
   ClearOutput();
   std::string a = Photo("REJECT.jpg");
-  Send({{"action", "trashRatedPhotos"}, {"token", "T-1"}, {"photos", Json::array({{{"id", "R"}, {"path", a}}})}});
+  Trash({{"action", "trashRatedPhotos"}, {"token", "T-1"}, {"photos", Json::array({{{"id", "R"}, {"path", a}}})}}, {"REJECT.jpg"});
   answer = Answer("window.Native.ratingTrashComplete");
   EXPECT_EQ(answer["token"], "T-1");
   EXPECT_EQ(answer["removedIDs"], Json::array({"R"}));
