@@ -1,5 +1,6 @@
 // Folder and file import: which files become records, their order, thumbnails and backups.
 #include "base/files.hpp"
+#include "imaging/image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
 #include "support/controller_fixture.hpp"
 
@@ -200,13 +201,15 @@ TEST_F(ImportTest, BrokenFilesBecomeRecordsWithoutThumbnails) {
   std::ofstream(shoot_ / "truncated.jpg", std::ios::binary) << whole.substr(0, whole.size() / 3);
   Copy("canon-m50-stub-corrupt.cr3", shoot_ / "corrupt.cr3");
   Copy("orientation-1.jpg", shoot_ / "good.jpg");
+  // A header that promises 30000 × 30000 pixels and holds no image data is no flat grey picture.
+  std::ofstream(shoot_ / "huge.jpg", std::ios::binary) << imaging::testing::HugeFrameJPEG();
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   Json scan = LastScan();
-  ASSERT_EQ(scan["photos"].size(), 4u);
+  ASSERT_EQ(scan["photos"].size(), 5u);
   for (const auto& photo : scan["photos"]) {
     bool exists = PathExists(*PathFromFileURL(photo["thumbnail"]));
-    if (photo["name"] == "empty.jpg") {
-      EXPECT_FALSE(exists);
+    if (photo["name"] == "empty.jpg" || photo["name"] == "huge.jpg") {
+      EXPECT_FALSE(exists) << photo["name"];
     }
     if (photo["name"] == "good.jpg") {
       EXPECT_TRUE(exists);

@@ -1,5 +1,6 @@
 // Large previews and their cache; crop-and-rotate edits saved as new numbered JPEGs.
 #include "base/files.hpp"
+#include "imaging/image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
 #include "support/controller_fixture.hpp"
 

@@ -2,8 +2,9 @@
 // The decoding family: every part of the program turns a photo file into pixels through these.
 // All functions keep no state and may run concurrently on any thread (worker threads in practice;
 // the decoders block for as long as decoding takes). Paths may also be given as file URLs.
-// A file that cannot be read or decoded (missing, empty, truncated, corrupt) gives nullopt; no
-// decoder failure escapes as an exception.
+// A file that cannot be read or decoded (missing, not a regular file, empty, truncated, corrupt, a
+// JPEG without image data, more than 256 megapixels) gives nullopt; no decoder failure escapes
+// as an exception.
 //
 // Raw files (IsRAWURL, or a raw file signature) never reach libvips, which would take a TIFF-based
 // raw for a plain TIFF: LibRaw develops them and exiv2/LibRaw supply their embedded previews.

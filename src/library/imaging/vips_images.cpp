@@ -76,6 +76,14 @@ VImage ThreeBands(VImage image) {
 
 int Clamped(int maxPixelSize) { return std::max(1, maxPixelSize); }
 
+// Throws unless the header promises at most kMaxDecodePixels.
+const VImage& WithinPixelLimit(const VImage& header) {
+  if (static_cast<double>(header.width()) * header.height() > kMaxDecodePixels) {
+    throw vips::VError("the image is larger than 256 megapixels");
+  }
+  return header;
+}
+
 // A JPEG decoded by libjpeg's scaled IDCT (a power of two up to 8), so that at least kLanczosRoom of
 // the reduction to `size` is left to the Lanczos step; nullopt for any other file. libvips' own
 // thumbnail leaves at least 2; 1.9 lets a 24 MP frame (6000 px) decode at a quarter (1500 px, then
@@ -87,7 +95,7 @@ constexpr double kLanczosRoom = 1.9;
 std::optional<VImage> JPEGShrunkOnLoad(const std::string& path, int size) {
   const char* loader = vips_foreign_find_load(path.c_str());
   if (loader == nullptr || std::strcmp(loader, "VipsForeignLoadJpegFile") != 0) return std::nullopt;
-  const VImage header = VImage::jpegload(path.c_str(), VImage::option()->set("fail_on", kFailOn));
+  const VImage header = WithinPixelLimit(VImage::jpegload(path.c_str(), VImage::option()->set("fail_on", kFailOn)));
   const int longSide = std::max(header.width(), header.height());
   int shrink = 1;
   while (shrink < 8 && (longSide + 2 * shrink - 1) / (2 * shrink) >= kLanczosRoom * size) shrink *= 2;
@@ -124,6 +132,7 @@ DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize) {
   if (std::optional<VImage> jpeg = JPEGShrunkOnLoad(path, size)) {
     return FinishDecodedImage(ShrunkToFit(*jpeg, size));
   }
+  WithinPixelLimit(VImage::new_from_file(path.c_str(), VImage::option()->set("fail_on", kFailOn)));
   VImage thumbnail = VImage::thumbnail(
       path.c_str(), size,
       VImage::option()->set("height", size)->set("size", VIPS_SIZE_DOWN)->set("fail_on", kFailOn));
@@ -131,8 +140,8 @@ DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize) {
 }
 
 DecodedImage VipsFullImage(const std::string& path) {
-  VImage loaded = VImage::new_from_file(
-      path.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", kFailOn));
+  VImage loaded = WithinPixelLimit(VImage::new_from_file(
+      path.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", kFailOn)));
   int orientation = vips_image_get_orientation(loaded.get_image());
   // Decode in stored order first: turning needs random access, which a sequential read lacks.
   DecodedImage stored = FinishDecodedImage(loaded);

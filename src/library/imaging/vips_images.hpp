@@ -18,8 +18,14 @@ vips::VImage Upright(vips::VImage image, int orientation);
 // maxPixelSize, never upscaled. A truncated file is an error.
 DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize);
 
-// The whole image of a file libvips reads, upright.
+// The whole image of a file libvips reads, upright; more than kMaxDecodePixels is an error.
 DecodedImage VipsFullImage(const std::string& path);
+
+// The most pixels a file's header may promise. A few kilobytes of JPEG header that promised 30000 ×
+// 30000 pixels took 9 s and 5.3 GB to decode (into flat grey); 256 megapixels is above every
+// camera's sensor (the largest, medium format, are about 150), so only stitched panoramas beyond
+// it are refused.
+inline constexpr double kMaxDecodePixels = 16384.0 * 16384.0;
 
 // An encoded embedded preview (JPEG, TIFF) at most maxPixelSize on its long side (0: as stored),
 // turned by the given orientation: embedded previews carry none of their own that can be trusted.
