@@ -237,9 +237,11 @@ void AppDelegate::previewPhoto(const Json& body) {
   std::string id = StringField(body, "id");
   std::string path = StringField(body, "path");
   if (id.empty() || path.empty()) return;
-  queues::Global(QoS::UserInitiated, [this, id, path] {
-    Call("window.Native.previewReady",
-         library::PreparePreview(id, path, launch_.supportFolder, LensCorrectionEnabled()));
+  // The setting as it stands when the page asks: a change made while the preview waits for a
+  // worker belongs to the next request.
+  const bool lens = LensCorrectionEnabled();
+  queues::Global(QoS::UserInitiated, [this, id, path, lens] {
+    Call("window.Native.previewReady", library::PreparePreview(id, path, launch_.supportFolder, lens));
   });
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Large previews: developed on demand at 2800 pixels, cached as JPEG in "PreviewCache" (one file
-// per photo and lens setting), rebuilt when the photo is newer than its preview.
+// per photo and lens setting), rebuilt when the photo is no longer the file it was made from.
 #include "base/json.hpp"
 
 #include <string>

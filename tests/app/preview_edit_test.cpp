@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 namespace tw::testing {
 namespace {
@@ -43,7 +44,7 @@ class PreviewTest : public ControllerTest {
   TempFolder photos_;
 };
 
-TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoIsNewer) {
+TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoChanges) {
   std::string photo = photos_ / "IMG_1.jpg";
   fs::copy_file(kPhotos + "canon-t6-coins-2000x1072.jpg", photo);
   SetTime(photo, 1600000000);
@@ -64,10 +65,15 @@ TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoIsNewe
 
   std::string plainFile = *PathFromFileURL(plain["url"]);
   ino_t inode = Inode(plainFile);
-  SetTime(photo, 1500000000);  // older than the preview: kept
   Preview(photo);
-  EXPECT_EQ(Inode(plainFile), inode);
-  SetTime(photo, 2000000000);  // newer: rebuilt
+  EXPECT_EQ(Inode(plainFile), inode) << "an unchanged photo keeps its preview";
+  // Another photo copied over it with its own, older time (cp -p, a card copied again).
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo, fs::copy_options::overwrite_existing);
+  SetTime(photo, 1500000000);
+  Preview(photo);
+  EXPECT_EQ(imaging::CreateThumbnail(plainFile, 10000)->width(), 308);
+  inode = Inode(plainFile);
+  SetTime(photo, 2000000000);
   Preview(photo);
   EXPECT_NE(Inode(plainFile), inode);
 
@@ -75,7 +81,27 @@ TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoIsNewe
   std::ofstream(plainFile, std::ios::trunc).close();
   Preview(photo);
   EXPECT_GT(fs::file_size(plainFile), 0u);
-  EXPECT_EQ(FolderNames(support_ / "PreviewCache").size(), 2u) << "no temporary file is left";
+  for (const auto& name : FolderNames(support_ / "PreviewCache")) {
+    EXPECT_TRUE(name.ends_with(".jpg") || name.ends_with(".jpg.stamp")) << "no temporary file is left: " << name;
+  }
+}
+
+TEST_F(PreviewTest, TheLensSettingIsTheOneWhenThePageAsked) {
+  std::string photo = photos_ / "IMG_1.jpg";
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  // Workers stay busy until the setting has changed behind the request.
+  std::promise<void> release;
+  std::shared_future<void> busy = release.get_future().share();
+  for (int i = 0; i < 64; ++i) queues::Global(QoS::UserInitiated, [busy] { busy.wait(); });
+  queues::Main([&] {
+    app_->didReceiveScriptMessage({{"action", "previewPhoto"}, {"id", "P"}, {"path", photo}});
+    app_->didReceiveScriptMessage({{"action", "saveLensSettings"}, {"enabled", false}});
+    release.set_value();
+  });
+  RunUntilQuiet();
+  auto answers = Payloads("window.Native.previewReady");
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_TRUE(answers[0]["url"].get<std::string>().ends_with("-lens.jpg")) << answers[0];
 }
 
 TEST_F(PreviewTest, AnEjectedCardKeepsItsCachedPreview) {

@@ -10,6 +10,7 @@
 // raw for a plain TIFF: LibRaw develops them and exiv2/LibRaw supply their embedded previews.
 #include "library/imaging/decoded_image.hpp"
 
+#include <ctime>
 #include <string>
 
 namespace tw::imaging {
@@ -52,8 +53,21 @@ std::string MIMETypeForPath(const std::string& pathOrName);
 // Whether the lower-cased extension names a raw format (cr3 cr2 dng nef nrw arw raf rw2 orf pef).
 bool IsRAWURL(const std::string& path);
 
-// Whether the cached preview must be rebuilt from the source: the cache is missing or empty, or
-// the source is reachable and newer. An unreachable source keeps the old preview in use.
+// Whether the cached preview must be rebuilt from the source: the cache is missing or empty, it
+// has no record of its source, or the source is reachable and its size or modification time (to
+// the nanosecond) is not the recorded one. An unreachable source keeps the old preview in use.
 bool PreviewCacheNeedsRefresh(const std::string& sourcePath, const std::string& cachePath);
+
+// The source of a preview as it was when its development began: taken before decoding, so that a
+// photo changed meanwhile is developed again at the next request.
+struct PreviewSource {
+  unsigned long long size = 0;
+  timespec modified{};
+};
+std::optional<PreviewSource> ReadPreviewSource(const std::string& sourcePath);
+
+// Puts a new preview (a complete file in the cache's folder) in place of the cache file, with the
+// record of what it was made from. False when it could not be put in place; the old preview then stays.
+bool PlacePreview(const std::string& newPreviewPath, const std::string& cachePath, const PreviewSource& source);
 
 }  // namespace tw::imaging
