@@ -33,6 +33,7 @@ Json PreparePreview(const std::string& id, const std::string& photoPath, const s
     }
   }
   if (StatPath(cache).isRegular) return {{"id", id}, {"url", FileURLFromPath(cache)}};
+  if (imaging::IsReadPermissionDenied(photoPath)) return {{"id", id}, {"error", kPreviewNoReadPermission}};
   return {{"id", id}, {"error", PathExists(photoPath) ? kPreviewUndecodable : kPreviewSourceMissing}};
 }
 

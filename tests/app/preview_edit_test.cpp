@@ -2,9 +2,11 @@
 #include "base/files.hpp"
 #include "imaging/image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
+#include "library/preview.hpp"
 #include "support/controller_fixture.hpp"
 
 #include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -116,9 +118,24 @@ TEST_F(PreviewTest, AnEjectedCardKeepsItsCachedPreview) {
 }
 
 TEST_F(PreviewTest, AnUndecodablePhotoAnswersWithTheDecodeError) {
+  const Json undecodable = {{"id", "X"}, {"error", "系统无法解码大图，正在显示缓存预览"}};
   std::string photo = photos_ / "broken.jpg";
   std::ofstream(photo) << "not a picture";
-  EXPECT_EQ(Preview(photo, "X"), (Json{{"id", "X"}, {"error", "系统无法解码大图，正在显示缓存预览"}}));
+  EXPECT_EQ(Preview(photo, "X"), undecodable);
+  std::ofstream(photos_ / "huge.jpg", std::ios::binary) << imaging::testing::HugeFrameJPEG();
+  EXPECT_EQ(Preview(photos_ / "huge.jpg", "X"), undecodable);
+}
+
+TEST_F(PreviewTest, APhotoThatMayNotBeReadSaysSo) {
+  std::string photo = photos_ / "IMG_1.jpg";
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  fs::permissions(photos_.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(photo, fs::perms::owner_read | fs::perms::owner_write);
+  // Root reads everything; the answer is prepared as another user on this thread.
+  int previous = setfsuid(65534);
+  Json answer = library::PreparePreview("P", photo, support_.path(), true);
+  setfsuid(previous);
+  EXPECT_EQ(answer, (Json{{"id", "P"}, {"error", "原文件没有读取权限，正在显示缓存预览"}}));
 }
 
 TEST_F(PreviewTest, RequestsWithoutIdOrPathAreIgnored) {

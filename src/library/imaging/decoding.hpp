@@ -15,12 +15,13 @@
 
 namespace tw::imaging {
 
-// Upright image, long side at most maxPixelSize, never upscaled.
+// Upright image, long side at most maxPixelSize, never upscaled, transparency on the backdrop.
 // JPEG/PNG/TIFF/HEIC/WebP: libvips shrink-on-load; HEIC takes its HEIF rotation only.
 // Raw: the smallest embedded JPEG that is at least maxPixelSize on its long side (or already
 // full size), oriented by the raw's metadata; otherwise the raw developed by LibRaw; and only
-// when that fails too, the largest embedded preview that decodes, even if smaller.
-MaybeImage CreateThumbnail(const std::string& path, int maxPixelSize);
+// when that fails too, the largest embedded preview that decodes, even if smaller (raw pictures
+// are opaque).
+MaybeImage CreateThumbnail(const std::string& path, int maxPixelSize, Backdrop backdrop = Backdrop::White);
 
 // With lensWanted and a raw that LibRaw develops: the raw developed in linear light (half size when
 // that is still at least maxPixelSize), scaled with Lanczos3 to at most maxPixelSize, corrected for
@@ -52,6 +53,10 @@ std::string ImagePreviewDataURL(const std::string& path);
 std::string MIMETypeForPath(const std::string& pathOrName);
 // Whether the lower-cased extension names a raw format (cr3 cr2 dng nef nrw arw raf rw2 orf pef).
 bool IsRAWURL(const std::string& path);
+
+// Whether the photo file is there but this program may not read it: a failed decode is then told
+// apart from an undecodable photo.
+bool IsReadPermissionDenied(const std::string& path);
 
 // Whether the cached preview must be rebuilt from the source: the cache is missing or empty, it
 // has no record of its source, or the source is reachable and its size or modification time (to

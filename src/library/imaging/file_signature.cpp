@@ -130,3 +130,12 @@ DecoderRoute RouteForFile(const std::string& path) {
 }
 
 }  // namespace tw::imaging::detail
+
+namespace tw::imaging {
+
+bool IsReadPermissionDenied(const std::string& path) {
+  int error = ReadableFile::Open(detail::LocalPath(path)).error();
+  return error == EACCES || error == EPERM;
+}
+
+}  // namespace tw::imaging

@@ -62,9 +62,10 @@ VImage ToSRGB(VImage image) {
   return image;
 }
 
-VImage ThreeBands(VImage image) {
+VImage ThreeBands(VImage image, Backdrop backdrop) {
   if (image.has_alpha()) {
-    image = image.flatten(VImage::option()->set("background", std::vector<double>{255.0}));
+    const double background = backdrop == Backdrop::White ? 255.0 : 0.0;
+    image = image.flatten(VImage::option()->set("background", std::vector<double>{background}));
     if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
   }
   if (image.bands() == 1) return VImage::bandjoin({image, image, image});
@@ -113,8 +114,9 @@ VImage ShrunkToFit(VImage image, int maxPixelSize) {
 
 }  // namespace
 
-DecodedImage FinishDecodedImage(VImage image) {
-  VImage finished = ThreeBands(ToSRGB(image)).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+DecodedImage FinishDecodedImage(VImage image, Backdrop backdrop) {
+  VImage finished = ThreeBands(ToSRGB(image), backdrop)
+                        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
   finished.remove(VIPS_META_ORIENTATION);
   finished.remove(VIPS_META_ICC_NAME);
   return finished.copy_memory();
@@ -127,16 +129,16 @@ VImage Upright(VImage image, int orientation) {
   return tagged.autorot();
 }
 
-DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize) {
+DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize, Backdrop backdrop) {
   int size = Clamped(maxPixelSize);
   if (std::optional<VImage> jpeg = JPEGShrunkOnLoad(path, size)) {
-    return FinishDecodedImage(ShrunkToFit(*jpeg, size));
+    return FinishDecodedImage(ShrunkToFit(*jpeg, size), backdrop);
   }
   WithinPixelLimit(VImage::new_from_file(path.c_str(), VImage::option()->set("fail_on", kFailOn)));
   VImage thumbnail = VImage::thumbnail(
       path.c_str(), size,
       VImage::option()->set("height", size)->set("size", VIPS_SIZE_DOWN)->set("fail_on", kFailOn));
-  return FinishDecodedImage(thumbnail);
+  return FinishDecodedImage(thumbnail, backdrop);
 }
 
 DecodedImage VipsFullImage(const std::string& path) {

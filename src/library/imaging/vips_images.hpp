@@ -8,15 +8,15 @@
 namespace tw::imaging::detail {
 
 // Brings any libvips image to the DecodedImage form (sRGB through its embedded profile, 8-bit,
-// 3 bands with alpha flattened on white, no orientation tag) and decodes it into memory.
-DecodedImage FinishDecodedImage(vips::VImage image);
+// 3 bands with alpha flattened on the backdrop, no orientation tag) and decodes it into memory.
+DecodedImage FinishDecodedImage(vips::VImage image, Backdrop backdrop = Backdrop::White);
 
 // Turns the pixels of an image stored with this EXIF orientation (1...8) so they stand upright.
 vips::VImage Upright(vips::VImage image, int orientation);
 
 // Shrink-on-load thumbnail of a file libvips reads (never a raw): upright, long side at most
-// maxPixelSize, never upscaled. A truncated file is an error.
-DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize);
+// maxPixelSize, never upscaled. A truncated file, or one of more than kMaxDecodePixels, is an error.
+DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize, Backdrop backdrop);
 
 // The whole image of a file libvips reads, upright; more than kMaxDecodePixels is an error.
 DecodedImage VipsFullImage(const std::string& path);
