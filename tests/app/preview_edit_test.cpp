@@ -230,6 +230,18 @@ TEST_F(EditTest, CropLimitsAndTurns) {
   for (const auto& name : FolderNames(output_.path())) EXPECT_EQ(name.find(".tide-edit"), std::string::npos);
 }
 
+TEST_F(EditTest, APipeOrAnUnwritableFolderAnswersItsError) {
+  std::string pipe = photos_ / "IMG_1.jpg";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  EXPECT_EQ(Edit({{"path", pipe}, {"token", "T"}, {"crop", Crop(0, 0, 1, 1)}}, output_.path()),
+            (Json{{"token", "T"}, {"error", "无法解码原片或裁剪范围无效。没有保存缩略图，也没有修改原片。"}}));
+
+  std::string photo = photos_ / "IMG_2.jpg";
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  EXPECT_EQ(Edit({{"path", photo}, {"token", "T"}, {"crop", Crop(0, 0, 1, 1)}}, output_ / "gone"),
+            (Json{{"token", "T"}, {"error", "JPG 保存失败，请检查保存位置的写入权限和剩余空间。"}}));
+}
+
 TEST_F(EditTest, CancelAndUnreachableSources) {
   std::string photo = photos_ / "IMG_1.jpg";
   fs::copy_file(kPhotos + "orientation-1.jpg", photo);
