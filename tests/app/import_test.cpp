@@ -91,12 +91,46 @@ TEST_F(ImportTest, FindsSubfoldersButNotHiddenFilesOrFolders) {
   EXPECT_EQ(scan["skipped"], 1) << "a directory named like a photo";
 }
 
-TEST_F(ImportTest, SortsByDateThenByNameWithNumbersByValue) {
-  for (const char* name : {"IMG_10.jpg", "IMG_2.jpg", "IMG_1.jpg", "early.jpg"}) Copy("orientation-1.jpg", shoot_ / name);
-  for (const char* name : {"IMG_10.jpg", "IMG_2.jpg", "IMG_1.jpg"}) SetTime(shoot_ / name, 1700000500);
+TEST_F(ImportTest, SortsByDateThenByNameWithNumbersByValueAndCaseAside) {
+  const std::vector<std::string> sameTime = {"IMG_10.jpg", "b.jpg", "IMG_2.jpg", "a.jpg", "IMG_1.jpg", "A.JPG"};
+  for (const auto& name : sameTime) {
+    Copy("orientation-1.jpg", shoot_ / name);
+    SetTime(shoot_ / name, 1700000500);
+  }
+  Copy("orientation-1.jpg", shoot_ / "early.jpg");
   SetTime(shoot_ / "early.jpg", 1600000000);
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
-  EXPECT_EQ(Names(LastScan()), (std::vector<std::string>{"early.jpg", "IMG_1.jpg", "IMG_2.jpg", "IMG_10.jpg"}));
+  EXPECT_EQ(Names(LastScan()), (std::vector<std::string>{"early.jpg", "A.JPG", "a.jpg", "b.jpg", "IMG_1.jpg",
+                                                         "IMG_2.jpg", "IMG_10.jpg"}));
+}
+
+TEST_F(ImportTest, NamesThatAreNotUTF8AreLeftOutCountedAndReported) {
+  // Latin-1 "café" and "cafè" would both reach the page as "caf\uFFFD.jpg".
+  for (const char* name : {"caf\xE9.jpg", "caf\xE8.jpg", "IMG_1.jpg"}) Copy("orientation-1.jpg", shoot_ / name);
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_EQ(Names(LastScan()), std::vector<std::string>{"IMG_1.jpg"});
+  EXPECT_EQ(LastScan()["skipped"], 2);
+  const Json notice = {{"fn", "window.Native.status"}, {"arg", "有 2 个文件名不是 UTF-8 编码，已跳过"}};
+  EXPECT_EQ(lines_.back(), notice) << "after the scan is published";
+  fs::remove(shoot_ / "IMG_1.jpg");
+  ClearOutput();
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_EQ(lines_.back(), notice) << "after the nothing-to-import status";
+  EXPECT_EQ(Payloads("window.Native.status").size(), 3u);
+}
+
+TEST_F(ImportTest, TheFolderIsAbsoluteWithoutATrailingSlashAndNeverRelative) {
+  Copy("orientation-1.jpg", shoot_ / "day1/IMG_1.jpg");
+  for (const std::string& form : {shoot_ / "day1/", shoot_ / "./day1", shoot_ / "day1/../day1//"}) {
+    Send({{"action", "scanPath"}, {"path", form}});
+    EXPECT_EQ(LastScan()["folder"], shoot_ / "day1") << form;
+    EXPECT_EQ(app_->selectedFolder, shoot_ / "day1") << form;
+  }
+  // The working folder is not the user's choice: a relative path imports nothing.
+  ClearOutput();
+  Send({{"action", "scanPath"}, {"path", fs::relative(shoot_ / "day1", fs::current_path()).string()}});
+  EXPECT_TRUE(Payloads("window.Native.receiveScan").empty());
+  EXPECT_EQ(Payloads("window.Native.status").back(), "没有可导入的 CR3/JPG 照片，当前项目保持不变");
 }
 
 TEST_F(ImportTest, ASelectionNamingAFileTwiceGivesOneRecord) {
