@@ -6,15 +6,34 @@
 #include "base/files.hpp"
 #include "base/text.hpp"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace tw::ai {
 namespace {
 
 constexpr char kDefaultMediaType[] = "image/png";
 
+// The whole content of a regular file named from outside; nullopt for anything else (a FIFO put
+// there would otherwise hold the thread in open() forever).
+std::optional<std::string> ReadRegularFile(const std::string& path) {
+  ReadableFile file = ReadableFile::Open(path);
+  if (!file) return std::nullopt;
+  std::string bytes;
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t n = read(file.fd(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) return bytes;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+}
+
 std::optional<DecodedImage> FromFileDescriptor(const Json& descriptor) {
   std::string path = StringField(descriptor, "path");
-  if (path.empty()) return std::nullopt;
-  auto bytes = ReadWholeFile(path);
+  auto bytes = ReadRegularFile(path);
   if (!bytes || bytes->empty()) return std::nullopt;
   DecodedImage image;
   image.data = std::move(*bytes);

@@ -22,6 +22,7 @@ inline constexpr std::string_view kFaceDetailLow = "人脸局部细节偏低，�
 inline constexpr std::string_view kNoIssueReason = "未发现已启用的明显问题";
 inline constexpr std::string_view kIssueSeparator = "、";
 inline constexpr std::string_view kUndecodable = "无法解码照片预览";
+inline constexpr std::string_view kNoReadPermission = "照片文件没有读取权限";
 
 // Strictness names with their own preset row; any other word is standard.
 inline constexpr std::string_view kLenient = "宽松";

@@ -1,4 +1,5 @@
 // The assessment of a photo file: decode its thumbnail, then judge it.
+#include "analysis/analysis_texts.hpp"
 #include "analysis/assessment.hpp"
 #include "analysis/assessment_rules.hpp"
 #include "analysis/dlib_face_detector.hpp"
@@ -8,8 +9,12 @@ namespace tw::analysis {
 
 Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness,
                 FaceDetector& faceDetector) {
-  const imaging::MaybeImage thumbnail = imaging::CreateThumbnail(path, rules::kThumbnailLongSide);
-  if (!thumbnail) return UndecodableRecord();
+  const imaging::MaybeImage thumbnail =
+      imaging::CreateThumbnail(path, rules::kThumbnailLongSide, imaging::Backdrop::Black);
+  if (!thumbnail) {
+    if (imaging::IsReadPermissionDenied(path)) return Json{{"error", std::string(texts::kNoReadPermission)}};
+    return UndecodableRecord();
+  }
   return AssessPhoto(*thumbnail, settings, strictness, faceDetector);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The local verdict on one photo: exposure, sharpness, noise, faces, eyes and face focus measured
 // on a 768-px thumbnail, turned into issues (for the checks the user enabled), review reasons and
-// a confidence. The result is the 21-key record the page stores under `result`, or
-// {"error": "无法解码照片预览"} when the photo cannot be decoded.
+// a confidence. The result is the 21-key record the page stores under `result`, or the one-key
+// error record: {"error": "照片文件没有读取权限"} when the photo may not be read,
+// {"error": "无法解码照片预览"} when it cannot be decoded for any other reason.
 //
 // `settings` is the run's settings object; only `enabled` (array of check names) is read, and
 // without it no check is enabled (everything is still measured). `strictness` selects the row of
@@ -31,7 +32,8 @@ Json UndecodableRecord();
 Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
                  const std::string& strictness, FaceDetector& faceDetector);
 
-// Decodes the photo's 768-px thumbnail and assesses it with this thread's own face detector.
+// Decodes the photo's 768-px thumbnail (transparency on black) and assesses it with this thread's
+// own face detector.
 // Any worker thread, concurrently; the first call in the process loads the landmark model.
 Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness);
 

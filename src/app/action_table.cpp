@@ -15,9 +15,8 @@ const std::vector<ActionRow>& ActionTable() {
       {"testGRSAIConnection", [](AppDelegate& app, const Json&) { app.testGRSAIConnection(); }},
       {"scanPath",
        [](AppDelegate& app, const Json& body) {
-         // The page names a folder by its path; an empty path imports nothing.
-         std::string path = StringField(body, "path");
-         app.scanFolder(path);
+         // The page names a folder by its absolute path; an empty or relative path imports nothing.
+         app.scanFolder(StringField(body, "path"));
        }},
       {"analyze", [](AppDelegate& app, const Json& body) { app.analysisRun().analyzePhotos(body); }},
       {"cancelAnalysis", [](AppDelegate& app, const Json&) { app.analysisRun().cancel(); }},

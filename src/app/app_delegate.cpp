@@ -237,33 +237,38 @@ void AppDelegate::scanPhotos(std::vector<std::string> files, std::optional<std::
   const std::string token = NewUUIDString();
   importToken.Set(token);
   Status(library::kReadingFilesStatus);
+  // The folder is reported and remembered in one form, however the request spelled it.
+  if (folder) folder = library::StandardizedPath(*folder).value_or("");
   library::ScanRequest request{std::move(folder), std::move(files), launch_.supportFolder};
   queues::Global(QoS::UserInitiated, [this, token, request = std::move(request)] {
     auto outcome = library::ScanPhotos(request, [this, &token] { return importToken.Is(token); });
     if (outcome.superseded) return;
     Json photos = Json::array();
     for (auto& record : outcome.photos) photos.push_back(std::move(record));
-    queues::Main([this, token, folder = request.folder, photos = std::move(photos), skipped = outcome.skipped]() mutable {
-      PublishScan(token, std::move(folder), std::move(photos), skipped);
+    queues::Main([this, token, folder = request.folder, photos = std::move(photos), skipped = outcome.skipped,
+                  nonUTF8Names = outcome.nonUTF8Names]() mutable {
+      PublishScan(token, std::move(folder), std::move(photos), skipped, nonUTF8Names);
     });
   });
 }
 
-void AppDelegate::PublishScan(const std::string& token, std::optional<std::string> folder, Json photos, long skipped) {
+void AppDelegate::PublishScan(const std::string& token, std::optional<std::string> folder, Json photos, long skipped,
+                              long nonUTF8Names) {
   if (!importToken.Is(token)) return;
   if (photos.empty()) {
     Status(library::kNothingToImportStatus);
-    return;
+  } else {
+    selectedFolder = folder ? *folder : ParentDirectory(StringField(photos.front(), "path"));
+    if (!library::BackUpProject(launch_.supportFolder)) {
+      Status(library::kBackupFailedStatus);
+      return;
+    }
+    Call("window.Native.receiveScan", Json{{"folder", folder.value_or("")},
+                                           {"source", folder ? "folder" : "files"},
+                                           {"skipped", skipped},
+                                           {"photos", std::move(photos)}});
   }
-  selectedFolder = folder ? *folder : ParentDirectory(StringField(photos.front(), "path"));
-  if (!library::BackUpProject(launch_.supportFolder)) {
-    Status(library::kBackupFailedStatus);
-    return;
-  }
-  Call("window.Native.receiveScan", Json{{"folder", folder.value_or("")},
-                                         {"source", folder ? "folder" : "files"},
-                                         {"skipped", skipped},
-                                         {"photos", std::move(photos)}});
+  if (nonUTF8Names > 0) Status(fmt::format(library::kNonUTF8NamesStatus, nonUTF8Names));
 }
 
 // ---- Previews and edits --------------------------------------------------------------------
@@ -272,9 +277,11 @@ void AppDelegate::previewPhoto(const Json& body) {
   std::string id = StringField(body, "id");
   std::string path = StringField(body, "path");
   if (id.empty() || path.empty()) return;
-  queues::Global(QoS::UserInitiated, [this, id, path] {
-    Call("window.Native.previewReady",
-         library::PreparePreview(id, path, launch_.supportFolder, LensCorrectionEnabled()));
+  // The setting as it stands when the page asks: a change made while the preview waits for a
+  // worker belongs to the next request.
+  const bool lens = LensCorrectionEnabled();
+  queues::Global(QoS::UserInitiated, [this, id, path, lens] {
+    Call("window.Native.previewReady", library::PreparePreview(id, path, launch_.supportFolder, lens));
   });
 }
 

@@ -99,7 +99,8 @@ class AppDelegate final : public FeatureHost {
 
  private:
   void SendCardNotice(const std::string& volumePath);
-  void PublishScan(const std::string& token, std::optional<std::string> folder, Json photos, long skipped);
+  void PublishScan(const std::string& token, std::optional<std::string> folder, Json photos, long skipped,
+                   long nonUTF8Names);
 
   platform::Platform& platform_;
   LaunchOptions launch_;

@@ -38,12 +38,56 @@ unsigned long long StableHash64(std::string_view text) {
 #include <glib.h>
 
 namespace tw {
+namespace {
 
-std::string FileNameCollationKey(std::string_view path) {
-  char* key = g_utf8_collate_key_for_filename(path.data(), static_cast<gssize>(path.size()));
-  std::string result = key ? key : "";
-  g_free(key);
-  return result;
+// The character at `at`, folded to lower case; `at` moves past it. A byte that starts no UTF-8
+// character stands for itself.
+gunichar NextFoldedCharacter(std::string_view text, size_t& at) {
+  gunichar c = g_utf8_get_char_validated(text.data() + at, static_cast<gssize>(text.size() - at));
+  if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
+    return static_cast<unsigned char>(text[at++]);
+  }
+  at = static_cast<size_t>(g_utf8_next_char(text.data() + at) - text.data());
+  return g_unichar_tolower(c);
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The digit run starting at `at`, without its leading zeros; `at` moves past it.
+std::string_view DigitRun(std::string_view text, size_t& at) {
+  size_t start = at;
+  while (at < text.size() && IsDigit(text[at])) ++at;
+  std::string_view run = text.substr(start, at - start);
+  size_t zeros = 0;
+  while (zeros + 1 < run.size() && run[zeros] == '0') ++zeros;
+  return run.substr(zeros);
+}
+
+// Negative, zero or positive as a sorts before, with or after b, case and leading zeros aside.
+int CompareNaturally(std::string_view a, std::string_view b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (IsDigit(a[i]) && IsDigit(b[j])) {
+      std::string_view x = DigitRun(a, i), y = DigitRun(b, j);
+      if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
+      if (int order = x.compare(y); order != 0) return order;
+      continue;
+    }
+    gunichar x = NextFoldedCharacter(a, i), y = NextFoldedCharacter(b, j);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return (i < a.size()) - (j < b.size());
+}
+
+}  // namespace
+
+bool IsValidUTF8(std::string_view text) {
+  return g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr);
+}
+
+bool FileNameOrderLess(std::string_view a, std::string_view b) {
+  int order = CompareNaturally(a, b);
+  return order != 0 ? order < 0 : a < b;
 }
 
 }  // namespace tw

@@ -12,7 +12,11 @@ unsigned long long StableHash64(std::string_view text);
 }  // namespace tw
 
 namespace tw {
-// Orders paths as a file manager does: numbers inside names compared by value ("IMG_2" before
-// "IMG_10"), by GLib's file-name collation key.
-std::string FileNameCollationKey(std::string_view path);
+// Whether the bytes are well-formed UTF-8 (no NUL).
+bool IsValidUTF8(std::string_view text);
+
+// The order in which file paths are listed, the same in every locale and every shell: numbers
+// inside names by value ("IMG_2" before "IMG_10"), letters without regard to case ("a.jpg" beside
+// "A.JPG"), and paths that still tie by their bytes, so that no two different paths are equal.
+bool FileNameOrderLess(std::string_view a, std::string_view b);
 }  // namespace tw

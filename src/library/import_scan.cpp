@@ -34,14 +34,6 @@ bool IsImportableName(const std::string& name) {
   return extension == "cr3" || extension == "jpg" || extension == "jpeg";
 }
 
-// The absolute path with "." and ".." resolved by text, as a URL standardizes it.
-std::string StandardizedPath(const std::string& path) {
-  fs::path absolute = fs::path(path).is_absolute() ? fs::path(path) : fs::current_path() / path;
-  std::string text = absolute.lexically_normal().string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
-}
-
 // Every entry under the folder in enumeration order; hidden files and the contents of hidden
 // folders are left out, unreadable entries are passed over.
 std::vector<std::string> EnumerateFolder(const std::string& folder, const std::function<bool()>& stillCurrent) {
@@ -64,6 +56,42 @@ std::vector<std::string> EnumerateFolder(const std::string& folder, const std::f
     if ((entries.size() & 1023) == 0 && !stillCurrent()) break;
   }
   return entries;
+}
+
+struct Selection {
+  bool superseded = false;
+  std::vector<Candidate> candidates;
+  long skipped = 0;
+  long nonUTF8Names = 0;
+};
+
+// The entries an import takes, each once: importable names, absolute UTF-8 paths of regular files.
+// The page holds only UTF-8 text: other bytes would reach it as U+FFFD, and two files could then
+// share one path (and trashing one record move the other file).
+Selection SelectCandidates(const std::vector<std::string>& entries, const std::function<bool()>& stillCurrent) {
+  Selection selection;
+  std::set<std::string> seen;
+  for (const auto& entry : entries) {
+    if (!stillCurrent()) {
+      selection.superseded = true;
+      return selection;
+    }
+    if (!IsImportableName(LastPathComponent(entry))) continue;
+    std::optional<std::string> path = StandardizedPath(entry);
+    if (path && !seen.insert(*path).second) continue;
+    if (path && !IsValidUTF8(*path)) {
+      ++selection.skipped;
+      ++selection.nonUTF8Names;
+      continue;
+    }
+    FileStat stat = path ? StatPath(*path) : FileStat{};
+    if (!stat.isRegular) {
+      ++selection.skipped;
+      continue;
+    }
+    selection.candidates.push_back({std::move(*path), stat, {}});
+  }
+  return selection;
 }
 
 // The modification date as the thumbnail key writes it: "2024-05-01 08:30:00 +0000".
@@ -119,22 +147,22 @@ void MakeMissingThumbnails(const std::vector<Candidate>& candidates, const std::
   for (auto& thread : threads) thread.join();
 }
 
-// Sorts by date text (empty dates first), then by path in file-manager order.
+// Sorts by date text (empty dates first), then by path in file-name order.
 template <typename Item, typename DateAndPath>
 void SortByDateThenName(std::vector<Item>& items, DateAndPath dateAndPath) {
   struct Keyed {
     std::string date;
-    std::string collationKey;
+    std::string path;
     Item item;
   };
   std::vector<Keyed> keyed;
   keyed.reserve(items.size());
   for (auto& item : items) {
     auto [date, path] = dateAndPath(item);
-    keyed.push_back({std::move(date), FileNameCollationKey(path), std::move(item)});
+    keyed.push_back({std::move(date), std::move(path), std::move(item)});
   }
   std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    return a.date != b.date ? a.date < b.date : a.collationKey < b.collationKey;
+    return a.date != b.date ? a.date < b.date : FileNameOrderLess(a.path, b.path);
   });
   items.clear();
   for (auto& entry : keyed) items.push_back(std::move(entry.item));
@@ -142,25 +170,34 @@ void SortByDateThenName(std::vector<Item>& items, DateAndPath dateAndPath) {
 
 }  // namespace
 
-std::vector<std::string> ListImportablePhotos(const std::vector<std::string>& filesOrFolders) {
+std::optional<std::string> StandardizedPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return std::nullopt;
+  std::string text = fs::path(path).lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+PhotoListing ListImportablePhotos(const std::vector<std::string>& filesOrFolders) {
+  PhotoListing listing;
   std::vector<std::string> entries;
   for (const auto& path : filesOrFolders) {
-    if (IsDirectory(path)) {
+    FileStat stat = StandardizedPath(path) ? StatPath(path) : FileStat{};
+    if (stat.isDirectory) {
       auto inside = EnumerateFolder(path, [] { return true; });
       entries.insert(entries.end(), inside.begin(), inside.end());
-    } else {
+    } else if (stat.isRegular && IsImportableName(LastPathComponent(path))) {
       entries.push_back(path);
+    } else {
+      listing.notPhotos.push_back(path);
     }
   }
-  std::vector<std::string> photos;
-  std::set<std::string> seen;
-  for (const auto& entry : entries) {
-    if (!IsImportableName(LastPathComponent(entry))) continue;
-    std::string path = StandardizedPath(entry);
-    if (seen.insert(path).second && StatPath(path).isRegular) photos.push_back(std::move(path));
-  }
-  SortByDateThenName(photos, [](const std::string& path) { return std::pair(RecordDate(StatPath(path).modified), path); });
-  return photos;
+  Selection selection = SelectCandidates(entries, [] { return true; });
+  SortByDateThenName(selection.candidates, [](const Candidate& candidate) {
+    return std::pair(RecordDate(candidate.stat.modified), candidate.path);
+  });
+  for (auto& candidate : selection.candidates) listing.photos.push_back(std::move(candidate.path));
+  listing.nonUTF8Names = selection.nonUTF8Names;
+  return listing;
 }
 
 std::string ThumbnailFileName(const std::string& standardizedPath, unsigned long long size, const timespec& modified) {
@@ -170,30 +207,26 @@ std::string ThumbnailFileName(const std::string& standardizedPath, unsigned long
 
 ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& stillCurrent) {
   ScanOutcome outcome;
-  std::vector<std::string> entries =
-      request.folder ? (request.folder->empty() ? std::vector<std::string>{} : EnumerateFolder(*request.folder, stillCurrent))
-                     : request.files;
+  std::vector<std::string> entries = request.files;
+  if (request.folder) {
+    auto folder = StandardizedPath(*request.folder);
+    entries = folder ? EnumerateFolder(*folder, stillCurrent) : std::vector<std::string>{};
+  }
 
   const std::string cache = JoinPath(request.supportFolder, kThumbnailCacheFolder);
   CreateDirectories(cache);
 
-  std::vector<Candidate> candidates;
-  std::set<std::string> seen;
-  for (const auto& entry : entries) {
-    if (!stillCurrent()) {
-      outcome.superseded = true;
-      return outcome;
-    }
-    if (!IsImportableName(LastPathComponent(entry))) continue;
-    std::string path = StandardizedPath(entry);
-    if (!seen.insert(path).second) continue;
-    FileStat stat = StatPath(path);
-    if (!stat.exists || !stat.isRegular) {
-      ++outcome.skipped;
-      continue;
-    }
-    std::string thumbnail = JoinPath(cache, ThumbnailFileName(path, stat.size, stat.modified));
-    candidates.push_back({std::move(path), stat, std::move(thumbnail)});
+  Selection selection = SelectCandidates(entries, stillCurrent);
+  if (selection.superseded) {
+    outcome.superseded = true;
+    return outcome;
+  }
+  outcome.skipped = selection.skipped;
+  outcome.nonUTF8Names = selection.nonUTF8Names;
+  std::vector<Candidate>& candidates = selection.candidates;
+  for (auto& candidate : candidates) {
+    candidate.thumbnailPath =
+        JoinPath(cache, ThumbnailFileName(candidate.path, candidate.stat.size, candidate.stat.modified));
   }
 
   std::atomic<bool> superseded{false};

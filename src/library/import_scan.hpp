@@ -13,13 +13,15 @@ namespace tw::library {
 inline constexpr const char* kReadingFilesStatus = "正在读取文件信息…";
 inline constexpr const char* kNothingToImportStatus = "没有可导入的 CR3/JPG 照片，当前项目保持不变";
 inline constexpr const char* kBackupFailedStatus = "旧项目记录保存失败，已暂停导入；当前项目保持不变";
+inline constexpr const char* kNonUTF8NamesStatus = "有 {} 个文件名不是 UTF-8 编码，已跳过";
 inline constexpr const char* kThumbnailCacheFolder = "ThumbnailCache";
 inline constexpr const char* kProjectRecordsFolder = "ProjectRecords";
 inline constexpr int kThumbnailSize = 640;
 inline constexpr double kThumbnailQuality = 0.82;
 
 struct ScanRequest {
-  std::optional<std::string> folder;   // when set, its contents are scanned and files is ignored
+  // When set, its contents are scanned and files is ignored; a relative folder holds nothing.
+  std::optional<std::string> folder;
   std::vector<std::string> files;
   std::string supportFolder;
 };
@@ -27,17 +29,27 @@ struct ScanRequest {
 struct ScanOutcome {
   bool superseded = false;       // a newer import took over: nothing may be published
   std::vector<Json> photos;      // sorted photo records
-  long skipped = 0;              // acceptable names that were not regular files
+  long skipped = 0;              // acceptable names that were not regular files or not UTF-8
+  long nonUTF8Names = 0;         // of those, the paths that are not UTF-8
 };
+
+// The absolute path with "." and ".." resolved by text and no trailing slash, as a file URL
+// standardizes it; nullopt for a relative path, which is never resolved against the working folder.
+std::optional<std::string> StandardizedPath(const std::string& path);
 
 // Worker thread. stillCurrent is asked before every file (and by every thumbnail worker); once it
 // answers false the scan stops and reports superseded. Thumbnails are made by up to one worker per
 // core; the records and their order are exactly those of a one-by-one scan.
 ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& stillCurrent);
 
-// The photos an import of these files and folders would take (same rules and order), without
-// making thumbnails: for command-line tools. Any thread.
-std::vector<std::string> ListImportablePhotos(const std::vector<std::string>& filesOrFolders);
+// The photos an import of these absolute files and folders would take (same rules and order),
+// without making thumbnails: for command-line tools. Any thread.
+struct PhotoListing {
+  std::vector<std::string> photos;
+  std::vector<std::string> notPhotos;  // given paths that are neither a folder nor an importable photo file
+  long nonUTF8Names = 0;               // photos left out because their paths are not UTF-8
+};
+PhotoListing ListImportablePhotos(const std::vector<std::string>& filesOrFolders);
 
 // The thumbnail cache name of a file version: the stable hash of "path-size-date", ".jpg".
 std::string ThumbnailFileName(const std::string& standardizedPath, unsigned long long size, const timespec& modified);

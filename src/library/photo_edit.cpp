@@ -66,8 +66,10 @@ EditRequest ReadEditRequest(const Json& body) {
 NumberedWrite WriteNumberedJPEG(const std::string& folder, const std::string& stem, const std::string& bytes) {
   NumberedWrite result;
   const std::string temporary = JoinPath(folder, ".tide-edit-" + NewUUIDString() + ".jpg");
-  if (auto error = WriteFileAtomically(temporary, bytes)) {
-    result.error = *error;
+  // The system's text for a failed temporary write names no cause the user can act on; the
+  // folder's permissions and free space are what to check.
+  if (WriteFileAtomically(temporary, bytes)) {
+    result.error = kEditSaveFailed;
     return result;
   }
   for (long n = 1; n <= 9999; ++n) {
@@ -82,6 +84,7 @@ NumberedWrite WriteNumberedJPEG(const std::string& folder, const std::string& st
     result.error = std::strerror(error);
     break;
   }
+  if (result.path.empty() && result.error.empty()) result.error = kEditSaveFailed;
   unlink(temporary.c_str());
   return result;
 }
@@ -97,7 +100,7 @@ Json SaveEditedPhoto(const EditRequest& request, const std::string& folder, bool
   auto bytes = imaging::EncodeJPEG(*edited, kEditQuality);
   if (!bytes) return fail(kEditSaveFailed);
   NumberedWrite written = WriteNumberedJPEG(folder, Stem(LastPathComponent(request.path)), *bytes);
-  if (written.path.empty()) return fail(written.error.empty() ? kEditSaveFailed : written.error);
+  if (written.path.empty()) return fail(written.error);
 
   Json photo = {{"id", NewUUIDString()},
                 {"name", LastPathComponent(written.path)},

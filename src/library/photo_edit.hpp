@@ -28,7 +28,9 @@ EditRequest ReadEditRequest(const Json& body);
 Json SaveEditedPhoto(const EditRequest& request, const std::string& folder, bool lens);
 
 // "<name>（n）.jpg" for the first n from 1 that can be created exclusively; the bytes are written
-// under that name only once complete. Returns the path, or the error text.
+// under that name only once complete. Returns the path, or the error text: kEditSaveFailed when the
+// temporary file could not be written or every name is taken, the system's text when a copy failed
+// otherwise.
 struct NumberedWrite {
   std::string path;
   std::string error;

@@ -21,17 +21,19 @@ Json PreparePreview(const std::string& id, const std::string& photoPath, const s
   CreateDirectories(folder);
   const std::string cache = JoinPath(folder, PreviewCacheFileName(photoPath, lens));
 
-  // Only regular files are decoded: a device or a pipe named by the page would never end.
-  if (imaging::PreviewCacheNeedsRefresh(photoPath, cache) && StatPath(photoPath).isRegular) {
-    if (auto image = imaging::CreateRenderedImage(photoPath, kPreviewSize, lens)) {
+  if (imaging::PreviewCacheNeedsRefresh(photoPath, cache)) {
+    std::optional<imaging::PreviewSource> source = imaging::ReadPreviewSource(photoPath);
+    imaging::MaybeImage image = source ? imaging::CreateRenderedImage(photoPath, kPreviewSize, lens) : std::nullopt;
+    if (image) {
       if (auto bytes = imaging::EncodeJPEG(*image, kPreviewQuality)) {
         const std::string temporary = JoinPath(folder, ".preview-" + NewUUIDString() + ".jpg");
-        if (!WriteFileAtomically(temporary, *bytes)) std::rename(temporary.c_str(), cache.c_str());
+        if (!WriteFileAtomically(temporary, *bytes)) imaging::PlacePreview(temporary, cache, *source);
         unlink(temporary.c_str());
       }
     }
   }
   if (StatPath(cache).isRegular) return {{"id", id}, {"url", FileURLFromPath(cache)}};
+  if (imaging::IsReadPermissionDenied(photoPath)) return {{"id", id}, {"error", kPreviewNoReadPermission}};
   return {{"id", id}, {"error", PathExists(photoPath) ? kPreviewUndecodable : kPreviewSourceMissing}};
 }
 

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -160,7 +161,24 @@ int RunAnalyzeCommand(const std::vector<std::string>& arguments) {
   // each photo would only add hand-offs (about 2 % more processor time). VIPS_CONCURRENCY still wins.
   imaging::EnsureVipsStarted();
   if (std::getenv("VIPS_CONCURRENCY") == nullptr) vips_concurrency_set(1);
-  std::vector<std::string> photos = library::ListImportablePhotos(options->paths);
+  // Paths on the command line are the user's own, so a relative one is taken from the shell's folder.
+  std::vector<std::string> paths;
+  for (const std::string& path : options->paths) {
+    std::error_code error;
+    std::filesystem::path absolute = path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, error);
+    paths.push_back(error ? path : absolute.string());
+  }
+  library::PhotoListing listing = library::ListImportablePhotos(paths);
+  for (const std::string& path : listing.notPhotos) {
+    std::cerr << "tidewick analyze: " << path
+              << (PathExists(path) ? ": neither a folder nor a CR3 or JPEG photo" : ": no such file or folder") << "\n";
+  }
+  if (listing.nonUTF8Names > 0) {
+    std::cerr << fmt::format("tidewick analyze: left out {} {} not UTF-8\n", listing.nonUTF8Names,
+                             listing.nonUTF8Names == 1 ? "photo: its file name is" : "photos: their file names are");
+  }
+  const int status = listing.notPhotos.empty() ? 0 : 1;
+  std::vector<std::string> photos = std::move(listing.photos);
   Json settings = {{"enabled", options->checks}};
 
   // The same assessment as the workbench's run, on parallel workers; results keep the order.
@@ -197,7 +215,7 @@ int RunAnalyzeCommand(const std::vector<std::string>& arguments) {
   if (modelLoader.joinable()) modelLoader.join();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  if (options->json) return 0;
+  if (options->json) return status;
   PrintTable(photos, results);
   std::map<std::string, int> counts;
   int failed = 0, review = 0;
@@ -214,7 +232,7 @@ int RunAnalyzeCommand(const std::vector<std::string>& arguments) {
   if (review) summary += fmt::format("；需复核 {}", review);
   if (failed) summary += fmt::format("；无法解码 {}", failed);
   std::cout << summary << "\n";
-  return 0;
+  return status;
 }
 
 }  // namespace tw::shell

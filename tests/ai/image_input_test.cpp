@@ -5,6 +5,7 @@
 #include "base/files.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -95,6 +96,10 @@ TEST_F(ImageInputTest, EmptyMissingOrUnreadableFilesAreRefused) {
   EXPECT_FALSE(Client::decodedImage(Json{{"path", JoinPath(folder_, "missing.png")}}));
   EXPECT_FALSE(Client::decodedImage(Json{{"path", ""}}));
   EXPECT_FALSE(Client::decodedImage(Json::object()));
+  // A pipe is not read: the open would wait for a writer forever.
+  std::string pipe = JoinPath(folder_, "layer.png");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  EXPECT_FALSE(Client::decodedImage(Json{{"path", pipe}}));
 }
 
 TEST(MultipartBodyTest, IsTheExactWireFormat) {

@@ -6,7 +6,9 @@
 #include "synthetic_images.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
 
+#include <filesystem>
 #include <set>
 
 namespace tw::analysis {
@@ -380,6 +382,21 @@ TEST(Assessment, PictureThatCannotBeSampledGivesTheErrorRecord) {
   ScriptedFaceDetector detector(Found({FaceAt(BoxOnMid(120), 0.3, 0.3)}));
   EXPECT_EQ(AssessPhoto(imaging::DecodedImage(), kAllChecks, "标准", detector), Json({{"error", "无法解码照片预览"}}));
   EXPECT_EQ(detector.calls, 0);
+}
+
+TEST(Assessment, APhotoFileThatMayNotBeReadSaysSo) {
+  char folder[] = "/tmp/tidewick-analysis-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string photo = std::string(folder) + "/IMG_1.jpg";
+  std::filesystem::copy_file(std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/orientation-1.jpg", photo);
+  ScriptedFaceDetector detector(Found({}));
+  // Root reads everything; the photo is analysed as another user on this thread.
+  int previous = setfsuid(65534);
+  Json denied = analyzeURL(photo, kAllChecks, "标准", detector);
+  setfsuid(previous);
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(denied, Json({{"error", "照片文件没有读取权限"}}));
+  EXPECT_EQ(analyzeURL(photo, kAllChecks, "标准", detector), Json({{"error", "无法解码照片预览"}})) << "gone";
 }
 
 TEST(Assessment, DetectorIsAskedOncePerPhoto) {

@@ -1,7 +1,11 @@
 // The analysis run: progress, tokens, cancelling and superseding, driven by a scripted assessment.
 #include "analysis/run/analysis_run.hpp"
+#include "imaging/image_test_support.hpp"
 #include "support/controller_fixture.hpp"
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <future>
 #include <map>
 #include <mutex>
@@ -129,16 +133,29 @@ TEST_F(AnalysisRunTest, AMissingTokenGetsAFreshOneAndAnEmptyListOnlyCompletes) {
 }
 
 TEST_F(AnalysisRunTest, TheControllerRunsTheRealAssessment) {
-  std::string photo = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/blur-defocus-text.jpg";
-  Send({{"action", "analyze"},
-        {"token", "R"},
-        {"photos", {{{"id", "1"}, {"path", photo}}, {{"id", "2"}, {"path", "/tmp/tidewick-missing.jpg"}}}},
-        {"settings", {{"enabled", {"整体模糊"}}}}});
+  TempFolder folder;
+  // Transparent pixels are measured as a drawing into a zero-filled buffer leaves them: black.
+  imaging::EnsureVipsStarted();
+  vips::VImage::black(64, 64, vips::VImage::option()->set("bands", 4))
+      .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+      .cast(VIPS_FORMAT_UCHAR)
+      .write_to_file((folder / "transparent.png").c_str());
+  ASSERT_EQ(mkfifo((folder / "pipe.jpg").c_str(), 0644), 0);
+  std::ofstream(folder / "huge.jpg", std::ios::binary) << imaging::testing::HugeFrameJPEG();
+  std::vector<std::string> paths = {imaging::testing::Photo("blur-defocus-text.jpg"), "/tmp/tidewick-missing.jpg",
+                                    folder / "transparent.png", folder / "pipe.jpg", folder / "huge.jpg"};
+  Json photos = Json::array();
+  for (const auto& path : paths) photos.push_back({{"id", path}, {"path", path}});
+  Send({{"action", "analyze"}, {"token", "R"}, {"photos", photos}, {"settings", {{"enabled", {"整体模糊", "过曝"}}}}});
   auto results = Payloads("window.Native.analysisResult");
-  ASSERT_EQ(results.size(), 2u);
+  ASSERT_EQ(results.size(), 5u);
   EXPECT_EQ(results[0]["result"].size(), 21u);
   EXPECT_EQ(results[0]["result"]["issues"], Json::array({"整体模糊"}));
-  EXPECT_EQ(results[1]["result"], (Json{{"error", "无法解码照片预览"}}));
+  EXPECT_EQ(results[2]["result"]["brightness"], 0.0);
+  EXPECT_EQ(results[2]["result"]["issues"], Json::array({"整体模糊"})) << "not overexposed";
+  for (int i : {1, 3, 4}) {
+    EXPECT_EQ(results[i]["result"], (Json{{"error", "无法解码照片预览"}})) << paths[i];
+  }
   EXPECT_EQ(Payloads("window.Native.analysisComplete").back()["cancelled"], false);
 }
 

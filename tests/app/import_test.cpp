@@ -1,5 +1,6 @@
 // Folder and file import: which files become records, their order, thumbnails and backups.
 #include "base/files.hpp"
+#include "imaging/image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
 #include "support/controller_fixture.hpp"
 
@@ -90,12 +91,46 @@ TEST_F(ImportTest, FindsSubfoldersButNotHiddenFilesOrFolders) {
   EXPECT_EQ(scan["skipped"], 1) << "a directory named like a photo";
 }
 
-TEST_F(ImportTest, SortsByDateThenByNameWithNumbersByValue) {
-  for (const char* name : {"IMG_10.jpg", "IMG_2.jpg", "IMG_1.jpg", "early.jpg"}) Copy("orientation-1.jpg", shoot_ / name);
-  for (const char* name : {"IMG_10.jpg", "IMG_2.jpg", "IMG_1.jpg"}) SetTime(shoot_ / name, 1700000500);
+TEST_F(ImportTest, SortsByDateThenByNameWithNumbersByValueAndCaseAside) {
+  const std::vector<std::string> sameTime = {"IMG_10.jpg", "b.jpg", "IMG_2.jpg", "a.jpg", "IMG_1.jpg", "A.JPG"};
+  for (const auto& name : sameTime) {
+    Copy("orientation-1.jpg", shoot_ / name);
+    SetTime(shoot_ / name, 1700000500);
+  }
+  Copy("orientation-1.jpg", shoot_ / "early.jpg");
   SetTime(shoot_ / "early.jpg", 1600000000);
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
-  EXPECT_EQ(Names(LastScan()), (std::vector<std::string>{"early.jpg", "IMG_1.jpg", "IMG_2.jpg", "IMG_10.jpg"}));
+  EXPECT_EQ(Names(LastScan()), (std::vector<std::string>{"early.jpg", "A.JPG", "a.jpg", "b.jpg", "IMG_1.jpg",
+                                                         "IMG_2.jpg", "IMG_10.jpg"}));
+}
+
+TEST_F(ImportTest, NamesThatAreNotUTF8AreLeftOutCountedAndReported) {
+  // Latin-1 "café" and "cafè" would both reach the page as "caf\uFFFD.jpg".
+  for (const char* name : {"caf\xE9.jpg", "caf\xE8.jpg", "IMG_1.jpg"}) Copy("orientation-1.jpg", shoot_ / name);
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_EQ(Names(LastScan()), std::vector<std::string>{"IMG_1.jpg"});
+  EXPECT_EQ(LastScan()["skipped"], 2);
+  const Json notice = {{"fn", "window.Native.status"}, {"arg", "有 2 个文件名不是 UTF-8 编码，已跳过"}};
+  EXPECT_EQ(lines_.back(), notice) << "after the scan is published";
+  fs::remove(shoot_ / "IMG_1.jpg");
+  ClearOutput();
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_EQ(lines_.back(), notice) << "after the nothing-to-import status";
+  EXPECT_EQ(Payloads("window.Native.status").size(), 3u);
+}
+
+TEST_F(ImportTest, TheFolderIsAbsoluteWithoutATrailingSlashAndNeverRelative) {
+  Copy("orientation-1.jpg", shoot_ / "day1/IMG_1.jpg");
+  for (const std::string& form : {shoot_ / "day1/", shoot_ / "./day1", shoot_ / "day1/../day1//"}) {
+    Send({{"action", "scanPath"}, {"path", form}});
+    EXPECT_EQ(LastScan()["folder"], shoot_ / "day1") << form;
+    EXPECT_EQ(app_->selectedFolder, shoot_ / "day1") << form;
+  }
+  // The working folder is not the user's choice: a relative path imports nothing.
+  ClearOutput();
+  Send({{"action", "scanPath"}, {"path", fs::relative(shoot_ / "day1", fs::current_path()).string()}});
+  EXPECT_TRUE(Payloads("window.Native.receiveScan").empty());
+  EXPECT_EQ(Payloads("window.Native.status").back(), "没有可导入的 CR3/JPG 照片，当前项目保持不变");
 }
 
 TEST_F(ImportTest, ASelectionNamingAFileTwiceGivesOneRecord) {
@@ -200,13 +235,15 @@ TEST_F(ImportTest, BrokenFilesBecomeRecordsWithoutThumbnails) {
   std::ofstream(shoot_ / "truncated.jpg", std::ios::binary) << whole.substr(0, whole.size() / 3);
   Copy("canon-m50-stub-corrupt.cr3", shoot_ / "corrupt.cr3");
   Copy("orientation-1.jpg", shoot_ / "good.jpg");
+  // A header that promises 30000 × 30000 pixels and holds no image data is no flat grey picture.
+  std::ofstream(shoot_ / "huge.jpg", std::ios::binary) << imaging::testing::HugeFrameJPEG();
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   Json scan = LastScan();
-  ASSERT_EQ(scan["photos"].size(), 4u);
+  ASSERT_EQ(scan["photos"].size(), 5u);
   for (const auto& photo : scan["photos"]) {
     bool exists = PathExists(*PathFromFileURL(photo["thumbnail"]));
-    if (photo["name"] == "empty.jpg") {
-      EXPECT_FALSE(exists);
+    if (photo["name"] == "empty.jpg" || photo["name"] == "huge.jpg") {
+      EXPECT_FALSE(exists) << photo["name"];
     }
     if (photo["name"] == "good.jpg") {
       EXPECT_TRUE(exists);

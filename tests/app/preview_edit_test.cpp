@@ -1,13 +1,17 @@
 // Large previews and their cache; crop-and-rotate edits saved as new numbered JPEGs.
 #include "base/files.hpp"
+#include "imaging/image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
+#include "library/preview.hpp"
 #include "support/controller_fixture.hpp"
 
 #include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 namespace tw::testing {
 namespace {
@@ -42,7 +46,7 @@ class PreviewTest : public ControllerTest {
   TempFolder photos_;
 };
 
-TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoIsNewer) {
+TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoChanges) {
   std::string photo = photos_ / "IMG_1.jpg";
   fs::copy_file(kPhotos + "canon-t6-coins-2000x1072.jpg", photo);
   SetTime(photo, 1600000000);
@@ -63,10 +67,15 @@ TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoIsNewe
 
   std::string plainFile = *PathFromFileURL(plain["url"]);
   ino_t inode = Inode(plainFile);
-  SetTime(photo, 1500000000);  // older than the preview: kept
   Preview(photo);
-  EXPECT_EQ(Inode(plainFile), inode);
-  SetTime(photo, 2000000000);  // newer: rebuilt
+  EXPECT_EQ(Inode(plainFile), inode) << "an unchanged photo keeps its preview";
+  // Another photo copied over it with its own, older time (cp -p, a card copied again).
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo, fs::copy_options::overwrite_existing);
+  SetTime(photo, 1500000000);
+  Preview(photo);
+  EXPECT_EQ(imaging::CreateThumbnail(plainFile, 10000)->width(), 308);
+  inode = Inode(plainFile);
+  SetTime(photo, 2000000000);
   Preview(photo);
   EXPECT_NE(Inode(plainFile), inode);
 
@@ -74,7 +83,27 @@ TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoIsNewe
   std::ofstream(plainFile, std::ios::trunc).close();
   Preview(photo);
   EXPECT_GT(fs::file_size(plainFile), 0u);
-  EXPECT_EQ(FolderNames(support_ / "PreviewCache").size(), 2u) << "no temporary file is left";
+  for (const auto& name : FolderNames(support_ / "PreviewCache")) {
+    EXPECT_TRUE(name.ends_with(".jpg") || name.ends_with(".jpg.stamp")) << "no temporary file is left: " << name;
+  }
+}
+
+TEST_F(PreviewTest, TheLensSettingIsTheOneWhenThePageAsked) {
+  std::string photo = photos_ / "IMG_1.jpg";
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  // Workers stay busy until the setting has changed behind the request.
+  std::promise<void> release;
+  std::shared_future<void> busy = release.get_future().share();
+  for (int i = 0; i < 64; ++i) queues::Global(QoS::UserInitiated, [busy] { busy.wait(); });
+  queues::Main([&] {
+    app_->didReceiveScriptMessage({{"action", "previewPhoto"}, {"id", "P"}, {"path", photo}});
+    app_->didReceiveScriptMessage({{"action", "saveLensSettings"}, {"enabled", false}});
+    release.set_value();
+  });
+  RunUntilQuiet();
+  auto answers = Payloads("window.Native.previewReady");
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_TRUE(answers[0]["url"].get<std::string>().ends_with("-lens.jpg")) << answers[0];
 }
 
 TEST_F(PreviewTest, AnEjectedCardKeepsItsCachedPreview) {
@@ -89,9 +118,24 @@ TEST_F(PreviewTest, AnEjectedCardKeepsItsCachedPreview) {
 }
 
 TEST_F(PreviewTest, AnUndecodablePhotoAnswersWithTheDecodeError) {
+  const Json undecodable = {{"id", "X"}, {"error", "系统无法解码大图，正在显示缓存预览"}};
   std::string photo = photos_ / "broken.jpg";
   std::ofstream(photo) << "not a picture";
-  EXPECT_EQ(Preview(photo, "X"), (Json{{"id", "X"}, {"error", "系统无法解码大图，正在显示缓存预览"}}));
+  EXPECT_EQ(Preview(photo, "X"), undecodable);
+  std::ofstream(photos_ / "huge.jpg", std::ios::binary) << imaging::testing::HugeFrameJPEG();
+  EXPECT_EQ(Preview(photos_ / "huge.jpg", "X"), undecodable);
+}
+
+TEST_F(PreviewTest, APhotoThatMayNotBeReadSaysSo) {
+  std::string photo = photos_ / "IMG_1.jpg";
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  fs::permissions(photos_.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(photo, fs::perms::owner_read | fs::perms::owner_write);
+  // Root reads everything; the answer is prepared as another user on this thread.
+  int previous = setfsuid(65534);
+  Json answer = library::PreparePreview("P", photo, support_.path(), true);
+  setfsuid(previous);
+  EXPECT_EQ(answer, (Json{{"id", "P"}, {"error", "原文件没有读取权限，正在显示缓存预览"}}));
 }
 
 TEST_F(PreviewTest, RequestsWithoutIdOrPathAreIgnored) {
@@ -184,6 +228,18 @@ TEST_F(EditTest, CropLimitsAndTurns) {
   Json thin = Edit({{"path", photo}, {"token", "g"}, {"crop", Crop(0.2, 0, 0.0001, 1)}}, output_.path());
   EXPECT_EQ(thin["photo"]["width"], 1) << "narrower than a pixel still gives one pixel";
   for (const auto& name : FolderNames(output_.path())) EXPECT_EQ(name.find(".tide-edit"), std::string::npos);
+}
+
+TEST_F(EditTest, APipeOrAnUnwritableFolderAnswersItsError) {
+  std::string pipe = photos_ / "IMG_1.jpg";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  EXPECT_EQ(Edit({{"path", pipe}, {"token", "T"}, {"crop", Crop(0, 0, 1, 1)}}, output_.path()),
+            (Json{{"token", "T"}, {"error", "无法解码原片或裁剪范围无效。没有保存缩略图，也没有修改原片。"}}));
+
+  std::string photo = photos_ / "IMG_2.jpg";
+  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  EXPECT_EQ(Edit({{"path", photo}, {"token", "T"}, {"crop", Crop(0, 0, 1, 1)}}, output_ / "gone"),
+            (Json{{"token", "T"}, {"error", "JPG 保存失败，请检查保存位置的写入权限和剩余空间。"}}));
 }
 
 TEST_F(EditTest, CancelAndUnreachableSources) {

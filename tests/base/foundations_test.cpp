@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <regex>
@@ -141,6 +142,17 @@ TEST(StableHash, IsFixedAcrossRunsAndBuilds) {
   EXPECT_EQ(StableHash64(""), 14695981039346656037ULL);
   EXPECT_EQ(StableHash64("a"), 12638187200555641996ULL);
   EXPECT_NE(StableHash64("/a/IMG_1.jpg"), StableHash64("/a/IMG_2.jpg"));
+}
+
+TEST(FileNameOrder, NumbersByValueCaseAsideThenBytes) {
+  std::vector<std::string> names = {"/s/IMG_10.jpg", "/s/b.jpg", "/s/IMG_2.jpg", "/s/a.jpg", "/s/A.JPG",
+                                    "/s/IMG_02.jpg", "/s/Été.jpg", "/s/été.jpg", "/s/z.jpg"};
+  std::sort(names.begin(), names.end(), FileNameOrderLess);
+  EXPECT_EQ(names, (std::vector<std::string>{"/s/A.JPG", "/s/a.jpg", "/s/b.jpg", "/s/IMG_02.jpg", "/s/IMG_2.jpg",
+                                             "/s/IMG_10.jpg", "/s/z.jpg", "/s/Été.jpg", "/s/été.jpg"}));
+  EXPECT_FALSE(FileNameOrderLess("/s/a.jpg", "/s/a.jpg"));
+  EXPECT_TRUE(IsValidUTF8("/s/été.jpg"));
+  EXPECT_FALSE(IsValidUTF8("/s/caf\xE9.jpg"));
 }
 
 }  // namespace

@@ -48,6 +48,22 @@ TEST(AnalyzeCommand, TableEndsWithASummary) {
   EXPECT_NE(result.rawOutput.find("无法解码 1"), std::string::npos);
 }
 
+TEST(AnalyzeCommand, MissingPathsAndNonPhotosAreReportedAfterTheOthersAreAnalysed) {
+  TempFolder shoot;
+  namespace fs = std::filesystem;
+  fs::copy_file(kPhotos + "orientation-1.jpg", shoot / "IMG_1.jpg");
+  fs::copy_file(kPhotos + "orientation-1.jpg", shoot / "caf\xE9.jpg");
+  fs::copy_file(kPhotos + "coffee.png", shoot / "coffee.png");
+  auto result = Analyze({"--json", shoot.path(), shoot / "missing.jpg", shoot / "coffee.png"});
+  EXPECT_EQ(result.exitStatus, 1);
+  ASSERT_EQ(result.lines.size(), 1u) << result.rawOutput;
+  EXPECT_EQ(result.lines[0]["path"], shoot / "IMG_1.jpg");
+  EXPECT_EQ(result.errorOutput, "tidewick analyze: " + shoot / "missing.jpg" + ": no such file or folder\n" +
+                                    "tidewick analyze: " + shoot / "coffee.png" +
+                                    ": neither a folder nor a CR3 or JPEG photo\n"
+                                    "tidewick analyze: left out 1 photo: its file name is not UTF-8\n");
+}
+
 TEST(AnalyzeCommand, BadArgumentsExitNonZero) {
   for (const auto& arguments : std::vector<std::vector<std::string>>{
            {}, {"--strictness", "很严"}, {"--checks", "模糊", kPhotos}, {"--frobnicate", kPhotos}, {"--strictness"}}) {

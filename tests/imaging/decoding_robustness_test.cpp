@@ -41,6 +41,13 @@ TEST(DamagedInput, TruncatedJpegGivesNothing) {
   ExpectEveryDecoderRefuses(folder.Write("header-only.jpg", whole.substr(0, 600)));
 }
 
+TEST(DamagedInput, AHugeFrameWithoutImageDataGivesNothing) {
+  ScratchFolder folder;
+  ExpectEveryDecoderRefuses(folder.Write("no-data.jpg", testing::HugeFrameJPEG()));
+  // With a few bytes of data the size refuses it: decoding such a header took 6 s and 5 GB.
+  ExpectEveryDecoderRefuses(folder.Write("little-data.jpg", testing::HugeFrameJPEG("\x12\x34\x56")));
+}
+
 TEST(DamagedInput, GarbageWithAPhotoNameGivesNothing) {
   ScratchFolder folder;
   std::string garbage(4096, '\x5A');

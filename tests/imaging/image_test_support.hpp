@@ -76,4 +76,15 @@ inline std::string ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// A JPEG whose header promises 30000 × 30000 pixels: a real (progressive) photo cut right after its
+// first scan header, its frame size patched, then scanData and an end marker. Without scan data
+// libjpeg would only warn and fill the whole frame with grey.
+inline std::string HugeFrameJPEG(const std::string& scanData = "") {
+  std::string bytes = ReadBytes(Photo("orientation-1.jpg"));
+  bytes.replace(bytes.find("\xFF\xC2") + 5, 4, "\x75\x30\x75\x30");
+  size_t scan = bytes.find("\xFF\xDA");
+  size_t header = (static_cast<unsigned char>(bytes[scan + 2]) << 8) | static_cast<unsigned char>(bytes[scan + 3]);
+  return bytes.substr(0, scan + 2 + header) + scanData + "\xFF\xD9";
+}
+
 }  // namespace tw::imaging::testing

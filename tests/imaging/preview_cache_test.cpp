@@ -1,9 +1,12 @@
-// When a cached preview is rebuilt: missing or empty cache, or a reachable source that is newer.
+// When a cached preview is rebuilt: missing, empty or unrecorded cache, or a reachable source whose
+// size or time is not the one the preview was made from.
 #include "image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+
+#include <cstdio>
 
 namespace tw::imaging {
 namespace {
@@ -17,6 +20,10 @@ void SetModified(const std::string& path, time_t seconds, long nanoseconds = 0) 
 
 class PreviewCacheRefresh : public ::testing::Test {
  protected:
+  // A preview placed as the preview code places it, recorded against the source as it is now.
+  void MakePreview() {
+    ASSERT_TRUE(PlacePreview(folder_.Write(".new.jpg", "jpeg"), cache_, *ReadPreviewSource(source_)));
+  }
   ScratchFolder folder_;
   std::string source_ = folder_.Write("IMG_0001.CR3", "raw bytes");
   std::string cache_ = folder_.Path("123-plain.jpg");
@@ -42,21 +49,25 @@ TEST_F(PreviewCacheRefresh, UnreachableSourceWithoutPreviewStillAsksForOne) {
   EXPECT_TRUE(PreviewCacheNeedsRefresh(folder_.Path("ejected.CR3"), cache_));
 }
 
-TEST_F(PreviewCacheRefresh, NewerSourceIsRebuiltOlderOrSameIsNot) {
-  folder_.Write("123-plain.jpg", "jpeg");
-  SetModified(cache_, 2'000'000);
-  SetModified(source_, 2'000'001);
+TEST_F(PreviewCacheRefresh, AnyOtherSizeOrTimeIsRebuiltOlderToo) {
+  SetModified(source_, 2'000'000, 500);
+  MakePreview();
+  EXPECT_FALSE(PreviewCacheNeedsRefresh(source_, cache_));
+  for (auto [seconds, nanoseconds] : {std::pair{1'999'999, 500}, {2'000'001, 500}, {2'000'000, 499}}) {
+    SetModified(source_, seconds, nanoseconds);
+    EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_)) << seconds << "." << nanoseconds;
+  }
+  folder_.Write("IMG_0001.CR3", "other raw bytes");  // copied over with its time kept (cp -p)
+  SetModified(source_, 2'000'000, 500);
   EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_));
-  SetModified(source_, 1'999'999);
-  EXPECT_FALSE(PreviewCacheNeedsRefresh(source_, cache_));
-  SetModified(source_, 2'000'000);
-  EXPECT_FALSE(PreviewCacheNeedsRefresh(source_, cache_));
 }
 
-TEST_F(PreviewCacheRefresh, SubSecondDifferencesCount) {
+TEST_F(PreviewCacheRefresh, OnlyARecordOfThisVeryPreviewFileCounts) {
   folder_.Write("123-plain.jpg", "jpeg");
-  SetModified(cache_, 2'000'000, 100);
-  SetModified(source_, 2'000'000, 200);
+  EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_)) << "made before previews were recorded";
+  MakePreview();
+  // Two developments finishing at once may leave one's record beside the other's file.
+  ASSERT_EQ(std::rename(folder_.Write(".other.jpg", "jpeg").c_str(), cache_.c_str()), 0);
   EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_));
 }
 

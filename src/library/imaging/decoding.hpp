@@ -2,23 +2,26 @@
 // The decoding family: every part of the program turns a photo file into pixels through these.
 // All functions keep no state and may run concurrently on any thread (worker threads in practice;
 // the decoders block for as long as decoding takes). Paths may also be given as file URLs.
-// A file that cannot be read or decoded (missing, empty, truncated, corrupt) gives nullopt; no
-// decoder failure escapes as an exception.
+// A file that cannot be read or decoded (missing, not a regular file, empty, truncated, corrupt, a
+// JPEG without image data, more than 256 megapixels) gives nullopt; no decoder failure escapes
+// as an exception.
 //
 // Raw files (IsRAWURL, or a raw file signature) never reach libvips, which would take a TIFF-based
 // raw for a plain TIFF: LibRaw develops them and exiv2/LibRaw supply their embedded previews.
 #include "library/imaging/decoded_image.hpp"
 
+#include <ctime>
 #include <string>
 
 namespace tw::imaging {
 
-// Upright image, long side at most maxPixelSize, never upscaled.
+// Upright image, long side at most maxPixelSize, never upscaled, transparency on the backdrop.
 // JPEG/PNG/TIFF/HEIC/WebP: libvips shrink-on-load; HEIC takes its HEIF rotation only.
 // Raw: the smallest embedded JPEG that is at least maxPixelSize on its long side (or already
 // full size), oriented by the raw's metadata; otherwise the raw developed by LibRaw; and only
-// when that fails too, the largest embedded preview that decodes, even if smaller.
-MaybeImage CreateThumbnail(const std::string& path, int maxPixelSize);
+// when that fails too, the largest embedded preview that decodes, even if smaller (raw pictures
+// are opaque).
+MaybeImage CreateThumbnail(const std::string& path, int maxPixelSize, Backdrop backdrop = Backdrop::White);
 
 // With lensWanted and a raw that LibRaw develops: the raw developed in linear light (half size when
 // that is still at least maxPixelSize), scaled with Lanczos3 to at most maxPixelSize, corrected for
@@ -51,8 +54,25 @@ std::string MIMETypeForPath(const std::string& pathOrName);
 // Whether the lower-cased extension names a raw format (cr3 cr2 dng nef nrw arw raf rw2 orf pef).
 bool IsRAWURL(const std::string& path);
 
-// Whether the cached preview must be rebuilt from the source: the cache is missing or empty, or
-// the source is reachable and newer. An unreachable source keeps the old preview in use.
+// Whether the photo file is there but this program may not read it: a failed decode is then told
+// apart from an undecodable photo.
+bool IsReadPermissionDenied(const std::string& path);
+
+// Whether the cached preview must be rebuilt from the source: the cache is missing or empty, it
+// has no record of its source, or the source is reachable and its size or modification time (to
+// the nanosecond) is not the recorded one. An unreachable source keeps the old preview in use.
 bool PreviewCacheNeedsRefresh(const std::string& sourcePath, const std::string& cachePath);
+
+// The source of a preview as it was when its development began: taken before decoding, so that a
+// photo changed meanwhile is developed again at the next request.
+struct PreviewSource {
+  unsigned long long size = 0;
+  timespec modified{};
+};
+std::optional<PreviewSource> ReadPreviewSource(const std::string& sourcePath);
+
+// Puts a new preview (a complete file in the cache's folder) in place of the cache file, with the
+// record of what it was made from. False when it could not be put in place; the old preview then stays.
+bool PlacePreview(const std::string& newPreviewPath, const std::string& cachePath, const PreviewSource& source);
 
 }  // namespace tw::imaging

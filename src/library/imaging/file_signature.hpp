@@ -10,13 +10,14 @@ namespace tw::imaging::detail {
 std::string LocalPath(const std::string& pathOrURL);
 
 enum class DecoderRoute {
-  Unreadable,   // missing, unreadable or empty
+  Unreadable,   // missing, unreadable, not a regular file, empty, or a JPEG without image data
   Vips,         // JPEG, PNG, GIF, WebP, HEIF/HEIC, plain TIFF
   Raw,          // LibRaw and exiv2
   Unsupported,  // a signature none of our decoders is meant for
 };
 
-// Reads the file's first bytes; any thread.
+// The gate every decoder passes: opens only an absolute path naming a regular file (never waiting
+// on a FIFO) and reads its first bytes, and a JPEG's markers up to its first scan. Any thread.
 DecoderRoute RouteForFile(const std::string& path);
 
 }  // namespace tw::imaging::detail

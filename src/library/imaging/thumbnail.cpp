@@ -5,13 +5,13 @@
 
 namespace tw::imaging {
 
-MaybeImage CreateThumbnail(const std::string& pathOrURL, int maxPixelSize) {
+MaybeImage CreateThumbnail(const std::string& pathOrURL, int maxPixelSize, Backdrop backdrop) {
   try {
     EnsureVipsStarted();
     std::string path = detail::LocalPath(pathOrURL);
     switch (detail::RouteForFile(path)) {
       case detail::DecoderRoute::Vips:
-        return detail::VipsThumbnail(path, maxPixelSize);
+        return detail::VipsThumbnail(path, maxPixelSize, backdrop);
       case detail::DecoderRoute::Raw: {
         detail::RawSource source(path);
         return detail::RawThumbnail(source, maxPixelSize, true);

@@ -62,9 +62,10 @@ VImage ToSRGB(VImage image) {
   return image;
 }
 
-VImage ThreeBands(VImage image) {
+VImage ThreeBands(VImage image, Backdrop backdrop) {
   if (image.has_alpha()) {
-    image = image.flatten(VImage::option()->set("background", std::vector<double>{255.0}));
+    const double background = backdrop == Backdrop::White ? 255.0 : 0.0;
+    image = image.flatten(VImage::option()->set("background", std::vector<double>{background}));
     if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
   }
   if (image.bands() == 1) return VImage::bandjoin({image, image, image});
@@ -75,6 +76,14 @@ VImage ThreeBands(VImage image) {
 }
 
 int Clamped(int maxPixelSize) { return std::max(1, maxPixelSize); }
+
+// Throws unless the header promises at most kMaxDecodePixels.
+const VImage& WithinPixelLimit(const VImage& header) {
+  if (static_cast<double>(header.width()) * header.height() > kMaxDecodePixels) {
+    throw vips::VError("the image is larger than 256 megapixels");
+  }
+  return header;
+}
 
 // A JPEG decoded by libjpeg's scaled IDCT (a power of two up to 8), so that at least kLanczosRoom of
 // the reduction to `size` is left to the Lanczos step; nullopt for any other file. libvips' own
@@ -87,7 +96,7 @@ constexpr double kLanczosRoom = 1.9;
 std::optional<VImage> JPEGShrunkOnLoad(const std::string& path, int size) {
   const char* loader = vips_foreign_find_load(path.c_str());
   if (loader == nullptr || std::strcmp(loader, "VipsForeignLoadJpegFile") != 0) return std::nullopt;
-  const VImage header = VImage::jpegload(path.c_str(), VImage::option()->set("fail_on", kFailOn));
+  const VImage header = WithinPixelLimit(VImage::jpegload(path.c_str(), VImage::option()->set("fail_on", kFailOn)));
   const int longSide = std::max(header.width(), header.height());
   int shrink = 1;
   while (shrink < 8 && (longSide + 2 * shrink - 1) / (2 * shrink) >= kLanczosRoom * size) shrink *= 2;
@@ -105,8 +114,9 @@ VImage ShrunkToFit(VImage image, int maxPixelSize) {
 
 }  // namespace
 
-DecodedImage FinishDecodedImage(VImage image) {
-  VImage finished = ThreeBands(ToSRGB(image)).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+DecodedImage FinishDecodedImage(VImage image, Backdrop backdrop) {
+  VImage finished = ThreeBands(ToSRGB(image), backdrop)
+                        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
   finished.remove(VIPS_META_ORIENTATION);
   finished.remove(VIPS_META_ICC_NAME);
   return finished.copy_memory();
@@ -119,20 +129,21 @@ VImage Upright(VImage image, int orientation) {
   return tagged.autorot();
 }
 
-DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize) {
+DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize, Backdrop backdrop) {
   int size = Clamped(maxPixelSize);
   if (std::optional<VImage> jpeg = JPEGShrunkOnLoad(path, size)) {
-    return FinishDecodedImage(ShrunkToFit(*jpeg, size));
+    return FinishDecodedImage(ShrunkToFit(*jpeg, size), backdrop);
   }
+  WithinPixelLimit(VImage::new_from_file(path.c_str(), VImage::option()->set("fail_on", kFailOn)));
   VImage thumbnail = VImage::thumbnail(
       path.c_str(), size,
       VImage::option()->set("height", size)->set("size", VIPS_SIZE_DOWN)->set("fail_on", kFailOn));
-  return FinishDecodedImage(thumbnail);
+  return FinishDecodedImage(thumbnail, backdrop);
 }
 
 DecodedImage VipsFullImage(const std::string& path) {
-  VImage loaded = VImage::new_from_file(
-      path.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", kFailOn));
+  VImage loaded = WithinPixelLimit(VImage::new_from_file(
+      path.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", kFailOn)));
   int orientation = vips_image_get_orientation(loaded.get_image());
   // Decode in stored order first: turning needs random access, which a sequential read lacks.
   DecodedImage stored = FinishDecodedImage(loaded);

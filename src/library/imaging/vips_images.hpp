@@ -8,18 +8,24 @@
 namespace tw::imaging::detail {
 
 // Brings any libvips image to the DecodedImage form (sRGB through its embedded profile, 8-bit,
-// 3 bands with alpha flattened on white, no orientation tag) and decodes it into memory.
-DecodedImage FinishDecodedImage(vips::VImage image);
+// 3 bands with alpha flattened on the backdrop, no orientation tag) and decodes it into memory.
+DecodedImage FinishDecodedImage(vips::VImage image, Backdrop backdrop = Backdrop::White);
 
 // Turns the pixels of an image stored with this EXIF orientation (1...8) so they stand upright.
 vips::VImage Upright(vips::VImage image, int orientation);
 
 // Shrink-on-load thumbnail of a file libvips reads (never a raw): upright, long side at most
-// maxPixelSize, never upscaled. A truncated file is an error.
-DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize);
+// maxPixelSize, never upscaled. A truncated file, or one of more than kMaxDecodePixels, is an error.
+DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize, Backdrop backdrop);
 
-// The whole image of a file libvips reads, upright.
+// The whole image of a file libvips reads, upright; more than kMaxDecodePixels is an error.
 DecodedImage VipsFullImage(const std::string& path);
+
+// The most pixels a file's header may promise. A few kilobytes of JPEG header that promised 30000 ×
+// 30000 pixels took 9 s and 5.3 GB to decode (into flat grey); 256 megapixels is above every
+// camera's sensor (the largest, medium format, are about 150), so only stitched panoramas beyond
+// it are refused.
+inline constexpr double kMaxDecodePixels = 16384.0 * 16384.0;
 
 // An encoded embedded preview (JPEG, TIFF) at most maxPixelSize on its long side (0: as stored),
 // turned by the given orientation: embedded previews carry none of their own that can be trusted.
