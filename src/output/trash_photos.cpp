@@ -15,7 +15,7 @@ namespace {
 
 // A path the page sent that the photo library could have imported: nothing else is moved.
 bool IsPhotoFile(const std::string& path) {
-  return !path.empty() && path[0] == '/' && StatPath(path).isRegular && !library::ListImportablePhotos({path}).empty();
+  return !path.empty() && path[0] == '/' && StatPath(path).isRegular && !library::ListImportablePhotos({path}).photos.empty();
 }
 
 }  // namespace
