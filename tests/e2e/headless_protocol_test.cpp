@@ -50,6 +50,23 @@ TEST(HeadlessProtocol, MessagesNestedTensOfThousandsDeepAreRefusedWithoutACrash)
   EXPECT_FALSE(PathExists(sandbox.support / "current-project.json"));
 }
 
+TEST(HeadlessProtocol, AnUnreadableProjectSurvivesTheHandshakeAndTheNextSave) {
+  HeadlessSandbox sandbox;
+  ASSERT_FALSE(WriteFileAtomically(sandbox.support / "current-project.json", "{\"photos\": [{\"id\": ").has_value());
+  auto result = RunHeadless(std::vector<Json>{kReady, {{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}},
+                            sandbox.Options());
+  ASSERT_EQ(result.exitStatus, 0) << result.errorOutput;
+  EXPECT_EQ(result.Payloads("window.Native.receiveState"), std::vector<Json>{Json::object()});
+  std::vector<std::string> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(sandbox.support / "ProjectRecords")) {
+    if (ReadWholeFile(entry.path()) == "{\"photos\": [{\"id\": ") kept.push_back(entry.path().filename());
+  }
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(result.Payloads("window.Native.status"),
+            std::vector<Json>{"项目文件无法读取，已原样移到 ProjectRecords/" + kept[0] + "；当前为空项目"});
+  EXPECT_EQ(ParseJSON(*ReadWholeFile(sandbox.support / "current-project.json")), (Json{{"photos", Json::array()}}));
+}
+
 TEST(HeadlessProtocol, InvalidTestFoldersRefuseToStartAndTouchNothing) {
   TempFolder qa("/tmp/tidewick-qa-");
   TempFolder outside("/tmp/tidewick-outside-");
