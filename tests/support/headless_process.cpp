@@ -1,12 +1,16 @@
 #include "support/headless_process.hpp"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -45,7 +49,14 @@ HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const Hea
   return RunTidewick(inputLines, withFlag);
 }
 
-HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const HeadlessOptions& options) {
+namespace {
+
+struct Child {
+  pid_t pid = -1;
+  int in = -1, out = -1, err = -1;
+};
+
+Child Spawn(const HeadlessOptions& options) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
 
@@ -74,60 +85,155 @@ HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const Hea
   for (auto& e : envTexts) envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  pid_t pid;
-  if (posix_spawn(&pid, TIDEWICK_BIN, &actions, nullptr, argv.data(), envp.data()) != 0) {
+  Child child;
+  if (posix_spawn(&child.pid, TIDEWICK_BIN, &actions, nullptr, argv.data(), envp.data()) != 0) {
     throw std::runtime_error("spawn tidewick");
   }
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
   close(err[1]);
+  child.in = in[1];
+  child.out = out[0];
+  child.err = err[0];
+  return child;
+}
 
+void WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+}
+
+Json ParsedLine(std::string_view line) {
+  auto parsed = ParseJSON(line);
+  return parsed ? *parsed : Json("<not json>");
+}
+
+}  // namespace
+
+// The child's output is read by a thread of its own, so that a test can wait for one line while
+// the program goes on writing.
+struct HeadlessSession::State {
+  Child child;
+  std::thread reader;
+  std::mutex mutex;
+  std::condition_variable changed;
+  HeadlessResult result;
+  std::string partial;
+  bool ended = false;
+  std::map<std::string, size_t> waited;  // callbacks of each function already handed out
+
+  void Start(const HeadlessOptions& options) {
+    child = Spawn(options);
+    reader = std::thread([this] { Read(); });
+  }
+
+  void CloseInput() {
+    if (child.in < 0) return;
+    close(child.in);
+    child.in = -1;
+  }
+
+  // Waits for the program to end and hands over everything it wrote.
+  HeadlessResult Collect() {
+    CloseInput();
+    if (reader.joinable()) reader.join();
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+  }
+
+  void Read() {
+    pollfd fds[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
+    int open = 2;
+    char buffer[65536];
+    while (open > 0) {
+      if (poll(fds, 2, -1) < 0) continue;
+      for (auto& fd : fds) {
+        if (fd.fd < 0 || !(fd.revents & (POLLIN | POLLHUP))) continue;
+        ssize_t n = read(fd.fd, buffer, sizeof buffer);
+        std::lock_guard lock(mutex);
+        if (n <= 0) {
+          close(fd.fd);
+          fd.fd = -1;
+          --open;
+          continue;
+        }
+        if (fd.fd == child.err) {
+          result.errorOutput.append(buffer, static_cast<size_t>(n));
+          continue;
+        }
+        result.rawOutput.append(buffer, static_cast<size_t>(n));
+        partial.append(buffer, static_cast<size_t>(n));
+        for (size_t end; (end = partial.find('\n')) != std::string::npos; partial.erase(0, end + 1)) {
+          result.lines.push_back(ParsedLine(std::string_view(partial).substr(0, end)));
+        }
+        changed.notify_all();
+      }
+    }
+    std::lock_guard lock(mutex);
+    if (!partial.empty()) result.lines.push_back(ParsedLine(partial));
+    ended = true;
+    changed.notify_all();
+  }
+};
+
+HeadlessSession::HeadlessSession(const HeadlessOptions& options) : state_(std::make_unique<State>()) {
+  HeadlessOptions withFlag = options;
+  withFlag.arguments.insert(withFlag.arguments.begin(), "--headless");
+  state_->Start(withFlag);
+}
+
+HeadlessSession::~HeadlessSession() {
+  if (state_->reader.joinable()) Finish();
+}
+
+void HeadlessSession::Send(const Json& line) {
+  if (state_->child.in >= 0) WriteAll(state_->child.in, JSONString(line) + "\n");
+}
+
+std::optional<Json> HeadlessSession::WaitFor(const std::string& function, std::chrono::seconds timeout) {
+  std::unique_lock lock(state_->mutex);
+  std::optional<Json> found;
+  auto arrived = [&] {
+    size_t seen = 0;
+    for (const Json& line : state_->result.lines) {
+      if (!line.is_object() || line.value("fn", "") != function) continue;
+      if (seen++ == state_->waited[function]) {
+        found = line["arg"];
+        return true;
+      }
+    }
+    return state_->ended;
+  };
+  state_->changed.wait_for(lock, timeout, arrived);
+  if (!found) {
+    ADD_FAILURE() << "no " << function << " arrived; output so far:\n" << state_->result.rawOutput;
+    return std::nullopt;
+  }
+  ++state_->waited[function];
+  return found;
+}
+
+HeadlessResult HeadlessSession::Finish() { return state_->Collect(); }
+
+HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const HeadlessOptions& options) {
+  HeadlessSession::State state;
+  state.Start(options);
   std::string input;
   for (const auto& line : inputLines) input += line + "\n";
   // One write of everything, as a script piping a file would.
-  std::thread writer([fd = in[1], input] {
-    size_t done = 0;
-    while (done < input.size()) {
-      ssize_t n = write(fd, input.data() + done, input.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    close(fd);
+  std::thread writer([&state, input] {
+    WriteAll(state.child.in, input);
+    state.CloseInput();
   });
-
-  HeadlessResult result;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  int open = 2;
-  char buffer[65536];
-  while (open > 0) {
-    if (poll(fds, 2, -1) < 0) continue;
-    for (auto& fd : fds) {
-      if (fd.fd < 0 || !(fd.revents & (POLLIN | POLLHUP))) continue;
-      ssize_t n = read(fd.fd, buffer, sizeof buffer);
-      if (n <= 0) {
-        close(fd.fd);
-        fd.fd = -1;
-        --open;
-        continue;
-      }
-      (fd.fd == out[0] ? result.rawOutput : result.errorOutput).append(buffer, static_cast<size_t>(n));
-    }
-  }
   writer.join();
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-
-  size_t start = 0;
-  while (start < result.rawOutput.size()) {
-    size_t end = result.rawOutput.find('\n', start);
-    if (end == std::string::npos) end = result.rawOutput.size();
-    auto parsed = ParseJSON(std::string_view(result.rawOutput).substr(start, end - start));
-    result.lines.push_back(parsed ? *parsed : Json("<not json>"));
-    start = end + 1;
-  }
-  return result;
+  return state.Collect();
 }
 
 TempFolder::TempFolder(const std::string& prefix) {

@@ -3,7 +3,10 @@
 // closes it, and collects every output line until the program exits by itself once idle.
 #include "base/json.hpp"
 
+#include <chrono>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,28 @@ HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const Hea
 HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOptions& options = {});
 // Runs `tidewick ARGUMENTS` (no --headless added) the same way.
 HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const HeadlessOptions& options);
+
+// A `tidewick --headless` that keeps running while a test talks to it: a message can wait until an
+// earlier answer has arrived (a cancel while a request is under way). Finish() closes its input
+// and collects everything, as RunHeadless does.
+class HeadlessSession {
+ public:
+  explicit HeadlessSession(const HeadlessOptions& options = {});
+  ~HeadlessSession();
+  HeadlessSession(const HeadlessSession&) = delete;
+  HeadlessSession& operator=(const HeadlessSession&) = delete;
+
+  void Send(const Json& line);
+  // The payload of the next callback of `function` not yet waited for; nullopt (and a test
+  // failure) when none arrives within `timeout` or the program ends first.
+  std::optional<Json> WaitFor(const std::string& function, std::chrono::seconds timeout = std::chrono::seconds(60));
+  HeadlessResult Finish();
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
 
 // A fresh folder under /tmp whose name starts with the prefix (removed with its contents on destruction).
 class TempFolder {
