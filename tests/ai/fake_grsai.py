@@ -20,6 +20,7 @@ A response is an object:
   size, fill    a body of `size` bytes repeating the one-character `fill`
   content_type  overrides the media type (defaults: application/json, text/plain, image/png)
   drop          true: close the connection without answering
+  delay_ms      wait this long before answering (the request is logged at once)
   multipart     {token, key, filename, content_type, file_b64}: the request body must be exactly
                 that multipart form (with the boundary named in its Content-Type); otherwise the
                 answer is 422 with what differed.
@@ -33,6 +34,7 @@ import ssl
 import subprocess
 import sys
 import threading
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import urlsplit
 
@@ -120,6 +122,8 @@ class Handler(BaseHTTPRequestHandler):
         self.answer(response, body)
 
     def answer(self, response, request_body):
+        if response.get("delay_ms"):
+            time.sleep(response["delay_ms"] / 1000.0)
         if response.get("drop"):
             self.close_connection = True
             self.connection.shutdown(2)
