@@ -20,6 +20,8 @@ const std::vector<ActionRow>& ActionTable() {
        }},
       {"analyze", [](AppDelegate& app, const Json& body) { app.analysisRun().analyzePhotos(body); }},
       {"cancelAnalysis", [](AppDelegate& app, const Json&) { app.analysisRun().cancel(); }},
+      {"compareBurst", [](AppDelegate& app, const Json& body) { app.burstComparison().startBurstComparison(body); }},
+      {"cancelBurst", [](AppDelegate& app, const Json&) { app.burstComparison().cancel(); }},
       {"saveState",
        [](AppDelegate& app, const Json& body) {
          auto it = body.find("state");

@@ -7,6 +7,7 @@
 #include "base/call_js.hpp"
 #include "base/job_token.hpp"
 #include "base/json.hpp"
+#include "culling/burst_comparison.hpp"
 #include "library/project_store.hpp"
 #include "output/photo_output.hpp"
 #include "platform/feature_host.hpp"
@@ -92,6 +93,7 @@ class AppDelegate final : public FeatureHost {
   output::PhotoOutput& output() { return output_; }
 
   analysis::AnalysisRun& analysisRun() { return analysisRun_; }
+  culling::BurstComparison& burstComparison() { return burstComparison_; }
 
   // Controller fields (main queue unless noted).
   std::optional<std::string> selectedFolder;
@@ -122,6 +124,7 @@ class AppDelegate final : public FeatureHost {
   // The feature operations, each owning its own job state.
   analysis::AnalysisRun analysisRun_{*this};
   output::PhotoOutput output_{*this};
+  culling::BurstComparison burstComparison_{*this};
 };
 
 // The window title for the mode.
