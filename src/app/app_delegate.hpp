@@ -7,6 +7,7 @@
 #include "base/call_js.hpp"
 #include "base/job_token.hpp"
 #include "base/json.hpp"
+#include "culling/cloud_analysis_run.hpp"
 #include "library/project_store.hpp"
 #include "output/photo_output.hpp"
 #include "platform/feature_host.hpp"
@@ -92,6 +93,7 @@ class AppDelegate final : public FeatureHost {
   output::PhotoOutput& output() { return output_; }
 
   analysis::AnalysisRun& analysisRun() { return analysisRun_; }
+  culling::CloudAnalysisRun& cloudAnalysisRun() { return cloudAnalysisRun_; }
 
   // Controller fields (main queue unless noted).
   std::optional<std::string> selectedFolder;
@@ -121,6 +123,7 @@ class AppDelegate final : public FeatureHost {
   std::shared_ptr<ai::TWGRSAIClient> grsAIClient_;
   // The feature operations, each owning its own job state.
   analysis::AnalysisRun analysisRun_{*this};
+  culling::CloudAnalysisRun cloudAnalysisRun_{*this, grsAIClient_};
   output::PhotoOutput output_{*this};
 };
 
