@@ -144,10 +144,11 @@ void CloudAnalysisRun::SendPhoto(long failed, std::string jpeg) {
   const std::string run = runToken_.Get().value_or("");
   // No bytes (no readable file) are refused by the client at once with its own error; an empty
   // model is sent as the client's default vision model.
-  client_->analyzePhotoData(*preview, StringField(cloudAnalysisOptions_, "model"), prompt,
-                            [this, run, failed, preview, prompt](std::optional<Json> result, std::optional<Error> error) {
-                              FirstAnswer(run, failed, preview, prompt, std::move(result), std::move(error));
-                            });
+  client_->analyzePhotoData(
+      *preview, StringField(cloudAnalysisOptions_, "model"), prompt,
+      [this, run, failed, preview, prompt](std::optional<Json> result, std::optional<Error> error) {
+        FirstAnswer(run, failed, preview, prompt, std::move(result), std::move(error));
+      });
 }
 
 void CloudAnalysisRun::FirstAnswer(const std::string& run, long failed, std::shared_ptr<const std::string> jpeg,

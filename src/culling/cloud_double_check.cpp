@@ -74,7 +74,8 @@ Json MergedIssues(const Json& first, const Json& second, bool agreed) {
 }
 
 long long TokenCount(const Json& usage, const char* key) {
-  return static_cast<long long>(std::clamp(std::trunc(NumberValue(usage, key)), -kLargestTokenCount, kLargestTokenCount));
+  const double count = std::trunc(NumberValue(usage, key));
+  return static_cast<long long>(std::clamp(count, -kLargestTokenCount, kLargestTokenCount));
 }
 
 // One count of both requests: services name it differently, and every name present is added.
