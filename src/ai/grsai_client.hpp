@@ -122,7 +122,8 @@ class TWGRSAIClient : public std::enable_shared_from_this<TWGRSAIClient> {
   static Error errorWithMessage(std::string message, long code);
   // The service's own error text under message/msg/error/failure_reason, else the fallback.
   static std::string messageFromResponse(const std::optional<Json>& response, const std::string& fallback);
-  // The bytes parsed as JSON when the top level is an object; nullopt otherwise.
+  // The bytes parsed as JSON when the top level is an object nested no deeper than kMaxJsonNesting;
+  // nullopt otherwise.
   static std::optional<Json> JSONDictionaryFromData(std::string_view bytes);
   // The response's object `data`, else its object `result`, else the response itself.
   static Json effectivePayload(const Json& response);
@@ -141,7 +142,8 @@ class TWGRSAIClient : public std::enable_shared_from_this<TWGRSAIClient> {
                          const std::string& prompt, ResultCompletion completion);
   void analyzePhotoData(const std::string& jpegImage, const std::string& model, const std::string& prompt,
                         ResultCompletion completion);
-  // The object between the first "{" and the last "}" of a model's answer, when that span parses.
+  // The object between the first "{" and the last "}" of a model's answer, when that span parses
+  // (and nests no deeper than kMaxJsonNesting).
   static std::optional<Json> analysisDictionaryFromText(std::string_view text);
 
   // ---- image generation ----

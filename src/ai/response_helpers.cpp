@@ -35,7 +35,9 @@ std::string TWGRSAIClient::messageFromResponse(const std::optional<Json>& respon
 std::optional<Json> TWGRSAIClient::JSONDictionaryFromData(std::string_view bytes) {
   if (bytes.empty()) return std::nullopt;
   auto parsed = ParseJSON(bytes);
-  if (!parsed || !parsed->is_object()) return std::nullopt;
+  // Parsing is iterative, but copying a value recurses once per level: a body nested thousands
+  // deep would overflow the stack wherever it is passed on.
+  if (!parsed || !parsed->is_object() || NestedDeeperThan(*parsed, kMaxJsonNesting)) return std::nullopt;
   return parsed;
 }
 

@@ -42,7 +42,7 @@ std::optional<Json> TWGRSAIClient::analysisDictionaryFromText(std::string_view t
   size_t close = text.rfind('}');
   if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
   auto parsed = ParseJSON(text.substr(open, close - open + 1));
-  if (!parsed || !parsed->is_object()) return std::nullopt;
+  if (!parsed || !parsed->is_object() || NestedDeeperThan(*parsed, kMaxJsonNesting)) return std::nullopt;
   return parsed;
 }
 

@@ -20,8 +20,10 @@ const std::vector<ActionRow>& ActionTable() {
        }},
       {"analyze", [](AppDelegate& app, const Json& body) { app.analysisRun().analyzePhotos(body); }},
       {"cancelAnalysis", [](AppDelegate& app, const Json&) { app.analysisRun().cancel(); }},
+      {"cloudAnalyze", [](AppDelegate& app, const Json& body) { app.cloudAnalysisRun().startCloudAnalysis(body); }},
       {"compareBurst", [](AppDelegate& app, const Json& body) { app.burstComparison().startBurstComparison(body); }},
       {"cancelBurst", [](AppDelegate& app, const Json&) { app.burstComparison().cancel(); }},
+      {"cancelCloudAnalysis", [](AppDelegate& app, const Json&) { app.cloudAnalysisRun().cancel(); }},
       {"saveState",
        [](AppDelegate& app, const Json& body) {
          auto it = body.find("state");

@@ -7,6 +7,7 @@
 #include "base/call_js.hpp"
 #include "base/job_token.hpp"
 #include "base/json.hpp"
+#include "culling/cloud_analysis_run.hpp"
 #include "culling/burst_comparison.hpp"
 #include "library/project_store.hpp"
 #include "output/photo_output.hpp"
@@ -94,6 +95,7 @@ class AppDelegate final : public FeatureHost {
 
   analysis::AnalysisRun& analysisRun() { return analysisRun_; }
   culling::BurstComparison& burstComparison() { return burstComparison_; }
+  culling::CloudAnalysisRun& cloudAnalysisRun() { return cloudAnalysisRun_; }
 
   // Controller fields (main queue unless noted).
   std::optional<std::string> selectedFolder;
@@ -123,6 +125,7 @@ class AppDelegate final : public FeatureHost {
   std::shared_ptr<ai::TWGRSAIClient> grsAIClient_;
   // The feature operations, each owning its own job state.
   analysis::AnalysisRun analysisRun_{*this};
+  culling::CloudAnalysisRun cloudAnalysisRun_{*this, grsAIClient_};
   output::PhotoOutput output_{*this};
   culling::BurstComparison burstComparison_{*this};
 };

@@ -30,6 +30,14 @@ inline constexpr const char* kWeightClosing =
 inline constexpr const char* kSecondPassInstruction =
     "这是独立的第二次复核。请重新从画面取证，不要假定第一次判断正确；证据不足必须选择待定。";
 
+// The cloud review run: what the page shows while it runs and what a merged verdict says.
+inline constexpr const char* kUndecided = "待定";
+inline constexpr const char* kSecondPassProgressName = "{} · 独立复核";
+inline constexpr const char* kCloudReviewFailed = "云端识别失败";
+inline constexpr const char* kAgreedReason = "双重验证一致：{}";
+inline constexpr const char* kAgreedReasonFallback = "建议人工复核";
+inline constexpr const char* kDisputedReason = "两次独立判断不一致，已转为待定";
+
 inline constexpr const char* kBurstPromptTemplate =
     "你是摄影选片师，对同一连拍组的 {} 张图做相对比较。用户权重：{}。"
     "按清晰度、真实睁眼状态、曝光细节、噪点、人脸拍摄质量、构图与姿态比较，区分有意景深、表情和风格。"

@@ -107,10 +107,18 @@ TEST_F(VisionTest, TakesTheFirstPartWithText) {
 }
 
 TEST_F(VisionTest, AnswersWithoutAnObjectAreError33) {
+  // Nested too deep to be passed on without overflowing the stack, in the answer text or the body.
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  std::vector<Json> answers;
   for (Json content : {Json("note {oops {\"decision\": \"保留\"}"), Json::array({{{"type", "image"}}}), Json(nullptr),
-                       Json("没有结果")}) {
-    SCOPED_TRACE(content.dump());
-    fake().Route("POST", kPath, Json::array({ChatAnswer(content)}));
+                       Json("没有结果"), Json("{\"issues\": " + deep + "}")}) {
+    answers.push_back(ChatAnswer(content));
+  }
+  answers.push_back({{"content_type", "application/json"},
+                     {"text", R"({"choices": [{"message": {"content": "{}"}}], "usage": )" + deep + "}"}});
+  for (const Json& answer : answers) {
+    SCOPED_TRACE(answer.dump().substr(0, 160));
+    fake().Route("POST", kPath, Json::array({answer}));
     Outcome outcome = Analyze({"jpeg"});
     ASSERT_TRUE(outcome.error);
     EXPECT_TRUE(outcome.onMain);
