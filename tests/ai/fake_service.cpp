@@ -113,6 +113,8 @@ Json FakeService::Command(const Json& command) {
 void FakeService::Reset() { Command({{"op", "reset"}}); }
 
 void FakeService::Route(const std::string& method, const std::string& path, Json responses) {
+  // `{answer}` is one answer or a list of one, depending on the compiler: both mean the same here.
+  if (!responses.is_array()) responses = Json::array({std::move(responses)});
   Command({{"op", "route"}, {"method", method}, {"path", path}, {"responses", std::move(responses)}});
 }
 

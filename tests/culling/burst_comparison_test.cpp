@@ -193,7 +193,7 @@ TEST_F(BurstComparisonTest, OneComparisonAtATimeAndACancelSilencesIt) {
   const Json photos = Frames(4);
   Json slow = Answer(1, 0.9, "稳");
   slow["delay_ms"] = 1500;
-  TheFakeService().Route("POST", kChat, {slow});
+  TheFakeService().Route("POST", kChat, Json::array({slow}));
   HeadlessSession session(sandbox.Options());
   auto compare = [&](const std::string& token, Json frames) {
     session.Send(
