@@ -24,19 +24,6 @@ TEST(HeadlessProtocol, HandshakeLinesAreExactAndTheProgramExitsWhenIdle) {
                                                          "window.Native.lensCorrectionState"}));
 }
 
-TEST(HeadlessProtocol, ASessionAnswersEachLineWhileItRuns) {
-  HeadlessSandbox sandbox;
-  HeadlessSession session(sandbox.Options());
-  session.Send(kReady);
-  ASSERT_EQ(session.WaitFor("window.Native.version"), Json("0.7.1"));
-  session.Send({{"action", "openFolder"}, {"path", "/tmp"}});
-  session.Send(kReady);
-  EXPECT_EQ(session.WaitFor("window.Native.version"), Json("0.7.1")) << "the second handshake's own answer";
-  auto result = session.Finish();
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.Sequence().size(), 11u) << result.rawOutput;
-}
-
 TEST(HeadlessProtocol, BadLinesAreIgnoredAndLaterLinesStillRun) {
   HeadlessSandbox sandbox;
   auto result = RunHeadless(std::vector<std::string>{"not json at all", "\"a string body\"", "[1,2]", "",
