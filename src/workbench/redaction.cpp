@@ -26,7 +26,8 @@ constexpr std::array<Rule, 5> kRules = {{
     {R"((?i)Bearer\s+[^\s]+)", texts::kHiddenBearer},
     {R"((?i)\bsk-[\w-]+)", texts::kHiddenKey},
     {R"((?i)(api.?key|authorization|token)\s*[:=]\s*[^\s,;]+)", texts::kHiddenLabelledValue},
-    {R"((?:/Users/|/home/|/root/|/media/|/run/media/|/mnt/|[A-Za-z]:[\\/])[^\n]+)", texts::kHiddenPath},
+    // A drive letter stands alone: the "s:/" of "https://" is no drive.
+    {R"((?:/Users/|/home/|/root/|/media/|/run/media/|/mnt/|(?<![A-Za-z0-9])[A-Za-z]:[\\/])[^\n]+)", texts::kHiddenPath},
     {R"((?i)\b([a-z][a-z0-9+.-]*://)[^\s/@]+@)", texts::kHiddenCredentials},
 }};
 
