@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 
 namespace tw::workbench {
 namespace {

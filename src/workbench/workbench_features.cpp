@@ -193,7 +193,9 @@ void WorkbenchFeatures::exportProjectStyle(const Json& body) {
       projectStyleBusy_ = false;
       return;
     }
-    const std::string folder = JoinPath(ChosenPath(result).value_or(""), texts::kStyleFolderPrefix + NewUUIDString());
+    // A folder that is no absolute path stays "", which the run refuses to create.
+    const std::optional<std::string> chosen = ChosenPath(result);
+    const std::string folder = chosen ? JoinPath(*chosen, texts::kStyleFolderPrefix + NewUUIDString()) : "";
     const bool lens = host_.LensCorrectionEnabled();
     queues::Global(QoS::UserInitiated, [this, preview, folder, lens] {
       StyleExportOutcome outcome =

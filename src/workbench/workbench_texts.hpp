@@ -85,7 +85,6 @@ inline constexpr const char* kHiddenCredentials = "$1[凭据已隐藏]@";
 
 namespace tw::workbench::callbacks {
 
-inline constexpr const char* kStatus = "window.Native.status";
 inline constexpr const char* kProjectArchiveSaved = "window.Native.projectArchiveSaved";
 inline constexpr const char* kProjectArchiveLoaded = "window.Native.projectArchiveLoaded";
 inline constexpr const char* kProjectReferenceSelected = "window.Native.projectReferenceSelected";
