@@ -98,7 +98,9 @@ OpenedArchive ReadProjectArchive(const std::string& path) {
   std::optional<Json> parsed = ParseJSONWithin(*bytes, kMaxJsonNesting);
   if (!parsed) return {std::nullopt, texts::kArchiveNotSupported};
   Json archive = std::move(*parsed);
-  if (archive.is_object() && !archive.contains("format") && archive.contains("photos") && archive["photos"].is_array()) {
+  const bool bareState = archive.is_object() && !archive.contains("format") && archive.contains("photos") &&
+                         archive["photos"].is_array();
+  if (bareState) {
     archive = Json{{"format", texts::kArchiveFormat}, {"version", 1}, {"state", std::move(archive)}};
   }
   Json cleaned = TWProjectClean(archive);

@@ -50,8 +50,8 @@ std::optional<ColorProfile> TWColorProfile(const std::optional<imaging::DecodedI
       return std::nullopt;
     }
     size_t length = 0;
-    std::unique_ptr<unsigned char, decltype(&g_free)> pixels(static_cast<unsigned char*>(small.write_to_memory(&length)),
-                                                             &g_free);
+    std::unique_ptr<unsigned char, decltype(&g_free)> pixels(
+        static_cast<unsigned char*>(small.write_to_memory(&length)), &g_free);
     if (!pixels || length != size_t{kProfileSide} * kProfileSide * 3) return std::nullopt;
     double sums[4] = {0, 0, 0, 0};
     long count = 0;
@@ -99,7 +99,8 @@ std::optional<StyleValues> TWStyleValues(const std::optional<ColorProfile>& phot
   values.r = gain(reference->r, photo->r);
   values.g = gain(reference->g, photo->g);
   values.b = gain(reference->b, photo->b);
-  const double factor = Clamp(reference->saturation / std::max(photo->saturation, kSaturationFloor), kMinGain, kMaxGain);
+  const double factor =
+      Clamp(reference->saturation / std::max(photo->saturation, kSaturationFloor), kMinGain, kMaxGain);
   values.saturation = 1 + s * (factor - 1);
   return values;
 }
@@ -122,8 +123,9 @@ std::optional<vips::VImage> TWStyledImage(const std::optional<imaging::DecodedIm
       }
     }
     vips::VImage linear = image->colourspace(VIPS_INTERPRETATION_scRGB);
-    vips::VImage adjusted = linear.recomb(vips::VImage::new_matrix(3, 3, matrix.data(), static_cast<int>(matrix.size())))
-                                .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_scRGB));
+    vips::VImage adjusted =
+        linear.recomb(vips::VImage::new_matrix(3, 3, matrix.data(), static_cast<int>(matrix.size())))
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_scRGB));
     return adjusted.colourspace(VIPS_INTERPRETATION_sRGB);
   } catch (const vips::VError&) {
     return std::nullopt;

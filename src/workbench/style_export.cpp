@@ -88,8 +88,8 @@ StyleExportOutcome RunStyleExport(const StoredPreview& preview, const std::strin
                        {"stopped", outcome.stopped ? 1 : 0},
                        {"error", outcome.error},
                        {"files", std::move(files)}};
-  outcome.recordSaved =
-      PlaceNewFile(outputFolder, texts::kStyleRunRecordName, record.dump(2, ' ', false, Json::error_handler_t::replace));
+  outcome.recordSaved = PlaceNewFile(outputFolder, texts::kStyleRunRecordName,
+                                     record.dump(2, ' ', false, Json::error_handler_t::replace));
   return outcome;
 }
 

@@ -40,8 +40,9 @@ ReadPreviewRequest ReadStylePreviewRequest(const Json& body) {
       read.error = texts::kStylePhotoPathInvalid;
       return read;
     }
-    std::string name = StringField(photo, "name");
-    request.photos.push_back({path.get<std::string>(), name.empty() ? LastPathComponent(path.get<std::string>()) : name});
+    const std::string name = StringField(photo, "name");
+    const std::string& pathText = path.get_ref<const std::string&>();
+    request.photos.push_back({pathText, name.empty() ? LastPathComponent(pathText) : name});
   }
   return read;
 }

@@ -218,8 +218,9 @@ void WorkbenchFeatures::cancelProjectStyle() {
 // ---- The health report ---------------------------------------------------------------------
 
 void WorkbenchFeatures::workbenchHealth() {
-  Json rows = Json::array({BridgeRow(sources_.bridgeState()), SaveLocationRow(SaveLocationWritable(sources_.saveLocation())),
-                           LocalProcessingRow(), LocalModelRow(sources_.comfySetup())});
+  Json rows = Json::array({BridgeRow(sources_.bridgeState()),
+                           SaveLocationRow(SaveLocationWritable(sources_.saveLocation())), LocalProcessingRow(),
+                           LocalModelRow(sources_.comfySetup())});
   client_->testConnection([this, rows = std::move(rows)](Json snapshot) mutable {
     rows.push_back(CloudRow(snapshot, client_->apiKey()));
     workbenchReport_ = Json{{"version", sources_.version}, {"build", sources_.build}, {"rows", std::move(rows)}};

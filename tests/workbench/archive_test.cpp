@@ -114,8 +114,8 @@ TEST(ProjectArchiveHeadless, WhatIsNotAProjectArchiveLeavesTheCurrentProjectAndT
     EXPECT_EQ(result.Payloads("window.Native.status"), One("不是支持的项目档案，当前项目未改变")) << name;
     EXPECT_TRUE(result.Payloads("window.Native.projectArchiveLoaded").empty());
   }
-  EXPECT_EQ(RunPage(sandbox, {{{"action", "openProjectArchive"}}, kCancelPanel}).Payloads("window.Native.projectArchiveLoaded"),
-            One({{"cancelled", true}}));
+  auto cancelled = RunPage(sandbox, {{{"action", "openProjectArchive"}}, kCancelPanel});
+  EXPECT_EQ(cancelled.Payloads("window.Native.projectArchiveLoaded"), One({{"cancelled", true}}));
   EXPECT_EQ(ReadBytes(sandbox.support / kProjectFile), before);
   EXPECT_FALSE(PathExists(sandbox.support / "ProjectRecords"));
 }

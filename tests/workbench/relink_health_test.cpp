@@ -103,8 +103,10 @@ TEST(HealthHeadless, FiveRowsInOrderThenTheReportSavedWhereThePanelSays) {
   EXPECT_EQ(ParseJSON(ReadBytes(reports / "岚舟-诊断报告.txt")), report);
 
   // A file where the folder should be fails the check without writing.
-  platform::Settings(sandbox.config / "tidewick/settings.json").Set("TWRetouchSaveLocation", ColourPhoto(generated / "f.jpg", {1, 1, 1}));
-  EXPECT_EQ(RunPage(sandbox, {{{"action", "workbenchHealth"}}}).Payloads("window.Native.workbenchHealth").at(0)["rows"][1],
+  const std::string file = ColourPhoto(generated / "f.jpg", {1, 1, 1});
+  platform::Settings(sandbox.config / "tidewick/settings.json").Set("TWRetouchSaveLocation", file);
+  result = RunPage(sandbox, {{{"action", "workbenchHealth"}}});
+  EXPECT_EQ(result.Payloads("window.Native.workbenchHealth").at(0)["rows"][1],
             (Json{{"name", "生成保存位置"}, {"ok", false}, {"message", "未设置、目录不可用或没有写入权限，请重新选择文件夹"}}));
 }
 

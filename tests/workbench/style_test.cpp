@@ -31,12 +31,7 @@ void ExpectValues(const std::optional<StyleValues>& v, double exposure, double r
   EXPECT_NEAR(v->saturation, s, 1e-9);
 }
 
-vips::VImage Colour(std::array<double, 3> rgb) {
-  imaging::EnsureVipsStarted();
-  return (vips::VImage::black(64, 48, vips::VImage::option()->set("bands", 3)) + std::vector<double>(rgb.begin(), rgb.end()))
-      .cast(VIPS_FORMAT_UCHAR)
-      .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
-}
+vips::VImage Colour(std::array<double, 3> rgb) { return ColourImage(rgb, 64, 48); }
 
 std::array<double, 3> Means(const vips::VImage& image) {
   return {image.extract_band(0).avg(), image.extract_band(1).avg(), image.extract_band(2).avg()};
@@ -86,13 +81,14 @@ TEST(StyleProfile, MidtonesOnly) {
 TEST(StyledImage, ABrightReferenceBrightensAndAWarmOneWarms) {
   const vips::VImage dark = Colour({40, 40, 40}), neutral = Colour({128, 128, 128});
   auto profile = [](const vips::VImage& image) { return workbench::TWColorProfile(image); };
-  auto brighter = workbench::TWStyledImage(dark, TWStyleValues(profile(dark), profile(Colour({200, 200, 200})), Options(100)));
+  auto brighter =
+      workbench::TWStyledImage(dark, TWStyleValues(profile(dark), profile(Colour({200, 200, 200})), Options(100)));
   ASSERT_TRUE(brighter.has_value());
   EXPECT_EQ(brighter->width(), 64);
   EXPECT_GT(Means(*brighter)[1], 50);
 
-  auto warmer =
-      workbench::TWStyledImage(neutral, TWStyleValues(profile(neutral), profile(Colour({200, 150, 100})), Options(100)));
+  auto warm = profile(Colour({200, 150, 100}));
+  auto warmer = workbench::TWStyledImage(neutral, TWStyleValues(profile(neutral), warm, Options(100)));
   ASSERT_TRUE(warmer.has_value());
   const auto means = Means(*warmer);
   EXPECT_GT(means[0], means[1] + 5);
@@ -105,14 +101,15 @@ class StyleHeadless : public ::testing::Test {
   Json Photos(int count, int width = 600, int height = 400) {
     Json photos = Json::array();
     for (int i = 1; i <= count; ++i) {
-      photos.push_back({{"path", ColourPhoto(shoot / ("IMG_" + std::to_string(i) + ".jpg"), {60, 60, 70}, width, height)}});
+      const std::string name = "IMG_" + std::to_string(i) + ".jpg";
+      photos.push_back({{"path", ColourPhoto(shoot / name, {60, 60, 70}, width, height)}});
     }
     ColourPhoto(reference, {220, 170, 120});
     return photos;
   }
   Json Preview(const std::string& token, const Json& photos) {
-    return {{"action", "previewProjectStyle"}, {"token", token}, {"reference", {{"path", reference}}}, {"photos", photos},
-            {"options", Options(80)}};
+    return {{"action", "previewProjectStyle"}, {"token", token}, {"reference", {{"path", reference}}},
+            {"photos", photos}, {"options", Options(80)}};
   }
   // The one folder a run made below `exports`, and its record.
   std::pair<std::string, Json> Run() {
@@ -181,7 +178,8 @@ TEST_F(StyleHeadless, RequestsOutsideTheRulesAreRefusedWithTheirTexts) {
   Json gifReference = Preview("T2", photos);
   gifReference["reference"]["path"] = shoot / "reference.gif";
   auto result = RunPage(sandbox, {Preview("", photos), Preview("T1", many), gifReference,
-                                  Preview("T3", Json::array({photos[0], {{"path", "IMG_2.jpg"}}})), Preview("A", photos),
+                                  Preview("T3", Json::array({photos[0], {{"path", "IMG_2.jpg"}}})),
+                                  Preview("A", photos),
                                   Preview("B", photos), {{"action", "exportProjectStyle"}, {"token", "A"}},
                                   {{"action", "exportProjectStyle"}, {"token", 7}}});
   auto previews = result.Payloads("window.Native.projectStylePreview");

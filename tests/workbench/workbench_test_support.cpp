@@ -20,13 +20,16 @@ HeadlessResult RunPage(const HeadlessSandbox& sandbox, const std::vector<Json>& 
   return result;
 }
 
-std::string ColourPhoto(const std::string& path, std::array<double, 3> rgb, int width, int height) {
+vips::VImage ColourImage(std::array<double, 3> rgb, int width, int height) {
   imaging::EnsureVipsStarted();
-  vips::VImage image = (vips::VImage::black(width, height, vips::VImage::option()->set("bands", 3)) +
-                        std::vector<double>(rgb.begin(), rgb.end()))
-                           .cast(VIPS_FORMAT_UCHAR)
-                           .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
-  EXPECT_FALSE(WriteFileAtomically(path, imaging::EncodeJPEG(image, 0.95).value()));
+  return (vips::VImage::black(width, height, vips::VImage::option()->set("bands", 3)) +
+          std::vector<double>(rgb.begin(), rgb.end()))
+      .cast(VIPS_FORMAT_UCHAR)
+      .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+}
+
+std::string ColourPhoto(const std::string& path, std::array<double, 3> rgb, int width, int height) {
+  EXPECT_FALSE(WriteFileAtomically(path, imaging::EncodeJPEG(ColourImage(rgb, width, height), 0.95).value()));
   return path;
 }
 

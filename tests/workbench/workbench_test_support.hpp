@@ -4,6 +4,8 @@
 #include "base/json.hpp"
 #include "support/headless_process.hpp"
 
+#include <vips/vips8>
+
 #include <array>
 #include <string>
 #include <vector>
@@ -19,7 +21,8 @@ inline std::vector<Json> One(Json payload) { return std::vector<Json>(1, std::mo
 // The messages (panel answers included) through `tidewick --headless` in test mode; checks the exit.
 HeadlessResult RunPage(const HeadlessSandbox& sandbox, const std::vector<Json>& lines);
 
-// A JPEG of one sRGB colour (0…255 per channel), written at path; returns the path.
+// A picture of one sRGB colour (0…255 per channel), and the same written as a JPEG at path (returned).
+vips::VImage ColourImage(std::array<double, 3> rgb, int width, int height);
 std::string ColourPhoto(const std::string& path, std::array<double, 3> rgb, int width = 600, int height = 400);
 
 // Blocks until a file whose name ends with `suffix` exists in a folder directly below `parent`
