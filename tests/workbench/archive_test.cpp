@@ -118,6 +118,14 @@ TEST(ProjectArchiveHeadless, WhatIsNotAProjectArchiveLeavesTheCurrentProjectAndT
   EXPECT_EQ(cancelled.Payloads("window.Native.projectArchiveLoaded"), One({{"cancelled", true}}));
   EXPECT_EQ(ReadBytes(sandbox.support / kProjectFile), before);
   EXPECT_FALSE(PathExists(sandbox.support / "ProjectRecords"));
+
+  // A good archive when no backup can be made: no switch either.
+  WriteBytes(sandbox.support / "ProjectRecords", "a file where the backups' folder belongs");
+  WriteBytes(elsewhere / "good.tideproject", R"({"format": "tidewick-project", "state": {"photos": [1]}})");
+  auto unsaved = RunPage(sandbox, {{{"action", "openProjectArchive"}}, PanelAnswer(elsewhere / "good.tideproject")});
+  EXPECT_EQ(unsaved.Payloads("window.Native.status"), One("当前项目备份失败，已取消切换，原项目保持不变"));
+  EXPECT_TRUE(unsaved.Payloads("window.Native.projectArchiveLoaded").empty());
+  EXPECT_EQ(ReadBytes(sandbox.support / kProjectFile), before);
 }
 
 }  // namespace
