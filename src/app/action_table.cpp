@@ -8,6 +8,15 @@ namespace tw::app {
 const std::vector<ActionRow>& ActionTable() {
   static const std::vector<ActionRow> table = {
       {"ready", [](AppDelegate& app, const Json&) { app.ready(); }},
+      {"chooseProjectReference", [](AppDelegate& app, const Json&) { app.workbench().chooseProjectReference(); }},
+      {"exportProjectArchive", [](AppDelegate& app, const Json& body) { app.workbench().exportProjectArchive(body); }},
+      {"openProjectArchive", [](AppDelegate& app, const Json&) { app.workbench().openProjectArchive(); }},
+      {"relinkProjectPhotos", [](AppDelegate& app, const Json& body) { app.workbench().relinkProjectPhotos(body); }},
+      {"previewProjectStyle", [](AppDelegate& app, const Json& body) { app.workbench().previewProjectStyle(body); }},
+      {"exportProjectStyle", [](AppDelegate& app, const Json& body) { app.workbench().exportProjectStyle(body); }},
+      {"cancelProjectStyle", [](AppDelegate& app, const Json&) { app.workbench().cancelProjectStyle(); }},
+      {"workbenchHealth", [](AppDelegate& app, const Json&) { app.workbench().workbenchHealth(); }},
+      {"exportHealthReport", [](AppDelegate& app, const Json&) { app.workbench().exportHealthReport(); }},
       {"chooseFolder", [](AppDelegate& app, const Json&) { app.chooseFolder(); }},
       {"choosePhotos", [](AppDelegate& app, const Json& body) { app.choosePhotos(FieldOr(body, "path", nullptr)); }},
       {"saveLensSettings", [](AppDelegate& app, const Json& body) { app.saveLensSettings(body); }},

@@ -112,6 +112,16 @@ void AppDelegate::sendSavedState() {
   Call("window.Native.bridgeStatus", Json::object());
 }
 
+workbench::HealthSources AppDelegate::HealthSourcesOfThisProgram() {
+  const char* version = build_info::kShortVersion;
+  const char* build = build_info::kBuildNumber;
+  return workbench::HealthSources{[this] { return bridgeStateSnapshot(); },
+                                  [this] { return retouchSaveLocation_; },
+                                  [this] { return comfySetupSnapshot(); },
+                                  *version ? version : texts::kUnknownVersion,
+                                  *build ? build : "0"};
+}
+
 // ---- Lens correction -----------------------------------------------------------------------
 
 void AppDelegate::saveLensSettings(const Json& body) {

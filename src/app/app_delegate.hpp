@@ -13,6 +13,7 @@
 #include "output/photo_output.hpp"
 #include "platform/feature_host.hpp"
 #include "platform/platform.hpp"
+#include "workbench/workbench_features.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -96,6 +97,7 @@ class AppDelegate final : public FeatureHost {
   analysis::AnalysisRun& analysisRun() { return analysisRun_; }
   culling::BurstComparison& burstComparison() { return burstComparison_; }
   culling::CloudAnalysisRun& cloudAnalysisRun() { return cloudAnalysisRun_; }
+  workbench::WorkbenchFeatures& workbench() { return workbench_; }
 
   // Controller fields (main queue unless noted).
   std::optional<std::string> selectedFolder;
@@ -103,6 +105,12 @@ class AppDelegate final : public FeatureHost {
 
  private:
   void SendCardNotice(const std::string& volumePath);
+  // What the health report reads of the plug-in bridge and the local image-generation set-up:
+  // neither exists in this program yet, so both are empty ("not running").
+  Json bridgeStateSnapshot() const { return Json::object(); }
+  Json comfySetupSnapshot() const { return Json::object(); }
+  workbench::HealthSources HealthSourcesOfThisProgram();
+
   void PublishScan(const std::string& token, std::optional<std::string> folder, Json photos, long skipped,
                    long nonUTF8Names);
 
@@ -128,6 +136,7 @@ class AppDelegate final : public FeatureHost {
   culling::CloudAnalysisRun cloudAnalysisRun_{*this, grsAIClient_};
   output::PhotoOutput output_{*this};
   culling::BurstComparison burstComparison_{*this};
+  workbench::WorkbenchFeatures workbench_{*this, projectStore_, grsAIClient_, HealthSourcesOfThisProgram()};
 };
 
 // The window title for the mode.

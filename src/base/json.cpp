@@ -6,6 +6,29 @@
 namespace tw {
 namespace {
 
+// Reads the text without building anything, failing as soon as the nesting passes the limit.
+class NestingCheck {
+ public:
+  explicit NestingCheck(size_t limit) : limit_(limit) {}
+  bool null() { return true; }
+  bool boolean(bool) { return true; }
+  bool number_integer(Json::number_integer_t) { return true; }
+  bool number_unsigned(Json::number_unsigned_t) { return true; }
+  bool number_float(Json::number_float_t, const std::string&) { return true; }
+  bool string(std::string&) { return true; }
+  bool binary(Json::binary_t&) { return true; }
+  bool key(std::string&) { return true; }
+  bool start_object(size_t) { return ++depth_ <= limit_; }
+  bool end_object() { return --depth_, true; }
+  bool start_array(size_t) { return ++depth_ <= limit_; }
+  bool end_array() { return --depth_, true; }
+  bool parse_error(size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+
+ private:
+  size_t limit_;
+  size_t depth_ = 0;
+};
+
 const Json* Find(const Json& object, std::string_view key) {
   if (!object.is_object()) return nullptr;
   auto it = object.find(key);
@@ -73,6 +96,12 @@ std::optional<Json> ParseJSON(std::string_view text) {
   Json value = Json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return std::nullopt;
   return value;
+}
+
+std::optional<Json> ParseJSONWithin(std::string_view text, size_t limit) {
+  NestingCheck check(limit);
+  if (!Json::sax_parse(text, &check)) return std::nullopt;
+  return ParseJSON(text);
 }
 
 }  // namespace tw

@@ -40,5 +40,9 @@ bool NestedDeeperThan(const Json& value, size_t limit);
 
 // Parses text; nullopt on any syntax error (never throws).
 std::optional<Json> ParseJSON(std::string_view text);
+// Parses text whose arrays and objects nest no deeper than `limit`; nullopt on a syntax error or
+// deeper nesting. The nesting is measured before any value is built: a file of nothing but "["
+// would otherwise become millions of nested arrays in memory first.
+std::optional<Json> ParseJSONWithin(std::string_view text, size_t limit);
 
 }  // namespace tw

@@ -118,6 +118,11 @@ TEST(JsonNesting, CountsLevelsOfArraysAndObjectsWithoutRecursing) {
   auto parsed = ParseJSON(deep);
   ASSERT_TRUE(parsed.has_value());
   EXPECT_TRUE(NestedDeeperThan(*parsed, kMaxJsonNesting));
+  // Refused before a single level is built; within the bound it parses as usual.
+  EXPECT_FALSE(ParseJSONWithin(deep, kMaxJsonNesting).has_value());
+  EXPECT_FALSE(ParseJSONWithin(R"({"a": [{}])", 3).has_value());
+  EXPECT_EQ(ParseJSONWithin(R"({"a": [{}]})", 3), two);
+  EXPECT_EQ(ParseJSONWithin(R"({"a": [{}]})", 2), std::nullopt);
 }
 
 TEST(ReadableFiles, OpenOnlyAbsoluteRegularFilesAndNeverWaitOnAPipe) {

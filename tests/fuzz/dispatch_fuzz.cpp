@@ -29,7 +29,7 @@ struct Harness {
 
 const std::set<std::string> kFileWalkingActions = {
     "scanPath", "analyze", "previewPhoto", "editPhoto", "trashPhotos", "trashRatedPhotos", "exportRatedPhotos",
-    "exportAdvanced", "export", "exportReviewManifest", "cloudAnalyze", "compareBurst"};
+    "exportAdvanced", "export", "exportReviewManifest", "cloudAnalyze", "compareBurst", "previewProjectStyle"};
 
 }  // namespace
 

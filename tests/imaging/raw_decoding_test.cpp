@@ -178,6 +178,10 @@ TEST(CanonCR2, FullEditImageIsTheWholeSensorDeveloped) {
   ExpectDecodedForm(*image);
   EXPECT_EQ(image->width(), 3522);
   EXPECT_EQ(image->height(), 2348);
+  // The size its header states, read without developing, is the size the full picture has.
+  EXPECT_EQ(ImagePixelSize(Photo(kCanon30D)), std::make_pair(3522L, 2348L));
+  EXPECT_EQ(ImagePixelSize(Photo("canon-t6-coins-2000x1072.jpg")), std::make_pair(2000L, 1072L));
+  EXPECT_EQ(ImagePixelSize(Photo("missing.jpg")), std::nullopt);
 }
 
 TEST(RawRouting, RawWithATiffNameIsStillReadAsARaw) {

@@ -11,7 +11,9 @@
 #include "library/imaging/decoded_image.hpp"
 
 #include <ctime>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace tw::imaging {
 
@@ -48,6 +50,12 @@ std::optional<std::string> EncodeJPEG(const DecodedImage& image, double quality)
 
 // "data:image/jpeg;base64,..." of CreateThumbnail(path, 900) at quality 0.82, or "".
 std::string ImagePreviewDataURL(const std::string& path);
+// "data:image/jpeg;base64," followed by the bytes in standard Base64 without line breaks.
+std::string JPEGDataURL(const std::string& jpeg);
+
+// The picture's width and height in pixels as its file states them (the first image; a raw's
+// full sensor picture), read without decoding; nullopt when the file cannot be read as a photo.
+std::optional<std::pair<long, long>> ImagePixelSize(const std::string& path);
 
 // MIME type by lower-cased extension ("application/octet-stream" when unknown).
 std::string MIMETypeForPath(const std::string& pathOrName);

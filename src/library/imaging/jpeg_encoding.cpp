@@ -40,7 +40,11 @@ std::string ImagePreviewDataURL(const std::string& path) {
   if (!thumbnail) return "";
   std::optional<std::string> jpeg = EncodeJPEG(*thumbnail, 0.82);
   if (!jpeg) return "";
-  gchar* base64 = g_base64_encode(reinterpret_cast<const guchar*>(jpeg->data()), jpeg->size());
+  return JPEGDataURL(*jpeg);
+}
+
+std::string JPEGDataURL(const std::string& jpeg) {
+  gchar* base64 = g_base64_encode(reinterpret_cast<const guchar*>(jpeg.data()), jpeg.size());
   std::string url = "data:image/jpeg;base64,";
   url += base64;
   g_free(base64);

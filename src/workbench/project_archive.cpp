@@ -1,0 +1,111 @@
+#include "workbench/project_archive.hpp"
+
+#include "base/files.hpp"
+#include "base/text.hpp"
+#include "workbench/workbench_texts.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <string_view>
+
+namespace tw::workbench {
+namespace {
+
+constexpr std::array<std::string_view, 10> kRemovedKeys = {
+    "apikey", "api_key", "authorization", "password", "secret", "token", "baseurl", "thumbnail", "preview",
+    "previewdataurl"};
+
+bool IsRemovedKey(const std::string& key) {
+  const std::string lower = ToLower(key);
+  for (std::string_view removed : kRemovedKeys) {
+    if (lower == removed) return true;
+  }
+  return false;
+}
+
+bool IsArchive(const Json& archive) {
+  return archive.is_object() && StringField(archive, "format") == texts::kArchiveFormat &&
+         archive.contains("state") && archive["state"].is_object();
+}
+
+// At most `limit` + 1 bytes of an open file: one byte more than allowed tells that it is too long,
+// also when the file grew after its size was read.
+std::optional<std::string> ReadAtMost(const ReadableFile& file, size_t limit) {
+  std::string bytes;
+  char chunk[1 << 16];
+  while (bytes.size() <= limit) {
+    ssize_t n = read(file.fd(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+Json TWProjectClean(const Json& value, int depth) {
+  if (depth > kMaxArchiveDepth) return nullptr;
+  if (value.is_object()) {
+    Json cleaned = Json::object();
+    for (auto it = value.begin(); it != value.end(); ++it) {
+      if (!IsRemovedKey(it.key())) cleaned[it.key()] = TWProjectClean(it.value(), depth + 1);
+    }
+    return cleaned;
+  }
+  if (value.is_array()) {
+    Json cleaned = Json::array();
+    for (const Json& element : value) {
+      if (cleaned.size() == kMaxArchiveArrayElements) break;
+      cleaned.push_back(TWProjectClean(element, depth + 1));
+    }
+    return cleaned;
+  }
+  if (value.is_string() && StartsWith(value.get_ref<const std::string&>(), "data:")) return "";
+  return value;
+}
+
+ArchiveToSave ArchiveForSaving(const Json& archive) {
+  if (!archive.is_object()) return {"", texts::kArchiveInvalid};
+  Json cleaned = TWProjectClean(archive);
+  if (!IsArchive(cleaned)) return {"", texts::kArchiveInvalid};
+  std::string bytes;
+  try {
+    bytes = cleaned.dump(2, ' ', false, Json::error_handler_t::strict);
+  } catch (const std::exception&) {
+    // Text that is not UTF-8 cannot be written as JSON.
+    return {"", texts::kArchiveTooLarge};
+  }
+  if (bytes.size() > kMaxArchiveBytes) return {"", texts::kArchiveTooLarge};
+  return {std::move(bytes), std::nullopt};
+}
+
+OpenedArchive ReadProjectArchive(const std::string& path) {
+  const ReadableFile file = ReadableFile::Open(path);
+  if (!file) return {std::nullopt, texts::kArchiveNotSupported};
+  struct stat st {};
+  if (fstat(file.fd(), &st) == 0 && static_cast<unsigned long long>(st.st_size) > kMaxArchiveBytes) {
+    return {std::nullopt, texts::kArchiveOpenTooLarge};
+  }
+  std::optional<std::string> bytes = ReadAtMost(file, kMaxArchiveBytes);
+  if (!bytes) return {std::nullopt, texts::kArchiveNotSupported};
+  if (bytes->size() > kMaxArchiveBytes) return {std::nullopt, texts::kArchiveOpenTooLarge};
+
+  std::optional<Json> parsed = ParseJSONWithin(*bytes, kMaxJsonNesting);
+  if (!parsed) return {std::nullopt, texts::kArchiveNotSupported};
+  Json archive = std::move(*parsed);
+  const bool bareState = archive.is_object() && !archive.contains("format") && archive.contains("photos") &&
+                         archive["photos"].is_array();
+  if (bareState) {
+    archive = Json{{"format", texts::kArchiveFormat}, {"version", 1}, {"state", std::move(archive)}};
+  }
+  Json cleaned = TWProjectClean(archive);
+  if (!IsArchive(cleaned)) return {std::nullopt, texts::kArchiveNotSupported};
+  return {std::move(cleaned), ""};
+}
+
+}  // namespace tw::workbench

@@ -1,0 +1,223 @@
+// The whole-set style: the bounded values and the direction they move a photo, then preview, export,
+// refusals and a cancel in the middle through the headless program.
+#include "ai/base64.hpp"
+#include "base/files.hpp"
+#include "library/imaging/decoding.hpp"
+#include "output_test_support.hpp"
+#include "workbench/style_algorithm.hpp"
+#include "workbench_test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace tw::testing {
+namespace {
+
+using workbench::ColorProfile;
+using workbench::StyleValues;
+using workbench::TWStyleValues;
+
+Json Options(double strength, bool preserveColors = false) {
+  return {{"strength", strength}, {"preserveColors", preserveColors}};
+}
+
+void ExpectValues(const std::optional<StyleValues>& v, double exposure, double r, double g, double b, double s) {
+  ASSERT_TRUE(v.has_value());
+  EXPECT_NEAR(v->exposure, exposure, 1e-9);
+  EXPECT_NEAR(v->r, r, 1e-9);
+  EXPECT_NEAR(v->g, g, 1e-9);
+  EXPECT_NEAR(v->b, b, 1e-9);
+  EXPECT_NEAR(v->saturation, s, 1e-9);
+}
+
+vips::VImage Colour(std::array<double, 3> rgb) { return ColourImage(rgb, 64, 48); }
+
+std::array<double, 3> Means(const vips::VImage& image) {
+  return {image.extract_band(0).avg(), image.extract_band(1).avg(), image.extract_band(2).avg()};
+}
+
+TEST(StyleValues, StrengthScalesClampedCorrectionsAndOutOfRangeGivesNone) {
+  const ColorProfile grey{0.5, 0.5, 0.5, 0.5, 0.3};
+  const ColorProfile redder{0.75, 0.5, 0.5, 0.5, 0.3};  // a red share 1.5 times the photo's
+  ExpectValues(TWStyleValues(grey, redder, Options(100)), 0, 1.2, 1, 1, 1);
+  ExpectValues(TWStyleValues(grey, redder, Options(50)), 0, 1.1, 1, 1, 1);
+  ExpectValues(TWStyleValues(grey, ColorProfile{0.25, 0.25, 0.25, 0.25, 0.3}, Options(100)), -0.7, 1, 1, 1, 1);
+  ExpectValues(TWStyleValues(grey, redder, Options(0)), 0, 1, 1, 1, 1);
+  // Colours are kept when the options do not say otherwise.
+  ExpectValues(TWStyleValues(grey, redder, {{"strength", 100}}), 0, 1, 1, 1, 1);
+  const ColorProfile nearlyGrey{0.5, 0.5, 0.5, 0.5, 0.04};
+  ExpectValues(TWStyleValues(nearlyGrey, nearlyGrey, Options(100)), 0, 1, 1, 1, 0.8);
+  EXPECT_FALSE(TWStyleValues(grey, redder, Options(100.5)));
+  EXPECT_FALSE(TWStyleValues(grey, redder, Options(-1)));
+  EXPECT_FALSE(TWStyleValues(std::nullopt, redder, Options(50)));
+
+  const std::vector<ColorProfile> extremes = {{0, 0, 0, 0, 0}, {1, 0, 0, 0.2126, 1}, {0, 0, 1, 0.0722, 1},
+                                              {1, 1, 1, 1, 0}, {0.02, 0.9, 0.1, 0.65, 0.97}};
+  for (const ColorProfile& photo : extremes) {
+    for (const ColorProfile& reference : extremes) {
+      for (double strength : {25.0, 100.0}) {
+        const double s = strength / 100;
+        auto v = TWStyleValues(photo, reference, Options(strength));
+        ASSERT_TRUE(v.has_value());
+        EXPECT_LE(std::abs(v->exposure), 0.7 * s + 1e-12);
+        for (double gain : {v->r, v->g, v->b, v->saturation}) EXPECT_LE(std::abs(gain - 1), 0.2 * s + 1e-12);
+      }
+    }
+  }
+}
+
+TEST(StyleProfile, MidtonesOnly) {
+  EXPECT_FALSE(workbench::TWColorProfile(Colour({255, 255, 255})));
+  EXPECT_FALSE(workbench::TWColorProfile(Colour({0, 0, 0})));
+  EXPECT_FALSE(workbench::TWColorProfile(std::nullopt));
+  auto warm = workbench::TWColorProfile(Colour({200, 150, 100}));
+  ASSERT_TRUE(warm.has_value());
+  EXPECT_NEAR(warm->r, 200 / 255.0, 1e-9);
+  EXPECT_NEAR(warm->saturation, 0.5, 1e-9);
+  EXPECT_NEAR(warm->luma, (0.2126 * 200 + 0.7152 * 150 + 0.0722 * 100) / 255, 1e-9);
+}
+
+TEST(StyledImage, ABrightReferenceBrightensAndAWarmOneWarms) {
+  const vips::VImage dark = Colour({40, 40, 40}), neutral = Colour({128, 128, 128});
+  auto profile = [](const vips::VImage& image) { return workbench::TWColorProfile(image); };
+  auto brighter =
+      workbench::TWStyledImage(dark, TWStyleValues(profile(dark), profile(Colour({200, 200, 200})), Options(100)));
+  ASSERT_TRUE(brighter.has_value());
+  EXPECT_EQ(brighter->width(), 64);
+  EXPECT_GT(Means(*brighter)[1], 50);
+
+  auto warm = profile(Colour({200, 150, 100}));
+  auto warmer = workbench::TWStyledImage(neutral, TWStyleValues(profile(neutral), warm, Options(100)));
+  ASSERT_TRUE(warmer.has_value());
+  const auto means = Means(*warmer);
+  EXPECT_GT(means[0], means[1] + 5);
+  EXPECT_GT(means[1], means[2] + 5);
+}
+
+class StyleHeadless : public ::testing::Test {
+ protected:
+  // count photos of one dark colour named IMG_<n>.jpg, and a bright warm reference beside them.
+  Json Photos(int count, int width = 600, int height = 400) {
+    Json photos = Json::array();
+    for (int i = 1; i <= count; ++i) {
+      const std::string name = "IMG_" + std::to_string(i) + ".jpg";
+      photos.push_back({{"path", ColourPhoto(shoot / name, {60, 60, 70}, width, height)}});
+    }
+    ColourPhoto(reference, {220, 170, 120});
+    return photos;
+  }
+  Json Preview(const std::string& token, const Json& photos) {
+    return {{"action", "previewProjectStyle"}, {"token", token}, {"reference", {{"path", reference}}},
+            {"photos", photos}, {"options", Options(80)}};
+  }
+  // The one folder a run made below `exports`, and its record.
+  std::pair<std::string, Json> Run() {
+    std::vector<std::string> runs = Names(exports.path());
+    EXPECT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs.at(0).starts_with("整组风格-") && runs.at(0).size() == std::string("整组风格-").size() + 36);
+    std::string folder = exports / runs.at(0);
+    return {folder, ParseJSON(ReadBytes(folder + "/处理记录.json")).value_or(Json())};
+  }
+
+  HeadlessSandbox sandbox;
+  TempFolder shoot, exports;
+  const std::string reference = shoot / "reference.jpg";
+};
+
+TEST_F(StyleHeadless, PreviewPairsThenNumberedFullSizeCopiesWithTheirRecordAndTheSourcesUntouched) {
+  Json photos = Photos(4);
+  photos[1]["name"] = "Second";
+  const FolderSnapshot sources(shoot.path());
+  HeadlessSession session(sandbox.Options());
+  session.Send(Preview("T", photos));
+  Json preview = session.WaitFor("window.Native.projectStylePreview").value_or(Json());
+  EXPECT_EQ(preview["token"], "T");
+  EXPECT_EQ(preview["total"], 4);
+  ASSERT_EQ(preview["previews"].size(), 3u);
+  EXPECT_EQ(preview["previews"][1]["name"], "Second");
+  auto decoded = [](const Json& url) {
+    const std::string text = url.get<std::string>();
+    EXPECT_TRUE(text.starts_with("data:image/jpeg;base64,"));
+    return Means(vips::VImage::new_from_buffer(ai::Base64DecodeIgnoringUnknown(text.substr(23)), ""));
+  };
+  EXPECT_GT(decoded(preview["previews"][0]["after"])[0], decoded(preview["previews"][0]["before"])[0] + 10);
+
+  session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
+  session.Send(PanelAnswer(exports.path()));
+  EXPECT_EQ(session.WaitFor("window.Native.projectStyleComplete"),
+            (Json{{"token", "T"}, {"message", "已另存 4 张 JPEG 副本。原片不变。参数记录已保存。"}}));
+  session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
+  EXPECT_EQ(session.WaitFor("window.Native.projectStyleComplete"),
+            (Json{{"token", "T"}, {"error", "样片预览已失效，请重新预览"}}));
+  EXPECT_EQ(session.Finish().exitStatus, 0);
+
+  auto [folder, record] = Run();
+  EXPECT_EQ(Names(folder), (std::vector<std::string>{"0001-IMG_1-风格.jpg", "0002-IMG_2-风格.jpg", "0003-IMG_3-风格.jpg",
+                                                     "0004-IMG_4-风格.jpg", "处理记录.json"}));
+  EXPECT_EQ(imaging::ImagePixelSize(folder + "/0004-IMG_4-风格.jpg"), std::make_pair(600L, 400L));
+  EXPECT_EQ(record["format"], "tidewick-style-run");
+  EXPECT_EQ(record["version"], 1);
+  EXPECT_EQ(record["options"], Options(80));
+  EXPECT_EQ(record["completed"], 4);
+  EXPECT_EQ(record["total"], 4);
+  EXPECT_EQ(record["stopped"], 0);
+  EXPECT_EQ(record["error"], "");
+  ASSERT_EQ(record["files"].size(), 4u);
+  EXPECT_EQ(record["files"][1]["source"], shoot / "IMG_2.jpg");
+  EXPECT_EQ(record["files"][1]["output"], "0002-IMG_2-风格.jpg");
+  EXPECT_GT(record["files"][1]["values"]["exposure"].get<double>(), 0.5);
+  EXPECT_GT(record["files"][1]["values"]["r"].get<double>(), 1);
+  EXPECT_EQ(sources.Changes(), std::vector<std::string>{});
+}
+
+TEST_F(StyleHeadless, RequestsOutsideTheRulesAreRefusedWithTheirTexts) {
+  Json photos = Photos(2);
+  Json many = Json::array();
+  for (int i = 0; i < 257; ++i) many.push_back(photos[0]);
+  Json gifReference = Preview("T2", photos);
+  gifReference["reference"]["path"] = shoot / "reference.gif";
+  auto result = RunPage(sandbox, {Preview("", photos), Preview("T1", many), gifReference,
+                                  Preview("T3", Json::array({photos[0], {{"path", "IMG_2.jpg"}}})),
+                                  Preview("A", photos),
+                                  Preview("B", photos), {{"action", "exportProjectStyle"}, {"token", "A"}},
+                                  {{"action", "exportProjectStyle"}, {"token", 7}}});
+  auto previews = result.Payloads("window.Native.projectStylePreview");
+  ASSERT_EQ(previews.size(), 5u);
+  EXPECT_EQ(previews[0], (Json{{"token", "T1"}, {"error", "请选择参考图和 1–256 张待处理照片"}}));
+  EXPECT_EQ(previews[1], (Json{{"token", "T2"}, {"error", "请选择参考图和 1–256 张待处理照片"}}));
+  EXPECT_EQ(previews[2], (Json{{"token", "T3"}, {"error", "照片路径无效"}}));
+  EXPECT_EQ(previews[3], (Json{{"token", "B"}, {"error", "上一项本地处理正在完成或停止，请稍后重新预览"}}));
+  EXPECT_EQ(previews[4]["token"], "A");
+  EXPECT_EQ(previews[4]["total"], 2);
+  EXPECT_EQ(result.Payloads("window.Native.projectStyleComplete"),
+            (std::vector<Json>{{{"token", "A"}, {"error", "样片预览已失效，请重新预览"}},
+                               {{"token", 7}, {"error", "样片预览已失效，请重新预览"}}}));
+}
+
+TEST_F(StyleHeadless, ACancelInTheMiddleStopsTheRunReportsNothingAndTheRecordSaysHowFarItGot) {
+  const Json photos = Photos(16, 3000, 2000);
+  HeadlessSession session(sandbox.Options());
+  session.Send(Preview("T", photos));
+  ASSERT_EQ(session.WaitFor("window.Native.projectStylePreview").value_or(Json())["total"], 16);
+  session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
+  session.Send(PanelAnswer(exports.path()));
+  WaitForFileInSubfolder(exports.path(), "-风格.jpg");
+  session.Send({{"action", "cancelProjectStyle"}});
+  session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
+  EXPECT_EQ(session.WaitFor("window.Native.projectStyleComplete"),
+            (Json{{"token", "T"}, {"error", "样片预览已失效，请重新预览"}}));
+  HeadlessResult result = session.Finish();
+  EXPECT_EQ(result.Payloads("window.Native.projectStyleComplete").size(), 1u) << "the cancelled run reports nothing";
+
+  auto [folder, record] = Run();
+  const long completed = record["completed"];
+  EXPECT_EQ(record["stopped"], 1);
+  EXPECT_GE(completed, 1);
+  EXPECT_LT(completed, 16);
+  EXPECT_EQ(record["files"].size(), static_cast<size_t>(completed));
+  EXPECT_EQ(Names(folder).size(), static_cast<size_t>(completed) + 1);
+}
+
+}  // namespace
+}  // namespace tw::testing
