@@ -133,7 +133,9 @@ void TWBridgeServer::retouch(const Json& request, const std::shared_ptr<BridgePe
       },
       [server, asker, document = std::move(document)](std::optional<Json> result, std::optional<Error> error) {
         auto self = server.lock();
-        if (!self) return;
+        // A generation cancelled or replaced by a newer one (from any plug-in or the face batch) is
+        // silent: its request has had its last answer already.
+        if (!self || (error && error->code == ai::codes::kCancelled)) return;
         if (error) {
           self->sendFromQueue(asker, TaskFailedMessage(error->message.empty() ? texts::kGenerationFailed : error->message));
         } else {

@@ -7,6 +7,7 @@
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/post.hpp>
 
+#include <fcntl.h>
 #include <pthread.h>
 
 #include <chrono>
@@ -26,6 +27,10 @@ constexpr char kThreadName[] = "tw-bridge";
 bool NoIPv6Loopback(const boost::system::error_code& error) {
   return error == net::error::address_family_not_supported || error == boost::system::errc::address_not_available;
 }
+
+// Asio opens sockets without close-on-exec: a program started meanwhile (a folder opened, a
+// companion app) would inherit them and keep the port, or a plug-in's connection, after we quit.
+void CloseOnExec(int descriptor) { fcntl(descriptor, F_SETFD, fcntl(descriptor, F_GETFD) | FD_CLOEXEC); }
 
 }  // namespace
 
@@ -137,6 +142,7 @@ void TWBridgeServer::startListenerOnQueue() {
     auto acceptor = std::make_shared<Acceptor>(queue_);
     boost::system::error_code error;
     acceptor->open(endpoint.protocol(), error);
+    if (!error) CloseOnExec(acceptor->native_handle());
     if (!error && address.is_v6()) acceptor->set_option(net::ip::v6_only(true), error);
     // Connections of an earlier run still closing must not keep the port from us.
     if (!error) acceptor->set_option(Acceptor::reuse_address(true), error);
@@ -187,6 +193,7 @@ void TWBridgeServer::acceptNext(const std::shared_ptr<Acceptor>& acceptor) {
                                                                  tcp::socket socket) {
     if (!acceptor->is_open() || error == net::error::operation_aborted) return;
     if (error) return listenerFailed(error.message());
+    CloseOnExec(socket.native_handle());
     BridgeConnection::Handlers handlers{
         [this](std::shared_ptr<BridgePeer> peer, Json message) {
           net::post(queue_, [this, peer = std::move(peer), message = std::move(message)] { handleMessage(message, peer); });

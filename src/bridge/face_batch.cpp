@@ -205,6 +205,9 @@ void FaceBatch::startGeneration(const std::string& request, const Item& item, st
 
 void FaceBatch::finishItem(const Item& item, std::optional<Json> result, std::optional<Error> error) {
   if (activeFaceBatchID_ != item.id) return;
+  // Silenced by a newer generation on the shared client (a plug-in's request or its cancel): the
+  // item stays the current one until the next item or a cancel, and reports nothing more.
+  if (error && error->code == ai::codes::kCancelled) return;
   activeFaceBatchID_.reset();
   if (error || !result) {
     return Failed(item.id, error && !error->message.empty() ? error->message : std::string(texts::kAIUnavailable));
