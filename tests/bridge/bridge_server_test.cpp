@@ -5,6 +5,9 @@
 #include "bridge/bridge_server.hpp"
 #include "bridge_fixture.hpp"
 #include "plugin_client.hpp"
+#include "support/headless_process.hpp"
+
+#include <gtest/gtest.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <fcntl.h>
@@ -21,8 +24,14 @@ const std::string kPhoto = TIDEWICK_TEST_DATA_DIR "/photos/face-group3-open.jpg"
 const Json kHello = {{"type", "hello"}, {"client", "photoshop"}};
 const Json kPing = {{"type", "ping"}};
 
-class BridgeServerTest : public BridgeTest {
+// The program outside test mode, with private folders.
+class BridgeServerTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    TheFakeService().Reset();
+    platform::Settings settings(sandbox_.config / "tidewick/settings.json");
+    ConfigureForTheStandIn(settings, saved_.path());
+  }
   void Start() {
     session_.emplace(sandbox_.Options(/*testMode=*/false));
     session_->Send({{"action", "ready"}});
@@ -49,6 +58,8 @@ class BridgeServerTest : public BridgeTest {
     return messages;
   }
 
+  tw::testing::HeadlessSandbox sandbox_;
+  tw::testing::TempFolder saved_;
   std::optional<tw::testing::HeadlessSession> session_;
 };
 
