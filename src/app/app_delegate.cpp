@@ -32,9 +32,14 @@ AppDelegate::AppDelegate(platform::Platform& platform, LaunchOptions launch)
       launch_(std::move(launch)),
       webView_(platform.page()),
       projectStore_(launch_.supportFolder),
-      grsAIClient_(ai::TWGRSAIClient::Create(platform.settings())) {}
+      grsAIClient_(ai::TWGRSAIClient::Create(platform.settings())),
+      bridgeServer_(bridge::TWBridgeServer::Create(
+          this, grsAIClient_, platform.settings().GetString(bridge::kRetouchSaveLocationSetting).value_or(""))) {}
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+  // Its thread must be gone, and it must not call back, before this object is.
+  bridgeServer_->shutdown();
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
   // A missing data folder is not fatal here: whatever writes into it reports its own failure.
@@ -44,11 +49,14 @@ void AppDelegate::applicationDidFinishLaunching() {
                                     ParentDirectory(platform_.settings().path())}) {
     RemoveAbandonedTemporaryFiles(folder, kAbandonedTemporaryAge);
   }
-  retouchSaveLocation_ = platform_.settings().GetString(kRetouchSaveLocationKey).value_or("");
-  if (!launch_.testMode) startVolumeMonitor();
+  // A test run opens no port and reacts to no card.
+  if (!launch_.testMode) {
+    bridgeServer_->start();
+    startVolumeMonitor();
+  }
 }
 
-void AppDelegate::applicationWillTerminate() {}
+void AppDelegate::applicationWillTerminate() { bridgeServer_->stop(); }
 
 void AppDelegate::prepareToQuit(std::function<void()> quit) {
   if (quitRequest_) return;
@@ -108,15 +116,14 @@ void AppDelegate::sendSavedState() {
   library::ProjectStore::LoadedState loaded = projectStore_.LoadSavedState();
   savedStateNotice_ = std::move(loaded.status);
   Call("window.Native.receiveState", std::move(loaded.state));
-  // The plug-in bridge's state; empty until the bridge exists.
-  Call("window.Native.bridgeStatus", Json::object());
+  Call("window.Native.bridgeStatus", bridgeServer_->stateSnapshot());
 }
 
 workbench::HealthSources AppDelegate::HealthSourcesOfThisProgram() {
   const char* version = build_info::kShortVersion;
   const char* build = build_info::kBuildNumber;
-  return workbench::HealthSources{[this] { return bridgeStateSnapshot(); },
-                                  [this] { return retouchSaveLocation_; },
+  return workbench::HealthSources{[this] { return bridgeServer_->stateSnapshot(); },
+                                  [this] { return bridgeServer_->saveLocation(); },
                                   [this] { return comfySetupSnapshot(); },
                                   *version ? version : texts::kUnknownVersion,
                                   *build ? build : "0"};
@@ -143,11 +150,20 @@ void AppDelegate::sendLensCorrectionState() {
 void AppDelegate::saveGRSAISettings(const Json& body) {
   grsAIClient_->updateAPIKey(StringField(body, "apiKey"), StringField(body, "baseURL"), StringField(body, "model"));
   Call("window.Native.grsAIState", grsAIClient_->stateSnapshot());
-  // The plug-in bridge's state embeds this snapshot; it is reported again here once the bridge exists.
+  // The plug-in server's state embeds the client's.
+  bridgeServer(*bridgeServer_, bridgeServer_->stateSnapshot());
 }
 
 void AppDelegate::testGRSAIConnection() {
-  grsAIClient_->testConnection([this](Json snapshot) { Call("window.Native.grsAIState", std::move(snapshot)); });
+  grsAIClient_->testConnection([this](Json snapshot) {
+    Call("window.Native.grsAIState", std::move(snapshot));
+    bridgeServer(*bridgeServer_, bridgeServer_->stateSnapshot());
+  });
+}
+
+void AppDelegate::bridgeServer(bridge::TWBridgeServer&, Json state) {
+  // The page hears the state first in the handshake; before it, there is no page to tell.
+  if (pageReady_) Call("window.Native.bridgeStatus", std::move(state));
 }
 
 // ---- Workspace -----------------------------------------------------------------------------
@@ -173,7 +189,10 @@ void AppDelegate::openURLs(const std::vector<std::string>& urls) {
     if (auto port = command.find(':'); port != std::string::npos) command = command.substr(0, port);
   }
   if (command.empty()) command = "retouch";
-  if (command == "history" && !retouchSaveLocation_.empty()) platform_.OpenFolder(retouchSaveLocation_);
+  if (command == "history") {
+    std::string saveLocation = bridgeServer_->saveLocation();
+    if (!saveLocation.empty()) platform_.OpenFolder(saveLocation);
+  }
   Status(fmt::format(texts::kOpenedFromPlugin, command));
 }
 

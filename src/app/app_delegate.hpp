@@ -7,6 +7,8 @@
 #include "base/call_js.hpp"
 #include "base/job_token.hpp"
 #include "base/json.hpp"
+#include "bridge/bridge_server.hpp"
+#include "bridge/face_batch.hpp"
 #include "culling/cloud_analysis_run.hpp"
 #include "culling/burst_comparison.hpp"
 #include "library/project_store.hpp"
@@ -25,7 +27,6 @@
 
 namespace tw::app {
 
-inline constexpr const char* kRetouchSaveLocationKey = "TWRetouchSaveLocation";
 // How long quitting waits for the page's last save.
 inline constexpr std::chrono::seconds kQuitSaveWait{2};
 
@@ -34,14 +35,15 @@ struct LaunchOptions {
   bool testMode = false;
 };
 
-class AppDelegate final : public FeatureHost {
+class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDelegate {
  public:
   AppDelegate(platform::Platform& platform, LaunchOptions launch);
   ~AppDelegate() override;
 
-  // Start-up after the window and page exist: the data folder and, outside test mode, the volume
-  // monitor. (Refusing an invalid test folder happens earlier, in the shell.)
+  // Start-up after the window and page exist: the data folder and, outside test mode, the plug-in
+  // server and the volume monitor. (Refusing an invalid test folder happens earlier, in the shell.)
   void applicationDidFinishLaunching();
+  // Stops the plug-in server.
   void applicationWillTerminate();
 
   // Every way of quitting goes through here: the page is asked to hand over the changes it has
@@ -68,6 +70,8 @@ class AppDelegate final : public FeatureHost {
   // The AI service's settings and connection check.
   void saveGRSAISettings(const Json& body);
   void testGRSAIConnection();
+  // The plug-in server's state, told to the page as bridgeStatus (from the handshake on).
+  void bridgeServer(bridge::TWBridgeServer& server, Json state) override;
   void detectExistingCameraCard();
   void startVolumeMonitor();
   // Import.
@@ -98,6 +102,7 @@ class AppDelegate final : public FeatureHost {
   culling::BurstComparison& burstComparison() { return burstComparison_; }
   culling::CloudAnalysisRun& cloudAnalysisRun() { return cloudAnalysisRun_; }
   workbench::WorkbenchFeatures& workbench() { return workbench_; }
+  bridge::FaceBatch& faceBatch() { return faceBatch_; }
 
   // Controller fields (main queue unless noted).
   std::optional<std::string> selectedFolder;
@@ -105,9 +110,8 @@ class AppDelegate final : public FeatureHost {
 
  private:
   void SendCardNotice(const std::string& volumePath);
-  // What the health report reads of the plug-in bridge and the local image-generation set-up:
-  // neither exists in this program yet, so both are empty ("not running").
-  Json bridgeStateSnapshot() const { return Json::object(); }
+  // What the health report reads of the local image-generation set-up: it does not exist in this
+  // program yet, so it is empty ("not running").
   Json comfySetupSnapshot() const { return Json::object(); }
   workbench::HealthSources HealthSourcesOfThisProgram();
 
@@ -127,16 +131,17 @@ class AppDelegate final : public FeatureHost {
     std::function<void()> quit;
   };
   std::optional<QuitRequest> quitRequest_;
-  // Where generated images are saved (the plug-in's history folder), read at launch.
-  std::string retouchSaveLocation_;
   // The one AI service client, shared with the features that call the service.
   std::shared_ptr<ai::TWGRSAIClient> grsAIClient_;
+  // The plug-in's server; it also holds where generated images are saved.
+  std::shared_ptr<bridge::TWBridgeServer> bridgeServer_;
   // The feature operations, each owning its own job state.
   analysis::AnalysisRun analysisRun_{*this};
   culling::CloudAnalysisRun cloudAnalysisRun_{*this, grsAIClient_};
   output::PhotoOutput output_{*this};
   culling::BurstComparison burstComparison_{*this};
   workbench::WorkbenchFeatures workbench_{*this, projectStore_, grsAIClient_, HealthSourcesOfThisProgram()};
+  bridge::FaceBatch faceBatch_{*this, grsAIClient_, bridgeServer_};
 };
 
 // The window title for the mode.

@@ -129,8 +129,10 @@ TEST(HeadlessProtocol, ExitWaitsForTheDelayedCardCheck) {
   auto result = RunHeadless(std::vector<Json>{{{"@mount", volumes / "EOS_DIGITAL"}}, kReady}, sandbox.Options(false));
   EXPECT_EQ(result.exitStatus, 0);
   auto sequence = result.Sequence();
+  // Outside test mode the plug-in server may report that it listens at any moment.
+  std::erase(sequence, "window.Native.bridgeStatus");
   // The monitor's notice, the handshake, then 0.6 s later the start-up check's status and notice.
-  ASSERT_EQ(sequence.size(), 8u) << result.rawOutput;
+  ASSERT_EQ(sequence.size(), 7u) << result.rawOutput;
   EXPECT_EQ(sequence.front(), "window.Native.cardDetected");
   EXPECT_EQ(sequence[sequence.size() - 2], "window.Native.status");
   EXPECT_EQ(sequence.back(), "window.Native.cardDetected");

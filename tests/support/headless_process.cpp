@@ -256,7 +256,7 @@ TempFolder::~TempFolder() {
 HeadlessOptions HeadlessSandbox::Options(bool testMode) const {
   HeadlessOptions options;
   if (testMode) options.arguments = {"--test-support-dir", support.path()};
-  options.environment = {{"XDG_CONFIG_HOME", config.path()}, {"XDG_DATA_HOME", data.path()}};
+  options.environment = {{"XDG_CONFIG_HOME", config.path()}, {"XDG_DATA_HOME", data.path()}, {"HOME", home.path()}};
   return options;
 }
 

@@ -70,11 +70,13 @@ class TempFolder {
   std::string path_;
 };
 
-// A test folder the program accepts, plus private XDG folders so nothing touches the real home.
+// A test folder the program accepts, plus a private home and XDG folders so nothing touches the real
+// ones, also when a test runs the program outside test mode.
 struct HeadlessSandbox {
   TempFolder support{"/tmp/tidewick-qa-"};
   TempFolder config;
   TempFolder data;
+  TempFolder home;
   HeadlessOptions Options(bool testMode = true) const;
 };
 
