@@ -189,6 +189,8 @@ HeadlessSession::HeadlessSession(const HeadlessOptions& options) : state_(std::m
   state_->Start(withFlag);
 }
 
+int HeadlessSession::pid() const { return state_->child.pid; }
+
 HeadlessSession::~HeadlessSession() {
   if (state_->reader.joinable()) Finish();
 }

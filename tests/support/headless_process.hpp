@@ -49,6 +49,8 @@ class HeadlessSession {
   // failure) when none arrives within `timeout` or the program ends first.
   std::optional<Json> WaitFor(const std::string& function, std::chrono::seconds timeout = std::chrono::seconds(60));
   HeadlessResult Finish();
+  // The program's process id (the benchmarks read its memory from /proc).
+  int pid() const;
 
   struct State;
 
