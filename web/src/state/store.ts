@@ -6,6 +6,7 @@ import { groupBursts } from "./bursts";
 import { applyUndo, indexById, pushUndo, setDecision, setRating, type UndoEntry } from "./decisions";
 import { countDecisions, defaultFilter, isAnalysed, visibleItems, type Filter } from "./filters";
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
+import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
 import { adoptScan, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
 import { ProjectSaver } from "./saver";
 import type {
@@ -89,6 +90,7 @@ export class Workbench {
   readonly notice = signal("");
   readonly lens = signal<LensState | null>(null);
   readonly card = signal<CameraCard | null>(null);
+  readonly bridge = signal<BridgeStatus | null>(null);
   readonly selection = signal<Selection>(EMPTY_SELECTION);
   readonly filter = signal<Filter>(defaultFilter());
   readonly expandedGroups = signal<ReadonlySet<string>>(new Set());
@@ -239,6 +241,16 @@ export class Workbench {
 
   saveLensSettings(enabled: boolean): void {
     this.post({ action: "saveLensSettings", enabled });
+  }
+
+  bridgeStatus(payload: unknown): void {
+    this.bridge.value = readBridgeStatus(payload);
+  }
+
+  // The folder generated images go to, for the plug-in and the face batch alike; the program
+  // answers with a new bridgeStatus.
+  chooseSaveLocation(): void {
+    this.post({ action: "chooseSaveLocation" });
   }
 
   cardDetected(payload: unknown): void {
@@ -732,6 +744,7 @@ export class Workbench {
       receiveScan: (p) => this.receiveScan(p),
       cardDetected: (p) => this.cardDetected(p),
       lensCorrectionState: (p) => this.setLensState(p),
+      bridgeStatus: (p) => this.bridgeStatus(p),
       previewReady: (p) => this.previewReady(p),
       analysisResult: (p) => this.analysisResult(p),
       analysisComplete: (p) => this.analysisComplete(p),

@@ -1,13 +1,29 @@
 import type { ComponentChildren } from "preact";
-import { useState } from "preact/hooks";
+import { useEffect, useRef, useState } from "preact/hooks";
+import { connectedPlugins } from "../state/pluginBridge";
 import type { ExportScope, Workbench } from "../state/store";
 import type { ConflictMode, ExportFormat } from "../state/types";
 import { T } from "../texts";
 
-function Modal(props: { title: string; onClose: () => void; children: ComponentChildren; testid: string }) {
+export function Modal(props: { title: string; onClose: () => void; children: ComponentChildren; testid: string }) {
+  const box = useRef<HTMLDivElement>(null);
+  // Focus moves into the dialog so Tab walks its controls, and back where it was on close.
+  useEffect(() => {
+    const before = document.activeElement;
+    if (!box.current?.contains(before)) box.current?.focus();
+    return () => {
+      if (before instanceof HTMLElement && before.isConnected) before.focus();
+    };
+  }, []);
+  // Escape closes even from a text field, where the page's single-key handler stays out.
+  const onKeyDown = (event: KeyboardEvent) => {
+    if (event.key !== "Escape" || event.isComposing) return;
+    event.preventDefault();
+    props.onClose();
+  };
   return (
     <div class="modal-backdrop" onMouseDown={(event) => event.target === event.currentTarget && props.onClose()}>
-      <div class="modal" role="dialog" aria-label={props.title} data-testid={props.testid}>
+      <div class="modal" role="dialog" aria-modal="true" aria-label={props.title} data-testid={props.testid} ref={box} tabIndex={-1} onKeyDown={onKeyDown}>
         <h2>{props.title}</h2>
         {props.children}
       </div>
@@ -112,6 +128,45 @@ function AdvancedExportDialog({ workbench }: { workbench: Workbench }) {
   );
 }
 
+function PluginSection({ workbench }: { workbench: Workbench }) {
+  const bridge = workbench.bridge.value;
+  const ai = bridge?.grsAI ?? null;
+  return (
+    <section class="settings-section" data-testid="plugin-section">
+      <h3>{T.pluginTitle}</h3>
+      {bridge ? (
+        <>
+          <p class="small" data-testid="plugin-listening">
+            {bridge.listening === null ? `${T.pluginTitle}：${T.unknown}` : bridge.listening ? T.pluginListening(bridge.port) : T.pluginNotListening}
+          </p>
+          <p class="small" data-testid="plugin-connected">
+            {T.pluginConnected(connectedPlugins(bridge))}
+          </p>
+          {bridge.error && (
+            <p class="small warning" data-testid="plugin-error">
+              {T.pluginError(bridge.error)}
+            </p>
+          )}
+          <p class="small" data-testid="plugin-ai">
+            {ai ? [`${T.aiService}：${ai.status ?? T.unknown}`, T.aiConfigured(ai.configured), ai.model ?? ""].filter(Boolean).join(" · ") : T.aiServiceUnknown}
+          </p>
+          {ai?.detail && <p class="small muted">{ai.detail}</p>}
+        </>
+      ) : (
+        <p class="small muted" data-testid="plugin-listening">
+          {T.pluginNotRunning}
+        </p>
+      )}
+      <p class="small" data-testid="save-location">
+        {T.saveLocation(bridge ? bridge.saveLocation : null)}
+      </p>
+      <button onClick={() => workbench.chooseSaveLocation()} data-testid="choose-save-location">
+        {T.chooseSaveLocation}
+      </button>
+    </section>
+  );
+}
+
 function SettingsDialog({ workbench }: { workbench: Workbench }) {
   const lens = workbench.lens.value;
   const folder = workbench.project.value.ratingExportFolder;
@@ -140,6 +195,7 @@ function SettingsDialog({ workbench }: { workbench: Workbench }) {
           <p class="muted">—</p>
         )}
       </section>
+      <PluginSection workbench={workbench} />
       <section class="settings-section">
         <h3>{T.exportRated}</h3>
         <p class="small" data-testid="rated-folder">
