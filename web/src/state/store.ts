@@ -6,6 +6,7 @@ import { groupBursts } from "./bursts";
 import { applyUndo, indexById, pushUndo, setDecision, setRating, type UndoEntry } from "./decisions";
 import { countDecisions, defaultFilter, isAnalysed, visibleItems, type Filter } from "./filters";
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
+import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
 import { adoptScan, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
 import { ProjectSaver } from "./saver";
@@ -66,7 +67,15 @@ export interface PreviewAnswer {
   error?: string;
 }
 
-export type Dialog = null | "trash" | "advancedExport" | "settings";
+export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench";
+export type WorkbenchTab = "project" | "style" | "health";
+
+export interface HealthState {
+  checking: boolean;
+  report: HealthReport | null;
+}
+
+export const ARCHIVE_FORMAT = "tidewick-project";
 
 export type AnalysisScope = "missing" | "all" | "selected";
 export type ExportScope = "selected" | "visible" | "kept" | "all";
@@ -100,6 +109,9 @@ export class Workbench {
   readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5 });
   readonly previews = signal<ReadonlyMap<string, PreviewAnswer>>(new Map());
   readonly dialog = signal<Dialog>(null);
+  readonly workbenchTab = signal<WorkbenchTab>("project");
+  readonly archiveSaving = signal(false);
+  readonly health = signal<HealthState>({ checking: false, report: null });
   readonly gridColumns = signal(1);
 
   // Tokens and ids of requests whose answers are still awaited; an answer that matches none
@@ -204,14 +216,55 @@ export class Workbench {
     });
   }
 
+  // ---- project archives --------------------------------------------------------------------
+
+  // The archive carries the project as "saveState" stores it; the program removes thumbnails,
+  // previews and anything secret before writing.
+  saveArchive(): void {
+    if (!this.restored.value || this.archiveSaving.value) return;
+    this.archiveSaving.value = true;
+    this.post({ action: "exportProjectArchive", archive: { format: ARCHIVE_FORMAT, version: 1, state: this.savedState() } });
+  }
+
+  projectArchiveSaved(payload: unknown): void {
+    if (!this.archiveSaving.value || !isObject(payload)) return;
+    this.archiveSaving.value = false;
+    if (payload.ok === true) this.say(T.archiveSaved);
+    else if (payload.cancelled !== true) this.say(stringField(payload, "error") || T.archiveSaveFailed);
+  }
+
+  openArchive(): void {
+    this.post({ action: "openProjectArchive" });
+  }
+
+  // The program has backed up the current project and stored the archive's state in its place
+  // before this arrives; failures come as status lines and leave the project alone.
   projectArchiveLoaded(payload: unknown): void {
     if (!isObject(payload) || !isObject(payload.archive)) return;
     const state = payload.archive.state;
-    if (state === undefined) return;
+    if (!isObject(state)) return;
     batch(() => {
       this.updateProject(() => restoreProject(state));
       this.resetViewForNewProject();
+      this.say(T.archiveOpened(this.project.value.photos.length));
     });
+  }
+
+  // ---- the health report ----------------------------------------------------------------------
+
+  checkHealth(): void {
+    this.health.value = { ...this.health.value, checking: true };
+    this.post({ action: "workbenchHealth" });
+  }
+
+  workbenchHealth(payload: unknown): void {
+    const report = readHealthReport(payload);
+    if (report) this.health.value = { checking: false, report };
+  }
+
+  // The program saves the last report it built, so there is nothing to save before one came back.
+  exportHealthReport(): void {
+    if (this.health.value.report) this.post({ action: "exportHealthReport" });
   }
 
   // ---- small callbacks -----------------------------------------------------------------
@@ -757,6 +810,8 @@ export class Workbench {
       reviewManifestComplete: (p) => this.reviewManifestComplete(p),
       reviewManifestCancelled: () => this.reviewManifestCancelled(),
       projectArchiveLoaded: (p) => this.projectArchiveLoaded(p),
+      projectArchiveSaved: (p) => this.projectArchiveSaved(p),
+      workbenchHealth: (p) => this.workbenchHealth(p),
     };
   }
 }

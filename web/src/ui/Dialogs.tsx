@@ -1,35 +1,10 @@
-import type { ComponentChildren } from "preact";
-import { useEffect, useRef, useState } from "preact/hooks";
+import { useState } from "preact/hooks";
 import { connectedPlugins } from "../state/pluginBridge";
 import type { ExportScope, Workbench } from "../state/store";
 import type { ConflictMode, ExportFormat } from "../state/types";
 import { T } from "../texts";
-
-export function Modal(props: { title: string; onClose: () => void; children: ComponentChildren; testid: string }) {
-  const box = useRef<HTMLDivElement>(null);
-  // Focus moves into the dialog so Tab walks its controls, and back where it was on close.
-  useEffect(() => {
-    const before = document.activeElement;
-    if (!box.current?.contains(before)) box.current?.focus();
-    return () => {
-      if (before instanceof HTMLElement && before.isConnected) before.focus();
-    };
-  }, []);
-  // Escape closes even from a text field, where the page's single-key handler stays out.
-  const onKeyDown = (event: KeyboardEvent) => {
-    if (event.key !== "Escape" || event.isComposing) return;
-    event.preventDefault();
-    props.onClose();
-  };
-  return (
-    <div class="modal-backdrop" onMouseDown={(event) => event.target === event.currentTarget && props.onClose()}>
-      <div class="modal" role="dialog" aria-modal="true" aria-label={props.title} data-testid={props.testid} ref={box} tabIndex={-1} onKeyDown={onKeyDown}>
-        <h2>{props.title}</h2>
-        {props.children}
-      </div>
-    </div>
-  );
-}
+import { Modal } from "./Modal";
+import { WorkbenchDialog } from "./WorkbenchDialog";
 
 function TrashDialog({ workbench }: { workbench: Workbench }) {
   const count = workbench.rejects().length;
@@ -234,6 +209,8 @@ export function Dialogs({ workbench }: { workbench: Workbench }) {
       return <AdvancedExportDialog workbench={workbench} />;
     case "settings":
       return <SettingsDialog workbench={workbench} />;
+    case "workbench":
+      return <WorkbenchDialog workbench={workbench} />;
     default:
       return null;
   }
