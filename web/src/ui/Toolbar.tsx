@@ -140,12 +140,14 @@ export function Toolbar({ workbench }: { workbench: Workbench }) {
           {T.manifest}
         </button>
       </div>
-      <button onClick={() => (workbench.dialog.value = "workbench")} data-testid="workbench">
-        {T.workbench}
-      </button>
-      <button onClick={() => (workbench.dialog.value = "settings")} data-testid="settings">
-        {T.settings}
-      </button>
+      <div class="group">
+        <button onClick={() => (workbench.dialog.value = "workbench")} data-testid="workbench">
+          {T.workbench}
+        </button>
+        <button onClick={() => (workbench.dialog.value = "settings")} data-testid="settings">
+          {T.settings}
+        </button>
+      </div>
     </header>
   );
 }

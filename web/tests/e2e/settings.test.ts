@@ -27,6 +27,15 @@ describe("settings", () => {
     await expect.poll(() => lensSwitch.isChecked()).toBe(false);
     await session.screenshot("settings-980x650");
 
+    // The plug-in service as the program reports it, and its save folder's picker.
+    const bridge = await session.waitForCallback("bridgeStatus");
+    await expect
+      .poll(() => page.getByTestId("plugin-listening").textContent())
+      .toBe(bridge.listening ? `正在监听本机端口 ${bridge.port}` : "未在监听，插件无法连接");
+    await page.getByTestId("choose-save-location").click();
+    const posted = session.posted;
+    await expect.poll(() => posted.filter((body) => body.action === "chooseSaveLocation").length).toBe(1);
+
     // The toolbar fits the minimum window: no control is pushed out of view.
     const overflow = await page.evaluate(() => {
       const bar = document.querySelector(".toolbar") as HTMLElement;
