@@ -8,6 +8,7 @@ import { countDecisions, defaultFilter, isAnalysed, visibleItems, type Filter } 
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
 import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
+import { ProjectStyle } from "./projectStyle";
 import { adoptScan, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
 import { ProjectSaver } from "./saver";
 import type {
@@ -69,6 +70,7 @@ export interface PreviewAnswer {
 
 export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench";
 export type WorkbenchTab = "project" | "style" | "health";
+export type StyleScope = "selected" | "kept" | "all";
 
 export interface HealthState {
   checking: boolean;
@@ -76,6 +78,8 @@ export interface HealthState {
 }
 
 export const ARCHIVE_FORMAT = "tidewick-project";
+// The program refuses to relink larger projects.
+export const RELINK_MAX_PHOTOS = 20000;
 
 export type AnalysisScope = "missing" | "all" | "selected";
 export type ExportScope = "selected" | "visible" | "kept" | "all";
@@ -111,6 +115,7 @@ export class Workbench {
   readonly dialog = signal<Dialog>(null);
   readonly workbenchTab = signal<WorkbenchTab>("project");
   readonly archiveSaving = signal(false);
+  readonly relinking = signal(false);
   readonly health = signal<HealthState>({ checking: false, report: null });
   readonly gridColumns = signal(1);
 
@@ -140,12 +145,14 @@ export class Workbench {
   });
 
   private readonly saver: ProjectSaver;
+  readonly style: ProjectStyle;
 
   constructor(
     private readonly post: PostAction,
     saver?: ProjectSaver,
   ) {
     this.saver = saver ?? new ProjectSaver(post);
+    this.style = new ProjectStyle(post, (text) => this.say(text));
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -248,6 +255,55 @@ export class Workbench {
       this.resetViewForNewProject();
       this.say(T.archiveOpened(this.project.value.photos.length));
     });
+  }
+
+  // ---- relinking moved photos ------------------------------------------------------------------
+
+  relinkPhotos(): void {
+    const photos = this.project.value.photos;
+    if (this.relinking.value || !photos.length) return;
+    if (photos.length > RELINK_MAX_PHOTOS) {
+      this.say(T.relinkTooMany(RELINK_MAX_PHOTOS));
+      return;
+    }
+    this.relinking.value = true;
+    this.post({ action: "relinkProjectPhotos", photos: photos.map((photo) => ({ id: photo.id, path: photo.path })) });
+  }
+
+  // Photos found again get their new path, name and thumbnail; their work stays with them.
+  projectPhotosRelinked(payload: unknown): void {
+    if (!this.relinking.value || !isObject(payload)) return;
+    this.relinking.value = false;
+    if (payload.cancelled === true || !Array.isArray(payload.photos)) return;
+    const found = new Map<string, { path: string; name: string; thumbnail: string }>();
+    for (const entry of payload.photos) {
+      if (!isObject(entry)) continue;
+      const path = stringField(entry, "path");
+      if (!path.startsWith("/")) continue;
+      found.set(stringField(entry, "id"), { path, name: stringField(entry, "name"), thumbnail: stringField(entry, "thumbnail") });
+    }
+    let relinked = 0;
+    const photos = this.project.value.photos.map((photo) => {
+      const match = found.get(photo.id);
+      if (!match) return photo;
+      relinked++;
+      return { ...photo, path: match.path, name: match.name || photo.name, thumbnail: match.thumbnail || photo.thumbnail };
+    });
+    batch(() => {
+      if (relinked) {
+        this.setPhotos(photos);
+        // Large previews were made from the old files.
+        this.previews.value = new Map();
+        this.pendingPreviews.clear();
+      }
+      this.say(T.relinked(relinked, numberField(payload, "missing")));
+    });
+  }
+
+  // ---- the whole-set style ---------------------------------------------------------------------
+
+  previewStyle(scope: StyleScope): void {
+    this.style.preview(this.photosForScope(scope));
   }
 
   // ---- the health report ----------------------------------------------------------------------
@@ -812,6 +868,10 @@ export class Workbench {
       projectArchiveLoaded: (p) => this.projectArchiveLoaded(p),
       projectArchiveSaved: (p) => this.projectArchiveSaved(p),
       workbenchHealth: (p) => this.workbenchHealth(p),
+      projectPhotosRelinked: (p) => this.projectPhotosRelinked(p),
+      projectReferenceSelected: (p) => this.style.referenceSelected(p),
+      projectStylePreview: (p) => this.style.previewAnswer(p),
+      projectStyleComplete: (p) => this.style.exportAnswer(p),
     };
   }
 }

@@ -1,9 +1,12 @@
-import type { Workbench, WorkbenchTab } from "../state/store";
+import { useState } from "preact/hooks";
+import { STYLE_MAX_PHOTOS } from "../state/projectStyle";
+import type { StyleScope, Workbench, WorkbenchTab } from "../state/store";
 import { T } from "../texts";
 import { Modal } from "./Modal";
 
 function ProjectTab({ workbench }: { workbench: Workbench }) {
   const saving = workbench.archiveSaving.value;
+  const relinking = workbench.relinking.value;
   return (
     <section class="settings-section" data-testid="project-tab">
       <h3>{T.archiveTitle}</h3>
@@ -16,6 +19,126 @@ function ProjectTab({ workbench }: { workbench: Workbench }) {
           {T.openArchive}
         </button>
       </div>
+      <h3 class="section-gap">{T.relinkTitle}</h3>
+      <p class="small muted">{T.relinkHint}</p>
+      <button disabled={relinking || !workbench.photos.value.length} onClick={() => workbench.relinkPhotos()} data-testid="relink">
+        {relinking ? T.relinking : T.relink}
+      </button>
+    </section>
+  );
+}
+
+function StyleTab({ workbench }: { workbench: Workbench }) {
+  const style = workbench.style.state.value;
+  const busy = style.phase === "previewing" || style.phase === "exporting";
+  const selected = workbench.photosForScope("selected").length;
+  const [scope, setScope] = useState<StyleScope>(selected > 1 ? "selected" : "all");
+  const scopes: Array<[StyleScope, string, number]> = [
+    ["selected", T.scopeSelected(selected), selected],
+    ["kept", T.scopeKept(workbench.photosForScope("kept").length), workbench.photosForScope("kept").length],
+    ["all", T.scopeAll(workbench.photos.value.length), workbench.photos.value.length],
+  ];
+  const count = scopes.find(([value]) => value === scope)?.[2] ?? 0;
+  return (
+    <section class="settings-section" data-testid="style-tab">
+      <p class="small muted">{T.styleHint}</p>
+      <div class="style-reference">
+        {style.reference ? (
+          <img src={style.reference.preview} alt={style.reference.name} />
+        ) : (
+          <div class="thumb-missing">{T.noReference}</div>
+        )}
+        <div class="field">
+          <span data-testid="style-reference-name">{style.reference?.name ?? ""}</span>
+          <button disabled={busy} onClick={() => workbench.style.chooseReference()} data-testid="choose-reference">
+            {T.chooseReference}
+          </button>
+        </div>
+      </div>
+      <div class="form">
+        <label class="label" for="style-strength">
+          {T.strength}
+        </label>
+        <div class="row">
+          <input
+            id="style-strength"
+            type="range"
+            min={0}
+            max={100}
+            step={5}
+            value={style.strength}
+            disabled={busy}
+            onInput={(event) => workbench.style.setOptions({ strength: Number((event.currentTarget as HTMLInputElement).value) })}
+            data-testid="style-strength"
+          />
+          <span>{style.strength}%</span>
+        </div>
+        <span />
+        <label>
+          <input
+            type="checkbox"
+            checked={style.preserveColors}
+            disabled={busy}
+            onChange={() => workbench.style.setOptions({ preserveColors: !style.preserveColors })}
+            data-testid="style-preserve"
+          />
+          {T.preserveColors}
+        </label>
+        <span class="label">{T.styleScope}</span>
+        <div class="radio-column">
+          {scopes.map(([value, label, n]) => (
+            <label key={value}>
+              <input type="radio" name="style-scope" checked={scope === value} disabled={!n || busy} onChange={() => setScope(value)} />
+              {label}
+            </label>
+          ))}
+        </div>
+      </div>
+      {count > STYLE_MAX_PHOTOS && <p class="small warning">{T.styleTooMany(STYLE_MAX_PHOTOS)}</p>}
+      <div class="row section-gap">
+        <button
+          class="primary"
+          disabled={busy || !style.reference || !count || count > STYLE_MAX_PHOTOS}
+          onClick={() => workbench.previewStyle(scope)}
+          data-testid="preview-style"
+        >
+          {style.phase === "previewing" ? T.previewingStyle : T.previewStyle}
+        </button>
+        <button disabled={style.phase !== "ready"} onClick={() => workbench.style.exportCopies()} data-testid="export-style">
+          {T.exportStyle}
+        </button>
+        {busy && (
+          <button onClick={() => workbench.style.cancel()} data-testid="cancel-style">
+            {T.cancel}
+          </button>
+        )}
+      </div>
+      {style.phase === "exporting" && (
+        <div class="row section-gap">
+          <progress />
+          <span class="small">{T.exportingStyle(style.total)}</span>
+        </div>
+      )}
+      {style.message && (
+        <p class="small" data-testid="style-message" role="status">
+          {style.message}
+        </p>
+      )}
+      {style.previews.length > 0 && (
+        <div class="style-pairs" data-testid="style-pairs">
+          {style.previews.map((pair, i) => (
+            <figure key={i}>
+              <div class="pair">
+                <img src={pair.before} alt={`${pair.name} ${T.before}`} />
+                <img src={pair.after} alt={`${pair.name} ${T.after}`} />
+              </div>
+              <figcaption class="small muted">
+                {pair.name}：{T.before} / {T.after}
+              </figcaption>
+            </figure>
+          ))}
+        </div>
+      )}
     </section>
   );
 }
@@ -53,6 +176,7 @@ function HealthTab({ workbench }: { workbench: Workbench }) {
 
 const TABS: Array<[WorkbenchTab, string]> = [
   ["project", T.tabProject],
+  ["style", T.tabStyle],
   ["health", T.tabHealth],
 ];
 
@@ -87,6 +211,7 @@ export function WorkbenchDialog({ workbench }: { workbench: Workbench }) {
       </div>
       <div role="tabpanel" class="tab-panel">
         {tab === "project" && <ProjectTab workbench={workbench} />}
+        {tab === "style" && <StyleTab workbench={workbench} />}
         {tab === "health" && <HealthTab workbench={workbench} />}
       </div>
       <div class="modal-actions">

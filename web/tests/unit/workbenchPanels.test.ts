@@ -163,3 +163,130 @@ describe("health report", () => {
     });
   });
 });
+
+describe("whole-set style", () => {
+  const JPEG = "data:image/jpeg;base64,/9j/4AAQ";
+  const REFERENCE = { reference: { path: "/refs/sunset.jpg", name: "sunset.jpg", preview: JPEG } };
+
+  function previewed(n = 3) {
+    const env = makeWorkbench();
+    env.workbench.receiveState({ photos: Array.from({ length: n }, (_, i) => photo(i + 1)) });
+    env.workbench.style.referenceSelected(REFERENCE);
+    env.workbench.style.setOptions({ strength: 40, preserveColors: false });
+    env.workbench.previewStyle("all");
+    const [request] = env.actions("previewProjectStyle");
+    return { ...env, token: request.token as string, request };
+  }
+
+  it("sends the reference, the chosen photos and the options under a new token", () => {
+    const { request, workbench } = previewed(2);
+    expect(request).toEqual({
+      action: "previewProjectStyle",
+      token: request.token,
+      reference: { path: "/refs/sunset.jpg" },
+      photos: [
+        { path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3" },
+        { path: "/shoot/IMG_0002.CR3", name: "IMG_0002.CR3" },
+      ],
+      options: { strength: 40, preserveColors: false },
+    });
+    expect(workbench.style.state.value.phase).toBe("previewing");
+  });
+
+  it("shows only the awaited preview's pairs, never other addresses, and exports that preview", () => {
+    const { workbench, token, actions, posted } = previewed();
+    const pairs = [{ name: "IMG_0001.CR3", before: JPEG, after: JPEG }];
+    workbench.style.previewAnswer({ token: "OLD", previews: pairs, total: 9 });
+    expect(workbench.style.state.value.phase).toBe("previewing");
+    workbench.style.previewAnswer({
+      token,
+      previews: [...pairs, { name: "x", before: "https://evil.example/a.jpg", after: "javascript:alert(1)" }, 5],
+      total: 3,
+    });
+    expect(workbench.style.state.value).toMatchObject({ phase: "ready", total: 3 });
+    expect(workbench.style.state.value.previews).toEqual([...pairs, { name: "x", before: "", after: "" }]);
+    workbench.style.exportCopies();
+    expect(actions("exportProjectStyle")).toEqual([{ action: "exportProjectStyle", token }]);
+    // The folder panel dismissed: the same preview can still be exported.
+    workbench.style.exportAnswer({ token, cancelled: true });
+    expect(workbench.style.state.value.phase).toBe("ready");
+    workbench.style.exportCopies();
+    workbench.style.exportAnswer({ token: "OLD", message: "stale" });
+    expect(workbench.style.state.value.phase).toBe("exporting");
+    workbench.style.exportAnswer({ token, message: "已另存 3 张 JPEG 副本。原片不变。参数记录已保存。" });
+    expect(workbench.style.state.value).toMatchObject({ phase: "idle", token: null });
+    expect(workbench.status.value).toBe("已另存 3 张 JPEG 副本。原片不变。参数记录已保存。");
+    workbench.style.exportCopies();
+    expect(posted.filter((body) => body.action === "exportProjectStyle")).toHaveLength(2);
+  });
+
+  it("a preview error is shown, and changed options retire a shown preview", () => {
+    const { workbench, token } = previewed();
+    workbench.style.previewAnswer({ token, error: "参考图已改变，请重新预览" });
+    expect(workbench.style.state.value).toMatchObject({ phase: "idle", message: "参考图已改变，请重新预览" });
+    workbench.previewStyle("all");
+    const second = workbench.style.state.value.token;
+    expect(second).not.toBe(token);
+    workbench.style.previewAnswer({ token: second, previews: [], total: 3 });
+    workbench.style.setOptions({ strength: 100 });
+    expect(workbench.style.state.value).toMatchObject({ phase: "idle", token: null, previews: [], strength: 100 });
+  });
+
+  it("cancel tells the program and ignores the run's later answers", () => {
+    const { workbench, token, actions } = previewed();
+    workbench.style.previewAnswer({ token, previews: [], total: 3 });
+    workbench.style.exportCopies();
+    workbench.style.cancel();
+    expect(actions("cancelProjectStyle")).toHaveLength(1);
+    workbench.style.exportAnswer({ token, message: "已另存 1 张 JPEG 副本。" });
+    expect(workbench.style.state.value.message).toBe("已停止导出；已写好的副本保留");
+    expect(workbench.status.value).not.toContain("已另存");
+  });
+
+  it("keeps the reference unless the answer names an absolute file with an inline preview", () => {
+    const { workbench, actions } = makeWorkbench();
+    workbench.style.chooseReference();
+    expect(actions("chooseProjectReference")).toHaveLength(1);
+    workbench.style.referenceSelected({ reference: { path: "refs/a.jpg", name: "a.jpg", preview: JPEG } });
+    workbench.style.referenceSelected({ reference: { path: "/refs/a.jpg", preview: "file:///refs/a.jpg" } });
+    workbench.style.referenceSelected({ cancelled: true });
+    expect(workbench.style.state.value.reference).toBeNull();
+    workbench.style.referenceSelected({ reference: { path: "/refs/a.jpg", preview: JPEG } });
+    expect(workbench.style.state.value.reference).toEqual({ path: "/refs/a.jpg", name: "a.jpg", preview: JPEG });
+  });
+});
+
+describe("relinking moved photos", () => {
+  it("sends ids and paths, takes new paths of found photos and keeps their work", () => {
+    const { workbench, actions } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1, { status: "保留", rating: 4 }), photo(2), photo(3)] });
+    workbench.relinkPhotos();
+    workbench.relinkPhotos();
+    expect(actions("relinkProjectPhotos")).toEqual([
+      {
+        action: "relinkProjectPhotos",
+        photos: [1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })),
+      },
+    ]);
+    workbench.projectPhotosRelinked({
+      photos: [
+        { id: "ID-1", path: "/moved/img_0001.cr3", name: "img_0001.cr3", thumbnail: "file:///data/ProjectThumbnails/A.jpg" },
+        { id: "ID-2", path: "relative/IMG_0002.CR3", name: "IMG_0002.CR3", thumbnail: "" },
+        "junk",
+      ],
+      missing: 2,
+    });
+    expect(workbench.photos.value[0]).toMatchObject({
+      path: "/moved/img_0001.cr3",
+      name: "img_0001.cr3",
+      thumbnail: "file:///data/ProjectThumbnails/A.jpg",
+      status: "保留",
+      rating: 4,
+    });
+    expect(workbench.photos.value[1].path).toBe("/shoot/IMG_0002.CR3");
+    expect(workbench.status.value).toBe("已重新关联 1 张照片，2 张未找到或重名");
+    // Not awaited any more.
+    workbench.projectPhotosRelinked({ photos: [{ id: "ID-3", path: "/x/IMG_0003.CR3" }], missing: 0 });
+    expect(workbench.photos.value[2].path).toBe("/shoot/IMG_0003.CR3");
+  });
+});
