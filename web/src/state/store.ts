@@ -6,6 +6,7 @@ import { groupBursts } from "./bursts";
 import { applyUndo, indexById, pushUndo, setDecision, setRating, type UndoEntry } from "./decisions";
 import { countDecisions, defaultFilter, isAnalysed, visibleItems, type Filter } from "./filters";
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
+import { FaceBatch } from "./faceBatch";
 import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
 import { ProjectStyle } from "./projectStyle";
@@ -69,7 +70,7 @@ export interface PreviewAnswer {
 }
 
 export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench";
-export type WorkbenchTab = "project" | "style" | "health";
+export type WorkbenchTab = "project" | "style" | "faceBatch" | "health";
 export type StyleScope = "selected" | "kept" | "all";
 
 export interface HealthState {
@@ -146,6 +147,7 @@ export class Workbench {
 
   private readonly saver: ProjectSaver;
   readonly style: ProjectStyle;
+  readonly faceBatch: FaceBatch;
 
   constructor(
     private readonly post: PostAction,
@@ -153,6 +155,7 @@ export class Workbench {
   ) {
     this.saver = saver ?? new ProjectSaver(post);
     this.style = new ProjectStyle(post, (text) => this.say(text));
+    this.faceBatch = new FaceBatch(post, (text) => this.say(text));
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -872,6 +875,11 @@ export class Workbench {
       projectReferenceSelected: (p) => this.style.referenceSelected(p),
       projectStylePreview: (p) => this.style.previewAnswer(p),
       projectStyleComplete: (p) => this.style.exportAnswer(p),
+      templateImageSelected: (p) => this.faceBatch.templateSelected(p),
+      faceBatchPhotosSelected: (p) => this.faceBatch.photosSelected(p),
+      faceBatchProgress: (p) => this.faceBatch.progress(p),
+      faceBatchComplete: (p) => this.faceBatch.complete(p),
+      faceBatchFailed: (p) => this.faceBatch.failed(p),
     };
   }
 }

@@ -1,4 +1,5 @@
 import { useState } from "preact/hooks";
+import { IMAGE_SIZES, type TemplateStage } from "../state/faceBatch";
 import { STYLE_MAX_PHOTOS } from "../state/projectStyle";
 import type { StyleScope, Workbench, WorkbenchTab } from "../state/store";
 import { T } from "../texts";
@@ -143,6 +144,107 @@ function StyleTab({ workbench }: { workbench: Workbench }) {
   );
 }
 
+function TemplateSlot({ workbench, stage }: { workbench: Workbench; stage: TemplateStage }) {
+  const batch = workbench.faceBatch;
+  const image = batch.state.value[stage];
+  const label = stage === "before" ? T.templateBefore : T.templateAfter;
+  return (
+    <div class="style-reference">
+      {image ? <img src={image.preview} alt={`${label} ${image.name}`} /> : <div class="thumb-missing">{label}</div>}
+      <div class="field">
+        <span class="label">{label}</span>
+        <span data-testid={`template-${stage}`}>{image?.name ?? ""}</span>
+        <button disabled={batch.running()} onClick={() => batch.chooseTemplate(stage)} data-testid={`choose-template-${stage}`}>
+          {T.chooseTemplate}
+        </button>
+      </div>
+    </div>
+  );
+}
+
+function FaceBatchTab({ workbench }: { workbench: Workbench }) {
+  const batch = workbench.faceBatch;
+  const state = batch.state.value;
+  const running = batch.running();
+  const saveLocation = workbench.bridge.value?.saveLocation ?? null;
+  return (
+    <section class="settings-section" data-testid="face-batch-tab">
+      <p class="small muted">{T.faceBatchHint}</p>
+      <div class="template-pair">
+        <TemplateSlot workbench={workbench} stage="before" />
+        <TemplateSlot workbench={workbench} stage="after" />
+      </div>
+      <div class="row">
+        <span class="small">{T.saveLocation(saveLocation)}</span>
+        <button onClick={() => workbench.chooseSaveLocation()}>{T.chooseSaveLocation}</button>
+      </div>
+      <div class="form section-gap">
+        <label class="label" for="face-prompt">
+          {T.facePrompt}
+        </label>
+        <input
+          id="face-prompt"
+          type="text"
+          value={state.prompt}
+          disabled={running}
+          onInput={(event) => batch.setOptions({ prompt: (event.currentTarget as HTMLInputElement).value })}
+        />
+        <label class="label" for="face-size">
+          {T.imageSize}
+        </label>
+        <select
+          id="face-size"
+          value={state.imageSize}
+          disabled={running}
+          onChange={(event) => batch.setOptions({ imageSize: (event.currentTarget as HTMLSelectElement).value as (typeof IMAGE_SIZES)[number] })}
+        >
+          {IMAGE_SIZES.map((size) => (
+            <option key={size} value={size}>
+              {size}
+            </option>
+          ))}
+        </select>
+      </div>
+      <div class="row section-gap">
+        <button onClick={() => batch.choosePhotos()} data-testid="add-face-photos">
+          {T.addFacePhotos}
+        </button>
+        <button class="primary" disabled={!batch.canStart()} onClick={() => batch.start()} data-testid="start-face-batch">
+          {T.startFaceBatch}
+        </button>
+        {running && (
+          <button onClick={() => batch.cancel()} data-testid="cancel-face-batch">
+            {T.cancel}
+          </button>
+        )}
+      </div>
+      {state.items.length ? (
+        <ul class="face-queue" data-testid="face-queue">
+          {state.items.map((item) => (
+            <li key={item.id} class={`face-${item.state}`} data-testid="face-item">
+              {item.thumbnail ? <img src={item.thumbnail} alt="" /> : <span class="thumb-missing" />}
+              <span class="face-name">{item.name}</span>
+              <span class="face-state">
+                {T.faceItemState[item.state]}
+                {item.state === "running" && ` ${item.progress}%`}
+              </span>
+              {item.state === "running" && <progress max={100} value={item.progress} />}
+              <span class="small muted face-detail">
+                {item.state === "done" ? item.resultName : [item.stage, item.message].filter(Boolean).join(" · ")}
+              </span>
+              <button class="small-button" disabled={item.id === state.currentId} onClick={() => batch.removeItem(item.id)}>
+                {T.remove}
+              </button>
+            </li>
+          ))}
+        </ul>
+      ) : (
+        <p class="small muted">{T.faceQueueEmpty}</p>
+      )}
+    </section>
+  );
+}
+
 function HealthTab({ workbench }: { workbench: Workbench }) {
   const { checking, report } = workbench.health.value;
   return (
@@ -177,6 +279,7 @@ function HealthTab({ workbench }: { workbench: Workbench }) {
 const TABS: Array<[WorkbenchTab, string]> = [
   ["project", T.tabProject],
   ["style", T.tabStyle],
+  ["faceBatch", T.tabFaceBatch],
   ["health", T.tabHealth],
 ];
 
@@ -212,6 +315,7 @@ export function WorkbenchDialog({ workbench }: { workbench: Workbench }) {
       <div role="tabpanel" class="tab-panel">
         {tab === "project" && <ProjectTab workbench={workbench} />}
         {tab === "style" && <StyleTab workbench={workbench} />}
+        {tab === "faceBatch" && <FaceBatchTab workbench={workbench} />}
         {tab === "health" && <HealthTab workbench={workbench} />}
       </div>
       <div class="modal-actions">

@@ -290,3 +290,82 @@ describe("relinking moved photos", () => {
     expect(workbench.photos.value[2].path).toBe("/shoot/IMG_0003.CR3");
   });
 });
+
+describe("face batch", () => {
+  const PNG = "data:image/png;base64,iVBORw0KGgo=";
+
+  function ready(count = 2) {
+    const env = makeWorkbench();
+    const batch = env.workbench.faceBatch;
+    batch.templateSelected({ stage: "before", image: { name: "t1.jpg", path: "/tpl/t1.jpg", preview: PNG } });
+    batch.templateSelected({ stage: "after", image: { name: "t1-修后.png", path: "/tpl/t1-修后.png", preview: PNG } });
+    batch.photosSelected({
+      items: Array.from({ length: count }, (_, i) => ({
+        id: `F-${i + 1}`,
+        name: `IMG_${i + 1}.CR3`,
+        path: `/shoot/IMG_${i + 1}.CR3`,
+        thumbnail: `file:///data/FaceBatchThumbnails/${i + 1}.jpg`,
+      })),
+    });
+    return { ...env, batch };
+  }
+
+  it("asks for template images by stage and takes only well-formed answers", () => {
+    const { workbench, posted } = makeWorkbench();
+    const batch = workbench.faceBatch;
+    batch.chooseTemplate("before");
+    batch.choosePhotos();
+    expect(posted).toEqual([{ action: "chooseFaceTemplateImage", stage: "before" }, { action: "chooseFaceBatchPhotos" }]);
+    batch.templateSelected({ stage: "middle", image: { path: "/a.jpg", preview: PNG } });
+    batch.templateSelected({ stage: "before", image: { path: "a.jpg", preview: PNG } });
+    batch.templateSelected({ stage: "after", image: { path: "/a.jpg", preview: "http://x/a.jpg" } });
+    expect(batch.state.value).toMatchObject({ before: null, after: null });
+    batch.photosSelected({ items: [{ id: "", path: "/a.jpg" }, { id: "X", path: "rel.jpg" }, { id: "Y", path: "/b.jpg", thumbnail: "javascript:x" }, 4] });
+    expect(batch.state.value.items.map((item) => [item.id, item.name, item.thumbnail])).toEqual([["Y", "b.jpg", ""]]);
+    expect(batch.canStart()).toBe(false);
+  });
+
+  it("sends one item at a time with the template, and the next only after the current one ends", () => {
+    const { batch, actions, workbench } = ready(3);
+    batch.setOptions({ prompt: "  保留雀斑 ", imageSize: "4K" });
+    batch.start();
+    batch.start();
+    expect(actions("generateFaceBatchItem")).toEqual([
+      {
+        action: "generateFaceBatchItem",
+        item: { id: "F-1", path: "/shoot/IMG_1.CR3" },
+        template: { before: { path: "/tpl/t1.jpg" }, after: { path: "/tpl/t1-修后.png" } },
+        imageSize: "4K",
+        prompt: "保留雀斑",
+      },
+    ]);
+    // Answers for other items are not this run's.
+    batch.progress({ id: "F-2", progress: 50, stage: "x", detail: "" });
+    batch.complete({ id: "F-2", result: { fileName: "x.png" } });
+    expect(batch.state.value.items[1].state).toBe("queued");
+    batch.progress({ id: "F-1", progress: 140, stage: "生成中", detail: "约 20 秒" });
+    expect(batch.state.value.items[0]).toMatchObject({ state: "running", progress: 100, stage: "生成中", message: "约 20 秒" });
+    batch.complete({ id: "F-1", result: { fileName: "IMG_1（1）.png", filePath: "/out/IMG_1（1）.png" } });
+    expect(batch.state.value.items[0]).toMatchObject({ state: "done", resultName: "IMG_1（1）.png" });
+    expect(actions("generateFaceBatchItem").map((a) => (a.item as any).id)).toEqual(["F-1", "F-2"]);
+    batch.failed({ id: "F-2", message: "请先设置生成图片保存位置" });
+    expect(batch.state.value.items[1]).toMatchObject({ state: "failed", message: "请先设置生成图片保存位置" });
+    batch.complete({ id: "F-3", result: null });
+    expect(batch.state.value.currentId).toBeNull();
+    expect(workbench.status.value).toBe("批量修脸结束：完成 2 张，失败 1 张");
+    // Starting again retries the failed one only.
+    batch.start();
+    expect(actions("generateFaceBatchItem").map((a) => (a.item as any).id)).toEqual(["F-1", "F-2", "F-3", "F-2"]);
+  });
+
+  it("cancel tells the program, ignores the item's late answers and leaves it waiting", () => {
+    const { batch, actions } = ready(2);
+    batch.start();
+    batch.cancel();
+    expect(actions("cancelFaceBatchGeneration")).toHaveLength(1);
+    batch.complete({ id: "F-1", result: { fileName: "late.png" } });
+    batch.failed({ id: "F-1", message: "x" });
+    expect(batch.state.value.items[0]).toMatchObject({ state: "queued", resultName: "" });
+    expect(actions("generateFaceBatchItem")).toHaveLength(1);
+  });
+});
