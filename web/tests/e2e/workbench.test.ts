@@ -79,4 +79,28 @@ describe("workbench", () => {
     await page.getByTestId("export-health").click();
     await expect.poll(() => session!.posted.filter((body) => body.action === "exportHealthReport").length).toBe(1);
   });
+
+  it("queues portraits after a template pair and lists each item's failure without a save folder", async () => {
+    session = await startSession();
+    const { page } = session;
+    await session.waitForCallback("receiveState");
+    await page.getByTestId("workbench").click();
+    await page.getByRole("tab", { name: "批量修脸" }).click();
+
+    for (const [stage, name] of [["before", "face-closed-yawn.jpg"], ["after", "orientation-1.jpg"]] as const) {
+      session.answerPanel([join(shoot, name)]);
+      await page.getByTestId(`choose-template-${stage}`).click();
+      await expect.poll(() => page.getByTestId(`template-${stage}`).textContent()).toBe(name);
+    }
+    session.answerPanel(NAMES.map((name) => join(shoot, name)));
+    await page.getByTestId("add-face-photos").click();
+    await expect.poll(() => page.getByTestId("face-item").count()).toBe(2);
+
+    await page.getByTestId("start-face-batch").click();
+    await expect.poll(() => page.locator("[data-testid=face-item].face-failed").count()).toBe(2);
+    await expect.poll(() => page.getByTestId("face-item").first().textContent()).toContain("请先设置生成图片保存位置");
+    const sent = session.posted.filter((body) => body.action === "generateFaceBatchItem");
+    expect(sent.map((body) => (body.item as { path: string }).path)).toEqual(NAMES.map((name) => join(shoot, name)));
+    await session.screenshot("workbench-face-batch");
+  });
 });
