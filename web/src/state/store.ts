@@ -6,6 +6,7 @@ import { groupBursts } from "./bursts";
 import { applyUndo, indexById, pushUndo, setDecision, setRating, type UndoEntry } from "./decisions";
 import { countDecisions, defaultFilter, isAnalysed, visibleItems, type Filter } from "./filters";
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
+import { AIService } from "./aiService";
 import { FaceBatch } from "./faceBatch";
 import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
@@ -148,6 +149,7 @@ export class Workbench {
   private readonly saver: ProjectSaver;
   readonly style: ProjectStyle;
   readonly faceBatch: FaceBatch;
+  readonly ai: AIService;
 
   constructor(
     private readonly post: PostAction,
@@ -156,6 +158,7 @@ export class Workbench {
     this.saver = saver ?? new ProjectSaver(post);
     this.style = new ProjectStyle(post, (text) => this.say(text));
     this.faceBatch = new FaceBatch(post, (text) => this.say(text));
+    this.ai = new AIService(post);
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -851,6 +854,7 @@ export class Workbench {
     return {
       status: (p) => this.setStatus(p),
       version: (p) => this.setVersion(p),
+      grsAIState: (p) => this.ai.report(p),
       receiveState: (p) => this.receiveState(p),
       flushState: (p) => this.flushState(p),
       receiveScan: (p) => this.receiveScan(p),

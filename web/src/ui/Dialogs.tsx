@@ -142,6 +142,89 @@ function PluginSection({ workbench }: { workbench: Workbench }) {
   );
 }
 
+function AIServiceSection({ workbench }: { workbench: Workbench }) {
+  const ai = workbench.ai;
+  const state = ai.state.value;
+  const checking = ai.checking.value;
+  // The key typed here is held only until it is sent; the address and model start from what the
+  // program reports and follow its reports until the user edits them.
+  const [key, setKey] = useState("");
+  const [baseURL, setBaseURL] = useState<string | null>(null);
+  const [model, setModel] = useState<string | null>(null);
+  const save = (event: Event) => {
+    event.preventDefault();
+    ai.save(key, baseURL ?? state?.baseURL ?? "", model ?? state?.model ?? "");
+    setKey("");
+    setBaseURL(null);
+    setModel(null);
+  };
+  return (
+    <section class="settings-section" data-testid="ai-section">
+      <h3>{T.aiSettingsTitle}</h3>
+      <p class="small muted">{T.aiSettingsHint}</p>
+      <form class="form" onSubmit={save} autoComplete="off">
+        <label class="label" for="ai-key">
+          {T.aiKey}
+        </label>
+        <div class="field">
+          <input
+            id="ai-key"
+            type="password"
+            autoComplete="new-password"
+            spellcheck={false}
+            placeholder={T.aiKeyPlaceholder}
+            value={key}
+            onInput={(event) => setKey((event.currentTarget as HTMLInputElement).value)}
+            data-testid="ai-key"
+          />
+          <span class="small muted" data-testid="ai-key-state">
+            {T.aiKeyStored(state ? state.maskedKey : null)}
+          </span>
+        </div>
+        <label class="label" for="ai-base-url">
+          {T.aiBaseURL}
+        </label>
+        <input
+          id="ai-base-url"
+          type="url"
+          spellcheck={false}
+          value={baseURL ?? state?.baseURL ?? ""}
+          onInput={(event) => setBaseURL((event.currentTarget as HTMLInputElement).value)}
+          data-testid="ai-base-url"
+        />
+        <label class="label" for="ai-model">
+          {T.aiModel}
+        </label>
+        <input
+          id="ai-model"
+          type="text"
+          spellcheck={false}
+          value={model ?? state?.model ?? ""}
+          onInput={(event) => setModel((event.currentTarget as HTMLInputElement).value)}
+          data-testid="ai-model"
+        />
+        <span />
+        <div class="row">
+          <button type="submit" class="primary" data-testid="ai-save">
+            {T.aiSave}
+          </button>
+          <button type="button" disabled={checking} onClick={() => ai.test()} data-testid="ai-test">
+            {checking ? T.aiChecking : T.aiTest}
+          </button>
+        </div>
+      </form>
+      <p class="small" role="status" aria-live="polite" data-testid="ai-status">
+        {checking ? T.aiStatusChecking : T.aiStatus(state ? state.status : null)}
+      </p>
+      {!checking && state?.detail && (
+        <p class="small muted" data-testid="ai-detail">
+          {state.detail}
+        </p>
+      )}
+    </section>
+  );
+}
+
 function SettingsDialog({ workbench }: { workbench: Workbench }) {
   const lens = workbench.lens.value;
   const folder = workbench.project.value.ratingExportFolder;
@@ -170,6 +253,7 @@ function SettingsDialog({ workbench }: { workbench: Workbench }) {
           <p class="muted">—</p>
         )}
       </section>
+      <AIServiceSection workbench={workbench} />
       <PluginSection workbench={workbench} />
       <section class="settings-section">
         <h3>{T.exportRated}</h3>
