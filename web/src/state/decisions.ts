@@ -1,5 +1,6 @@
 import type { Decision, PhotoRecord } from "./types";
 import { clampRating } from "./project";
+import { cloudVerdictOf } from "./cloudReview";
 
 // What one user step changed, so Ctrl+Z can put it back exactly.
 export interface UndoEntry {
@@ -60,6 +61,19 @@ export function setRating(
   return applyToPhotos(photos, ids, (photo) => {
     if ((photo.rating ?? 0) === stars && photo.rating !== undefined) return null;
     return { ...photo, rating: stars };
+  });
+}
+
+// Takes the cloud's decision and rating for the given photos. Photos without a usable verdict,
+// or already carrying it, are left alone.
+export function acceptCloudVerdicts(
+  photos: PhotoRecord[],
+  ids: readonly string[],
+): { photos: PhotoRecord[]; undo: UndoEntry | null } {
+  return applyToPhotos(photos, ids, (photo) => {
+    const verdict = cloudVerdictOf(photo);
+    if (!verdict || (photo.status === verdict.decision && photo.rating === verdict.rating)) return null;
+    return { ...photo, status: verdict.decision, rating: verdict.rating };
   });
 }
 

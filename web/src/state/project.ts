@@ -14,6 +14,7 @@ import {
   type ViewSettings,
 } from "./types";
 import { boolField, isObject, numberField, stringField, type JsonObject } from "./json";
+import { defaultCloudSettings, restoreCloudSettings } from "./cloudReview";
 
 export const STATE_FORMAT = "tidewick-page-state";
 export const STATE_VERSION = 1;
@@ -43,6 +44,7 @@ export function emptyProject(): ProjectState {
     analysis: defaultAnalysisSettings(),
     exportOptions: defaultExportOptions(),
     view: defaultViewSettings(),
+    cloudSettings: defaultCloudSettings(),
     extra: {},
   };
 }
@@ -87,6 +89,10 @@ export function sanitizePhoto(raw: unknown): PhotoRecord | null {
   else delete photo.issues;
   if (typeof photo.group !== "string" || photo.group === "") delete photo.group;
   if (photo.best !== true) delete photo.best;
+  if (!isObject(photo.cloud)) delete photo.cloud;
+  if (typeof photo.cloudReason !== "string") delete photo.cloudReason;
+  if (photo.cloudBest !== true) delete photo.cloudBest;
+  if (typeof photo.cloudConfidence !== "number" || !Number.isFinite(photo.cloudConfidence)) delete photo.cloudConfidence;
   return photo;
 }
 
@@ -150,6 +156,7 @@ const KNOWN_KEYS = new Set([
   "analysis",
   "exportOptions",
   "view",
+  "cloudReview",
 ]);
 
 // Restores what the program stored. The stored value is whatever an earlier page saved: an
@@ -170,6 +177,7 @@ export function restoreProject(raw: unknown): ProjectState {
   project.analysis = restoreAnalysis(raw.analysis);
   project.exportOptions = restoreExportOptions(raw.exportOptions);
   project.view = restoreView(raw.view);
+  project.cloudSettings = restoreCloudSettings(raw.cloudReview);
   for (const [key, value] of Object.entries(raw)) {
     if (!KNOWN_KEYS.has(key)) project.extra[key] = value;
   }
@@ -191,6 +199,7 @@ export function projectToSaved(project: ProjectState): JsonObject {
     analysis: project.analysis,
     exportOptions: project.exportOptions,
     view: project.view,
+    cloudReview: project.cloudSettings,
   };
 }
 
@@ -204,6 +213,7 @@ const CARRIED_KEYS = [
   "cloudReason",
   "cloudBest",
   "cloudConfidence",
+  "cloud",
 ] as const;
 
 function fileVersionKey(photo: PhotoRecord): string {

@@ -3,8 +3,9 @@ import type { NativeHandlers } from "../bridge/callbackNames";
 import type { PostAction } from "../bridge/native";
 import { T } from "../texts";
 import { groupBursts } from "./bursts";
-import { applyUndo, indexById, pushUndo, setDecision, setRating, type UndoEntry } from "./decisions";
-import { countDecisions, defaultFilter, isAnalysed, visibleItems, type Filter } from "./filters";
+import { cloudOptions, photoForCloud, withCloudResult, type CloudSettings } from "./cloudReview";
+import { acceptCloudVerdicts, applyUndo, indexById, pushUndo, setDecision, setRating, type UndoEntry } from "./decisions";
+import { countDecisions, defaultFilter, isAnalysed, matchesFilter, visibleItems, type Filter } from "./filters";
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
 import { AIService } from "./aiService";
 import { FaceBatch } from "./faceBatch";
@@ -42,6 +43,13 @@ export interface AnalysisRun {
   remaining: number | null;
 }
 
+export interface CloudRun {
+  total: number;
+  processed: number;
+  failed: number;
+  name: string;
+}
+
 export interface ExportRun {
   completed: number;
   total: number;
@@ -70,7 +78,7 @@ export interface PreviewAnswer {
   error?: string;
 }
 
-export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench";
+export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench" | "cloud";
 export type WorkbenchTab = "project" | "style" | "faceBatch" | "health";
 export type StyleScope = "selected" | "kept" | "all";
 
@@ -85,6 +93,7 @@ export const RELINK_MAX_PHOTOS = 20000;
 
 export type AnalysisScope = "missing" | "all" | "selected";
 export type ExportScope = "selected" | "visible" | "kept" | "all";
+export type CloudScope = "selected" | "visible" | "all";
 
 // A project of 20,000 analysed photos is a message of some 20 MB; such projects are saved
 // less often (up to five times the normal waits), small ones at the normal pace.
@@ -111,6 +120,9 @@ export class Workbench {
   readonly expandedGroups = signal<ReadonlySet<string>>(new Set());
   readonly undoStack = signal<UndoEntry[]>([]);
   readonly analysis = signal<AnalysisRun | null>(null);
+  readonly cloudRun = signal<CloudRun | null>(null);
+  // Why the cloud could not judge a photo in this session's runs; not kept with the project.
+  readonly cloudErrors = signal<ReadonlyMap<string, string>>(new Map());
   readonly exportRun = signal<ExportRun | null>(null);
   readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5 });
   readonly previews = signal<ReadonlyMap<string, PreviewAnswer>>(new Map());
@@ -127,6 +139,9 @@ export class Workbench {
   private readonly trashTokens = new Set<string>();
   private readonly ratedExportTokens = new Set<string>();
   private readonly pendingPreviews = new Set<string>();
+  // Photos of the cloud run under way that have not been answered yet. Its answers carry only
+  // the photo's id, so an id answered once, or never sent, is not taken again.
+  private readonly cloudPending = new Set<string>();
 
   readonly photos = computed(() => this.project.value.photos);
   readonly photoIndex = computed(() => indexById(this.project.value.photos));
@@ -213,6 +228,10 @@ export class Workbench {
     this.pendingPreviews.clear();
     // An analysis of the old project may still report; its token no longer applies.
     this.analysis.value = null;
+    // A cloud review of the old project would go on spending the user's quota on photos that
+    // are no longer shown.
+    if (this.cloudRun.value) this.cancelCloudReview(false);
+    this.cloudErrors.value = new Map();
   }
 
   receiveScan(payload: unknown): void {
@@ -669,6 +688,104 @@ export class Workbench {
     });
   }
 
+  // ---- cloud review ------------------------------------------------------------------------------
+
+  setCloudSettings(change: Partial<CloudSettings>): void {
+    this.updateProject((project) => ({ ...project, cloudSettings: { ...project.cloudSettings, ...change } }));
+  }
+
+  startCloudReview(scope: CloudScope): void {
+    if (this.cloudRun.value) return;
+    const photos = this.photosForScope(scope);
+    if (!photos.length) {
+      this.say(T.cloudNothing);
+      return;
+    }
+    batch(() => {
+      this.cloudPending.clear();
+      for (const photo of photos) this.cloudPending.add(photo.id);
+      this.cloudRun.value = { total: photos.length, processed: 0, failed: 0, name: "" };
+      const errors = new Map(this.cloudErrors.value);
+      for (const photo of photos) errors.delete(photo.id);
+      this.cloudErrors.value = errors;
+    });
+    this.post({ action: "cloudAnalyze", photos: photos.map(photoForCloud), options: cloudOptions(this.project.value.cloudSettings) });
+  }
+
+  // The program drops the answer of the request under way, so nothing of the run arrives after
+  // this; whatever still does belongs to no run and is ignored.
+  cancelCloudReview(announce = true): void {
+    if (!this.cloudRun.value) return;
+    this.post({ action: "cancelCloudAnalysis" });
+    this.cloudRun.value = null;
+    this.cloudPending.clear();
+    if (announce) this.say(T.cloudCancelled);
+  }
+
+  cloudAnalysisProgress(payload: unknown): void {
+    const run = this.cloudRun.value;
+    if (!run || !isObject(payload)) return;
+    this.cloudRun.value = {
+      ...run,
+      processed: Math.max(0, Math.min(run.total, numberField(payload, "processed", run.processed))),
+      name: stringField(payload, "name"),
+    };
+  }
+
+  cloudAnalysisResult(payload: unknown): void {
+    const run = this.cloudRun.value;
+    if (!run || !isObject(payload) || typeof payload.id !== "string" || !this.cloudPending.delete(payload.id)) return;
+    const id = payload.id;
+    const error = typeof payload.error === "string" ? payload.error || T.cloudFailed : null;
+    batch(() => {
+      this.cloudRun.value = {
+        ...run,
+        processed: Math.max(0, Math.min(run.total, numberField(payload, "processed", run.processed + 1))),
+        failed: run.failed + (error ? 1 : 0),
+      };
+      if (error) {
+        this.cloudErrors.value = new Map(this.cloudErrors.value).set(id, error);
+        return;
+      }
+      const i = this.photoIndex.value.get(id);
+      if (i === undefined) return;
+      const photos = this.project.value.photos.slice();
+      photos[i] = withCloudResult(photos[i], payload.result);
+      this.setPhotos(photos);
+    });
+  }
+
+  cloudAnalysisComplete(payload: unknown): void {
+    const run = this.cloudRun.value;
+    if (!run || !isObject(payload)) return;
+    batch(() => {
+      this.cloudRun.value = null;
+      this.cloudPending.clear();
+      if (boolField(payload, "cancelled")) this.say(T.cloudCancelled);
+      else this.say(T.cloudDone(numberField(payload, "processed", run.processed), numberField(payload, "failed", run.failed)));
+    });
+  }
+
+  // Takes the cloud's decision and rating for the selected photos, or for every photo the
+  // current filter shows (frames hidden in a collapsed burst included); one undo step.
+  acceptCloud(scope: "selected" | "filtered"): void {
+    const filter = this.filter.value;
+    const ids =
+      scope === "selected"
+        ? this.targetIds()
+        : this.project.value.photos.filter((photo) => matchesFilter(photo, filter)).map((photo) => photo.id);
+    if (!ids.length) return;
+    const { photos, undo } = acceptCloudVerdicts(this.project.value.photos, ids);
+    if (!undo) {
+      this.say(T.cloudNothingToAccept);
+      return;
+    }
+    batch(() => {
+      this.afterDecision(undo, photos, false);
+      this.say(T.cloudAccepted(undo.before.length));
+    });
+  }
+
   // ---- trash ------------------------------------------------------------------------------------
 
   rejects(): PhotoRecord[] {
@@ -864,6 +981,9 @@ export class Workbench {
       previewReady: (p) => this.previewReady(p),
       analysisResult: (p) => this.analysisResult(p),
       analysisComplete: (p) => this.analysisComplete(p),
+      cloudAnalysisProgress: (p) => this.cloudAnalysisProgress(p),
+      cloudAnalysisResult: (p) => this.cloudAnalysisResult(p),
+      cloudAnalysisComplete: (p) => this.cloudAnalysisComplete(p),
       ratingTrashComplete: (p) => this.ratingTrashComplete(p),
       trashComplete: (p) => this.trashComplete(p),
       ratingExportFolder: (p) => this.ratingExportFolder(p),

@@ -3,6 +3,7 @@ import { connectedPlugins } from "../state/pluginBridge";
 import type { ExportScope, Workbench } from "../state/store";
 import type { ConflictMode, ExportFormat } from "../state/types";
 import { T } from "../texts";
+import { CloudDialog } from "./CloudDialog";
 import { Modal } from "./Modal";
 import { WorkbenchDialog } from "./WorkbenchDialog";
 
@@ -276,6 +277,7 @@ function SettingsDialog({ workbench }: { workbench: Workbench }) {
       <section class="settings-section">
         <h3>快捷键</h3>
         <p class="small">{T.keysHelp}</p>
+        <p class="small">{T.cloudKeysHelp}</p>
         <p class="small muted">Z 切换适合 / 100% · Shift 点击或方向键连选 · Ctrl 点击多选 · Ctrl+A 全选 · Esc 关闭</p>
       </section>
       <div class="modal-actions">
@@ -295,6 +297,8 @@ export function Dialogs({ workbench }: { workbench: Workbench }) {
       return <SettingsDialog workbench={workbench} />;
     case "workbench":
       return <WorkbenchDialog workbench={workbench} />;
+    case "cloud":
+      return <CloudDialog workbench={workbench} />;
     default:
       return null;
   }

@@ -1,7 +1,8 @@
 import { Fragment } from "preact";
-import { decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
+import { cloudRecordOf } from "../state/cloudReview";
+import { cloudDisagrees, decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
 import type { Workbench } from "../state/store";
-import { DECISIONS, type LocalAnalysisResult } from "../state/types";
+import { DECISIONS, type LocalAnalysisResult, type PhotoRecord } from "../state/types";
 import { T, formatBytes } from "../texts";
 
 function fixed(value: unknown, digits: number): string {
@@ -39,6 +40,38 @@ function Metrics({ result }: { result: LocalAnalysisResult }) {
         </Fragment>
       ))}
     </dl>
+  );
+}
+
+function CloudVerdictSection({ workbench, photo }: { workbench: Workbench; photo: PhotoRecord }) {
+  const record = cloudRecordOf(photo);
+  const error = workbench.cloudErrors.value.get(photo.id);
+  if (record.kind === "none" && !error) return null;
+  return (
+    <div class="section cloud-verdict" data-testid="cloud-verdict">
+      <h3>{T.cloudTitle}</h3>
+      {error && <p class="warning line">{T.cloudError(error)}</p>}
+      {record.kind === "unreadable" && <p class="warning line">{T.cloudUnreadable}</p>}
+      {record.kind === "verdict" && (
+        <>
+          <p class="line">
+            <span class={`decision-${record.verdict.decision}`}>{record.verdict.decision}</span>
+            {" · "}
+            <span class="stars">{"★".repeat(record.verdict.rating)}</span>
+            {" · "}
+            {T.cloudConfidence(record.verdict.confidence)}
+            {record.verdict.best ? ` · ${T.cloudBestCandidate}` : ""}
+          </p>
+          {record.verdict.issues.length > 0 && <p class="issues-line line">{record.verdict.issues.join("、")}</p>}
+          {record.verdict.reason && <p class="line">{record.verdict.reason}</p>}
+          {record.verdict.doubleChecked && <p class="small muted line">{T.cloudDoubleChecked(record.verdict.agreement)}</p>}
+          {cloudDisagrees(photo, record.verdict) && <p class="small warning line">{T.cloudDisagrees}</p>}
+          <button onClick={() => workbench.acceptCloud("selected")} data-testid="cloud-accept" title="C">
+            {T.cloudAccept}（C）
+          </button>
+        </>
+      )}
+    </div>
   );
 }
 
@@ -116,16 +149,7 @@ export function Inspector({ workbench }: { workbench: Workbench }) {
         )}
       </div>
 
-      {typeof photo.cloudReason === "string" && photo.cloudReason && (
-        <div class="section">
-          <h3>云端建议</h3>
-          <p>
-            {photo.cloudReason}
-            {photo.cloudBest ? "（云端推荐）" : ""}
-            {typeof photo.cloudConfidence === "number" ? ` · ${Math.round(photo.cloudConfidence * 100)}%` : ""}
-          </p>
-        </div>
-      )}
+      <CloudVerdictSection workbench={workbench} photo={photo} />
     </aside>
   );
 }

@@ -120,6 +120,13 @@ export function Toolbar({ workbench }: { workbench: Workbench }) {
         >
           {T.groupBursts}
         </button>
+        <button
+          disabled={!hasPhotos || !!workbench.cloudRun.value}
+          onClick={() => (workbench.dialog.value = "cloud")}
+          data-testid="cloud-review"
+        >
+          {T.cloudReview}
+        </button>
       </div>
       <span class="spacer" />
       <div class="group">
