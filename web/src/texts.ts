@@ -1,3 +1,5 @@
+import type { BurstOutcome } from "./state/store";
+
 // Every text the page shows of its own, in one place.
 export const T = {
   appName: "岚舟",
@@ -180,6 +182,18 @@ export const T = {
   cloudDisagrees: "与本地分析不一致",
   filterCloud: "云端",
   cloudFilterLabels: { all: "全部", 保留: "云端保留", 待定: "云端待定", 淘汰: "云端淘汰", disagree: "与本地不一致", unreadable: "无法读取", none: "未经云端" },
+  burstCompare: "云端比较本组",
+  burstCompareSize: (min: number, max: number) => `云端比较需要 ${min}～${max} 张的连拍组`,
+  burstComparing: (group: string, processed: number, total: number) =>
+    `云端比较连拍 ${group}` + (total ? ` ${processed} / ${total}` : "…"),
+  burstCompareCancelled: "已停止云端比较连拍",
+  burstCompareFailed: "云端比较没有给出可用的结果",
+  burstOutcome: (group: string, outcome: BurstOutcome) =>
+    outcome.kind === "winner"
+      ? `连拍 ${group}：云端选出 ${outcome.name} 为本组最佳（置信度 ${Math.round(outcome.confidence * 100)}%）` + (outcome.reason ? `：${outcome.reason}` : "")
+      : outcome.kind === "undecided"
+        ? `连拍 ${group}：云端未能决出最佳。${outcome.reason}`
+        : `连拍 ${group}：${outcome.message}`,
   undo: "撤销",
   undoNothing: "没有可撤销的操作",
   undone: "已撤销",

@@ -4,7 +4,16 @@ import type { PostAction } from "../bridge/native";
 import { T } from "../texts";
 import { groupBursts } from "./bursts";
 import { cloudOptions, photoForCloud, withCloudResult, type CloudSettings } from "./cloudReview";
-import { acceptCloudVerdicts, applyUndo, indexById, pushUndo, setDecision, setRating, type UndoEntry } from "./decisions";
+import {
+  acceptCloudVerdicts,
+  applyUndo,
+  indexById,
+  markBestFrame,
+  pushUndo,
+  setDecision,
+  setRating,
+  type UndoEntry,
+} from "./decisions";
 import { countDecisions, defaultFilter, isAnalysed, matchesFilter, visibleItems, type Filter } from "./filters";
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
 import { AIService } from "./aiService";
@@ -49,6 +58,24 @@ export interface CloudRun {
   failed: number;
   name: string;
 }
+
+export interface BurstRun {
+  token: string;
+  group: string;
+  ids: readonly string[];
+  processed: number;
+  total: number;
+}
+
+// How the last cloud comparison of a burst group ended.
+export type BurstOutcome =
+  | { kind: "winner"; name: string; confidence: number; reason: string }
+  | { kind: "undecided"; confidence: number; reason: string }
+  | { kind: "failed"; message: string };
+
+// The program compares bursts of this size only.
+export const BURST_COMPARE_MIN = 2;
+export const BURST_COMPARE_MAX = 60;
 
 export interface ExportRun {
   completed: number;
@@ -123,6 +150,8 @@ export class Workbench {
   readonly cloudRun = signal<CloudRun | null>(null);
   // Why the cloud could not judge a photo in this session's runs; not kept with the project.
   readonly cloudErrors = signal<ReadonlyMap<string, string>>(new Map());
+  readonly burstRun = signal<BurstRun | null>(null);
+  readonly burstOutcomes = signal<ReadonlyMap<string, BurstOutcome>>(new Map());
   readonly exportRun = signal<ExportRun | null>(null);
   readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5 });
   readonly previews = signal<ReadonlyMap<string, PreviewAnswer>>(new Map());
@@ -232,6 +261,8 @@ export class Workbench {
     // are no longer shown.
     if (this.cloudRun.value) this.cancelCloudReview(false);
     this.cloudErrors.value = new Map();
+    if (this.burstRun.value) this.cancelBurstCompare(false);
+    this.burstOutcomes.value = new Map();
   }
 
   receiveScan(payload: unknown): void {
@@ -786,6 +817,78 @@ export class Workbench {
     });
   }
 
+  // ---- burst comparison in the cloud ------------------------------------------------------------
+
+  burstMembers(group: string): PhotoRecord[] {
+    return this.project.value.photos.filter((photo) => photo.group === group);
+  }
+
+  compareBurst(): void {
+    const group = this.currentPhoto.value?.group;
+    if (!group || this.burstRun.value) return;
+    const members = this.burstMembers(group);
+    if (members.length < BURST_COMPARE_MIN || members.length > BURST_COMPARE_MAX) {
+      this.say(T.burstCompareSize(BURST_COMPARE_MIN, BURST_COMPARE_MAX));
+      return;
+    }
+    const token = newToken();
+    const ids = members.map((photo) => photo.id);
+    this.burstRun.value = { token, group, ids, processed: 0, total: 0 };
+    const options = cloudOptions(this.project.value.cloudSettings);
+    this.post({
+      action: "compareBurst",
+      token,
+      photos: members.map((photo) => ({ id: photo.id, path: photo.path })),
+      model: options.model,
+      weights: options.weights,
+    });
+  }
+
+  // The program sends nothing more for a cancelled comparison.
+  cancelBurstCompare(announce = true): void {
+    if (!this.burstRun.value) return;
+    this.post({ action: "cancelBurst" });
+    this.burstRun.value = null;
+    if (announce) this.say(T.burstCompareCancelled);
+  }
+
+  burstProgress(payload: unknown): void {
+    const run = this.burstRun.value;
+    if (!run || !isObject(payload) || payload.token !== run.token) return;
+    const total = Math.max(0, numberField(payload, "total", run.total));
+    this.burstRun.value = { ...run, total, processed: Math.max(0, Math.min(total, numberField(payload, "processed", run.processed))) };
+  }
+
+  burstComplete(payload: unknown): void {
+    const run = this.burstRun.value;
+    if (!run || !isObject(payload) || payload.token !== run.token) return;
+    const result = isObject(payload.result) ? payload.result : null;
+    const error = stringField(payload, "error");
+    const confidence = result ? Math.max(0, Math.min(1, numberField(result, "confidence"))) : 0;
+    const reason = result ? stringField(result, "reason").slice(0, 200) : "";
+    const winnerId = result ? stringField(result, "winnerId") : "";
+    batch(() => {
+      let outcome: BurstOutcome;
+      this.burstRun.value = null;
+      // The winner must be one of the frames sent and still belong to that burst.
+      const winner = winnerId && run.ids.includes(winnerId) ? this.burstMembers(run.group).find((photo) => photo.id === winnerId) : undefined;
+      if (error || !result) {
+        outcome = { kind: "failed", message: error || T.burstCompareFailed };
+      } else if (winner) {
+        outcome = { kind: "winner", name: winner.name, confidence, reason };
+        const { photos, undo } = markBestFrame(this.project.value.photos, winner.id);
+        this.setPhotos(photos);
+        this.undoStack.value = pushUndo(this.undoStack.value, undo);
+      } else if (winnerId) {
+        outcome = { kind: "failed", message: T.burstCompareFailed };
+      } else {
+        outcome = { kind: "undecided", confidence, reason };
+      }
+      this.burstOutcomes.value = new Map(this.burstOutcomes.value).set(run.group, outcome);
+      this.say(T.burstOutcome(run.group, outcome));
+    });
+  }
+
   // ---- trash ------------------------------------------------------------------------------------
 
   rejects(): PhotoRecord[] {
@@ -984,6 +1087,8 @@ export class Workbench {
       cloudAnalysisProgress: (p) => this.cloudAnalysisProgress(p),
       cloudAnalysisResult: (p) => this.cloudAnalysisResult(p),
       cloudAnalysisComplete: (p) => this.cloudAnalysisComplete(p),
+      burstProgress: (p) => this.burstProgress(p),
+      burstComplete: (p) => this.burstComplete(p),
       ratingTrashComplete: (p) => this.ratingTrashComplete(p),
       trashComplete: (p) => this.trashComplete(p),
       ratingExportFolder: (p) => this.ratingExportFolder(p),

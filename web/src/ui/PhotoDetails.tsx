@@ -1,7 +1,7 @@
 import { Fragment } from "preact";
 import { cloudRecordOf } from "../state/cloudReview";
 import { cloudDisagrees, decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
-import type { Workbench } from "../state/store";
+import { BURST_COMPARE_MAX, BURST_COMPARE_MIN, type Workbench } from "../state/store";
 import { DECISIONS, type LocalAnalysisResult, type PhotoRecord } from "../state/types";
 import { T, formatBytes } from "../texts";
 
@@ -40,6 +40,28 @@ function Metrics({ result }: { result: LocalAnalysisResult }) {
         </Fragment>
       ))}
     </dl>
+  );
+}
+
+function BurstCompare({ workbench, group }: { workbench: Workbench; group: string }) {
+  const run = workbench.burstRun.value;
+  const size = workbench.burstMembers(group).length;
+  if (run?.group === group) {
+    return (
+      <button onClick={() => workbench.cancelBurstCompare()} data-testid="cancel-burst-here">
+        {T.cancel}
+      </button>
+    );
+  }
+  return (
+    <button
+      disabled={!!run || size < BURST_COMPARE_MIN || size > BURST_COMPARE_MAX}
+      title={T.burstCompareSize(BURST_COMPARE_MIN, BURST_COMPARE_MAX)}
+      onClick={() => workbench.compareBurst()}
+      data-testid="compare-burst"
+    >
+      {T.burstCompare}
+    </button>
   );
 }
 
@@ -89,6 +111,7 @@ export function Inspector({ workbench }: { workbench: Workbench }) {
   const result = photo.result;
   const issues = issuesOf(photo);
   const reasons = reviewReasonsOf(photo);
+  const outcome = photo.group ? workbench.burstOutcomes.value.get(photo.group) : undefined;
   return (
     <aside class="inspector" data-testid="inspector">
       <h2 class="inspector-name" title={photo.path}>
@@ -124,7 +147,15 @@ export function Inspector({ workbench }: { workbench: Workbench }) {
             {photo.group}
             {photo.best ? `（${T.bestOfGroup}）` : ""}
           </div>
-          {!photo.best && <button onClick={() => workbench.setBest()}>设为本组最佳</button>}
+          <div class="row">
+            {!photo.best && <button onClick={() => workbench.setBest()}>设为本组最佳</button>}
+            <BurstCompare workbench={workbench} group={photo.group} />
+          </div>
+          {outcome && (
+            <p class={`small${outcome.kind === "winner" ? "" : " warning"}`} data-testid="burst-outcome">
+              {T.burstOutcome(photo.group, outcome)}
+            </p>
+          )}
         </div>
       )}
 

@@ -5,6 +5,7 @@ export function StatusBar({ workbench }: { workbench: Workbench }) {
   const run = workbench.analysis.value;
   const exportRun = workbench.exportRun.value;
   const cloudRun = workbench.cloudRun.value;
+  const burstRun = workbench.burstRun.value;
   const counts = workbench.counts.value;
   return (
     <footer class="statusbar">
@@ -25,6 +26,15 @@ export function StatusBar({ workbench }: { workbench: Workbench }) {
             {T.cloudRunning(cloudRun.processed, cloudRun.total, cloudRun.name)}
           </span>
           <button class="small-button" onClick={() => workbench.cancelCloudReview()} data-testid="cancel-cloud">
+            {T.cancel}
+          </button>
+        </div>
+      )}
+      {burstRun && (
+        <div class="progress-block" data-testid="burst-progress">
+          <progress max={burstRun.total || 1} value={burstRun.total ? burstRun.processed : undefined} />
+          <span>{T.burstComparing(burstRun.group, burstRun.processed, burstRun.total)}</span>
+          <button class="small-button" onClick={() => workbench.cancelBurstCompare()} data-testid="cancel-burst">
             {T.cancel}
           </button>
         </div>

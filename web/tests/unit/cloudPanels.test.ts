@@ -196,3 +196,58 @@ describe("cloud review", () => {
     expect(workbench.items.value).toEqual([]);
   });
 });
+
+describe("burst comparison in the cloud", () => {
+  function comparing() {
+    const made = makeWorkbench();
+    made.workbench.receiveState({
+      photos: [photo(1, { group: "B1", best: true }), photo(2, { group: "B1" }), photo(3, { group: "B1" }), photo(4, { group: "B2" })],
+    });
+    made.workbench.compareBurst();
+    const [request] = made.actions("compareBurst");
+    return { ...made, token: request.token as string, request };
+  }
+
+  it("sends the current photo's burst and marks the winner as its best frame, undoably", () => {
+    const { workbench, token, request } = comparing();
+    expect(request.photos).toEqual([1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
+    expect(request).toMatchObject({ model: "gemini-3.1-flash-lite", weights: { sharpness: 5 } });
+    workbench.burstProgress({ token, processed: 0, total: 1 });
+    expect(workbench.burstRun.value).toMatchObject({ processed: 0, total: 1 });
+    workbench.burstComplete({ token, result: { winnerId: "ID-3", confidence: 0.8, reason: "第三张眼睛睁开", requests: 1 } });
+    expect(workbench.photos.value.map((p) => p.best)).toEqual([undefined, undefined, true, undefined]);
+    expect(workbench.burstOutcomes.value.get("B1")).toEqual({ kind: "winner", name: "IMG_0003.CR3", confidence: 0.8, reason: "第三张眼睛睁开" });
+    workbench.undo();
+    expect(workbench.photos.value.map((p) => p.best)).toEqual([true, undefined, undefined, undefined]);
+  });
+
+  it("shows an undecided result with its reason and a failure with its message, changing no frame", () => {
+    const first = comparing();
+    first.workbench.burstComplete({ token: first.token, result: { reason: "候选差距不明确，建议人工比较：几乎一样", confidence: 0.5 } });
+    expect(first.workbench.burstOutcomes.value.get("B1")).toEqual({ kind: "undecided", confidence: 0.5, reason: "候选差距不明确，建议人工比较：几乎一样" });
+    expect(first.workbench.status.value).toBe("连拍 B1：云端未能决出最佳。候选差距不明确，建议人工比较：几乎一样");
+    const second = comparing();
+    second.workbench.burstComplete({ token: second.token, error: "已有连拍比较正在进行" });
+    expect(second.workbench.burstOutcomes.value.get("B1")).toEqual({ kind: "failed", message: "已有连拍比较正在进行" });
+    // A winner outside the burst sent is no winner.
+    const third = comparing();
+    third.workbench.burstComplete({ token: third.token, result: { winnerId: "ID-4", confidence: 0.9, reason: "" } });
+    for (const { workbench } of [first, second, third]) {
+      expect(workbench.photos.value[0].best).toBe(true);
+      expect(workbench.undoStack.value).toHaveLength(0);
+    }
+  });
+
+  it("ignores answers of another token, after a cancel, or of the wrong shape", () => {
+    const { workbench, token, actions } = comparing();
+    workbench.burstComplete({ token: "OLD", result: { winnerId: "ID-2", confidence: 0.9, reason: "" } });
+    workbench.burstComplete(null);
+    workbench.burstProgress({ token, processed: "x", total: -4 });
+    expect(workbench.burstRun.value).toMatchObject({ processed: 0, total: 0 });
+    workbench.cancelBurstCompare();
+    expect(actions("cancelBurst")).toHaveLength(1);
+    workbench.burstComplete({ token, result: { winnerId: "ID-2", confidence: 0.9, reason: "" } });
+    expect(workbench.photos.value[1].best).toBeUndefined();
+    expect(workbench.burstOutcomes.value.size).toBe(0);
+  });
+});
