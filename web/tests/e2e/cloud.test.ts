@@ -2,7 +2,7 @@
 // address saved in the settings, a review of the whole shoot with its verdicts in the grid and
 // the details, an unusable answer shown as such, a stop while a request is out, accepting a
 // verdict with the key and undoing it, and the culling list's cloud column.
-import { readFileSync, rmSync } from "node:fs";
+import { readFileSync, rmSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { afterAll, beforeAll, afterEach, describe, expect, it } from "vitest";
 import { FakeService } from "./fakeService";
@@ -98,5 +98,56 @@ describe("cloud culling", () => {
     await page.getByTestId("manifest").click();
     await session.waitForCallback("reviewManifestComplete");
     expect(readFileSync(list, "utf8")).toContain("眼神清楚，对焦准确（云端推荐） · 95%");
+  });
+
+  it("compares a burst in the cloud: the winner becomes its best frame (undoably), a stop, and an undecided answer with its reason", async () => {
+    await service.route("POST", "/v1/chat/completions", [
+      FakeService.visionAnswer({ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }),
+      FakeService.visionAnswer({ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000),
+      FakeService.visionAnswer({ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }),
+    ]);
+    const photos = NAMES.map((name, i) => ({
+      id: `P-${i}`,
+      path: join(shoot, name),
+      name,
+      format: "JPG",
+      size: 1,
+      date: `2026-05-01T10:00:0${i}`,
+      thumbnail: `file://${join(shoot, name)}`,
+      group: "B1",
+      ...(i === 0 ? { best: true } : {}),
+    }));
+    session = await startSession({
+      env: { TIDEWICK_TEST_CA_FILE: service.caFile },
+      prepareSupportDir: (dir) => writeFileSync(join(dir, "current-project.json"), JSON.stringify({ photos })),
+    });
+    const { page } = session;
+    await configureAI(session, service);
+    await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(3);
+
+    await page.getByTestId("compare-burst").click();
+    const done = await session.waitForCallback("burstComplete");
+    expect(done.result.winnerId).toBe("P-1");
+    await expect.poll(() => page.getByTestId("burst-outcome").textContent()).toContain(`云端选出 ${NAMES[1]} 为本组最佳（置信度 90%）：第二张眼睛睁开`);
+    await expect.poll(() => page.locator(".group-tag.best").count()).toBe(1);
+    expect(await page.locator(`.cell[data-id="P-1"] .group-tag`).textContent()).toBe("B1 ★");
+    await session.screenshot("burst-compared");
+    await page.keyboard.press("Control+z");
+    await expect.poll(() => page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
+
+    // Stopped while the model is still answering: the photos stay as they are.
+    await page.getByTestId("compare-burst").click();
+    await session.waitForCallback("burstProgress", (p) => p.token === session!.posted.filter((b) => b.action === "compareBurst")[1].token);
+    await expect.poll(() => page.getByTestId("burst-progress").textContent()).toContain("云端比较连拍 B1 0 / 1");
+    await page.getByTestId("cancel-burst").click();
+    await expect.poll(() => page.getByTestId("burst-progress").count()).toBe(0);
+    await expect.poll(() => page.getByTestId("status").textContent()).toBe("已停止云端比较连拍");
+
+    await page.getByTestId("compare-burst").click();
+    const undecided = await session.waitForCallback("burstComplete", (p) => p.token !== done.token);
+    expect(undecided.result.winnerId).toBeUndefined();
+    await expect.poll(() => page.getByTestId("burst-outcome").textContent()).toBe("连拍 B1：云端未能决出最佳。候选差距不明确，建议人工比较：三张几乎一样");
+    expect(await page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
+    expect(session.posted.filter((body) => body.action === "cancelBurst")).toHaveLength(1);
   });
 });
