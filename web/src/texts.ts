@@ -101,6 +101,13 @@ export const T = {
   archiveSaved: "项目档案已保存（不含原片）",
   archiveSaveFailed: "项目档案未能保存",
   archiveOpened: (count: number) => `已打开项目档案，共 ${count} 张照片；原项目已备份`,
+  untitledProject: "拍摄项目",
+  recentTitle: "最近的项目",
+  recentHint: "保存过或打开过的项目档案。打开时从自动备份文件夹开始：每次导入新照片或打开档案前，原来的项目都会备份在那里。",
+  recentEmpty: "还没有保存或打开过项目档案",
+  recentEntry: (photos: number, how: "saved" | "opened", at: string) =>
+    `${photos} 张 · ${how === "saved" ? "保存于" : "打开于"} ${new Date(at).toLocaleString("zh-CN", { hour12: false })}`,
+  reopen: "打开…",
   relinkTitle: "重新关联原片",
   relinkHint: "原片换了位置时，选择新的文件夹，按文件名（不分大小写）找回；重名的文件不会自动关联。",
   relink: "选择原片文件夹…",

@@ -15,6 +15,7 @@ import {
 } from "./types";
 import { boolField, isObject, numberField, stringField, type JsonObject } from "./json";
 import { defaultCloudSettings, restoreCloudSettings } from "./cloudReview";
+import { readRecentProjects } from "./recentProjects";
 
 export const STATE_FORMAT = "tidewick-page-state";
 export const STATE_VERSION = 1;
@@ -45,6 +46,7 @@ export function emptyProject(): ProjectState {
     exportOptions: defaultExportOptions(),
     view: defaultViewSettings(),
     cloudSettings: defaultCloudSettings(),
+    recentProjects: [],
     extra: {},
   };
 }
@@ -157,6 +159,7 @@ const KNOWN_KEYS = new Set([
   "exportOptions",
   "view",
   "cloudReview",
+  "recentProjects",
 ]);
 
 // Restores what the program stored. The stored value is whatever an earlier page saved: an
@@ -178,6 +181,7 @@ export function restoreProject(raw: unknown): ProjectState {
   project.exportOptions = restoreExportOptions(raw.exportOptions);
   project.view = restoreView(raw.view);
   project.cloudSettings = restoreCloudSettings(raw.cloudReview);
+  project.recentProjects = readRecentProjects(raw.recentProjects);
   for (const [key, value] of Object.entries(raw)) {
     if (!KNOWN_KEYS.has(key)) project.extra[key] = value;
   }
@@ -200,6 +204,7 @@ export function projectToSaved(project: ProjectState): JsonObject {
     exportOptions: project.exportOptions,
     view: project.view,
     cloudReview: project.cloudSettings,
+    recentProjects: project.recentProjects,
   };
 }
 

@@ -22,6 +22,7 @@ import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
 import { ProjectStyle } from "./projectStyle";
 import { adoptScan, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
+import { addRecentProject, type RecentProject } from "./recentProjects";
 import { ProjectSaver } from "./saver";
 import type {
   AdvancedExportOptions,
@@ -286,13 +287,28 @@ export class Workbench {
   saveArchive(): void {
     if (!this.restored.value || this.archiveSaving.value) return;
     this.archiveSaving.value = true;
-    this.post({ action: "exportProjectArchive", archive: { format: ARCHIVE_FORMAT, version: 1, state: this.savedState() } });
+    // The list of other shoots stays on this machine.
+    const { recentProjects: _own, ...state } = this.savedState();
+    this.post({ action: "exportProjectArchive", archive: { format: ARCHIVE_FORMAT, version: 1, state } });
+  }
+
+  private rememberProject(how: RecentProject["how"]): void {
+    const project = this.project.value;
+    const entry: RecentProject = { name: project.projectName || T.untitledProject, photos: project.photos.length, at: new Date().toISOString(), how };
+    this.updateProject((current) => ({ ...current, recentProjects: addRecentProject(current.recentProjects, entry) }));
+  }
+
+  forgetRecentProject(index: number): void {
+    this.updateProject((project) => ({ ...project, recentProjects: project.recentProjects.filter((_, i) => i !== index) }));
   }
 
   projectArchiveSaved(payload: unknown): void {
     if (!this.archiveSaving.value || !isObject(payload)) return;
     this.archiveSaving.value = false;
-    if (payload.ok === true) this.say(T.archiveSaved);
+    if (payload.ok === true) {
+      this.rememberProject("saved");
+      this.say(T.archiveSaved);
+    }
     else if (payload.cancelled !== true) this.say(stringField(payload, "error") || T.archiveSaveFailed);
   }
 
@@ -307,8 +323,11 @@ export class Workbench {
     const state = payload.archive.state;
     if (!isObject(state)) return;
     batch(() => {
-      this.updateProject(() => restoreProject(state));
+      // The list is this machine's, not the archive's.
+      const recent = this.project.value.recentProjects;
+      this.updateProject(() => ({ ...restoreProject(state), recentProjects: recent }));
       this.resetViewForNewProject();
+      this.rememberProject("opened");
       this.say(T.archiveOpened(this.project.value.photos.length));
     });
   }

@@ -82,6 +82,7 @@ export interface ViewSettings {
 }
 
 import type { CloudSettings } from "./cloudReview";
+import type { RecentProject } from "./recentProjects";
 
 export interface ProjectState {
   photos: PhotoRecord[];
@@ -93,6 +94,7 @@ export interface ProjectState {
   exportOptions: AdvancedExportOptions;
   view: ViewSettings;
   cloudSettings: CloudSettings;
+  recentProjects: RecentProject[];
   // Top-level keys this page does not know (written by a newer page or another feature),
   // handed back unchanged on every save so nothing is lost.
   extra: Record<string, unknown>;

@@ -8,6 +8,7 @@ import { Modal } from "./Modal";
 function ProjectTab({ workbench }: { workbench: Workbench }) {
   const saving = workbench.archiveSaving.value;
   const relinking = workbench.relinking.value;
+  const recent = workbench.project.value.recentProjects;
   return (
     <section class="settings-section" data-testid="project-tab">
       <h3>{T.archiveTitle}</h3>
@@ -20,6 +21,26 @@ function ProjectTab({ workbench }: { workbench: Workbench }) {
           {T.openArchive}
         </button>
       </div>
+      <h3 class="section-gap">{T.recentTitle}</h3>
+      <p class="small muted">{T.recentHint}</p>
+      {recent.length ? (
+        <ul class="recent-projects" data-testid="recent-projects">
+          {recent.map((entry, i) => (
+            <li key={`${entry.name}-${entry.at}`} data-testid="recent-project">
+              <span class="recent-name">{entry.name}</span>
+              <span class="small muted">{T.recentEntry(entry.photos, entry.how, entry.at)}</span>
+              <button class="small-button" onClick={() => workbench.openArchive()} aria-label={`${T.reopen} ${entry.name}`}>
+                {T.reopen}
+              </button>
+              <button class="small-button" onClick={() => workbench.forgetRecentProject(i)} aria-label={`${T.remove} ${entry.name}`}>
+                {T.remove}
+              </button>
+            </li>
+          ))}
+        </ul>
+      ) : (
+        <p class="small muted">{T.recentEmpty}</p>
+      )}
       <h3 class="section-gap">{T.relinkTitle}</h3>
       <p class="small muted">{T.relinkHint}</p>
       <button disabled={relinking || !workbench.photos.value.length} onClick={() => workbench.relinkPhotos()} data-testid="relink">

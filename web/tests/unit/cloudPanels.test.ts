@@ -2,6 +2,7 @@ import { describe, expect, it } from "vitest";
 import { readAIServiceState } from "../../src/state/aiService";
 import { cloudRecordOf, cloudVerdictOf } from "../../src/state/cloudReview";
 import { handleKey } from "../../src/state/keyboard";
+import { readRecentProjects } from "../../src/state/recentProjects";
 import { analysed, makeWorkbench, photo } from "./helpers";
 
 describe("AI service settings", () => {
@@ -249,5 +250,44 @@ describe("burst comparison in the cloud", () => {
     workbench.burstComplete({ token, result: { winnerId: "ID-2", confidence: 0.9, reason: "" } });
     expect(workbench.photos.value[1].best).toBeUndefined();
     expect(workbench.burstOutcomes.value.size).toBe(0);
+  });
+});
+
+describe("recent projects", () => {
+  it("lists archives saved and opened, newest first, kept with the stored project but not in archives", () => {
+    const { workbench, actions } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1)], projectName: "婚礼" });
+    workbench.saveArchive();
+    workbench.projectArchiveSaved({ cancelled: true });
+    workbench.saveArchive();
+    workbench.projectArchiveSaved({ error: "无法保存项目，请检查目录权限与磁盘空间" });
+    expect(workbench.project.value.recentProjects).toEqual([]);
+    workbench.saveArchive();
+    workbench.projectArchiveSaved({ ok: true });
+    workbench.projectArchiveLoaded({
+      archive: { format: "tidewick-project", state: { photos: [photo(2), photo(3)], projectName: "毕业照", recentProjects: [{ name: "别人的", photos: 1, at: "2026-01-01T00:00:00Z", how: "saved" }] } },
+    });
+    expect(workbench.project.value.recentProjects.map(({ name, photos, how }) => [name, photos, how])).toEqual([
+      ["毕业照", 2, "opened"],
+      ["婚礼", 1, "saved"],
+    ]);
+    // Saving the same shoot again moves it up instead of listing it twice.
+    workbench.projectArchiveLoaded({ archive: { format: "tidewick-project", state: { photos: [photo(1)], projectName: "婚礼" } } });
+    expect(workbench.project.value.recentProjects.map((entry) => entry.name)).toEqual(["婚礼", "毕业照"]);
+    workbench.saveArchive();
+    expect(actions("exportProjectArchive").at(-1)!.archive).not.toHaveProperty("state.recentProjects");
+
+    const restored = makeWorkbench().workbench;
+    restored.receiveState(JSON.parse(JSON.stringify(workbench.savedState())));
+    expect(restored.project.value.recentProjects).toEqual(workbench.project.value.recentProjects);
+    restored.forgetRecentProject(0);
+    expect(restored.project.value.recentProjects.map((entry) => entry.name)).toEqual(["毕业照"]);
+  });
+
+  it("drops stored entries it cannot read and keeps at most eight", () => {
+    const good = { name: "a", photos: 3, at: "2026-05-01T10:00:00.000Z", how: "saved" };
+    expect(readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null, "a"])).toEqual([good]);
+    expect(readRecentProjects(Array.from({ length: 12 }, (_, i) => ({ ...good, name: `p${i}` })))).toHaveLength(8);
+    expect(readRecentProjects({ 0: good })).toEqual([]);
   });
 });

@@ -90,7 +90,9 @@ describe("project archives", () => {
     workbench.saveArchive();
     const [request] = actions("exportProjectArchive");
     expect(actions("exportProjectArchive")).toHaveLength(1);
-    expect(request.archive).toEqual({ format: "tidewick-project", version: 1, state: workbench.savedState() });
+    const { recentProjects, ...state } = workbench.savedState();
+    expect(recentProjects).toEqual([]);
+    expect(request.archive).toEqual({ format: "tidewick-project", version: 1, state });
     workbench.projectArchiveSaved({ error: "项目档案超过 20 MB，请缩小项目" });
     expect(workbench.status.value).toBe("项目档案超过 20 MB，请缩小项目");
     expect(workbench.archiveSaving.value).toBe(false);
