@@ -103,4 +103,30 @@ describe("workbench", () => {
     expect(sent.map((body) => (body.item as { path: string }).path)).toEqual(NAMES.map((name) => join(shoot, name)));
     await session.screenshot("workbench-face-batch");
   });
+
+  it("lists a saved archive among the recent projects and reopens it from there", async () => {
+    session = await startSession();
+    const { page } = session;
+    await session.waitForCallback("receiveState");
+    session.answerPanel(NAMES.map((name) => join(shoot, name)));
+    await page.getByText("导入照片").click();
+    await session.waitForCallback("receiveScan");
+    await page.getByTestId("workbench").click();
+    await expect.poll(() => page.getByTestId("project-tab").textContent()).toContain("还没有保存或打开过项目档案");
+
+    const archive = join(output, "拍摄项目.tideproject");
+    session.answerPanel([archive]);
+    await page.getByTestId("save-archive").click();
+    await session.waitForCallback("projectArchiveSaved", (p) => p.ok === true);
+    const entries = page.getByTestId("recent-project");
+    await expect.poll(() => entries.count()).toBe(1);
+    expect(await entries.first().textContent()).toContain("2 张 · 保存于");
+
+    session.answerPanel([archive]);
+    await entries.first().getByRole("button", { name: /^打开…/ }).click();
+    await session.waitForCallback("projectArchiveLoaded");
+    await expect.poll(() => entries.first().textContent()).toContain("2 张 · 打开于");
+    expect(await entries.count()).toBe(1);
+    await session.screenshot("workbench-recent-projects");
+  });
 });
