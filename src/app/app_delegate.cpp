@@ -101,6 +101,8 @@ void AppDelegate::ready() {
   // The update state follows here once the update check exists.
   // Told last, so that nothing the page shows for the restored project hides it.
   if (savedStateNotice_) Status(*std::exchange(savedStateNotice_, std::nullopt));
+  // Photos the program was started with replace the restored project, as a new import does.
+  if (!photosToOpen_.empty()) scanPhotos(std::exchange(photosToOpen_, {}), std::nullopt);
   if (!launch_.testMode) {
     queues::AfterOnMain(std::chrono::milliseconds(600), [this] { detectExistingCameraCard(); });
   }
@@ -174,6 +176,21 @@ void AppDelegate::openFolder(const std::string& path) {
 
 void AppDelegate::openURLs(const std::vector<std::string>& urls) {
   if (urls.empty()) return;
+  // Photos are imported as if chosen in the photo panel; the import takes only the regular CR3 and
+  // JPEG files among them.
+  std::vector<std::string> photos;
+  for (const std::string& url : urls) {
+    if (auto path = PathFromFileURL(url)) photos.push_back(std::move(*path));
+  }
+  if (!photos.empty()) {
+    platform_.Activate();
+    if (pageReady_) {
+      scanPhotos(std::move(photos), std::nullopt);
+    } else {
+      photosToOpen_ = std::move(photos);
+    }
+    return;
+  }
   const std::string& url = urls.front();
   auto colon = url.find(':');
   if (colon == std::string::npos || ToLower(url.substr(0, colon)) != "tidewick") return;

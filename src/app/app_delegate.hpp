@@ -57,7 +57,7 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
 
   // The script message handler "native".
   void didReceiveScriptMessage(const Json& body);
-  // The URL scheme "tidewick:".
+  // The URL scheme "tidewick:", and photos handed over as file URLs (the file manager's "open with").
   void openURLs(const std::vector<std::string>& urls);
 
   // ---- Operations reached from the action table -------------------------------------------
@@ -126,6 +126,8 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   // end of the handshake.
   std::optional<std::string> savedStateNotice_;
   bool pageReady_ = false;
+  // Photos opened before the page could take them: imported once it says it is ready.
+  std::vector<std::string> photosToOpen_;
   struct QuitRequest {
     std::string token;
     std::function<void()> quit;

@@ -8,6 +8,7 @@
 #include "base/queues.hpp"
 #include "base/text.hpp"
 #include "platform/linux/linux_platform.hpp"
+#include "platform/resource_location.hpp"
 
 #include <glib-unix.h>
 #include <gtk/gtk.h>
@@ -39,11 +40,6 @@ class GLibMainDriver final : public MainQueueDriver {
         heap, [](gpointer data) { delete static_cast<Task*>(data); });
   }
 };
-
-std::string ResourceDirectory() {
-  if (const char* override = std::getenv("TIDEWICK_RESOURCES"); override && *override) return override;
-  return build_info::kResourceDirectory;
-}
 
 struct Desktop {
   app::SupportFolderChoice choice;
@@ -263,7 +259,7 @@ void CreateWindow(Desktop* desktop) {
   desktop->controller = std::make_unique<app::AppDelegate>(
       *desktop->platform, app::LaunchOptions{desktop->choice.folder, desktop->choice.testMode});
 
-  std::string index = JoinPath(JoinPath(ResourceDirectory(), "Web"), "index.html");
+  std::string index = JoinPath(JoinPath(platform::ResourceDirectory(), "Web"), "index.html");
   GFile* file = g_file_new_for_path(index.c_str());
   char* uri = g_file_get_uri(file);
   desktop->pageURI = uri;
@@ -296,6 +292,11 @@ int RunDesktop(const std::vector<std::string>& arguments) {
     std::cerr << kNoDisplay << std::endl;
     return 1;
   }
+
+  // The window's icon comes from the icon theme; the resources carry it too, so a run from the build
+  // folder, where nothing is installed, shows it as well.
+  gtk_icon_theme_add_search_path(gtk_icon_theme_get_for_display(gdk_display_get_default()),
+                                 JoinPath(platform::ResourceDirectory(), "icons").c_str());
 
   GLibMainDriver driver;
   queues::SetMainDriver(&driver);

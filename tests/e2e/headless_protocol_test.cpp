@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -120,6 +121,24 @@ TEST(HeadlessProtocol, UrlControlLinesReachTheSchemeHandler) {
   EXPECT_EQ(result.Payloads("window.Native.status"),
             (std::vector<Json>{"已从 Photoshop 打开：retouch", "已从 Photoshop 打开：history"}));
   EXPECT_EQ(result.lines[3]["path"], saved.path());
+}
+
+TEST(HeadlessProtocol, APhotoOpenedBeforeThePageIsReadyIsImportedAfterTheRestoredProject) {
+  HeadlessSandbox sandbox;
+  TempFolder shoot;
+  std::filesystem::copy_file(std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/orientation-1.jpg", shoot / "IMG 1.jpg");
+  auto result = RunHeadless(std::vector<Json>{{{"@open-url", "file://" + shoot.path() + "/IMG%201.jpg"}}, kReady},
+                            sandbox.Options());
+  EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
+  auto sequence = result.Sequence();
+  ASSERT_FALSE(sequence.empty());
+  EXPECT_EQ(sequence.front(), "effect:activate");
+  EXPECT_EQ(sequence.back(), "window.Native.receiveScan");
+  EXPECT_LT(std::find(sequence.begin(), sequence.end(), "window.Native.receiveState"), sequence.end() - 1);
+  const auto scans = result.Payloads("window.Native.receiveScan");
+  ASSERT_EQ(scans.size(), 1u);
+  ASSERT_EQ(scans[0]["photos"].size(), 1u);
+  EXPECT_EQ(scans[0]["photos"][0]["path"], shoot / "IMG 1.jpg");
 }
 
 TEST(HeadlessProtocol, ExitWaitsForTheDelayedCardCheck) {

@@ -1,9 +1,12 @@
 import type { Decision, PhotoRecord } from "./types";
 import { clampRating } from "./project";
+import { cloudVerdictOf } from "./cloudReview";
 
 // What one user step changed, so Ctrl+Z can put it back exactly.
 export interface UndoEntry {
-  before: Array<{ id: string; status?: Decision; rating?: number }>;
+  before: Array<{ id: string; status?: Decision; rating?: number; best?: boolean }>;
+  // What the step changed: decisions and ratings, or with "best" the best-frame mark of a burst.
+  field?: "best";
 }
 
 export const UNDO_LIMIT = 200;
@@ -63,6 +66,39 @@ export function setRating(
   });
 }
 
+// Takes the cloud's decision and rating for the given photos. Photos without a usable verdict,
+// or already carrying it, are left alone.
+export function acceptCloudVerdicts(
+  photos: PhotoRecord[],
+  ids: readonly string[],
+): { photos: PhotoRecord[]; undo: UndoEntry | null } {
+  return applyToPhotos(photos, ids, (photo) => {
+    const verdict = cloudVerdictOf(photo);
+    if (!verdict || (photo.status === verdict.decision && photo.rating === verdict.rating)) return null;
+    return { ...photo, status: verdict.decision, rating: verdict.rating };
+  });
+}
+
+// Marks `winnerId` as the best frame of its burst group and unmarks the group's other frames.
+export function markBestFrame(photos: PhotoRecord[], winnerId: string): { photos: PhotoRecord[]; undo: UndoEntry | null } {
+  const group = photos.find((photo) => photo.id === winnerId)?.group;
+  if (!group) return { photos, undo: null };
+  let next: PhotoRecord[] | null = null;
+  const before: UndoEntry["before"] = [];
+  photos.forEach((photo, i) => {
+    if (photo.group !== group || (photo.best === true) === (photo.id === winnerId)) return;
+    next ??= photos.slice();
+    const updated = { ...photo };
+    if (photo.id === winnerId) updated.best = true;
+    else delete updated.best;
+    next[i] = updated;
+    before.push({ id: photo.id, best: photo.best === true });
+  });
+  // The winner first, so undo returns to it.
+  before.sort((a, b) => Number(b.id === winnerId) - Number(a.id === winnerId));
+  return next ? { photos: next, undo: { before, field: "best" } } : { photos, undo: null };
+}
+
 export function applyUndo(photos: PhotoRecord[], entry: UndoEntry): PhotoRecord[] {
   const index = indexById(photos);
   const next = photos.slice();
@@ -70,6 +106,12 @@ export function applyUndo(photos: PhotoRecord[], entry: UndoEntry): PhotoRecord[
     const i = index.get(saved.id);
     if (i === undefined) continue; // the photo was trashed since; nothing to restore
     const updated = { ...next[i] };
+    if (entry.field === "best") {
+      if (saved.best) updated.best = true;
+      else delete updated.best;
+      next[i] = updated;
+      continue;
+    }
     if (saved.status) updated.status = saved.status;
     else delete updated.status;
     if (saved.rating !== undefined) updated.rating = saved.rating;

@@ -1,5 +1,6 @@
 import { CHECK_NAMES, DECISIONS, type PhotoRecord } from "./types";
 import { isDecision } from "./project";
+import { cloudRecordOf, type CloudVerdict } from "./cloudReview";
 
 export const UNDECIDED = "未决定";
 export type DecisionFilter = "all" | (typeof DECISIONS)[number] | typeof UNDECIDED;
@@ -10,18 +11,24 @@ export type IssueFilter = (typeof ISSUE_FILTERS)[number];
 // Star filter: "all", at least n stars ("≥n"), or exactly no stars.
 export type RatingFilter = "all" | "unrated" | 1 | 2 | 3 | 4 | 5;
 
+// By the cloud's verdict, by its disagreement with the local analysis, by an answer the page
+// could not read, or photos the cloud has not judged.
+export const CLOUD_FILTERS = ["all", ...DECISIONS, "disagree", "unreadable", "none"] as const;
+export type CloudFilter = (typeof CLOUD_FILTERS)[number];
+
 export interface Filter {
   decision: DecisionFilter;
   rating: RatingFilter;
   issue: IssueFilter;
+  cloud: CloudFilter;
 }
 
 export function defaultFilter(): Filter {
-  return { decision: "all", rating: "all", issue: "all" };
+  return { decision: "all", rating: "all", issue: "all", cloud: "all" };
 }
 
 export function isFiltering(filter: Filter): boolean {
-  return filter.decision !== "all" || filter.rating !== "all" || filter.issue !== "all";
+  return filter.decision !== "all" || filter.rating !== "all" || filter.issue !== "all" || filter.cloud !== "all";
 }
 
 export function decisionOf(photo: PhotoRecord): string {
@@ -42,8 +49,28 @@ export function isAnalysed(photo: PhotoRecord): boolean {
   return !!photo.result && (typeof photo.result.algorithmVersion === "number" || typeof photo.result.error === "string");
 }
 
+// The local analysis and the cloud disagree when the cloud keeps a photo in which the local
+// analysis found a problem, or rejects one that the local analysis found clean and without a
+// doubt. Undecided verdicts and unanalysed photos disagree with nothing.
+export function cloudDisagrees(photo: PhotoRecord, verdict: CloudVerdict): boolean {
+  if (!isAnalysed(photo) || typeof photo.result?.error === "string") return false;
+  const issues = issuesOf(photo).length;
+  if (verdict.decision === "保留") return issues > 0;
+  if (verdict.decision === "淘汰") return issues === 0 && reviewReasonsOf(photo).length === 0;
+  return false;
+}
+
+function matchesCloud(photo: PhotoRecord, filter: CloudFilter): boolean {
+  if (filter === "all") return true;
+  const record = cloudRecordOf(photo);
+  if (filter === "none" || filter === "unreadable") return record.kind === filter;
+  if (record.kind !== "verdict") return false;
+  return filter === "disagree" ? cloudDisagrees(photo, record.verdict) : record.verdict.decision === filter;
+}
+
 export function matchesFilter(photo: PhotoRecord, filter: Filter): boolean {
   if (filter.decision !== "all" && decisionOf(photo) !== filter.decision) return false;
+  if (!matchesCloud(photo, filter.cloud)) return false;
   const stars = photo.rating ?? 0;
   if (filter.rating === "unrated" && stars !== 0) return false;
   if (typeof filter.rating === "number" && stars < filter.rating) return false;

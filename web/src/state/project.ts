@@ -14,6 +14,8 @@ import {
   type ViewSettings,
 } from "./types";
 import { boolField, isObject, numberField, stringField, type JsonObject } from "./json";
+import { defaultCloudSettings, restoreCloudSettings } from "./cloudReview";
+import { readRecentProjects } from "./recentProjects";
 
 export const STATE_FORMAT = "tidewick-page-state";
 export const STATE_VERSION = 1;
@@ -43,6 +45,8 @@ export function emptyProject(): ProjectState {
     analysis: defaultAnalysisSettings(),
     exportOptions: defaultExportOptions(),
     view: defaultViewSettings(),
+    cloudSettings: defaultCloudSettings(),
+    recentProjects: [],
     extra: {},
   };
 }
@@ -87,6 +91,10 @@ export function sanitizePhoto(raw: unknown): PhotoRecord | null {
   else delete photo.issues;
   if (typeof photo.group !== "string" || photo.group === "") delete photo.group;
   if (photo.best !== true) delete photo.best;
+  if (!isObject(photo.cloud)) delete photo.cloud;
+  if (typeof photo.cloudReason !== "string") delete photo.cloudReason;
+  if (photo.cloudBest !== true) delete photo.cloudBest;
+  if (typeof photo.cloudConfidence !== "number" || !Number.isFinite(photo.cloudConfidence)) delete photo.cloudConfidence;
   return photo;
 }
 
@@ -150,6 +158,8 @@ const KNOWN_KEYS = new Set([
   "analysis",
   "exportOptions",
   "view",
+  "cloudReview",
+  "recentProjects",
 ]);
 
 // Restores what the program stored. The stored value is whatever an earlier page saved: an
@@ -170,6 +180,8 @@ export function restoreProject(raw: unknown): ProjectState {
   project.analysis = restoreAnalysis(raw.analysis);
   project.exportOptions = restoreExportOptions(raw.exportOptions);
   project.view = restoreView(raw.view);
+  project.cloudSettings = restoreCloudSettings(raw.cloudReview);
+  project.recentProjects = readRecentProjects(raw.recentProjects);
   for (const [key, value] of Object.entries(raw)) {
     if (!KNOWN_KEYS.has(key)) project.extra[key] = value;
   }
@@ -191,6 +203,8 @@ export function projectToSaved(project: ProjectState): JsonObject {
     analysis: project.analysis,
     exportOptions: project.exportOptions,
     view: project.view,
+    cloudReview: project.cloudSettings,
+    recentProjects: project.recentProjects,
   };
 }
 
@@ -204,6 +218,7 @@ const CARRIED_KEYS = [
   "cloudReason",
   "cloudBest",
   "cloudConfidence",
+  "cloud",
 ] as const;
 
 function fileVersionKey(photo: PhotoRecord): string {

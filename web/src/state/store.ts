@@ -3,10 +3,26 @@ import type { NativeHandlers } from "../bridge/callbackNames";
 import type { PostAction } from "../bridge/native";
 import { T } from "../texts";
 import { groupBursts } from "./bursts";
-import { applyUndo, indexById, pushUndo, setDecision, setRating, type UndoEntry } from "./decisions";
-import { countDecisions, defaultFilter, isAnalysed, visibleItems, type Filter } from "./filters";
+import { cloudOptions, photoForCloud, withCloudResult, type CloudSettings } from "./cloudReview";
+import {
+  acceptCloudVerdicts,
+  applyUndo,
+  indexById,
+  markBestFrame,
+  pushUndo,
+  setDecision,
+  setRating,
+  type UndoEntry,
+} from "./decisions";
+import { countDecisions, defaultFilter, isAnalysed, matchesFilter, visibleItems, type Filter } from "./filters";
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
+import { AIService } from "./aiService";
+import { FaceBatch } from "./faceBatch";
+import { readHealthReport, type HealthReport } from "./health";
+import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
+import { ProjectStyle } from "./projectStyle";
 import { adoptScan, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
+import { addRecentProject, type RecentProject } from "./recentProjects";
 import { ProjectSaver } from "./saver";
 import type {
   AdvancedExportOptions,
@@ -37,6 +53,31 @@ export interface AnalysisRun {
   remaining: number | null;
 }
 
+export interface CloudRun {
+  total: number;
+  processed: number;
+  failed: number;
+  name: string;
+}
+
+export interface BurstRun {
+  token: string;
+  group: string;
+  ids: readonly string[];
+  processed: number;
+  total: number;
+}
+
+// How the last cloud comparison of a burst group ended.
+export type BurstOutcome =
+  | { kind: "winner"; name: string; confidence: number; reason: string }
+  | { kind: "undecided"; confidence: number; reason: string }
+  | { kind: "failed"; message: string };
+
+// The program compares bursts of this size only.
+export const BURST_COMPARE_MIN = 2;
+export const BURST_COMPARE_MAX = 60;
+
 export interface ExportRun {
   completed: number;
   total: number;
@@ -65,10 +106,22 @@ export interface PreviewAnswer {
   error?: string;
 }
 
-export type Dialog = null | "trash" | "advancedExport" | "settings";
+export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench" | "cloud";
+export type WorkbenchTab = "project" | "style" | "faceBatch" | "health";
+export type StyleScope = "selected" | "kept" | "all";
+
+export interface HealthState {
+  checking: boolean;
+  report: HealthReport | null;
+}
+
+export const ARCHIVE_FORMAT = "tidewick-project";
+// The program refuses to relink larger projects.
+export const RELINK_MAX_PHOTOS = 20000;
 
 export type AnalysisScope = "missing" | "all" | "selected";
 export type ExportScope = "selected" | "visible" | "kept" | "all";
+export type CloudScope = "selected" | "visible" | "all";
 
 // A project of 20,000 analysed photos is a message of some 20 MB; such projects are saved
 // less often (up to five times the normal waits), small ones at the normal pace.
@@ -89,15 +142,25 @@ export class Workbench {
   readonly notice = signal("");
   readonly lens = signal<LensState | null>(null);
   readonly card = signal<CameraCard | null>(null);
+  readonly bridge = signal<BridgeStatus | null>(null);
   readonly selection = signal<Selection>(EMPTY_SELECTION);
   readonly filter = signal<Filter>(defaultFilter());
   readonly expandedGroups = signal<ReadonlySet<string>>(new Set());
   readonly undoStack = signal<UndoEntry[]>([]);
   readonly analysis = signal<AnalysisRun | null>(null);
+  readonly cloudRun = signal<CloudRun | null>(null);
+  // Why the cloud could not judge a photo in this session's runs; not kept with the project.
+  readonly cloudErrors = signal<ReadonlyMap<string, string>>(new Map());
+  readonly burstRun = signal<BurstRun | null>(null);
+  readonly burstOutcomes = signal<ReadonlyMap<string, BurstOutcome>>(new Map());
   readonly exportRun = signal<ExportRun | null>(null);
   readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5 });
   readonly previews = signal<ReadonlyMap<string, PreviewAnswer>>(new Map());
   readonly dialog = signal<Dialog>(null);
+  readonly workbenchTab = signal<WorkbenchTab>("project");
+  readonly archiveSaving = signal(false);
+  readonly relinking = signal(false);
+  readonly health = signal<HealthState>({ checking: false, report: null });
   readonly gridColumns = signal(1);
 
   // Tokens and ids of requests whose answers are still awaited; an answer that matches none
@@ -106,6 +169,9 @@ export class Workbench {
   private readonly trashTokens = new Set<string>();
   private readonly ratedExportTokens = new Set<string>();
   private readonly pendingPreviews = new Set<string>();
+  // Photos of the cloud run under way that have not been answered yet. Its answers carry only
+  // the photo's id, so an id answered once, or never sent, is not taken again.
+  private readonly cloudPending = new Set<string>();
 
   readonly photos = computed(() => this.project.value.photos);
   readonly photoIndex = computed(() => indexById(this.project.value.photos));
@@ -126,12 +192,18 @@ export class Workbench {
   });
 
   private readonly saver: ProjectSaver;
+  readonly style: ProjectStyle;
+  readonly faceBatch: FaceBatch;
+  readonly ai: AIService;
 
   constructor(
     private readonly post: PostAction,
     saver?: ProjectSaver,
   ) {
     this.saver = saver ?? new ProjectSaver(post);
+    this.style = new ProjectStyle(post, (text) => this.say(text));
+    this.faceBatch = new FaceBatch(post, (text) => this.say(text));
+    this.ai = new AIService(post);
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -186,6 +258,12 @@ export class Workbench {
     this.pendingPreviews.clear();
     // An analysis of the old project may still report; its token no longer applies.
     this.analysis.value = null;
+    // A cloud review of the old project would go on spending the user's quota on photos that
+    // are no longer shown.
+    if (this.cloudRun.value) this.cancelCloudReview(false);
+    this.cloudErrors.value = new Map();
+    if (this.burstRun.value) this.cancelBurstCompare(false);
+    this.burstOutcomes.value = new Map();
   }
 
   receiveScan(payload: unknown): void {
@@ -202,14 +280,122 @@ export class Workbench {
     });
   }
 
+  // ---- project archives --------------------------------------------------------------------
+
+  // The archive carries the project as "saveState" stores it; the program removes thumbnails,
+  // previews and anything secret before writing.
+  saveArchive(): void {
+    if (!this.restored.value || this.archiveSaving.value) return;
+    this.archiveSaving.value = true;
+    // The list of other shoots stays on this machine.
+    const { recentProjects: _own, ...state } = this.savedState();
+    this.post({ action: "exportProjectArchive", archive: { format: ARCHIVE_FORMAT, version: 1, state } });
+  }
+
+  private rememberProject(how: RecentProject["how"]): void {
+    const project = this.project.value;
+    const entry: RecentProject = { name: project.projectName || T.untitledProject, photos: project.photos.length, at: new Date().toISOString(), how };
+    this.updateProject((current) => ({ ...current, recentProjects: addRecentProject(current.recentProjects, entry) }));
+  }
+
+  forgetRecentProject(index: number): void {
+    this.updateProject((project) => ({ ...project, recentProjects: project.recentProjects.filter((_, i) => i !== index) }));
+  }
+
+  projectArchiveSaved(payload: unknown): void {
+    if (!this.archiveSaving.value || !isObject(payload)) return;
+    this.archiveSaving.value = false;
+    if (payload.ok === true) {
+      this.rememberProject("saved");
+      this.say(T.archiveSaved);
+    }
+    else if (payload.cancelled !== true) this.say(stringField(payload, "error") || T.archiveSaveFailed);
+  }
+
+  openArchive(): void {
+    this.post({ action: "openProjectArchive" });
+  }
+
+  // The program has backed up the current project and stored the archive's state in its place
+  // before this arrives; failures come as status lines and leave the project alone.
   projectArchiveLoaded(payload: unknown): void {
     if (!isObject(payload) || !isObject(payload.archive)) return;
     const state = payload.archive.state;
-    if (state === undefined) return;
+    if (!isObject(state)) return;
     batch(() => {
-      this.updateProject(() => restoreProject(state));
+      // The list is this machine's, not the archive's.
+      const recent = this.project.value.recentProjects;
+      this.updateProject(() => ({ ...restoreProject(state), recentProjects: recent }));
       this.resetViewForNewProject();
+      this.rememberProject("opened");
+      this.say(T.archiveOpened(this.project.value.photos.length));
     });
+  }
+
+  // ---- relinking moved photos ------------------------------------------------------------------
+
+  relinkPhotos(): void {
+    const photos = this.project.value.photos;
+    if (this.relinking.value || !photos.length) return;
+    if (photos.length > RELINK_MAX_PHOTOS) {
+      this.say(T.relinkTooMany(RELINK_MAX_PHOTOS));
+      return;
+    }
+    this.relinking.value = true;
+    this.post({ action: "relinkProjectPhotos", photos: photos.map((photo) => ({ id: photo.id, path: photo.path })) });
+  }
+
+  // Photos found again get their new path, name and thumbnail; their work stays with them.
+  projectPhotosRelinked(payload: unknown): void {
+    if (!this.relinking.value || !isObject(payload)) return;
+    this.relinking.value = false;
+    if (payload.cancelled === true || !Array.isArray(payload.photos)) return;
+    const found = new Map<string, { path: string; name: string; thumbnail: string }>();
+    for (const entry of payload.photos) {
+      if (!isObject(entry)) continue;
+      const path = stringField(entry, "path");
+      if (!path.startsWith("/")) continue;
+      found.set(stringField(entry, "id"), { path, name: stringField(entry, "name"), thumbnail: stringField(entry, "thumbnail") });
+    }
+    let relinked = 0;
+    const photos = this.project.value.photos.map((photo) => {
+      const match = found.get(photo.id);
+      if (!match) return photo;
+      relinked++;
+      return { ...photo, path: match.path, name: match.name || photo.name, thumbnail: match.thumbnail || photo.thumbnail };
+    });
+    batch(() => {
+      if (relinked) {
+        this.setPhotos(photos);
+        // Large previews were made from the old files.
+        this.previews.value = new Map();
+        this.pendingPreviews.clear();
+      }
+      this.say(T.relinked(relinked, numberField(payload, "missing")));
+    });
+  }
+
+  // ---- the whole-set style ---------------------------------------------------------------------
+
+  previewStyle(scope: StyleScope): void {
+    this.style.preview(this.photosForScope(scope));
+  }
+
+  // ---- the health report ----------------------------------------------------------------------
+
+  checkHealth(): void {
+    this.health.value = { ...this.health.value, checking: true };
+    this.post({ action: "workbenchHealth" });
+  }
+
+  workbenchHealth(payload: unknown): void {
+    const report = readHealthReport(payload);
+    if (report) this.health.value = { checking: false, report };
+  }
+
+  // The program saves the last report it built, so there is nothing to save before one came back.
+  exportHealthReport(): void {
+    if (this.health.value.report) this.post({ action: "exportHealthReport" });
   }
 
   // ---- small callbacks -----------------------------------------------------------------
@@ -239,6 +425,16 @@ export class Workbench {
 
   saveLensSettings(enabled: boolean): void {
     this.post({ action: "saveLensSettings", enabled });
+  }
+
+  bridgeStatus(payload: unknown): void {
+    this.bridge.value = readBridgeStatus(payload);
+  }
+
+  // The folder generated images go to, for the plug-in and the face batch alike; the program
+  // answers with a new bridgeStatus.
+  chooseSaveLocation(): void {
+    this.post({ action: "chooseSaveLocation" });
   }
 
   cardDetected(payload: unknown): void {
@@ -542,6 +738,176 @@ export class Workbench {
     });
   }
 
+  // ---- cloud review ------------------------------------------------------------------------------
+
+  setCloudSettings(change: Partial<CloudSettings>): void {
+    this.updateProject((project) => ({ ...project, cloudSettings: { ...project.cloudSettings, ...change } }));
+  }
+
+  startCloudReview(scope: CloudScope): void {
+    if (this.cloudRun.value) return;
+    const photos = this.photosForScope(scope);
+    if (!photos.length) {
+      this.say(T.cloudNothing);
+      return;
+    }
+    batch(() => {
+      this.cloudPending.clear();
+      for (const photo of photos) this.cloudPending.add(photo.id);
+      this.cloudRun.value = { total: photos.length, processed: 0, failed: 0, name: "" };
+      const errors = new Map(this.cloudErrors.value);
+      for (const photo of photos) errors.delete(photo.id);
+      this.cloudErrors.value = errors;
+    });
+    this.post({ action: "cloudAnalyze", photos: photos.map(photoForCloud), options: cloudOptions(this.project.value.cloudSettings) });
+  }
+
+  // The program drops the answer of the request under way, so nothing of the run arrives after
+  // this; whatever still does belongs to no run and is ignored.
+  cancelCloudReview(announce = true): void {
+    if (!this.cloudRun.value) return;
+    this.post({ action: "cancelCloudAnalysis" });
+    this.cloudRun.value = null;
+    this.cloudPending.clear();
+    if (announce) this.say(T.cloudCancelled);
+  }
+
+  cloudAnalysisProgress(payload: unknown): void {
+    const run = this.cloudRun.value;
+    if (!run || !isObject(payload)) return;
+    this.cloudRun.value = {
+      ...run,
+      processed: Math.max(0, Math.min(run.total, numberField(payload, "processed", run.processed))),
+      name: stringField(payload, "name"),
+    };
+  }
+
+  cloudAnalysisResult(payload: unknown): void {
+    const run = this.cloudRun.value;
+    if (!run || !isObject(payload) || typeof payload.id !== "string" || !this.cloudPending.delete(payload.id)) return;
+    const id = payload.id;
+    const error = typeof payload.error === "string" ? payload.error || T.cloudFailed : null;
+    batch(() => {
+      this.cloudRun.value = {
+        ...run,
+        processed: Math.max(0, Math.min(run.total, numberField(payload, "processed", run.processed + 1))),
+        failed: run.failed + (error ? 1 : 0),
+      };
+      if (error) {
+        this.cloudErrors.value = new Map(this.cloudErrors.value).set(id, error);
+        return;
+      }
+      const i = this.photoIndex.value.get(id);
+      if (i === undefined) return;
+      const photos = this.project.value.photos.slice();
+      photos[i] = withCloudResult(photos[i], payload.result);
+      this.setPhotos(photos);
+    });
+  }
+
+  cloudAnalysisComplete(payload: unknown): void {
+    const run = this.cloudRun.value;
+    if (!run || !isObject(payload)) return;
+    batch(() => {
+      this.cloudRun.value = null;
+      this.cloudPending.clear();
+      if (boolField(payload, "cancelled")) this.say(T.cloudCancelled);
+      else this.say(T.cloudDone(numberField(payload, "processed", run.processed), numberField(payload, "failed", run.failed)));
+    });
+  }
+
+  // Takes the cloud's decision and rating for the selected photos, or for every photo the
+  // current filter shows (frames hidden in a collapsed burst included); one undo step.
+  acceptCloud(scope: "selected" | "filtered"): void {
+    const filter = this.filter.value;
+    const ids =
+      scope === "selected"
+        ? this.targetIds()
+        : this.project.value.photos.filter((photo) => matchesFilter(photo, filter)).map((photo) => photo.id);
+    if (!ids.length) return;
+    const { photos, undo } = acceptCloudVerdicts(this.project.value.photos, ids);
+    if (!undo) {
+      this.say(T.cloudNothingToAccept);
+      return;
+    }
+    batch(() => {
+      this.afterDecision(undo, photos, false);
+      this.say(T.cloudAccepted(undo.before.length));
+    });
+  }
+
+  // ---- burst comparison in the cloud ------------------------------------------------------------
+
+  burstMembers(group: string): PhotoRecord[] {
+    return this.project.value.photos.filter((photo) => photo.group === group);
+  }
+
+  compareBurst(): void {
+    const group = this.currentPhoto.value?.group;
+    if (!group || this.burstRun.value) return;
+    const members = this.burstMembers(group);
+    if (members.length < BURST_COMPARE_MIN || members.length > BURST_COMPARE_MAX) {
+      this.say(T.burstCompareSize(BURST_COMPARE_MIN, BURST_COMPARE_MAX));
+      return;
+    }
+    const token = newToken();
+    const ids = members.map((photo) => photo.id);
+    this.burstRun.value = { token, group, ids, processed: 0, total: 0 };
+    const options = cloudOptions(this.project.value.cloudSettings);
+    this.post({
+      action: "compareBurst",
+      token,
+      photos: members.map((photo) => ({ id: photo.id, path: photo.path })),
+      model: options.model,
+      weights: options.weights,
+    });
+  }
+
+  // The program sends nothing more for a cancelled comparison.
+  cancelBurstCompare(announce = true): void {
+    if (!this.burstRun.value) return;
+    this.post({ action: "cancelBurst" });
+    this.burstRun.value = null;
+    if (announce) this.say(T.burstCompareCancelled);
+  }
+
+  burstProgress(payload: unknown): void {
+    const run = this.burstRun.value;
+    if (!run || !isObject(payload) || payload.token !== run.token) return;
+    const total = Math.max(0, numberField(payload, "total", run.total));
+    this.burstRun.value = { ...run, total, processed: Math.max(0, Math.min(total, numberField(payload, "processed", run.processed))) };
+  }
+
+  burstComplete(payload: unknown): void {
+    const run = this.burstRun.value;
+    if (!run || !isObject(payload) || payload.token !== run.token) return;
+    const result = isObject(payload.result) ? payload.result : null;
+    const error = stringField(payload, "error");
+    const confidence = result ? Math.max(0, Math.min(1, numberField(result, "confidence"))) : 0;
+    const reason = result ? stringField(result, "reason").slice(0, 200) : "";
+    const winnerId = result ? stringField(result, "winnerId") : "";
+    batch(() => {
+      let outcome: BurstOutcome;
+      this.burstRun.value = null;
+      // The winner must be one of the frames sent and still belong to that burst.
+      const winner = winnerId && run.ids.includes(winnerId) ? this.burstMembers(run.group).find((photo) => photo.id === winnerId) : undefined;
+      if (error || !result) {
+        outcome = { kind: "failed", message: error || T.burstCompareFailed };
+      } else if (winner) {
+        outcome = { kind: "winner", name: winner.name, confidence, reason };
+        const { photos, undo } = markBestFrame(this.project.value.photos, winner.id);
+        this.setPhotos(photos);
+        this.undoStack.value = pushUndo(this.undoStack.value, undo);
+      } else if (winnerId) {
+        outcome = { kind: "failed", message: T.burstCompareFailed };
+      } else {
+        outcome = { kind: "undecided", confidence, reason };
+      }
+      this.burstOutcomes.value = new Map(this.burstOutcomes.value).set(run.group, outcome);
+      this.say(T.burstOutcome(run.group, outcome));
+    });
+  }
+
   // ---- trash ------------------------------------------------------------------------------------
 
   rejects(): PhotoRecord[] {
@@ -727,14 +1093,21 @@ export class Workbench {
     return {
       status: (p) => this.setStatus(p),
       version: (p) => this.setVersion(p),
+      grsAIState: (p) => this.ai.report(p),
       receiveState: (p) => this.receiveState(p),
       flushState: (p) => this.flushState(p),
       receiveScan: (p) => this.receiveScan(p),
       cardDetected: (p) => this.cardDetected(p),
       lensCorrectionState: (p) => this.setLensState(p),
+      bridgeStatus: (p) => this.bridgeStatus(p),
       previewReady: (p) => this.previewReady(p),
       analysisResult: (p) => this.analysisResult(p),
       analysisComplete: (p) => this.analysisComplete(p),
+      cloudAnalysisProgress: (p) => this.cloudAnalysisProgress(p),
+      cloudAnalysisResult: (p) => this.cloudAnalysisResult(p),
+      cloudAnalysisComplete: (p) => this.cloudAnalysisComplete(p),
+      burstProgress: (p) => this.burstProgress(p),
+      burstComplete: (p) => this.burstComplete(p),
       ratingTrashComplete: (p) => this.ratingTrashComplete(p),
       trashComplete: (p) => this.trashComplete(p),
       ratingExportFolder: (p) => this.ratingExportFolder(p),
@@ -744,6 +1117,17 @@ export class Workbench {
       reviewManifestComplete: (p) => this.reviewManifestComplete(p),
       reviewManifestCancelled: () => this.reviewManifestCancelled(),
       projectArchiveLoaded: (p) => this.projectArchiveLoaded(p),
+      projectArchiveSaved: (p) => this.projectArchiveSaved(p),
+      workbenchHealth: (p) => this.workbenchHealth(p),
+      projectPhotosRelinked: (p) => this.projectPhotosRelinked(p),
+      projectReferenceSelected: (p) => this.style.referenceSelected(p),
+      projectStylePreview: (p) => this.style.previewAnswer(p),
+      projectStyleComplete: (p) => this.style.exportAnswer(p),
+      templateImageSelected: (p) => this.faceBatch.templateSelected(p),
+      faceBatchPhotosSelected: (p) => this.faceBatch.photosSelected(p),
+      faceBatchProgress: (p) => this.faceBatch.progress(p),
+      faceBatchComplete: (p) => this.faceBatch.complete(p),
+      faceBatchFailed: (p) => this.faceBatch.failed(p),
     };
   }
 }

@@ -54,6 +54,8 @@ export interface PhotoRecord {
   cloudReason?: string;
   cloudBest?: boolean;
   cloudConfidence?: number;
+  // The cloud review's record as stored (see cloudReview.ts); read through cloudRecordOf.
+  cloud?: unknown;
   [key: string]: unknown;
 }
 
@@ -79,6 +81,9 @@ export interface ViewSettings {
   autoAdvance: boolean;
 }
 
+import type { CloudSettings } from "./cloudReview";
+import type { RecentProject } from "./recentProjects";
+
 export interface ProjectState {
   photos: PhotoRecord[];
   folder: string;
@@ -88,6 +93,8 @@ export interface ProjectState {
   analysis: AnalysisSettings;
   exportOptions: AdvancedExportOptions;
   view: ViewSettings;
+  cloudSettings: CloudSettings;
+  recentProjects: RecentProject[];
   // Top-level keys this page does not know (written by a newer page or another feature),
   // handed back unchanged on every save so nothing is lost.
   extra: Record<string, unknown>;

@@ -1,19 +1,11 @@
-import type { ComponentChildren } from "preact";
 import { useState } from "preact/hooks";
+import { connectedPlugins } from "../state/pluginBridge";
 import type { ExportScope, Workbench } from "../state/store";
 import type { ConflictMode, ExportFormat } from "../state/types";
 import { T } from "../texts";
-
-function Modal(props: { title: string; onClose: () => void; children: ComponentChildren; testid: string }) {
-  return (
-    <div class="modal-backdrop" onMouseDown={(event) => event.target === event.currentTarget && props.onClose()}>
-      <div class="modal" role="dialog" aria-label={props.title} data-testid={props.testid}>
-        <h2>{props.title}</h2>
-        {props.children}
-      </div>
-    </div>
-  );
-}
+import { CloudDialog } from "./CloudDialog";
+import { Modal } from "./Modal";
+import { WorkbenchDialog } from "./WorkbenchDialog";
 
 function TrashDialog({ workbench }: { workbench: Workbench }) {
   const count = workbench.rejects().length;
@@ -112,6 +104,128 @@ function AdvancedExportDialog({ workbench }: { workbench: Workbench }) {
   );
 }
 
+function PluginSection({ workbench }: { workbench: Workbench }) {
+  const bridge = workbench.bridge.value;
+  const ai = bridge?.grsAI ?? null;
+  return (
+    <section class="settings-section" data-testid="plugin-section">
+      <h3>{T.pluginTitle}</h3>
+      {bridge ? (
+        <>
+          <p class="small" data-testid="plugin-listening">
+            {bridge.listening === null ? `${T.pluginTitle}：${T.unknown}` : bridge.listening ? T.pluginListening(bridge.port) : T.pluginNotListening}
+          </p>
+          <p class="small" data-testid="plugin-connected">
+            {T.pluginConnected(connectedPlugins(bridge))}
+          </p>
+          {bridge.error && (
+            <p class="small warning" data-testid="plugin-error">
+              {T.pluginError(bridge.error)}
+            </p>
+          )}
+          <p class="small" data-testid="plugin-ai">
+            {ai ? [`${T.aiService}：${ai.status ?? T.unknown}`, T.aiConfigured(ai.configured), ai.model ?? ""].filter(Boolean).join(" · ") : T.aiServiceUnknown}
+          </p>
+          {ai?.detail && <p class="small muted">{ai.detail}</p>}
+        </>
+      ) : (
+        <p class="small muted" data-testid="plugin-listening">
+          {T.pluginNotRunning}
+        </p>
+      )}
+      <p class="small" data-testid="save-location">
+        {T.saveLocation(bridge ? bridge.saveLocation : null)}
+      </p>
+      <button onClick={() => workbench.chooseSaveLocation()} data-testid="choose-save-location">
+        {T.chooseSaveLocation}
+      </button>
+    </section>
+  );
+}
+
+function AIServiceSection({ workbench }: { workbench: Workbench }) {
+  const ai = workbench.ai;
+  const state = ai.state.value;
+  const checking = ai.checking.value;
+  // The key typed here is held only until it is sent; the address and model start from what the
+  // program reports and follow its reports until the user edits them.
+  const [key, setKey] = useState("");
+  const [baseURL, setBaseURL] = useState<string | null>(null);
+  const [model, setModel] = useState<string | null>(null);
+  const save = (event: Event) => {
+    event.preventDefault();
+    ai.save(key, baseURL ?? state?.baseURL ?? "", model ?? state?.model ?? "");
+    setKey("");
+    setBaseURL(null);
+    setModel(null);
+  };
+  return (
+    <section class="settings-section" data-testid="ai-section">
+      <h3>{T.aiSettingsTitle}</h3>
+      <p class="small muted">{T.aiSettingsHint}</p>
+      <form class="form" onSubmit={save} autoComplete="off">
+        <label class="label" for="ai-key">
+          {T.aiKey}
+        </label>
+        <div class="field">
+          <input
+            id="ai-key"
+            type="password"
+            autoComplete="new-password"
+            spellcheck={false}
+            placeholder={T.aiKeyPlaceholder}
+            value={key}
+            onInput={(event) => setKey((event.currentTarget as HTMLInputElement).value)}
+            data-testid="ai-key"
+          />
+          <span class="small muted" data-testid="ai-key-state">
+            {T.aiKeyStored(state ? state.maskedKey : null)}
+          </span>
+        </div>
+        <label class="label" for="ai-base-url">
+          {T.aiBaseURL}
+        </label>
+        <input
+          id="ai-base-url"
+          type="url"
+          spellcheck={false}
+          value={baseURL ?? state?.baseURL ?? ""}
+          onInput={(event) => setBaseURL((event.currentTarget as HTMLInputElement).value)}
+          data-testid="ai-base-url"
+        />
+        <label class="label" for="ai-model">
+          {T.aiModel}
+        </label>
+        <input
+          id="ai-model"
+          type="text"
+          spellcheck={false}
+          value={model ?? state?.model ?? ""}
+          onInput={(event) => setModel((event.currentTarget as HTMLInputElement).value)}
+          data-testid="ai-model"
+        />
+        <span />
+        <div class="row">
+          <button type="submit" class="primary" data-testid="ai-save">
+            {T.aiSave}
+          </button>
+          <button type="button" disabled={checking} onClick={() => ai.test()} data-testid="ai-test">
+            {checking ? T.aiChecking : T.aiTest}
+          </button>
+        </div>
+      </form>
+      <p class="small" role="status" aria-live="polite" data-testid="ai-status">
+        {checking ? T.aiStatusChecking : T.aiStatus(state ? state.status : null)}
+      </p>
+      {!checking && state?.detail && (
+        <p class="small muted" data-testid="ai-detail">
+          {state.detail}
+        </p>
+      )}
+    </section>
+  );
+}
+
 function SettingsDialog({ workbench }: { workbench: Workbench }) {
   const lens = workbench.lens.value;
   const folder = workbench.project.value.ratingExportFolder;
@@ -140,6 +254,8 @@ function SettingsDialog({ workbench }: { workbench: Workbench }) {
           <p class="muted">—</p>
         )}
       </section>
+      <AIServiceSection workbench={workbench} />
+      <PluginSection workbench={workbench} />
       <section class="settings-section">
         <h3>{T.exportRated}</h3>
         <p class="small" data-testid="rated-folder">
@@ -161,6 +277,7 @@ function SettingsDialog({ workbench }: { workbench: Workbench }) {
       <section class="settings-section">
         <h3>快捷键</h3>
         <p class="small">{T.keysHelp}</p>
+        <p class="small">{T.cloudKeysHelp}</p>
         <p class="small muted">Z 切换适合 / 100% · Shift 点击或方向键连选 · Ctrl 点击多选 · Ctrl+A 全选 · Esc 关闭</p>
       </section>
       <div class="modal-actions">
@@ -178,6 +295,10 @@ export function Dialogs({ workbench }: { workbench: Workbench }) {
       return <AdvancedExportDialog workbench={workbench} />;
     case "settings":
       return <SettingsDialog workbench={workbench} />;
+    case "workbench":
+      return <WorkbenchDialog workbench={workbench} />;
+    case "cloud":
+      return <CloudDialog workbench={workbench} />;
     default:
       return null;
   }

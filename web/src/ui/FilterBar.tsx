@@ -1,4 +1,12 @@
-import { UNDECIDED, ISSUE_FILTERS, type DecisionFilter, type IssueFilter, type RatingFilter } from "../state/filters";
+import {
+  CLOUD_FILTERS,
+  UNDECIDED,
+  ISSUE_FILTERS,
+  type CloudFilter,
+  type DecisionFilter,
+  type IssueFilter,
+  type RatingFilter,
+} from "../state/filters";
 import { CELL_SIZE_MAX, CELL_SIZE_MIN } from "../state/project";
 import type { Workbench } from "../state/store";
 import { T } from "../texts";
@@ -63,6 +71,23 @@ export function FilterBar({ workbench }: { workbench: Workbench }) {
           {ISSUE_FILTERS.map((issue) => (
             <option key={issue} value={issue}>
               {issue === "all" ? T.all : issue}
+            </option>
+          ))}
+        </select>
+      </label>
+      <label>
+        {T.filterCloud}
+        <select
+          value={filter.cloud}
+          data-testid="filter-cloud"
+          onChange={(event) => {
+            workbench.setFilter({ cloud: (event.currentTarget as HTMLSelectElement).value as CloudFilter });
+            releaseFocus(event);
+          }}
+        >
+          {CLOUD_FILTERS.map((choice) => (
+            <option key={choice} value={choice}>
+              {T.cloudFilterLabels[choice]}
             </option>
           ))}
         </select>

@@ -1,6 +1,7 @@
 import { memo } from "preact/compat";
 import { useEffect, useLayoutEffect, useMemo, useRef, useState } from "preact/hooks";
-import { decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
+import { cloudRecordOf } from "../state/cloudReview";
+import { cloudDisagrees, decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
 import type { Workbench } from "../state/store";
 import type { PhotoRecord } from "../state/types";
 import { T } from "../texts";
@@ -40,6 +41,7 @@ const Cell = memo(function Cell(props: CellProps) {
   const issues = issuesOf(photo);
   const review = reviewReasonsOf(photo).length > 0;
   const failed = typeof photo.result?.error === "string";
+  const cloud = cloudRecordOf(photo);
   const classes = ["cell", `decision-${DECISION_CLASS[decision]}`];
   if (selected) classes.push("selected");
   if (current) classes.push("current");
@@ -90,6 +92,20 @@ const Cell = memo(function Cell(props: CellProps) {
           {review && (
             <span class="badge review" title={reviewReasonsOf(photo).join("\n")}>
               复核
+            </span>
+          )}
+          {cloud.kind === "verdict" && (
+            <span
+              class={`badge cloud ${DECISION_CLASS[cloud.verdict.decision]}`}
+              title={`${T.cloudTitle}：${cloud.verdict.decision} · ${T.cloudConfidence(cloud.verdict.confidence)}`}
+              data-testid="cloud-badge"
+            >
+              {T.cloudBadge(cloud.verdict.decision, cloudDisagrees(photo, cloud.verdict))}
+            </span>
+          )}
+          {cloud.kind === "unreadable" && (
+            <span class="badge cloud unreadable" title={T.cloudUnreadable} data-testid="cloud-badge">
+              {T.cloudBadgeUnreadable}
             </span>
           )}
           {failed && (

@@ -1,7 +1,8 @@
 import { Fragment } from "preact";
-import { decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
-import type { Workbench } from "../state/store";
-import { DECISIONS, type LocalAnalysisResult } from "../state/types";
+import { cloudRecordOf } from "../state/cloudReview";
+import { cloudDisagrees, decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
+import { BURST_COMPARE_MAX, BURST_COMPARE_MIN, type Workbench } from "../state/store";
+import { DECISIONS, type LocalAnalysisResult, type PhotoRecord } from "../state/types";
 import { T, formatBytes } from "../texts";
 
 function fixed(value: unknown, digits: number): string {
@@ -42,6 +43,60 @@ function Metrics({ result }: { result: LocalAnalysisResult }) {
   );
 }
 
+function BurstCompare({ workbench, group }: { workbench: Workbench; group: string }) {
+  const run = workbench.burstRun.value;
+  const size = workbench.burstMembers(group).length;
+  if (run?.group === group) {
+    return (
+      <button onClick={() => workbench.cancelBurstCompare()} data-testid="cancel-burst-here">
+        {T.cancel}
+      </button>
+    );
+  }
+  return (
+    <button
+      disabled={!!run || size < BURST_COMPARE_MIN || size > BURST_COMPARE_MAX}
+      title={T.burstCompareSize(BURST_COMPARE_MIN, BURST_COMPARE_MAX)}
+      onClick={() => workbench.compareBurst()}
+      data-testid="compare-burst"
+    >
+      {T.burstCompare}
+    </button>
+  );
+}
+
+function CloudVerdictSection({ workbench, photo }: { workbench: Workbench; photo: PhotoRecord }) {
+  const record = cloudRecordOf(photo);
+  const error = workbench.cloudErrors.value.get(photo.id);
+  if (record.kind === "none" && !error) return null;
+  return (
+    <div class="section cloud-verdict" data-testid="cloud-verdict">
+      <h3>{T.cloudTitle}</h3>
+      {error && <p class="warning line">{T.cloudError(error)}</p>}
+      {record.kind === "unreadable" && <p class="warning line">{T.cloudUnreadable}</p>}
+      {record.kind === "verdict" && (
+        <>
+          <p class="line">
+            <span class={`decision-${record.verdict.decision}`}>{record.verdict.decision}</span>
+            {" · "}
+            <span class="stars">{"★".repeat(record.verdict.rating)}</span>
+            {" · "}
+            {T.cloudConfidence(record.verdict.confidence)}
+            {record.verdict.best ? ` · ${T.cloudBestCandidate}` : ""}
+          </p>
+          {record.verdict.issues.length > 0 && <p class="issues-line line">{record.verdict.issues.join("、")}</p>}
+          {record.verdict.reason && <p class="line">{record.verdict.reason}</p>}
+          {record.verdict.doubleChecked && <p class="small muted line">{T.cloudDoubleChecked(record.verdict.agreement)}</p>}
+          {cloudDisagrees(photo, record.verdict) && <p class="small warning line">{T.cloudDisagrees}</p>}
+          <button onClick={() => workbench.acceptCloud("selected")} data-testid="cloud-accept" title="C">
+            {T.cloudAccept}（C）
+          </button>
+        </>
+      )}
+    </div>
+  );
+}
+
 export function Inspector({ workbench }: { workbench: Workbench }) {
   const photo = workbench.currentPhoto.value;
   const selected = workbench.selection.value.ids.size;
@@ -56,6 +111,7 @@ export function Inspector({ workbench }: { workbench: Workbench }) {
   const result = photo.result;
   const issues = issuesOf(photo);
   const reasons = reviewReasonsOf(photo);
+  const outcome = photo.group ? workbench.burstOutcomes.value.get(photo.group) : undefined;
   return (
     <aside class="inspector" data-testid="inspector">
       <h2 class="inspector-name" title={photo.path}>
@@ -91,7 +147,15 @@ export function Inspector({ workbench }: { workbench: Workbench }) {
             {photo.group}
             {photo.best ? `（${T.bestOfGroup}）` : ""}
           </div>
-          {!photo.best && <button onClick={() => workbench.setBest()}>设为本组最佳</button>}
+          <div class="row">
+            {!photo.best && <button onClick={() => workbench.setBest()}>设为本组最佳</button>}
+            <BurstCompare workbench={workbench} group={photo.group} />
+          </div>
+          {outcome && (
+            <p class={`small${outcome.kind === "winner" ? "" : " warning"}`} data-testid="burst-outcome">
+              {T.burstOutcome(photo.group, outcome)}
+            </p>
+          )}
         </div>
       )}
 
@@ -116,16 +180,7 @@ export function Inspector({ workbench }: { workbench: Workbench }) {
         )}
       </div>
 
-      {typeof photo.cloudReason === "string" && photo.cloudReason && (
-        <div class="section">
-          <h3>云端建议</h3>
-          <p>
-            {photo.cloudReason}
-            {photo.cloudBest ? "（云端推荐）" : ""}
-            {typeof photo.cloudConfidence === "number" ? ` · ${Math.round(photo.cloudConfidence * 100)}%` : ""}
-          </p>
-        </div>
-      )}
+      <CloudVerdictSection workbench={workbench} photo={photo} />
     </aside>
   );
 }

@@ -4,6 +4,8 @@ import { T } from "../texts";
 export function StatusBar({ workbench }: { workbench: Workbench }) {
   const run = workbench.analysis.value;
   const exportRun = workbench.exportRun.value;
+  const cloudRun = workbench.cloudRun.value;
+  const burstRun = workbench.burstRun.value;
   const counts = workbench.counts.value;
   return (
     <footer class="statusbar">
@@ -13,6 +15,26 @@ export function StatusBar({ workbench }: { workbench: Workbench }) {
           <span>{T.analysing(run.processed, run.total)}</span>
           {run.remaining !== null && run.processed < run.total && <span class="muted">{T.remaining(run.remaining)}</span>}
           <button class="small-button" onClick={() => workbench.cancelAnalysis()} data-testid="cancel-analysis">
+            {T.cancel}
+          </button>
+        </div>
+      )}
+      {cloudRun && (
+        <div class="progress-block" data-testid="cloud-progress">
+          <progress max={cloudRun.total || 1} value={cloudRun.processed} />
+          <span class="progress-text" title={cloudRun.name}>
+            {T.cloudRunning(cloudRun.processed, cloudRun.total, cloudRun.name)}
+          </span>
+          <button class="small-button" onClick={() => workbench.cancelCloudReview()} data-testid="cancel-cloud">
+            {T.cancel}
+          </button>
+        </div>
+      )}
+      {burstRun && (
+        <div class="progress-block" data-testid="burst-progress">
+          <progress max={burstRun.total || 1} value={burstRun.total ? burstRun.processed : undefined} />
+          <span>{T.burstComparing(burstRun.group, burstRun.processed, burstRun.total)}</span>
+          <button class="small-button" onClick={() => workbench.cancelBurstCompare()} data-testid="cancel-burst">
             {T.cancel}
           </button>
         </div>

@@ -120,6 +120,13 @@ export function Toolbar({ workbench }: { workbench: Workbench }) {
         >
           {T.groupBursts}
         </button>
+        <button
+          disabled={!hasPhotos || !!workbench.cloudRun.value}
+          onClick={() => (workbench.dialog.value = "cloud")}
+          data-testid="cloud-review"
+        >
+          {T.cloudReview}
+        </button>
       </div>
       <span class="spacer" />
       <div class="group">
@@ -140,9 +147,14 @@ export function Toolbar({ workbench }: { workbench: Workbench }) {
           {T.manifest}
         </button>
       </div>
-      <button onClick={() => (workbench.dialog.value = "settings")} data-testid="settings">
-        {T.settings}
-      </button>
+      <div class="group">
+        <button onClick={() => (workbench.dialog.value = "workbench")} data-testid="workbench">
+          {T.workbench}
+        </button>
+        <button onClick={() => (workbench.dialog.value = "settings")} data-testid="settings">
+          {T.settings}
+        </button>
+      </div>
     </header>
   );
 }

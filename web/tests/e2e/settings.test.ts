@@ -27,11 +27,59 @@ describe("settings", () => {
     await expect.poll(() => lensSwitch.isChecked()).toBe(false);
     await session.screenshot("settings-980x650");
 
+    // The plug-in service as the program reports it, and its save folder's picker.
+    const bridge = await session.waitForCallback("bridgeStatus");
+    await expect
+      .poll(() => page.getByTestId("plugin-listening").textContent())
+      .toBe(bridge.listening ? `正在监听本机端口 ${bridge.port}` : "未在监听，插件无法连接");
+    await page.getByTestId("choose-save-location").click();
+    const posted = session.posted;
+    await expect.poll(() => posted.filter((body) => body.action === "chooseSaveLocation").length).toBe(1);
+
     // The toolbar fits the minimum window: no control is pushed out of view.
     const overflow = await page.evaluate(() => {
       const bar = document.querySelector(".toolbar") as HTMLElement;
       return bar.scrollWidth - bar.clientWidth;
     });
     expect(overflow).toBeLessThanOrEqual(0);
+  });
+
+  it("saves the AI service's key, never showing it again, refuses a plain-HTTP address and checks the connection", async () => {
+    session = await startSession();
+    const { page } = session;
+    await session.waitForCallback("grsAIState");
+    await page.getByTestId("settings").click();
+    await expect.poll(() => page.getByTestId("ai-key-state").textContent()).toBe("当前密钥：未设置");
+
+    // A plain-HTTP address is refused and nothing is stored.
+    let from = session.delivered.length;
+    await page.getByTestId("ai-key").fill("sk-test-0123456789");
+    await page.getByTestId("ai-base-url").fill("http://127.0.0.1:9");
+    await page.getByTestId("ai-save").click();
+    let state = await session.waitForCallback("grsAIState", () => true, { from });
+    expect(state.status).toBe("地址无效");
+    await expect.poll(() => page.getByTestId("ai-status").textContent()).toBe("状态：地址无效");
+    await expect.poll(() => page.getByTestId("ai-detail").textContent()).toBe(state.detail);
+    expect(await page.getByTestId("ai-key").inputValue()).toBe("");
+
+    // A closed local port: saved, then the check fails without leaving the machine.
+    from = session.delivered.length;
+    await page.getByTestId("ai-key").fill("sk-test-0123456789");
+    await page.getByTestId("ai-base-url").fill("https://127.0.0.1:9");
+    await page.getByTestId("ai-key").press("Enter");
+    state = await session.waitForCallback("grsAIState", () => true, { from });
+    expect(state).toMatchObject({ status: "已保存", configured: true, maskedKey: "sk-…6789" });
+    await expect.poll(() => page.getByTestId("ai-key-state").textContent()).toBe("当前密钥：sk-…6789");
+    expect(await page.getByTestId("ai-key").inputValue()).toBe("");
+    expect(await page.content()).not.toContain("sk-test-0123456789");
+
+    from = session.delivered.length;
+    await page.getByTestId("ai-test").click();
+    state = await session.waitForCallback("grsAIState", () => true, { from });
+    expect(state.status).toBe("连接失败");
+    await expect.poll(() => page.getByTestId("ai-status").textContent()).toBe("状态：连接失败");
+    // The plug-in status embeds the same report and follows it.
+    await expect.poll(() => page.getByTestId("plugin-ai").textContent()).toContain("连接失败");
+    await session.screenshot("settings-ai-service");
   });
 });

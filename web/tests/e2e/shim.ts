@@ -44,6 +44,8 @@ export interface SessionOptions {
   initScript?: string;
   // Writes files into the test data folder before the program starts.
   prepareSupportDir?: (dir: string) => void;
+  // Further environment of the program (e.g. the AI service stand-in's certificate authority).
+  env?: Record<string, string>;
   // An existing test data folder (from an earlier session), to start the program again on
   // the same stored project. The caller removes it.
   supportDir?: string;
@@ -215,7 +217,7 @@ export async function startSession(options: SessionOptions = {}): Promise<Native
   const page = context.pages()[0] ?? (await context.newPage());
 
   const child = spawn(bin, ["--headless", "--test-support-dir", supportDir], {
-    env: { ...process.env, XDG_CONFIG_HOME: configHome, XDG_DATA_HOME: dataHome },
+    env: { ...process.env, ...options.env, XDG_CONFIG_HOME: configHome, XDG_DATA_HOME: dataHome },
     stdio: ["pipe", "pipe", "pipe"],
   });
   const session = new NativeSession(context, page, child, supportDir, tempDirs);

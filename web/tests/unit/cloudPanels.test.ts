@@ -1,0 +1,293 @@
+import { describe, expect, it } from "vitest";
+import { readAIServiceState } from "../../src/state/aiService";
+import { cloudRecordOf, cloudVerdictOf } from "../../src/state/cloudReview";
+import { handleKey } from "../../src/state/keyboard";
+import { readRecentProjects } from "../../src/state/recentProjects";
+import { analysed, makeWorkbench, photo } from "./helpers";
+
+describe("AI service settings", () => {
+  const SAVED = { configured: true, maskedKey: "sk-…9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite", status: "已保存", detail: "API 密钥已保存在当前用户的本地配置中" };
+
+  it("sends the typed key once, trimmed, and shows only what the program reports of it", () => {
+    const { workbench, posted } = makeWorkbench();
+    workbench.ai.save("  sk-secret-key-9f3a \n", " https://api.grsai.com ", "nano-banana-2-lite");
+    expect(posted).toEqual([
+      { action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" },
+    ]);
+    workbench.handlers().grsAIState!(SAVED);
+    expect(workbench.ai.state.value).toEqual(SAVED);
+    expect(JSON.stringify(workbench.ai.state.value)).not.toContain("secret");
+  });
+
+  it("a connection check is asked once and ends with whatever report comes next", () => {
+    const { workbench, actions } = makeWorkbench();
+    workbench.ai.test();
+    workbench.ai.test();
+    expect(actions("testGRSAIConnection")).toHaveLength(1);
+    expect(workbench.ai.checking.value).toBe(true);
+    workbench.ai.report({ ...SAVED, configured: false, maskedKey: "未设置", status: "未配置", detail: "请先填写 GRS AI API 密钥" });
+    expect(workbench.ai.checking.value).toBe(false);
+    expect(workbench.ai.state.value).toMatchObject({ configured: false, status: "未配置" });
+  });
+
+  it("reads fields of the wrong type as unknown and keeps the last good report for no report at all", () => {
+    expect(readAIServiceState({ configured: "yes", maskedKey: 5, baseURL: ["x"], status: null })).toEqual({
+      configured: null,
+      maskedKey: null,
+      baseURL: "",
+      model: "",
+      status: null,
+      detail: "",
+    });
+    const { workbench } = makeWorkbench();
+    workbench.ai.report(SAVED);
+    workbench.ai.report(null);
+    workbench.ai.report({});
+    workbench.ai.report([SAVED]);
+    expect(workbench.ai.state.value).toEqual(SAVED);
+  });
+});
+
+describe("cloud review", () => {
+  const KEEP = { decision: "保留", rating: 4, confidence: 0.9, issues: ["构图问题"], reason: "眼神清楚", bestCandidate: true, usage: { prompt_tokens: 9 } };
+  const REJECT = { decision: "淘汰", rating: 1, confidence: 0.8, issues: ["闭眼"], reason: "闭眼", bestCandidate: false };
+
+  function reviewing(photos = [photo(1), photo(2), photo(3)]) {
+    const made = makeWorkbench();
+    made.workbench.receiveState({ photos });
+    made.workbench.startCloudReview("all");
+    return made;
+  }
+
+  it("sends the photos with their local cross-check and the review's options", () => {
+    const { workbench, actions } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1, { issues: ["闭眼"], result: analysed("00", { brightness: 0.4, noise: 2 }) })] });
+    workbench.setCloudSettings({ scene: "portrait", policy: "strict", doubleCheck: false, model: "" });
+    workbench.startCloudReview("all");
+    const [request] = actions("cloudAnalyze");
+    expect(request.photos).toEqual([
+      { id: "ID-1", path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", thumbnail: "file:///data/ThumbnailCache/1.jpg", issues: ["闭眼"], result: { sharpness: 200, brightness: 0.4, noise: 2, confidence: 0.72 } },
+    ]);
+    expect(request.options).toEqual({
+      scene: "portrait",
+      policy: "strict",
+      weights: { sharpness: 5, eyes: 5, exposure: 5, noise: 5, faceQuality: 5, composition: 5 },
+      quality: "standard",
+      doubleCheck: false,
+      model: "gemini-3.1-flash-lite",
+    });
+    // The settings are kept with the project.
+    expect(workbench.savedState().cloudReview).toMatchObject({ scene: "portrait", policy: "strict", doubleCheck: false });
+  });
+
+  it("merges each verdict into its photo with the culling list's keys, and keeps it with the project", () => {
+    const { workbench } = reviewing();
+    const { cloudAnalysisProgress, cloudAnalysisResult, cloudAnalysisComplete } = workbench.handlers();
+    cloudAnalysisProgress!({ processed: 0, total: 3, name: "IMG_0001.CR3" });
+    expect(workbench.cloudRun.value).toMatchObject({ processed: 0, total: 3, name: "IMG_0001.CR3" });
+    cloudAnalysisResult!({ id: "ID-1", result: KEEP, processed: 1, total: 3 });
+    cloudAnalysisResult!({ id: "ID-2", error: "GRS AI 返回 HTTP 401", processed: 2, total: 3 });
+    cloudAnalysisResult!({ id: "ID-3", result: { ...REJECT, doubleChecked: true, agreement: false, bestCandidate: 0 }, processed: 3, total: 3 });
+    const [first, second, third] = workbench.photos.value;
+    expect(first).toMatchObject({ cloudReason: "眼神清楚", cloudConfidence: 0.9, cloudBest: true });
+    expect(cloudVerdictOf(first)).toMatchObject({ decision: "保留", rating: 4, issues: ["构图问题"], best: true, doubleChecked: false });
+    expect(cloudRecordOf(second).kind).toBe("none");
+    expect(workbench.cloudErrors.value.get("ID-2")).toBe("GRS AI 返回 HTTP 401");
+    expect(cloudVerdictOf(third)).toMatchObject({ doubleChecked: true, agreement: false, best: false });
+    expect(third.cloudBest).toBeUndefined();
+    // The user's own decision is untouched until the verdict is accepted.
+    expect(first.status).toBeUndefined();
+    cloudAnalysisComplete!({ cancelled: false, processed: 3, failed: 1 });
+    expect(workbench.cloudRun.value).toBeNull();
+    expect(workbench.status.value).toBe("云端筛片完成：3 张，其中 1 张失败");
+
+    const restored = makeWorkbench().workbench;
+    restored.receiveState(JSON.parse(JSON.stringify(workbench.savedState())));
+    expect(cloudVerdictOf(restored.photos.value[0])).toEqual(cloudVerdictOf(first));
+    expect(restored.photos.value[0].cloudReason).toBe("眼神清楚");
+  });
+
+  it("shows a record it cannot use as unreadable, without any of its values", () => {
+    const bad = [
+      { ...KEEP, decision: "keep" },
+      { ...KEEP, rating: 6 },
+      { ...KEEP, rating: 0 },
+      { ...KEEP, rating: 3.5 },
+      { ...KEEP, rating: "4" },
+      { ...KEEP, confidence: 1.2 },
+      { ...KEEP, confidence: -0.1 },
+      { ...KEEP, confidence: null },
+      {},
+      "保留",
+      null,
+    ];
+    const { workbench } = reviewing(bad.map((_, i) => photo(i + 1, { cloudReason: "旧理由", cloudConfidence: 0.5 })));
+    bad.forEach((result, i) => workbench.cloudAnalysisResult({ id: `ID-${i + 1}`, result, processed: i + 1, total: bad.length }));
+    for (const p of workbench.photos.value) {
+      expect(cloudRecordOf(p).kind).toBe("unreadable");
+      expect(p.cloudReason).toBeUndefined();
+      expect(p.cloudConfidence).toBeUndefined();
+    }
+    workbench.acceptCloud("filtered");
+    expect(workbench.photos.value.every((p) => p.status === undefined && p.rating === undefined)).toBe(true);
+    expect(workbench.undoStack.value).toHaveLength(0);
+    // Stored records are read the same way: a hand-edited file cannot smuggle a verdict in.
+    const restored = makeWorkbench().workbench;
+    restored.receiveState({ photos: [photo(1, { cloud: { ...KEEP, rating: 9 }, cloudBest: "yes" as unknown as boolean })] });
+    expect(cloudRecordOf(restored.photos.value[0]).kind).toBe("unreadable");
+    expect(restored.photos.value[0].cloudBest).toBeUndefined();
+  });
+
+  it("ignores answers for photos it did not send, answered twice, or after a cancel", () => {
+    const { workbench, actions } = reviewing([photo(1), photo(2)]);
+    workbench.cloudAnalysisResult({ id: "ID-9", result: KEEP, processed: 1, total: 2 });
+    workbench.cloudAnalysisResult({ id: "ID-1", result: KEEP, processed: 1, total: 2 });
+    workbench.cloudAnalysisResult({ id: "ID-1", result: REJECT, processed: 2, total: 2 });
+    expect(cloudVerdictOf(workbench.photos.value[0])?.decision).toBe("保留");
+    expect(workbench.cloudRun.value?.processed).toBe(1);
+    workbench.cancelCloudReview();
+    expect(actions("cancelCloudAnalysis")).toHaveLength(1);
+    workbench.cloudAnalysisResult({ id: "ID-2", result: REJECT, processed: 2, total: 2 });
+    workbench.cloudAnalysisComplete({ cancelled: true, processed: 2, failed: 0 });
+    expect(cloudRecordOf(workbench.photos.value[1]).kind).toBe("none");
+    expect(workbench.status.value).toBe("已停止云端筛片；已返回的结果保留");
+    // Payloads of the wrong shape change nothing.
+    workbench.startCloudReview("all");
+    for (const payload of [null, "x", { id: 2, result: KEEP }, { processed: "a" }]) {
+      workbench.cloudAnalysisProgress(payload);
+      workbench.cloudAnalysisResult(payload);
+    }
+    expect(workbench.cloudRun.value).toMatchObject({ processed: 0, failed: 0 });
+  });
+
+  it("accepts the cloud's decision and rating for the current photo or every filtered photo, as one undo step each", () => {
+    const { workbench } = reviewing([photo(1, { status: "待定", rating: 2 }), photo(2), photo(3)]);
+    workbench.cloudAnalysisResult({ id: "ID-1", result: KEEP });
+    workbench.cloudAnalysisResult({ id: "ID-2", result: REJECT });
+    workbench.acceptCloud("selected");
+    expect(workbench.photos.value[0]).toMatchObject({ status: "保留", rating: 4 });
+    workbench.undo();
+    expect(workbench.photos.value[0]).toMatchObject({ status: "待定", rating: 2 });
+
+    workbench.setFilter({ cloud: "淘汰" });
+    expect(workbench.items.value.map((item) => item.photo.id)).toEqual(["ID-2"]);
+    workbench.setFilter({ cloud: "all" });
+    handleKey(workbench, { key: "C", shiftKey: true });
+    expect(workbench.photos.value.map((p) => [p.status, p.rating])).toEqual([["保留", 4], ["淘汰", 1], [undefined, undefined]]);
+    expect(workbench.status.value).toBe("已采用 2 张照片的云端决定和星级（可撤销）");
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.photos.value.map((p) => [p.status, p.rating])).toEqual([["待定", 2], [undefined, undefined], [undefined, undefined]]);
+  });
+
+  it("filters by local-versus-cloud disagreement", () => {
+    const clean = analysed("00");
+    const { workbench } = reviewing([
+      photo(1, { result: analysed("00", { issues: ["闭眼"] }), issues: ["闭眼"] }),
+      photo(2, { result: clean, issues: [] }),
+      photo(3, { result: clean, issues: [] }),
+      photo(4),
+    ]);
+    workbench.cloudAnalysisResult({ id: "ID-1", result: KEEP });
+    workbench.cloudAnalysisResult({ id: "ID-2", result: REJECT });
+    workbench.cloudAnalysisResult({ id: "ID-3", result: KEEP });
+    workbench.cloudAnalysisResult({ id: "ID-4", result: REJECT });
+    workbench.setFilter({ cloud: "disagree" });
+    expect(workbench.items.value.map((item) => item.photo.id)).toEqual(["ID-1", "ID-2"]);
+    workbench.setFilter({ cloud: "none" });
+    expect(workbench.items.value).toEqual([]);
+  });
+});
+
+describe("burst comparison in the cloud", () => {
+  function comparing() {
+    const made = makeWorkbench();
+    made.workbench.receiveState({
+      photos: [photo(1, { group: "B1", best: true }), photo(2, { group: "B1" }), photo(3, { group: "B1" }), photo(4, { group: "B2" })],
+    });
+    made.workbench.compareBurst();
+    const [request] = made.actions("compareBurst");
+    return { ...made, token: request.token as string, request };
+  }
+
+  it("sends the current photo's burst and marks the winner as its best frame, undoably", () => {
+    const { workbench, token, request } = comparing();
+    expect(request.photos).toEqual([1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
+    expect(request).toMatchObject({ model: "gemini-3.1-flash-lite", weights: { sharpness: 5 } });
+    workbench.burstProgress({ token, processed: 0, total: 1 });
+    expect(workbench.burstRun.value).toMatchObject({ processed: 0, total: 1 });
+    workbench.burstComplete({ token, result: { winnerId: "ID-3", confidence: 0.8, reason: "第三张眼睛睁开", requests: 1 } });
+    expect(workbench.photos.value.map((p) => p.best)).toEqual([undefined, undefined, true, undefined]);
+    expect(workbench.burstOutcomes.value.get("B1")).toEqual({ kind: "winner", name: "IMG_0003.CR3", confidence: 0.8, reason: "第三张眼睛睁开" });
+    workbench.undo();
+    expect(workbench.photos.value.map((p) => p.best)).toEqual([true, undefined, undefined, undefined]);
+  });
+
+  it("shows an undecided result with its reason and a failure with its message, changing no frame", () => {
+    const first = comparing();
+    first.workbench.burstComplete({ token: first.token, result: { reason: "候选差距不明确，建议人工比较：几乎一样", confidence: 0.5 } });
+    expect(first.workbench.burstOutcomes.value.get("B1")).toEqual({ kind: "undecided", confidence: 0.5, reason: "候选差距不明确，建议人工比较：几乎一样" });
+    expect(first.workbench.status.value).toBe("连拍 B1：云端未能决出最佳。候选差距不明确，建议人工比较：几乎一样");
+    const second = comparing();
+    second.workbench.burstComplete({ token: second.token, error: "已有连拍比较正在进行" });
+    expect(second.workbench.burstOutcomes.value.get("B1")).toEqual({ kind: "failed", message: "已有连拍比较正在进行" });
+    // A winner outside the burst sent is no winner.
+    const third = comparing();
+    third.workbench.burstComplete({ token: third.token, result: { winnerId: "ID-4", confidence: 0.9, reason: "" } });
+    for (const { workbench } of [first, second, third]) {
+      expect(workbench.photos.value[0].best).toBe(true);
+      expect(workbench.undoStack.value).toHaveLength(0);
+    }
+  });
+
+  it("ignores answers of another token, after a cancel, or of the wrong shape", () => {
+    const { workbench, token, actions } = comparing();
+    workbench.burstComplete({ token: "OLD", result: { winnerId: "ID-2", confidence: 0.9, reason: "" } });
+    workbench.burstComplete(null);
+    workbench.burstProgress({ token, processed: "x", total: -4 });
+    expect(workbench.burstRun.value).toMatchObject({ processed: 0, total: 0 });
+    workbench.cancelBurstCompare();
+    expect(actions("cancelBurst")).toHaveLength(1);
+    workbench.burstComplete({ token, result: { winnerId: "ID-2", confidence: 0.9, reason: "" } });
+    expect(workbench.photos.value[1].best).toBeUndefined();
+    expect(workbench.burstOutcomes.value.size).toBe(0);
+  });
+});
+
+describe("recent projects", () => {
+  it("lists archives saved and opened, newest first, kept with the stored project but not in archives", () => {
+    const { workbench, actions } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1)], projectName: "婚礼" });
+    workbench.saveArchive();
+    workbench.projectArchiveSaved({ cancelled: true });
+    workbench.saveArchive();
+    workbench.projectArchiveSaved({ error: "无法保存项目，请检查目录权限与磁盘空间" });
+    expect(workbench.project.value.recentProjects).toEqual([]);
+    workbench.saveArchive();
+    workbench.projectArchiveSaved({ ok: true });
+    workbench.projectArchiveLoaded({
+      archive: { format: "tidewick-project", state: { photos: [photo(2), photo(3)], projectName: "毕业照", recentProjects: [{ name: "别人的", photos: 1, at: "2026-01-01T00:00:00Z", how: "saved" }] } },
+    });
+    expect(workbench.project.value.recentProjects.map(({ name, photos, how }) => [name, photos, how])).toEqual([
+      ["毕业照", 2, "opened"],
+      ["婚礼", 1, "saved"],
+    ]);
+    // Saving the same shoot again moves it up instead of listing it twice.
+    workbench.projectArchiveLoaded({ archive: { format: "tidewick-project", state: { photos: [photo(1)], projectName: "婚礼" } } });
+    expect(workbench.project.value.recentProjects.map((entry) => entry.name)).toEqual(["婚礼", "毕业照"]);
+    workbench.saveArchive();
+    expect(actions("exportProjectArchive").at(-1)!.archive).not.toHaveProperty("state.recentProjects");
+
+    const restored = makeWorkbench().workbench;
+    restored.receiveState(JSON.parse(JSON.stringify(workbench.savedState())));
+    expect(restored.project.value.recentProjects).toEqual(workbench.project.value.recentProjects);
+    restored.forgetRecentProject(0);
+    expect(restored.project.value.recentProjects.map((entry) => entry.name)).toEqual(["毕业照"]);
+  });
+
+  it("drops stored entries it cannot read and keeps at most eight", () => {
+    const good = { name: "a", photos: 3, at: "2026-05-01T10:00:00.000Z", how: "saved" };
+    expect(readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null, "a"])).toEqual([good]);
+    expect(readRecentProjects(Array.from({ length: 12 }, (_, i) => ({ ...good, name: `p${i}` })))).toHaveLength(8);
+    expect(readRecentProjects({ 0: good })).toEqual([]);
+  });
+});
