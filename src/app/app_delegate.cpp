@@ -94,11 +94,13 @@ void AppDelegate::ready() {
   const char* version = build_info::kShortVersion;
   Call("window.Native.version", *version ? version : texts::kUnknownVersion);
   Call("window.Native.grsAIState", grsAIClient_ ? grsAIClient_->stateSnapshot() : Json::object());
-  // The companion applications and the ComfyUI set-up answer here, in this order, once those
-  // features exist.
+  // The companion applications' state answers here (sendWorkflowAppsState).
+  // The ComfyUI set-up answers here: its snapshot, then the local server's probe
+  // (sendComfySetupState, checkComfyConnection).
   sendSavedState();
   sendLensCorrectionState();
-  // The update state follows here once the update check exists.
+  appUpdate_.sendAppUpdateState();
+  appUpdate_.checkSilentlyWhenAutomatic();
   // Told last, so that nothing the page shows for the restored project hides it.
   if (savedStateNotice_) Status(*std::exchange(savedStateNotice_, std::nullopt));
   if (!launch_.testMode) {
