@@ -141,6 +141,13 @@ TEST_F(AppUpdateTest, SilentChecksWaitThirtyDaysAfterTheLastValidManifest) {
   EXPECT_EQ(Statuses({kReady}), quiet);
 }
 
+TEST_F(AppUpdateTest, AnOlderCheckAnsweringLastIsNotShown) {
+  TheFakeService().Route("GET", "/slow.json", {{{"json", Manifest("9.0", kPage)}, {"delay_ms", 1500}}});
+  EXPECT_EQ(Statuses({Check(TheFakeService().URL("/slow.json")),
+                      Check(ManifestFile("same.json", Manifest("0.7.1", kPage).dump()))}),
+            (std::vector<std::string>{"正在检查…", "正在检查…", "已经是最新版"}));
+}
+
 TEST_F(AppUpdateTest, SettingsAreStoredTrimmedAndAnythingButTrueTurnsAutomaticChecksOff) {
   const std::vector<Json> saves = {
       {{"action", "saveUpdateSettings"}, {"manifestURL", " https://a.example/u.json\n"}},
