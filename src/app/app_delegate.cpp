@@ -100,9 +100,10 @@ void AppDelegate::ready() {
   sendSavedState();
   sendLensCorrectionState();
   appUpdate_.sendAppUpdateState();
-  appUpdate_.checkSilentlyWhenAutomatic();
   // Told last, so that nothing the page shows for the restored project hides it.
   if (savedStateNotice_) Status(*std::exchange(savedStateNotice_, std::nullopt));
+  // Its answers come later, after the handshake.
+  appUpdate_.checkSilentlyWhenAutomatic();
   if (!launch_.testMode) {
     queues::AfterOnMain(std::chrono::milliseconds(600), [this] { detectExistingCameraCard(); });
   }
