@@ -94,15 +94,18 @@ void AppDelegate::ready() {
   const char* version = build_info::kShortVersion;
   Call("window.Native.version", *version ? version : texts::kUnknownVersion);
   Call("window.Native.grsAIState", grsAIClient_ ? grsAIClient_->stateSnapshot() : Json::object());
-  // The companion applications and the ComfyUI set-up answer here, in this order, once those
-  // features exist.
+  // The companion applications' state answers here (sendWorkflowAppsState).
+  // The ComfyUI set-up answers here: its snapshot, then the local server's probe
+  // (sendComfySetupState, checkComfyConnection).
   sendSavedState();
   sendLensCorrectionState();
-  // The update state follows here once the update check exists.
+  appUpdate_.sendAppUpdateState();
   // Told last, so that nothing the page shows for the restored project hides it.
   if (savedStateNotice_) Status(*std::exchange(savedStateNotice_, std::nullopt));
   // Photos the program was started with replace the restored project, as a new import does.
   if (!photosToOpen_.empty()) scanPhotos(std::exchange(photosToOpen_, {}), std::nullopt);
+  // Its answers come later, after the handshake.
+  appUpdate_.checkSilentlyWhenAutomatic();
   if (!launch_.testMode) {
     queues::AfterOnMain(std::chrono::milliseconds(600), [this] { detectExistingCameraCard(); });
   }

@@ -4,6 +4,7 @@
 // Unless a member says otherwise, everything here runs on the main queue.
 #include "ai/grsai_client.hpp"
 #include "analysis/run/analysis_run.hpp"
+#include "app/build_info.hpp"
 #include "base/call_js.hpp"
 #include "base/job_token.hpp"
 #include "base/json.hpp"
@@ -11,6 +12,7 @@
 #include "bridge/face_batch.hpp"
 #include "culling/cloud_analysis_run.hpp"
 #include "culling/burst_comparison.hpp"
+#include "integrations/app_update.hpp"
 #include "library/project_store.hpp"
 #include "output/photo_output.hpp"
 #include "platform/feature_host.hpp"
@@ -102,6 +104,7 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   culling::BurstComparison& burstComparison() { return burstComparison_; }
   culling::CloudAnalysisRun& cloudAnalysisRun() { return cloudAnalysisRun_; }
   workbench::WorkbenchFeatures& workbench() { return workbench_; }
+  integrations::AppUpdate& appUpdate() { return appUpdate_; }
   bridge::FaceBatch& faceBatch() { return faceBatch_; }
 
   // Controller fields (main queue unless noted).
@@ -144,6 +147,7 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   culling::BurstComparison burstComparison_{*this};
   workbench::WorkbenchFeatures workbench_{*this, projectStore_, grsAIClient_, HealthSourcesOfThisProgram()};
   bridge::FaceBatch faceBatch_{*this, grsAIClient_, bridgeServer_};
+  integrations::AppUpdate appUpdate_{*this, build_info::kShortVersion, build_info::kBuildNumber};
 };
 
 // The window title for the mode.

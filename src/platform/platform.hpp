@@ -47,8 +47,9 @@ class Platform {
   virtual bool IsPanelOpen() const = 0;
   virtual void RunPanel(const PanelRequest& request, std::function<void(PanelResult)> done) = 0;
 
-  // Workspace.
-  virtual void OpenURL(const std::string& url) = 0;
+  // Workspace. OpenURL hands a web address to the default browser and says whether the system
+  // accepted it.
+  virtual bool OpenURL(const std::string& url) = 0;
   virtual void OpenFolder(const std::string& path) = 0;
   virtual void Activate() = 0;
   virtual void PlaySound(const std::string& name) = 0;

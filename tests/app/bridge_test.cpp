@@ -31,13 +31,13 @@ TEST_F(Bridge, OpenFolderNeedsAStringPath) {
   EXPECT_TRUE(Payloads("window.Native.status").empty());
 }
 
-TEST_F(Bridge, HandshakeSendsVersionStateBridgeAndLensInOrder) {
+TEST_F(Bridge, HandshakeSendsItsCallbacksInOrder) {
   Send({{"action", "ready"}});
   std::vector<std::string> order;
   for (const auto& line : lines_) order.push_back(line.value("fn", "?"));
   EXPECT_EQ(order, (std::vector<std::string>{"window.Native.version", "window.Native.grsAIState",
                                              "window.Native.receiveState", "window.Native.bridgeStatus",
-                                             "window.Native.lensCorrectionState"}));
+                                             "window.Native.lensCorrectionState", "window.Native.appUpdateState"}));
   EXPECT_EQ(Payloads("window.Native.version")[0], "0.7.1");
   // A test run opens no port.
   Json bridge = Payloads("window.Native.bridgeStatus")[0];
@@ -47,7 +47,7 @@ TEST_F(Bridge, HandshakeSendsVersionStateBridgeAndLensInOrder) {
 
   // A second "ready" (a page reload) runs the whole handshake again.
   Send({{"action", "ready"}});
-  EXPECT_EQ(lines_.size(), 10u);
+  EXPECT_EQ(lines_.size(), 12u);
 }
 
 TEST_F(Bridge, AiSettingsAndConnectionCheckAnswerWithTheClientState) {

@@ -22,7 +22,8 @@ TEST(HeadlessProtocol, HandshakeLinesAreExactAndTheProgramExitsWhenIdle) {
             "{\"fn\":\"window.Native.version\",\"arg\":\"0.7.1\"}");
   EXPECT_EQ(result.Sequence(), (std::vector<std::string>{"window.Native.version", "window.Native.grsAIState",
                                                          "window.Native.receiveState", "window.Native.bridgeStatus",
-                                                         "window.Native.lensCorrectionState"}));
+                                                         "window.Native.lensCorrectionState",
+                                                         "window.Native.appUpdateState"}));
 }
 
 TEST(HeadlessProtocol, BadLinesAreIgnoredAndLaterLinesStillRun) {
@@ -151,7 +152,7 @@ TEST(HeadlessProtocol, ExitWaitsForTheDelayedCardCheck) {
   // Outside test mode the plug-in server may report that it listens at any moment.
   std::erase(sequence, "window.Native.bridgeStatus");
   // The monitor's notice, the handshake, then 0.6 s later the start-up check's status and notice.
-  ASSERT_EQ(sequence.size(), 7u) << result.rawOutput;
+  ASSERT_EQ(sequence.size(), 8u) << result.rawOutput;
   EXPECT_EQ(sequence.front(), "window.Native.cardDetected");
   EXPECT_EQ(sequence[sequence.size() - 2], "window.Native.status");
   EXPECT_EQ(sequence.back(), "window.Native.cardDetected");

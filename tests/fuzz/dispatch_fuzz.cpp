@@ -1,6 +1,8 @@
 // libFuzzer target: any bytes the page could post must dispatch without crashing.
 // Actions that walk, read or move arbitrary files are left out: they would trash or scan whatever
-// paths the fuzzer invents; their input handling has its own tests.
+// paths the fuzzer invents. So are the update check and its stored address, which the handshake
+// checks: they would wait on whatever addresses the fuzzer invents. Their input handling has its
+// own tests.
 #include "app/app_delegate.hpp"
 #include "base/queues.hpp"
 #include "platform/scripted/scripted_platform.hpp"
@@ -29,7 +31,8 @@ struct Harness {
 
 const std::set<std::string> kFileWalkingActions = {
     "scanPath", "analyze", "previewPhoto", "editPhoto", "trashPhotos", "trashRatedPhotos", "exportRatedPhotos",
-    "exportAdvanced", "export", "exportReviewManifest", "cloudAnalyze", "compareBurst", "previewProjectStyle"};
+    "exportAdvanced", "export", "exportReviewManifest", "cloudAnalyze", "compareBurst", "previewProjectStyle",
+    "checkForAppUpdate", "saveUpdateSettings"};
 
 }  // namespace
 

@@ -103,8 +103,11 @@ void LinuxPlatform::RunPanel(const PanelRequest& request, std::function<void(Pan
   gtk_native_dialog_show(GTK_NATIVE_DIALOG(dialog));
 }
 
-void LinuxPlatform::OpenURL(const std::string& url) {
-  g_app_info_launch_default_for_uri(url.c_str(), nullptr, nullptr);
+bool LinuxPlatform::OpenURL(const std::string& url) {
+  GError* error = nullptr;
+  const bool launched = g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error);
+  g_clear_error(&error);
+  return launched;
 }
 
 void LinuxPlatform::OpenFolder(const std::string& path) {

@@ -21,7 +21,7 @@ class LinuxPlatform final : public Platform {
   bool HasWindow() const override { return window_ != nullptr; }
   bool IsPanelOpen() const override { return panelOpen_; }
   void RunPanel(const PanelRequest& request, std::function<void(PanelResult)> done) override;
-  void OpenURL(const std::string& url) override;
+  bool OpenURL(const std::string& url) override;
   void OpenFolder(const std::string& path) override;
   void Activate() override;
   void PlaySound(const std::string& name) override;

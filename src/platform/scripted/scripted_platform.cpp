@@ -57,7 +57,10 @@ void ScriptedPlatform::Effect(Json line) {
   queues::Main([this, line = std::move(line)] { emit_(JSONString(line)); });
 }
 
-void ScriptedPlatform::OpenURL(const std::string& url) { Effect({{"effect", "openURL"}, {"url", url}}); }
+bool ScriptedPlatform::OpenURL(const std::string& url) {
+  Effect({{"effect", "openURL"}, {"url", url}});
+  return true;
+}
 void ScriptedPlatform::OpenFolder(const std::string& path) { Effect({{"effect", "openFolder"}, {"path", path}}); }
 void ScriptedPlatform::Activate() { Effect({{"effect", "activate"}}); }
 void ScriptedPlatform::PlaySound(const std::string& name) { Effect({{"effect", "sound"}, {"name", name}}); }
