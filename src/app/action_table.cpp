@@ -11,6 +11,8 @@ const std::vector<ActionRow>& ActionTable() {
       {"chooseProjectReference", [](AppDelegate& app, const Json&) { app.workbench().chooseProjectReference(); }},
       {"exportProjectArchive", [](AppDelegate& app, const Json& body) { app.workbench().exportProjectArchive(body); }},
       {"openProjectArchive", [](AppDelegate& app, const Json&) { app.workbench().openProjectArchive(); }},
+      {"listProjectBackups", [](AppDelegate& app, const Json&) { app.workbench().listProjectBackups(); }},
+      {"openProjectBackup", [](AppDelegate& app, const Json& body) { app.workbench().openProjectBackup(body); }},
       {"relinkProjectPhotos", [](AppDelegate& app, const Json& body) { app.workbench().relinkProjectPhotos(body); }},
       {"previewProjectStyle", [](AppDelegate& app, const Json& body) { app.workbench().previewProjectStyle(body); }},
       {"exportProjectStyle", [](AppDelegate& app, const Json& body) { app.workbench().exportProjectStyle(body); }},

@@ -9,6 +9,7 @@
 #include "workbench/health_report.hpp"
 #include "workbench/photo_relink.hpp"
 #include "workbench/project_archive.hpp"
+#include "workbench/project_backups.hpp"
 #include "workbench/style_export.hpp"
 #include "workbench/workbench_texts.hpp"
 
@@ -97,6 +98,26 @@ void WorkbenchFeatures::openProjectArchive() {
     }
     AdoptArchive(std::move(*opened.archive));
   });
+}
+
+void WorkbenchFeatures::listProjectBackups() {
+  queues::Global(QoS::UserInitiated, [this] {
+    host_.Call(callbacks::kProjectBackups, Json{{"backups", ListProjectBackups(host_.supportFolder())}});
+  });
+}
+
+void WorkbenchFeatures::openProjectBackup(const Json& body) {
+  const std::optional<std::string> path = ProjectBackupPath(host_.supportFolder(), FieldOr(body, "name", nullptr));
+  if (!path) {
+    host_.Status(texts::kBackupMissing);
+    return;
+  }
+  OpenedArchive opened = ReadProjectArchive(*path);
+  if (!opened.archive) {
+    host_.Status(opened.status);
+    return;
+  }
+  AdoptArchive(std::move(*opened.archive));
 }
 
 void WorkbenchFeatures::AdoptArchive(Json archive) {

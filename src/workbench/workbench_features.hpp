@@ -41,6 +41,10 @@ class WorkbenchFeatures {
   void exportProjectArchive(const Json& body);
   // An open panel; the archive read replaces the stored project only after it was backed up.
   void openProjectArchive();
+  // The automatic backups, newest first (read on a worker), and one of them opened like an archive.
+  void listProjectBackups();
+  // body "name": a backup's file name as listProjectBackups gave it.
+  void openProjectBackup(const Json& body);
   // body "photos": matched by file name below the folder a panel names.
   void relinkProjectPhotos(const Json& body);
   // body "token", "reference", "photos", "options".

@@ -14,6 +14,7 @@ inline constexpr const char* kArchiveTooLarge = "项目档案超过 20 MB，请�
 inline constexpr const char* kArchiveWriteFailed = "无法保存项目，请检查目录权限与磁盘空间";
 inline constexpr const char* kArchiveOpenTooLarge = "档案超过 20 MB，当前项目未改变";
 inline constexpr const char* kArchiveNotSupported = "不是支持的项目档案，当前项目未改变";
+inline constexpr const char* kBackupMissing = "找不到这份备份，当前项目未改变";
 inline constexpr const char* kArchiveBackupFailed = "当前项目备份失败，已取消切换，原项目保持不变";
 
 // The reference photo.
@@ -87,6 +88,7 @@ namespace tw::workbench::callbacks {
 
 inline constexpr const char* kProjectArchiveSaved = "window.Native.projectArchiveSaved";
 inline constexpr const char* kProjectArchiveLoaded = "window.Native.projectArchiveLoaded";
+inline constexpr const char* kProjectBackups = "window.Native.projectBackups";
 inline constexpr const char* kProjectReferenceSelected = "window.Native.projectReferenceSelected";
 inline constexpr const char* kProjectStylePreview = "window.Native.projectStylePreview";
 inline constexpr const char* kProjectStyleComplete = "window.Native.projectStyleComplete";

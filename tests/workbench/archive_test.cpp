@@ -128,5 +128,45 @@ TEST(ProjectArchiveHeadless, WhatIsNotAProjectArchiveLeavesTheCurrentProjectAndT
   EXPECT_EQ(ReadBytes(sandbox.support / kProjectFile), before);
 }
 
+TEST(ProjectArchiveHeadless, BackupsAreListedNewestFirstAndOneOpensOnlyByItsOwnName) {
+  HeadlessSandbox sandbox;
+  const std::string records = sandbox.support / "ProjectRecords";
+  std::filesystem::create_directories(records);
+  WriteBytes(records + "/A.json", R"({"photos": [{"id": "1"}, {"id": "2"}]})");
+  WriteBytes(records + "/B.json", "not a project");
+  WriteBytes(records + "/.hidden.json", R"({"photos": []})");
+  WriteBytes(records + "/notes.txt", "x");
+  std::filesystem::create_directory(records + "/folder.json");
+  std::filesystem::last_write_time(records + "/A.json", std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+
+  auto listed = RunPage(sandbox, {{{"action", "listProjectBackups"}}}).Payloads("window.Native.projectBackups");
+  ASSERT_EQ(listed.size(), 1u);
+  const Json& backups = listed[0]["backups"];
+  ASSERT_EQ(backups.size(), 2u);
+  EXPECT_EQ(backups[0]["name"], "B.json");
+  EXPECT_EQ(backups[0]["readable"], false);
+  EXPECT_EQ(backups[0]["photos"], nullptr);
+  EXPECT_EQ(backups[1]["name"], "A.json");
+  EXPECT_EQ(backups[1]["photos"], 2);
+  EXPECT_LT(backups[1]["savedAt"].get<double>(), backups[0]["savedAt"].get<double>());
+
+  ASSERT_EQ(RunPage(sandbox, {{{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}}).lines.size(), 0u);
+  const std::string current = ReadBytes(sandbox.support / kProjectFile);
+  for (const Json& name : {Json("../current-project.json"), Json(".hidden.json"), Json("folder.json"), Json(7),
+                           Json("missing.json")}) {
+    auto refused = RunPage(sandbox, {{{"action", "openProjectBackup"}, {"name", name}}});
+    EXPECT_EQ(refused.Payloads("window.Native.status"), One("找不到这份备份，当前项目未改变")) << name;
+  }
+  EXPECT_EQ(RunPage(sandbox, {{{"action", "openProjectBackup"}, {"name", "B.json"}}}).Payloads("window.Native.status"),
+            One("不是支持的项目档案，当前项目未改变"));
+  EXPECT_EQ(ReadBytes(sandbox.support / kProjectFile), current);
+
+  auto opened = RunPage(sandbox, {{{"action", "openProjectBackup"}, {"name", "A.json"}}});
+  ASSERT_EQ(opened.Payloads("window.Native.projectArchiveLoaded").size(), 1u);
+  EXPECT_EQ(opened.Payloads("window.Native.projectArchiveLoaded")[0]["archive"]["state"]["photos"].size(), 2u);
+  // Going back is itself undoable: the project it replaced is now a backup too.
+  EXPECT_EQ(RunPage(sandbox, {{{"action", "listProjectBackups"}}}).Payloads("window.Native.projectBackups")[0]["backups"].size(), 3u);
+}
+
 }  // namespace
 }  // namespace tw::testing
