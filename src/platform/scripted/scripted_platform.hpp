@@ -32,6 +32,8 @@ class ScriptedPlatform final : public Platform {
   void RunPanel(const PanelRequest& request, std::function<void(PanelResult)> done) override;
   void OpenURL(const std::string& url) override;
   void OpenFolder(const std::string& path) override;
+  // Reported, not done; counts as launched.
+  LaunchOutcome LaunchApp(const std::string& location) override;
   void Activate() override;
   void PlaySound(const std::string& name) override;
   TrashOutcome MoveToTrash(const std::string& path) override { return MoveToTrashWithGIO(path); }
