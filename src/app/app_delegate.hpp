@@ -11,6 +11,8 @@
 #include "bridge/face_batch.hpp"
 #include "culling/cloud_analysis_run.hpp"
 #include "culling/burst_comparison.hpp"
+#include "integrations/comfy_setup.hpp"
+#include "integrations/workflow_apps.hpp"
 #include "library/project_store.hpp"
 #include "output/photo_output.hpp"
 #include "platform/feature_host.hpp"
@@ -103,6 +105,8 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   culling::CloudAnalysisRun& cloudAnalysisRun() { return cloudAnalysisRun_; }
   workbench::WorkbenchFeatures& workbench() { return workbench_; }
   bridge::FaceBatch& faceBatch() { return faceBatch_; }
+  integrations::WorkflowApps& workflowApps() { return workflowApps_; }
+  integrations::ComfySetup& comfySetup() { return comfySetup_; }
 
   // Controller fields (main queue unless noted).
   std::optional<std::string> selectedFolder;
@@ -110,9 +114,8 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
 
  private:
   void SendCardNotice(const std::string& volumePath);
-  // What the health report reads of the local image-generation set-up: it does not exist in this
-  // program yet, so it is empty ("not running").
-  Json comfySetupSnapshot() const { return Json::object(); }
+  // What the health report reads of the local image-generation set-up.
+  Json comfySetupSnapshot() const { return comfySetup_.comfySetupSnapshot(); }
   workbench::HealthSources HealthSourcesOfThisProgram();
 
   void PublishScan(const std::string& token, std::optional<std::string> folder, Json photos, long skipped,
@@ -142,6 +145,8 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   culling::BurstComparison burstComparison_{*this};
   workbench::WorkbenchFeatures workbench_{*this, projectStore_, grsAIClient_, HealthSourcesOfThisProgram()};
   bridge::FaceBatch faceBatch_{*this, grsAIClient_, bridgeServer_};
+  integrations::WorkflowApps workflowApps_{*this};
+  integrations::ComfySetup comfySetup_;
 };
 
 // The window title for the mode.

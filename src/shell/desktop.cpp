@@ -3,6 +3,7 @@
 #include "app/action_table.hpp"
 #include "app/app_delegate.hpp"
 #include "app/build_info.hpp"
+#include "app/resource_folder.hpp"
 #include "app/support_folder.hpp"
 #include "base/files.hpp"
 #include "base/queues.hpp"
@@ -39,11 +40,6 @@ class GLibMainDriver final : public MainQueueDriver {
         heap, [](gpointer data) { delete static_cast<Task*>(data); });
   }
 };
-
-std::string ResourceDirectory() {
-  if (const char* override = std::getenv("TIDEWICK_RESOURCES"); override && *override) return override;
-  return build_info::kResourceDirectory;
-}
 
 struct Desktop {
   app::SupportFolderChoice choice;
@@ -263,7 +259,7 @@ void CreateWindow(Desktop* desktop) {
   desktop->controller = std::make_unique<app::AppDelegate>(
       *desktop->platform, app::LaunchOptions{desktop->choice.folder, desktop->choice.testMode});
 
-  std::string index = JoinPath(JoinPath(ResourceDirectory(), "Web"), "index.html");
+  std::string index = JoinPath(JoinPath(app::ResourceDirectory(), "Web"), "index.html");
   GFile* file = g_file_new_for_path(index.c_str());
   char* uri = g_file_get_uri(file);
   desktop->pageURI = uri;
