@@ -91,15 +91,16 @@ std::unique_ptr<ComfyInstaller> ComfyInstaller::Start(const std::vector<std::str
     error = std::strerror(failed);
     return nullptr;
   }
-  installer->reader_ = std::thread([self = installer.get(), fd = output[0], handlers = std::move(handlers)] {
-    self->Read(fd, handlers);
-  });
+  // Held from here, before the thread runs, so that the headless program never finds itself idle
+  // between the start and the first read.
+  installer->reader_ = std::thread(
+      [self = installer.get(), fd = output[0], handlers = std::move(handlers), hold = queues::Hold()] {
+        self->Read(fd, handlers);
+      });
   return installer;
 }
 
 void ComfyInstaller::Read(int fd, Handlers handlers) {
-  // The program stays up (headless) until the installer has finished and been reported.
-  auto hold = queues::Hold();
   InstallerOutput output;
   char chunk[4096];
   for (;;) {
