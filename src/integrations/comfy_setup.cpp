@@ -23,9 +23,7 @@ constexpr const char* kShell = "/bin/bash";
 }  // namespace
 
 ComfySetup::ComfySetup(FeatureHost& host, std::string setupResources)
-    : host_(host),
-      setupResources_(std::move(setupResources)),
-      probeSession_(ai::HttpSession::Timeouts{kComfyProbeTimeoutSeconds, kComfyProbeTimeoutSeconds}) {}
+    : host_(host), setupResources_(std::move(setupResources)) {}
 
 ComfySetup::~ComfySetup() {
   *alive_ = false;
@@ -69,7 +67,11 @@ void ComfySetup::checkComfyConnection() {
   request.url = ComfyProbeURL();
   request.idleTimeoutSeconds = kComfyProbeTimeoutSeconds;
   request.maxBodyBytes = 1u << 20;
-  probeSession_.Send(std::move(request), [this, alive = alive_](ai::HttpResponse response) {
+  if (!probeSession_) {
+    probeSession_ = std::make_unique<ai::HttpSession>(
+        ai::HttpSession::Timeouts{kComfyProbeTimeoutSeconds, kComfyProbeTimeoutSeconds});
+  }
+  probeSession_->Send(std::move(request), [this, alive = alive_](ai::HttpResponse response) {
     // The session goes with this object and drops its completions then; the flag is for clarity.
     if (!*alive) return;
     host_.Call(callbacks::kComfySetupConnection, ComfyConnectionResult(ComfyConnected(response)));

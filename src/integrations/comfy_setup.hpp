@@ -38,7 +38,8 @@ class ComfySetup {
   // Whether this object still exists, for work handed back to the main queue.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::unique_ptr<ComfyInstaller> comfySetupTask_;
-  ai::HttpSession probeSession_;
+  // Made at the first probe: most runs never ask.
+  std::unique_ptr<ai::HttpSession> probeSession_;
 };
 
 }  // namespace tw::integrations

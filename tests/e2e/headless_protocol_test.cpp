@@ -19,9 +19,12 @@ TEST(HeadlessProtocol, HandshakeLinesAreExactAndTheProgramExitsWhenIdle) {
   EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
   EXPECT_EQ(result.rawOutput.substr(0, result.rawOutput.find('\n')),
             "{\"fn\":\"window.Native.version\",\"arg\":\"0.7.1\"}");
-  EXPECT_EQ(result.Sequence(), (std::vector<std::string>{"window.Native.version", "window.Native.grsAIState",
-                                                         "window.Native.receiveState", "window.Native.bridgeStatus",
-                                                         "window.Native.lensCorrectionState"}));
+  // The local ComfyUI server's probe answers after the handshake, whenever it completes.
+  EXPECT_EQ(result.Sequence(),
+            (std::vector<std::string>{"window.Native.version", "window.Native.grsAIState",
+                                      "window.Native.workflowAppsState", "window.Native.comfySetupState",
+                                      "window.Native.receiveState", "window.Native.bridgeStatus",
+                                      "window.Native.lensCorrectionState", "window.Native.comfySetupConnection"}));
 }
 
 TEST(HeadlessProtocol, BadLinesAreIgnoredAndLaterLinesStillRun) {

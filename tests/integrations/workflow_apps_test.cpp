@@ -1,5 +1,5 @@
 // Companion applications and Comfy Desktop found through planted desktop entries and executables,
-// launched (as effects) through the headless program; and the handshake that reports them.
+// launched (as effects) through the headless program.
 #include "support/headless_process.hpp"
 
 #include <gtest/gtest.h>
@@ -93,16 +93,6 @@ TEST(WorkflowApps, MissingApplicationsAndComfyDesktopFromItsFallbackPlace) {
   auto download = RunHeadless(std::vector<Json>{{{"action", "openComfyDesktop"}}}, box.Options());
   EXPECT_EQ(download.Sequence(), (std::vector<std::string>{"effect:openURL", "window.Native.comfySetupProgress"}));
   EXPECT_EQ(download.Payloads("window.Native.comfySetupProgress").at(0)["event"], "notice");
-}
-
-TEST(WorkflowApps, HandshakeReportsTheAppsAndTheSetupInOrderAndTheProbeAfter) {
-  AppSandbox box;
-  auto result = RunHeadless(std::vector<Json>{{{"action", "ready"}}}, box.Options());
-  EXPECT_EQ(result.Sequence(),
-            (std::vector<std::string>{"window.Native.version", "window.Native.grsAIState",
-                                      "window.Native.workflowAppsState", "window.Native.comfySetupState",
-                                      "window.Native.receiveState", "window.Native.bridgeStatus",
-                                      "window.Native.lensCorrectionState", "window.Native.comfySetupConnection"}));
 }
 
 }  // namespace
