@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes the page could post must dispatch without crashing.
 // Actions that walk, read or move arbitrary files are left out: they would trash or scan whatever
-// paths the fuzzer invents; their input handling has its own tests.
+// paths the fuzzer invents; their input handling has its own tests. The local model installer is
+// left out too: on a machine with a ComfyUI instance it would start downloading gigabytes.
 #include "app/app_delegate.hpp"
 #include "base/queues.hpp"
 #include "platform/scripted/scripted_platform.hpp"
@@ -29,7 +30,8 @@ struct Harness {
 
 const std::set<std::string> kFileWalkingActions = {
     "scanPath", "analyze", "previewPhoto", "editPhoto", "trashPhotos", "trashRatedPhotos", "exportRatedPhotos",
-    "exportAdvanced", "export", "exportReviewManifest", "cloudAnalyze", "compareBurst", "previewProjectStyle"};
+    "exportAdvanced", "export", "exportReviewManifest", "cloudAnalyze", "compareBurst", "previewProjectStyle",
+    "installComfyModels"};
 
 }  // namespace
 
