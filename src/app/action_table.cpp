@@ -69,6 +69,12 @@ const std::vector<ActionRow>& ActionTable() {
        [](AppDelegate& app, const Json& body) {
          app.output().exportPhotos(FieldOr(body, "photos", Json::array()), output::PlainExportOptions());
        }},
+      {"openWorkflowApp", [](AppDelegate& app, const Json& body) { app.workflowApps().openWorkflowApp(body); }},
+      {"refreshComfySetup", [](AppDelegate& app, const Json&) { app.comfySetup().sendComfySetupState(); }},
+      {"downloadComfyDesktop", [](AppDelegate& app, const Json&) { app.comfySetup().openOfficialComfyDownload(); }},
+      {"openComfyDesktop", [](AppDelegate& app, const Json&) { app.comfySetup().openComfyDesktop(); }},
+      {"installComfyModels", [](AppDelegate& app, const Json&) { app.comfySetup().installComfyModels(); }},
+      {"checkComfyConnection", [](AppDelegate& app, const Json&) { app.comfySetup().checkComfyConnection(); }},
       {"openFolder", [](AppDelegate& app, const Json& body) { app.openFolder(StringField(body, "path")); }},
       // The page's answer to flushState: its pending save has been posted.
       {"stateFlushed", [](AppDelegate& app, const Json& body) { app.stateFlushed(body); }},

@@ -2,6 +2,7 @@
 
 #include "app/action_table.hpp"
 #include "app/build_info.hpp"
+#include "platform/resource_location.hpp"
 #include "app/texts.hpp"
 #include "base/files.hpp"
 #include "base/queues.hpp"
@@ -34,7 +35,8 @@ AppDelegate::AppDelegate(platform::Platform& platform, LaunchOptions launch)
       projectStore_(launch_.supportFolder),
       grsAIClient_(ai::TWGRSAIClient::Create(platform.settings())),
       bridgeServer_(bridge::TWBridgeServer::Create(
-          this, grsAIClient_, platform.settings().GetString(bridge::kRetouchSaveLocationSetting).value_or(""))) {}
+          this, grsAIClient_, platform.settings().GetString(bridge::kRetouchSaveLocationSetting).value_or(""))),
+      comfySetup_(*this, JoinPath(platform::ResourceDirectory(), "Setup")) {}
 
 AppDelegate::~AppDelegate() {
   // Its thread must be gone, and it must not call back, before this object is.
@@ -94,9 +96,11 @@ void AppDelegate::ready() {
   const char* version = build_info::kShortVersion;
   Call("window.Native.version", *version ? version : texts::kUnknownVersion);
   Call("window.Native.grsAIState", grsAIClient_ ? grsAIClient_->stateSnapshot() : Json::object());
-  // The companion applications' state answers here (sendWorkflowAppsState).
-  // The ComfyUI set-up answers here: its snapshot, then the local server's probe
-  // (sendComfySetupState, checkComfyConnection).
+  workflowApps_.sendWorkflowAppsState();
+  comfySetup_.sendComfySetupState();
+  // Its answer comes later, on its own; started once the handshake's own answers are on their way,
+  // so that a quick refusal never lands between them.
+  queues::Main([this] { comfySetup_.checkComfyConnection(); });
   sendSavedState();
   sendLensCorrectionState();
   appUpdate_.sendAppUpdateState();

@@ -13,6 +13,8 @@
 #include "culling/cloud_analysis_run.hpp"
 #include "culling/burst_comparison.hpp"
 #include "integrations/app_update.hpp"
+#include "integrations/comfy_setup.hpp"
+#include "integrations/workflow_apps.hpp"
 #include "library/project_store.hpp"
 #include "output/photo_output.hpp"
 #include "platform/feature_host.hpp"
@@ -106,6 +108,8 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   workbench::WorkbenchFeatures& workbench() { return workbench_; }
   integrations::AppUpdate& appUpdate() { return appUpdate_; }
   bridge::FaceBatch& faceBatch() { return faceBatch_; }
+  integrations::WorkflowApps& workflowApps() { return workflowApps_; }
+  integrations::ComfySetup& comfySetup() { return comfySetup_; }
 
   // Controller fields (main queue unless noted).
   std::optional<std::string> selectedFolder;
@@ -113,9 +117,8 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
 
  private:
   void SendCardNotice(const std::string& volumePath);
-  // What the health report reads of the local image-generation set-up: it does not exist in this
-  // program yet, so it is empty ("not running").
-  Json comfySetupSnapshot() const { return Json::object(); }
+  // What the health report reads of the local image-generation set-up.
+  Json comfySetupSnapshot() const { return comfySetup_.comfySetupSnapshot(); }
   workbench::HealthSources HealthSourcesOfThisProgram();
 
   void PublishScan(const std::string& token, std::optional<std::string> folder, Json photos, long skipped,
@@ -148,6 +151,8 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   workbench::WorkbenchFeatures workbench_{*this, projectStore_, grsAIClient_, HealthSourcesOfThisProgram()};
   bridge::FaceBatch faceBatch_{*this, grsAIClient_, bridgeServer_};
   integrations::AppUpdate appUpdate_{*this, build_info::kShortVersion, build_info::kBuildNumber};
+  integrations::WorkflowApps workflowApps_{*this};
+  integrations::ComfySetup comfySetup_;
 };
 
 // The window title for the mode.

@@ -160,6 +160,19 @@ ReadableFile& ReadableFile::operator=(ReadableFile&& other) noexcept {
 ReadableFile::~ReadableFile() {
   if (fd_ >= 0) close(fd_);
 }
+std::optional<std::string> ReadAtMost(const ReadableFile& file, size_t limit) {
+  std::string bytes;
+  char chunk[1 << 16];
+  while (bytes.size() <= limit) {
+    ssize_t n = read(file.fd(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
 bool PathExists(const std::string& path) { return StatPath(path).exists; }
 
 std::string FileURLFromPath(const std::string& path) {

@@ -65,6 +65,9 @@ class ReadableFile {
   int fd_ = -1;
   int error_ = 0;
 };
+// At most `limit` + 1 bytes of an open file: one byte more than allowed tells that it is too long,
+// also when the file grew after its size was read. nullopt when reading fails.
+std::optional<std::string> ReadAtMost(const ReadableFile& file, size_t limit);
 bool PathExists(const std::string& path);
 
 // "file://" URL text of an absolute path, percent-encoding what a URL cannot hold.

@@ -29,6 +29,11 @@ struct PanelResult {
   std::vector<std::string> paths;  // absolute paths; for a folder or save panel exactly one
 };
 
+struct LaunchOutcome {
+  bool launched = false;
+  std::string error;  // the system's text when not launched
+};
+
 struct TrashOutcome {
   bool moved = false;
   std::string error;  // the system's text when not moved
@@ -51,6 +56,8 @@ class Platform {
   // accepted it.
   virtual bool OpenURL(const std::string& url) = 0;
   virtual void OpenFolder(const std::string& path) = 0;
+  // Starts an application: a desktop entry file (".desktop") or an executable, both absolute.
+  virtual LaunchOutcome LaunchApp(const std::string& location) = 0;
   virtual void Activate() = 0;
   virtual void PlaySound(const std::string& name) = 0;
 
@@ -64,5 +71,13 @@ class Platform {
 
 // The freedesktop trash through GIO; shared by both implementations.
 TrashOutcome MoveToTrashWithGIO(const std::string& path);
+
+// Installed applications as the desktop's registry lists them (desktop entries below
+// $XDG_DATA_HOME and $XDG_DATA_DIRS, read through GIO). Main queue. The entry file of the first
+// desktop id that is installed, else of the first entry whose name contains one of `names`
+// (ASCII letters compared without case); "" when none.
+std::string FindDesktopEntry(const std::vector<std::string>& desktopIds, const std::vector<std::string>& names);
+// Launches a desktop entry file or an executable through GIO. Main queue.
+LaunchOutcome LaunchWithGIO(const std::string& location);
 
 }  // namespace tw::platform

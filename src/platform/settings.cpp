@@ -47,17 +47,13 @@ Settings::Settings(std::string path) : path_(std::move(path)) {
   ReadLocked(false);
 }
 
-std::string Settings::DefaultPath() {
-  std::string base;
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/') {
-    base = config;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    base = JoinPath(home, ".config");
-  } else {
-    base = "/tmp";
-  }
-  return JoinPath(JoinPath(base, "tidewick"), "settings.json");
+std::string UserConfigFolder() {
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/') return config;
+  if (const char* home = std::getenv("HOME"); home && *home) return JoinPath(home, ".config");
+  return "/tmp";
 }
+
+std::string Settings::DefaultPath() { return JoinPath(JoinPath(UserConfigFolder(), "tidewick"), "settings.json"); }
 
 Settings::FileVersion Settings::CurrentVersion() const {
   FileVersion version;

@@ -15,6 +15,9 @@
 
 namespace tw::platform {
 
+// $XDG_CONFIG_HOME when it is absolute, else ~/.config (/tmp without a home).
+std::string UserConfigFolder();
+
 class Settings {
  public:
   // A missing file counts as empty.

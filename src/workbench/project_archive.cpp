@@ -31,21 +31,6 @@ bool IsArchive(const Json& archive) {
          archive.contains("state") && archive["state"].is_object();
 }
 
-// At most `limit` + 1 bytes of an open file: one byte more than allowed tells that it is too long,
-// also when the file grew after its size was read.
-std::optional<std::string> ReadAtMost(const ReadableFile& file, size_t limit) {
-  std::string bytes;
-  char chunk[1 << 16];
-  while (bytes.size() <= limit) {
-    ssize_t n = read(file.fd(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    bytes.append(chunk, static_cast<size_t>(n));
-  }
-  return bytes;
-}
-
 }  // namespace
 
 Json TWProjectClean(const Json& value, int depth) {

@@ -20,10 +20,13 @@ TEST(HeadlessProtocol, HandshakeLinesAreExactAndTheProgramExitsWhenIdle) {
   EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
   EXPECT_EQ(result.rawOutput.substr(0, result.rawOutput.find('\n')),
             "{\"fn\":\"window.Native.version\",\"arg\":\"0.7.1\"}");
-  EXPECT_EQ(result.Sequence(), (std::vector<std::string>{"window.Native.version", "window.Native.grsAIState",
-                                                         "window.Native.receiveState", "window.Native.bridgeStatus",
-                                                         "window.Native.lensCorrectionState",
-                                                         "window.Native.appUpdateState"}));
+  // The local ComfyUI server's probe answers after the handshake, whenever it completes.
+  EXPECT_EQ(result.Sequence(),
+            (std::vector<std::string>{"window.Native.version", "window.Native.grsAIState",
+                                      "window.Native.workflowAppsState", "window.Native.comfySetupState",
+                                      "window.Native.receiveState", "window.Native.bridgeStatus",
+                                      "window.Native.lensCorrectionState", "window.Native.appUpdateState",
+                                      "window.Native.comfySetupConnection"}));
 }
 
 TEST(HeadlessProtocol, BadLinesAreIgnoredAndLaterLinesStillRun) {
@@ -151,8 +154,10 @@ TEST(HeadlessProtocol, ExitWaitsForTheDelayedCardCheck) {
   auto sequence = result.Sequence();
   // Outside test mode the plug-in server may report that it listens at any moment.
   std::erase(sequence, "window.Native.bridgeStatus");
+  // Nor is the local ComfyUI probe's answer tied to the card check's moment.
+  std::erase(sequence, "window.Native.comfySetupConnection");
   // The monitor's notice, the handshake, then 0.6 s later the start-up check's status and notice.
-  ASSERT_EQ(sequence.size(), 8u) << result.rawOutput;
+  ASSERT_EQ(sequence.size(), 10u) << result.rawOutput;
   EXPECT_EQ(sequence.front(), "window.Native.cardDetected");
   EXPECT_EQ(sequence[sequence.size() - 2], "window.Native.status");
   EXPECT_EQ(sequence.back(), "window.Native.cardDetected");

@@ -1,8 +1,9 @@
 // libFuzzer target: any bytes the page could post must dispatch without crashing.
 // Actions that walk, read or move arbitrary files are left out: they would trash or scan whatever
 // paths the fuzzer invents. So are the update check and its stored address, which the handshake
-// checks: they would wait on whatever addresses the fuzzer invents. Their input handling has its
-// own tests.
+// checks: they would wait on whatever addresses the fuzzer invents; and the local model installer,
+// which on a machine with a ComfyUI instance would start downloading gigabytes. Their input
+// handling has its own tests.
 #include "app/app_delegate.hpp"
 #include "base/queues.hpp"
 #include "platform/scripted/scripted_platform.hpp"
@@ -32,7 +33,7 @@ struct Harness {
 const std::set<std::string> kFileWalkingActions = {
     "scanPath", "analyze", "previewPhoto", "editPhoto", "trashPhotos", "trashRatedPhotos", "exportRatedPhotos",
     "exportAdvanced", "export", "exportReviewManifest", "cloudAnalyze", "compareBurst", "previewProjectStyle",
-    "checkForAppUpdate", "saveUpdateSettings"};
+    "checkForAppUpdate", "saveUpdateSettings", "installComfyModels"};
 
 }  // namespace
 

@@ -23,6 +23,7 @@ class LinuxPlatform final : public Platform {
   void RunPanel(const PanelRequest& request, std::function<void(PanelResult)> done) override;
   bool OpenURL(const std::string& url) override;
   void OpenFolder(const std::string& path) override;
+  LaunchOutcome LaunchApp(const std::string& location) override { return LaunchWithGIO(location); }
   void Activate() override;
   void PlaySound(const std::string& name) override;
   TrashOutcome MoveToTrash(const std::string& path) override { return MoveToTrashWithGIO(path); }

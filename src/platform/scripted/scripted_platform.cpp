@@ -62,6 +62,10 @@ bool ScriptedPlatform::OpenURL(const std::string& url) {
   return true;
 }
 void ScriptedPlatform::OpenFolder(const std::string& path) { Effect({{"effect", "openFolder"}, {"path", path}}); }
+LaunchOutcome ScriptedPlatform::LaunchApp(const std::string& location) {
+  Effect({{"effect", "launchApp"}, {"path", location}});
+  return LaunchOutcome{true, ""};
+}
 void ScriptedPlatform::Activate() { Effect({{"effect", "activate"}}); }
 void ScriptedPlatform::PlaySound(const std::string& name) { Effect({{"effect", "sound"}, {"name", name}}); }
 

@@ -33,6 +33,8 @@ class ScriptedPlatform final : public Platform {
   // Reported as an effect line; that counts as accepted.
   bool OpenURL(const std::string& url) override;
   void OpenFolder(const std::string& path) override;
+  // Reported, not done; counts as launched.
+  LaunchOutcome LaunchApp(const std::string& location) override;
   void Activate() override;
   void PlaySound(const std::string& name) override;
   TrashOutcome MoveToTrash(const std::string& path) override { return MoveToTrashWithGIO(path); }

@@ -1,0 +1,291 @@
+// The local image-generation set-up through the headless program: the snapshot read from planted
+// Comfy Desktop files, the local server's probe, and the installer against a local file server.
+#include "integrations/comfy_installer.hpp"
+#include "integrations/comfy_setup_snapshot.hpp"
+#include "support/headless_process.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+extern char** environ;
+
+namespace tw::integrations {
+namespace {
+
+using testing::HeadlessOptions;
+using testing::HeadlessSandbox;
+using testing::RunHeadless;
+using testing::TempFolder;
+namespace fs = std::filesystem;
+
+void WriteText(const std::string& path, const std::string& text) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A file of the given length that takes no room on disk.
+void Sparse(const std::string& path, unsigned long long size) {
+  WriteText(path, "");
+  fs::resize_file(path, size);
+}
+
+std::string ReadText(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// local_file_server.py serving one folder; its requests are logged to log().
+class LocalFileServer {
+ public:
+  LocalFileServer() {
+    int input[2], output[2];
+    if (pipe2(input, O_CLOEXEC) || pipe2(output, O_CLOEXEC)) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    std::vector<std::string> args{TIDEWICK_PYTHON3, TIDEWICK_FILE_SERVER, folder_.path(), log()};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ)) throw std::runtime_error("spawn");
+    posix_spawn_file_actions_destroy(&actions);
+    close(input[0]);
+    close(output[1]);
+    input_ = input[1];
+    std::string line;
+    char c;
+    while (read(output[0], &c, 1) == 1 && c != '\n') line += c;
+    close(output[0]);
+    if (std::sscanf(line.c_str(), "ready %d", &port_) != 1) throw std::runtime_error("the file server did not start");
+  }
+  ~LocalFileServer() {
+    close(input_);  // end of input ends it
+    waitpid(pid_, nullptr, 0);
+  }
+  std::string operator/(const std::string& name) const { return folder_ / name; }
+  std::string log() const { return logFolder_ / "requests.log"; }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  int port() const { return port_; }
+
+ private:
+  TempFolder folder_;
+  TempFolder logFolder_;
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int port_ = 0;
+};
+
+// A sandbox with a Comfy Desktop instance of its own.
+struct ComfySandbox : HeadlessSandbox {
+  std::string instance = home / "ComfyUI-Studio";
+  std::string comfyConfig = config / "Comfy Desktop";
+  std::string models = instance + "/ComfyUI/models";
+
+  ComfySandbox() { WriteText(instance + "/ComfyUI/main.py", ""); }
+  void List(const Json& installations) { WriteText(comfyConfig + "/installations.json", installations.dump()); }
+  void ListTheInstance() {
+    List(Json::array({{{"status", "installed"}, {"sourceId", "standalone"}, {"installPath", instance}}}));
+  }
+  HeadlessOptions Options(std::map<std::string, std::string> extra = {}) const {
+    HeadlessOptions options = HeadlessSandbox::Options();
+    options.environment.merge(extra);
+    return options;
+  }
+};
+
+TEST(ComfySetup, SnapshotFromComfyDesktopsFiles) {
+  ComfySandbox box;
+  const std::string second = box.home / "second";
+  WriteText(box.home / "broken/ComfyUI/README", "");  // no main.py: skipped for a later entry
+  box.List(Json::array({"not an entry",
+                        {{"status", "installed"}, {"sourceId", "standalone"}, {"installPath", box.home / "broken"}},
+                        {{"status", "removed"}, {"sourceId", "standalone"}, {"installPath", box.instance}},
+                        {{"status", "installed"}, {"sourceId", "git"}, {"installPath", box.instance}},
+                        {{"status", "installed"}, {"sourceId", "standalone"}, {"installPath", "relative/path"}},
+                        {{"status", "installed"}, {"sourceId", "standalone"}, {"installPath", box.instance},
+                         {"id", "abc"}, {"name", "工作室"}}}));
+  const std::string root = box.home / "models";
+  WriteText(box.comfyConfig + "/instance-model-paths/abc.yaml", "comfyui:\n  base_path: '" + root + "/.'\n");
+  const auto& files = ComfyModelFiles();
+  Sparse(root + "/" + files[0].relativePath, files[0].size);
+  Sparse(root + "/" + files[2].relativePath, 336213556);  // the VAE's other published size
+  Sparse(root + "/" + files[3].relativePath, files[3].size - 1);
+  WriteText(box.instance + "/ComfyUI/custom_nodes/ComfyUI-GGUF/nodes.py", "");
+  WriteText(box.instance + "/ComfyUI/.venv/lib/python3.12/site-packages/gguf/__init__.py", "");
+
+  auto result = RunHeadless(std::vector<Json>{{{"action", "refreshComfySetup"}}, {{"action", "workbenchHealth"}}},
+                            box.Options());
+  auto states = result.Payloads("window.Native.comfySetupState");
+  ASSERT_EQ(states.size(), 1u) << result.rawOutput;
+  Json state = states[0];
+  EXPECT_GT(state["memoryGB"].get<long>(), 0);
+  state.erase("memoryGB");
+  EXPECT_EQ(state, (Json{{"desktopInstalled", 0}, {"instanceInstalled", 1}, {"instanceName", "工作室"},
+                         {"instancePath", box.instance}, {"modelRoot", root}, {"modelsReady", 2}, {"modelsTotal", 4},
+                         {"nodeReady", true}, {"dependencyReady", true},
+                         {"missingBytes", files[1].size + files[3].size}, {"busy", 0}}));
+  // The health report's local-model row reads the same snapshot.
+  auto health = result.Payloads("window.Native.workbenchHealth");
+  ASSERT_EQ(health.size(), 1u);
+  EXPECT_NE(JSONString(health[0]["rows"][3]).find("模型文件 2 / 4"), std::string::npos) << health[0]["rows"][3];
+}
+
+TEST(ComfySetup, ModelRootFallsBackUnlessTheFileNamesAnAbsoluteFolder) {
+  TempFolder config;
+  const ComfyInstallation instance{"i1", "ComfyUI", "/srv/comfy"};
+  const std::string fallback = "/srv/comfy/ComfyUI/models";
+  for (const std::string& yaml : std::vector<std::string>{"base_path: 'relative/models'\n", "base_path: \"/\"\n", "base_path: /unquoted\n",
+                                 "other: 1\n", std::string("base_path: '/x\xff'\n")}) {
+    WriteText(config / "instance-model-paths/i1.yaml", yaml);
+    EXPECT_EQ(comfyModelRootForInstallation(instance, config.path()), fallback) << yaml;
+  }
+  WriteText(config / "instance-model-paths/i1.yaml", "a: 1\n  base_path:   \"/data/models/\"\n");
+  EXPECT_EQ(comfyModelRootForInstallation(instance, config.path()), "/data/models");
+  // An id that would leave the folder is not used to name a file.
+  WriteText(config / "x.yaml", "base_path: '/data/models'\n");
+  EXPECT_EQ(comfyModelRootForInstallation({"../x", "", "/srv/comfy"}, config / "instance-model-paths"), fallback);
+}
+
+TEST(ComfySetup, InstallerOutputBecomesEventsLineByLine) {
+  InstallerOutput output;
+  EXPECT_TRUE(output.Feed("download|正在下").empty());
+  auto events = output.Feed("载\nno bar here\nready|a|b\n\xff|x\ntail|");
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].event, "download");
+  EXPECT_EQ(events[0].message, "正在下载");
+  EXPECT_EQ(events[1].message, "a");
+  EXPECT_EQ(output.Feed(std::string(70000, 'x') + "\nend|1\n").size(), 1u) << "an overlong line is dropped whole";
+}
+
+TEST(ComfySetup, ScriptDownloadsTheSameFilesTheProgramCounts) {
+  const std::string script = ReadText(TIDEWICK_SETUP_DIR "/comfy-setup.sh");
+  for (const ComfyModelFile& file : ComfyModelFiles()) {
+    EXPECT_NE(script.find(std::string(file.relativePath) + " " + std::to_string(file.size) + " "), std::string::npos)
+        << file.relativePath;
+  }
+}
+
+TEST(ComfySetup, ProbeAnswersConnectedOnlyWhenTheServerDescribesItsSystem) {
+  LocalFileServer server;
+  WriteText(server / "system_stats", R"({"system": {"os": "posix"}, "devices": []})");
+  HeadlessSandbox box;
+  auto options = box.Options();
+  options.environment["TIDEWICK_TEST_COMFY_PORT"] = std::to_string(server.port());
+  auto connected = RunHeadless(std::vector<Json>{{{"action", "checkComfyConnection"}}}, options);
+  EXPECT_EQ(connected.Payloads("window.Native.comfySetupConnection"),
+            (std::vector<Json>{{{"connected", true}, {"message", "本机 ComfyUI 已连通 · 127.0.0.1:8188"}}}));
+
+  WriteText(server / "system_stats", R"({"devices": []})");
+  auto refused = RunHeadless(std::vector<Json>{{{"action", "checkComfyConnection"}}}, options);
+  EXPECT_EQ(refused.Payloads("window.Native.comfySetupConnection").at(0)["connected"], false);
+
+  // A port nothing listens on.
+  const int port = [] {
+    LocalFileServer gone;
+    return gone.port();
+  }();
+  options.environment["TIDEWICK_TEST_COMFY_PORT"] = std::to_string(port);
+  auto none = RunHeadless(std::vector<Json>{{{"action", "checkComfyConnection"}}}, options);
+  EXPECT_EQ(none.Payloads("window.Native.comfySetupConnection"),
+            (std::vector<Json>{{{"connected", false}, {"message", "尚未连通。请在 Comfy Desktop 中启动本地实例，再点检查。"}}}));
+}
+
+std::vector<std::string> Events(const testing::HeadlessResult& result) {
+  std::vector<std::string> events;
+  for (const Json& event : result.Payloads("window.Native.comfySetupProgress")) {
+    events.push_back(event["event"].get<std::string>() + "|" + event["message"].get<std::string>());
+  }
+  return events;
+}
+
+TEST(ComfySetup, InstallerResumesAfterACutAndRefusesAWrongSize) {
+  ComfySandbox box;
+  box.ListTheInstance();
+  const auto& files = ComfyModelFiles();
+  for (int i = 0; i < 3; ++i) Sparse(box.models + "/" + files[i].relativePath, files[i].size);
+  // The instance's Python: installs the package the way pip would.
+  WriteText(box.instance + "/ComfyUI/.venv/bin/python",
+            "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/../pip-arguments\"\n"
+            "mkdir -p \"$(dirname \"$0\")/../lib/python3.12/site-packages/gguf\" && "
+            "touch \"$(dirname \"$0\")/../lib/python3.12/site-packages/gguf/__init__.py\"\n");
+  fs::permissions(box.instance + "/ComfyUI/.venv/bin/python", fs::perms::owner_all);
+
+  LocalFileServer server;
+  const std::string upscaler = files[3].relativePath;
+  std::string content(files[3].size, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 7919) >> 8);
+  const std::string target = box.models + "/" + upscaler;
+  auto options = box.Options({{"TIDEWICK_TEST_MODEL_BASE_URL", server.url()}});
+  const Json install{{"action", "installComfyModels"}};
+
+  // The server has only the start of the file: the size check fails and the part stays.
+  WriteText(server / upscaler, content.substr(0, 1000));
+  auto first = RunHeadless(std::vector<Json>{install, install}, options);
+  auto events = Events(first);
+  ASSERT_FALSE(events.empty()) << first.rawOutput;
+  EXPECT_EQ(events[0], "ready|flux-2-klein-4b-Q4_K_M.gguf 已就绪");
+  EXPECT_NE(std::find(events.begin(), events.end(),
+                      "error|realesr-general-x4v3.pth 大小校验失败（1000 字节，应为 4885111）"), events.end());
+  EXPECT_EQ(events.back(), "failed|安装未完成；可再次点击继续，已下载的部分会保留。");
+  EXPECT_EQ(std::count_if(events.begin(), events.end(), [](auto& e) { return e.rfind("download|", 0) == 0; }), 1)
+      << "the second request while the first ran started nothing";
+  auto states = first.Payloads("window.Native.comfySetupState");
+  ASSERT_EQ(states.size(), 3u);
+  EXPECT_EQ(states[0]["busy"], 1);
+  EXPECT_EQ(states[1]["busy"], 1) << "the busy state answers the second request";
+  EXPECT_EQ(states[2]["busy"], 0);
+  EXPECT_EQ(fs::file_size(target + ".part"), 1000u);
+  EXPECT_FALSE(fs::exists(target));
+  // The node and its package are installed all the same.
+  EXPECT_TRUE(states[2]["nodeReady"]);
+  EXPECT_TRUE(states[2]["dependencyReady"]);
+  EXPECT_EQ(ReadText(box.instance + "/ComfyUI/.venv/pip-arguments"),
+            "-m pip install --disable-pip-version-check -r " TIDEWICK_SETUP_DIR "/ComfyUI-GGUF/requirements.txt\n");
+
+  // The whole file now, but the connection breaks after a million bytes.
+  WriteText(server / upscaler, content);
+  WriteText(server / (upscaler + ".cut"), "1000000");
+  auto cut = RunHeadless(std::vector<Json>{install}, options);
+  ASSERT_FALSE(Events(cut).empty()) << cut.rawOutput << cut.errorOutput;
+  EXPECT_EQ(Events(cut).back(), "failed|安装未完成；可再次点击继续，已下载的部分会保留。") << cut.rawOutput;
+  EXPECT_EQ(fs::file_size(target + ".part"), 1001000u);
+
+  auto resumed = RunHeadless(std::vector<Json>{install}, options);
+  events = Events(resumed);
+  ASSERT_FALSE(events.empty()) << resumed.rawOutput;
+  EXPECT_EQ(events.back(), "finished|本地图生图文件已就绪。若刚安装节点，请重启 Comfy Desktop 后检查连接。")
+      << resumed.rawOutput;
+  EXPECT_EQ(ReadText(target), content);
+  EXPECT_FALSE(fs::exists(target + ".part"));
+  EXPECT_EQ(ReadText(server.log()), "/" + upscaler + " -\n/" + upscaler + " bytes=1000-\n/" + upscaler +
+                                        " bytes=1001000-\n");
+  EXPECT_EQ(resumed.Payloads("window.Native.comfySetupState").back()["modelsReady"], 4);
+}
+
+TEST(ComfySetup, InstallRefusedWithoutAnInstanceOrItsResources) {
+  ComfySandbox box;
+  auto none = RunHeadless(std::vector<Json>{{{"action", "installComfyModels"}}}, box.Options());
+  EXPECT_EQ(Events(none), std::vector<std::string>{"error|请先在 Comfy Desktop 中完成一个本地实例的安装"});
+
+  box.ListTheInstance();
+  TempFolder emptyResources;
+  auto missing = RunHeadless(std::vector<Json>{{{"action", "installComfyModels"}}},
+                             box.Options({{"TIDEWICK_RESOURCES", emptyResources.path()}}));
+  EXPECT_EQ(Events(missing), std::vector<std::string>{"error|安装包缺少本地模型安装资源"});
+  EXPECT_TRUE(missing.Payloads("window.Native.comfySetupState").empty());
+}
+
+}  // namespace
+}  // namespace tw::integrations
