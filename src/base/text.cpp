@@ -1,5 +1,8 @@
 #include "base/text.hpp"
 
+#include <cctype>
+#include <limits>
+
 namespace tw {
 
 std::string ToLower(std::string_view text) {
@@ -88,6 +91,22 @@ bool IsValidUTF8(std::string_view text) {
 bool FileNameOrderLess(std::string_view a, std::string_view b) {
   int order = CompareNaturally(a, b);
   return order != 0 ? order < 0 : a < b;
+}
+
+long long LeadingInteger(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    int digit = text[i] - '0';
+    if (value > (std::numeric_limits<long long>::max() - digit) / 10) {
+      return negative ? std::numeric_limits<long long>::min() : std::numeric_limits<long long>::max();
+    }
+    value = value * 10 + digit;
+  }
+  return negative ? -value : value;
 }
 
 }  // namespace tw

@@ -15,6 +15,10 @@ namespace tw {
 // Whether the bytes are well-formed UTF-8 (no NUL).
 bool IsValidUTF8(std::string_view text);
 
+// The integer a text begins with: optional white space and sign, then digits, saturating at the
+// limits of long long; a text that does not begin so reads as 0.
+long long LeadingInteger(std::string_view text);
+
 // The order in which file paths are listed, the same in every locale and every shell: numbers
 // inside names by value ("IMG_2" before "IMG_10"), letters without regard to case ("a.jpg" beside
 // "A.JPG"), and paths that still tie by their bytes, so that no two different paths are equal.

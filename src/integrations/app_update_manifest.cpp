@@ -32,22 +32,6 @@ std::string Part(CURLU* url, CURLUPart part, unsigned int flags = 0) {
   return value;
 }
 
-// The leading integer of a version component: optional white space and sign, then digits
-// (saturating); anything else reads as 0.
-long long LeadingInteger(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    int digit = text[i] - '0';
-    if (value > (LLONG_MAX - digit) / 10) return negative ? LLONG_MIN : LLONG_MAX;
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
-}
-
 std::vector<std::string> Components(const std::string& version) {
   std::vector<std::string> parts;
   size_t start = 0;

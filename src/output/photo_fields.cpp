@@ -1,5 +1,7 @@
 #include "output/photo_fields.hpp"
 
+#include "base/text.hpp"
+
 #include <fmt/format.h>
 
 #include <cctype>
@@ -15,22 +17,6 @@ long long TruncatedInteger(double value) {
   if (value >= kLimit) return std::numeric_limits<long long>::max();
   if (value <= -kLimit) return std::numeric_limits<long long>::min();
   return static_cast<long long>(value);
-}
-
-long long LeadingInteger(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    int digit = text[i] - '0';
-    if (value > (std::numeric_limits<long long>::max() - digit) / 10) {
-      return negative ? std::numeric_limits<long long>::min() : std::numeric_limits<long long>::max();
-    }
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
 }
 
 const Json* RatingValue(const Json& photo) {
