@@ -68,6 +68,9 @@ void TWBridgeServer::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   delegate_ = nullptr;
+  // Nothing more for the main queue: it may never run again, and a report left on it would count
+  // as work in flight forever.
+  silenced_ = true;
   net::post(queue_, [this] {
     stopOnQueue();
     io_.stop();
@@ -125,6 +128,7 @@ std::string TWBridgeServer::saveLocation() const {
 }
 
 void TWBridgeServer::notifyState() {
+  if (silenced_) return;
   queues::Main([weak = weak_from_this(), state = stateSnapshot()]() mutable {
     auto self = weak.lock();
     if (self && self->delegate_) self->delegate_->bridgeServer(*self, std::move(state));

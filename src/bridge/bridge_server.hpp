@@ -24,6 +24,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -128,6 +129,7 @@ class TWBridgeServer : public std::enable_shared_from_this<TWBridgeServer> {
 
   std::thread thread_;
   bool shutDown_ = false;  // main queue
+  std::atomic<bool> silenced_ = false;  // any thread: set once shutdown has begun
 };
 
 }  // namespace tw::bridge

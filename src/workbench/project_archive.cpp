@@ -83,8 +83,11 @@ OpenedArchive ReadProjectArchive(const std::string& path) {
   std::optional<Json> parsed = ParseJSONWithin(*bytes, kMaxJsonNesting);
   if (!parsed) return {std::nullopt, texts::kArchiveNotSupported};
   Json archive = std::move(*parsed);
-  const bool bareState = archive.is_object() && !archive.contains("format") && archive.contains("photos") &&
-                         archive["photos"].is_array();
+  // The page tags the state it stores with a format of its own; a copy of current-project.json (an
+  // automatic backup) is a bare state either way.
+  const bool bareState = archive.is_object() &&
+                         (!archive.contains("format") || archive["format"] == texts::kPageStateFormat) &&
+                         archive.contains("photos") && archive["photos"].is_array();
   if (bareState) {
     archive = Json{{"format", texts::kArchiveFormat}, {"version", 1}, {"state", std::move(archive)}};
   }

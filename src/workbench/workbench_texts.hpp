@@ -5,6 +5,8 @@ namespace tw::workbench::texts {
 
 // Project archives.
 inline constexpr const char* kArchiveFormat = "tidewick-project";
+// What the page's stored project is tagged with.
+inline constexpr const char* kPageStateFormat = "tidewick-page-state";
 inline constexpr const char* kArchiveFileName = "拍摄项目.tideproject";
 inline constexpr const char* kArchiveExtension = "tideproject";
 inline constexpr const char* kArchiveSavePanelTitle = "保存拍摄项目（不含原片）";

@@ -132,7 +132,7 @@ TEST(ProjectArchiveHeadless, BackupsAreListedNewestFirstAndOneOpensOnlyByItsOwnN
   HeadlessSandbox sandbox;
   const std::string records = sandbox.support / "ProjectRecords";
   std::filesystem::create_directories(records);
-  WriteBytes(records + "/A.json", R"({"photos": [{"id": "1"}, {"id": "2"}]})");
+  WriteBytes(records + "/A.json", R"({"format": "tidewick-page-state", "photos": [{"id": "1"}, {"id": "2"}]})");
   WriteBytes(records + "/B.json", "not a project");
   WriteBytes(records + "/.hidden.json", R"({"photos": []})");
   WriteBytes(records + "/notes.txt", "x");

@@ -143,8 +143,9 @@ TEST_F(StyleHeadless, PreviewPairsThenNumberedFullSizeCopiesWithTheirRecordAndTh
   };
   EXPECT_GT(decoded(preview["previews"][0]["after"])[0], decoded(preview["previews"][0]["before"])[0] + 10);
 
-  session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
+  // The panel's answer goes first: the program may show the panel before a later line arrives.
   session.Send(PanelAnswer(exports.path()));
+  session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
   EXPECT_EQ(session.WaitFor("window.Native.projectStyleComplete"),
             (Json{{"token", "T"}, {"message", "已另存 4 张 JPEG 副本。原片不变。参数记录已保存。"}}));
   session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
@@ -200,8 +201,9 @@ TEST_F(StyleHeadless, ACancelInTheMiddleStopsTheRunReportsNothingAndTheRecordSay
   HeadlessSession session(sandbox.Options());
   session.Send(Preview("T", photos));
   ASSERT_EQ(session.WaitFor("window.Native.projectStylePreview").value_or(Json())["total"], 16);
-  session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
+  // The panel's answer goes first: the program may show the panel before a later line arrives.
   session.Send(PanelAnswer(exports.path()));
+  session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
   WaitForFileInSubfolder(exports.path(), "-风格.jpg");
   session.Send({{"action", "cancelProjectStyle"}});
   session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
