@@ -17,6 +17,7 @@ import {
 import { countDecisions, defaultFilter, isAnalysed, matchesFilter, visibleItems, type Filter } from "./filters";
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
 import { AIService } from "./aiService";
+import { AppUpdate } from "./appUpdate";
 import { FaceBatch } from "./faceBatch";
 import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
@@ -195,6 +196,7 @@ export class Workbench {
   readonly style: ProjectStyle;
   readonly faceBatch: FaceBatch;
   readonly ai: AIService;
+  readonly appUpdate: AppUpdate;
 
   constructor(
     private readonly post: PostAction,
@@ -204,6 +206,7 @@ export class Workbench {
     this.style = new ProjectStyle(post, (text) => this.say(text));
     this.faceBatch = new FaceBatch(post, (text) => this.say(text));
     this.ai = new AIService(post);
+    this.appUpdate = new AppUpdate(post);
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -1094,6 +1097,8 @@ export class Workbench {
       status: (p) => this.setStatus(p),
       version: (p) => this.setVersion(p),
       grsAIState: (p) => this.ai.report(p),
+      appUpdateState: (p) => this.appUpdate.report(p),
+      appUpdateDownload: (p) => this.appUpdate.downloadAnswer(p),
       receiveState: (p) => this.receiveState(p),
       flushState: (p) => this.flushState(p),
       receiveScan: (p) => this.receiveScan(p),

@@ -1,3 +1,6 @@
+import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
 import { afterEach, describe, expect, it } from "vitest";
 import { NativeSession, startSession } from "./shim";
 
@@ -81,5 +84,44 @@ describe("settings", () => {
     // The plug-in status embeds the same report and follows it.
     await expect.poll(() => page.getByTestId("plugin-ai").textContent()).toContain("连接失败");
     await session.screenshot("settings-ai-service");
+  });
+
+  it("checks a typed manifest address, shows the found version and opens its download page", async () => {
+    const folder = mkdtempSync(join(tmpdir(), "tidewick-update-"));
+    const manifest = join(folder, "update.json");
+    writeFileSync(manifest, JSON.stringify({ version: "99.1", build: 7, downloadURL: "https://example.com/tw-99.1.tar.gz", releaseNotes: "新的导入\n更快的分析" }));
+    try {
+      session = await startSession();
+      const { page } = session;
+      await session.waitForCallback("appUpdateState");
+      await page.getByTestId("settings").click();
+      await expect.poll(() => page.getByTestId("update-status").textContent()).toBe("状态：尚未检查");
+
+      // Nothing found yet: no download is offered, and the automatic check is switched off by itself.
+      let from = session.delivered.length;
+      await page.getByTestId("update-automatic").uncheck();
+      let state = await session.waitForCallback("appUpdateState", () => true, { from });
+      expect(state).toMatchObject({ automatic: false, manifestURL: "" });
+      await expect.poll(() => page.getByTestId("update-automatic").isChecked()).toBe(false);
+      expect(await page.getByTestId("update-download").count()).toBe(0);
+
+      from = session.delivered.length;
+      await page.getByTestId("update-url").fill(`file://${manifest}`);
+      await page.getByTestId("update-check").press("Enter");
+      state = await session.waitForCallback("appUpdateState", (s) => s.status === "发现新版本", { from });
+      expect(state.manifestURL).toBe("");
+      await expect.poll(() => page.getByTestId("update-found").textContent()).toContain("新版本 99.1（7）");
+      expect(await page.getByTestId("update-notes").textContent()).toBe("新的导入\n更快的分析");
+      await session.screenshot("settings-update");
+
+      from = session.delivered.length;
+      await page.getByTestId("update-download").click();
+      const answer = await session.waitForCallback("appUpdateDownload", () => true, { from });
+      expect(answer.success).toBe(true);
+      await expect.poll(() => page.getByTestId("update-download-message").textContent()).toBe(answer.message);
+      expect(session.effects).toContainEqual({ effect: "openURL", url: "https://example.com/tw-99.1.tar.gz" });
+    } finally {
+      rmSync(folder, { recursive: true, force: true });
+    }
   });
 });
