@@ -103,6 +103,37 @@ export const T = {
   updatePublished: (at: string) => `发布于 ${at}`,
   updateChecksum: (sha: string) => `SHA-256：${sha}`,
   updateDownload: "下载",
+  companionTitle: "后续修图软件",
+  companionHint: "筛完片后在这里打开修图软件继续；岚舟按桌面启动项和常见安装位置查找（Wine、Bottles 或自建的启动项均可）。",
+  appInstalled: (installed: boolean | null) => (installed === null ? "未知" : installed ? "已安装" : "未检测到"),
+  openApp: "打开",
+  appOpened: (name: string) => `已打开${name}`,
+  comfyTitle: "本地图生图（ComfyUI）",
+  comfyHint: "可选：用 Comfy Desktop 在本机运行图生图，照片不发往云端。需要一个本地实例、下面四个模型文件、GGUF 节点和它的 Python 依赖；“安装”补齐缺少的部分，可随时再次点击从中断处继续。",
+  comfyModelNames: ["FLUX.2 klein 4B（GGUF）", "Qwen 3 文本编码器", "FLUX.2 VAE", "Real-ESRGAN 放大模型"],
+  comfyDesktop: (installed: boolean | null) => `Comfy Desktop：${installed === null ? "未知" : installed ? "已安装" : "未检测到"}`,
+  comfyInstance: (name: string, path: string) => `本地实例：${name}` + (path ? `（${path}）` : ""),
+  comfyNoInstance: "本地实例：尚未找到，请先在 Comfy Desktop 中安装一个本地实例",
+  comfyInstanceUnknown: "本地实例：未知",
+  comfyModels: (ready: number | null, total: number | null, missing: number | null) =>
+    ready === null || total === null
+      ? "模型文件：未知"
+      : `模型文件：${ready} / ${total} 就绪` + (missing ? `，还需下载 ${formatBytes(missing)}` : ""),
+  comfyModelRoot: (path: string) => `模型文件夹：${path}`,
+  comfyNode: (ready: boolean | null) => `GGUF 节点：${ready === null ? "未知" : ready ? "已安装" : "未安装"}`,
+  comfyDependency: (ready: boolean | null) => `Python 依赖 gguf：${ready === null ? "未知" : ready ? "已安装" : "未安装"}`,
+  comfyMemory: (gb: number) => `本机内存 ${gb} GB`,
+  comfyNotReported: "本地图生图：尚未检测",
+  comfyRefresh: "重新检测",
+  comfyDownloadDesktop: "下载 Comfy Desktop",
+  comfyOpenDesktop: "打开 Comfy Desktop",
+  comfyInstall: "安装缺少的文件",
+  comfyInstalling: "正在安装…",
+  comfyCheck: "检查连接",
+  comfyChecking: "正在检查…",
+  comfyConnectionUnknown: "连接：尚未检查",
+  comfyConnected: (connected: boolean | null) => `连接：${connected === null ? "未知" : connected ? "已连通" : "尚未连通"}`,
+  comfyLog: "安装记录",
   workbench: "工作台",
   tabProject: "项目",
   tabStyle: "整组风格",
@@ -246,6 +277,7 @@ export function formatDuration(totalSeconds: number): string {
 }
 
 export function formatBytes(bytes: number): string {
+  if (bytes >= 1024 * 1024 * 1024) return `${(bytes / 1024 / 1024 / 1024).toFixed(1)} GB`;
   if (bytes >= 1024 * 1024) return `${(bytes / 1024 / 1024).toFixed(1)} MB`;
   if (bytes >= 1024) return `${Math.round(bytes / 1024)} KB`;
   return `${bytes} B`;

@@ -18,6 +18,8 @@ import { countDecisions, defaultFilter, isAnalysed, matchesFilter, visibleItems,
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
 import { AIService } from "./aiService";
 import { AppUpdate } from "./appUpdate";
+import { ComfySetup } from "./comfySetup";
+import { CompanionApps } from "./companionApps";
 import { FaceBatch } from "./faceBatch";
 import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
@@ -197,6 +199,8 @@ export class Workbench {
   readonly faceBatch: FaceBatch;
   readonly ai: AIService;
   readonly appUpdate: AppUpdate;
+  readonly companionApps: CompanionApps;
+  readonly comfy: ComfySetup;
 
   constructor(
     private readonly post: PostAction,
@@ -207,6 +211,8 @@ export class Workbench {
     this.faceBatch = new FaceBatch(post, (text) => this.say(text));
     this.ai = new AIService(post);
     this.appUpdate = new AppUpdate(post);
+    this.companionApps = new CompanionApps(post);
+    this.comfy = new ComfySetup(post);
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -1099,6 +1105,11 @@ export class Workbench {
       grsAIState: (p) => this.ai.report(p),
       appUpdateState: (p) => this.appUpdate.report(p),
       appUpdateDownload: (p) => this.appUpdate.downloadAnswer(p),
+      workflowAppsState: (p) => this.companionApps.report(p),
+      workflowAppOpened: (p) => this.companionApps.openAnswer(p),
+      comfySetupState: (p) => this.comfy.report(p),
+      comfySetupProgress: (p) => this.comfy.progress(p),
+      comfySetupConnection: (p) => this.comfy.connectionAnswer(p),
       receiveState: (p) => this.receiveState(p),
       flushState: (p) => this.flushState(p),
       receiveScan: (p) => this.receiveScan(p),

@@ -1,4 +1,4 @@
-import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { chmodSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { afterEach, describe, expect, it } from "vitest";
@@ -122,6 +122,61 @@ describe("settings", () => {
       expect(session.effects).toContainEqual({ effect: "openURL", url: "https://example.com/tw-99.1.tar.gz" });
     } finally {
       rmSync(folder, { recursive: true, force: true });
+    }
+  });
+
+  it("opens a companion application, and walks the local set-up: re-check, install, download page, connection", async () => {
+    // A home folder with a Photoshop launcher where the program looks for one.
+    const home = mkdtempSync(join(tmpdir(), "tidewick-home-"));
+    const launcher = join(home, ".local/bin/photoshop");
+    mkdirSync(join(home, ".local/bin"), { recursive: true });
+    writeFileSync(launcher, "#!/bin/sh\n");
+    chmodSync(launcher, 0o755);
+    try {
+      // Port 9 (discard) has no ComfyUI behind it.
+      session = await startSession({ env: { HOME: home, TIDEWICK_TEST_COMFY_PORT: "9" } });
+      const { page } = session;
+      await session.waitForCallback("comfySetupConnection");
+      await page.getByTestId("settings").click();
+      await expect.poll(() => page.getByTestId("app-photoshop").textContent()).toBe("Photoshop已安装打开");
+      await expect.poll(() => page.getByTestId("app-pixcake").textContent()).toBe("像素蛋糕未检测到打开");
+
+      let from = session.delivered.length;
+      await page.getByTestId("open-photoshop").press("Enter");
+      await session.waitForCallback("workflowAppOpened", () => true, { from });
+      await expect.poll(() => page.getByTestId("app-opened").textContent()).toBe("已打开Photoshop");
+      expect(session.effects).toContainEqual({ effect: "launchApp", path: launcher });
+      from = session.delivered.length;
+      await page.getByTestId("open-pixcake").click();
+      const missing = await session.waitForCallback("workflowAppOpened", () => true, { from });
+      await expect.poll(() => page.getByTestId("app-opened").textContent()).toBe(missing.message);
+
+      // No Comfy Desktop, no instance: every model is missing and the installer says what to do first.
+      const state = page.getByTestId("comfy-state");
+      await expect.poll(() => state.textContent()).toContain("本地实例：尚未找到");
+      expect(await page.getByTestId("comfy-models").textContent()).toBe("模型文件：0 / 4 就绪，还需下载 6.3 GB");
+      from = session.delivered.length;
+      await page.getByTestId("comfy-refresh").click();
+      await session.waitForCallback("comfySetupState", () => true, { from });
+      await page.getByTestId("comfy-install").click();
+      const refused = await session.waitForCallback("comfySetupProgress", () => true, { from });
+      await page.getByTestId("comfy-download").click();
+      const opened = await session.waitForCallback("comfySetupProgress", (p) => p.event === "notice", { from });
+      const log = page.locator("[data-testid=comfy-log] p");
+      await expect.poll(() => log.allTextContents()).toEqual([`error ${refused.message}`, `notice ${opened.message}`]);
+      expect(session.effects.filter((e) => e.effect === "openURL")).toHaveLength(1);
+      expect(await page.getByTestId("comfy-install").isDisabled()).toBe(false);
+
+      from = session.delivered.length;
+      await page.getByTestId("comfy-check").click();
+      const probe = await session.waitForCallback("comfySetupConnection", () => true, { from });
+      expect(probe.connected).toBe(false);
+      await expect.poll(() => page.getByTestId("comfy-connection").textContent()).toBe(probe.message);
+      await expect.poll(() => page.getByTestId("comfy-check").isDisabled()).toBe(false);
+      await page.getByTestId("comfy-section").scrollIntoViewIfNeeded();
+      await session.screenshot("settings-companions-comfy");
+    } finally {
+      rmSync(home, { recursive: true, force: true });
     }
   });
 });

@@ -1,5 +1,7 @@
 import { describe, expect, it } from "vitest";
 import { readAppUpdateState } from "../../src/state/appUpdate";
+import { readComfySetup, SETUP_LOG_MAX } from "../../src/state/comfySetup";
+import { readCompanionApps } from "../../src/state/companionApps";
 import { makeWorkbench } from "./helpers";
 
 const BASE = { currentVersion: "0.7.1", currentBuild: "1", manifestURL: "https://example.com/update.json", automatic: true };
@@ -84,5 +86,101 @@ describe("update check", () => {
     expect(workbench.appUpdate.download.value).toEqual({ success: false, message: "无法打开下载地址" });
     answer({ success: true, message: "late" });
     expect(workbench.appUpdate.download.value?.message).toBe("无法打开下载地址");
+  });
+});
+
+describe("companion applications", () => {
+  it("reads 1 / 0 or booleans as installed, anything else as unknown", () => {
+    expect(
+      readCompanionApps({ photoshop: { installed: 1, name: "Photoshop", path: "/opt/photoshop/photoshop" }, pixcake: { installed: "1", name: "像素蛋糕" } }),
+    ).toEqual({ photoshop: { installed: true, name: "Photoshop" }, pixcake: { installed: null, name: "像素蛋糕" } });
+    expect(readCompanionApps({ photoshop: [] })).toEqual({ photoshop: null, pixcake: null });
+    expect(readCompanionApps("Photoshop")).toBeNull();
+  });
+
+  it("opens by key and shows only the answers it asked for, in order", () => {
+    const { workbench, actions } = makeWorkbench();
+    const answer = workbench.handlers().workflowAppOpened!;
+    answer({ success: true, name: "Photoshop", message: "" });
+    expect(workbench.companionApps.opened.value).toBeNull();
+    workbench.companionApps.open("pixcake");
+    workbench.companionApps.open("photoshop");
+    expect(actions("openWorkflowApp")).toEqual([
+      { action: "openWorkflowApp", app: "pixcake" },
+      { action: "openWorkflowApp", app: "photoshop" },
+    ]);
+    answer({ success: false, name: "像素蛋糕", message: "未检测到像素蛋糕，你仍可从导出文件夹手动继续" });
+    expect(workbench.companionApps.opened.value).toEqual({ success: false, name: "像素蛋糕", message: "未检测到像素蛋糕，你仍可从导出文件夹手动继续" });
+    answer({ success: 1, name: "Photoshop", message: "" });
+    expect(workbench.companionApps.opened.value?.success).toBe(false);
+    answer({ success: true, name: "Photoshop", message: "" });
+    expect(workbench.companionApps.opened.value?.name).toBe("Photoshop");
+  });
+});
+
+const SETUP = {
+  busy: 0,
+  dependencyReady: false,
+  desktopInstalled: 1,
+  instanceInstalled: 1,
+  instanceName: "ComfyUI",
+  instancePath: "/home/ann/ComfyUI",
+  memoryGB: 23,
+  missingBytes: 6793621505,
+  modelRoot: "/home/ann/ComfyUI/ComfyUI/models",
+  modelsReady: 0,
+  modelsTotal: 4,
+  nodeReady: true,
+};
+
+describe("local ComfyUI set-up", () => {
+  it("reads the snapshot, and counts or flags of the wrong kind as unknown", () => {
+    expect(readComfySetup(SETUP)).toEqual({ ...SETUP, busy: false, desktopInstalled: true, instanceInstalled: true });
+    expect(
+      readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1", instanceInstalled: 2 }),
+    ).toMatchObject({ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false, instanceInstalled: null });
+    expect(readComfySetup({})).toBeNull();
+    expect(readComfySetup([SETUP])).toBeNull();
+  });
+
+  it("installs once until the program answers, and keeps a bounded running log of the installer's lines", () => {
+    const { workbench, actions } = makeWorkbench();
+    const h = workbench.handlers();
+    h.comfySetupState!(SETUP);
+    workbench.comfy.install();
+    workbench.comfy.install();
+    expect(actions("installComfyModels")).toHaveLength(1);
+    h.comfySetupState!({ ...SETUP, busy: 1 });
+    workbench.comfy.install();
+    expect(actions("installComfyModels")).toHaveLength(1);
+    for (const line of [{ event: "step", message: "下载模型" }, "step|下载模型", null, { event: 3 }, { event: "download", message: "vae/flux2-vae.safetensors" }]) {
+      h.comfySetupProgress!(line);
+    }
+    expect(workbench.comfy.log.value).toEqual([
+      { event: "step", message: "下载模型" },
+      { event: "download", message: "vae/flux2-vae.safetensors" },
+    ]);
+    h.comfySetupState!({ ...SETUP, modelsReady: 4, missingBytes: 0 });
+    workbench.comfy.install();
+    expect(actions("installComfyModels")).toHaveLength(2);
+    for (let i = 0; i < SETUP_LOG_MAX + 5; i++) h.comfySetupProgress!({ event: "ready", message: `#${i}` });
+    expect(workbench.comfy.log.value).toHaveLength(SETUP_LOG_MAX);
+    expect(workbench.comfy.log.value.at(-1)?.message).toBe(`#${SETUP_LOG_MAX + 4}`);
+  });
+
+  it("shows every probe's answer, the start's included, and is checking until the asked ones answered", () => {
+    const { workbench, actions } = makeWorkbench();
+    const answer = workbench.handlers().comfySetupConnection!;
+    answer({ connected: false, message: "尚未连通。请在 Comfy Desktop 中启动本地实例，再点检查。" });
+    expect(workbench.comfy.connection.value?.connected).toBe(false);
+    workbench.comfy.checkConnection();
+    workbench.comfy.checkConnection();
+    expect(actions("checkComfyConnection")).toHaveLength(2);
+    answer({ connected: "true", message: "本机 ComfyUI 已连通 · 127.0.0.1:8188" });
+    expect(workbench.comfy.connection.value?.connected).toBeNull();
+    expect(workbench.comfy.checking.value).toBe(true);
+    answer({ connected: true, message: "本机 ComfyUI 已连通 · 127.0.0.1:8188" });
+    expect(workbench.comfy.checking.value).toBe(false);
+    expect(workbench.comfy.connection.value).toEqual({ connected: true, message: "本机 ComfyUI 已连通 · 127.0.0.1:8188" });
   });
 });
