@@ -25,6 +25,7 @@ import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
 import { ProjectStyle } from "./projectStyle";
 import { adoptScan, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
+import { readProjectBackups, type ProjectBackup } from "./projectBackups";
 import { addRecentProject, type RecentProject } from "./recentProjects";
 import { ProjectSaver } from "./saver";
 import type {
@@ -163,6 +164,9 @@ export class Workbench {
   readonly workbenchTab = signal<WorkbenchTab>("project");
   readonly archiveSaving = signal(false);
   readonly relinking = signal(false);
+  // The automatic backups as last listed; null before the first list arrived.
+  readonly backups = signal<ProjectBackup[] | null>(null);
+  readonly backupsLoading = signal(false);
   readonly health = signal<HealthState>({ checking: false, report: null });
   readonly gridColumns = signal(1);
 
@@ -175,6 +179,10 @@ export class Workbench {
   // Photos of the cloud run under way that have not been answered yet. Its answers carry only
   // the photo's id, so an id answered once, or never sent, is not taken again.
   private readonly cloudPending = new Set<string>();
+  // Backup lists carry no token; only as many as were asked for are taken.
+  private backupListsAwaited = 0;
+  // The backup asked to be opened: its answer is the archive answer, told apart by this.
+  private backupAwaited: string | null = null;
 
   readonly photos = computed(() => this.project.value.photos);
   readonly photoIndex = computed(() => indexById(this.project.value.photos));
@@ -322,7 +330,33 @@ export class Workbench {
   }
 
   openArchive(): void {
+    this.backupAwaited = null;
     this.post({ action: "openProjectArchive" });
+  }
+
+  // ---- automatic backups -------------------------------------------------------------------
+
+  listBackups(): void {
+    this.backupListsAwaited++;
+    this.backupsLoading.value = true;
+    this.post({ action: "listProjectBackups" });
+  }
+
+  projectBackups(payload: unknown): void {
+    if (!this.backupListsAwaited) return;
+    this.backupListsAwaited--;
+    const list = readProjectBackups(payload);
+    batch(() => {
+      if (list) this.backups.value = list;
+      this.backupsLoading.value = this.backupListsAwaited > 0;
+    });
+  }
+
+  // Only a backup of the list shown, and one the program could read, is asked for.
+  openBackup(name: string): void {
+    if (!this.backups.value?.some((backup) => backup.name === name && backup.readable)) return;
+    this.backupAwaited = name;
+    this.post({ action: "openProjectBackup", name });
   }
 
   // The program has backed up the current project and stored the archive's state in its place
@@ -331,14 +365,23 @@ export class Workbench {
     if (!isObject(payload) || !isObject(payload.archive)) return;
     const state = payload.archive.state;
     if (!isObject(state)) return;
+    const fromBackup = this.backupAwaited !== null;
+    this.backupAwaited = null;
     batch(() => {
       // The list is this machine's, not the archive's.
       const recent = this.project.value.recentProjects;
       this.updateProject(() => ({ ...restoreProject(state), recentProjects: recent }));
       this.resetViewForNewProject();
-      this.rememberProject("opened");
-      this.say(T.archiveOpened(this.project.value.photos.length));
+      const count = this.project.value.photos.length;
+      // A backup is this machine's own copy, not an archive to list among the recent ones.
+      if (fromBackup) this.say(T.backupOpened(count));
+      else {
+        this.rememberProject("opened");
+        this.say(T.archiveOpened(count));
+      }
     });
+    // The project replaced has just become the newest backup.
+    if (this.backups.value) this.listBackups();
   }
 
   // ---- relinking moved photos ------------------------------------------------------------------
@@ -1134,6 +1177,7 @@ export class Workbench {
       reviewManifestCancelled: () => this.reviewManifestCancelled(),
       projectArchiveLoaded: (p) => this.projectArchiveLoaded(p),
       projectArchiveSaved: (p) => this.projectArchiveSaved(p),
+      projectBackups: (p) => this.projectBackups(p),
       workbenchHealth: (p) => this.workbenchHealth(p),
       projectPhotosRelinked: (p) => this.projectPhotosRelinked(p),
       projectReferenceSelected: (p) => this.style.referenceSelected(p),
