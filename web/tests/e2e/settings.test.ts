@@ -97,12 +97,11 @@ describe("settings", () => {
       await page.getByTestId("settings").click();
       await expect.poll(() => page.getByTestId("update-status").textContent()).toBe("状态：尚未检查");
 
-      // Nothing found yet: no download is offered, and the automatic check is switched off by itself.
+      // The automatic check is switched off by itself; nothing is offered for download yet.
       let from = session.delivered.length;
       await page.getByTestId("update-automatic").uncheck();
       let state = await session.waitForCallback("appUpdateState", () => true, { from });
       expect(state).toMatchObject({ automatic: false, manifestURL: "" });
-      await expect.poll(() => page.getByTestId("update-automatic").isChecked()).toBe(false);
       expect(await page.getByTestId("update-download").count()).toBe(0);
 
       from = session.delivered.length;
@@ -146,10 +145,6 @@ describe("settings", () => {
       await session.waitForCallback("workflowAppOpened", () => true, { from });
       await expect.poll(() => page.getByTestId("app-opened").textContent()).toBe("已打开Photoshop");
       expect(session.effects).toContainEqual({ effect: "launchApp", path: launcher });
-      from = session.delivered.length;
-      await page.getByTestId("open-pixcake").click();
-      const missing = await session.waitForCallback("workflowAppOpened", () => true, { from });
-      await expect.poll(() => page.getByTestId("app-opened").textContent()).toBe(missing.message);
 
       // No Comfy Desktop, no instance: every model is missing and the installer says what to do first.
       const state = page.getByTestId("comfy-state");
@@ -165,7 +160,6 @@ describe("settings", () => {
       const log = page.locator("[data-testid=comfy-log] p");
       await expect.poll(() => log.allTextContents()).toEqual([`error ${refused.message}`, `notice ${opened.message}`]);
       expect(session.effects.filter((e) => e.effect === "openURL")).toHaveLength(1);
-      expect(await page.getByTestId("comfy-install").isDisabled()).toBe(false);
 
       from = session.delivered.length;
       await page.getByTestId("comfy-check").click();
