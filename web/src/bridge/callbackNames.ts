@@ -47,6 +47,7 @@ export const NATIVE_CALLBACK_NAMES = [
   "projectStyleComplete",
   "workbenchHealth",
   "flushState",
+  "projectBackups",
 ] as const;
 
 export type NativeCallbackName = (typeof NATIVE_CALLBACK_NAMES)[number];

@@ -17,11 +17,15 @@ import {
 import { countDecisions, defaultFilter, isAnalysed, matchesFilter, visibleItems, type Filter } from "./filters";
 import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
 import { AIService } from "./aiService";
+import { AppUpdate } from "./appUpdate";
+import { ComfySetup } from "./comfySetup";
+import { CompanionApps } from "./companionApps";
 import { FaceBatch } from "./faceBatch";
 import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
 import { ProjectStyle } from "./projectStyle";
 import { adoptScan, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
+import { readProjectBackups, type ProjectBackup } from "./projectBackups";
 import { addRecentProject, type RecentProject } from "./recentProjects";
 import { ProjectSaver } from "./saver";
 import type {
@@ -160,6 +164,9 @@ export class Workbench {
   readonly workbenchTab = signal<WorkbenchTab>("project");
   readonly archiveSaving = signal(false);
   readonly relinking = signal(false);
+  // The automatic backups as last listed; null before the first list arrived.
+  readonly backups = signal<ProjectBackup[] | null>(null);
+  readonly backupsLoading = signal(false);
   readonly health = signal<HealthState>({ checking: false, report: null });
   readonly gridColumns = signal(1);
 
@@ -172,6 +179,10 @@ export class Workbench {
   // Photos of the cloud run under way that have not been answered yet. Its answers carry only
   // the photo's id, so an id answered once, or never sent, is not taken again.
   private readonly cloudPending = new Set<string>();
+  // Backup lists carry no token; only as many as were asked for are taken.
+  private backupListsAwaited = 0;
+  // The backup asked to be opened: its answer is the archive answer, told apart by this.
+  private backupAwaited: string | null = null;
 
   readonly photos = computed(() => this.project.value.photos);
   readonly photoIndex = computed(() => indexById(this.project.value.photos));
@@ -195,6 +206,9 @@ export class Workbench {
   readonly style: ProjectStyle;
   readonly faceBatch: FaceBatch;
   readonly ai: AIService;
+  readonly appUpdate: AppUpdate;
+  readonly companionApps: CompanionApps;
+  readonly comfy: ComfySetup;
 
   constructor(
     private readonly post: PostAction,
@@ -204,6 +218,9 @@ export class Workbench {
     this.style = new ProjectStyle(post, (text) => this.say(text));
     this.faceBatch = new FaceBatch(post, (text) => this.say(text));
     this.ai = new AIService(post);
+    this.appUpdate = new AppUpdate(post);
+    this.companionApps = new CompanionApps(post);
+    this.comfy = new ComfySetup(post);
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -313,7 +330,33 @@ export class Workbench {
   }
 
   openArchive(): void {
+    this.backupAwaited = null;
     this.post({ action: "openProjectArchive" });
+  }
+
+  // ---- automatic backups -------------------------------------------------------------------
+
+  listBackups(): void {
+    this.backupListsAwaited++;
+    this.backupsLoading.value = true;
+    this.post({ action: "listProjectBackups" });
+  }
+
+  projectBackups(payload: unknown): void {
+    if (!this.backupListsAwaited) return;
+    this.backupListsAwaited--;
+    const list = readProjectBackups(payload);
+    batch(() => {
+      if (list) this.backups.value = list;
+      this.backupsLoading.value = this.backupListsAwaited > 0;
+    });
+  }
+
+  // Only a backup of the list shown, and one the program could read, is asked for.
+  openBackup(name: string): void {
+    if (!this.backups.value?.some((backup) => backup.name === name && backup.readable)) return;
+    this.backupAwaited = name;
+    this.post({ action: "openProjectBackup", name });
   }
 
   // The program has backed up the current project and stored the archive's state in its place
@@ -322,14 +365,23 @@ export class Workbench {
     if (!isObject(payload) || !isObject(payload.archive)) return;
     const state = payload.archive.state;
     if (!isObject(state)) return;
+    const fromBackup = this.backupAwaited !== null;
+    this.backupAwaited = null;
     batch(() => {
       // The list is this machine's, not the archive's.
       const recent = this.project.value.recentProjects;
       this.updateProject(() => ({ ...restoreProject(state), recentProjects: recent }));
       this.resetViewForNewProject();
-      this.rememberProject("opened");
-      this.say(T.archiveOpened(this.project.value.photos.length));
+      const count = this.project.value.photos.length;
+      // A backup is this machine's own copy, not an archive to list among the recent ones.
+      if (fromBackup) this.say(T.backupOpened(count));
+      else {
+        this.rememberProject("opened");
+        this.say(T.archiveOpened(count));
+      }
     });
+    // The project replaced has just become the newest backup.
+    if (this.backups.value) this.listBackups();
   }
 
   // ---- relinking moved photos ------------------------------------------------------------------
@@ -1094,6 +1146,13 @@ export class Workbench {
       status: (p) => this.setStatus(p),
       version: (p) => this.setVersion(p),
       grsAIState: (p) => this.ai.report(p),
+      appUpdateState: (p) => this.appUpdate.report(p),
+      appUpdateDownload: (p) => this.appUpdate.downloadAnswer(p),
+      workflowAppsState: (p) => this.companionApps.report(p),
+      workflowAppOpened: (p) => this.companionApps.openAnswer(p),
+      comfySetupState: (p) => this.comfy.report(p),
+      comfySetupProgress: (p) => this.comfy.progress(p),
+      comfySetupConnection: (p) => this.comfy.connectionAnswer(p),
       receiveState: (p) => this.receiveState(p),
       flushState: (p) => this.flushState(p),
       receiveScan: (p) => this.receiveScan(p),
@@ -1118,6 +1177,7 @@ export class Workbench {
       reviewManifestCancelled: () => this.reviewManifestCancelled(),
       projectArchiveLoaded: (p) => this.projectArchiveLoaded(p),
       projectArchiveSaved: (p) => this.projectArchiveSaved(p),
+      projectBackups: (p) => this.projectBackups(p),
       workbenchHealth: (p) => this.workbenchHealth(p),
       projectPhotosRelinked: (p) => this.projectPhotosRelinked(p),
       projectReferenceSelected: (p) => this.style.referenceSelected(p),

@@ -4,6 +4,7 @@ import type { ExportScope, Workbench } from "../state/store";
 import type { ConflictMode, ExportFormat } from "../state/types";
 import { T } from "../texts";
 import { CloudDialog } from "./CloudDialog";
+import { ComfySetupSection, CompanionAppsSection, UpdateSection } from "./IntegrationSettings";
 import { Modal } from "./Modal";
 import { WorkbenchDialog } from "./WorkbenchDialog";
 
@@ -256,6 +257,9 @@ function SettingsDialog({ workbench }: { workbench: Workbench }) {
       </section>
       <AIServiceSection workbench={workbench} />
       <PluginSection workbench={workbench} />
+      <UpdateSection workbench={workbench} />
+      <CompanionAppsSection workbench={workbench} />
+      <ComfySetupSection workbench={workbench} />
       <section class="settings-section">
         <h3>{T.exportRated}</h3>
         <p class="small" data-testid="rated-folder">

@@ -4,6 +4,7 @@ import { STYLE_MAX_PHOTOS } from "../state/projectStyle";
 import type { StyleScope, Workbench, WorkbenchTab } from "../state/store";
 import { T } from "../texts";
 import { Modal } from "./Modal";
+import { ProjectBackups } from "./ProjectBackups";
 
 function ProjectTab({ workbench }: { workbench: Workbench }) {
   const saving = workbench.archiveSaving.value;
@@ -41,6 +42,7 @@ function ProjectTab({ workbench }: { workbench: Workbench }) {
       ) : (
         <p class="small muted">{T.recentEmpty}</p>
       )}
+      <ProjectBackups workbench={workbench} />
       <h3 class="section-gap">{T.relinkTitle}</h3>
       <p class="small muted">{T.relinkHint}</p>
       <button disabled={relinking || !workbench.photos.value.length} onClick={() => workbench.relinkPhotos()} data-testid="relink">

@@ -1,3 +1,6 @@
+import { chmodSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
 import { afterEach, describe, expect, it } from "vitest";
 import { NativeSession, startSession } from "./shim";
 
@@ -81,5 +84,93 @@ describe("settings", () => {
     // The plug-in status embeds the same report and follows it.
     await expect.poll(() => page.getByTestId("plugin-ai").textContent()).toContain("连接失败");
     await session.screenshot("settings-ai-service");
+  });
+
+  it("checks a typed manifest address, shows the found version and opens its download page", async () => {
+    const folder = mkdtempSync(join(tmpdir(), "tidewick-update-"));
+    const manifest = join(folder, "update.json");
+    writeFileSync(manifest, JSON.stringify({ version: "99.1", build: 7, downloadURL: "https://example.com/tw-99.1.tar.gz", releaseNotes: "新的导入\n更快的分析" }));
+    try {
+      session = await startSession();
+      const { page } = session;
+      await session.waitForCallback("appUpdateState");
+      await page.getByTestId("settings").click();
+      await expect.poll(() => page.getByTestId("update-status").textContent()).toBe("状态：尚未检查");
+
+      // The automatic check is switched off by itself; nothing is offered for download yet.
+      let from = session.delivered.length;
+      await page.getByTestId("update-automatic").uncheck();
+      let state = await session.waitForCallback("appUpdateState", () => true, { from });
+      expect(state).toMatchObject({ automatic: false, manifestURL: "" });
+      expect(await page.getByTestId("update-download").count()).toBe(0);
+
+      from = session.delivered.length;
+      await page.getByTestId("update-url").fill(`file://${manifest}`);
+      await page.getByTestId("update-check").press("Enter");
+      state = await session.waitForCallback("appUpdateState", (s) => s.status === "发现新版本", { from });
+      expect(state.manifestURL).toBe("");
+      await expect.poll(() => page.getByTestId("update-found").textContent()).toContain("新版本 99.1（7）");
+      expect(await page.getByTestId("update-notes").textContent()).toBe("新的导入\n更快的分析");
+      await session.screenshot("settings-update");
+
+      from = session.delivered.length;
+      await page.getByTestId("update-download").click();
+      const answer = await session.waitForCallback("appUpdateDownload", () => true, { from });
+      expect(answer.success).toBe(true);
+      await expect.poll(() => page.getByTestId("update-download-message").textContent()).toBe(answer.message);
+      expect(session.effects).toContainEqual({ effect: "openURL", url: "https://example.com/tw-99.1.tar.gz" });
+    } finally {
+      rmSync(folder, { recursive: true, force: true });
+    }
+  });
+
+  it("opens a companion application, and walks the local set-up: re-check, install, download page, connection", async () => {
+    // A home folder with a Photoshop launcher where the program looks for one.
+    const home = mkdtempSync(join(tmpdir(), "tidewick-home-"));
+    const launcher = join(home, ".local/bin/photoshop");
+    mkdirSync(join(home, ".local/bin"), { recursive: true });
+    writeFileSync(launcher, "#!/bin/sh\n");
+    chmodSync(launcher, 0o755);
+    try {
+      // Port 9 (discard) has no ComfyUI behind it.
+      session = await startSession({ env: { HOME: home, TIDEWICK_TEST_COMFY_PORT: "9" } });
+      const { page } = session;
+      await session.waitForCallback("comfySetupConnection");
+      await page.getByTestId("settings").click();
+      await expect.poll(() => page.getByTestId("app-photoshop").textContent()).toBe("Photoshop已安装打开");
+      await expect.poll(() => page.getByTestId("app-pixcake").textContent()).toBe("像素蛋糕未检测到打开");
+
+      let from = session.delivered.length;
+      await page.getByTestId("open-photoshop").press("Enter");
+      await session.waitForCallback("workflowAppOpened", () => true, { from });
+      await expect.poll(() => page.getByTestId("app-opened").textContent()).toBe("已打开Photoshop");
+      expect(session.effects).toContainEqual({ effect: "launchApp", path: launcher });
+
+      // No Comfy Desktop, no instance: every model is missing and the installer says what to do first.
+      const state = page.getByTestId("comfy-state");
+      await expect.poll(() => state.textContent()).toContain("本地实例：尚未找到");
+      expect(await page.getByTestId("comfy-models").textContent()).toBe("模型文件：0 / 4 就绪，还需下载 6.3 GB");
+      from = session.delivered.length;
+      await page.getByTestId("comfy-refresh").click();
+      await session.waitForCallback("comfySetupState", () => true, { from });
+      await page.getByTestId("comfy-install").click();
+      const refused = await session.waitForCallback("comfySetupProgress", () => true, { from });
+      await page.getByTestId("comfy-download").click();
+      const opened = await session.waitForCallback("comfySetupProgress", (p) => p.event === "notice", { from });
+      const log = page.locator("[data-testid=comfy-log] p");
+      await expect.poll(() => log.allTextContents()).toEqual([`error ${refused.message}`, `notice ${opened.message}`]);
+      expect(session.effects.filter((e) => e.effect === "openURL")).toHaveLength(1);
+
+      from = session.delivered.length;
+      await page.getByTestId("comfy-check").click();
+      const probe = await session.waitForCallback("comfySetupConnection", () => true, { from });
+      expect(probe.connected).toBe(false);
+      await expect.poll(() => page.getByTestId("comfy-connection").textContent()).toBe(probe.message);
+      await expect.poll(() => page.getByTestId("comfy-check").isDisabled()).toBe(false);
+      await page.getByTestId("comfy-section").scrollIntoViewIfNeeded();
+      await session.screenshot("settings-companions-comfy");
+    } finally {
+      rmSync(home, { recursive: true, force: true });
+    }
   });
 });

@@ -1,6 +1,6 @@
 // The workbench dialog against the program: a whole-set style from preview to copies, and the
 // health check's rows, all from the keyboard where a photographer would use it.
-import { mkdtempSync, readdirSync, rmSync } from "node:fs";
+import { mkdirSync, mkdtempSync, readdirSync, rmSync, utimesSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { afterAll, afterEach, describe, expect, it } from "vitest";
@@ -128,5 +128,66 @@ describe("workbench", () => {
     await expect.poll(() => entries.first().textContent()).toContain("2 张 · 打开于");
     expect(await entries.count()).toBe(1);
     await session.screenshot("workbench-recent-projects");
+  });
+
+  it("goes back to an earlier shoot through its automatic backup, after asking", async () => {
+    session = await startSession({
+      prepareSupportDir: (dir) => {
+        mkdirSync(join(dir, "ProjectRecords"));
+        const records = join(dir, "ProjectRecords");
+        // An earlier shoot of two photos, as the program stores a project, and a file that is no
+        // project: listed, marked, never offered.
+        const photos = NAMES.map((name, i) => ({ id: `EARLIER-${i}`, path: join(shoot, name), name, format: "JPG", size: 1, date: "" }));
+        writeFileSync(join(records, "1700000000-earlier.json"), JSON.stringify({ photos, projectName: "早先的拍摄" }));
+        writeFileSync(join(records, "1600000000-broken.json"), "{ not json");
+        utimesSync(join(records, "1700000000-earlier.json"), new Date(2023, 10, 14), new Date(2023, 10, 14));
+        utimesSync(join(records, "1600000000-broken.json"), new Date(2020, 8, 13), new Date(2020, 8, 13));
+      },
+    });
+    const { page } = session;
+    await session.waitForCallback("receiveState");
+    let from = session.delivered.length;
+    session.answerPanel([join(shoot, "face-closed-yawn.jpg")]);
+    await page.getByText("导入照片").click();
+    await session.waitForCallback("receiveScan", () => true, { from });
+    await expect.poll(() => page.locator("[data-id]").count()).toBe(1);
+    // Opening a backup backs up the stored project first, so the shoot on show must be stored.
+    await expect.poll(() => session!.posted.some((body: any) => body.action === "saveState" && body.state?.photos?.length === 1)).toBe(true);
+
+    from = session.delivered.length;
+    await page.getByTestId("workbench").click();
+    const listed = await session.waitForCallback("projectBackups", () => true, { from });
+    expect(listed.backups.map((b: { name: string }) => b.name)).toEqual(["1700000000-earlier.json", "1600000000-broken.json"]);
+    const entries = page.getByTestId("backup");
+    await expect.poll(() => entries.count()).toBe(2);
+    expect(await entries.first().textContent()).toContain("2023/11/14");
+    expect(await entries.first().textContent()).toContain("2 张");
+    expect(await entries.last().textContent()).toContain("无法读取，不能打开");
+    expect(await entries.last().getByRole("button").count()).toBe(0);
+
+    // Escape takes the question back and leaves the dialog open; then it is asked and answered.
+    await entries.first().getByRole("button", { name: /^打开…/ }).press("Enter");
+    const confirm = page.getByTestId("backup-confirm");
+    await expect.poll(() => confirm.textContent()).toContain("当前项目会先自动备份");
+    await expect.poll(() => page.evaluate(() => document.activeElement?.getAttribute("data-testid"))).toBe("confirm-open-backup");
+    await page.keyboard.press("Escape");
+    await expect.poll(() => confirm.count()).toBe(0);
+    expect(await page.getByTestId("workbench-dialog").count()).toBe(1);
+    expect(session.posted.filter((body) => body.action === "openProjectBackup")).toEqual([]);
+    await entries.first().getByRole("button", { name: /^打开…/ }).click();
+    await session.screenshot("workbench-backups");
+    from = session.delivered.length;
+    await page.keyboard.press("Enter");
+    await session.waitForCallback("projectArchiveLoaded", () => true, { from });
+    expect(session.posted.filter((body) => body.action === "openProjectBackup")).toEqual([
+      { action: "openProjectBackup", name: "1700000000-earlier.json" },
+    ]);
+    await expect.poll(() => page.locator("[data-id]").count()).toBe(2);
+    await expect.poll(() => page.getByTestId("status").textContent()).toBe("已打开自动备份，共 2 张照片；原项目已备份");
+    // The one-photo shoot it replaced is now the newest backup.
+    const relisted = await session.waitForCallback("projectBackups", () => true, { from });
+    expect(relisted.backups).toHaveLength(3);
+    expect(relisted.backups[0].savedAt).toBeGreaterThan(listed.backups[0].savedAt);
+    await expect.poll(() => entries.count()).toBe(3);
   });
 });

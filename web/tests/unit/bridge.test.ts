@@ -11,11 +11,11 @@ describe("window.Native", () => {
     delete (globalThis as any).window;
   });
 
-  it("defines all 45 callbacks, each accepting null without throwing", () => {
+  it("defines all 46 callbacks, each accepting null without throwing", () => {
     const { workbench } = makeWorkbench();
     const errors = vi.spyOn(console, "error").mockImplementation(() => {});
     const native = installNative(workbench.handlers());
-    expect(new Set(NATIVE_CALLBACK_NAMES).size).toBe(45);
+    expect(new Set(NATIVE_CALLBACK_NAMES).size).toBe(46);
     expect(Object.keys(native).sort()).toEqual([...NATIVE_CALLBACK_NAMES].sort());
     expect((globalThis as any).window.Native).toBe(native);
     for (const name of NATIVE_CALLBACK_NAMES) {

@@ -121,6 +121,66 @@ describe("project archives", () => {
   });
 });
 
+describe("automatic backups", () => {
+  const NEWEST = { name: "20261207-101500-before-import.json", savedAt: 1796638500.25, bytes: 2048, photos: 12, readable: true };
+  const BROKEN = { name: "20261206-unreadable-7.json", savedAt: 1796552100, bytes: 10, photos: null, readable: false };
+
+  it("takes only lists it asked for, and leaves out entries that are no backup of its folder", () => {
+    const { workbench, actions } = makeWorkbench();
+    const list = workbench.handlers().projectBackups!;
+    list({ backups: [NEWEST] });
+    expect(workbench.backups.value).toBeNull();
+    workbench.listBackups();
+    expect(actions("listProjectBackups")).toHaveLength(1);
+    expect(workbench.backupsLoading.value).toBe(true);
+    list({
+      backups: [
+        NEWEST,
+        BROKEN,
+        { ...NEWEST, name: "../current-project.json" },
+        { ...NEWEST, name: ".hidden.json" },
+        { ...NEWEST, name: "notes.txt" },
+        { ...NEWEST, savedAt: "yesterday" },
+        { ...NEWEST, name: "c.json", photos: 3, readable: "true" },
+        { ...NEWEST, name: "d.json", photos: -1 },
+        "e.json",
+      ],
+    });
+    expect(workbench.backupsLoading.value).toBe(false);
+    expect(workbench.backups.value).toEqual([
+      NEWEST,
+      BROKEN,
+      { ...NEWEST, name: "c.json", photos: null, readable: false },
+      { ...NEWEST, name: "d.json", photos: null, readable: false },
+    ]);
+    // A broken answer keeps the list shown.
+    workbench.listBackups();
+    list({ backups: "none" });
+    expect(workbench.backups.value).toHaveLength(4);
+  });
+
+  it("opens only a readable listed backup, says so, and lists again since the replaced project became one", () => {
+    const { workbench, actions } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1)], projectName: "婚礼" });
+    workbench.listBackups();
+    workbench.handlers().projectBackups!({ backups: [NEWEST, BROKEN] });
+    workbench.openBackup(BROKEN.name);
+    workbench.openBackup("other.json");
+    expect(actions("openProjectBackup")).toHaveLength(0);
+    workbench.openBackup(NEWEST.name);
+    expect(actions("openProjectBackup")).toEqual([{ action: "openProjectBackup", name: NEWEST.name }]);
+    workbench.projectArchiveLoaded({ archive: { format: "tidewick-project", version: 1, state: { photos: [photo(2), photo(3)] } } });
+    expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-2", "ID-3"]);
+    expect(workbench.status.value).toBe("已打开自动备份，共 2 张照片；原项目已备份");
+    expect(workbench.project.value.recentProjects).toEqual([]);
+    expect(actions("listProjectBackups")).toHaveLength(2);
+    // An archive opened afterwards is an archive again.
+    workbench.openArchive();
+    workbench.projectArchiveLoaded({ archive: { format: "tidewick-project", version: 1, state: { photos: [photo(4)] } } });
+    expect(workbench.project.value.recentProjects).toHaveLength(1);
+  });
+});
+
 describe("health report", () => {
   const ROWS = [
     { name: "Photoshop 连接", ok: false, message: "未连接；不影响 App 独立筛片和本地风格处理" },
