@@ -1,4 +1,4 @@
-import { batch, computed, signal } from "@preact/signals";
+import { batch, computed, effect, signal, untracked } from "@preact/signals";
 import type { NativeHandlers } from "../bridge/callbackNames";
 import type { PostAction } from "../bridge/native";
 import { T } from "../texts";
@@ -184,6 +184,7 @@ export class Workbench {
       this.expandedGroups.value,
     ),
   );
+  readonly visibleIds = computed(() => new Set(this.items.value.map((item) => item.photo.id)));
   readonly currentPhoto = computed(() => {
     const id = this.selection.value.currentId;
     if (!id) return null;
@@ -204,6 +205,10 @@ export class Workbench {
     this.style = new ProjectStyle(post, (text) => this.say(text));
     this.faceBatch = new FaceBatch(post, (text) => this.say(text));
     this.ai = new AIService(post);
+    // Whatever hides photos (a filter, a collapsed burst, a decision under a filter, an analysis
+    // result) may hide the current one; the selection follows at once, so no key ever acts on
+    // a photo the grid does not show.
+    effect(() => this.keepSelectionVisible());
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -249,6 +254,7 @@ export class Workbench {
   }
 
   private resetViewForNewProject(): void {
+    this.hiddenCurrentId = null;
     const first = this.project.value.photos[0];
     this.selection.value = first ? { currentId: first.id, ids: new Set([first.id]), anchorId: first.id } : EMPTY_SELECTION;
     this.undoStack.value = [];
@@ -509,6 +515,51 @@ export class Workbench {
     const target = at < 0 ? 0 : Math.max(0, Math.min(items.length - 1, at + delta));
     this.select(items[target].photo.id, extend && !this.loupe.value.open ? "range" : "single");
     if (this.loupe.value.open) this.requestPreview();
+  }
+
+  // The current photo when the filter showed nothing, so that the view comes back to it.
+  private hiddenCurrentId: string | null = null;
+
+  private keepSelectionVisible(): void {
+    const selection = this.selection.value;
+    const visible = this.visibleIds.value;
+    const currentId = selection.currentId ?? (visible.size ? this.hiddenCurrentId : null);
+    const settled =
+      currentId === selection.currentId &&
+      (currentId === null || visible.has(currentId)) &&
+      [...selection.ids].every((id) => visible.has(id));
+    if (settled) return;
+    untracked(() => {
+      const next = currentId === null || visible.has(currentId) ? currentId : this.nearestVisible(currentId);
+      this.hiddenCurrentId = next === null ? currentId : null;
+      const ids = new Set([...selection.ids].filter((id) => visible.has(id)));
+      if (next === null) this.selection.value = EMPTY_SELECTION;
+      else if (next === selection.currentId && ids.size) {
+        const anchorId = selection.anchorId !== null && visible.has(selection.anchorId) ? selection.anchorId : next;
+        this.selection.value = { currentId: next, ids, anchorId };
+      } else {
+        this.selection.value = { currentId: next, ids: new Set([next]), anchorId: next };
+        if (this.loupe.value.open) this.requestPreview();
+      }
+    });
+  }
+
+  // The shown photo nearest to a hidden one: its burst's shown frame, else the closest in
+  // project order, the following one on a tie.
+  private nearestVisible(id: string): string | null {
+    const items = this.items.value;
+    const index = this.photoIndex.value;
+    const at = index.get(id);
+    if (!items.length) return null;
+    if (at === undefined) return items[0].photo.id;
+    const group = this.project.value.photos[at].group;
+    const sameBurst = group ? items.find((item) => item.photo.group === group) : undefined;
+    if (sameBurst) return sameBurst.photo.id;
+    const following = items.findIndex((item) => (index.get(item.photo.id) ?? 0) > at);
+    if (following <= 0) return items[following < 0 ? items.length - 1 : 0].photo.id;
+    const after = items[following].photo.id;
+    const before = items[following - 1].photo.id;
+    return (index.get(after) ?? 0) - at <= at - (index.get(before) ?? 0) ? after : before;
   }
 
   private targetIds(): string[] {

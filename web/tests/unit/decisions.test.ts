@@ -114,3 +114,56 @@ describe("single-key decisions and ratings", () => {
     expect(workbench.dialog.value).toBeNull();
   });
 });
+
+describe("the current photo follows the filter", () => {
+  const shoot = () => ({
+    photos: [photo(1, { status: "保留" }), photo(2), photo(3), photo(4, { status: "保留" }), photo(5, { status: "保留" })],
+    view: { autoAdvance: false },
+  });
+
+  it("a key never acts on a photo the filter hides: X rejects the nearest shown photo", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState(shoot());
+    workbench.select("ID-3");
+    workbench.setFilter({ decision: "保留" });
+    expect(workbench.selection.value.currentId).toBe("ID-4");
+    handleKey(workbench, { key: "x" });
+    expect(workbench.photos.value.map((p) => p.status ?? "-")).toEqual(["保留", "-", "-", "淘汰", "保留"]);
+  });
+
+  it("nearest in project order, the earlier one when it is closer; hidden members leave the selection", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState(shoot());
+    workbench.select("ID-2");
+    workbench.setFilter({ decision: "保留" });
+    expect(workbench.selection.value.currentId).toBe("ID-1");
+    workbench.setFilter({ decision: "all" });
+    workbench.select("ID-3");
+    workbench.select("ID-5", "range");
+    workbench.setFilter({ decision: "保留" });
+    expect([...workbench.selection.value.ids]).toEqual(["ID-4", "ID-5"]);
+    handleKey(workbench, { key: "u" });
+    expect(workbench.counts.value.待定).toBe(2);
+  });
+
+  it("with nothing shown no key decides, and the view comes back to the photo when shown again", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState(shoot());
+    workbench.select("ID-3");
+    workbench.setFilter({ decision: "淘汰" });
+    expect(workbench.currentPhoto.value).toBeNull();
+    handleKey(workbench, { key: "x" });
+    handleKey(workbench, { key: "5" });
+    expect(workbench.undoStack.value).toHaveLength(0);
+    workbench.setFilter({ decision: "all" });
+    expect(workbench.selection.value.currentId).toBe("ID-3");
+  });
+
+  it("a frame hidden in a collapsed burst hands over to the burst's shown frame", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1, { group: "B1", best: true }), photo(2, { group: "B1" }), photo(3, { group: "B1" }), photo(4)] });
+    workbench.select("ID-3");
+    workbench.setView({ collapseBursts: true });
+    expect(workbench.selection.value.currentId).toBe("ID-1");
+  });
+});
