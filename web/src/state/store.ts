@@ -21,7 +21,7 @@ import { FaceBatch } from "./faceBatch";
 import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
 import { ProjectStyle } from "./projectStyle";
-import { adoptScan, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
+import { adoptScan, clampRating, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
 import { addRecentProject, type RecentProject } from "./recentProjects";
 import { ProjectSaver } from "./saver";
 import type {
@@ -598,18 +598,28 @@ export class Workbench {
     });
   }
 
+  // The step named for the status line of its undo: the photo's name, or how many photos.
+  private labelled(undo: UndoEntry | null, what: (subject: string) => string): UndoEntry | null {
+    if (!undo) return null;
+    const first = this.photoIndex.value.get(undo.before[0]?.id ?? "");
+    const name = first === undefined ? "" : this.project.value.photos[first].name;
+    return { ...undo, label: what(T.undoSubject(undo.before.length, name)) };
+  }
+
   decide(decision: Decision | null): void {
     const ids = this.targetIds();
     if (!ids.length) return;
     const { photos, undo } = setDecision(this.project.value.photos, ids, decision);
-    this.afterDecision(undo, photos, ids.length === 1 && this.project.value.view.autoAdvance);
+    const step = this.labelled(undo, (subject) => T.undoDecision(subject, decision));
+    this.afterDecision(step, photos, ids.length === 1 && this.project.value.view.autoAdvance);
   }
 
   rate(stars: number): void {
     const ids = this.targetIds();
     if (!ids.length) return;
     const { photos, undo } = setRating(this.project.value.photos, ids, stars);
-    this.afterDecision(undo, photos, ids.length === 1 && this.project.value.view.autoAdvance);
+    const step = this.labelled(undo, (subject) => T.undoRating(subject, clampRating(stars)));
+    this.afterDecision(step, photos, ids.length === 1 && this.project.value.view.autoAdvance);
   }
 
   undo(): void {
@@ -619,12 +629,16 @@ export class Workbench {
       this.say(T.undoNothing);
       return;
     }
+    if (entry.final) {
+      this.status.value = T.undoTrash;
+      return;
+    }
     batch(() => {
       this.undoStack.value = stack.slice(0, -1);
       this.setPhotos(applyUndo(this.project.value.photos, entry));
       const first = entry.before[0]?.id;
       if (first && this.photoIndex.value.has(first)) this.select(first);
-      this.status.value = T.undone;
+      this.status.value = entry.label ? T.undoneStep(entry.label) : T.undone;
     });
   }
 
@@ -882,7 +896,7 @@ export class Workbench {
       return;
     }
     batch(() => {
-      this.afterDecision(undo, photos, false);
+      this.afterDecision(this.labelled(undo, T.undoCloud), photos, false);
       this.say(T.cloudAccepted(undo.before.length));
     });
   }
@@ -948,7 +962,7 @@ export class Workbench {
         outcome = { kind: "winner", name: winner.name, confidence, reason };
         const { photos, undo } = markBestFrame(this.project.value.photos, winner.id);
         this.setPhotos(photos);
-        this.undoStack.value = pushUndo(this.undoStack.value, undo);
+        this.undoStack.value = pushUndo(this.undoStack.value, undo && { ...undo, label: T.undoBest(winner.name) });
       } else if (winnerId) {
         outcome = { kind: "failed", message: T.burstCompareFailed };
       } else {
@@ -979,6 +993,7 @@ export class Workbench {
     if (!photos.length) return;
     const token = newToken();
     this.trashTokens.add(token);
+    this.undoStack.value = pushUndo(this.undoStack.value, { before: [], final: true });
     this.post({
       action: "trashRatedPhotos",
       token,

@@ -1,5 +1,6 @@
 import { describe, expect, it } from "vitest";
 import { handleKey } from "../../src/state/keyboard";
+import { T } from "../../src/texts";
 import { makeWorkbench, photo } from "./helpers";
 
 function project(n: number) {
@@ -165,5 +166,39 @@ describe("the current photo follows the filter", () => {
     workbench.select("ID-3");
     workbench.setView({ collapseBursts: true });
     expect(workbench.selection.value.currentId).toBe("ID-1");
+  });
+});
+
+describe("undo", () => {
+  it("says in the status line what it undoes", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1), photo(2), photo(3)] });
+    handleKey(workbench, { key: "x" });
+    workbench.selectAllVisible();
+    handleKey(workbench, { key: "4" });
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.status.value).toBe("已撤销：给 3 张照片评 4 星");
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.status.value).toBe("已撤销：把 IMG_0001.CR3 标为“淘汰”");
+  });
+
+  it("stops at a trash and says so, never undoing an older step; later steps undo as before", () => {
+    const { workbench, actions } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1), photo(2), photo(3)] });
+    handleKey(workbench, { key: "x" });
+    handleKey(workbench, { key: "p" });
+    workbench.trashRejects();
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.status.value).toBe(T.undoTrash);
+    expect(workbench.photos.value[1].status).toBe("保留");
+    workbench.ratingTrashComplete({ token: actions("trashRatedPhotos")[0].token, removedIDs: ["ID-1"], message: "已将 1 张照片移到废纸篓" });
+    workbench.select("ID-3");
+    handleKey(workbench, { key: "u" });
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.photos.value.map((p) => p.status)).toEqual(["保留", undefined]);
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.status.value).toBe(T.undoTrash);
+    expect(workbench.photos.value[0].status).toBe("保留");
   });
 });
