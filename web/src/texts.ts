@@ -35,6 +35,7 @@ export const T = {
   trashRejects: "淘汰照片移到废纸篓",
   trashConfirmTitle: "移到废纸篓",
   trashConfirm: (count: number) => `将 ${count} 张标记为“淘汰”的照片的原文件移到废纸篓？可以从废纸篓恢复。`,
+  trashStarred: (count: number) => `其中 ${count} 张带有星级，也会一起移走。`,
   trashNone: "没有标记为“淘汰”的照片",
   confirmTrash: "移到废纸篓",
   exportRated: "导出星级原片",

@@ -1,4 +1,4 @@
-import { useState } from "preact/hooks";
+import { useEffect, useRef, useState } from "preact/hooks";
 import { connectedPlugins } from "../state/pluginBridge";
 import type { ExportScope, Workbench } from "../state/store";
 import type { ConflictMode, ExportFormat } from "../state/types";
@@ -8,14 +8,25 @@ import { Modal } from "./Modal";
 import { WorkbenchDialog } from "./WorkbenchDialog";
 
 function TrashDialog({ workbench }: { workbench: Workbench }) {
-  const count = workbench.rejects().length;
+  const rejects = workbench.rejects();
+  const starred = rejects.filter((photo) => (photo.rating ?? 0) > 0).length;
   const close = () => (workbench.dialog.value = null);
+  // The safe answer takes the focus, so Enter pressed out of habit moves nothing.
+  const cancel = useRef<HTMLButtonElement>(null);
+  useEffect(() => cancel.current?.focus(), []);
   return (
     <Modal title={T.trashConfirmTitle} onClose={close} testid="trash-dialog">
-      <p>{T.trashConfirm(count)}</p>
+      <p>{T.trashConfirm(rejects.length)}</p>
+      {starred > 0 && (
+        <p class="warning" data-testid="trash-starred">
+          {T.trashStarred(starred)}
+        </p>
+      )}
       <div class="modal-actions">
-        <button onClick={close}>{T.cancel}</button>
-        <button class="danger" onClick={() => workbench.trashRejects()} data-testid="confirm-trash" autoFocus>
+        <button onClick={close} ref={cancel} data-testid="cancel-trash">
+          {T.cancel}
+        </button>
+        <button class="danger" onClick={() => workbench.trashRejects()} data-testid="confirm-trash">
           {T.confirmTrash}
         </button>
       </div>
