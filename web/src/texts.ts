@@ -10,8 +10,12 @@ export const T = {
   importPhotos: "导入照片",
   cardFound: (path: string) => `检测到存储卡：${path}`,
   importCard: "从存储卡导入",
+  // The scan counts as skipped only entries named like photos that are not regular files or whose
+  // names are not UTF-8; other formats and hidden files never reach it, so the rule is named too.
   imported: (count: number, skipped: number) =>
-    `已导入 ${count} 张照片` + (skipped ? `，${skipped} 个项目不是普通文件，已跳过` : ""),
+    `已导入 ${count} 张照片` +
+    (skipped ? `，跳过 ${skipped} 个（不是普通文件，或文件名不是 UTF-8 编码）` : "") +
+    "；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入",
   dismiss: "忽略",
   emptyProject: "还没有照片。导入一个文件夹、几张照片或一张存储卡开始筛片。",
   emptyFilter: "没有符合筛选条件的照片。",

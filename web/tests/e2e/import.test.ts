@@ -1,5 +1,5 @@
 // Importing a folder and hand-picked photos through the program's panels.
-import { rmSync } from "node:fs";
+import { mkdirSync, rmSync } from "node:fs";
 import { join } from "node:path";
 import { afterAll, afterEach, describe, expect, it } from "vitest";
 import { makeShoot, NativeSession, startSession } from "./shim";
@@ -20,12 +20,17 @@ describe("import", () => {
     const { page } = session;
     await session.waitForCallback("receiveState");
 
+    // A folder named like a photo is skipped, and the status says so.
+    mkdirSync(join(shoot, "not-a-photo.jpg"), { recursive: true });
     session.answerPanel([shoot]);
     await page.getByTestId("import-folder").click();
     const scan = await session.waitForCallback("receiveScan");
     expect(scan.source).toBe("folder");
+    expect(scan.skipped).toBe(1);
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length);
-    await expect.poll(() => page.getByTestId("status").textContent()).toBe(`已导入 ${NAMES.length} 张照片`);
+    await expect.poll(() => page.getByTestId("status").textContent()).toBe(
+      `已导入 ${NAMES.length} 张照片，跳过 1 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入`,
+    );
     // The thumbnails are file URLs in the program's cache, outside the page's folder.
     expect(scan.photos[0].thumbnail).toMatch(/^file:\/\/.*ThumbnailCache/);
     await expect

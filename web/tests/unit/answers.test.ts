@@ -231,6 +231,14 @@ describe("import, card and lens", () => {
     expect(saves()).toHaveLength(1);
   });
 
+  it("says what the import skipped and why, and which files it never takes", () => {
+    const { workbench } = started(0);
+    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [photo(1)] });
+    expect(workbench.status.value).toBe("已导入 1 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
+    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 0, photos: [photo(1)] });
+    expect(workbench.status.value).toBe("已导入 1 张照片；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
+  });
+
   it("ignores a scan payload that is not an object", () => {
     const { workbench } = started(2);
     workbench.receiveScan(null);
