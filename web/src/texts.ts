@@ -10,6 +10,11 @@ export const T = {
   importPhotos: "导入照片",
   cardFound: (path: string) => `检测到存储卡：${path}`,
   importCard: "从存储卡导入",
+  replaceTitle: "替换当前项目？",
+  replaceConfirm: (decided: number) =>
+    `当前项目有 ${decided} 张照片已做决定或评星。导入会用新的照片替换当前项目；当前项目会先保存在自动备份中，` +
+    "可以从工作台“项目”页的“最近的项目”打开。重新导入同一文件夹时，未改动照片的决定和星级会保留。",
+  replaceContinue: "继续导入",
   // The scan counts as skipped only entries named like photos that are not regular files or whose
   // names are not UTF-8; other formats and hidden files never reach it, so the rule is named too.
   imported: (count: number, skipped: number) =>

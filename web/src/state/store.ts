@@ -1,6 +1,6 @@
 import { batch, computed, effect, signal, untracked } from "@preact/signals";
 import type { NativeHandlers } from "../bridge/callbackNames";
-import type { PostAction } from "../bridge/native";
+import type { ActionBody, PostAction } from "../bridge/native";
 import { T } from "../texts";
 import { groupBursts } from "./bursts";
 import { cloudOptions, photoForCloud, withCloudResult, type CloudSettings } from "./cloudReview";
@@ -106,7 +106,7 @@ export interface PreviewAnswer {
   error?: string;
 }
 
-export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench" | "cloud";
+export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench" | "cloud" | "replaceProject";
 export type WorkbenchTab = "project" | "style" | "faceBatch" | "health";
 export type StyleScope = "selected" | "kept" | "all";
 
@@ -453,19 +453,52 @@ export class Workbench {
   // ---- import ----------------------------------------------------------------------------
 
   chooseFolder(): void {
-    this.post({ action: "chooseFolder" });
+    this.startImport({ action: "chooseFolder" });
   }
 
   choosePhotos(): void {
     const folder = this.project.value.folder;
-    this.post(folder ? { action: "choosePhotos", path: folder } : { action: "choosePhotos" });
+    this.startImport(folder ? { action: "choosePhotos", path: folder } : { action: "choosePhotos" });
   }
 
   importCard(): void {
     const card = this.card.value;
     if (!card) return;
-    this.post({ action: "scanPath", path: card.dcim || card.path });
-    this.card.value = null;
+    this.startImport({ action: "scanPath", path: card.dcim || card.path });
+  }
+
+  // The import asked for while the user decides whether to replace the project.
+  private pendingImport: ActionBody | null = null;
+
+  // Photos with a decision or stars: the work an import would take out of view.
+  decidedCount(): number {
+    return this.project.value.photos.filter((photo) => photo.status || (photo.rating ?? 0) > 0).length;
+  }
+
+  // An import replaces the project, so with decisions made the user is asked first.
+  private startImport(message: ActionBody): void {
+    if (!this.decidedCount()) {
+      this.sendImport(message);
+      return;
+    }
+    this.pendingImport = message;
+    this.dialog.value = "replaceProject";
+  }
+
+  confirmImport(): void {
+    const message = this.pendingImport;
+    this.pendingImport = null;
+    this.dialog.value = null;
+    if (message) this.sendImport(message);
+  }
+
+  // The program backs up the stored project before it adopts new photos; the pending save goes
+  // first so that the backup holds the latest decisions.
+  private sendImport(message: ActionBody): void {
+    this.saver.flush();
+    this.post(message);
+    // The card's banner has done its work once the card is being imported.
+    if (message.action === "scanPath") this.card.value = null;
   }
 
   dismissCard(): void {

@@ -34,6 +34,25 @@ function TrashDialog({ workbench }: { workbench: Workbench }) {
   );
 }
 
+function ReplaceProjectDialog({ workbench }: { workbench: Workbench }) {
+  const close = () => (workbench.dialog.value = null);
+  const cancel = useRef<HTMLButtonElement>(null);
+  useEffect(() => cancel.current?.focus(), []);
+  return (
+    <Modal title={T.replaceTitle} onClose={close} testid="replace-dialog">
+      <p>{T.replaceConfirm(workbench.decidedCount())}</p>
+      <div class="modal-actions">
+        <button onClick={close} ref={cancel}>
+          {T.cancel}
+        </button>
+        <button class="primary" onClick={() => workbench.confirmImport()} data-testid="confirm-import">
+          {T.replaceContinue}
+        </button>
+      </div>
+    </Modal>
+  );
+}
+
 const FORMATS: Array<[ExportFormat, string]> = [
   ["original", T.formatOriginal],
   ["jpeg", "JPEG"],
@@ -310,6 +329,8 @@ export function Dialogs({ workbench }: { workbench: Workbench }) {
       return <WorkbenchDialog workbench={workbench} />;
     case "cloud":
       return <CloudDialog workbench={workbench} />;
+    case "replaceProject":
+      return <ReplaceProjectDialog workbench={workbench} />;
     default:
       return null;
   }

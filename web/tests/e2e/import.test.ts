@@ -1,5 +1,5 @@
 // Importing a folder and hand-picked photos through the program's panels.
-import { mkdirSync, rmSync } from "node:fs";
+import { mkdirSync, readdirSync, readFileSync, rmSync } from "node:fs";
 import { join } from "node:path";
 import { afterAll, afterEach, describe, expect, it } from "vitest";
 import { makeShoot, NativeSession, startSession } from "./shim";
@@ -44,10 +44,19 @@ describe("import", () => {
     await page.keyboard.press("p");
     await page.keyboard.press("5");
 
+    // With decisions made, the import asks first; the project it replaces, these decisions
+    // included, is kept among the backups.
     const before = session.delivered.length;
     session.answerPanel([shoot]);
     await page.getByTestId("import-folder").click();
+    await expect.poll(() => page.getByTestId("replace-dialog").textContent()).toContain("2 张照片已做决定或评星");
+    await session.screenshot("replace-project");
+    await page.getByTestId("confirm-import").click();
     const again = await session.waitForCallback("receiveScan", () => true, { from: before });
+    const backups = join(session.supportDir, "ProjectRecords");
+    const backedUp = readdirSync(backups).map((name) => JSON.parse(readFileSync(join(backups, name), "utf8")));
+    const decided = (state: any) => state.photos.filter((p: any) => p.status === "保留" || p.rating === 5).length;
+    expect(backedUp.map(decided)).toContain(2);
     expect(again.photos[0].id).not.toBe(scan.photos[0].id);
     await expect.poll(() => page.getByTestId("counts").textContent()).toContain("保留 1");
     await expect.poll(() => page.getByTestId("counts").textContent()).toContain("★ 1");

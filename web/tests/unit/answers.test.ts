@@ -246,6 +246,25 @@ describe("import, card and lens", () => {
     expect(workbench.photos.value).toHaveLength(2);
   });
 
+  it("asks before an import replaces a project with decisions, and saves it before the program backs it up", () => {
+    const { workbench, posted, actions } = started(3, { view: { autoAdvance: false } });
+    workbench.chooseFolder();
+    expect(actions("chooseFolder")).toHaveLength(1);
+    workbench.rate(2);
+    workbench.cardDetected({ path: "/media/EOS_DIGITAL", dcim: "/media/EOS_DIGITAL/DCIM" });
+    for (const ask of [() => workbench.chooseFolder(), () => workbench.choosePhotos(), () => workbench.importCard()]) {
+      ask();
+      expect(workbench.dialog.value).toBe("replaceProject");
+      workbench.dialog.value = null;
+    }
+    expect(posted.map((body) => body.action)).toEqual(["chooseFolder"]);
+    expect(workbench.card.value).not.toBeNull();
+    workbench.importCard();
+    workbench.confirmImport();
+    expect(posted.slice(-2).map((body) => body.action)).toEqual(["saveState", "scanPath"]);
+    expect(workbench.card.value).toBeNull();
+  });
+
   it("imports a detected card from its DCIM folder", () => {
     const { workbench, actions } = started(0);
     workbench.cardDetected({ path: "/media/EOS_DIGITAL", dcim: "/media/EOS_DIGITAL/DCIM" });
