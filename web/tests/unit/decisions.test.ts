@@ -51,6 +51,21 @@ describe("single-key decisions and ratings", () => {
     expect(workbench.status.value).toBe("没有可撤销的操作");
   });
 
+  it("undo names what it undoes, and stops at a trash rather than undo an older step", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1), photo(2), photo(3)] });
+    handleKey(workbench, { key: "x" });
+    workbench.selectAllVisible();
+    handleKey(workbench, { key: "4" });
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.status.value).toBe("已撤销：给 3 张照片评 4 星");
+    workbench.trashRejects();
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.status.value).toBe(T.undoTrash);
+    expect(workbench.photos.value[0].status).toBe("淘汰");
+  });
+
   it("a repeated decision adds no undo step", () => {
     const { workbench } = makeWorkbench();
     workbench.receiveState({ photos: [photo(1, { status: "保留" })], view: { autoAdvance: false } });
@@ -117,88 +132,25 @@ describe("single-key decisions and ratings", () => {
 });
 
 describe("the current photo follows the filter", () => {
-  const shoot = () => ({
-    photos: [photo(1, { status: "保留" }), photo(2), photo(3), photo(4, { status: "保留" }), photo(5, { status: "保留" })],
-    view: { autoAdvance: false },
-  });
-
-  it("a key never acts on a photo the filter hides: X rejects the nearest shown photo", () => {
+  it("a key never acts on a hidden photo: the nearest shown one takes the place of the selection", () => {
     const { workbench } = makeWorkbench();
-    workbench.receiveState(shoot());
-    workbench.select("ID-3");
+    workbench.receiveState({ photos: [photo(1, { status: "保留" }), photo(2), photo(3), photo(4, { status: "保留" })] });
+    workbench.select("ID-1");
+    workbench.select("ID-3", "range");
     workbench.setFilter({ decision: "保留" });
-    expect(workbench.selection.value.currentId).toBe("ID-4");
     handleKey(workbench, { key: "x" });
-    expect(workbench.photos.value.map((p) => p.status ?? "-")).toEqual(["保留", "-", "-", "淘汰", "保留"]);
+    expect(workbench.photos.value.map((p) => p.status ?? "-")).toEqual(["保留", "-", "-", "淘汰"]);
   });
 
-  it("nearest in project order, the earlier one when it is closer; hidden members leave the selection", () => {
+  it("with nothing shown no key decides; the photo is current again when shown, a collapsed frame hands over to its burst", () => {
     const { workbench } = makeWorkbench();
-    workbench.receiveState(shoot());
+    workbench.receiveState({ photos: [photo(1, { group: "B1", best: true }), photo(2, { group: "B1" }), photo(3)] });
     workbench.select("ID-2");
-    workbench.setFilter({ decision: "保留" });
-    expect(workbench.selection.value.currentId).toBe("ID-1");
-    workbench.setFilter({ decision: "all" });
-    workbench.select("ID-3");
-    workbench.select("ID-5", "range");
-    workbench.setFilter({ decision: "保留" });
-    expect([...workbench.selection.value.ids]).toEqual(["ID-4", "ID-5"]);
-    handleKey(workbench, { key: "u" });
-    expect(workbench.counts.value.待定).toBe(2);
-  });
-
-  it("with nothing shown no key decides, and the view comes back to the photo when shown again", () => {
-    const { workbench } = makeWorkbench();
-    workbench.receiveState(shoot());
-    workbench.select("ID-3");
     workbench.setFilter({ decision: "淘汰" });
-    expect(workbench.currentPhoto.value).toBeNull();
     handleKey(workbench, { key: "x" });
-    handleKey(workbench, { key: "5" });
     expect(workbench.undoStack.value).toHaveLength(0);
     workbench.setFilter({ decision: "all" });
-    expect(workbench.selection.value.currentId).toBe("ID-3");
-  });
-
-  it("a frame hidden in a collapsed burst hands over to the burst's shown frame", () => {
-    const { workbench } = makeWorkbench();
-    workbench.receiveState({ photos: [photo(1, { group: "B1", best: true }), photo(2, { group: "B1" }), photo(3, { group: "B1" }), photo(4)] });
-    workbench.select("ID-3");
     workbench.setView({ collapseBursts: true });
     expect(workbench.selection.value.currentId).toBe("ID-1");
-  });
-});
-
-describe("undo", () => {
-  it("says in the status line what it undoes", () => {
-    const { workbench } = makeWorkbench();
-    workbench.receiveState({ photos: [photo(1), photo(2), photo(3)] });
-    handleKey(workbench, { key: "x" });
-    workbench.selectAllVisible();
-    handleKey(workbench, { key: "4" });
-    handleKey(workbench, { key: "z", ctrlKey: true });
-    expect(workbench.status.value).toBe("已撤销：给 3 张照片评 4 星");
-    handleKey(workbench, { key: "z", ctrlKey: true });
-    expect(workbench.status.value).toBe("已撤销：把 IMG_0001.CR3 标为“淘汰”");
-  });
-
-  it("stops at a trash and says so, never undoing an older step; later steps undo as before", () => {
-    const { workbench, actions } = makeWorkbench();
-    workbench.receiveState({ photos: [photo(1), photo(2), photo(3)] });
-    handleKey(workbench, { key: "x" });
-    handleKey(workbench, { key: "p" });
-    workbench.trashRejects();
-    handleKey(workbench, { key: "z", ctrlKey: true });
-    expect(workbench.status.value).toBe(T.undoTrash);
-    expect(workbench.photos.value[1].status).toBe("保留");
-    workbench.ratingTrashComplete({ token: actions("trashRatedPhotos")[0].token, removedIDs: ["ID-1"], message: "已将 1 张照片移到废纸篓" });
-    workbench.select("ID-3");
-    handleKey(workbench, { key: "u" });
-    handleKey(workbench, { key: "z", ctrlKey: true });
-    expect(workbench.photos.value.map((p) => p.status)).toEqual(["保留", undefined]);
-    handleKey(workbench, { key: "z", ctrlKey: true });
-    handleKey(workbench, { key: "z", ctrlKey: true });
-    expect(workbench.status.value).toBe(T.undoTrash);
-    expect(workbench.photos.value[0].status).toBe("保留");
   });
 });
