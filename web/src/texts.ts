@@ -10,8 +10,17 @@ export const T = {
   importPhotos: "导入照片",
   cardFound: (path: string) => `检测到存储卡：${path}`,
   importCard: "从存储卡导入",
+  replaceTitle: "替换当前项目？",
+  replaceConfirm: (decided: number) =>
+    `当前项目有 ${decided} 张照片已做决定或评星。导入会用新的照片替换当前项目；当前项目会先保存在自动备份中，` +
+    "可以从工作台“项目”页的“最近的项目”打开。重新导入同一文件夹时，未改动照片的决定和星级会保留。",
+  replaceContinue: "继续导入",
+  // The scan counts as skipped only entries named like photos that are not regular files or whose
+  // names are not UTF-8; other formats and hidden files never reach it, so the rule is named too.
   imported: (count: number, skipped: number) =>
-    `已导入 ${count} 张照片` + (skipped ? `，${skipped} 个项目不是普通文件，已跳过` : ""),
+    `已导入 ${count} 张照片` +
+    (skipped ? `，跳过 ${skipped} 个（不是普通文件，或文件名不是 UTF-8 编码）` : "") +
+    "；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入",
   dismiss: "忽略",
   emptyProject: "还没有照片。导入一个文件夹、几张照片或一张存储卡开始筛片。",
   emptyFilter: "没有符合筛选条件的照片。",
@@ -35,6 +44,7 @@ export const T = {
   trashRejects: "淘汰照片移到废纸篓",
   trashConfirmTitle: "移到废纸篓",
   trashConfirm: (count: number) => `将 ${count} 张标记为“淘汰”的照片的原文件移到废纸篓？可以从废纸篓恢复。`,
+  trashStarred: (count: number) => `其中 ${count} 张带有星级，也会一起移走。`,
   trashNone: "没有标记为“淘汰”的照片",
   confirmTrash: "移到废纸篓",
   exportRated: "导出星级原片",
@@ -260,6 +270,14 @@ export const T = {
   undo: "撤销",
   undoNothing: "没有可撤销的操作",
   undone: "已撤销",
+  undoneStep: (what: string) => `已撤销：${what}`,
+  // Spaced as the sentences around it need: " IMG_0001.CR3 " or " 3 张照片".
+  undoSubject: (count: number, name: string) => (count === 1 ? ` ${name} ` : ` ${count} 张照片`),
+  undoDecision: (subject: string, decision: string | null) => (decision ? `把${subject}标为“${decision}”` : `清除${subject}的决定`),
+  undoRating: (subject: string, stars: number) => (stars ? `给${subject}评 ${stars} 星` : `清除${subject}的星级`),
+  undoCloud: (subject: string) => `采用${subject}的云端建议`,
+  undoBest: (name: string) => `云端选出 ${name} 为本组最佳`,
+  undoTrash: "上一步把照片移到了废纸篓，无法在这里撤销（可以从系统废纸篓恢复）；更早的操作也不再撤销",
   filterDecision: "决定",
   filterRating: "星级",
   filterIssue: "问题",

@@ -7,6 +7,11 @@ export interface UndoEntry {
   before: Array<{ id: string; status?: Decision; rating?: number; best?: boolean }>;
   // What the step changed: decisions and ratings, or with "best" the best-frame mark of a burst.
   field?: "best";
+  // What the step did, as the status line names it when the step is undone.
+  label?: string;
+  // A step undo cannot reverse (photos moved to the trash). Undo stops there and says so rather
+  // than reach past it to an older step.
+  final?: boolean;
 }
 
 export const UNDO_LIMIT = 200;

@@ -1,6 +1,6 @@
-import { batch, computed, signal } from "@preact/signals";
+import { batch, computed, effect, signal, untracked } from "@preact/signals";
 import type { NativeHandlers } from "../bridge/callbackNames";
-import type { PostAction } from "../bridge/native";
+import type { ActionBody, PostAction } from "../bridge/native";
 import { T } from "../texts";
 import { groupBursts } from "./bursts";
 import { cloudOptions, photoForCloud, withCloudResult, type CloudSettings } from "./cloudReview";
@@ -24,7 +24,7 @@ import { FaceBatch } from "./faceBatch";
 import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
 import { ProjectStyle } from "./projectStyle";
-import { adoptScan, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
+import { adoptScan, clampRating, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
 import { readProjectBackups, type ProjectBackup } from "./projectBackups";
 import { addRecentProject, type RecentProject } from "./recentProjects";
 import { ProjectSaver } from "./saver";
@@ -110,7 +110,7 @@ export interface PreviewAnswer {
   error?: string;
 }
 
-export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench" | "cloud";
+export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench" | "cloud" | "replaceProject";
 export type WorkbenchTab = "project" | "style" | "faceBatch" | "health";
 export type StyleScope = "selected" | "kept" | "all";
 
@@ -195,6 +195,7 @@ export class Workbench {
       this.expandedGroups.value,
     ),
   );
+  readonly visibleIds = computed(() => new Set(this.items.value.map((item) => item.photo.id)));
   readonly currentPhoto = computed(() => {
     const id = this.selection.value.currentId;
     if (!id) return null;
@@ -221,6 +222,10 @@ export class Workbench {
     this.appUpdate = new AppUpdate(post);
     this.companionApps = new CompanionApps(post);
     this.comfy = new ComfySetup(post);
+    // Whatever hides photos (a filter, a collapsed burst, a decision under a filter, an analysis
+    // result) may hide the current one; the selection follows at once, so no key ever acts on
+    // a photo the grid does not show.
+    effect(() => this.keepSelectionVisible());
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -266,6 +271,7 @@ export class Workbench {
   }
 
   private resetViewForNewProject(): void {
+    this.hiddenCurrentId = null;
     const first = this.project.value.photos[0];
     this.selection.value = first ? { currentId: first.id, ids: new Set([first.id]), anchorId: first.id } : EMPTY_SELECTION;
     this.undoStack.value = [];
@@ -499,19 +505,52 @@ export class Workbench {
   // ---- import ----------------------------------------------------------------------------
 
   chooseFolder(): void {
-    this.post({ action: "chooseFolder" });
+    this.startImport({ action: "chooseFolder" });
   }
 
   choosePhotos(): void {
     const folder = this.project.value.folder;
-    this.post(folder ? { action: "choosePhotos", path: folder } : { action: "choosePhotos" });
+    this.startImport(folder ? { action: "choosePhotos", path: folder } : { action: "choosePhotos" });
   }
 
   importCard(): void {
     const card = this.card.value;
     if (!card) return;
-    this.post({ action: "scanPath", path: card.dcim || card.path });
-    this.card.value = null;
+    this.startImport({ action: "scanPath", path: card.dcim || card.path });
+  }
+
+  // The import asked for while the user decides whether to replace the project.
+  private pendingImport: ActionBody | null = null;
+
+  // Photos with a decision or stars: the work an import would take out of view.
+  decidedCount(): number {
+    return this.project.value.photos.filter((photo) => photo.status || (photo.rating ?? 0) > 0).length;
+  }
+
+  // An import replaces the project, so with decisions made the user is asked first.
+  private startImport(message: ActionBody): void {
+    if (!this.decidedCount()) {
+      this.sendImport(message);
+      return;
+    }
+    this.pendingImport = message;
+    this.dialog.value = "replaceProject";
+  }
+
+  confirmImport(): void {
+    const message = this.pendingImport;
+    this.pendingImport = null;
+    this.dialog.value = null;
+    if (message) this.sendImport(message);
+  }
+
+  // The program backs up the stored project before it adopts new photos; the pending save goes
+  // first so that the backup holds the latest decisions.
+  private sendImport(message: ActionBody): void {
+    this.saver.flush();
+    this.post(message);
+    // The card's banner has done its work once the card is being imported.
+    if (message.action === "scanPath") this.card.value = null;
   }
 
   dismissCard(): void {
@@ -563,6 +602,51 @@ export class Workbench {
     if (this.loupe.value.open) this.requestPreview();
   }
 
+  // The current photo when the filter showed nothing, so that the view comes back to it.
+  private hiddenCurrentId: string | null = null;
+
+  private keepSelectionVisible(): void {
+    const selection = this.selection.value;
+    const visible = this.visibleIds.value;
+    const currentId = selection.currentId ?? (visible.size ? this.hiddenCurrentId : null);
+    const settled =
+      currentId === selection.currentId &&
+      (currentId === null || visible.has(currentId)) &&
+      [...selection.ids].every((id) => visible.has(id));
+    if (settled) return;
+    untracked(() => {
+      const next = currentId === null || visible.has(currentId) ? currentId : this.nearestVisible(currentId);
+      this.hiddenCurrentId = next === null ? currentId : null;
+      const ids = new Set([...selection.ids].filter((id) => visible.has(id)));
+      if (next === null) this.selection.value = EMPTY_SELECTION;
+      else if (next === selection.currentId && ids.size) {
+        const anchorId = selection.anchorId !== null && visible.has(selection.anchorId) ? selection.anchorId : next;
+        this.selection.value = { currentId: next, ids, anchorId };
+      } else {
+        this.selection.value = { currentId: next, ids: new Set([next]), anchorId: next };
+        if (this.loupe.value.open) this.requestPreview();
+      }
+    });
+  }
+
+  // The shown photo nearest to a hidden one: its burst's shown frame, else the closest in
+  // project order, the following one on a tie.
+  private nearestVisible(id: string): string | null {
+    const items = this.items.value;
+    const index = this.photoIndex.value;
+    const at = index.get(id);
+    if (!items.length) return null;
+    if (at === undefined) return items[0].photo.id;
+    const group = this.project.value.photos[at].group;
+    const sameBurst = group ? items.find((item) => item.photo.group === group) : undefined;
+    if (sameBurst) return sameBurst.photo.id;
+    const following = items.findIndex((item) => (index.get(item.photo.id) ?? 0) > at);
+    if (following <= 0) return items[following < 0 ? items.length - 1 : 0].photo.id;
+    const after = items[following].photo.id;
+    const before = items[following - 1].photo.id;
+    return (index.get(after) ?? 0) - at <= at - (index.get(before) ?? 0) ? after : before;
+  }
+
   private targetIds(): string[] {
     const { currentId, ids } = this.selection.value;
     if (ids.size > 1) return [...ids];
@@ -599,18 +683,28 @@ export class Workbench {
     });
   }
 
+  // The step named for the status line of its undo: the photo's name, or how many photos.
+  private labelled(undo: UndoEntry | null, what: (subject: string) => string): UndoEntry | null {
+    if (!undo) return null;
+    const first = this.photoIndex.value.get(undo.before[0]?.id ?? "");
+    const name = first === undefined ? "" : this.project.value.photos[first].name;
+    return { ...undo, label: what(T.undoSubject(undo.before.length, name)) };
+  }
+
   decide(decision: Decision | null): void {
     const ids = this.targetIds();
     if (!ids.length) return;
     const { photos, undo } = setDecision(this.project.value.photos, ids, decision);
-    this.afterDecision(undo, photos, ids.length === 1 && this.project.value.view.autoAdvance);
+    const step = this.labelled(undo, (subject) => T.undoDecision(subject, decision));
+    this.afterDecision(step, photos, ids.length === 1 && this.project.value.view.autoAdvance);
   }
 
   rate(stars: number): void {
     const ids = this.targetIds();
     if (!ids.length) return;
     const { photos, undo } = setRating(this.project.value.photos, ids, stars);
-    this.afterDecision(undo, photos, ids.length === 1 && this.project.value.view.autoAdvance);
+    const step = this.labelled(undo, (subject) => T.undoRating(subject, clampRating(stars)));
+    this.afterDecision(step, photos, ids.length === 1 && this.project.value.view.autoAdvance);
   }
 
   undo(): void {
@@ -620,12 +714,16 @@ export class Workbench {
       this.say(T.undoNothing);
       return;
     }
+    if (entry.final) {
+      this.status.value = T.undoTrash;
+      return;
+    }
     batch(() => {
       this.undoStack.value = stack.slice(0, -1);
       this.setPhotos(applyUndo(this.project.value.photos, entry));
       const first = entry.before[0]?.id;
       if (first && this.photoIndex.value.has(first)) this.select(first);
-      this.status.value = T.undone;
+      this.status.value = entry.label ? T.undoneStep(entry.label) : T.undone;
     });
   }
 
@@ -883,7 +981,7 @@ export class Workbench {
       return;
     }
     batch(() => {
-      this.afterDecision(undo, photos, false);
+      this.afterDecision(this.labelled(undo, T.undoCloud), photos, false);
       this.say(T.cloudAccepted(undo.before.length));
     });
   }
@@ -949,7 +1047,7 @@ export class Workbench {
         outcome = { kind: "winner", name: winner.name, confidence, reason };
         const { photos, undo } = markBestFrame(this.project.value.photos, winner.id);
         this.setPhotos(photos);
-        this.undoStack.value = pushUndo(this.undoStack.value, undo);
+        this.undoStack.value = pushUndo(this.undoStack.value, undo && { ...undo, label: T.undoBest(winner.name) });
       } else if (winnerId) {
         outcome = { kind: "failed", message: T.burstCompareFailed };
       } else {
@@ -980,6 +1078,7 @@ export class Workbench {
     if (!photos.length) return;
     const token = newToken();
     this.trashTokens.add(token);
+    this.undoStack.value = pushUndo(this.undoStack.value, { before: [], final: true });
     this.post({
       action: "trashRatedPhotos",
       token,

@@ -1,4 +1,4 @@
-import { useState } from "preact/hooks";
+import { useEffect, useRef, useState } from "preact/hooks";
 import { connectedPlugins } from "../state/pluginBridge";
 import type { ExportScope, Workbench } from "../state/store";
 import type { ConflictMode, ExportFormat } from "../state/types";
@@ -9,15 +9,45 @@ import { Modal } from "./Modal";
 import { WorkbenchDialog } from "./WorkbenchDialog";
 
 function TrashDialog({ workbench }: { workbench: Workbench }) {
-  const count = workbench.rejects().length;
+  const rejects = workbench.rejects();
+  const starred = rejects.filter((photo) => (photo.rating ?? 0) > 0).length;
   const close = () => (workbench.dialog.value = null);
+  // The safe answer takes the focus, so Enter pressed out of habit moves nothing.
+  const cancel = useRef<HTMLButtonElement>(null);
+  useEffect(() => cancel.current?.focus(), []);
   return (
     <Modal title={T.trashConfirmTitle} onClose={close} testid="trash-dialog">
-      <p>{T.trashConfirm(count)}</p>
+      <p>{T.trashConfirm(rejects.length)}</p>
+      {starred > 0 && (
+        <p class="warning" data-testid="trash-starred">
+          {T.trashStarred(starred)}
+        </p>
+      )}
       <div class="modal-actions">
-        <button onClick={close}>{T.cancel}</button>
-        <button class="danger" onClick={() => workbench.trashRejects()} data-testid="confirm-trash" autoFocus>
+        <button onClick={close} ref={cancel} data-testid="cancel-trash">
+          {T.cancel}
+        </button>
+        <button class="danger" onClick={() => workbench.trashRejects()} data-testid="confirm-trash">
           {T.confirmTrash}
+        </button>
+      </div>
+    </Modal>
+  );
+}
+
+function ReplaceProjectDialog({ workbench }: { workbench: Workbench }) {
+  const close = () => (workbench.dialog.value = null);
+  const cancel = useRef<HTMLButtonElement>(null);
+  useEffect(() => cancel.current?.focus(), []);
+  return (
+    <Modal title={T.replaceTitle} onClose={close} testid="replace-dialog">
+      <p>{T.replaceConfirm(workbench.decidedCount())}</p>
+      <div class="modal-actions">
+        <button onClick={close} ref={cancel}>
+          {T.cancel}
+        </button>
+        <button class="primary" onClick={() => workbench.confirmImport()} data-testid="confirm-import">
+          {T.replaceContinue}
         </button>
       </div>
     </Modal>
@@ -303,6 +333,8 @@ export function Dialogs({ workbench }: { workbench: Workbench }) {
       return <WorkbenchDialog workbench={workbench} />;
     case "cloud":
       return <CloudDialog workbench={workbench} />;
+    case "replaceProject":
+      return <ReplaceProjectDialog workbench={workbench} />;
     default:
       return null;
   }

@@ -99,9 +99,15 @@ describe("culling a shoot", () => {
     await page.keyboard.press("5");
     await expect.poll(() => page.getByTestId("counts").textContent()).toContain("★ 2");
     const rejected = scan.photos.slice(0, 2).map((p: any) => p.path);
+    await page.getByTestId("grid-cell").first().click();
+    await page.keyboard.press("3");
+    await expect.poll(() => page.getByTestId("counts").textContent()).toContain("★ 3");
 
-    // Rejects to the trash, after a confirmation.
+    // Rejects to the trash, after a confirmation that names the starred rejects and has the
+    // focus on "cancel".
     await page.getByTestId("trash-rejects").click();
+    await expect.poll(() => page.getByTestId("trash-starred").textContent()).toContain("其中 1 张带有星级");
+    await expect.poll(() => page.evaluate(() => (document.activeElement as HTMLElement | null)?.dataset.testid)).toBe("cancel-trash");
     await session.screenshot("trash-confirm");
     await page.getByTestId("confirm-trash").click();
     const trashed = await session.waitForCallback("ratingTrashComplete");

@@ -25,7 +25,7 @@ describe("import", () => {
     const scan = await session.waitForCallback("receiveScan");
     expect(scan.source).toBe("folder");
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length);
-    await expect.poll(() => page.getByTestId("status").textContent()).toBe(`已导入 ${NAMES.length} 张照片`);
+    await expect.poll(() => page.getByTestId("status").textContent()).toBe(`已导入 ${NAMES.length} 张照片；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入`);
     // The thumbnails are file URLs in the program's cache, outside the page's folder.
     expect(scan.photos[0].thumbnail).toMatch(/^file:\/\/.*ThumbnailCache/);
     await expect
@@ -39,9 +39,12 @@ describe("import", () => {
     await page.keyboard.press("p");
     await page.keyboard.press("5");
 
+    // With decisions made, the import asks first.
     const before = session.delivered.length;
     session.answerPanel([shoot]);
     await page.getByTestId("import-folder").click();
+    await expect.poll(() => page.getByTestId("replace-dialog").textContent()).toContain("2 张照片已做决定或评星");
+    await page.getByTestId("confirm-import").click();
     const again = await session.waitForCallback("receiveScan", () => true, { from: before });
     expect(again.photos[0].id).not.toBe(scan.photos[0].id);
     await expect.poll(() => page.getByTestId("counts").textContent()).toContain("保留 1");

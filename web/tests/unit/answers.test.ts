@@ -231,11 +231,28 @@ describe("import, card and lens", () => {
     expect(saves()).toHaveLength(1);
   });
 
+  it("says what the import skipped and why", () => {
+    const { workbench } = started(0);
+    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [photo(1)] });
+    expect(workbench.status.value).toBe("已导入 1 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
+  });
+
   it("ignores a scan payload that is not an object", () => {
     const { workbench } = started(2);
     workbench.receiveScan(null);
     workbench.receiveScan([]);
     expect(workbench.photos.value).toHaveLength(2);
+  });
+
+  it("asks before an import replaces decisions, and saves them before the program backs the project up", () => {
+    const { workbench, posted } = started(2);
+    workbench.rate(2);
+    workbench.cardDetected({ path: "/media/EOS_DIGITAL", dcim: "/media/EOS_DIGITAL/DCIM" });
+    workbench.importCard();
+    expect(workbench.dialog.value).toBe("replaceProject");
+    expect(posted).toHaveLength(0);
+    workbench.confirmImport();
+    expect(posted.map((body) => body.action)).toEqual(["saveState", "scanPath"]);
   });
 
   it("imports a detected card from its DCIM folder", () => {

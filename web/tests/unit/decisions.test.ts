@@ -1,5 +1,6 @@
 import { describe, expect, it } from "vitest";
 import { handleKey } from "../../src/state/keyboard";
+import { T } from "../../src/texts";
 import { makeWorkbench, photo } from "./helpers";
 
 function project(n: number) {
@@ -48,6 +49,21 @@ describe("single-key decisions and ratings", () => {
     expect("status" in workbench.photos.value[0]).toBe(false);
     handleKey(workbench, { key: "z", ctrlKey: true });
     expect(workbench.status.value).toBe("没有可撤销的操作");
+  });
+
+  it("undo names what it undoes, and stops at a trash rather than undo an older step", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1), photo(2), photo(3)] });
+    handleKey(workbench, { key: "x" });
+    workbench.selectAllVisible();
+    handleKey(workbench, { key: "4" });
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.status.value).toBe("已撤销：给 3 张照片评 4 星");
+    workbench.trashRejects();
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    handleKey(workbench, { key: "z", ctrlKey: true });
+    expect(workbench.status.value).toBe(T.undoTrash);
+    expect(workbench.photos.value[0].status).toBe("淘汰");
   });
 
   it("a repeated decision adds no undo step", () => {
@@ -112,5 +128,29 @@ describe("single-key decisions and ratings", () => {
     expect(workbench.counts.value.淘汰).toBe(0);
     expect(handleKey(workbench, { key: "Escape" })).toBe(true);
     expect(workbench.dialog.value).toBeNull();
+  });
+});
+
+describe("the current photo follows the filter", () => {
+  it("a key never acts on a hidden photo: the nearest shown one takes the place of the selection", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1, { status: "保留" }), photo(2), photo(3), photo(4, { status: "保留" })] });
+    workbench.select("ID-1");
+    workbench.select("ID-3", "range");
+    workbench.setFilter({ decision: "保留" });
+    handleKey(workbench, { key: "x" });
+    expect(workbench.photos.value.map((p) => p.status ?? "-")).toEqual(["保留", "-", "-", "淘汰"]);
+  });
+
+  it("with nothing shown no key decides; the photo is current again when shown, a collapsed frame hands over to its burst", () => {
+    const { workbench } = makeWorkbench();
+    workbench.receiveState({ photos: [photo(1, { group: "B1", best: true }), photo(2, { group: "B1" }), photo(3)] });
+    workbench.select("ID-2");
+    workbench.setFilter({ decision: "淘汰" });
+    handleKey(workbench, { key: "x" });
+    expect(workbench.undoStack.value).toHaveLength(0);
+    workbench.setFilter({ decision: "all" });
+    workbench.setView({ collapseBursts: true });
+    expect(workbench.selection.value.currentId).toBe("ID-1");
   });
 });
