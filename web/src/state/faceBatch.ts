@@ -28,6 +28,14 @@ export interface FaceItem {
   stage: string;
   message: string;
   resultName: string;
+  // Where the finished image was saved; empty when the program named no absolute path.
+  resultPath: string;
+}
+
+// The folder holding a saved file, for showing it in the file manager.
+export function folderOf(path: string): string {
+  if (!path.startsWith("/")) return "";
+  return path.slice(0, path.lastIndexOf("/")) || "/";
 }
 
 export type ImageSize = "1K" | "2K" | "4K";
@@ -69,6 +77,7 @@ export function readQueueItems(payload: unknown): FaceItem[] {
       stage: "",
       message: "",
       resultName: "",
+      resultPath: "",
     });
   }
   return items;
@@ -178,7 +187,8 @@ export class FaceBatch {
   complete(payload: unknown): void {
     if (!isObject(payload) || payload.id !== this.state.value.currentId || !this.running()) return;
     const result = isObject(payload.result) ? payload.result : {};
-    this.updateItem(payload.id as string, { state: "done", progress: 100, stage: "", message: "", resultName: stringField(result, "fileName") });
+    const filePath = folderOf(stringField(result, "filePath")) ? stringField(result, "filePath") : "";
+    this.updateItem(payload.id as string, { state: "done", progress: 100, stage: "", message: "", resultName: stringField(result, "fileName"), resultPath: filePath });
     this.sendNext();
   }
 

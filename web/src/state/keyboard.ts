@@ -47,6 +47,10 @@ export function handleKey(workbench: Workbench, input: KeyInput): boolean {
     case "U":
       workbench.decide("待定");
       return true;
+    case "e":
+    case "E":
+      workbench.openEdit();
+      return true;
     case "c":
     case "C":
       workbench.acceptCloud(input.shiftKey ? "filtered" : "selected");

@@ -23,6 +23,7 @@ import { CompanionApps } from "./companionApps";
 import { FaceBatch } from "./faceBatch";
 import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
+import { PhotoEdit } from "./photoEdit";
 import { ProjectStyle } from "./projectStyle";
 import { adoptScan, clampRating, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
 import { readProjectBackups, type ProjectBackup } from "./projectBackups";
@@ -110,7 +111,7 @@ export interface PreviewAnswer {
   error?: string;
 }
 
-export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench" | "cloud" | "replaceProject";
+export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench" | "cloud" | "replaceProject" | "edit";
 export type WorkbenchTab = "project" | "style" | "faceBatch" | "health";
 export type StyleScope = "selected" | "kept" | "all";
 
@@ -210,6 +211,7 @@ export class Workbench {
   readonly appUpdate: AppUpdate;
   readonly companionApps: CompanionApps;
   readonly comfy: ComfySetup;
+  readonly photoEdit: PhotoEdit;
 
   constructor(
     private readonly post: PostAction,
@@ -222,6 +224,7 @@ export class Workbench {
     this.appUpdate = new AppUpdate(post);
     this.companionApps = new CompanionApps(post);
     this.comfy = new ComfySetup(post);
+    this.photoEdit = new PhotoEdit(post);
     // Whatever hides photos (a filter, a collapsed burst, a decision under a filter, an analysis
     // result) may hide the current one; the selection follows at once, so no key ever acts on
     // a photo the grid does not show.
@@ -437,6 +440,46 @@ export class Workbench {
 
   previewStyle(scope: StyleScope): void {
     this.style.preview(this.photosForScope(scope));
+  }
+
+  // ---- crop and rotate -----------------------------------------------------------------------
+
+  openEdit(): void {
+    const photo = this.currentPhoto.value;
+    if (!photo) return;
+    this.photoEdit.open(photo);
+    this.dialog.value = "edit";
+    // The dialog shows the large preview when the program has one; the thumbnail until then.
+    this.askPreview(photo);
+  }
+
+  saveEdit(): void {
+    const id = this.photoEdit.state.value.photoId;
+    const i = id === null ? undefined : this.photoIndex.value.get(id);
+    if (i !== undefined) this.photoEdit.save(this.project.value.photos[i]);
+  }
+
+  // The saved copy joins the project right after its photo and becomes the current photo; its
+  // file is written whether or not the dialog is still open.
+  photoEditResult(payload: unknown): void {
+    const answer = this.photoEdit.answer(payload);
+    if (!answer) return;
+    batch(() => {
+      const copy = answer.photo;
+      if (copy && this.photoIndex.value.get(copy.id) === undefined) {
+        const photos = this.project.value.photos.slice();
+        const at = this.photoIndex.value.get(answer.sourceId);
+        photos.splice(at === undefined ? photos.length : at + 1, 0, copy);
+        this.setPhotos(photos);
+        if (this.visibleIds.value.has(copy.id)) this.selection.value = { currentId: copy.id, ids: new Set([copy.id]), anchorId: copy.id };
+      }
+      this.say(answer.message);
+    });
+  }
+
+  // Shows a folder in the file manager; only absolute paths are meant for it.
+  openFolder(path: string): void {
+    if (path.startsWith("/")) this.post({ action: "openFolder", path });
   }
 
   // ---- the health report ----------------------------------------------------------------------
@@ -800,7 +843,7 @@ export class Workbench {
     if (at >= 0 && at + 1 < items.length) this.askPreview(items[at + 1].photo);
   }
 
-  private askPreview(photo: PhotoRecord): void {
+  askPreview(photo: PhotoRecord): void {
     if (this.previews.value.get(photo.id)?.url || this.pendingPreviews.has(photo.id)) return;
     this.pendingPreviews.add(photo.id);
     this.post({ action: "previewPhoto", id: photo.id, path: photo.path });
@@ -1287,6 +1330,7 @@ export class Workbench {
       faceBatchProgress: (p) => this.faceBatch.progress(p),
       faceBatchComplete: (p) => this.faceBatch.complete(p),
       faceBatchFailed: (p) => this.faceBatch.failed(p),
+      photoEditResult: (p) => this.photoEditResult(p),
     };
   }
 }

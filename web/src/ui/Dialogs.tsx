@@ -4,6 +4,7 @@ import type { ExportScope, Workbench } from "../state/store";
 import type { ConflictMode, ExportFormat } from "../state/types";
 import { T } from "../texts";
 import { CloudDialog } from "./CloudDialog";
+import { EditDialog } from "./EditDialog";
 import { ComfySetupSection, CompanionAppsSection, UpdateSection } from "./IntegrationSettings";
 import { Modal } from "./Modal";
 import { WorkbenchDialog } from "./WorkbenchDialog";
@@ -296,6 +297,11 @@ function SettingsDialog({ workbench }: { workbench: Workbench }) {
           {T.ratedFolder(folder)}
         </p>
         <button onClick={() => workbench.chooseRatingExportFolder()}>{T.chooseRatedFolder}</button>
+        {folder && (
+          <button onClick={() => workbench.openFolder(folder)} data-testid="show-rated-folder">
+            {T.showInFolder}
+          </button>
+        )}
       </section>
       <section class="settings-section">
         <h3>筛片</h3>
@@ -335,6 +341,8 @@ export function Dialogs({ workbench }: { workbench: Workbench }) {
       return <CloudDialog workbench={workbench} />;
     case "replaceProject":
       return <ReplaceProjectDialog workbench={workbench} />;
+    case "edit":
+      return <EditDialog workbench={workbench} />;
     default:
       return null;
   }

@@ -140,6 +140,12 @@ export function Inspector({ workbench }: { workbench: Workbench }) {
         ))}
       </div>
 
+      <div class="row">
+        <button onClick={() => workbench.openEdit()} data-testid="open-edit" title="E">
+          {T.editTitle}（E）
+        </button>
+      </div>
+
       {photo.group && (
         <div class="section">
           <h3>连拍</h3>

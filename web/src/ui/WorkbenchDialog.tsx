@@ -1,5 +1,5 @@
 import { useState } from "preact/hooks";
-import { IMAGE_SIZES, type TemplateStage } from "../state/faceBatch";
+import { folderOf, IMAGE_SIZES, type TemplateStage } from "../state/faceBatch";
 import { STYLE_MAX_PHOTOS } from "../state/projectStyle";
 import type { StyleScope, Workbench, WorkbenchTab } from "../state/store";
 import { T } from "../texts";
@@ -255,6 +255,11 @@ function FaceBatchTab({ workbench }: { workbench: Workbench }) {
               <span class="small muted face-detail">
                 {item.state === "done" ? item.resultName : [item.stage, item.message].filter(Boolean).join(" · ")}
               </span>
+              {item.resultPath && (
+                <button class="small-button" onClick={() => workbench.openFolder(folderOf(item.resultPath))} data-testid="face-show-folder">
+                  {T.showInFolder}
+                </button>
+              )}
               <button class="small-button" disabled={item.id === state.currentId} onClick={() => batch.removeItem(item.id)}>
                 {T.remove}
               </button>

@@ -1,4 +1,5 @@
 import { describe, expect, it } from "vitest";
+import { turnDraft } from "../../src/state/photoEdit";
 import { analysed, makeWorkbench, photo } from "./helpers";
 
 function started(n = 3, extra: Record<string, unknown> = {}) {
@@ -280,5 +281,66 @@ describe("import, card and lens", () => {
     expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-8"]);
     timers.advance(1000);
     expect(saves()).toHaveLength(1);
+  });
+});
+
+describe("crop and rotate", () => {
+  it("asks with the photo's path and date, the turns taken modulo 4 and the crop kept inside the picture", () => {
+    const { workbench, actions } = started(2);
+    workbench.selection.value = { currentId: "ID-2", ids: new Set(["ID-2"]), anchorId: "ID-2" };
+    workbench.openEdit();
+    expect(workbench.dialog.value).toBe("edit");
+    const edit = workbench.photoEdit;
+    edit.setDraft({ turns: 7, crop: { x: -0.2, y: 0.5, w: 3, h: Number.NaN } });
+    expect(edit.state.value.draft).toEqual({ turns: 3, crop: { x: 0, y: 0.5, w: 1, h: 0.5 } });
+    // A quarter turn takes the chosen part of the photo with it.
+    edit.setDraft({ turns: 0, crop: { x: 0.1, y: 0.2, w: 0.3, h: 0.4 } });
+    edit.setDraft(turnDraft(edit.state.value.draft, 1));
+    const turned = edit.state.value.draft;
+    expect(turned.turns).toBe(1);
+    expect([turned.crop.x, turned.crop.y, turned.crop.w, turned.crop.h].map((v) => +v.toFixed(6))).toEqual([0.4, 0.1, 0.4, 0.3]);
+    expect(turnDraft(turned, -1).crop.x).toBeCloseTo(0.1);
+    workbench.saveEdit();
+    workbench.saveEdit();
+    const sent = actions("editPhoto");
+    expect(sent).toHaveLength(1);
+    expect(sent[0]).toMatchObject({ path: "/shoot/IMG_0002.CR3", turns: 1, date: photo(2).date, crop: turned.crop });
+    expect(sent[0].token).toBe(edit.state.value.token);
+  });
+
+  it("adds the saved copy after its photo, ignores other tokens and shows errors and cancels", () => {
+    const { workbench, actions } = started(2);
+    workbench.openEdit();
+    workbench.saveEdit();
+    const token = actions("editPhoto")[0].token;
+    const copy = { ...photo(9), path: "/out/IMG_0001（1）.jpg", format: "JPG", width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3" };
+    workbench.photoEditResult({ token: "OLD", photo: copy });
+    workbench.photoEditResult(null);
+    expect(workbench.photos.value).toHaveLength(2);
+    workbench.photoEditResult({ token, photo: { ...copy, thumbnail: "file:///etc/passwd" } });
+    expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-1", "ID-9", "ID-2"]);
+    expect(workbench.photos.value[1]).toMatchObject({ width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3", thumbnail: "" });
+    expect(workbench.selection.value.currentId).toBe("ID-9");
+    // Answered once; a repeat is stale.
+    workbench.photoEditResult({ token, photo: { ...copy, id: "ID-10" } });
+    expect(workbench.photos.value).toHaveLength(3);
+
+    workbench.saveEdit();
+    workbench.photoEditResult({ token: actions("editPhoto")[1].token, cancelled: true });
+    expect(workbench.photoEdit.state.value).toMatchObject({ token: null, message: "已取消保存" });
+    workbench.saveEdit();
+    workbench.photoEditResult({ token: actions("editPhoto")[2].token, error: "原文件不可访问" });
+    expect(workbench.status.value).toBe("原文件不可访问");
+    workbench.saveEdit();
+    workbench.photoEditResult({ token: actions("editPhoto")[3].token, photo: { ...copy, id: "ID-11", path: "relative.jpg" } });
+    expect(workbench.photos.value).toHaveLength(3);
+    expect(workbench.status.value).toBe("保存失败");
+  });
+
+  it("opens only absolute folders", () => {
+    const { workbench, actions } = started(1);
+    workbench.openFolder("relative/dir");
+    workbench.openFolder("/out");
+    expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);
   });
 });

@@ -1,4 +1,5 @@
 import { describe, expect, it } from "vitest";
+import { folderOf } from "../../src/state/faceBatch";
 import { connectedPlugins, readBridgeStatus } from "../../src/state/pluginBridge";
 import { readHealthReport } from "../../src/state/health";
 import { makeWorkbench, photo } from "./helpers";
@@ -408,12 +409,14 @@ describe("face batch", () => {
     batch.progress({ id: "F-1", progress: 140, stage: "生成中", detail: "约 20 秒" });
     expect(batch.state.value.items[0]).toMatchObject({ state: "running", progress: 100, stage: "生成中", message: "约 20 秒" });
     batch.complete({ id: "F-1", result: { fileName: "IMG_1（1）.png", filePath: "/out/IMG_1（1）.png" } });
-    expect(batch.state.value.items[0]).toMatchObject({ state: "done", resultName: "IMG_1（1）.png" });
+    expect(batch.state.value.items[0]).toMatchObject({ state: "done", resultName: "IMG_1（1）.png", resultPath: "/out/IMG_1（1）.png" });
+    expect(folderOf("/out/IMG_1（1）.png")).toBe("/out");
     expect(actions("generateFaceBatchItem").map((a) => (a.item as any).id)).toEqual(["F-1", "F-2"]);
     batch.failed({ id: "F-2", message: "请先设置生成图片保存位置" });
     expect(batch.state.value.items[1]).toMatchObject({ state: "failed", message: "请先设置生成图片保存位置" });
     batch.complete({ id: "F-3", result: null });
     expect(batch.state.value.currentId).toBeNull();
+    expect(batch.state.value.items[2]).toMatchObject({ state: "done", resultPath: "" });
     expect(workbench.status.value).toBe("批量修脸结束：完成 2 张，失败 1 张");
     // Starting again retries the failed one only.
     batch.start();
