@@ -6,9 +6,6 @@ import {
   CLOUD_WEIGHT_KEYS,
   CLOUD_WEIGHT_MAX,
   clampWeight,
-  type CloudPolicy,
-  type CloudQuality,
-  type CloudScene,
 } from "../state/cloudReview";
 import { matchesFilter } from "../state/filters";
 import type { CloudScope, Workbench } from "../state/store";
@@ -56,36 +53,22 @@ export function CloudDialog({ workbench }: { workbench: Workbench }) {
             </label>
           ))}
         </div>
-        <label class="label" for="cloud-scene">
-          {T.cloudScene}
-        </label>
-        <select
-          id="cloud-scene"
+        <Choice
+          name="scene"
+          label={T.cloudScene}
           value={settings.scene}
-          onChange={(event) => workbench.setCloudSettings({ scene: (event.currentTarget as HTMLSelectElement).value as CloudScene })}
-          data-testid="cloud-scene"
-        >
-          {CLOUD_SCENES.map((scene) => (
-            <option key={scene} value={scene}>
-              {T.cloudSceneLabels[scene]}
-            </option>
-          ))}
-        </select>
-        <label class="label" for="cloud-policy">
-          {T.cloudPolicy}
-        </label>
-        <select
-          id="cloud-policy"
+          choices={CLOUD_SCENES}
+          labels={T.cloudSceneLabels}
+          onChange={(scene) => workbench.setCloudSettings({ scene })}
+        />
+        <Choice
+          name="policy"
+          label={T.cloudPolicy}
           value={settings.policy}
-          onChange={(event) => workbench.setCloudSettings({ policy: (event.currentTarget as HTMLSelectElement).value as CloudPolicy })}
-          data-testid="cloud-policy"
-        >
-          {CLOUD_POLICIES.map((policy) => (
-            <option key={policy} value={policy}>
-              {T.cloudPolicyLabels[policy]}
-            </option>
-          ))}
-        </select>
+          choices={CLOUD_POLICIES}
+          labels={T.cloudPolicyLabels}
+          onChange={(policy) => workbench.setCloudSettings({ policy })}
+        />
         <span class="label">{T.cloudWeights}</span>
         <div class="weights">
           {CLOUD_WEIGHT_KEYS.map((key) => (
@@ -109,21 +92,14 @@ export function CloudDialog({ workbench }: { workbench: Workbench }) {
             </label>
           ))}
         </div>
-        <label class="label" for="cloud-quality">
-          {T.cloudQuality}
-        </label>
-        <select
-          id="cloud-quality"
+        <Choice
+          name="quality"
+          label={T.cloudQuality}
           value={settings.quality}
-          onChange={(event) => workbench.setCloudSettings({ quality: (event.currentTarget as HTMLSelectElement).value as CloudQuality })}
-          data-testid="cloud-quality"
-        >
-          {CLOUD_QUALITIES.map((quality) => (
-            <option key={quality} value={quality}>
-              {T.cloudQualityLabels[quality]}
-            </option>
-          ))}
-        </select>
+          choices={CLOUD_QUALITIES}
+          labels={T.cloudQualityLabels}
+          onChange={(quality) => workbench.setCloudSettings({ quality })}
+        />
         <span />
         <label>
           <input
@@ -157,5 +133,36 @@ export function CloudDialog({ workbench }: { workbench: Workbench }) {
         </button>
       </div>
     </Modal>
+  );
+}
+
+// A labelled choice of the review's settings; its id and test id are "cloud-<name>".
+function Choice<V extends string>(props: {
+  name: string;
+  label: string;
+  value: V;
+  choices: readonly V[];
+  labels: Record<V, string>;
+  onChange: (value: V) => void;
+}) {
+  const id = `cloud-${props.name}`;
+  return (
+    <>
+      <label class="label" for={id}>
+        {props.label}
+      </label>
+      <select
+        id={id}
+        value={props.value}
+        onChange={(event) => props.onChange((event.currentTarget as HTMLSelectElement).value as V)}
+        data-testid={id}
+      >
+        {props.choices.map((choice) => (
+          <option key={choice} value={choice}>
+            {props.labels[choice]}
+          </option>
+        ))}
+      </select>
+    </>
   );
 }
