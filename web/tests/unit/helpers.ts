@@ -45,6 +45,14 @@ export function makeWorkbench() {
   return { workbench, posted, timers, saves, actions };
 }
 
+// A workbench that has adopted a stored project of n numbered photos, or of the given records.
+export function started(photos: number | PhotoRecord[] = 3, extra: Record<string, unknown> = {}) {
+  const env = makeWorkbench();
+  const list = typeof photos === "number" ? Array.from({ length: photos }, (_, i) => photo(i + 1)) : photos;
+  env.workbench.receiveState({ photos: list, ...extra });
+  return env;
+}
+
 export function photo(n: number, extra: Partial<PhotoRecord> = {}): PhotoRecord {
   const name = `IMG_${String(n).padStart(4, "0")}.CR3`;
   return {
