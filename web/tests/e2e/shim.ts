@@ -9,6 +9,7 @@ import { dirname, join, resolve } from "node:path";
 import { createInterface } from "node:readline";
 import { fileURLToPath, pathToFileURL } from "node:url";
 import { chromium, type BrowserContext, type Page } from "playwright-core";
+import { afterAll, afterEach } from "vitest";
 
 const webDir = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
 export const repoDir = resolve(webDir, "..");
@@ -64,6 +65,7 @@ export class NativeSession {
   readonly posted: Array<Record<string, unknown>> = [];
   readonly stderr: string[] = [];
   private waiters: Waiter[] = [];
+  private closing: Promise<number | null> | null = null;
   private delivery: Promise<void> = Promise.resolve();
   private exit: Promise<number | null>;
 
@@ -138,6 +140,20 @@ export class NativeSession {
     this.send({ "@panel": paths ? { paths } : null });
   }
 
+  // The page's posts of one action, in order.
+  sent(action: string): Array<Record<string, any>> {
+    return this.posted.filter((body) => body.action === action);
+  }
+
+  // Answers the next panel with the paths, presses 导入文件夹 (or 导入照片) and resolves with
+  // the program's scan.
+  async importPaths(paths: string[], button: "folder" | "photos" = "folder"): Promise<any> {
+    const from = this.delivered.length;
+    this.answerPanel(paths);
+    await (button === "folder" ? this.page.getByTestId("import-folder") : this.page.getByText("导入照片")).click();
+    return this.waitForCallback("receiveScan", () => true, { from });
+  }
+
   // Resolves with the payload of the first callback named fn (short name such as "receiveState")
   // delivered to the page at or after index `from` that satisfies the predicate.
   waitForCallback<T = any>(
@@ -173,8 +189,14 @@ export class NativeSession {
     return file;
   }
 
-  // Ends the program's input, waits for it to finish its work and exit, and cleans up.
-  async close(): Promise<number | null> {
+  // Ends the program's input, waits for it to finish its work and exit, and cleans up; once,
+  // however often it is asked.
+  close(): Promise<number | null> {
+    this.closing ??= this.shutDown();
+    return this.closing;
+  }
+
+  private async shutDown(): Promise<number | null> {
     this.child.stdin.end();
     const timeout = new Promise<"timeout">((r) => setTimeout(() => r("timeout"), 30_000));
     let code = await Promise.race([this.exit, timeout]);
@@ -244,4 +266,36 @@ export async function startSession(options: SessionOptions = {}): Promise<Native
   if (options.initScript) await page.addInitScript(options.initScript);
   await page.goto(pathToFileURL(builtPage).href);
   return session;
+}
+
+// A test file's workflows: each test's program and browser are closed after it, and the
+// temporary folders the file made are removed after the file.
+export function workflows() {
+  const dirs: string[] = [];
+  let session: NativeSession | null = null;
+  afterEach(async () => {
+    await session?.close();
+    session = null;
+  });
+  afterAll(() => {
+    for (const dir of dirs) rmSync(dir, { recursive: true, force: true });
+  });
+  return {
+    tempDir(prefix = "tidewick-"): string {
+      const dir = mkdtempSync(join(tmpdir(), prefix));
+      dirs.push(dir);
+      return dir;
+    },
+    shoot(names: readonly string[]): string {
+      const dir = makeShoot(names);
+      dirs.push(dir);
+      return dir;
+    },
+    // Starts the program and the page and waits for the stored project.
+    async start(options: SessionOptions = {}): Promise<NativeSession> {
+      session = await startSession(options);
+      await session.waitForCallback("receiveState", () => true, { timeoutMs: 60_000 });
+      return session;
+    },
+  };
 }
