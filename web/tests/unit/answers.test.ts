@@ -5,7 +5,7 @@ import { analysed, photo, started } from "./helpers";
 
 describe("local analysis answers", () => {
   it("takes results of the current run only, with progress, and keeps their issues with the project", () => {
-    const { workbench, actions, timers, saves } = started(2);
+    const { workbench, actions, advance, saves } = started(2);
     workbench.startAnalysis("all");
     const token = actions("analyze")[0].token;
     const result = analysed("0000000000000000", { issues: ["过曝"] });
@@ -20,7 +20,7 @@ describe("local analysis answers", () => {
     expect(workbench.photos.value[1].issues).toEqual([]);
     workbench.analysisComplete({ token, cancelled: false });
     expect(workbench.analysis.value).toBeNull();
-    timers.advance(5000);
+    advance(5000);
     expect((saves().at(-1)!.state as any).photos[0].issues).toEqual(["过曝"]);
   });
 
@@ -89,7 +89,7 @@ describe("trash and rated export", () => {
   });
 
   it("exports rated photos that are not rejected, into the folder remembered with the project", () => {
-    const { workbench, actions, timers, saves } = started(4);
+    const { workbench, actions, advance, saves } = started(4);
     workbench.rate(4);
     workbench.rate(2);
     workbench.select("ID-2");
@@ -100,7 +100,7 @@ describe("trash and rated export", () => {
     expect(first.photos).toEqual([{ id: "ID-1", path: "/shoot/IMG_0001.CR3", rating: 4 }]);
     workbench.ratingExportFolder({ path: "/exports" });
     workbench.ratingExportComplete({ token: first.token, outputs: [{}], errors: [], message: "已导出 1 张原片" });
-    timers.advance(5000);
+    advance(5000);
     expect((saves().at(-1)!.state as any).ratingExportFolder).toBe("/exports");
     workbench.exportRated();
     expect(actions("exportRatedPhotos")[1].folder).toBe("/exports");
@@ -124,7 +124,7 @@ describe("trash and rated export", () => {
 
 describe("import and card", () => {
   it("adopts a scan in the order received, keeps the work on unchanged files and ignores payloads that are no scan", () => {
-    const { workbench, timers, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
+    const { workbench, advance, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
     workbench.receiveScan(null);
     workbench.receiveScan([]);
     const rescanned = { ...photo(1), id: "NEW-1" };
@@ -136,7 +136,7 @@ describe("import and card", () => {
     ]);
     expect(workbench.selection.value.currentId).toBe("NEW-2");
     expect(workbench.status.value).toBe("已导入 2 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
-    timers.advance(1000);
+    advance(1000);
     expect(saves()).toHaveLength(1);
   });
 

@@ -44,10 +44,10 @@ describe("filters and counts", () => {
   });
 
   it("a filter change keeps the project untouched and saves nothing", () => {
-    const { workbench, timers, saves } = started(photos);
+    const { workbench, advance, saves } = started(photos);
     workbench.setFilter({ decision: "保留" });
     expect(workbench.items.value.map((i) => i.photo.id)).toEqual(["ID-1"]);
-    timers.advance(5000);
+    advance(5000);
     expect(saves()).toHaveLength(0);
   });
 });

@@ -4,14 +4,14 @@ import { analysed, makeWorkbench, photo, started } from "./helpers";
 
 describe("handshake and saveState", () => {
   it("posts ready once and saves nothing until the stored project arrived, nor echoes it back", () => {
-    const { workbench, posted, timers, saves } = makeWorkbench();
+    const { workbench, posted, advance, saves } = makeWorkbench();
     workbench.start();
     expect(posted).toEqual([{ action: "ready" }]);
     workbench.setView({ cellSize: 200 });
-    timers.advance(10_000);
+    advance(10_000);
     workbench.receiveState({ photos: [photo(1, { status: "保留", rating: 4 }), photo(2)], folder: "/shoot" });
     expect(workbench.selection.value.currentId).toBe("ID-1");
-    timers.advance(10_000);
+    advance(10_000);
     expect(saves()).toHaveLength(0);
   });
 
@@ -43,14 +43,14 @@ describe("handshake and saveState", () => {
   });
 
   it("debounces changes into one save of the whole state, but never past the maximum wait", () => {
-    const { workbench, timers, saves } = started(3);
+    const { workbench, advance, saves } = started(3);
     workbench.decide("保留");
-    timers.advance(100);
+    advance(100);
     workbench.decide("淘汰");
-    timers.advance(100);
+    advance(100);
     workbench.rate(3);
     expect(saves()).toHaveLength(0);
-    timers.advance(400);
+    advance(400);
     expect(saves()).toHaveLength(1);
     const state = saves()[0].state as any;
     expect(state.photos.map((p: any) => [p.id, p.status, p.rating])).toEqual([
@@ -61,28 +61,28 @@ describe("handshake and saveState", () => {
     expect(state.photos[0]).toMatchObject({ path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", format: "CR3" });
     for (let i = 0; i < 30; i++) {
       workbench.setView({ cellSize: 120 + i });
-      timers.advance(200);
+      advance(200);
     }
     expect(saves().length).toBeGreaterThanOrEqual(2);
     expect(saves().length).toBeLessThanOrEqual(3);
   });
 
   it("saves a very large project less often", () => {
-    const { workbench, timers, saves } = started(20_000);
+    const { workbench, advance, saves } = started(20_000);
     workbench.rate(1);
-    timers.advance(1000);
+    advance(1000);
     expect(saves()).toHaveLength(0);
-    timers.advance(1000);
+    advance(1000);
     expect(saves()).toHaveLength(1);
   });
 
   it("sends the keys the program reads, keeps unknown keys of a newer page, and round-trips unchanged", () => {
-    const { workbench, timers, saves } = started(
+    const { workbench, advance, saves } = started(
       [photo(1, { result: analysed("0000000000000000"), issues: ["过曝"], cloudReason: "自然", cloudBest: true, cloudConfidence: 0.8, group: "B1", best: true })],
       { styleSession: { kept: true } },
     );
     workbench.decide("待定");
-    timers.advance(1000);
+    advance(1000);
     const state = saves()[0].state as any;
     expect(state.styleSession).toEqual({ kept: true });
     expect(state.photos[0]).toMatchObject({
