@@ -3,7 +3,7 @@ import type { Workbench } from "../../src/state/store";
 import { turnDraft } from "../../src/state/photoEdit";
 import { analysed, photo, started } from "./helpers";
 
-describe("local analysis answers", () => {
+describe("local analysis and previews", () => {
   it("takes results of the current run only, with progress, and keeps their issues with the project", () => {
     const { workbench, actions, advance, saves } = started(2);
     workbench.startAnalysis("all");
@@ -30,28 +30,23 @@ describe("local analysis answers", () => {
   ])("stops listening to a run at %s", (_, retire) => {
     const { workbench, actions } = started(2);
     workbench.startAnalysis("all");
-    const token = actions("analyze")[0].token;
     retire(workbench);
-    workbench.analysisResult({ token, id: "ID-1", result: analysed("0000000000000000"), processed: 1, total: 2, remaining: 1 });
+    workbench.analysisResult({ token: actions("analyze")[0].token, id: "ID-1", result: analysed("0"), processed: 1, total: 2, remaining: 1 });
     expect(workbench.photos.value[0].result).toBeUndefined();
   });
-});
 
-describe("previews", () => {
-  it("keeps only awaited answers, once each", () => {
+  it("keeps only awaited previews, once each", () => {
     const { workbench } = started(3);
     workbench.openLoupe();
     workbench.previewReady({ id: "ID-3", url: "file:///stale.jpg" });
-    expect(workbench.previews.value.has("ID-3")).toBe(false);
     workbench.previewReady({ id: "ID-1", url: "file:///data/PreviewCache/1-lens.jpg" });
     workbench.previewReady({ id: "ID-2", error: "原文件当前不可访问，正在显示缓存预览" });
     workbench.previewReady({ id: "ID-1", url: "file:///other.jpg" });
-    expect(workbench.previews.value.get("ID-1")).toEqual({ url: "file:///data/PreviewCache/1-lens.jpg" });
-    expect(workbench.previews.value.get("ID-2")?.error).toContain("不可访问");
+    expect([...workbench.previews.value]).toEqual([["ID-1", { url: "file:///data/PreviewCache/1-lens.jpg" }], ["ID-2", { error: "原文件当前不可访问，正在显示缓存预览" }]]);
   });
 });
 
-describe("trash and rated export", () => {
+describe("trash, rated export and culling list", () => {
   it("trashes only rejects after asking, and drops exactly the ids reported moved, once", () => {
     const { workbench, actions } = started(4);
     workbench.askTrashRejects();
@@ -62,17 +57,12 @@ describe("trash and rated export", () => {
     expect(workbench.dialog.value).toBe("trash");
     workbench.trashRejects();
     const [trash] = actions("trashRatedPhotos");
-    expect(trash.photos).toEqual([
-      { id: "ID-1", path: "/shoot/IMG_0001.CR3" },
-      { id: "ID-2", path: "/shoot/IMG_0002.CR3" },
-    ]);
+    expect(trash.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
     workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2"], message: "x" });
-    expect(workbench.photos.value).toHaveLength(4);
     workbench.ratingTrashComplete({ token: trash.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
+    workbench.ratingTrashComplete({ token: trash.token, removedIDs: ["ID-2"], message: "x" });
     expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-2", "ID-3", "ID-4"]);
     expect(workbench.status.value).toBe("已移动 1 张，另有文件无法移动：权限不足");
-    workbench.ratingTrashComplete({ token: trash.token, removedIDs: ["ID-2"], message: "x" });
-    expect(workbench.photos.value).toHaveLength(3);
   });
 
   it("awaits every trash request: an earlier answer still removes its photos", () => {
@@ -96,8 +86,7 @@ describe("trash and rated export", () => {
     workbench.decide("淘汰");
     workbench.exportRated();
     const [first] = actions("exportRatedPhotos");
-    expect(first.folder).toBe("");
-    expect(first.photos).toEqual([{ id: "ID-1", path: "/shoot/IMG_0001.CR3", rating: 4 }]);
+    expect(first).toMatchObject({ folder: "", photos: [{ id: "ID-1", path: "/shoot/IMG_0001.CR3", rating: 4 }] });
     workbench.ratingExportFolder({ path: "/exports" });
     workbench.ratingExportComplete({ token: first.token, outputs: [{}], errors: [], message: "已导出 1 张原片" });
     advance(5000);
@@ -123,13 +112,11 @@ describe("trash and rated export", () => {
 });
 
 describe("import and card", () => {
-  it("adopts a scan in the order received, keeps the work on unchanged files and ignores payloads that are no scan", () => {
+  it("adopts a scan in the order received, keeps the work on unchanged files, says what it skipped, and ignores payloads that are no scan", () => {
     const { workbench, advance, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
     workbench.receiveScan(null);
     workbench.receiveScan([]);
-    const rescanned = { ...photo(1), id: "NEW-1" };
-    const changed = { ...photo(2), id: "NEW-2", size: 99 };
-    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [changed, rescanned] });
+    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [{ ...photo(2), id: "NEW-2", size: 99 }, { ...photo(1), id: "NEW-1" }] });
     expect(workbench.photos.value.map((p) => [p.id, p.status, p.rating, p.group])).toEqual([
       ["NEW-2", undefined, undefined, undefined],
       ["NEW-1", "保留", 3, undefined],
@@ -167,14 +154,11 @@ describe("crop and rotate", () => {
     edit.setDraft({ turns: 0, crop: { x: 0.1, y: 0.2, w: 0.3, h: 0.4 } });
     edit.setDraft(turnDraft(edit.state.value.draft, 1));
     const turned = edit.state.value.draft;
-    expect(turned.turns).toBe(1);
-    expect([turned.crop.x, turned.crop.y, turned.crop.w, turned.crop.h].map((v) => +v.toFixed(6))).toEqual([0.4, 0.1, 0.4, 0.3]);
+    expect([turned.turns, turned.crop.x, turned.crop.y, turned.crop.w, turned.crop.h].map((v) => +v.toFixed(6))).toEqual([1, 0.4, 0.1, 0.4, 0.3]);
     expect(turnDraft(turned, -1).crop.x).toBeCloseTo(0.1);
     workbench.saveEdit();
     workbench.saveEdit();
-    const sent = actions("editPhoto");
-    expect(sent).toHaveLength(1);
-    expect(sent[0]).toMatchObject({ path: "/shoot/IMG_0002.CR3", turns: 1, date: photo(2).date, crop: turned.crop, token: edit.state.value.token });
+    expect(actions("editPhoto")).toEqual([expect.objectContaining({ path: "/shoot/IMG_0002.CR3", turns: 1, date: photo(2).date, crop: turned.crop, token: edit.state.value.token })]);
   });
 
   it("adds the saved copy after its photo, ignores other tokens and shows errors and cancels", () => {
@@ -188,15 +172,13 @@ describe("crop and rotate", () => {
     workbench.saveEdit();
     workbench.photoEditResult({ token: "OLD", photo: copy });
     workbench.photoEditResult(null);
-    expect(workbench.photos.value).toHaveLength(2);
     const token = actions("editPhoto")[0].token;
     workbench.photoEditResult({ token, photo: { ...copy, thumbnail: "file:///etc/passwd" } });
+    // Answered once; a repeat is stale.
+    workbench.photoEditResult({ token, photo: { ...copy, id: "ID-10" } });
     expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-1", "ID-9", "ID-2"]);
     expect(workbench.photos.value[1]).toMatchObject({ width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3", thumbnail: "" });
     expect(workbench.selection.value.currentId).toBe("ID-9");
-    // Answered once; a repeat is stale.
-    workbench.photoEditResult({ token, photo: { ...copy, id: "ID-10" } });
-    expect(workbench.photos.value).toHaveLength(3);
     answer({ cancelled: true });
     expect(workbench.photoEdit.state.value).toMatchObject({ token: null, message: "已取消保存" });
     answer({ error: "原文件不可访问" });
@@ -204,10 +186,6 @@ describe("crop and rotate", () => {
     answer({ photo: { ...copy, id: "ID-11", path: "relative.jpg" } });
     expect(workbench.photos.value).toHaveLength(3);
     expect(workbench.status.value).toBe("保存失败");
-  });
-
-  it("opens only absolute folders", () => {
-    const { workbench, actions } = started(1);
     workbench.openFolder("relative/dir");
     workbench.openFolder("/out");
     expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);
