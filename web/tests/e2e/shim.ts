@@ -13,26 +13,9 @@ import { afterAll, afterEach } from "vitest";
 
 const webDir = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
 export const repoDir = resolve(webDir, "..");
-export const builtPage = join(repoDir, "resources/Web/index.html");
-export const artifactsDir = join(repoDir, "test-artifacts");
+const builtPage = join(repoDir, "resources/Web/index.html");
+const artifactsDir = join(repoDir, "test-artifacts");
 export const testPhotosDir = join(repoDir, "tests/data/photos");
-
-// A temporary shoot folder holding copies of the named sample photos (removed by the caller).
-export function makeShoot(names: readonly string[]): string {
-  const shoot = mkdtempSync(join(tmpdir(), "tidewick-shoot-"));
-  for (const name of names) copyFileSync(join(testPhotosDir, name), join(shoot, name));
-  return shoot;
-}
-
-export const CHROMIUM = process.env.CHROMIUM_BIN ?? "/usr/bin/chromium";
-
-export function tidewickBinary(): string {
-  const bin = process.env.TIDEWICK_BIN ?? join(repoDir, "build/src/shell/tidewick");
-  if (!existsSync(bin)) {
-    throw new Error(`tidewick executable not found at ${bin}; build it or set TIDEWICK_BIN`);
-  }
-  return bin;
-}
 
 export interface CallbackLine {
   fn: string;
@@ -41,8 +24,6 @@ export interface CallbackLine {
 
 export interface SessionOptions {
   viewport?: { width: number; height: number };
-  // Runs in the page before its own script, e.g. to seed a synthetic project.
-  initScript?: string;
   // Writes files into the test data folder before the program starts.
   prepareSupportDir?: (dir: string) => void;
   // Further environment of the program (e.g. the AI service stand-in's certificate authority).
@@ -156,11 +137,7 @@ export class NativeSession {
 
   // Resolves with the payload of the first callback named fn (short name such as "receiveState")
   // delivered to the page at or after index `from` that satisfies the predicate.
-  waitForCallback<T = any>(
-    name: string,
-    predicate: (arg: any) => boolean = () => true,
-    options: { from?: number; timeoutMs?: number } = {},
-  ): Promise<T> {
+  waitForCallback<T = any>(name: string, predicate: (arg: any) => boolean = () => true, options: { from?: number; timeoutMs?: number } = {}): Promise<T> {
     const fn = `window.Native.${name}`;
     const timeoutMs = options.timeoutMs ?? 30_000;
     return new Promise<T>((resolvePromise, reject) => {
@@ -168,15 +145,11 @@ export class NativeSession {
         this.waiters = this.waiters.filter((w) => w !== waiter);
         reject(new Error(`no ${fn} within ${timeoutMs} ms; stderr:\n${this.stderr.join("\n")}`));
       }, timeoutMs);
-      const waiter: Waiter = {
-        fn,
-        predicate,
-        from: options.from ?? 0,
-        resolve: (arg) => {
-          clearTimeout(timer);
-          resolvePromise(arg);
-        },
+      const resolve = (arg: any) => {
+        clearTimeout(timer);
+        resolvePromise(arg);
       };
+      const waiter: Waiter = { fn, predicate, from: options.from ?? 0, resolve };
       this.waiters.push(waiter);
       this.wake();
     });
@@ -214,7 +187,8 @@ export class NativeSession {
 
 export async function startSession(options: SessionOptions = {}): Promise<NativeSession> {
   if (!existsSync(builtPage)) throw new Error(`the page is not built: ${builtPage} (run npm run build)`);
-  const bin = tidewickBinary();
+  const bin = process.env.TIDEWICK_BIN ?? join(repoDir, "build/src/shell/tidewick");
+  if (!existsSync(bin)) throw new Error(`tidewick executable not found at ${bin}; build it or set TIDEWICK_BIN`);
   const supportDir = options.supportDir ?? mkdtempSync("/tmp/tidewick-qa-");
   const configHome = mkdtempSync(join(tmpdir(), "tidewick-config-"));
   const dataHome = mkdtempSync(join(tmpdir(), "tidewick-data-"));
@@ -224,17 +198,10 @@ export async function startSession(options: SessionOptions = {}): Promise<Native
   options.prepareSupportDir?.(supportDir);
 
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM,
+    executablePath: process.env.CHROMIUM_BIN ?? "/usr/bin/chromium",
     headless: true,
     viewport: options.viewport ?? { width: 1220, height: 780 },
-    args: [
-      "--no-sandbox",
-      "--disable-gpu",
-      "--disable-background-networking",
-      "--disable-component-update",
-      "--disable-sync",
-      "--no-first-run",
-    ],
+    args: ["--no-sandbox", "--disable-gpu", "--disable-background-networking", "--disable-component-update", "--disable-sync", "--no-first-run"],
   });
   const page = context.pages()[0] ?? (await context.newPage());
 
@@ -253,17 +220,11 @@ export async function startSession(options: SessionOptions = {}): Promise<Native
     session.posted.push(value);
     session.send(value);
   });
+  // Serialised at once, as the web view's message handler does.
   await page.addInitScript(() => {
-    (window as any).webkit = {
-      messageHandlers: {
-        native: {
-          // Serialised at once, as the web view's message handler does.
-          postMessage: (body: unknown) => (window as any).__tidewickPost(JSON.stringify(body)),
-        },
-      },
-    };
+    const postMessage = (body: unknown) => (window as any).__tidewickPost(JSON.stringify(body));
+    (window as any).webkit = { messageHandlers: { native: { postMessage } } };
   });
-  if (options.initScript) await page.addInitScript(options.initScript);
   await page.goto(pathToFileURL(builtPage).href);
   return session;
 }
@@ -286,9 +247,10 @@ export function workflows() {
       dirs.push(dir);
       return dir;
     },
+    // A shoot folder holding copies of the named sample photos.
     shoot(names: readonly string[]): string {
-      const dir = makeShoot(names);
-      dirs.push(dir);
+      const dir = this.tempDir("tidewick-shoot-");
+      for (const name of names) copyFileSync(join(testPhotosDir, name), join(dir, name));
       return dir;
     },
     // Starts the program and the page and waits for the stored project.
