@@ -53,11 +53,7 @@ describe("handshake and saveState", () => {
     advance(400);
     expect(saves()).toHaveLength(1);
     const state = saves()[0].state as any;
-    expect(state.photos.map((p: any) => [p.id, p.status, p.rating])).toEqual([
-      ["ID-1", "保留", undefined],
-      ["ID-2", "淘汰", undefined],
-      ["ID-3", undefined, 3],
-    ]);
+    expect(state.photos.map((p: any) => [p.id, p.status, p.rating])).toEqual([["ID-1", "保留", undefined], ["ID-2", "淘汰", undefined], ["ID-3", undefined, 3]]);
     expect(state.photos[0]).toMatchObject({ path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", format: "CR3" });
     for (let i = 0; i < 30; i++) {
       workbench.setView({ cellSize: 120 + i });
@@ -77,22 +73,13 @@ describe("handshake and saveState", () => {
   });
 
   it("sends the keys the program reads, keeps unknown keys of a newer page, and round-trips unchanged", () => {
-    const { workbench, advance, saves } = started(
-      [photo(1, { result: analysed("0000000000000000"), issues: ["过曝"], cloudReason: "自然", cloudBest: true, cloudConfidence: 0.8, group: "B1", best: true })],
-      { styleSession: { kept: true } },
-    );
+    const record = photo(1, { result: analysed("0000000000000000"), issues: ["过曝"], cloudReason: "自然", cloudBest: true, cloudConfidence: 0.8, group: "B1", best: true });
+    const { workbench, advance, saves } = started([record], { styleSession: { kept: true } });
     workbench.decide("待定");
     advance(1000);
     const state = saves()[0].state as any;
     expect(state.styleSession).toEqual({ kept: true });
-    expect(state.photos[0]).toMatchObject({
-      status: "待定",
-      issues: ["过曝"],
-      cloudReason: "自然",
-      cloudBest: true,
-      cloudConfidence: 0.8,
-      result: { hash: "0000000000000000" },
-    });
+    expect(state.photos[0]).toMatchObject({ status: "待定", issues: ["过曝"], cloudReason: "自然", cloudBest: true, cloudConfidence: 0.8, result: { hash: "0000000000000000" } });
     const saved = workbench.savedState();
     expect(projectToSaved(restoreProject(JSON.parse(JSON.stringify(saved))))).toEqual(saved);
   });
