@@ -2,7 +2,7 @@
 // real program, and a local analysis stopped half way. The shoot is a copy of sample photos in
 // a temporary folder, because the rejects really go to the (temporary) trash.
 import { copyFileSync, existsSync, readdirSync, readFileSync, utimesSync } from "node:fs";
-import { join } from "node:path";
+import { basename, join } from "node:path";
 import { describe, expect, it } from "vitest";
 import { testPhotosDir, workflows } from "./shim";
 
@@ -111,6 +111,8 @@ describe("culling a shoot", () => {
     await page.getByTestId("manifest").click();
     expect((await session.waitForCallback("reviewManifestComplete")).success).toBe(true);
     const text = readFileSync(manifestPath, "utf8");
+    // The list is named after the shoot's folder.
+    expect(text).toContain(`项目：${basename(shoot)}`);
     expect(text).toContain(`照片总数：${SHOOT.length - 2}`);
     expect(text).toContain("保留：1");
     expect(text).toMatch(/B1（本组最佳）/);

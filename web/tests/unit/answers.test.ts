@@ -46,7 +46,7 @@ describe("local analysis and previews", () => {
   });
 });
 
-describe("trash, rated export and culling list", () => {
+describe("trash and rated export", () => {
   it("trashes only rejects after asking, and drops exactly the ids reported moved, once", () => {
     const { workbench, actions } = started(4);
     workbench.askTrashRejects();
@@ -95,19 +95,6 @@ describe("trash, rated export and culling list", () => {
     expect(actions("exportRatedPhotos")[1].folder).toBe("/exports");
     workbench.ratingExportComplete({ token: first.token, message: "stale" });
     expect(workbench.status.value).toBe("已导出 1 张原片");
-  });
-
-  it("names the culling list's project after the imported folder", () => {
-    const { workbench, actions } = started(0);
-    workbench.receiveScan({ folder: "/shoots/婚礼 2026", source: "folder", skipped: 0, photos: [photo(1), photo(2)] });
-    workbench.decide("保留");
-    workbench.exportManifest();
-    const [request] = actions("exportReviewManifest");
-    expect(request.projectName).toBe("婚礼 2026");
-    expect(request.photos).toEqual([
-      { id: "ID-1", path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", rating: 0, status: "保留" },
-      { id: "ID-2", path: "/shoot/IMG_0002.CR3", name: "IMG_0002.CR3", rating: 0 },
-    ]);
   });
 });
 
