@@ -90,6 +90,7 @@ describe("cloud culling", () => {
     await expect.poll(() => page.locator(".cell.current .decision-flag").count()).toBe(0);
 
     // The unusable answer is never applied, whatever filter it is accepted from.
+    await page.getByTestId("filter-cloud").focus();
     await page.getByTestId("filter-cloud").selectOption("unreadable");
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(1);
     await page.keyboard.press("Shift+C");
