@@ -1,17 +1,17 @@
 // Cloud culling against the program and the local stand-in of the AI service: the key and
-// address saved in the settings, a review of the whole shoot with its verdicts in the grid and
+// address saved in the settings, a review of a stored burst with its verdicts in the grid and
 // the details, an unusable answer shown as such, a stop while a request is out, accepting a
-// verdict with the key and undoing it, and the culling list's cloud column.
-import { readFileSync, rmSync, writeFileSync } from "node:fs";
+// verdict with the key and undoing it, the culling list's cloud column, and the burst compared.
+import { readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
-import { afterAll, beforeAll, afterEach, describe, expect, it } from "vitest";
+import { afterAll, beforeAll, describe, expect, it } from "vitest";
 import { FakeService } from "./fakeService";
-import { makeShoot, NativeSession, startSession } from "./shim";
+import { NativeSession, workflows } from "./shim";
 
 const NAMES = ["face-open-portrait-hopper.jpg", "face-closed-yawn.jpg", "orientation-1.jpg"];
 const KEEP = { decision: "保留", rating: 4, confidence: 0.95, issues: [], reason: "眼神清楚，对焦准确", bestCandidate: true };
 
-export async function configureAI(session: NativeSession, service: FakeService): Promise<void> {
+async function configureAI(session: NativeSession, service: FakeService): Promise<void> {
   const { page } = session;
   await session.waitForCallback("grsAIState");
   await page.getByTestId("settings").click();
@@ -24,35 +24,43 @@ export async function configureAI(session: NativeSession, service: FakeService):
 }
 
 describe("cloud culling", () => {
-  let session: NativeSession | null = null;
+  const flows = workflows();
+  const shoot = flows.shoot(NAMES);
   let service: FakeService;
-  const shoot = makeShoot(NAMES);
   beforeAll(async () => {
     service = await FakeService.start();
   });
-  afterEach(async () => {
-    await session?.close();
-    session = null;
-  });
-  afterAll(() => {
-    service.stop();
-    rmSync(shoot, { recursive: true, force: true });
-  });
+  afterAll(() => service.stop());
 
-  it("reviews a shoot in the cloud, shows each verdict, stops on request and accepts a verdict undoably", async () => {
+  it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, then compares the burst", async () => {
     await service.route("POST", "/v1/chat/completions", [
       FakeService.visionAnswer(KEEP),
       FakeService.visionAnswer({ ...KEEP, decision: "keep", reason: "不可用" }),
       // Still out when the user stops the run.
       FakeService.visionAnswer(KEEP, 6000),
+      FakeService.visionAnswer({ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }),
+      FakeService.visionAnswer({ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000),
+      FakeService.visionAnswer({ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }),
     ]);
-    session = await startSession({ env: { TIDEWICK_TEST_CA_FILE: service.caFile } });
+    // The three photos as one stored burst, the first its best frame.
+    const photos = NAMES.map((name, i) => ({
+      id: `P-${i}`,
+      path: join(shoot, name),
+      name,
+      format: "JPG",
+      size: 1,
+      date: `2026-05-01T10:00:0${i}`,
+      thumbnail: `file://${join(shoot, name)}`,
+      group: "B1",
+      ...(i === 0 ? { best: true } : {}),
+    }));
+    const session = await flows.start({
+      env: { TIDEWICK_TEST_CA_FILE: service.caFile },
+      prepareSupportDir: (dir) => writeFileSync(join(dir, "current-project.json"), JSON.stringify({ photos, folder: shoot })),
+    });
     const { page } = session;
     await configureAI(session, service);
-    session.answerPanel(NAMES.map((name) => join(shoot, name)));
-    await page.getByText("导入照片").click();
-    const scan = await session.waitForCallback("receiveScan");
-    const names: string[] = scan.photos.map((p: { name: string }) => p.name);
+    await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(3);
 
     await page.getByTestId("cloud-review").click();
     await expect.poll(() => page.getByTestId("cloud-dialog").isVisible()).toBe(true);
@@ -62,18 +70,14 @@ describe("cloud culling", () => {
     await page.getByTestId("cloud-weight-noise").fill("0");
     await session.screenshot("cloud-dialog");
     await page.getByTestId("cloud-start").click();
-
-    const request = session.posted.find((body) => body.action === "cloudAnalyze")!;
-    expect(request.options).toMatchObject({ scene: "portrait", doubleCheck: false, weights: { noise: 0, eyes: 5 } });
+    expect(session.sent("cloudAnalyze")[0].options).toMatchObject({ scene: "portrait", doubleCheck: false, weights: { noise: 0, eyes: 5 } });
     await session.waitForCallback("cloudAnalysisProgress", (p) => p.processed === 2);
-    await expect.poll(() => page.getByTestId("cloud-progress").textContent()).toContain(`云端筛片 2 / 3：${names[2]}`);
+    await expect.poll(() => page.getByTestId("cloud-progress").textContent()).toContain(`云端筛片 2 / 3：${NAMES[2]}`);
     await page.getByTestId("cancel-cloud").click();
-    expect(session.posted.filter((body) => body.action === "cancelCloudAnalysis")).toHaveLength(1);
+    expect(session.sent("cancelCloudAnalysis")).toHaveLength(1);
     await expect.poll(() => page.getByTestId("cloud-progress").count()).toBe(0);
     await expect.poll(() => page.getByTestId("status").textContent()).toBe("已停止云端筛片；已返回的结果保留");
-
-    const badges = page.getByTestId("cloud-badge");
-    await expect.poll(() => badges.allTextContents()).toEqual(["云保留", "云?"]);
+    await expect.poll(() => page.getByTestId("cloud-badge").allTextContents()).toEqual(["云保留", "云?"]);
     await expect.poll(() => page.getByTestId("cloud-verdict").textContent()).toContain("眼神清楚，对焦准确");
     expect(await page.getByTestId("cloud-verdict").textContent()).toContain("置信度 95%");
     await session.screenshot("cloud-verdicts");
@@ -86,6 +90,7 @@ describe("cloud culling", () => {
     await expect.poll(() => page.locator(".cell.current .decision-flag").count()).toBe(0);
 
     // The unusable answer is never applied, whatever filter it is accepted from.
+    await page.getByTestId("filter-cloud").focus();
     await page.getByTestId("filter-cloud").selectOption("unreadable");
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(1);
     await page.keyboard.press("Shift+C");
@@ -98,33 +103,8 @@ describe("cloud culling", () => {
     await page.getByTestId("manifest").click();
     await session.waitForCallback("reviewManifestComplete");
     expect(readFileSync(list, "utf8")).toContain("眼神清楚，对焦准确（云端推荐） · 95%");
-  });
 
-  it("compares a burst in the cloud: the winner becomes its best frame (undoably), a stop, and an undecided answer with its reason", async () => {
-    await service.route("POST", "/v1/chat/completions", [
-      FakeService.visionAnswer({ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }),
-      FakeService.visionAnswer({ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000),
-      FakeService.visionAnswer({ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }),
-    ]);
-    const photos = NAMES.map((name, i) => ({
-      id: `P-${i}`,
-      path: join(shoot, name),
-      name,
-      format: "JPG",
-      size: 1,
-      date: `2026-05-01T10:00:0${i}`,
-      thumbnail: `file://${join(shoot, name)}`,
-      group: "B1",
-      ...(i === 0 ? { best: true } : {}),
-    }));
-    session = await startSession({
-      env: { TIDEWICK_TEST_CA_FILE: service.caFile },
-      prepareSupportDir: (dir) => writeFileSync(join(dir, "current-project.json"), JSON.stringify({ photos })),
-    });
-    const { page } = session;
-    await configureAI(session, service);
-    await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(3);
-
+    // The burst compared: the winner becomes its best frame, undoably.
     await page.getByTestId("compare-burst").click();
     const done = await session.waitForCallback("burstComplete");
     expect(done.result.winnerId).toBe("P-1");
@@ -136,20 +116,21 @@ describe("cloud culling", () => {
     await expect.poll(() => page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
 
     // Stopped while the model is still answering: the photos stay as they are.
+    const comparison = (n: number) => session.sent("compareBurst")[n]?.token;
     await page.getByTestId("compare-burst").click();
-    await session.waitForCallback("burstProgress", (p) => p.token === session!.posted.filter((b) => b.action === "compareBurst")[1].token);
+    await session.waitForCallback("burstProgress", (p) => p.token === comparison(1));
     await expect.poll(() => page.getByTestId("burst-progress").textContent()).toContain("云端比较连拍 B1 0 / 1");
     await page.getByTestId("cancel-burst").click();
     await expect.poll(() => page.getByTestId("burst-progress").count()).toBe(0);
     await expect.poll(() => page.getByTestId("status").textContent()).toBe("已停止云端比较连拍");
 
+    // An undecided answer with its reason; only the third comparison's own answer counts, as the
+    // stopped one may still have answered before its stop arrived.
     await page.getByTestId("compare-burst").click();
-    // Only the third comparison's answer: the stopped one may still have answered before its stop arrived.
-    const third = () => session!.posted.filter((b) => b.action === "compareBurst")[2]?.token;
-    const undecided = await session.waitForCallback("burstComplete", (p) => p.token === third());
+    const undecided = await session.waitForCallback("burstComplete", (p) => p.token === comparison(2));
     expect(undecided.result.winnerId).toBeUndefined();
     await expect.poll(() => page.getByTestId("burst-outcome").textContent()).toBe("连拍 B1：云端未能决出最佳。候选差距不明确，建议人工比较：三张几乎一样");
     expect(await page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
-    expect(session.posted.filter((body) => body.action === "cancelBurst")).toHaveLength(1);
+    expect(session.sent("cancelBurst")).toHaveLength(1);
   });
 });

@@ -1,11 +1,10 @@
 // A photographer's session from import to culling list, driven through the page against the
-// real program. The shoot is a copy of sample photos in a temporary folder, because the
-// rejects really go to the (temporary) trash.
-import { copyFileSync, existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, utimesSync } from "node:fs";
-import { tmpdir } from "node:os";
-import { join } from "node:path";
-import { afterAll, afterEach, describe, expect, it } from "vitest";
-import { NativeSession, startSession, testPhotosDir } from "./shim";
+// real program, and a local analysis stopped half way. The shoot is a copy of sample photos in
+// a temporary folder, because the rejects really go to the (temporary) trash.
+import { copyFileSync, existsSync, readdirSync, readFileSync, utimesSync } from "node:fs";
+import { basename, join } from "node:path";
+import { describe, expect, it } from "vitest";
+import { testPhotosDir, workflows } from "./shim";
 
 // [file in the shoot, sample it is copied from]. The copies are given one modification
 // time, so the program lists them by name; the two identical frames are a burst.
@@ -19,13 +18,6 @@ const SHOOT: Array<[string, string]> = [
   ["under-night-snow.jpg", "under-night-snow.jpg"],
 ];
 
-const tempDirs: string[] = [];
-function tempDir(prefix: string): string {
-  const dir = mkdtempSync(join(tmpdir(), prefix));
-  tempDirs.push(dir);
-  return dir;
-}
-
 function today(): string {
   const now = new Date();
   const pad = (n: number) => String(n).padStart(2, "0");
@@ -33,52 +25,43 @@ function today(): string {
 }
 
 describe("culling a shoot", () => {
-  let session: NativeSession | null = null;
-  afterEach(async () => {
-    await session?.close();
-    session = null;
-  });
-  afterAll(() => {
-    for (const dir of tempDirs) rmSync(dir, { recursive: true, force: true });
-  });
+  const flows = workflows();
 
-  it("imports, analyses, rejects two with X, trashes them, exports the rated ones and saves the culling list", async () => {
-    const shoot = tempDir("tidewick-shoot-");
+  it("imports, analyses as chosen, rejects two with X, trashes them, exports the rated ones and saves the culling list", async () => {
+    const shoot = flows.tempDir("tidewick-shoot-");
     const shotAt = new Date(2026, 4, 1, 10, 0, 0);
     for (const [name, sample] of SHOOT) {
       copyFileSync(join(testPhotosDir, sample), join(shoot, name));
       utimesSync(join(shoot, name), shotAt, shotAt);
     }
-    const exportBase = tempDir("tidewick-export-");
-    const manifestDir = tempDir("tidewick-manifest-");
-
-    session = await startSession();
+    const session = await flows.start();
     const { page } = session;
-    await session.waitForCallback("receiveState");
-
-    // Import through the folder panel.
-    session.answerPanel([shoot]);
-    await page.getByTestId("import-folder").click();
-    const scan = await session.waitForCallback("receiveScan");
+    const scan = await session.importPaths([shoot]);
     expect(scan.photos).toHaveLength(SHOOT.length);
-    await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(SHOOT.length);
     await expect.poll(() => page.getByTestId("shown-count").textContent()).toBe(`${SHOOT.length} 张`);
     await session.screenshot("grid-imported");
 
-    // Local analysis of everything not analysed yet, with a progress bar while it runs.
+    // Local analysis with the chosen strictness and checks, a sound at the end.
     await page.getByTestId("analyse").click();
+    const panel = page.getByTestId("analysis-panel");
+    await panel.getByRole("button", { name: "严格" }).click();
+    await panel.getByLabel("噪点过高").uncheck();
     await session.screenshot("analysis-panel");
     const analysisStart = session.delivered.length;
     await page.getByTestId("analyse-missing").click();
+    const [request] = session.sent("analyze");
+    expect(request.settings).toEqual({ strictness: "严格", enabled: ["整体模糊", "人脸失焦", "闭眼", "过曝", "欠曝"], sound: true });
     const complete = await session.waitForCallback("analysisComplete", () => true, { from: analysisStart, timeoutMs: 120_000 });
-    expect(complete.cancelled).toBe(false);
-    const results = session.delivered.slice(analysisStart).filter((c) => c.fn === "window.Native.analysisResult");
-    expect(results).toHaveLength(SHOOT.length);
-    await expect.poll(() => page.getByTestId("metrics").count()).toBe(1);
+    expect(complete).toEqual({ token: request.token, cancelled: false });
+    expect(session.delivered.slice(analysisStart).filter((c) => c.fn === "window.Native.analysisResult")).toHaveLength(SHOOT.length);
+    await expect.poll(() => page.getByTestId("analysis-progress").count()).toBe(0);
+    expect(session.effects.some((e) => e.effect === "sound")).toBe(true);
+    await expect.poll(() => page.getByTestId("metrics").textContent()).toContain("亮度");
     await session.screenshot("grid-analysed");
 
-    // The identical frames form a burst; collapsed, it shows as one cell that opens again.
+    // The identical frames form a burst with one best frame; collapsed, it is one cell that opens again.
     await expect.poll(() => page.locator(".group-tag").count()).toBe(2);
+    expect(await page.locator(".group-tag.best").count()).toBe(1);
     await page.getByText("折叠连拍").click();
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(SHOOT.length - 1);
     await session.screenshot("grid-bursts-collapsed");
@@ -89,12 +72,7 @@ describe("culling a shoot", () => {
     // Decisions with single keys and auto-advance: X, X rejects the first two photos, then
     // the next three get stars; Ctrl+Z takes back the last one, which is given again.
     await page.getByTestId("grid-cell").first().click();
-    await page.keyboard.press("x");
-    await page.keyboard.press("x");
-    await page.keyboard.press("4");
-    await page.keyboard.press("p");
-    await page.keyboard.press("5");
-    await page.keyboard.press("Control+z");
+    for (const key of ["x", "x", "4", "p", "5", "Control+z"]) await page.keyboard.press(key);
     await expect.poll(() => page.getByTestId("counts").textContent()).toContain("淘汰 2");
     await page.keyboard.press("5");
     await expect.poll(() => page.getByTestId("counts").textContent()).toContain("★ 2");
@@ -116,33 +94,31 @@ describe("culling a shoot", () => {
     for (const path of rejected) expect(existsSync(path)).toBe(false);
 
     // Rated export: the first export asks for the folder, which the page then remembers.
+    const exportBase = flows.tempDir("tidewick-export-");
     session.answerPanel([exportBase]);
     await page.getByTestId("export-rated").click();
-    const folder = await session.waitForCallback("ratingExportFolder");
-    expect(folder.path).toBe(exportBase);
-    const exported = await session.waitForCallback("ratingExportComplete");
-    expect(exported.outputs).toHaveLength(2);
-    const dated = readdirSync(join(exportBase, today())).sort();
-    expect(dated.filter((name) => name.endsWith(".xmp"))).toHaveLength(2);
+    expect((await session.waitForCallback("ratingExportFolder")).path).toBe(exportBase);
+    expect((await session.waitForCallback("ratingExportComplete")).outputs).toHaveLength(2);
+    expect(readdirSync(join(exportBase, today())).filter((name) => name.endsWith(".xmp"))).toHaveLength(2);
     const exportsBefore = session.delivered.length;
     await page.getByTestId("export-rated").click();
     await session.waitForCallback("ratingExportComplete", () => true, { from: exportsBefore });
-    const rated = session.posted.filter((body) => body.action === "exportRatedPhotos");
-    expect(rated[1].folder).toBe(exportBase);
+    expect(session.sent("exportRatedPhotos")[1].folder).toBe(exportBase);
 
     // The culling list.
-    const manifestPath = join(manifestDir, "list.txt");
+    const manifestPath = join(flows.tempDir("tidewick-manifest-"), "list.txt");
     session.answerPanel([manifestPath]);
     await page.getByTestId("manifest").click();
-    const manifest = await session.waitForCallback("reviewManifestComplete");
-    expect(manifest.success).toBe(true);
+    expect((await session.waitForCallback("reviewManifestComplete")).success).toBe(true);
     const text = readFileSync(manifestPath, "utf8");
+    // The list is named after the shoot's folder.
+    expect(text).toContain(`项目：${basename(shoot)}`);
     expect(text).toContain(`照片总数：${SHOOT.length - 2}`);
     expect(text).toContain("保留：1");
     expect(text).toMatch(/B1（本组最佳）/);
 
     // Advanced export of every photo as JPEG into decision folders, with progress.
-    const advancedBase = tempDir("tidewick-advanced-");
+    const advancedBase = flows.tempDir("tidewick-advanced-");
     await page.getByTestId("advanced-export").click();
     const dialog = page.getByTestId("export-dialog");
     await dialog.getByRole("button", { name: "JPEG" }).click();
@@ -157,7 +133,6 @@ describe("culling a shoot", () => {
     expect(done.folder).toBe(join(advancedBase, today()));
     const kept = scan.photos[3].name.replace(/\.jpg$/, "");
     expect(readdirSync(join(done.folder, "保留")).sort()).toEqual([`${kept}.jpg`, `${kept}.xmp`]);
-    await expect.poll(() => page.getByTestId("export-progress").count()).toBe(0);
     await expect.poll(() => page.getByTestId("status").textContent()).toBe(done.message);
     await page.getByTestId("settings").click();
     await session.screenshot("settings");
@@ -165,8 +140,36 @@ describe("culling a shoot", () => {
 
     // Everything was handed to the program to store.
     await page.evaluate(() => window.dispatchEvent(new Event("pagehide")));
-    const code = await session.close();
-    session = null;
-    expect(code).toBe(0);
+    expect(await session.close()).toBe(0);
+  });
+
+  it("cancels a running analysis; the photos analysed before keep their results, the rest wait", async () => {
+    const session = await flows.start();
+    const { page } = session;
+    const scan = await session.importPaths([testPhotosDir]);
+    expect(scan.photos.length).toBeGreaterThan(10);
+    await page.getByTestId("analyse").click();
+    const from = session.delivered.length;
+    await page.getByTestId("analyse-missing").click();
+    await session.waitForCallback("analysisResult", () => true, { from, timeoutMs: 60_000 });
+    await expect.poll(() => page.getByTestId("analysis-progress").textContent()).toMatch(/正在分析 \d+ \/ \d+/);
+    await session.screenshot("analysis-running");
+    await page.getByTestId("cancel-analysis").click();
+    expect((await session.waitForCallback("analysisComplete", () => true, { from, timeoutMs: 60_000 })).cancelled).toBe(true);
+    expect(session.sent("cancelAnalysis")).toHaveLength(1);
+    await expect.poll(() => page.getByTestId("status").textContent()).toBe("已取消分析");
+    await expect.poll(() => page.getByTestId("analysis-progress").count()).toBe(0);
+
+    // Chosen as a person does, with the list focused.
+    await page.getByTestId("filter-issue").focus();
+    await page.getByTestId("filter-issue").selectOption("未分析");
+    const waiting = Number(/^(\d+) \//.exec((await page.getByTestId("shown-count").textContent()) ?? "")?.[1]);
+    expect(waiting).toBeGreaterThan(0);
+    expect(waiting).toBeLessThan(scan.photos.length);
+    // The keys go to the grid again right after choosing from a filter list.
+    await page.keyboard.press("x");
+    await expect.poll(() => page.locator(".decision-flag").allTextContents()).toEqual(["淘汰"]);
+    await page.getByTestId("analyse").click();
+    await expect.poll(() => page.getByTestId("analyse-missing").textContent()).toContain(`（${waiting}）`);
   });
 });

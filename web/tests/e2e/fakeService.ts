@@ -69,11 +69,6 @@ export class FakeService {
     return response;
   }
 
-  async requests(path: string): Promise<number> {
-    const log = (await this.command({ op: "requests" })) as Array<{ path: string }>;
-    return log.filter((entry) => entry.path === path).length;
-  }
-
   stop(): void {
     this.child.stdin.end();
     rmSync(this.workdir, { recursive: true, force: true });

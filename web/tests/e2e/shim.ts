@@ -9,29 +9,13 @@ import { dirname, join, resolve } from "node:path";
 import { createInterface } from "node:readline";
 import { fileURLToPath, pathToFileURL } from "node:url";
 import { chromium, type BrowserContext, type Page } from "playwright-core";
+import { afterAll, afterEach } from "vitest";
 
 const webDir = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
 export const repoDir = resolve(webDir, "..");
-export const builtPage = join(repoDir, "resources/Web/index.html");
-export const artifactsDir = join(repoDir, "test-artifacts");
+const builtPage = join(repoDir, "resources/Web/index.html");
+const artifactsDir = join(repoDir, "test-artifacts");
 export const testPhotosDir = join(repoDir, "tests/data/photos");
-
-// A temporary shoot folder holding copies of the named sample photos (removed by the caller).
-export function makeShoot(names: readonly string[]): string {
-  const shoot = mkdtempSync(join(tmpdir(), "tidewick-shoot-"));
-  for (const name of names) copyFileSync(join(testPhotosDir, name), join(shoot, name));
-  return shoot;
-}
-
-export const CHROMIUM = process.env.CHROMIUM_BIN ?? "/usr/bin/chromium";
-
-export function tidewickBinary(): string {
-  const bin = process.env.TIDEWICK_BIN ?? join(repoDir, "build/src/shell/tidewick");
-  if (!existsSync(bin)) {
-    throw new Error(`tidewick executable not found at ${bin}; build it or set TIDEWICK_BIN`);
-  }
-  return bin;
-}
 
 export interface CallbackLine {
   fn: string;
@@ -40,8 +24,6 @@ export interface CallbackLine {
 
 export interface SessionOptions {
   viewport?: { width: number; height: number };
-  // Runs in the page before its own script, e.g. to seed a synthetic project.
-  initScript?: string;
   // Writes files into the test data folder before the program starts.
   prepareSupportDir?: (dir: string) => void;
   // Further environment of the program (e.g. the AI service stand-in's certificate authority).
@@ -64,6 +46,7 @@ export class NativeSession {
   readonly posted: Array<Record<string, unknown>> = [];
   readonly stderr: string[] = [];
   private waiters: Waiter[] = [];
+  private closing: Promise<number | null> | null = null;
   private delivery: Promise<void> = Promise.resolve();
   private exit: Promise<number | null>;
 
@@ -138,13 +121,23 @@ export class NativeSession {
     this.send({ "@panel": paths ? { paths } : null });
   }
 
+  // The page's posts of one action, in order.
+  sent(action: string): Array<Record<string, any>> {
+    return this.posted.filter((body) => body.action === action);
+  }
+
+  // Answers the next panel with the paths, presses 导入文件夹 (or 导入照片) and resolves with
+  // the program's scan.
+  async importPaths(paths: string[], button: "folder" | "photos" = "folder"): Promise<any> {
+    const from = this.delivered.length;
+    this.answerPanel(paths);
+    await (button === "folder" ? this.page.getByTestId("import-folder") : this.page.getByText("导入照片")).click();
+    return this.waitForCallback("receiveScan", () => true, { from });
+  }
+
   // Resolves with the payload of the first callback named fn (short name such as "receiveState")
   // delivered to the page at or after index `from` that satisfies the predicate.
-  waitForCallback<T = any>(
-    name: string,
-    predicate: (arg: any) => boolean = () => true,
-    options: { from?: number; timeoutMs?: number } = {},
-  ): Promise<T> {
+  waitForCallback<T = any>(name: string, predicate: (arg: any) => boolean = () => true, options: { from?: number; timeoutMs?: number } = {}): Promise<T> {
     const fn = `window.Native.${name}`;
     const timeoutMs = options.timeoutMs ?? 30_000;
     return new Promise<T>((resolvePromise, reject) => {
@@ -152,15 +145,11 @@ export class NativeSession {
         this.waiters = this.waiters.filter((w) => w !== waiter);
         reject(new Error(`no ${fn} within ${timeoutMs} ms; stderr:\n${this.stderr.join("\n")}`));
       }, timeoutMs);
-      const waiter: Waiter = {
-        fn,
-        predicate,
-        from: options.from ?? 0,
-        resolve: (arg) => {
-          clearTimeout(timer);
-          resolvePromise(arg);
-        },
+      const resolve = (arg: any) => {
+        clearTimeout(timer);
+        resolvePromise(arg);
       };
+      const waiter: Waiter = { fn, predicate, from: options.from ?? 0, resolve };
       this.waiters.push(waiter);
       this.wake();
     });
@@ -173,8 +162,14 @@ export class NativeSession {
     return file;
   }
 
-  // Ends the program's input, waits for it to finish its work and exit, and cleans up.
-  async close(): Promise<number | null> {
+  // Ends the program's input, waits for it to finish its work and exit, and cleans up; once,
+  // however often it is asked.
+  close(): Promise<number | null> {
+    this.closing ??= this.shutDown();
+    return this.closing;
+  }
+
+  private async shutDown(): Promise<number | null> {
     this.child.stdin.end();
     const timeout = new Promise<"timeout">((r) => setTimeout(() => r("timeout"), 30_000));
     let code = await Promise.race([this.exit, timeout]);
@@ -192,7 +187,8 @@ export class NativeSession {
 
 export async function startSession(options: SessionOptions = {}): Promise<NativeSession> {
   if (!existsSync(builtPage)) throw new Error(`the page is not built: ${builtPage} (run npm run build)`);
-  const bin = tidewickBinary();
+  const bin = process.env.TIDEWICK_BIN ?? join(repoDir, "build/src/shell/tidewick");
+  if (!existsSync(bin)) throw new Error(`tidewick executable not found at ${bin}; build it or set TIDEWICK_BIN`);
   const supportDir = options.supportDir ?? mkdtempSync("/tmp/tidewick-qa-");
   const configHome = mkdtempSync(join(tmpdir(), "tidewick-config-"));
   const dataHome = mkdtempSync(join(tmpdir(), "tidewick-data-"));
@@ -202,17 +198,10 @@ export async function startSession(options: SessionOptions = {}): Promise<Native
   options.prepareSupportDir?.(supportDir);
 
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM,
+    executablePath: process.env.CHROMIUM_BIN ?? "/usr/bin/chromium",
     headless: true,
     viewport: options.viewport ?? { width: 1220, height: 780 },
-    args: [
-      "--no-sandbox",
-      "--disable-gpu",
-      "--disable-background-networking",
-      "--disable-component-update",
-      "--disable-sync",
-      "--no-first-run",
-    ],
+    args: ["--no-sandbox", "--disable-gpu", "--disable-background-networking", "--disable-component-update", "--disable-sync", "--no-first-run"],
   });
   const page = context.pages()[0] ?? (await context.newPage());
 
@@ -231,17 +220,44 @@ export async function startSession(options: SessionOptions = {}): Promise<Native
     session.posted.push(value);
     session.send(value);
   });
+  // Serialised at once, as the web view's message handler does.
   await page.addInitScript(() => {
-    (window as any).webkit = {
-      messageHandlers: {
-        native: {
-          // Serialised at once, as the web view's message handler does.
-          postMessage: (body: unknown) => (window as any).__tidewickPost(JSON.stringify(body)),
-        },
-      },
-    };
+    const postMessage = (body: unknown) => (window as any).__tidewickPost(JSON.stringify(body));
+    (window as any).webkit = { messageHandlers: { native: { postMessage } } };
   });
-  if (options.initScript) await page.addInitScript(options.initScript);
   await page.goto(pathToFileURL(builtPage).href);
   return session;
+}
+
+// A test file's workflows: each test's program and browser are closed after it, and the
+// temporary folders the file made are removed after the file.
+export function workflows() {
+  const dirs: string[] = [];
+  let session: NativeSession | null = null;
+  afterEach(async () => {
+    await session?.close();
+    session = null;
+  });
+  afterAll(() => {
+    for (const dir of dirs) rmSync(dir, { recursive: true, force: true });
+  });
+  return {
+    tempDir(prefix = "tidewick-"): string {
+      const dir = mkdtempSync(join(tmpdir(), prefix));
+      dirs.push(dir);
+      return dir;
+    },
+    // A shoot folder holding copies of the named sample photos.
+    shoot(names: readonly string[]): string {
+      const dir = this.tempDir("tidewick-shoot-");
+      for (const name of names) copyFileSync(join(testPhotosDir, name), join(dir, name));
+      return dir;
+    },
+    // Starts the program and the page and waits for the stored project.
+    async start(options: SessionOptions = {}): Promise<NativeSession> {
+      session = await startSession(options);
+      await session.waitForCallback("receiveState", () => true, { timeoutMs: 60_000 });
+      return session;
+    },
+  };
 }

@@ -1,75 +1,64 @@
-// The workbench dialog against the program: a whole-set style from preview to copies, and the
-// health check's rows, all from the keyboard where a photographer would use it.
-import { mkdirSync, mkdtempSync, readdirSync, rmSync, utimesSync, writeFileSync } from "node:fs";
-import { tmpdir } from "node:os";
+// The workbench dialog against the program: a whole-set style from preview to copies, the
+// health check's rows, a face batch without a save folder, a saved archive reopened from the
+// recent projects, and an earlier shoot brought back from its automatic backup.
+import { mkdirSync, readdirSync, utimesSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
-import { afterAll, afterEach, describe, expect, it } from "vitest";
-import { makeShoot, NativeSession, startSession } from "./shim";
+import { describe, expect, it } from "vitest";
+import { workflows } from "./shim";
 
 const NAMES = ["orientation-1.jpg", "under-night-snow.jpg"];
 
 describe("workbench", () => {
-  let session: NativeSession | null = null;
-  const shoot = makeShoot([...NAMES, "face-closed-yawn.jpg"]);
-  const output = mkdtempSync(join(tmpdir(), "tidewick-style-out-"));
-  afterEach(async () => {
-    await session?.close();
-    session = null;
-  });
-  afterAll(() => {
-    rmSync(shoot, { recursive: true, force: true });
-    rmSync(output, { recursive: true, force: true });
-  });
+  const flows = workflows();
+  const shoot = flows.shoot([...NAMES, "face-closed-yawn.jpg"]);
+  const output = flows.tempDir("tidewick-style-out-");
 
-  it("previews a reference's style on the shoot and writes copies of exactly that preview", async () => {
-    session = await startSession();
+  it("previews a style and writes copies of exactly that preview, checks health, queues a face batch and reopens a saved archive", async () => {
+    const session = await flows.start();
     const { page } = session;
-    await session.waitForCallback("receiveState");
-    session.answerPanel(NAMES.map((name) => join(shoot, name)));
-    await page.getByText("导入照片").click();
-    await session.waitForCallback("receiveScan");
-
+    await session.importPaths(NAMES.map((name) => join(shoot, name)), "photos");
     await page.getByTestId("workbench").click();
+    await expect.poll(() => page.getByTestId("project-tab").textContent()).toContain("还没有保存或打开过项目档案");
+
+    // A project archive saved, listed among the recent projects and opened from there.
+    const archive = join(output, "拍摄项目.tideproject");
+    session.answerPanel([archive]);
+    await page.getByTestId("save-archive").click();
+    await session.waitForCallback("projectArchiveSaved", (p) => p.ok === true);
+    const entries = page.getByTestId("recent-project");
+    await expect.poll(() => entries.count()).toBe(1);
+    expect(await entries.first().textContent()).toContain("2 张 · 保存于");
+    session.answerPanel([archive]);
+    await entries.first().getByRole("button", { name: /^打开…/ }).click();
+    await session.waitForCallback("projectArchiveLoaded");
+    await expect.poll(() => entries.first().textContent()).toContain("2 张 · 打开于");
+    expect(await entries.count()).toBe(1);
+    await session.screenshot("workbench-recent-projects");
+
+    // The style tab from the keyboard.
     await page.getByRole("tab", { name: "项目" }).press("ArrowRight");
     await expect.poll(() => page.getByTestId("style-tab").isVisible()).toBe(true);
-
     session.answerPanel([join(shoot, "face-closed-yawn.jpg")]);
     await page.getByTestId("choose-reference").click();
     await expect.poll(() => page.getByTestId("style-reference-name").textContent()).toBe("face-closed-yawn.jpg");
     await page.getByTestId("style-preserve").uncheck();
-
     await page.getByTestId("preview-style").click();
     const preview = await session.waitForCallback("projectStylePreview");
     expect(preview.total).toBe(2);
-    const request = session.posted.find((body) => body.action === "previewProjectStyle")!;
-    expect(preview.token).toBe(request.token);
-    expect(request.options).toEqual({ strength: 60, preserveColors: false });
+    expect(session.sent("previewProjectStyle")[0]).toMatchObject({ token: preview.token, options: { strength: 60, preserveColors: false } });
     await expect.poll(() => page.locator("[data-testid=style-pairs] img").count()).toBe(4);
-
     session.answerPanel([output]);
     await page.getByTestId("export-style").click();
     const done = await session.waitForCallback("projectStyleComplete");
     expect(done.message).toContain("已另存 2 张 JPEG 副本");
     await expect.poll(() => page.getByTestId("style-message").textContent()).toBe(done.message);
-    const [runFolder] = readdirSync(output);
-    expect(readdirSync(join(output, runFolder)).sort()).toEqual([
-      "0001-orientation-1-风格.jpg",
-      "0002-under-night-snow-风格.jpg",
-      "处理记录.json",
-    ]);
+    const runFolder = readdirSync(output).find((name) => !name.endsWith(".tideproject"))!;
+    expect(readdirSync(join(output, runFolder)).sort()).toEqual(["0001-orientation-1-风格.jpg", "0002-under-night-snow-风格.jpg", "处理记录.json"]);
     // The program let go of the preview; exporting again needs a new one.
     await expect.poll(() => page.getByTestId("export-style").isDisabled()).toBe(true);
     await session.screenshot("workbench-style");
 
-    await page.keyboard.press("Escape");
-    await expect.poll(() => page.getByTestId("workbench-dialog").count()).toBe(0);
-  });
-
-  it("lists the health check's rows and offers the report for saving", async () => {
-    session = await startSession();
-    const { page } = session;
-    await session.waitForCallback("receiveState");
-    await page.getByTestId("workbench").click();
+    // The health check's rows, and its report offered for saving only once there is one.
     await page.getByRole("tab", { name: "诊断" }).click();
     await expect.poll(() => page.getByTestId("export-health").isDisabled()).toBe(true);
     await page.getByTestId("check-health").click();
@@ -77,16 +66,10 @@ describe("workbench", () => {
     const rows = page.locator("[data-testid=health-rows] li .health-name");
     await expect.poll(() => rows.allTextContents()).toEqual(report.rows.map((row: { name: string }) => row.name));
     await page.getByTestId("export-health").click();
-    await expect.poll(() => session!.posted.filter((body) => body.action === "exportHealthReport").length).toBe(1);
-  });
+    await expect.poll(() => session.sent("exportHealthReport").length).toBe(1);
 
-  it("queues portraits after a template pair and lists each item's failure without a save folder", async () => {
-    session = await startSession();
-    const { page } = session;
-    await session.waitForCallback("receiveState");
-    await page.getByTestId("workbench").click();
+    // A face batch after a template pair: each item fails with the program's reason.
     await page.getByRole("tab", { name: "批量修脸" }).click();
-
     for (const [stage, name] of [["before", "face-closed-yawn.jpg"], ["after", "orientation-1.jpg"]] as const) {
       session.answerPanel([join(shoot, name)]);
       await page.getByTestId(`choose-template-${stage}`).click();
@@ -95,46 +78,20 @@ describe("workbench", () => {
     session.answerPanel(NAMES.map((name) => join(shoot, name)));
     await page.getByTestId("add-face-photos").click();
     await expect.poll(() => page.getByTestId("face-item").count()).toBe(2);
-
     await page.getByTestId("start-face-batch").click();
     await expect.poll(() => page.locator("[data-testid=face-item].face-failed").count()).toBe(2);
     await expect.poll(() => page.getByTestId("face-item").first().textContent()).toContain("请先设置生成图片保存位置");
-    const sent = session.posted.filter((body) => body.action === "generateFaceBatchItem");
-    expect(sent.map((body) => (body.item as { path: string }).path)).toEqual(NAMES.map((name) => join(shoot, name)));
+    expect(session.sent("generateFaceBatchItem").map((body) => body.item.path)).toEqual(NAMES.map((name) => join(shoot, name)));
     await session.screenshot("workbench-face-batch");
-  });
-
-  it("lists a saved archive among the recent projects and reopens it from there", async () => {
-    session = await startSession();
-    const { page } = session;
-    await session.waitForCallback("receiveState");
-    session.answerPanel(NAMES.map((name) => join(shoot, name)));
-    await page.getByText("导入照片").click();
-    await session.waitForCallback("receiveScan");
-    await page.getByTestId("workbench").click();
-    await expect.poll(() => page.getByTestId("project-tab").textContent()).toContain("还没有保存或打开过项目档案");
-
-    const archive = join(output, "拍摄项目.tideproject");
-    session.answerPanel([archive]);
-    await page.getByTestId("save-archive").click();
-    await session.waitForCallback("projectArchiveSaved", (p) => p.ok === true);
-    const entries = page.getByTestId("recent-project");
-    await expect.poll(() => entries.count()).toBe(1);
-    expect(await entries.first().textContent()).toContain("2 张 · 保存于");
-
-    session.answerPanel([archive]);
-    await entries.first().getByRole("button", { name: /^打开…/ }).click();
-    await session.waitForCallback("projectArchiveLoaded");
-    await expect.poll(() => entries.first().textContent()).toContain("2 张 · 打开于");
-    expect(await entries.count()).toBe(1);
-    await session.screenshot("workbench-recent-projects");
+    await page.keyboard.press("Escape");
+    await expect.poll(() => page.getByTestId("workbench-dialog").count()).toBe(0);
   });
 
   it("goes back to an earlier shoot through its automatic backup, after asking", async () => {
-    session = await startSession({
+    const session = await flows.start({
       prepareSupportDir: (dir) => {
-        mkdirSync(join(dir, "ProjectRecords"));
         const records = join(dir, "ProjectRecords");
+        mkdirSync(records);
         // An earlier shoot of two photos, as the program stores a project, and a file that is no
         // project: listed, marked, never offered.
         const photos = NAMES.map((name, i) => ({ id: `EARLIER-${i}`, path: join(shoot, name), name, format: "JPG", size: 1, date: "" }));
@@ -145,16 +102,12 @@ describe("workbench", () => {
       },
     });
     const { page } = session;
-    await session.waitForCallback("receiveState");
-    let from = session.delivered.length;
-    session.answerPanel([join(shoot, "face-closed-yawn.jpg")]);
-    await page.getByText("导入照片").click();
-    await session.waitForCallback("receiveScan", () => true, { from });
+    await session.importPaths([join(shoot, "face-closed-yawn.jpg")], "photos");
     await expect.poll(() => page.locator("[data-id]").count()).toBe(1);
     // Opening a backup backs up the stored project first, so the shoot on show must be stored.
-    await expect.poll(() => session!.posted.some((body: any) => body.action === "saveState" && body.state?.photos?.length === 1)).toBe(true);
+    await expect.poll(() => session.sent("saveState").some((body) => body.state?.photos?.length === 1)).toBe(true);
 
-    from = session.delivered.length;
+    let from = session.delivered.length;
     await page.getByTestId("workbench").click();
     const listed = await session.waitForCallback("projectBackups", () => true, { from });
     expect(listed.backups.map((b: { name: string }) => b.name)).toEqual(["1700000000-earlier.json", "1600000000-broken.json"]);
@@ -173,15 +126,13 @@ describe("workbench", () => {
     await page.keyboard.press("Escape");
     await expect.poll(() => confirm.count()).toBe(0);
     expect(await page.getByTestId("workbench-dialog").count()).toBe(1);
-    expect(session.posted.filter((body) => body.action === "openProjectBackup")).toEqual([]);
+    expect(session.sent("openProjectBackup")).toEqual([]);
     await entries.first().getByRole("button", { name: /^打开…/ }).click();
     await session.screenshot("workbench-backups");
     from = session.delivered.length;
     await page.keyboard.press("Enter");
     await session.waitForCallback("projectArchiveLoaded", () => true, { from });
-    expect(session.posted.filter((body) => body.action === "openProjectBackup")).toEqual([
-      { action: "openProjectBackup", name: "1700000000-earlier.json" },
-    ]);
+    expect(session.sent("openProjectBackup")).toEqual([{ action: "openProjectBackup", name: "1700000000-earlier.json" }]);
     await expect.poll(() => page.locator("[data-id]").count()).toBe(2);
     await expect.poll(() => page.getByTestId("status").textContent()).toBe("已打开自动备份，共 2 张照片；原项目已备份");
     // The one-photo shoot it replaced is now the newest backup.

@@ -1,6 +1,6 @@
 import { describe, expect, it } from "vitest";
-import { countDecisions, defaultFilter, matchesFilter, visibleItems } from "../../src/state/filters";
-import { analysed, makeWorkbench, photo } from "./helpers";
+import { countDecisions, defaultFilter, matchesFilter, visibleItems, type Filter } from "../../src/state/filters";
+import { analysed, photo, started } from "./helpers";
 
 const photos = [
   photo(1, { status: "保留", rating: 5, result: analysed("0000000000000000"), issues: [] }),
@@ -10,31 +10,21 @@ const photos = [
   photo(5, { status: "other" as any, result: { error: "无法解码照片预览" } }),
 ];
 
-function ids(filter: Partial<ReturnType<typeof defaultFilter>>) {
-  return photos.filter((p) => matchesFilter(p, { ...defaultFilter(), ...filter })).map((p) => p.id);
-}
-
 describe("filters and counts", () => {
-  it("filters by decision, treating a missing or unknown status as undecided", () => {
-    expect(ids({ decision: "保留" })).toEqual(["ID-1"]);
-    expect(ids({ decision: "未决定" })).toEqual(["ID-4", "ID-5"]);
-  });
-
-  it("filters by at least n stars or by no stars", () => {
-    expect(ids({ rating: 3 })).toEqual(["ID-1", "ID-4"]);
-    expect(ids({ rating: "unrated" })).toEqual(["ID-3", "ID-5"]);
-  });
-
-  it("filters by issue, review, clean and not analysed", () => {
-    expect(ids({ issue: "闭眼" })).toEqual(["ID-2"]);
-    expect(ids({ issue: "需复核" })).toEqual(["ID-3"]);
-    expect(ids({ issue: "无问题" })).toEqual(["ID-1", "ID-3"]);
-    expect(ids({ issue: "未分析" })).toEqual(["ID-4"]);
-  });
-
-  it("combines filters", () => {
-    expect(ids({ decision: "淘汰", issue: "闭眼", rating: 1 })).toEqual(["ID-2"]);
-    expect(ids({ decision: "淘汰", issue: "过曝" })).toEqual([]);
+  it.each<[Partial<Filter>, string[]]>([
+    [{ decision: "保留" }, ["ID-1"]],
+    // A missing or unknown status is undecided.
+    [{ decision: "未决定" }, ["ID-4", "ID-5"]],
+    [{ rating: 3 }, ["ID-1", "ID-4"]],
+    [{ rating: "unrated" }, ["ID-3", "ID-5"]],
+    [{ issue: "闭眼" }, ["ID-2"]],
+    [{ issue: "需复核" }, ["ID-3"]],
+    [{ issue: "无问题" }, ["ID-1", "ID-3"]],
+    [{ issue: "未分析" }, ["ID-4"]],
+    [{ decision: "淘汰", issue: "闭眼", rating: 1 }, ["ID-2"]],
+    [{ decision: "淘汰", issue: "过曝" }, []],
+  ])("%o shows %o", (filter, expected) => {
+    expect(photos.filter((p) => matchesFilter(p, { ...defaultFilter(), ...filter })).map((p) => p.id)).toEqual(expected);
   });
 
   it("counts decisions and rated photos", () => {
@@ -49,17 +39,15 @@ describe("filters and counts", () => {
       ["ID-3", 3],
       ["ID-5", 1],
     ]);
-    const expanded = visibleItems(burst, defaultFilter(), true, new Set(["B1"]));
-    expect(expanded).toHaveLength(5);
+    expect(visibleItems(burst, defaultFilter(), true, new Set(["B1"]))).toHaveLength(5);
     expect(visibleItems(burst, defaultFilter(), false, new Set())).toHaveLength(5);
   });
 
   it("a filter change keeps the project untouched and saves nothing", () => {
-    const { workbench, timers, saves } = makeWorkbench();
-    workbench.receiveState({ photos });
+    const { workbench, advance, saves } = started(photos);
     workbench.setFilter({ decision: "保留" });
     expect(workbench.items.value.map((i) => i.photo.id)).toEqual(["ID-1"]);
-    timers.advance(5000);
+    advance(5000);
     expect(saves()).toHaveLength(0);
   });
 });

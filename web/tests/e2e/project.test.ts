@@ -1,0 +1,138 @@
+// The project through the program: the start-up handshake, a folder and hand-picked photos
+// imported through its panels, the decisions stored and given back after a restart; then a
+// photo looked at in the loupe (the program's large preview, fit and 100 %, panning, stepping at
+// the same zoom) and turned and cropped into a new JPG that joins the grid, the photo untouched.
+import { readdirSync, readFileSync, statSync } from "node:fs";
+import { join } from "node:path";
+import { describe, expect, it } from "vitest";
+import { workflows } from "./shim";
+
+const NAMES = ["canon-t6-coins-2000x1072.jpg", "orientation-6.jpg", "face-closed-yawn.jpg", "under-night-snow.jpg"];
+
+describe("the project", () => {
+  const flows = workflows();
+
+  it("starts empty, imports, asks before replacing decisions, keeps them across a restart, then shows a photo in the loupe and saves a cropped copy", async () => {
+    const shoot = flows.shoot(NAMES);
+    const out = flows.tempDir("tidewick-edit-");
+    const supportDir = flows.tempDir("tidewick-qa-");
+    let session = await flows.start({ supportDir });
+    let { page } = session;
+    const version = await session.waitForCallback<string>("version");
+    await session.waitForCallback("lensCorrectionState");
+    expect(session.sent("ready")).toHaveLength(1);
+    await expect.poll(() => page.getByTestId("version").textContent()).toContain(version);
+    expect(await page.getByText("还没有照片").count()).toBe(1);
+    await session.screenshot("start-empty");
+
+    // The thumbnails are file URLs in the program's cache, outside the page's folder.
+    const scan = await session.importPaths([shoot]);
+    expect(scan.source).toBe("folder");
+    expect(scan.photos[0].thumbnail).toMatch(/^file:\/\/.*ThumbnailCache/);
+    await expect.poll(() => page.getByTestId("status").textContent()).toBe(`已导入 ${NAMES.length} 张照片；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入`);
+    await expect
+      .poll(() => page.evaluate(() => [...document.querySelectorAll<HTMLImageElement>(".cell img")].every((img) => img.complete && img.naturalWidth > 0)))
+      .toBe(true);
+
+    // The photo panel opens in the project's folder.
+    const picked = await session.importPaths([join(shoot, NAMES[2]), join(shoot, NAMES[3])], "photos");
+    expect(picked.source).toBe("files");
+    expect(session.sent("choosePhotos").at(-1)).toEqual({ action: "choosePhotos", path: shoot });
+    await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(2);
+    await session.screenshot("grid-picked-photos");
+    await page.getByTestId("grid-cell").first().click();
+    await page.keyboard.press("p");
+    await page.keyboard.press("5");
+
+    // With decisions made, the import asks first; unchanged files keep their work.
+    const before = session.delivered.length;
+    session.answerPanel([shoot]);
+    await page.getByTestId("import-folder").click();
+    await expect.poll(() => page.getByTestId("replace-dialog").textContent()).toContain("2 张照片已做决定或评星");
+    await page.getByTestId("confirm-import").click();
+    const again = await session.waitForCallback("receiveScan", () => true, { from: before });
+    expect(again.photos).toHaveLength(NAMES.length);
+    await expect.poll(() => page.getByTestId("counts").textContent()).toContain("保留 1");
+    await expect.poll(() => page.getByTestId("counts").textContent()).toContain("★ 1");
+
+    // The save is debounced; closing the page hands over what is pending.
+    await page.evaluate(() => window.dispatchEvent(new Event("pagehide")));
+    expect(await session.close()).toBe(0);
+    const stored = JSON.parse(readFileSync(join(supportDir, "current-project.json"), "utf8"));
+    const work = Object.fromEntries(stored.photos.map((p: any) => [p.name, [p.status ?? null, p.rating ?? null]]));
+    expect(work).toEqual({
+      ...Object.fromEntries(NAMES.map((name) => [name, [null, null]])),
+      [picked.photos[0].name]: ["保留", null],
+      [picked.photos[1].name]: [null, 5],
+    });
+
+    // Starting again gives the work back and sends no save of its own.
+    session = await flows.start({ supportDir });
+    page = session.page;
+    await expect.poll(() => page.getByTestId("counts").textContent()).toContain("保留 1");
+    await expect.poll(() => page.locator(".cell-stars").count()).toBe(1);
+    await session.screenshot("restored-project");
+    expect(session.sent("saveState")).toHaveLength(0);
+
+    const [first, second] = stored.photos;
+    await page.locator(`[data-id="${first.id}"]`).click();
+    await page.keyboard.press("Space");
+    const ready = await session.waitForCallback("previewReady", (p) => p.id === first.id);
+    expect(ready.url).toMatch(/^file:\/\/.*PreviewCache/);
+    const image = page.getByTestId("loupe-image");
+    await expect.poll(() => image.getAttribute("data-preview")).toBe("1");
+    await expect.poll(() => image.evaluate((img: HTMLImageElement) => img.naturalWidth)).toBeGreaterThan(0);
+    // The next photo was asked for ahead of stepping.
+    expect(session.sent("previewPhoto").map((b) => b.id)).toEqual([first.id, second.id]);
+    await session.screenshot("loupe-fit");
+
+    // A click zooms to 100 % around the clicked spot; a drag pans.
+    const box = (await page.locator(".loupe-frame").boundingBox())!;
+    await page.mouse.click(box.x + box.width * 0.3, box.y + box.height * 0.4);
+    const zoomed = () => page.getByTestId("zoom-actual").getAttribute("class").then((name) => name ?? "");
+    await expect.poll(zoomed).toContain("active");
+    const unpanned = await image.evaluate((img) => img.style.transform);
+    await page.mouse.move(box.x + 200, box.y + 200);
+    await page.mouse.down();
+    await page.mouse.move(box.x + 120, box.y + 150, { steps: 5 });
+    await page.mouse.up();
+    expect(await image.evaluate((img) => img.style.transform)).not.toBe(unpanned);
+    await session.screenshot("loupe-actual");
+
+    // Stepping keeps 100 % and the same spot; Z goes back to fit.
+    await page.keyboard.press("ArrowRight");
+    await expect.poll(() => page.locator(".loupe-name").textContent()).toBe(second.name);
+    expect(await zoomed()).toContain("active");
+    await session.waitForCallback("previewReady", (p) => p.id === second.id);
+    await page.keyboard.press("z");
+    await expect.poll(zoomed).not.toContain("active");
+    await page.keyboard.press("Escape");
+    await expect.poll(() => page.getByTestId("loupe").count()).toBe(0);
+
+    // Crop and rotate the 2000 × 1072 photo.
+    const source = join(shoot, NAMES[0]);
+    const sourceSize = statSync(source).size;
+    await page.locator(`[data-id="${stored.photos.find((p: any) => p.name === NAMES[0]).id}"]`).click();
+    await page.keyboard.press("e");
+    await expect.poll(() => page.getByTestId("edit-dialog").count()).toBe(1);
+    await page.getByTestId("rotate-right").click();
+    await expect.poll(() => page.getByTestId("edit-turns").textContent()).toBe("90°");
+    for (const side of ["crop-w", "crop-h"]) {
+      await page.getByTestId(side).fill("50");
+      await page.getByTestId(side).press("Tab");
+    }
+    await session.screenshot("edit-dialog");
+    session.answerPanel([out]);
+    await page.getByTestId("edit-save").click();
+    const answer = await session.waitForCallback("photoEditResult");
+    expect(session.sent("editPhoto")[0]).toMatchObject({ path: source, turns: 1, crop: { x: 0, y: 0, w: 0.5, h: 0.5 }, token: answer.token });
+    // The turned picture is 1072 × 2000; half of each side is kept.
+    expect(answer.photo).toMatchObject({ name: "canon-t6-coins-2000x1072（1）.jpg", format: "JPG", width: 536, height: 1000, sourcePath: source });
+    expect(readdirSync(out)).toEqual(["canon-t6-coins-2000x1072（1）.jpg"]);
+    expect(statSync(source).size).toBe(sourceSize);
+    await expect.poll(() => page.getByTestId("edit-message").textContent()).toContain("已另存为");
+    await page.keyboard.press("Escape");
+    await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length + 1);
+    await expect.poll(() => page.locator(".inspector-name").textContent()).toBe(answer.photo.name);
+  });
+});
