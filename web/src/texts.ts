@@ -311,6 +311,19 @@ export const T = {
   editSaved: (name: string) => `已另存为 ${name}，已加入项目`,
   editFailed: "保存失败",
   showInFolder: "在文件夹中显示",
+  captureTitle: "拍摄信息",
+  captureLoading: "正在读取拍摄信息…",
+  captureTime: "拍摄时间",
+  captureCamera: "相机",
+  captureLens: "镜头",
+  captureExposure: "曝光",
+  captureFocal: "焦距",
+  capturePixels: "像素",
+  serialOf: (serial: string) => `（机身号 ${serial}）`,
+  orderLabel: "排序",
+  orderCaptureTime: "拍摄时间",
+  orderName: "文件名",
+  orderCaptureMissing: "有照片缺少拍摄时间，按文件名排列",
 };
 
 export function formatDuration(totalSeconds: number): string {

@@ -48,6 +48,7 @@ export const NATIVE_CALLBACK_NAMES = [
   "workbenchHealth",
   "flushState",
   "projectBackups",
+  "photoMetadata",
 ] as const;
 
 export type NativeCallbackName = (typeof NATIVE_CALLBACK_NAMES)[number];

@@ -3,6 +3,7 @@ import type { NativeHandlers } from "../bridge/callbackNames";
 import type { ActionBody, PostAction } from "../bridge/native";
 import { T } from "../texts";
 import { groupBursts } from "./bursts";
+import { CAPTURE_BATCH, capturedOrderApplies, orderPhotos, readCaptureAnswers, type CaptureAnswer, type CaptureData } from "./captureData";
 import { cloudOptions, photoForCloud, withCloudResult, type CloudSettings } from "./cloudReview";
 import {
   acceptCloudVerdicts,
@@ -170,6 +171,8 @@ export class Workbench {
   readonly backupsLoading = signal(false);
   readonly health = signal<HealthState>({ checking: false, report: null });
   readonly gridColumns = signal(1);
+  // What the cameras recorded, by photo id, as the program read it this session.
+  readonly captureAnswers = signal<ReadonlyMap<string, CaptureAnswer>>(new Map());
 
   // Tokens and ids of requests whose answers are still awaited; an answer that matches none
   // of them is stale and ignored. Trash and export answers report files that really moved
@@ -177,6 +180,11 @@ export class Workbench {
   private readonly trashTokens = new Set<string>();
   private readonly ratedExportTokens = new Set<string>();
   private readonly pendingPreviews = new Set<string>();
+  // Photos whose capture data was asked for, with the path asked about.
+  private readonly captureAwaited = new Map<string, string>();
+  // An import's bursts were formed from file dates; once its capture times are in they are
+  // formed again from those.
+  private regroupWhenCaptured = false;
   // Photos of the cloud run under way that have not been answered yet. Its answers carry only
   // the photo's id, so an id answered once, or never sent, is not taken again.
   private readonly cloudPending = new Set<string>();
@@ -188,9 +196,45 @@ export class Workbench {
   readonly photos = computed(() => this.project.value.photos);
   readonly photoIndex = computed(() => indexById(this.project.value.photos));
   readonly counts = computed(() => countDecisions(this.project.value.photos));
+  readonly captureData = computed(() => {
+    const data = new Map<string, CaptureData>();
+    for (const [id, answer] of this.captureAnswers.value) if ("data" in answer) data.set(id, answer.data);
+    return data;
+  });
+  // The photos in the grid's order. Sorting a large project on every decision would be slow;
+  // the order is kept while ids, names, paths and capture data stay the same.
+  private lastOrder: { photos: readonly PhotoRecord[]; order: string; capture: unknown; ids: string[] } | null = null;
+  private readonly displayOrder = computed(() => {
+    const photos = this.project.value.photos;
+    const order = this.project.value.view.order;
+    const capture = this.captureData.value;
+    const last = this.lastOrder;
+    const same =
+      last &&
+      last.order === order &&
+      last.capture === capture &&
+      last.photos.length === photos.length &&
+      photos.every((photo, i) => photo.id === last.photos[i].id && photo.name === last.photos[i].name && photo.path === last.photos[i].path);
+    if (same) {
+      last.photos = photos;
+      return last.ids;
+    }
+    const ids = orderPhotos(photos, order, capture).map((photo) => photo.id);
+    this.lastOrder = { photos, order, capture, ids };
+    return ids;
+  });
+  readonly orderedPhotos = computed(() => {
+    const photos = this.project.value.photos;
+    const index = this.photoIndex.value;
+    return this.displayOrder.value.map((id) => photos[index.get(id)!]);
+  });
+  readonly capturedOrder = computed(
+    () => this.project.value.view.order === "captureTime" && capturedOrderApplies(this.project.value.photos, this.captureData.value),
+  );
+  private readonly displayIndex = computed(() => indexById(this.orderedPhotos.value));
   readonly items = computed(() =>
     visibleItems(
-      this.project.value.photos,
+      this.orderedPhotos.value,
       this.filter.value,
       this.project.value.view.collapseBursts,
       this.expandedGroups.value,
@@ -282,6 +326,10 @@ export class Workbench {
     this.loupe.value = { ...this.loupe.value, open: false };
     this.previews.value = new Map();
     this.pendingPreviews.clear();
+    this.captureAnswers.value = new Map();
+    this.captureAwaited.clear();
+    this.regroupWhenCaptured = false;
+    this.askCaptureData(this.project.value.photos);
     // An analysis of the old project may still report; its token no longer applies.
     this.analysis.value = null;
     // A cloud review of the old project would go on spending the user's quota on photos that
@@ -302,6 +350,7 @@ export class Workbench {
         return hasHashes ? { ...adopted, photos: groupBursts(adopted.photos).photos } : adopted;
       });
       this.resetViewForNewProject();
+      this.regroupWhenCaptured = this.project.value.photos.some((photo) => typeof photo.result?.hash === "string");
       this.status.value = T.imported(scan.photos.length, scan.skipped);
     });
   }
@@ -431,6 +480,7 @@ export class Workbench {
         // Large previews were made from the old files.
         this.previews.value = new Map();
         this.pendingPreviews.clear();
+        this.askCaptureData(this.project.value.photos.filter((photo) => found.has(photo.id)));
       }
       this.say(T.relinked(relinked, numberField(payload, "missing")));
     });
@@ -471,6 +521,7 @@ export class Workbench {
         const at = this.photoIndex.value.get(answer.sourceId);
         photos.splice(at === undefined ? photos.length : at + 1, 0, copy);
         this.setPhotos(photos);
+        this.askCaptureData([copy]);
         if (this.visibleIds.value.has(copy.id)) this.selection.value = { currentId: copy.id, ids: new Set([copy.id]), anchorId: copy.id };
       }
       this.say(answer.message);
@@ -673,14 +724,14 @@ export class Workbench {
   }
 
   // The shown photo nearest to a hidden one: its burst's shown frame, else the closest in
-  // project order, the following one on a tie.
+  // the grid's order, the following one on a tie.
   private nearestVisible(id: string): string | null {
     const items = this.items.value;
-    const index = this.photoIndex.value;
+    const index = this.displayIndex.value;
     const at = index.get(id);
     if (!items.length) return null;
     if (at === undefined) return items[0].photo.id;
-    const group = this.project.value.photos[at].group;
+    const group = this.orderedPhotos.value[at].group;
     const sameBurst = group ? items.find((item) => item.photo.group === group) : undefined;
     if (sameBurst) return sameBurst.photo.id;
     const following = items.findIndex((item) => (index.get(item.photo.id) ?? 0) > at);
@@ -788,7 +839,7 @@ export class Workbench {
   }
 
   regroupBursts(): number {
-    const { photos, groups } = groupBursts(this.project.value.photos);
+    const { photos, groups } = groupBursts(this.project.value.photos, this.captureData.value);
     this.setPhotos(photos);
     this.expandedGroups.value = new Set();
     return groups;
@@ -858,6 +909,38 @@ export class Workbench {
     const previews = new Map(this.previews.value);
     previews.set(id, url ? { url } : { error: error || "大图不可用" });
     this.previews.value = previews;
+  }
+
+  // ---- capture data ------------------------------------------------------------------------
+
+  askCaptureData(photos: readonly PhotoRecord[]): void {
+    for (let start = 0; start < photos.length; start += CAPTURE_BATCH) {
+      const part = photos.slice(start, start + CAPTURE_BATCH);
+      for (const photo of part) this.captureAwaited.set(photo.id, photo.path);
+      this.post({ action: "photoMetadata", ids: part.map((photo) => photo.id), paths: part.map((photo) => photo.path) });
+    }
+  }
+
+  // Only answers about photos asked for, and still at the path asked about, are taken.
+  photoMetadata(payload: unknown): void {
+    const answers = new Map(this.captureAnswers.value);
+    let taken = 0;
+    for (const [id, answer] of readCaptureAnswers(payload)) {
+      const path = this.captureAwaited.get(id);
+      if (path === undefined) continue;
+      this.captureAwaited.delete(id);
+      const i = this.photoIndex.value.get(id);
+      if (i === undefined || this.project.value.photos[i].path !== path) continue;
+      answers.set(id, answer);
+      taken++;
+    }
+    batch(() => {
+      if (taken) this.captureAnswers.value = answers;
+      if (this.regroupWhenCaptured && !this.captureAwaited.size) {
+        this.regroupWhenCaptured = false;
+        this.regroupBursts();
+      }
+    });
   }
 
   // ---- local analysis --------------------------------------------------------------------------
@@ -1331,6 +1414,7 @@ export class Workbench {
       faceBatchComplete: (p) => this.faceBatch.complete(p),
       faceBatchFailed: (p) => this.faceBatch.failed(p),
       photoEditResult: (p) => this.photoEditResult(p),
+      photoMetadata: (p) => this.photoMetadata(p),
     };
   }
 }

@@ -79,8 +79,10 @@ export interface ViewSettings {
   cellSize: number;
   collapseBursts: boolean;
   autoAdvance: boolean;
+  order: PhotoOrder;
 }
 
+import type { PhotoOrder } from "./captureData";
 import type { CloudSettings } from "./cloudReview";
 import type { RecentProject } from "./recentProjects";
 
