@@ -289,6 +289,8 @@ export const T = {
   notAnalysed: "尚未分析",
   fit: "适合",
   actualSize: "100%",
+  doubleSize: "200%",
+  regionLoading: "正在载入原始像素…",
   previewLoading: "正在载入大图…",
   keysHelp: "P 保留 · X 淘汰 · U 待定 · 0–5 星级 · 空格 大图 · ←→ 切换 · E 编辑 · Ctrl+Z 撤销",
   cloudKeysHelp: "C 采用云端建议（所选照片） · Shift+C 采用当前筛选中全部照片的云端建议",

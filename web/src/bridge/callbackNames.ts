@@ -49,6 +49,7 @@ export const NATIVE_CALLBACK_NAMES = [
   "flushState",
   "projectBackups",
   "photoMetadata",
+  "photoRegion",
 ] as const;
 
 export type NativeCallbackName = (typeof NATIVE_CALLBACK_NAMES)[number];

@@ -32,8 +32,14 @@ export function handleKey(workbench: Workbench, input: KeyInput): boolean {
     }
     return false;
   }
-  if (input.altKey) return false;
   const loupe = workbench.loupe.value.open;
+  if (input.altKey) {
+    // At 100 % and 200 % Alt with an arrow moves the view a quarter of its size.
+    const pan = { ArrowLeft: [-0.25, 0], ArrowRight: [0.25, 0], ArrowUp: [0, -0.25], ArrowDown: [0, 0.25] }[key];
+    if (!loupe || !pan || workbench.loupe.value.zoom === "fit") return false;
+    workbench.panLoupe(pan[0], pan[1]);
+    return true;
+  }
   switch (key) {
     case "p":
     case "P":
@@ -93,7 +99,9 @@ export function handleKey(workbench: Workbench, input: KeyInput): boolean {
     case "z":
     case "Z":
       if (!loupe) return false;
-      workbench.setZoom(workbench.loupe.value.zoom === "fit" ? "actual" : "fit");
+      // Z: fit ↔ 100 %; Shift+Z: 200 %.
+      if (input.shiftKey) workbench.setZoom(workbench.loupe.value.zoom === "double" ? "fit" : "double");
+      else workbench.setZoom(workbench.loupe.value.zoom === "fit" ? "actual" : "fit");
       return true;
     default:
       return false;

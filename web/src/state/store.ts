@@ -3,6 +3,20 @@ import type { NativeHandlers } from "../bridge/callbackNames";
 import type { ActionBody, PostAction } from "../bridge/native";
 import { T } from "../texts";
 import { groupBursts } from "./bursts";
+import {
+  covers,
+  guessPhotoSize,
+  readRegionAnswer,
+  regionFor,
+  sameRect,
+  shownFocus,
+  visibleRect,
+  type PixelRect,
+  type PixelSize,
+  type RegionAnswer,
+  type RegionScale,
+  type Viewport,
+} from "./loupeRegion";
 import { CAPTURE_BATCH, capturedOrderApplies, orderPhotos, readCaptureAnswers, type CaptureAnswer, type CaptureData } from "./captureData";
 import { cloudOptions, photoForCloud, withCloudResult, type CloudSettings } from "./cloudReview";
 import {
@@ -96,7 +110,12 @@ export interface Selection {
   anchorId: string | null;
 }
 
-export type LoupeZoom = "fit" | "actual";
+// "actual" is 100 %, "double" 200 %: one photo pixel on one, or on two by two, device pixels.
+export type LoupeZoom = "fit" | "actual" | "double";
+
+export function regionScaleOf(zoom: LoupeZoom): RegionScale | null {
+  return zoom === "actual" ? 1 : zoom === "double" ? 2 : null;
+}
 
 export interface LoupeState {
   open: boolean;
@@ -162,6 +181,14 @@ export class Workbench {
   readonly exportRun = signal<ExportRun | null>(null);
   readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5 });
   readonly previews = signal<ReadonlyMap<string, PreviewAnswer>>(new Map());
+  // The loupe's view in CSS pixels, as the loupe measured it.
+  readonly loupeViewport = signal<Viewport>({ width: 0, height: 0, dpr: 1 });
+  // Photos' upright full sizes: from the program's regions, else as the loaded preview suggests.
+  readonly photoSizes = signal<ReadonlyMap<string, PixelSize>>(new Map());
+  readonly previewSizes = signal<ReadonlyMap<string, PixelSize>>(new Map());
+  // The full-resolution region on show (or last shown) in the loupe.
+  readonly region = signal<RegionAnswer | null>(null);
+  readonly regionError = signal<{ id: string; error: string } | null>(null);
   readonly dialog = signal<Dialog>(null);
   readonly workbenchTab = signal<WorkbenchTab>("project");
   readonly archiveSaving = signal(false);
@@ -180,6 +207,9 @@ export class Workbench {
   private readonly trashTokens = new Set<string>();
   private readonly ratedExportTokens = new Set<string>();
   private readonly pendingPreviews = new Set<string>();
+  // Regions asked for and not answered yet, oldest first. Only the newest one is shown;
+  // an answer to an older one comes from a view the user has moved away from.
+  private regionsAwaited: Array<{ id: string; scale: RegionScale; rect: PixelRect }> = [];
   // Photos whose capture data was asked for, with the path asked about.
   private readonly captureAwaited = new Map<string, string>();
   // An import's bursts were formed from file dates; once its capture times are in they are
@@ -273,6 +303,8 @@ export class Workbench {
     // result) may hide the current one; the selection follows at once, so no key ever acts on
     // a photo the grid does not show.
     effect(() => this.keepSelectionVisible());
+    // The loupe at 100 % or 200 % follows every change of photo, zoom, focus and view size.
+    effect(() => this.keepRegion());
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -326,6 +358,7 @@ export class Workbench {
     this.loupe.value = { ...this.loupe.value, open: false };
     this.previews.value = new Map();
     this.pendingPreviews.clear();
+    this.forgetRegions();
     this.captureAnswers.value = new Map();
     this.captureAwaited.clear();
     this.regroupWhenCaptured = false;
@@ -480,6 +513,7 @@ export class Workbench {
         // Large previews were made from the old files.
         this.previews.value = new Map();
         this.pendingPreviews.clear();
+        this.forgetRegions();
         this.askCaptureData(this.project.value.photos.filter((photo) => found.has(photo.id)));
       }
       this.say(T.relinked(relinked, numberField(payload, "missing")));
@@ -882,6 +916,94 @@ export class Workbench {
       focusX: Math.max(0, Math.min(1, focusX)),
       focusY: Math.max(0, Math.min(1, focusY)),
     };
+  }
+
+  // ---- full-resolution regions -----------------------------------------------------------
+
+  setLoupeViewport(viewport: Viewport): void {
+    const old = this.loupeViewport.value;
+    if (old.width !== viewport.width || old.height !== viewport.height || old.dpr !== viewport.dpr) this.loupeViewport.value = viewport;
+  }
+
+  notePreviewSize(id: string, size: PixelSize): void {
+    const known = this.previewSizes.value.get(id);
+    if (known && known.width === size.width && known.height === size.height) return;
+    this.previewSizes.value = new Map(this.previewSizes.value).set(id, size);
+  }
+
+  photoSizeOf(photo: PhotoRecord): PixelSize | null {
+    const answered = this.photoSizes.value.get(photo.id);
+    if (answered) return answered;
+    const data = this.captureData.value.get(photo.id);
+    const camera = data?.width !== undefined && data.height !== undefined ? { width: data.width, height: data.height } : null;
+    return guessPhotoSize(camera, this.previewSizes.value.get(photo.id) ?? null);
+  }
+
+  private forgetRegions(): void {
+    this.regionsAwaited = [];
+    this.region.value = null;
+    this.regionError.value = null;
+    this.photoSizes.value = new Map();
+    this.previewSizes.value = new Map();
+  }
+
+  // Asks for the region the loupe needs unless the one shown or the one last asked for holds it.
+  private keepRegion(): void {
+    const loupe = this.loupe.value;
+    const photo = this.currentPhoto.value;
+    const viewport = this.loupeViewport.value;
+    const scale = regionScaleOf(loupe.zoom);
+    if (!loupe.open || !photo || scale === null || viewport.width <= 0 || viewport.height <= 0) return;
+    const size = this.photoSizeOf(photo);
+    if (!size) return;
+    const visible = visibleRect(viewport, size, scale, loupe.focusX, loupe.focusY);
+    if (!visible.width || !visible.height) return;
+    untracked(() => {
+      const shown = this.region.value;
+      if (shown && shown.id === photo.id && shown.scale === scale && covers(shown, visible)) return;
+      const last = this.regionsAwaited[this.regionsAwaited.length - 1];
+      if (last && last.id === photo.id && last.scale === scale && covers(last.rect, visible)) return;
+      if (this.regionError.value?.id === photo.id) return;
+      const rect = regionFor(visible, size);
+      this.regionsAwaited.push({ id: photo.id, scale, rect });
+      this.post({ action: "photoRegion", id: photo.id, path: photo.path, ...rect, scale });
+    });
+  }
+
+  photoRegion(payload: unknown): void {
+    const answer = readRegionAnswer(payload);
+    if (!answer) return;
+    const at =
+      "error" in answer
+        ? this.regionsAwaited.findIndex((asked) => asked.id === answer.id)
+        : this.regionsAwaited.findIndex((asked) => asked.id === answer.id && asked.scale === answer.scale && sameRect(asked.rect, answer));
+    if (at < 0) return;
+    const newest = at === this.regionsAwaited.length - 1;
+    this.regionsAwaited.splice(0, at + 1);
+    batch(() => {
+      if ("error" in answer) {
+        if (newest) this.regionError.value = answer;
+        return;
+      }
+      const known = this.photoSizes.value.get(answer.id);
+      if (!known || known.width !== answer.photo.width || known.height !== answer.photo.height) {
+        this.photoSizes.value = new Map(this.photoSizes.value).set(answer.id, answer.photo);
+      }
+      if (newest) this.region.value = answer;
+    });
+  }
+
+  // Moves the view by a share of its own size (arrow keys with Alt at 100 % and 200 %).
+  panLoupe(dx: number, dy: number): void {
+    const loupe = this.loupe.value;
+    const photo = this.currentPhoto.value;
+    const scale = regionScaleOf(loupe.zoom);
+    const size = photo ? this.photoSizeOf(photo) : null;
+    if (scale === null || !size) return;
+    const viewport = this.loupeViewport.value;
+    const focus = shownFocus(viewport, size, scale, loupe.focusX, loupe.focusY);
+    const perView = (share: number, view: number, photoSide: number) => (share * view) / (photoSide * focus.perPixel);
+    this.setZoom(loupe.zoom, focus.x + perView(dx, viewport.width, size.width), focus.y + perView(dy, viewport.height, size.height));
   }
 
   requestPreview(): void {
@@ -1415,6 +1537,7 @@ export class Workbench {
       faceBatchFailed: (p) => this.faceBatch.failed(p),
       photoEditResult: (p) => this.photoEditResult(p),
       photoMetadata: (p) => this.photoMetadata(p),
+      photoRegion: (p) => this.photoRegion(p),
     };
   }
 }

@@ -1,86 +1,78 @@
-import { useLayoutEffect, useRef, useState } from "preact/hooks";
+import { useLayoutEffect, useRef } from "preact/hooks";
 import { decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
-import type { Workbench } from "../state/store";
+import { actualSizeOffset, photoPlacement, shownFocus } from "../state/loupeRegion";
+import { regionScaleOf, type Workbench } from "../state/store";
 import { T } from "../texts";
 
-// Where the image's top-left corner goes so that the focus point (image fractions) sits in
-// the middle of the view, without showing empty space past an edge that is larger than
-// the view. An image smaller than the view is centred.
-export function actualSizeOffset(view: number, image: number, focus: number): number {
-  if (image <= view) return (view - image) / 2;
-  const offset = view / 2 - focus * image;
-  return Math.max(view - image, Math.min(0, offset));
-}
+export { actualSizeOffset };
 
 export function Loupe({ workbench }: { workbench: Workbench }) {
   const photo = workbench.currentPhoto.value;
   const loupe = workbench.loupe.value;
   const preview = photo ? workbench.previews.value.get(photo.id) : undefined;
   const frame = useRef<HTMLDivElement>(null);
-  const [viewSize, setViewSize] = useState({ width: 0, height: 0 });
-  const [natural, setNatural] = useState<{ url: string; width: number; height: number } | null>(null);
-  const drag = useRef<{ x: number; y: number; focusX: number; focusY: number; moved: boolean } | null>(null);
+  const drag = useRef<{ x: number; y: number; focusX: number; focusY: number; perPixel: number; moved: boolean } | null>(null);
 
   useLayoutEffect(() => {
     const element = frame.current!;
-    const observer = new ResizeObserver(() => setViewSize({ width: element.clientWidth, height: element.clientHeight }));
+    const measure = () =>
+      workbench.setLoupeViewport({ width: element.clientWidth, height: element.clientHeight, dpr: window.devicePixelRatio || 1 });
+    const observer = new ResizeObserver(measure);
     observer.observe(element);
-    setViewSize({ width: element.clientWidth, height: element.clientHeight });
+    measure();
     return () => observer.disconnect();
-  }, []);
+  }, [workbench]);
 
   if (!photo) return null;
   const items = workbench.items.value;
   const position = items.findIndex((item) => item.photo.id === photo.id);
   const url = preview?.url ?? photo.thumbnail;
-  const loaded = natural && natural.url === url ? natural : null;
   const isPreview = !!preview?.url && url === preview.url;
-  // 100 % means one image pixel per device pixel.
-  const scale = 1 / (window.devicePixelRatio || 1);
-  const actual = loupe.zoom === "actual" && loaded && isPreview;
-  let imageStyle: Record<string, string>;
-  if (actual) {
-    const width = loaded.width * scale;
-    const height = loaded.height * scale;
-    const left = actualSizeOffset(viewSize.width, width, loupe.focusX);
-    const top = actualSizeOffset(viewSize.height, height, loupe.focusY);
-    imageStyle = { width: `${width}px`, height: `${height}px`, transform: `translate(${left}px, ${top}px)` };
-  } else {
-    imageStyle = { width: "100%", height: "100%", objectFit: "contain" };
-  }
+  const viewport = workbench.loupeViewport.value;
+  const scale = regionScaleOf(loupe.zoom);
+  const size = scale === null ? null : workbench.photoSizeOf(photo);
+  // Until the photo's size is known (its preview loading) the loupe shows it fitted.
+  const zoomed = scale !== null && size !== null;
+  const place = zoomed ? photoPlacement(viewport, size, scale, loupe.focusX, loupe.focusY) : null;
+  const region = workbench.region.value;
+  const regionShown = place && region && region.id === photo.id && region.scale === scale ? region : null;
+  const regionError = workbench.regionError.value;
+  const imageStyle: Record<string, string> = place
+    ? { width: `${place.width}px`, height: `${place.height}px`, transform: `translate(${place.left}px, ${place.top}px)` }
+    : { width: "100%", height: "100%", objectFit: "contain" };
 
   const onPointerDown = (event: PointerEvent) => {
     (event.currentTarget as HTMLElement).setPointerCapture(event.pointerId);
-    drag.current = { x: event.clientX, y: event.clientY, focusX: loupe.focusX, focusY: loupe.focusY, moved: false };
+    const focus = zoomed ? shownFocus(viewport, size, scale, loupe.focusX, loupe.focusY) : { x: loupe.focusX, y: loupe.focusY, perPixel: 1 };
+    drag.current = { x: event.clientX, y: event.clientY, focusX: focus.x, focusY: focus.y, perPixel: focus.perPixel, moved: false };
   };
   const onPointerMove = (event: PointerEvent) => {
     const start = drag.current;
-    if (!start || !actual || !loaded) return;
+    if (!start || !zoomed) return;
     const dx = event.clientX - start.x;
     const dy = event.clientY - start.y;
     if (Math.abs(dx) + Math.abs(dy) > 3) start.moved = true;
-    workbench.setZoom("actual", start.focusX - dx / (loaded.width * scale), start.focusY - dy / (loaded.height * scale));
+    workbench.setZoom(loupe.zoom, start.focusX - dx / (size.width * start.perPixel), start.focusY - dy / (size.height * start.perPixel));
   };
   const onPointerUp = (event: PointerEvent) => {
     const start = drag.current;
     drag.current = null;
     if (!start || start.moved) return;
     // A click toggles between fit and 100 %, zooming in on the clicked spot.
-    if (loupe.zoom === "actual") {
+    if (loupe.zoom !== "fit") {
       workbench.setZoom("fit");
       return;
     }
     const rect = (event.currentTarget as HTMLElement).getBoundingClientRect();
-    const fx = (event.clientX - rect.left) / rect.width;
-    const fy = (event.clientY - rect.top) / rect.height;
-    if (!loaded) {
-      workbench.setZoom("actual", fx, fy);
+    const shape = workbench.previewSizes.value.get(photo.id) ?? workbench.photoSizeOf(photo);
+    if (!shape) {
+      workbench.setZoom("actual", (event.clientX - rect.left) / rect.width, (event.clientY - rect.top) / rect.height);
       return;
     }
     // Map the click from the fitted image (letterboxed inside the frame) to image fractions.
-    const fit = Math.min(rect.width / loaded.width, rect.height / loaded.height);
-    const shownW = loaded.width * fit;
-    const shownH = loaded.height * fit;
+    const fit = Math.min(rect.width / shape.width, rect.height / shape.height);
+    const shownW = shape.width * fit;
+    const shownH = shape.height * fit;
     const x = (event.clientX - rect.left - (rect.width - shownW) / 2) / shownW;
     const y = (event.clientY - rect.top - (rect.height - shownH) / 2) / shownH;
     workbench.setZoom("actual", x, y);
@@ -101,20 +93,31 @@ export function Loupe({ workbench }: { workbench: Workbench }) {
         <span class="spacer" />
         {!preview && <span class="muted">{T.previewLoading}</span>}
         {preview?.error && <span class="warning">{preview.error}</span>}
+        {zoomed && regionError?.id === photo.id && <span class="warning">{regionError.error}</span>}
+        {zoomed && !regionShown && regionError?.id !== photo.id && <span class="muted">{T.regionLoading}</span>}
         <button class={loupe.zoom === "fit" ? "active" : ""} onClick={() => workbench.setZoom("fit")}>
           {T.fit}
         </button>
         <button
           class={loupe.zoom === "actual" ? "active" : ""}
           data-testid="zoom-actual"
+          title="Z"
           onClick={() => workbench.setZoom("actual")}
         >
           {T.actualSize}
         </button>
+        <button
+          class={loupe.zoom === "double" ? "active" : ""}
+          data-testid="zoom-double"
+          title="Shift+Z"
+          onClick={() => workbench.setZoom("double")}
+        >
+          {T.doubleSize}
+        </button>
         <button onClick={() => workbench.closeLoupe()}>{T.close}</button>
       </div>
       <div
-        class={`loupe-frame${actual ? " panning" : ""}`}
+        class={`loupe-frame${zoomed ? " panning" : ""}`}
         ref={frame}
         onPointerDown={onPointerDown}
         onPointerMove={onPointerMove}
@@ -130,9 +133,25 @@ export function Loupe({ workbench }: { workbench: Workbench }) {
           style={imageStyle}
           onLoad={(event) => {
             const image = event.currentTarget as HTMLImageElement;
-            setNatural({ url, width: image.naturalWidth, height: image.naturalHeight });
+            if (isPreview) workbench.notePreviewSize(photo.id, { width: image.naturalWidth, height: image.naturalHeight });
           }}
         />
+        {regionShown && place && (
+          <img
+            key={regionShown.url}
+            src={regionShown.url}
+            alt=""
+            draggable={false}
+            class={scale === 2 ? "pixelated" : ""}
+            data-testid="loupe-region"
+            data-region={`${regionShown.x},${regionShown.y},${regionShown.width},${regionShown.height}`}
+            style={{
+              width: `${regionShown.width * place.perPixel}px`,
+              height: `${regionShown.height * place.perPixel}px`,
+              transform: `translate(${place.left + regionShown.x * place.perPixel}px, ${place.top + regionShown.y * place.perPixel}px)`,
+            }}
+          />
+        )}
       </div>
     </div>
   );
