@@ -32,7 +32,21 @@ export function handleKey(workbench: Workbench, input: KeyInput): boolean {
     }
     return false;
   }
-  const loupe = workbench.loupe.value.open;
+  const compare = !!workbench.compare.value;
+  const loupe = workbench.loupe.value.open || compare;
+  if (compare) {
+    // Side by side the arrows and Tab move the focus among the compared photos.
+    const step = { Tab: input.shiftKey ? -1 : 1, ArrowLeft: -1, ArrowRight: 1, ArrowUp: -1, ArrowDown: 1 }[key];
+    if (step !== undefined && !input.altKey) {
+      workbench.stepCompareFocus(step);
+      return true;
+    }
+    if (key === "Escape" || key === "v" || key === "V") {
+      workbench.closeCompare();
+      return true;
+    }
+    if (key === " " || key === "Enter" || key === "Home" || key === "End") return false;
+  }
   if (input.altKey) {
     // At 100 % and 200 % Alt with an arrow moves the view a quarter of its size.
     const pan = { ArrowLeft: [-0.25, 0], ArrowRight: [0.25, 0], ArrowUp: [0, -0.25], ArrowDown: [0, 0.25] }[key];
@@ -56,6 +70,10 @@ export function handleKey(workbench: Workbench, input: KeyInput): boolean {
     case "e":
     case "E":
       workbench.openEdit();
+      return true;
+    case "v":
+    case "V":
+      workbench.openCompare();
       return true;
     case "c":
     case "C":

@@ -17,6 +17,7 @@ import {
   type RegionScale,
   type Viewport,
 } from "./loupeRegion";
+import { COMPARE_MAX, COMPARE_MIN, comparedPhotos, compareSet, stepFocus, type CompareState } from "./compare";
 import { CAPTURE_BATCH, capturedOrderApplies, orderPhotos, readCaptureAnswers, type CaptureAnswer, type CaptureData } from "./captureData";
 import { cloudOptions, photoForCloud, withCloudResult, type CloudSettings } from "./cloudReview";
 import {
@@ -97,6 +98,7 @@ export type BurstOutcome =
 // The program compares bursts of this size only.
 export const BURST_COMPARE_MIN = 2;
 export const BURST_COMPARE_MAX = 60;
+export { COMPARE_MAX, COMPARE_MIN } from "./compare";
 
 export interface ExportRun {
   completed: number;
@@ -186,9 +188,12 @@ export class Workbench {
   // Photos' upright full sizes: from the program's regions, else as the loaded preview suggests.
   readonly photoSizes = signal<ReadonlyMap<string, PixelSize>>(new Map());
   readonly previewSizes = signal<ReadonlyMap<string, PixelSize>>(new Map());
-  // The full-resolution region on show (or last shown) in the loupe.
-  readonly region = signal<RegionAnswer | null>(null);
-  readonly regionError = signal<{ id: string; error: string } | null>(null);
+  // The full-resolution regions on show (or last shown), by photo, and photos the program
+  // could not cut one from.
+  readonly regions = signal<ReadonlyMap<string, RegionAnswer>>(new Map());
+  readonly regionErrors = signal<ReadonlyMap<string, string>>(new Map());
+  // The photos side by side, and whether that view is open.
+  readonly compare = signal<CompareState | null>(null);
   readonly dialog = signal<Dialog>(null);
   readonly workbenchTab = signal<WorkbenchTab>("project");
   readonly archiveSaving = signal(false);
@@ -209,7 +214,7 @@ export class Workbench {
   private readonly pendingPreviews = new Set<string>();
   // Regions asked for and not answered yet, oldest first. Only the newest one is shown;
   // an answer to an older one comes from a view the user has moved away from.
-  private regionsAwaited: Array<{ id: string; scale: RegionScale; rect: PixelRect }> = [];
+  private readonly regionsAwaited = new Map<string, Array<{ scale: RegionScale; rect: PixelRect }>>();
   // Photos whose capture data was asked for, with the path asked about.
   private readonly captureAwaited = new Map<string, string>();
   // An import's bursts were formed from file dates; once its capture times are in they are
@@ -356,6 +361,7 @@ export class Workbench {
     this.undoStack.value = [];
     this.expandedGroups.value = new Set();
     this.loupe.value = { ...this.loupe.value, open: false };
+    this.compare.value = null;
     this.previews.value = new Map();
     this.pendingPreviews.clear();
     this.forgetRegions();
@@ -764,6 +770,9 @@ export class Workbench {
     const index = this.displayIndex.value;
     const at = index.get(id);
     if (!items.length) return null;
+    // Side by side the focus stays among the compared photos while one of them is shown.
+    const compared = this.compare.value?.ids.filter((other) => other !== id && this.visibleIds.value.has(other));
+    if (compared?.length) return compared[0];
     if (at === undefined) return items[0].photo.id;
     const group = this.orderedPhotos.value[at].group;
     const sameBurst = group ? items.find((item) => item.photo.group === group) : undefined;
@@ -824,7 +833,7 @@ export class Workbench {
     if (!ids.length) return;
     const { photos, undo } = setDecision(this.project.value.photos, ids, decision);
     const step = this.labelled(undo, (subject) => T.undoDecision(subject, decision));
-    this.afterDecision(step, photos, ids.length === 1 && this.project.value.view.autoAdvance);
+    this.afterDecision(step, photos, this.advancesAfter(ids));
   }
 
   rate(stars: number): void {
@@ -832,7 +841,12 @@ export class Workbench {
     if (!ids.length) return;
     const { photos, undo } = setRating(this.project.value.photos, ids, stars);
     const step = this.labelled(undo, (subject) => T.undoRating(subject, clampRating(stars)));
-    this.afterDecision(step, photos, ids.length === 1 && this.project.value.view.autoAdvance);
+    this.afterDecision(step, photos, this.advancesAfter(ids));
+  }
+
+  // Side by side the focus stays on the photo just judged: the next one is beside it.
+  private advancesAfter(ids: readonly string[]): boolean {
+    return ids.length === 1 && this.project.value.view.autoAdvance && !this.compare.value;
   }
 
   undo(): void {
@@ -918,6 +932,47 @@ export class Workbench {
     };
   }
 
+  // ---- side by side ---------------------------------------------------------------------------
+
+  openCompare(): void {
+    const currentId = this.selection.value.currentId;
+    const selected = this.items.value.filter((item) => this.selection.value.ids.has(item.photo.id)).map((item) => item.photo.id);
+    const group = this.currentPhoto.value?.group;
+    const burst = group ? this.orderedPhotos.value.filter((photo) => photo.group === group).map((photo) => photo.id) : [];
+    const ids = compareSet(selected, currentId, burst);
+    if (!ids) {
+      this.say(T.compareNeeds(COMPARE_MIN, COMPARE_MAX));
+      return;
+    }
+    batch(() => {
+      // A collapsed burst opens, so that each of its frames can take the focus.
+      const fromSelection = selected.length >= COMPARE_MIN && selected.length <= COMPARE_MAX;
+      if (!fromSelection && group && !this.expandedGroups.value.has(group)) {
+        this.expandedGroups.value = new Set(this.expandedGroups.value).add(group);
+      }
+      const focus = currentId && ids.includes(currentId) ? currentId : ids[0];
+      this.selection.value = { currentId: focus, ids: new Set([focus]), anchorId: focus };
+      this.compare.value = { ids };
+    });
+    for (const photo of this.zoomedPhotos.value) this.askPreview(photo);
+  }
+
+  closeCompare(): void {
+    this.compare.value = null;
+  }
+
+  focusCompared(id: string): void {
+    if (this.compare.value?.ids.includes(id)) this.select(id);
+  }
+
+  stepCompareFocus(step: number): void {
+    const compare = this.compare.value;
+    if (!compare) return;
+    const shown = compare.ids.filter((id) => this.visibleIds.value.has(id));
+    const next = stepFocus(shown, this.selection.value.currentId, step);
+    if (next) this.select(next);
+  }
+
   // ---- full-resolution regions -----------------------------------------------------------
 
   setLoupeViewport(viewport: Viewport): void {
@@ -940,56 +995,72 @@ export class Workbench {
   }
 
   private forgetRegions(): void {
-    this.regionsAwaited = [];
-    this.region.value = null;
-    this.regionError.value = null;
+    this.regionsAwaited.clear();
+    this.regions.value = new Map();
+    this.regionErrors.value = new Map();
     this.photoSizes.value = new Map();
     this.previewSizes.value = new Map();
   }
 
-  // Asks for the region the loupe needs unless the one shown or the one last asked for holds it.
+  // The photos the zoomed view shows: the compared ones, else the loupe's.
+  readonly zoomedPhotos = computed<readonly PhotoRecord[]>(() => {
+    const compare = this.compare.value;
+    if (compare) return comparedPhotos(compare, this.photoIndex.value, this.project.value.photos);
+    const photo = this.currentPhoto.value;
+    return this.loupe.value.open && photo ? [photo] : [];
+  });
+
+  // Asks for the regions the view needs unless the one shown or the one last asked for holds it.
   private keepRegion(): void {
     const loupe = this.loupe.value;
-    const photo = this.currentPhoto.value;
     const viewport = this.loupeViewport.value;
     const scale = regionScaleOf(loupe.zoom);
-    if (!loupe.open || !photo || scale === null || viewport.width <= 0 || viewport.height <= 0) return;
-    const size = this.photoSizeOf(photo);
-    if (!size) return;
-    const visible = visibleRect(viewport, size, scale, loupe.focusX, loupe.focusY);
-    if (!visible.width || !visible.height) return;
-    untracked(() => {
-      const shown = this.region.value;
-      if (shown && shown.id === photo.id && shown.scale === scale && covers(shown, visible)) return;
-      const last = this.regionsAwaited[this.regionsAwaited.length - 1];
-      if (last && last.id === photo.id && last.scale === scale && covers(last.rect, visible)) return;
-      if (this.regionError.value?.id === photo.id) return;
-      const rect = regionFor(visible, size);
-      this.regionsAwaited.push({ id: photo.id, scale, rect });
-      this.post({ action: "photoRegion", id: photo.id, path: photo.path, ...rect, scale });
-    });
+    const photos = this.zoomedPhotos.value;
+    if (scale === null || viewport.width <= 0 || viewport.height <= 0) return;
+    for (const photo of photos) {
+      const size = this.photoSizeOf(photo);
+      if (!size) continue;
+      const visible = visibleRect(viewport, size, scale, loupe.focusX, loupe.focusY);
+      if (!visible.width || !visible.height) continue;
+      untracked(() => this.askRegion(photo, scale, visible, size));
+    }
+  }
+
+  private askRegion(photo: PhotoRecord, scale: RegionScale, visible: PixelRect, size: PixelSize): void {
+    const shown = this.regions.value.get(photo.id);
+    if (shown && shown.scale === scale && covers(shown, visible)) return;
+    const awaited = this.regionsAwaited.get(photo.id) ?? [];
+    const last = awaited[awaited.length - 1];
+    if (last && last.scale === scale && covers(last.rect, visible)) return;
+    if (this.regionErrors.value.has(photo.id)) return;
+    const rect = regionFor(visible, size);
+    this.regionsAwaited.set(photo.id, [...awaited, { scale, rect }]);
+    this.post({ action: "photoRegion", id: photo.id, path: photo.path, ...rect, scale });
   }
 
   photoRegion(payload: unknown): void {
     const answer = readRegionAnswer(payload);
     if (!answer) return;
+    const awaited = this.regionsAwaited.get(answer.id) ?? [];
     const at =
       "error" in answer
-        ? this.regionsAwaited.findIndex((asked) => asked.id === answer.id)
-        : this.regionsAwaited.findIndex((asked) => asked.id === answer.id && asked.scale === answer.scale && sameRect(asked.rect, answer));
+        ? awaited.length - 1
+        : awaited.findIndex((asked) => asked.scale === answer.scale && sameRect(asked.rect, answer));
     if (at < 0) return;
-    const newest = at === this.regionsAwaited.length - 1;
-    this.regionsAwaited.splice(0, at + 1);
+    const newest = at === awaited.length - 1;
+    if (newest) this.regionsAwaited.delete(answer.id);
+    else this.regionsAwaited.set(answer.id, awaited.slice(at + 1));
+    if (!newest) return;
     batch(() => {
       if ("error" in answer) {
-        if (newest) this.regionError.value = answer;
+        this.regionErrors.value = new Map(this.regionErrors.value).set(answer.id, answer.error);
         return;
       }
       const known = this.photoSizes.value.get(answer.id);
       if (!known || known.width !== answer.photo.width || known.height !== answer.photo.height) {
         this.photoSizes.value = new Map(this.photoSizes.value).set(answer.id, answer.photo);
       }
-      if (newest) this.region.value = answer;
+      this.regions.value = new Map(this.regions.value).set(answer.id, answer);
     });
   }
 

@@ -5,6 +5,7 @@ import { CardBanner, Dialogs } from "./Dialogs";
 import { FilterBar } from "./FilterBar";
 import { Grid } from "./Grid";
 import { Inspector } from "./PhotoDetails";
+import { Compare } from "./Compare";
 import { Loupe } from "./Loupe";
 import { StatusBar } from "./StatusBar";
 import { Toolbar } from "./Toolbar";
@@ -39,6 +40,7 @@ export function App({ workbench }: { workbench: Workbench }) {
         <main class="main">
           <Grid workbench={workbench} />
           {loupe && <Loupe workbench={workbench} />}
+          {workbench.compare.value && <Compare workbench={workbench} />}
         </main>
         <Inspector workbench={workbench} />
       </div>

@@ -61,11 +61,11 @@ describe("the loupe's regions", () => {
     expect(second.x).toBeGreaterThan(first.x as number);
     // The first answer comes late: the user has moved on.
     workbench.photoRegion(answer(first));
-    expect(workbench.region.value).toBeNull();
+    expect(workbench.regions.value.get("ID-1")).toBeUndefined();
     workbench.photoRegion(answer(second, "file:///cache/r2.jpg"));
-    expect(workbench.region.value?.url).toBe("file:///cache/r2.jpg");
+    expect(workbench.regions.value.get("ID-1")?.url).toBe("file:///cache/r2.jpg");
     workbench.photoRegion(answer(second, "file:///cache/again.jpg"));
-    expect(workbench.region.value?.url).toBe("file:///cache/r2.jpg");
+    expect(workbench.regions.value.get("ID-1")?.url).toBe("file:///cache/r2.jpg");
   });
 
   it("keeps the zoom and the spot while stepping, and asks for the next photo's same spot", () => {
@@ -88,5 +88,53 @@ describe("the loupe's regions", () => {
     expect(workbench.currentPhoto.value?.id).toBe("ID-1");
     workbench.setZoom("fit");
     expect(handleKey(workbench, { key: "ArrowRight", altKey: true })).toBe(false);
+  });
+});
+
+describe("side by side", () => {
+  function burst() {
+    const env = makeWorkbench();
+    const frames = [1, 2, 3, 4, 5, 6].map((n) => photo(n, { group: n <= 5 ? "B1" : undefined }));
+    env.workbench.receiveState({ photos: frames, view: { collapseBursts: true } });
+    env.workbench.setLoupeViewport(VIEW);
+    env.workbench.photoMetadata({ photos: frames.map((p) => ({ id: p.id, width: 6000, height: 4000 })) });
+    return env;
+  }
+
+  it("opens on four frames of the current burst around it, and the keys act on the focused one only", () => {
+    const { workbench } = burst();
+    workbench.select("ID-1");
+    handleKey(workbench, { key: "v" });
+    expect(workbench.compare.value?.ids).toEqual(["ID-1", "ID-2", "ID-3", "ID-4"]);
+    // Tab moves the focus; a decision does not leave the frame for the next one.
+    handleKey(workbench, { key: "Tab" });
+    handleKey(workbench, { key: "Tab" });
+    handleKey(workbench, { key: "x" });
+    handleKey(workbench, { key: "Tab", shiftKey: true });
+    handleKey(workbench, { key: "p" });
+    expect(workbench.photos.value.map((p) => p.status ?? "-")).toEqual(["-", "保留", "淘汰", "-", "-", "-"]);
+    expect(workbench.currentPhoto.value?.id).toBe("ID-2");
+    handleKey(workbench, { key: "Escape" });
+    expect(workbench.compare.value).toBeNull();
+  });
+
+  it("links zoom and spot: every compared photo asks for the same region", () => {
+    const { workbench, actions } = burst();
+    workbench.select("ID-1");
+    workbench.select("ID-6", "toggle");
+    workbench.openCompare();
+    expect(workbench.compare.value?.ids).toEqual(["ID-1", "ID-6"]);
+    workbench.setZoom("actual", 0.3, 0.6);
+    const asks = actions("photoRegion");
+    expect(asks.map((ask) => ask.id)).toEqual(["ID-1", "ID-6"]);
+    expect({ ...asks[0], id: "", path: "" }).toEqual({ ...asks[1], id: "", path: "" });
+  });
+
+  it("needs two to four selected photos or a burst", () => {
+    const { workbench } = burst();
+    workbench.select("ID-6");
+    workbench.openCompare();
+    expect(workbench.compare.value).toBeNull();
+    expect(workbench.status.value).toContain("2–4");
   });
 });
