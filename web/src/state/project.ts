@@ -33,7 +33,7 @@ export function defaultExportOptions(): AdvancedExportOptions {
 }
 
 export function defaultViewSettings(): ViewSettings {
-  return { cellSize: 170, collapseBursts: false, autoAdvance: true, order: "captureTime" };
+  return { cellSize: 170, collapseBursts: false, autoAdvance: true, starsAdvance: true, order: "captureTime" };
 }
 
 export function emptyProject(): ProjectState {
@@ -145,6 +145,7 @@ function restoreView(raw: unknown): ViewSettings {
   view.cellSize = Math.max(CELL_SIZE_MIN, Math.min(CELL_SIZE_MAX, Math.round(cellSize)));
   view.collapseBursts = boolField(raw, "collapseBursts", view.collapseBursts);
   view.autoAdvance = boolField(raw, "autoAdvance", view.autoAdvance);
+  view.starsAdvance = boolField(raw, "starsAdvance", view.starsAdvance);
   const order = stringField(raw, "order");
   if ((PHOTO_ORDERS as readonly string[]).includes(order)) view.order = order as PhotoOrder;
   return view;

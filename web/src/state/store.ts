@@ -126,6 +126,8 @@ export interface LoupeState {
   // the next frame is shown at 100 %.
   focusX: number;
   focusY: number;
+  // The loupe over the whole window, toolbars and details hidden.
+  fullScreen: boolean;
 }
 
 export interface PreviewAnswer {
@@ -133,7 +135,7 @@ export interface PreviewAnswer {
   error?: string;
 }
 
-export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench" | "cloud" | "replaceProject" | "edit";
+export type Dialog = null | "keys" | "trash" | "advancedExport" | "settings" | "workbench" | "cloud" | "replaceProject" | "edit";
 export type WorkbenchTab = "project" | "style" | "faceBatch" | "health";
 export type StyleScope = "selected" | "kept" | "all";
 
@@ -181,7 +183,7 @@ export class Workbench {
   readonly burstRun = signal<BurstRun | null>(null);
   readonly burstOutcomes = signal<ReadonlyMap<string, BurstOutcome>>(new Map());
   readonly exportRun = signal<ExportRun | null>(null);
-  readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5 });
+  readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5, fullScreen: false });
   readonly previews = signal<ReadonlyMap<string, PreviewAnswer>>(new Map());
   // The loupe's view in CSS pixels, as the loupe measured it.
   readonly loupeViewport = signal<Viewport>({ width: 0, height: 0, dpr: 1 });
@@ -194,6 +196,9 @@ export class Workbench {
   readonly regionErrors = signal<ReadonlyMap<string, string>>(new Map());
   // The photos side by side, and whether that view is open.
   readonly compare = signal<CompareState | null>(null);
+  // The loupe's brief mark of the decision just made (the loupe may have moved on already);
+  // count tells one mark from the next, so each one shows anew.
+  readonly decisionMark = signal<{ id: string; decision: Decision | null; count: number } | null>(null);
   readonly dialog = signal<Dialog>(null);
   readonly workbenchTab = signal<WorkbenchTab>("project");
   readonly archiveSaving = signal(false);
@@ -360,7 +365,7 @@ export class Workbench {
     this.selection.value = first ? { currentId: first.id, ids: new Set([first.id]), anchorId: first.id } : EMPTY_SELECTION;
     this.undoStack.value = [];
     this.expandedGroups.value = new Set();
-    this.loupe.value = { ...this.loupe.value, open: false };
+    this.loupe.value = { ...this.loupe.value, open: false, fullScreen: false };
     this.compare.value = null;
     this.previews.value = new Map();
     this.pendingPreviews.clear();
@@ -833,7 +838,10 @@ export class Workbench {
     if (!ids.length) return;
     const { photos, undo } = setDecision(this.project.value.photos, ids, decision);
     const step = this.labelled(undo, (subject) => T.undoDecision(subject, decision));
-    this.afterDecision(step, photos, this.advancesAfter(ids));
+    batch(() => {
+      if (undo && this.loupe.value.open) this.decisionMark.value = { id: ids[0], decision, count: (this.decisionMark.value?.count ?? 0) + 1 };
+      this.afterDecision(step, photos, this.advancesAfter(ids));
+    });
   }
 
   rate(stars: number): void {
@@ -841,7 +849,7 @@ export class Workbench {
     if (!ids.length) return;
     const { photos, undo } = setRating(this.project.value.photos, ids, stars);
     const step = this.labelled(undo, (subject) => T.undoRating(subject, clampRating(stars)));
-    this.afterDecision(step, photos, this.advancesAfter(ids));
+    this.afterDecision(step, photos, this.advancesAfter(ids) && this.project.value.view.starsAdvance);
   }
 
   // Side by side the focus stays on the photo just judged: the next one is beside it.
@@ -915,7 +923,16 @@ export class Workbench {
   }
 
   closeLoupe(): void {
-    this.loupe.value = { ...this.loupe.value, open: false };
+    this.loupe.value = { ...this.loupe.value, open: false, fullScreen: false };
+    this.decisionMark.value = null;
+  }
+
+  // F opens the loupe over the whole window, and switches between that and the normal loupe.
+  toggleFullScreen(): void {
+    const wasOpen = this.loupe.value.open;
+    if (!wasOpen) this.openLoupe();
+    if (!this.loupe.value.open) return;
+    this.loupe.value = { ...this.loupe.value, fullScreen: !wasOpen || !this.loupe.value.fullScreen };
   }
 
   toggleLoupe(): void {

@@ -79,6 +79,8 @@ export interface ViewSettings {
   cellSize: number;
   collapseBursts: boolean;
   autoAdvance: boolean;
+  // With auto-advance, whether stars move on too (a photographer may star and then decide).
+  starsAdvance: boolean;
   order: PhotoOrder;
 }
 

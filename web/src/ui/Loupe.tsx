@@ -12,8 +12,11 @@ export function Loupe({ workbench }: { workbench: Workbench }) {
   const items = workbench.items.value;
   const position = items.findIndex((item) => item.photo.id === photo.id);
   const decision = decisionOf(photo);
+  const loupe = workbench.loupe.value;
+  const mark = workbench.decisionMark.value;
+  const marked = mark ? workbench.photos.value[workbench.photoIndex.value.get(mark.id) ?? -1] : undefined;
   return (
-    <div class="loupe" data-testid="loupe">
+    <div class={`loupe${loupe.fullScreen ? " full-screen" : ""}`} data-testid="loupe">
       <div class="loupe-bar">
         <span class="loupe-name">{photo.name}</span>
         <span class="muted">
@@ -25,9 +28,17 @@ export function Loupe({ workbench }: { workbench: Workbench }) {
         {reviewReasonsOf(photo).length > 0 && <span class="warning">{reviewReasonsOf(photo).join("；")}</span>}
         <span class="spacer" />
         <ZoomButtons workbench={workbench} />
+        <button class={loupe.fullScreen ? "active" : ""} title="F" onClick={() => workbench.toggleFullScreen()} data-testid="full-screen">
+          {T.fullScreen}
+        </button>
         <button onClick={() => workbench.closeLoupe()}>{T.close}</button>
       </div>
       <ZoomStage workbench={workbench} photo={photo} />
+      {mark && marked && (
+        <div key={mark.count} class={`decision-mark decision-${mark.decision ?? "未决定"}`} data-testid="decision-mark">
+          {T.decisionMark(mark.decision, marked.name)}
+        </div>
+      )}
     </div>
   );
 }
