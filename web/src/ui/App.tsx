@@ -39,8 +39,8 @@ export function App({ workbench }: { workbench: Workbench }) {
       <div class="workspace">
         <main class="main">
           <Grid workbench={workbench} />
-          {loupe && <Loupe workbench={workbench} />}
-          {workbench.compare.value && <Compare workbench={workbench} />}
+          {/* One zoomed view at a time: both would measure their own size as the view's. */}
+          {workbench.compare.value ? <Compare workbench={workbench} /> : loupe && <Loupe workbench={workbench} />}
         </main>
         <Inspector workbench={workbench} />
       </div>
