@@ -324,8 +324,8 @@ export const T = {
     keyMap: "显示这张快捷键表",
   },
   previewLoading: "正在载入大图…",
-  keysHelp: "P 保留 · X 淘汰 · U 待定 · 0–5 星级 · 空格 大图 · ←→ 切换 · E 编辑 · Ctrl+Z 撤销",
-  cloudKeysHelp: "C 采用云端建议（所选照片） · Shift+C 采用当前筛选中全部照片的云端建议",
+  // The keys themselves are listed by the key map, from the key table.
+  mouseHelp: "Shift 点击连选 · Ctrl 点击多选",
   autoAdvance: "自动前进",
   bestOfGroup: "本组最佳",
   stackOf: (n: number) => `${n} 张`,

@@ -98,7 +98,6 @@ export type BurstOutcome =
 // The program compares bursts of this size only.
 export const BURST_COMPARE_MIN = 2;
 export const BURST_COMPARE_MAX = 60;
-export { COMPARE_MAX, COMPARE_MIN } from "./compare";
 
 export interface ExportRun {
   completed: number;

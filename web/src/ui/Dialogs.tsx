@@ -327,9 +327,7 @@ function SettingsDialog({ workbench }: { workbench: Workbench }) {
       </section>
       <section class="settings-section">
         <h3>快捷键</h3>
-        <p class="small">{T.keysHelp}</p>
-        <p class="small">{T.cloudKeysHelp}</p>
-        <p class="small muted">Z 切换适合 / 100% · Shift 点击或方向键连选 · Ctrl 点击多选 · Ctrl+A 全选 · Esc 关闭</p>
+        <p class="small muted">{T.mouseHelp}</p>
         <button onClick={() => (workbench.dialog.value = "keys")} data-testid="show-key-map">
           {T.keyMapTitle}（?）
         </button>

@@ -145,6 +145,9 @@ export function Inspector({ workbench }: { workbench: Workbench }) {
         <button onClick={() => workbench.openEdit()} data-testid="open-edit" title="E">
           {T.editTitle}（E）
         </button>
+        <button onClick={() => workbench.openCompare()} data-testid="open-compare" title={T.keyMap.compare}>
+          {T.compare}（V）
+        </button>
       </div>
 
       {photo.group && (

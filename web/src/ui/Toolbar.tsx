@@ -120,9 +120,6 @@ export function Toolbar({ workbench }: { workbench: Workbench }) {
         >
           {T.groupBursts}
         </button>
-        <button disabled={!hasPhotos} onClick={() => workbench.openCompare()} title="V" data-testid="open-compare">
-          {T.compare}（V）
-        </button>
         <button
           disabled={!hasPhotos || !!workbench.cloudRun.value}
           onClick={() => (workbench.dialog.value = "cloud")}

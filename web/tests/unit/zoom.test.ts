@@ -129,12 +129,4 @@ describe("side by side", () => {
     expect(asks.map((ask) => ask.id)).toEqual(["ID-1", "ID-6"]);
     expect({ ...asks[0], id: "", path: "" }).toEqual({ ...asks[1], id: "", path: "" });
   });
-
-  it("needs two to four selected photos or a burst", () => {
-    const { workbench } = burst();
-    workbench.select("ID-6");
-    workbench.openCompare();
-    expect(workbench.compare.value).toBeNull();
-    expect(workbench.status.value).toContain("2–4");
-  });
 });
