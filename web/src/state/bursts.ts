@@ -1,5 +1,5 @@
 import type { PhotoRecord } from "./types";
-import { capturedOrderApplies, type CaptureData } from "./captureData";
+import { captureGap, captureTimeline, type CaptureData } from "./captureData";
 import { issuesOf, reviewReasonsOf } from "./filters";
 
 // Frames of one burst look nearly alike (their 64-bit difference hashes differ in few bits)
@@ -36,13 +36,12 @@ export function dateSeconds(date: unknown): number | null {
 function belongTogether(previous: PhotoRecord, next: PhotoRecord, capture: ReadonlyMap<string, CaptureData>): boolean {
   const distance = hashDistance(previous.result?.hash, next.result?.hash);
   if (distance === null || distance > BURST_MAX_HASH_BITS) return false;
-  // Capture times where both frames have one (to the sub-second, and on one time line for
-  // several bodies), else the files' dates: the two are not on one line.
-  const capturedA = capture.get(previous.id)?.captureSeconds;
-  const capturedB = capture.get(next.id)?.captureSeconds;
-  const both = capturedA !== undefined && capturedB !== undefined;
-  const a = both ? capturedA : dateSeconds(previous.date);
-  const b = both ? capturedB : dateSeconds(next.date);
+  // Capture times where both frames have one (to the sub-second), else the files' dates: the
+  // two are not on one line.
+  const captured = captureGap(capture.get(previous.id), capture.get(next.id));
+  if (captured !== null) return captured <= BURST_MAX_GAP_SECONDS;
+  const a = dateSeconds(previous.date);
+  const b = dateSeconds(next.date);
   return a !== null && b !== null && Math.abs(b - a) <= BURST_MAX_GAP_SECONDS;
 }
 
@@ -77,10 +76,8 @@ export function groupBursts(
   capture: ReadonlyMap<string, CaptureData> = new Map(),
 ): { photos: PhotoRecord[]; groups: number } {
   const sequence = photos.map((_, i) => i);
-  if (capturedOrderApplies(photos, capture)) {
-    const at = (i: number) => capture.get(photos[i].id)!.captureSeconds!;
-    sequence.sort((a, b) => at(a) - at(b) || a - b);
-  }
+  const line = captureTimeline(photos, capture);
+  if (line) sequence.sort((a, b) => line.get(photos[a].id)! - line.get(photos[b].id)! || a - b);
   const runs: number[][] = [];
   const open = new Map<string, number[]>();
   for (const i of sequence) {

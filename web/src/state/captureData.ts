@@ -5,8 +5,10 @@ import type { PhotoRecord } from "./types";
 // is checked here: a value of the wrong type or out of any camera's range is left out.
 export interface CaptureData {
   captureTime?: string;
-  // Seconds on one time line for every photo of the shoot (see captureSeconds).
-  captureSeconds?: number;
+  // The camera's clock read as UTC (sub-seconds included), and its offset from UTC in seconds
+  // where the camera wrote one.
+  clockSeconds?: number;
+  offsetSeconds?: number;
   camera?: string;
   serial?: string;
   lens?: string;
@@ -29,22 +31,42 @@ const TEXT_MAX = 120;
 const CAPTURE_TIME =
   /^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:\.(\d{1,9}))?(?:(Z)|([+-])(\d{2}):(\d{2}))?$/;
 
-// A capture time on one line for the whole shoot. With the offset the camera wrote, it is the
-// real instant, so two bodies set to different zones still interleave; without one, the wall
-// clock is read as UTC, which keeps the order of photos from cameras set to the same clock.
-export function captureSeconds(text: string): number | null {
+// "2024-05-01T14:03:22.37+02:00": the clock's reading and the offset, if written.
+export function parseCaptureTime(text: string): { clock: number; offset: number | null } | null {
   const match = CAPTURE_TIME.exec(text);
   if (!match) return null;
   const [y, mo, d, h, mi, s] = match.slice(1, 7).map(Number);
   if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return null;
-  let seconds = Date.UTC(y, mo - 1, d, h, mi, s) / 1000;
-  if (match[7]) seconds += Number(`0.${match[7]}`);
-  if (match[9]) {
-    const offset = Number(match[10]) * 3600 + Number(match[11]) * 60;
-    if (Number(match[10]) > 14 || Number(match[11]) > 59) return null;
-    seconds -= match[9] === "+" ? offset : -offset;
+  const clock = Date.UTC(y, mo - 1, d, h, mi, s) / 1000 + (match[7] ? Number(`0.${match[7]}`) : 0);
+  if (!Number.isFinite(clock)) return null;
+  if (match[8]) return { clock, offset: 0 };
+  if (!match[9]) return { clock, offset: null };
+  const hours = Number(match[10]);
+  const minutes = Number(match[11]);
+  if (hours > 14 || minutes > 59) return null;
+  return { clock, offset: (match[9] === "+" ? 1 : -1) * (hours * 3600 + minutes * 60) };
+}
+
+// Seconds on one time line for the whole shoot, by photo id; null unless every photo has a
+// capture time. With every offset known it is the real instant, so bodies set to different
+// zones still interleave; otherwise the clocks are compared as they read, as the bodies of one
+// shoot are set to the same local time and some of them write no offset.
+export function captureTimeline(photos: readonly PhotoRecord[], capture: ReadonlyMap<string, CaptureData>): Map<string, number> | null {
+  if (!capturedOrderApplies(photos, capture)) return null;
+  const instants = photos.every((photo) => capture.get(photo.id)!.offsetSeconds !== undefined);
+  const line = new Map<string, number>();
+  for (const photo of photos) {
+    const data = capture.get(photo.id)!;
+    line.set(photo.id, data.clockSeconds! - (instants ? data.offsetSeconds! : 0));
   }
-  return Number.isFinite(seconds) ? seconds : null;
+  return line;
+}
+
+// Seconds between two capture times, when both photos have one.
+export function captureGap(a: CaptureData | undefined, b: CaptureData | undefined): number | null {
+  if (a?.clockSeconds === undefined || b?.clockSeconds === undefined) return null;
+  const instants = a.offsetSeconds !== undefined && b.offsetSeconds !== undefined;
+  return Math.abs(b.clockSeconds - (instants ? b.offsetSeconds! : 0) - (a.clockSeconds - (instants ? a.offsetSeconds! : 0)));
 }
 
 function text(entry: JsonObject, key: string): string | undefined {
@@ -63,10 +85,11 @@ function readEntry(entry: JsonObject): CaptureAnswer {
   if (typeof entry.error === "string") return { error: entry.error.slice(0, 200) || "无法读取拍摄信息" };
   const data: CaptureData = {};
   const time = text(entry, "captureTime");
-  const seconds = time === undefined ? null : captureSeconds(time);
-  if (time !== undefined && seconds !== null) {
+  const parsed = time === undefined ? null : parseCaptureTime(time);
+  if (time !== undefined && parsed) {
     data.captureTime = time;
-    data.captureSeconds = seconds;
+    data.clockSeconds = parsed.clock;
+    if (parsed.offset !== null) data.offsetSeconds = parsed.offset;
   }
   const fields: Array<[keyof CaptureData, string | number | undefined]> = [
     ["camera", text(entry, "camera")],
@@ -113,14 +136,12 @@ export function orderPhotos(
   order: PhotoOrder,
   capture: ReadonlyMap<string, CaptureData>,
 ): readonly PhotoRecord[] {
-  if (order === "captureTime" && capturedOrderApplies(photos, capture)) {
-    const at = (photo: PhotoRecord) => capture.get(photo.id)!.captureSeconds!;
-    return photos.slice().sort((a, b) => at(a) - at(b) || compareNames(a, b));
-  }
+  const line = order === "captureTime" ? captureTimeline(photos, capture) : null;
+  if (line) return photos.slice().sort((a, b) => line.get(a.id)! - line.get(b.id)! || compareNames(a, b));
   return photos.slice().sort(compareNames);
 }
 
 // Whether the capture-time order is what the grid shows.
 export function capturedOrderApplies(photos: readonly PhotoRecord[], capture: ReadonlyMap<string, CaptureData>): boolean {
-  return photos.length > 0 && photos.every((photo) => capture.get(photo.id)?.captureSeconds !== undefined);
+  return photos.length > 0 && photos.every((photo) => capture.get(photo.id)?.clockSeconds !== undefined);
 }

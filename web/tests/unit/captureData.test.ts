@@ -1,5 +1,5 @@
 import { describe, expect, it } from "vitest";
-import { captureSeconds, readCaptureAnswers } from "../../src/state/captureData";
+import { captureTimeline, parseCaptureTime, readCaptureAnswers, type CaptureData } from "../../src/state/captureData";
 import { analysed, makeWorkbench, photo } from "./helpers";
 
 // Two bodies at one wedding: the A7 files are named DSC_, the R5 files IMG_, and the R5's clock
@@ -49,7 +49,8 @@ describe("capture data answers", () => {
     expect(answers.get("1")).toEqual({
       data: {
         captureTime: "2024-05-01T14:03:22.37+02:00",
-        captureSeconds: Date.UTC(2024, 4, 1, 12, 3, 22) / 1000 + 0.37,
+        clockSeconds: Date.UTC(2024, 4, 1, 14, 3, 22) / 1000 + 0.37,
+        offsetSeconds: 7200,
         camera: "EOS R5",
         focalLength: 85,
         shutter: "1/250",
@@ -63,11 +64,22 @@ describe("capture data answers", () => {
     expect(readCaptureAnswers(null).size).toBe(0);
   });
 
-  it("puts times with an offset on the real time line and keeps sub-seconds", () => {
-    expect(captureSeconds("2024-05-01T14:00:00+02:00")).toBe(captureSeconds("2024-05-01T12:00:00Z"));
-    expect(captureSeconds("2024-05-01T12:00:00-03:30")).toBe(captureSeconds("2024-05-01T15:30:00"));
-    expect(captureSeconds("2024-05-01T12:00:00.5")! - captureSeconds("2024-05-01T12:00:00")!).toBeCloseTo(0.5);
-    expect(captureSeconds("2024-05-01 12:00:00")).toBeNull();
+  it("puts capture times on one line: real instants when every offset is known, else the clocks as they read", () => {
+    expect(parseCaptureTime("2024-05-01T12:00:00-03:30")).toEqual({ clock: Date.UTC(2024, 4, 1, 12) / 1000, offset: -12600 });
+    expect(parseCaptureTime("2024-05-01T12:00:00.5")).toEqual({ clock: Date.UTC(2024, 4, 1, 12) / 1000 + 0.5, offset: null });
+    expect(parseCaptureTime("2024-05-01 12:00:00")).toBeNull();
+    const data = (time: string): CaptureData => {
+      const { clock, offset } = parseCaptureTime(time)!;
+      return offset === null ? { clockSeconds: clock } : { clockSeconds: clock, offsetSeconds: offset };
+    };
+    const photos = [photo(1), photo(2)];
+    // A body in Berlin writing its offset, one set to UTC: the instants interleave.
+    const zones = new Map([["ID-1", data("2024-05-01T14:00:30+02:00")], ["ID-2", data("2024-05-01T12:00:10Z")]]);
+    expect([...captureTimeline(photos, zones)!.values()]).toEqual([Date.UTC(2024, 4, 1, 12, 0, 30) / 1000, Date.UTC(2024, 4, 1, 12, 0, 10) / 1000]);
+    // Both on local time, one writing no offset: the clocks are compared.
+    const local = new Map([["ID-1", data("2024-05-01T14:00:30+02:00")], ["ID-2", data("2024-05-01T14:00:10")]]);
+    expect([...captureTimeline(photos, local)!.values()]).toEqual([Date.UTC(2024, 4, 1, 14, 0, 30) / 1000, Date.UTC(2024, 4, 1, 14, 0, 10) / 1000]);
+    expect(captureTimeline(photos, new Map([["ID-1", data("2024-05-01T14:00:30")]]))).toBeNull();
   });
 });
 
