@@ -83,7 +83,7 @@ export const KEY_TABLE: readonly KeyBinding[] = [
       else w.setZoom(zoom === "fit" ? "actual" : "fit");
       return true;
     } },
-  { keys: both("f"), shown: "F", what: T.keyMap.fullScreen, place: "loupe", run: (w) => (w.toggleFullScreen(), true) },
+  { keys: both("f"), shown: "F", what: T.keyMap.fullScreen, place: "loupe", run: (w) => !comparing(w) && (w.toggleFullScreen(), true) },
   { keys: ["?"], shown: "?", what: T.keyMap.keyMap, place: "everywhere", run: (w) => ((w.dialog.value = "keys"), true) },
 ];
 

@@ -24,21 +24,8 @@ describe("capture data answers", () => {
   it("reads each field only when it has the right type and range", () => {
     const answers = readCaptureAnswers({
       photos: [
-        {
-          id: "1",
-          captureTime: "2024-05-01T14:03:22.37+02:00",
-          camera: "  EOS R5 ",
-          serial: 42,
-          lens: "",
-          focalLength: 85,
-          aperture: -2,
-          shutter: "1/250",
-          exposureTime: 0.004,
-          iso: "800",
-          exposureCompensation: 0.7,
-          width: 8192,
-          height: Infinity,
-        },
+        { id: "1", captureTime: "2024-05-01T14:03:22.37+02:00", camera: "  EOS R5 ", serial: 42, lens: "", focalLength: 85, aperture: -2,
+          shutter: "1/250", exposureTime: 0.004, iso: "800", exposureCompensation: 0.7, width: 8192, height: Infinity },
         { id: "2", error: "无法读取这张照片的拍摄信息" },
         { id: "3", captureTime: "2024-13-01T14:03:22" },
         { captureTime: "2024-05-01T14:03:22" },
@@ -47,17 +34,8 @@ describe("capture data answers", () => {
     });
     expect([...answers.keys()]).toEqual(["1", "2", "3"]);
     expect(answers.get("1")).toEqual({
-      data: {
-        captureTime: "2024-05-01T14:03:22.37+02:00",
-        clockSeconds: Date.UTC(2024, 4, 1, 14, 3, 22) / 1000 + 0.37,
-        offsetSeconds: 7200,
-        camera: "EOS R5",
-        focalLength: 85,
-        shutter: "1/250",
-        exposureTime: 0.004,
-        exposureCompensation: 0.7,
-        width: 8192,
-      },
+      data: { captureTime: "2024-05-01T14:03:22.37+02:00", clockSeconds: Date.UTC(2024, 4, 1, 14, 3, 22) / 1000 + 0.37, offsetSeconds: 7200,
+        camera: "EOS R5", focalLength: 85, shutter: "1/250", exposureTime: 0.004, exposureCompensation: 0.7, width: 8192 },
     });
     expect(answers.get("2")).toEqual({ error: "无法读取这张照片的拍摄信息" });
     expect(answers.get("3")).toEqual({ data: {} });
