@@ -48,6 +48,8 @@ export const NATIVE_CALLBACK_NAMES = [
   "workbenchHealth",
   "flushState",
   "projectBackups",
+  "photoMetadata",
+  "photoRegion",
 ] as const;
 
 export type NativeCallbackName = (typeof NATIVE_CALLBACK_NAMES)[number];

@@ -1,4 +1,5 @@
 import type { PhotoRecord } from "./types";
+import { captureGap, captureTimeline, type CaptureData } from "./captureData";
 import { issuesOf, reviewReasonsOf } from "./filters";
 
 // Frames of one burst look nearly alike (their 64-bit difference hashes differ in few bits)
@@ -32,12 +33,23 @@ export function dateSeconds(date: unknown): number | null {
   return Date.UTC(y, mo - 1, d, h, mi, s) / 1000;
 }
 
-function belongTogether(previous: PhotoRecord, next: PhotoRecord): boolean {
+function belongTogether(previous: PhotoRecord, next: PhotoRecord, capture: ReadonlyMap<string, CaptureData>): boolean {
   const distance = hashDistance(previous.result?.hash, next.result?.hash);
   if (distance === null || distance > BURST_MAX_HASH_BITS) return false;
+  // Capture times where both frames have one (to the sub-second), else the files' dates: the
+  // two are not on one line.
+  const captured = captureGap(capture.get(previous.id), capture.get(next.id));
+  if (captured !== null) return captured <= BURST_MAX_GAP_SECONDS;
   const a = dateSeconds(previous.date);
   const b = dateSeconds(next.date);
   return a !== null && b !== null && Math.abs(b - a) <= BURST_MAX_GAP_SECONDS;
+}
+
+// Two bodies at one wedding take near-alike frames at the same moment, and their frames
+// interleave in time; a burst is one body's run of frames.
+function bodyOf(photo: PhotoRecord, capture: ReadonlyMap<string, CaptureData>): string {
+  const data = capture.get(photo.id);
+  return data?.camera ? `${data.camera}\u0000${data.serial ?? ""}` : "";
 }
 
 // How good a frame is by the local analysis: found issues weigh most, then review reasons,
@@ -55,21 +67,33 @@ export function frameScore(photo: PhotoRecord): number {
   return score;
 }
 
-// Forms burst groups over consecutive photos (project order) and labels them "B1", "B2", …
-// Only runs of two or more frames form a group; every other photo loses an old label. The
-// best frame of each group is marked with best = true.
-export function groupBursts(photos: readonly PhotoRecord[]): { photos: PhotoRecord[]; groups: number } {
+// Forms burst groups over consecutive photos and labels them "B1", "B2", … Photos follow each
+// other by capture time where every photo has one, else in project order; the records keep
+// project order. Only runs of two or more frames form a group; every other photo loses an old
+// label. The best frame of each group is marked with best = true.
+export function groupBursts(
+  photos: readonly PhotoRecord[],
+  capture: ReadonlyMap<string, CaptureData> = new Map(),
+): { photos: PhotoRecord[]; groups: number } {
+  const sequence = photos.map((_, i) => i);
+  const line = captureTimeline(photos, capture);
+  if (line) sequence.sort((a, b) => line.get(photos[a].id)! - line.get(photos[b].id)! || a - b);
   const runs: number[][] = [];
-  let run: number[] = [];
-  photos.forEach((photo, i) => {
-    if (run.length && belongTogether(photos[run[run.length - 1]], photo)) {
+  const open = new Map<string, number[]>();
+  for (const i of sequence) {
+    const body = bodyOf(photos[i], capture);
+    const run = open.get(body);
+    if (run && belongTogether(photos[run[run.length - 1]], photos[i], capture)) {
       run.push(i);
     } else {
-      if (run.length > 1) runs.push(run);
-      run = [i];
+      if (run && run.length > 1) runs.push(run);
+      open.set(body, [i]);
     }
-  });
-  if (run.length > 1) runs.push(run);
+  }
+  for (const run of open.values()) if (run.length > 1) runs.push(run);
+  // Labels follow the order the groups were shot in.
+  const rank = new Map(sequence.map((i, n) => [i, n]));
+  runs.sort((a, b) => rank.get(a[0])! - rank.get(b[0])!);
 
   const next = photos.map((photo) => {
     if (photo.group === undefined && photo.best === undefined) return photo;

@@ -14,6 +14,7 @@ import {
   type ViewSettings,
 } from "./types";
 import { boolField, isObject, numberField, stringField, type JsonObject } from "./json";
+import { PHOTO_ORDERS, type PhotoOrder } from "./captureData";
 import { defaultCloudSettings, restoreCloudSettings } from "./cloudReview";
 import { readRecentProjects } from "./recentProjects";
 
@@ -32,7 +33,7 @@ export function defaultExportOptions(): AdvancedExportOptions {
 }
 
 export function defaultViewSettings(): ViewSettings {
-  return { cellSize: 170, collapseBursts: false, autoAdvance: true };
+  return { cellSize: 170, collapseBursts: false, autoAdvance: true, starsAdvance: true, order: "captureTime" };
 }
 
 export function emptyProject(): ProjectState {
@@ -144,6 +145,9 @@ function restoreView(raw: unknown): ViewSettings {
   view.cellSize = Math.max(CELL_SIZE_MIN, Math.min(CELL_SIZE_MAX, Math.round(cellSize)));
   view.collapseBursts = boolField(raw, "collapseBursts", view.collapseBursts);
   view.autoAdvance = boolField(raw, "autoAdvance", view.autoAdvance);
+  view.starsAdvance = boolField(raw, "starsAdvance", view.starsAdvance);
+  const order = stringField(raw, "order");
+  if ((PHOTO_ORDERS as readonly string[]).includes(order)) view.order = order as PhotoOrder;
   return view;
 }
 

@@ -3,6 +3,22 @@ import type { NativeHandlers } from "../bridge/callbackNames";
 import type { ActionBody, PostAction } from "../bridge/native";
 import { T } from "../texts";
 import { groupBursts } from "./bursts";
+import {
+  covers,
+  guessPhotoSize,
+  readRegionAnswer,
+  regionFor,
+  sameRect,
+  shownFocus,
+  visibleRect,
+  type PixelRect,
+  type PixelSize,
+  type RegionAnswer,
+  type RegionScale,
+  type Viewport,
+} from "./loupeRegion";
+import { COMPARE_MAX, COMPARE_MIN, comparedPhotos, compareSet, stepFocus, type CompareState } from "./compare";
+import { CAPTURE_BATCH, capturedOrderApplies, orderPhotos, readCaptureAnswers, type CaptureAnswer, type CaptureData } from "./captureData";
 import { cloudOptions, photoForCloud, withCloudResult, type CloudSettings } from "./cloudReview";
 import {
   acceptCloudVerdicts,
@@ -95,7 +111,12 @@ export interface Selection {
   anchorId: string | null;
 }
 
-export type LoupeZoom = "fit" | "actual";
+// "actual" is 100 %, "double" 200 %: one photo pixel on one, or on two by two, device pixels.
+export type LoupeZoom = "fit" | "actual" | "double";
+
+export function regionScaleOf(zoom: LoupeZoom): RegionScale | null {
+  return zoom === "actual" ? 1 : zoom === "double" ? 2 : null;
+}
 
 export interface LoupeState {
   open: boolean;
@@ -104,6 +125,8 @@ export interface LoupeState {
   // the next frame is shown at 100 %.
   focusX: number;
   focusY: number;
+  // The loupe over the whole window, toolbars and details hidden.
+  fullScreen: boolean;
 }
 
 export interface PreviewAnswer {
@@ -111,7 +134,7 @@ export interface PreviewAnswer {
   error?: string;
 }
 
-export type Dialog = null | "trash" | "advancedExport" | "settings" | "workbench" | "cloud" | "replaceProject" | "edit";
+export type Dialog = null | "keys" | "trash" | "advancedExport" | "settings" | "workbench" | "cloud" | "replaceProject" | "edit";
 export type WorkbenchTab = "project" | "style" | "faceBatch" | "health";
 export type StyleScope = "selected" | "kept" | "all";
 
@@ -159,8 +182,22 @@ export class Workbench {
   readonly burstRun = signal<BurstRun | null>(null);
   readonly burstOutcomes = signal<ReadonlyMap<string, BurstOutcome>>(new Map());
   readonly exportRun = signal<ExportRun | null>(null);
-  readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5 });
+  readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5, fullScreen: false });
   readonly previews = signal<ReadonlyMap<string, PreviewAnswer>>(new Map());
+  // The loupe's view in CSS pixels, as the loupe measured it.
+  readonly loupeViewport = signal<Viewport>({ width: 0, height: 0, dpr: 1 });
+  // Photos' upright full sizes: from the program's regions, else as the loaded preview suggests.
+  readonly photoSizes = signal<ReadonlyMap<string, PixelSize>>(new Map());
+  readonly previewSizes = signal<ReadonlyMap<string, PixelSize>>(new Map());
+  // The full-resolution regions on show (or last shown), by photo, and photos the program
+  // could not cut one from.
+  readonly regions = signal<ReadonlyMap<string, RegionAnswer>>(new Map());
+  readonly regionErrors = signal<ReadonlyMap<string, string>>(new Map());
+  // The photos side by side, and whether that view is open.
+  readonly compare = signal<CompareState | null>(null);
+  // The loupe's brief mark of the decision just made (the loupe may have moved on already);
+  // count tells one mark from the next, so each one shows anew.
+  readonly decisionMark = signal<{ id: string; decision: Decision | null; count: number } | null>(null);
   readonly dialog = signal<Dialog>(null);
   readonly workbenchTab = signal<WorkbenchTab>("project");
   readonly archiveSaving = signal(false);
@@ -170,6 +207,8 @@ export class Workbench {
   readonly backupsLoading = signal(false);
   readonly health = signal<HealthState>({ checking: false, report: null });
   readonly gridColumns = signal(1);
+  // What the cameras recorded, by photo id, as the program read it this session.
+  readonly captureAnswers = signal<ReadonlyMap<string, CaptureAnswer>>(new Map());
 
   // Tokens and ids of requests whose answers are still awaited; an answer that matches none
   // of them is stale and ignored. Trash and export answers report files that really moved
@@ -177,6 +216,14 @@ export class Workbench {
   private readonly trashTokens = new Set<string>();
   private readonly ratedExportTokens = new Set<string>();
   private readonly pendingPreviews = new Set<string>();
+  // Regions asked for and not answered yet, oldest first. Only the newest one is shown;
+  // an answer to an older one comes from a view the user has moved away from.
+  private readonly regionsAwaited = new Map<string, Array<{ scale: RegionScale; rect: PixelRect }>>();
+  // Photos whose capture data was asked for, with the path asked about.
+  private readonly captureAwaited = new Map<string, string>();
+  // An import's bursts were formed from file dates; once its capture times are in they are
+  // formed again from those.
+  private regroupWhenCaptured = false;
   // Photos of the cloud run under way that have not been answered yet. Its answers carry only
   // the photo's id, so an id answered once, or never sent, is not taken again.
   private readonly cloudPending = new Set<string>();
@@ -188,9 +235,45 @@ export class Workbench {
   readonly photos = computed(() => this.project.value.photos);
   readonly photoIndex = computed(() => indexById(this.project.value.photos));
   readonly counts = computed(() => countDecisions(this.project.value.photos));
+  readonly captureData = computed(() => {
+    const data = new Map<string, CaptureData>();
+    for (const [id, answer] of this.captureAnswers.value) if ("data" in answer) data.set(id, answer.data);
+    return data;
+  });
+  // The photos in the grid's order. Sorting a large project on every decision would be slow;
+  // the order is kept while ids, names, paths and capture data stay the same.
+  private lastOrder: { photos: readonly PhotoRecord[]; order: string; capture: unknown; ids: string[] } | null = null;
+  private readonly displayOrder = computed(() => {
+    const photos = this.project.value.photos;
+    const order = this.project.value.view.order;
+    const capture = this.captureData.value;
+    const last = this.lastOrder;
+    const same =
+      last &&
+      last.order === order &&
+      last.capture === capture &&
+      last.photos.length === photos.length &&
+      photos.every((photo, i) => photo.id === last.photos[i].id && photo.name === last.photos[i].name && photo.path === last.photos[i].path);
+    if (same) {
+      last.photos = photos;
+      return last.ids;
+    }
+    const ids = orderPhotos(photos, order, capture).map((photo) => photo.id);
+    this.lastOrder = { photos, order, capture, ids };
+    return ids;
+  });
+  readonly orderedPhotos = computed(() => {
+    const photos = this.project.value.photos;
+    const index = this.photoIndex.value;
+    return this.displayOrder.value.map((id) => photos[index.get(id)!]);
+  });
+  readonly capturedOrder = computed(
+    () => this.project.value.view.order === "captureTime" && capturedOrderApplies(this.project.value.photos, this.captureData.value),
+  );
+  private readonly displayIndex = computed(() => indexById(this.orderedPhotos.value));
   readonly items = computed(() =>
     visibleItems(
-      this.project.value.photos,
+      this.orderedPhotos.value,
       this.filter.value,
       this.project.value.view.collapseBursts,
       this.expandedGroups.value,
@@ -229,6 +312,8 @@ export class Workbench {
     // result) may hide the current one; the selection follows at once, so no key ever acts on
     // a photo the grid does not show.
     effect(() => this.keepSelectionVisible());
+    // The loupe at 100 % or 200 % follows every change of photo, zoom, focus and view size.
+    effect(() => this.keepRegion());
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -279,9 +364,15 @@ export class Workbench {
     this.selection.value = first ? { currentId: first.id, ids: new Set([first.id]), anchorId: first.id } : EMPTY_SELECTION;
     this.undoStack.value = [];
     this.expandedGroups.value = new Set();
-    this.loupe.value = { ...this.loupe.value, open: false };
+    this.loupe.value = { ...this.loupe.value, open: false, fullScreen: false };
+    this.compare.value = null;
     this.previews.value = new Map();
     this.pendingPreviews.clear();
+    this.forgetRegions();
+    this.captureAnswers.value = new Map();
+    this.captureAwaited.clear();
+    this.regroupWhenCaptured = false;
+    this.askCaptureData(this.project.value.photos);
     // An analysis of the old project may still report; its token no longer applies.
     this.analysis.value = null;
     // A cloud review of the old project would go on spending the user's quota on photos that
@@ -302,6 +393,7 @@ export class Workbench {
         return hasHashes ? { ...adopted, photos: groupBursts(adopted.photos).photos } : adopted;
       });
       this.resetViewForNewProject();
+      this.regroupWhenCaptured = this.project.value.photos.some((photo) => typeof photo.result?.hash === "string");
       this.status.value = T.imported(scan.photos.length, scan.skipped);
     });
   }
@@ -431,6 +523,8 @@ export class Workbench {
         // Large previews were made from the old files.
         this.previews.value = new Map();
         this.pendingPreviews.clear();
+        this.forgetRegions();
+        this.askCaptureData(this.project.value.photos.filter((photo) => found.has(photo.id)));
       }
       this.say(T.relinked(relinked, numberField(payload, "missing")));
     });
@@ -471,6 +565,7 @@ export class Workbench {
         const at = this.photoIndex.value.get(answer.sourceId);
         photos.splice(at === undefined ? photos.length : at + 1, 0, copy);
         this.setPhotos(photos);
+        this.askCaptureData([copy]);
         if (this.visibleIds.value.has(copy.id)) this.selection.value = { currentId: copy.id, ids: new Set([copy.id]), anchorId: copy.id };
       }
       this.say(answer.message);
@@ -673,14 +768,17 @@ export class Workbench {
   }
 
   // The shown photo nearest to a hidden one: its burst's shown frame, else the closest in
-  // project order, the following one on a tie.
+  // the grid's order, the following one on a tie.
   private nearestVisible(id: string): string | null {
     const items = this.items.value;
-    const index = this.photoIndex.value;
+    const index = this.displayIndex.value;
     const at = index.get(id);
     if (!items.length) return null;
+    // Side by side the focus stays among the compared photos while one of them is shown.
+    const compared = this.compare.value?.ids.filter((other) => other !== id && this.visibleIds.value.has(other));
+    if (compared?.length) return compared[0];
     if (at === undefined) return items[0].photo.id;
-    const group = this.project.value.photos[at].group;
+    const group = this.orderedPhotos.value[at].group;
     const sameBurst = group ? items.find((item) => item.photo.group === group) : undefined;
     if (sameBurst) return sameBurst.photo.id;
     const following = items.findIndex((item) => (index.get(item.photo.id) ?? 0) > at);
@@ -739,7 +837,10 @@ export class Workbench {
     if (!ids.length) return;
     const { photos, undo } = setDecision(this.project.value.photos, ids, decision);
     const step = this.labelled(undo, (subject) => T.undoDecision(subject, decision));
-    this.afterDecision(step, photos, ids.length === 1 && this.project.value.view.autoAdvance);
+    batch(() => {
+      if (undo && this.loupe.value.open) this.decisionMark.value = { id: ids[0], decision, count: (this.decisionMark.value?.count ?? 0) + 1 };
+      this.afterDecision(step, photos, this.advancesAfter(ids));
+    });
   }
 
   rate(stars: number): void {
@@ -747,7 +848,12 @@ export class Workbench {
     if (!ids.length) return;
     const { photos, undo } = setRating(this.project.value.photos, ids, stars);
     const step = this.labelled(undo, (subject) => T.undoRating(subject, clampRating(stars)));
-    this.afterDecision(step, photos, ids.length === 1 && this.project.value.view.autoAdvance);
+    this.afterDecision(step, photos, this.advancesAfter(ids) && this.project.value.view.starsAdvance);
+  }
+
+  // Side by side the focus stays on the photo just judged: the next one is beside it.
+  private advancesAfter(ids: readonly string[]): boolean {
+    return ids.length === 1 && this.project.value.view.autoAdvance && !this.compare.value;
   }
 
   undo(): void {
@@ -788,7 +894,7 @@ export class Workbench {
   }
 
   regroupBursts(): number {
-    const { photos, groups } = groupBursts(this.project.value.photos);
+    const { photos, groups } = groupBursts(this.project.value.photos, this.captureData.value);
     this.setPhotos(photos);
     this.expandedGroups.value = new Set();
     return groups;
@@ -816,7 +922,16 @@ export class Workbench {
   }
 
   closeLoupe(): void {
-    this.loupe.value = { ...this.loupe.value, open: false };
+    this.loupe.value = { ...this.loupe.value, open: false, fullScreen: false };
+    this.decisionMark.value = null;
+  }
+
+  // F opens the loupe over the whole window, and switches between that and the normal loupe.
+  toggleFullScreen(): void {
+    const wasOpen = this.loupe.value.open;
+    if (!wasOpen) this.openLoupe();
+    if (!this.loupe.value.open) return;
+    this.loupe.value = { ...this.loupe.value, fullScreen: !wasOpen || !this.loupe.value.fullScreen };
   }
 
   toggleLoupe(): void {
@@ -831,6 +946,151 @@ export class Workbench {
       focusX: Math.max(0, Math.min(1, focusX)),
       focusY: Math.max(0, Math.min(1, focusY)),
     };
+  }
+
+  // ---- side by side ---------------------------------------------------------------------------
+
+  openCompare(): void {
+    const currentId = this.selection.value.currentId;
+    const selected = this.items.value.filter((item) => this.selection.value.ids.has(item.photo.id)).map((item) => item.photo.id);
+    const group = this.currentPhoto.value?.group;
+    const burst = group ? this.orderedPhotos.value.filter((photo) => photo.group === group).map((photo) => photo.id) : [];
+    const ids = compareSet(selected, currentId, burst);
+    if (!ids) {
+      this.say(T.compareNeeds(COMPARE_MIN, COMPARE_MAX));
+      return;
+    }
+    batch(() => {
+      // A collapsed burst opens, so that each of its frames can take the focus.
+      const fromSelection = selected.length >= COMPARE_MIN && selected.length <= COMPARE_MAX;
+      if (!fromSelection && group && !this.expandedGroups.value.has(group)) {
+        this.expandedGroups.value = new Set(this.expandedGroups.value).add(group);
+      }
+      const focus = currentId && ids.includes(currentId) ? currentId : ids[0];
+      this.selection.value = { currentId: focus, ids: new Set([focus]), anchorId: focus };
+      this.compare.value = { ids };
+    });
+    for (const photo of this.zoomedPhotos.value) this.askPreview(photo);
+  }
+
+  closeCompare(): void {
+    this.compare.value = null;
+  }
+
+  focusCompared(id: string): void {
+    if (this.compare.value?.ids.includes(id)) this.select(id);
+  }
+
+  stepCompareFocus(step: number): void {
+    const compare = this.compare.value;
+    if (!compare) return;
+    const shown = compare.ids.filter((id) => this.visibleIds.value.has(id));
+    const next = stepFocus(shown, this.selection.value.currentId, step);
+    if (next) this.select(next);
+  }
+
+  // ---- full-resolution regions -----------------------------------------------------------
+
+  setLoupeViewport(viewport: Viewport): void {
+    const old = this.loupeViewport.value;
+    if (old.width !== viewport.width || old.height !== viewport.height || old.dpr !== viewport.dpr) this.loupeViewport.value = viewport;
+  }
+
+  notePreviewSize(id: string, size: PixelSize): void {
+    const known = this.previewSizes.value.get(id);
+    if (known && known.width === size.width && known.height === size.height) return;
+    this.previewSizes.value = new Map(this.previewSizes.value).set(id, size);
+  }
+
+  photoSizeOf(photo: PhotoRecord): PixelSize | null {
+    const answered = this.photoSizes.value.get(photo.id);
+    if (answered) return answered;
+    const data = this.captureData.value.get(photo.id);
+    const camera = data?.width !== undefined && data.height !== undefined ? { width: data.width, height: data.height } : null;
+    return guessPhotoSize(camera, this.previewSizes.value.get(photo.id) ?? null);
+  }
+
+  private forgetRegions(): void {
+    this.regionsAwaited.clear();
+    this.regions.value = new Map();
+    this.regionErrors.value = new Map();
+    this.photoSizes.value = new Map();
+    this.previewSizes.value = new Map();
+  }
+
+  // The photos the zoomed view shows: the compared ones, else the loupe's.
+  readonly zoomedPhotos = computed<readonly PhotoRecord[]>(() => {
+    const compare = this.compare.value;
+    if (compare) return comparedPhotos(compare, this.photoIndex.value, this.project.value.photos);
+    const photo = this.currentPhoto.value;
+    return this.loupe.value.open && photo ? [photo] : [];
+  });
+
+  // Asks for the regions the view needs unless the one shown or the one last asked for holds it.
+  private keepRegion(): void {
+    const loupe = this.loupe.value;
+    const viewport = this.loupeViewport.value;
+    const scale = regionScaleOf(loupe.zoom);
+    const photos = this.zoomedPhotos.value;
+    if (scale === null || viewport.width <= 0 || viewport.height <= 0) return;
+    for (const photo of photos) {
+      const size = this.photoSizeOf(photo);
+      if (!size) continue;
+      const visible = visibleRect(viewport, size, scale, loupe.focusX, loupe.focusY);
+      if (!visible.width || !visible.height) continue;
+      untracked(() => this.askRegion(photo, scale, visible, size));
+    }
+  }
+
+  private askRegion(photo: PhotoRecord, scale: RegionScale, visible: PixelRect, size: PixelSize): void {
+    const shown = this.regions.value.get(photo.id);
+    if (shown && shown.scale === scale && covers(shown, visible)) return;
+    const awaited = this.regionsAwaited.get(photo.id) ?? [];
+    const last = awaited[awaited.length - 1];
+    if (last && last.scale === scale && covers(last.rect, visible)) return;
+    if (this.regionErrors.value.has(photo.id)) return;
+    const rect = regionFor(visible, size);
+    this.regionsAwaited.set(photo.id, [...awaited, { scale, rect }]);
+    this.post({ action: "photoRegion", id: photo.id, path: photo.path, ...rect, scale });
+  }
+
+  photoRegion(payload: unknown): void {
+    const answer = readRegionAnswer(payload);
+    if (!answer) return;
+    const awaited = this.regionsAwaited.get(answer.id) ?? [];
+    const at =
+      "error" in answer
+        ? awaited.length - 1
+        : awaited.findIndex((asked) => asked.scale === answer.scale && sameRect(asked.rect, answer));
+    if (at < 0) return;
+    const newest = at === awaited.length - 1;
+    if (newest) this.regionsAwaited.delete(answer.id);
+    else this.regionsAwaited.set(answer.id, awaited.slice(at + 1));
+    if (!newest) return;
+    batch(() => {
+      if ("error" in answer) {
+        this.regionErrors.value = new Map(this.regionErrors.value).set(answer.id, answer.error);
+        return;
+      }
+      const known = this.photoSizes.value.get(answer.id);
+      if (!known || known.width !== answer.photo.width || known.height !== answer.photo.height) {
+        this.photoSizes.value = new Map(this.photoSizes.value).set(answer.id, answer.photo);
+      }
+      this.regions.value = new Map(this.regions.value).set(answer.id, answer);
+    });
+  }
+
+  // Moves the view by a share of its own size (arrow keys with Alt at 100 % and 200 %).
+  panLoupe(dx: number, dy: number): void {
+    const loupe = this.loupe.value;
+    const photo = this.currentPhoto.value;
+    const scale = regionScaleOf(loupe.zoom);
+    const size = photo ? this.photoSizeOf(photo) : null;
+    if (scale === null || !size) return;
+    const viewport = this.loupeViewport.value;
+    const focus = shownFocus(viewport, size, scale, loupe.focusX, loupe.focusY);
+    const perView = (share: number, view: number, photoSide: number) => (share * view) / (photoSide * focus.perPixel);
+    this.setZoom(loupe.zoom, focus.x + perView(dx, viewport.width, size.width), focus.y + perView(dy, viewport.height, size.height));
   }
 
   requestPreview(): void {
@@ -858,6 +1118,38 @@ export class Workbench {
     const previews = new Map(this.previews.value);
     previews.set(id, url ? { url } : { error: error || "大图不可用" });
     this.previews.value = previews;
+  }
+
+  // ---- capture data ------------------------------------------------------------------------
+
+  askCaptureData(photos: readonly PhotoRecord[]): void {
+    for (let start = 0; start < photos.length; start += CAPTURE_BATCH) {
+      const part = photos.slice(start, start + CAPTURE_BATCH);
+      for (const photo of part) this.captureAwaited.set(photo.id, photo.path);
+      this.post({ action: "photoMetadata", ids: part.map((photo) => photo.id), paths: part.map((photo) => photo.path) });
+    }
+  }
+
+  // Only answers about photos asked for, and still at the path asked about, are taken.
+  photoMetadata(payload: unknown): void {
+    const answers = new Map(this.captureAnswers.value);
+    let taken = 0;
+    for (const [id, answer] of readCaptureAnswers(payload)) {
+      const path = this.captureAwaited.get(id);
+      if (path === undefined) continue;
+      this.captureAwaited.delete(id);
+      const i = this.photoIndex.value.get(id);
+      if (i === undefined || this.project.value.photos[i].path !== path) continue;
+      answers.set(id, answer);
+      taken++;
+    }
+    batch(() => {
+      if (taken) this.captureAnswers.value = answers;
+      if (this.regroupWhenCaptured && !this.captureAwaited.size) {
+        this.regroupWhenCaptured = false;
+        this.regroupBursts();
+      }
+    });
   }
 
   // ---- local analysis --------------------------------------------------------------------------
@@ -1331,6 +1623,8 @@ export class Workbench {
       faceBatchComplete: (p) => this.faceBatch.complete(p),
       faceBatchFailed: (p) => this.faceBatch.failed(p),
       photoEditResult: (p) => this.photoEditResult(p),
+      photoMetadata: (p) => this.photoMetadata(p),
+      photoRegion: (p) => this.photoRegion(p),
     };
   }
 }

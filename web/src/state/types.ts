@@ -79,8 +79,12 @@ export interface ViewSettings {
   cellSize: number;
   collapseBursts: boolean;
   autoAdvance: boolean;
+  // With auto-advance, whether stars move on too (a photographer may star and then decide).
+  starsAdvance: boolean;
+  order: PhotoOrder;
 }
 
+import type { PhotoOrder } from "./captureData";
 import type { CloudSettings } from "./cloudReview";
 import type { RecentProject } from "./recentProjects";
 

@@ -5,6 +5,7 @@ import { CardBanner, Dialogs } from "./Dialogs";
 import { FilterBar } from "./FilterBar";
 import { Grid } from "./Grid";
 import { Inspector } from "./PhotoDetails";
+import { Compare } from "./Compare";
 import { Loupe } from "./Loupe";
 import { StatusBar } from "./StatusBar";
 import { Toolbar } from "./Toolbar";
@@ -38,7 +39,8 @@ export function App({ workbench }: { workbench: Workbench }) {
       <div class="workspace">
         <main class="main">
           <Grid workbench={workbench} />
-          {loupe && <Loupe workbench={workbench} />}
+          {/* One zoomed view at a time: both would measure their own size as the view's. */}
+          {workbench.compare.value ? <Compare workbench={workbench} /> : loupe && <Loupe workbench={workbench} />}
         </main>
         <Inspector workbench={workbench} />
       </div>

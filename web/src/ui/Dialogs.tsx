@@ -7,6 +7,7 @@ import { CloudDialog } from "./CloudDialog";
 import { EditDialog } from "./EditDialog";
 import { ComfySetupSection, CompanionAppsSection, UpdateSection } from "./IntegrationSettings";
 import { Modal } from "./Modal";
+import { KeyMapDialog } from "./KeyMapDialog";
 import { WorkbenchDialog } from "./WorkbenchDialog";
 
 function TrashDialog({ workbench }: { workbench: Workbench }) {
@@ -313,12 +314,23 @@ function SettingsDialog({ workbench }: { workbench: Workbench }) {
           />
           {T.autoAdvance}：决定或评星后自动跳到下一张
         </label>
+        <label>
+          <input
+            type="checkbox"
+            checked={!workbench.project.value.view.starsAdvance}
+            disabled={!workbench.project.value.view.autoAdvance}
+            data-testid="stars-stay"
+            onChange={() => workbench.setView({ starsAdvance: !workbench.project.value.view.starsAdvance })}
+          />
+          {T.starsStay}
+        </label>
       </section>
       <section class="settings-section">
         <h3>快捷键</h3>
-        <p class="small">{T.keysHelp}</p>
-        <p class="small">{T.cloudKeysHelp}</p>
-        <p class="small muted">Z 切换适合 / 100% · Shift 点击或方向键连选 · Ctrl 点击多选 · Ctrl+A 全选 · Esc 关闭</p>
+        <p class="small muted">{T.mouseHelp}</p>
+        <button onClick={() => (workbench.dialog.value = "keys")} data-testid="show-key-map">
+          {T.keyMapTitle}（?）
+        </button>
       </section>
       <div class="modal-actions">
         <button onClick={close}>{T.close}</button>
@@ -343,6 +355,8 @@ export function Dialogs({ workbench }: { workbench: Workbench }) {
       return <ReplaceProjectDialog workbench={workbench} />;
     case "edit":
       return <EditDialog workbench={workbench} />;
+    case "keys":
+      return <KeyMapDialog workbench={workbench} />;
     default:
       return null;
   }

@@ -7,6 +7,7 @@ import {
   type IssueFilter,
   type RatingFilter,
 } from "../state/filters";
+import type { PhotoOrder } from "../state/captureData";
 import { CELL_SIZE_MAX, CELL_SIZE_MIN } from "../state/project";
 import type { Workbench } from "../state/store";
 import { T } from "../texts";
@@ -90,6 +91,20 @@ export function FilterBar({ workbench }: { workbench: Workbench }) {
               {T.cloudFilterLabels[choice]}
             </option>
           ))}
+        </select>
+      </label>
+      <label title={view.order === "captureTime" && !workbench.capturedOrder.value ? T.orderCaptureMissing : undefined}>
+        {T.orderLabel}
+        <select
+          value={view.order}
+          data-testid="photo-order"
+          onChange={(event) => {
+            workbench.setView({ order: (event.currentTarget as HTMLSelectElement).value as PhotoOrder });
+            releaseFocus(event);
+          }}
+        >
+          <option value="captureTime">{T.orderCaptureTime}</option>
+          <option value="name">{T.orderName}</option>
         </select>
       </label>
       <label>

@@ -17,6 +17,9 @@ export const ISSUE_BADGES: Record<string, string> = {
   噪点过高: "噪点",
 };
 
+// Below this width badges over the picture would cover much of a face.
+const COMPACT_CELL = 160;
+
 const DECISION_CLASS: Record<string, string> = { 保留: "keep", 待定: "pending", 淘汰: "reject", 未决定: "none" };
 
 interface CellProps {
@@ -29,6 +32,8 @@ interface CellProps {
   current: boolean;
   stackSize: number;
   collapsible: boolean;
+  // Small cells show their verdicts under the picture instead of over it.
+  compact: boolean;
   onPick: (id: string, event: MouseEvent) => void;
   onOpen: (id: string) => void;
   onToggleGroup: (group: string) => void;
@@ -45,6 +50,46 @@ const Cell = memo(function Cell(props: CellProps) {
   const classes = ["cell", `decision-${DECISION_CLASS[decision]}`];
   if (selected) classes.push("selected");
   if (current) classes.push("current");
+  if (props.compact) classes.push("compact");
+  const hasBadges = issues.length > 0 || review || cloud.kind !== "none" || failed;
+  const stars = !!photo.rating && (
+    <span class="stars cell-stars" data-testid="stars">
+      {"★".repeat(photo.rating)}
+    </span>
+  );
+  const badges = (
+    <div class="badges">
+      {issues.map((issue) => (
+        <span class="badge issue" key={issue} title={issue}>
+          {ISSUE_BADGES[issue] ?? issue}
+        </span>
+      ))}
+      {review && (
+        <span class="badge review" title={reviewReasonsOf(photo).join("\n")}>
+          复核
+        </span>
+      )}
+      {cloud.kind === "verdict" && (
+        <span
+          class={`badge cloud ${DECISION_CLASS[cloud.verdict.decision]}`}
+          title={`${T.cloudTitle}：${cloud.verdict.decision} · ${T.cloudConfidence(cloud.verdict.confidence)}`}
+          data-testid="cloud-badge"
+        >
+          {T.cloudBadge(cloud.verdict.decision, cloudDisagrees(photo, cloud.verdict))}
+        </span>
+      )}
+      {cloud.kind === "unreadable" && (
+        <span class="badge cloud unreadable" title={T.cloudUnreadable} data-testid="cloud-badge">
+          {T.cloudBadgeUnreadable}
+        </span>
+      )}
+      {failed && (
+        <span class="badge failed" title={String(photo.result?.error)}>
+          失败
+        </span>
+      )}
+    </div>
+  );
   return (
     <div
       class={classes.join(" ")}
@@ -78,45 +123,18 @@ const Cell = memo(function Cell(props: CellProps) {
             {stackSize > 1 ? ` · ${T.stackOf(stackSize)}` : ""}
           </span>
         )}
-        {!!photo.rating && (
-          <span class="stars cell-stars" data-testid="stars">
-            {"★".repeat(photo.rating)}
-          </span>
-        )}
-        <div class="badges">
-          {issues.map((issue) => (
-            <span class="badge issue" key={issue} title={issue}>
-              {ISSUE_BADGES[issue] ?? issue}
-            </span>
-          ))}
-          {review && (
-            <span class="badge review" title={reviewReasonsOf(photo).join("\n")}>
-              复核
-            </span>
-          )}
-          {cloud.kind === "verdict" && (
-            <span
-              class={`badge cloud ${DECISION_CLASS[cloud.verdict.decision]}`}
-              title={`${T.cloudTitle}：${cloud.verdict.decision} · ${T.cloudConfidence(cloud.verdict.confidence)}`}
-              data-testid="cloud-badge"
-            >
-              {T.cloudBadge(cloud.verdict.decision, cloudDisagrees(photo, cloud.verdict))}
-            </span>
-          )}
-          {cloud.kind === "unreadable" && (
-            <span class="badge cloud unreadable" title={T.cloudUnreadable} data-testid="cloud-badge">
-              {T.cloudBadgeUnreadable}
-            </span>
-          )}
-          {failed && (
-            <span class="badge failed" title={String(photo.result?.error)}>
-              失败
-            </span>
-          )}
-        </div>
+        {!props.compact && stars}
+        {!props.compact && badges}
       </div>
       <div class="caption">
-        <span class="name">{photo.name}</span>
+        {props.compact && (stars || hasBadges) ? (
+          <>
+            {badges}
+            {stars}
+          </>
+        ) : (
+          <span class="name">{photo.name}</span>
+        )}
       </div>
     </div>
   );
@@ -202,6 +220,7 @@ export function Grid({ workbench }: { workbench: Workbench }) {
         current={selection.currentId === item.photo.id}
         stackSize={item.stackSize}
         collapsible={collapse}
+        compact={geometry.cellWidth < COMPACT_CELL}
         onPick={pick}
         onOpen={open}
         onToggleGroup={toggleGroup}

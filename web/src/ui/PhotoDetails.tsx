@@ -4,6 +4,7 @@ import { cloudDisagrees, decisionOf, issuesOf, reviewReasonsOf } from "../state/
 import { BURST_COMPARE_MAX, BURST_COMPARE_MIN, type Workbench } from "../state/store";
 import { DECISIONS, type LocalAnalysisResult, type PhotoRecord } from "../state/types";
 import { T, formatBytes } from "../texts";
+import { CaptureDetails } from "./CaptureDetails";
 
 function fixed(value: unknown, digits: number): string {
   return typeof value === "number" && Number.isFinite(value) ? value.toFixed(digits) : "—";
@@ -144,6 +145,9 @@ export function Inspector({ workbench }: { workbench: Workbench }) {
         <button onClick={() => workbench.openEdit()} data-testid="open-edit" title="E">
           {T.editTitle}（E）
         </button>
+        <button onClick={() => workbench.openCompare()} data-testid="open-compare" title={T.keyMap.compare}>
+          {T.compare}（V）
+        </button>
       </div>
 
       {photo.group && (
@@ -164,6 +168,8 @@ export function Inspector({ workbench }: { workbench: Workbench }) {
           )}
         </div>
       )}
+
+      <CaptureDetails workbench={workbench} photo={photo} />
 
       <div class="section">
         <h3>本地分析</h3>
