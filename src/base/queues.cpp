@@ -14,26 +14,35 @@
 namespace tw {
 namespace {
 
-std::mutex g_countMutex;
-std::condition_variable g_countChanged;
-long g_inFlight = 0;
-long g_manualTimers = 0;
+// The count of work in flight. Never destroyed, like the pools: a worker releasing its count
+// may still be notifying waiters while the program's statics are being torn down.
+struct WorkCount {
+  std::mutex mutex;
+  std::condition_variable changed;
+  long count = 0;
+  long manualTimers = 0;
+};
+
+WorkCount& TheWorkCount() {
+  static WorkCount* count = new WorkCount();
+  return *count;
+}
 
 // Observers woken when the count changes (RunLoops waiting for quiet).
 std::atomic<MainQueueDriver*> g_mainDriver{nullptr};
 std::thread::id g_mainThread;
 
 void Acquire() {
-  std::lock_guard lock(g_countMutex);
-  ++g_inFlight;
+  std::lock_guard lock(TheWorkCount().mutex);
+  ++TheWorkCount().count;
 }
 
 void Release() {
   {
-    std::lock_guard lock(g_countMutex);
-    --g_inFlight;
+    std::lock_guard lock(TheWorkCount().mutex);
+    --TheWorkCount().count;
   }
-  g_countChanged.notify_all();
+  TheWorkCount().changed.notify_all();
 }
 
 // Runs the task and releases its in-flight count afterwards, also when it throws.
@@ -83,8 +92,8 @@ class Timers {
     EnsureThread();
     Acquire();
     if (manual_) {
-      std::lock_guard countLock(g_countMutex);
-      ++g_manualTimers;
+      std::lock_guard countLock(TheWorkCount().mutex);
+      ++TheWorkCount().manualTimers;
     }
     entries_.emplace(Now() + delay, Entry{onMain, std::move(task)});
     changed_.notify_all();
@@ -128,8 +137,8 @@ class Timers {
         queues::Global(QoS::Utility, std::move(entry.task));
       }
       if (wasManual) {
-        std::lock_guard countLock(g_countMutex);
-        --g_manualTimers;
+        std::lock_guard countLock(TheWorkCount().mutex);
+        --TheWorkCount().manualTimers;
       }
       Release();
     }
@@ -202,18 +211,19 @@ InFlight::~InFlight() { Release(); }
 std::shared_ptr<InFlight> Hold() { return std::make_shared<InFlight>(); }
 
 long InFlightCount() {
-  std::lock_guard lock(g_countMutex);
-  return g_inFlight;
+  std::lock_guard lock(TheWorkCount().mutex);
+  return TheWorkCount().count;
 }
 
 long PendingManualTimers() {
-  std::lock_guard lock(g_countMutex);
-  return g_manualTimers;
+  std::lock_guard lock(TheWorkCount().mutex);
+  return TheWorkCount().manualTimers;
 }
 
 bool WaitForQuiet(Duration timeout) {
-  std::unique_lock lock(g_countMutex);
-  return g_countChanged.wait_for(lock, timeout, [] { return g_inFlight - g_manualTimers <= 0; });
+  WorkCount& work = TheWorkCount();
+  std::unique_lock lock(work.mutex);
+  return work.changed.wait_for(lock, timeout, [&work] { return work.count - work.manualTimers <= 0; });
 }
 
 void UseManualClock(bool manual) { TheTimers().SetManual(manual); }
@@ -281,19 +291,17 @@ struct RunLoop::State {
 RunLoop::RunLoop() : state_(std::make_unique<State>()) {}
 RunLoop::~RunLoop() = default;
 
+// Post and Stop notify under the lock: once the loop can see the task it may run it, end and be
+// destroyed, so the posting thread must not touch the loop after unlocking.
 void RunLoop::Post(Task task) {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->tasks.push_back(std::move(task));
-  }
+  std::lock_guard lock(state_->mutex);
+  state_->tasks.push_back(std::move(task));
   state_->wake.notify_all();
 }
 
 void RunLoop::Stop() {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->stopped = true;
-  }
+  std::lock_guard lock(state_->mutex);
+  state_->stopped = true;
   state_->wake.notify_all();
 }
 

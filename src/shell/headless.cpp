@@ -70,9 +70,13 @@ class HeadlessSession {
             });
           },
           [this](bool endOfInput) {
-            if (endOfInput) endOfInput_ = true;
             readerIdle_ = true;
-            queues::Main([this] { SettleIfReady(); });
+            // The end of input is marked by a counted main-queue task, so the session cannot end
+            // (and destroy its loop) while this thread is still posting to it.
+            queues::Main([this, endOfInput] {
+              if (endOfInput) endOfInput_ = true;
+              SettleIfReady();
+            });
           },
           [this] { readerIdle_ = false; });
     });
