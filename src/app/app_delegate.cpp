@@ -9,6 +9,7 @@
 #include "base/text.hpp"
 #include "library/import_scan.hpp"
 #include "library/photo_edit.hpp"
+#include "library/photo_metadata.hpp"
 #include "library/preview.hpp"
 #include "library/lens_setting.hpp"
 #include "base/uuid.hpp"
@@ -336,6 +337,11 @@ void AppDelegate::previewPhoto(const Json& body) {
   queues::Global(QoS::UserInitiated, [this, id, path, lens] {
     Call("window.Native.previewReady", library::PreparePreview(id, path, launch_.supportFolder, lens));
   });
+}
+
+void AppDelegate::photoMetadata(const Json& body) {
+  queues::Global(QoS::UserInitiated,
+                 [this, body] { Call("window.Native.photoMetadata", library::PhotoMetadataPayload(body)); });
 }
 
 void AppDelegate::editPhoto(const Json& body) {

@@ -86,6 +86,9 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   // Previews and edits.
   void previewPhoto(const Json& body);
   void editPhoto(const Json& body);
+  // Capture data of the photos named by the parallel "ids" and "paths" arrays, read on a worker and
+  // answered in one window.Native.photoMetadata.
+  void photoMetadata(const Json& body);
 
   // The one way every panel is shown: at most one is open at a time.
   void presentFilePanel(const platform::PanelRequest& request,

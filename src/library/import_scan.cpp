@@ -177,6 +177,10 @@ std::optional<std::string> StandardizedPath(const std::string& path) {
   return text;
 }
 
+bool IsImportablePhoto(const std::string& path) {
+  return StandardizedPath(path) && IsImportableName(LastPathComponent(path)) && StatPath(path).isRegular;
+}
+
 PhotoListing ListImportablePhotos(const std::vector<std::string>& filesOrFolders) {
   PhotoListing listing;
   std::vector<std::string> entries;

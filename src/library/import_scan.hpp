@@ -14,6 +14,7 @@ inline constexpr const char* kReadingFilesStatus = "正在读取文件信息…"
 inline constexpr const char* kNothingToImportStatus = "没有可导入的 CR3/JPG 照片，当前项目保持不变";
 inline constexpr const char* kBackupFailedStatus = "旧项目记录保存失败，已暂停导入；当前项目保持不变";
 inline constexpr const char* kNonUTF8NamesStatus = "有 {} 个文件名不是 UTF-8 编码，已跳过";
+inline constexpr const char* kNotAnImportablePhoto = "不是可读取的 CR3/JPG 照片文件";
 inline constexpr const char* kThumbnailCacheFolder = "ThumbnailCache";
 inline constexpr const char* kProjectRecordsFolder = "ProjectRecords";
 inline constexpr int kThumbnailSize = 640;
@@ -50,6 +51,10 @@ struct PhotoListing {
   long nonUTF8Names = 0;               // photos left out because their paths are not UTF-8
 };
 PhotoListing ListImportablePhotos(const std::vector<std::string>& filesOrFolders);
+
+// Whether a path from outside names a photo this workbench imports: absolute, a regular file (after
+// symbolic links), a CR3 or JPEG name that is not hidden. Any thread.
+bool IsImportablePhoto(const std::string& path);
 
 // The thumbnail cache name of a file version: the stable hash of "path-size-date", ".jpg".
 std::string ThumbnailFileName(const std::string& standardizedPath, unsigned long long size, const timespec& modified);
