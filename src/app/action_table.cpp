@@ -52,6 +52,7 @@ const std::vector<ActionRow>& ActionTable() {
       {"previewPhoto", [](AppDelegate& app, const Json& body) { app.previewPhoto(body); }},
       {"editPhoto", [](AppDelegate& app, const Json& body) { app.editPhoto(body); }},
       {"photoMetadata", [](AppDelegate& app, const Json& body) { app.photoMetadata(body); }},
+      {"photoRegion", [](AppDelegate& app, const Json& body) { app.photoRegion(body); }},
       {"trashPhotos",
        [](AppDelegate& app, const Json& body) { app.output().trashPhotos(FieldOr(body, "photos", Json::array())); }},
       {"trashRatedPhotos",

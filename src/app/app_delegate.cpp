@@ -10,6 +10,7 @@
 #include "library/import_scan.hpp"
 #include "library/photo_edit.hpp"
 #include "library/photo_metadata.hpp"
+#include "library/photo_region.hpp"
 #include "library/preview.hpp"
 #include "library/lens_setting.hpp"
 #include "base/uuid.hpp"
@@ -342,6 +343,16 @@ void AppDelegate::previewPhoto(const Json& body) {
 void AppDelegate::photoMetadata(const Json& body) {
   queues::Global(QoS::UserInitiated,
                  [this, body] { Call("window.Native.photoMetadata", library::PhotoMetadataPayload(body)); });
+}
+
+void AppDelegate::photoRegion(const Json& body) {
+  // The lens setting as it stands when the page asks, as for the previews.
+  const bool lens = LensCorrectionEnabled();
+  queues::Global(QoS::UserInitiated, [this, body, lens] {
+    if (auto answer = library::PreparePhotoRegion(body, launch_.supportFolder, lens)) {
+      Call("window.Native.photoRegion", std::move(*answer));
+    }
+  });
 }
 
 void AppDelegate::editPhoto(const Json& body) {

@@ -89,6 +89,9 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   // Capture data of the photos named by the parallel "ids" and "paths" arrays, read on a worker and
   // answered in one window.Native.photoMetadata.
   void photoMetadata(const Json& body);
+  // The full-resolution pixels of a rectangle of a photo (100 % and 200 % views), made or taken
+  // from the region cache on a worker and answered as window.Native.photoRegion.
+  void photoRegion(const Json& body);
 
   // The one way every panel is shown: at most one is open at a time.
   void presentFilePanel(const platform::PanelRequest& request,
