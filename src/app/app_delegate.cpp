@@ -296,7 +296,13 @@ void AppDelegate::scanPhotos(std::vector<std::string> files, std::optional<std::
   if (folder) folder = library::StandardizedPath(*folder).value_or("");
   library::ScanRequest request{std::move(folder), std::move(files), launch_.supportFolder};
   queues::Global(QoS::UserInitiated, [this, token, request = std::move(request)] {
-    auto outcome = library::ScanPhotos(request, [this, &token] { return importToken.Is(token); });
+    auto outcome = library::ScanPhotos(
+        request, [this, &token] { return importToken.Is(token); },
+        [this, &token](const library::ScanProgress& progress) {
+          if (!importToken.Is(token)) return;
+          Call("window.Native.scanProgress",
+               Json{{"found", progress.found}, {"thumbnails", progress.thumbnails}, {"total", progress.total}});
+        });
     if (outcome.superseded) return;
     Json photos = Json::array();
     for (auto& record : outcome.photos) photos.push_back(std::move(record));

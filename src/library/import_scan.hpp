@@ -3,6 +3,7 @@
 // CR3 and JPEG only, each with a cached 640-pixel thumbnail, sorted by date and then by name.
 #include "base/json.hpp"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -27,6 +28,18 @@ struct ScanRequest {
   std::string supportFolder;
 };
 
+// How far a scan has come: photo files found, thumbnails ready (in the cache before, or made now,
+// or given up on an undecodable photo), and the photos the import takes (0 while the folder is
+// still being searched).
+struct ScanProgress {
+  long found = 0;
+  long thumbnails = 0;
+  long total = 0;
+  bool operator==(const ScanProgress&) const = default;
+};
+// Progress is told at most this often, and once more when every thumbnail is ready.
+inline constexpr std::chrono::milliseconds kScanProgressInterval{100};
+
 struct ScanOutcome {
   bool superseded = false;       // a newer import took over: nothing may be published
   std::vector<Json> photos;      // sorted photo records
@@ -40,8 +53,10 @@ std::optional<std::string> StandardizedPath(const std::string& path);
 
 // Worker thread. stillCurrent is asked before every file (and by every thumbnail worker); once it
 // answers false the scan stops and reports superseded. Thumbnails are made by up to one worker per
-// core; the records and their order are exactly those of a one-by-one scan.
-ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& stillCurrent);
+// core; the records and their order are exactly those of a one-by-one scan. progress (when given)
+// is called from the scan's threads, one call at a time, before the scan returns.
+ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& stillCurrent,
+                       const std::function<void(const ScanProgress&)>& progress = nullptr);
 
 // The photos an import of these absolute files and folders would take (same rules and order),
 // without making thumbnails: for command-line tools. Any thread.
