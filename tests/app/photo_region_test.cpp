@@ -92,10 +92,9 @@ TEST_F(PhotoRegionTest, IsTakenFromTheCacheUntilThePhotoChanges) {
   fs::copy_file(kPhotos + "canon-t6-coins-2000x1072.jpg", photo);
   Json first = Region(photo, 1000, 500, 300, 200);
   const std::string cached = *PathFromFileURL(first["url"]);
-  struct stat before {};
+  struct stat before {}, again {};
   ASSERT_EQ(stat(cached.c_str(), &before), 0);
   EXPECT_EQ(Region(photo, 1000, 500, 300, 200), first);
-  struct stat again {};
   stat(cached.c_str(), &again);
   EXPECT_EQ(again.st_ino, before.st_ino) << "an unchanged photo keeps its region";
 

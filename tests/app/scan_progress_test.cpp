@@ -27,14 +27,9 @@ TEST_F(ScanProgressTest, CountsUpToTheWholeImportBeforeItIsReceived) {
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  std::vector<std::string> order;
-  for (const Json& line : lines_) {
-    const std::string function = line.value("fn", "");
-    if (function == "window.Native.scanProgress" || function == "window.Native.receiveScan") order.push_back(function);
-  }
-  ASSERT_GE(order.size(), 2u);
-  EXPECT_EQ(order.back(), "window.Native.receiveScan") << "every progress comes first";
+  EXPECT_EQ(lines_.back().value("fn", ""), "window.Native.receiveScan") << "every progress comes first";
   auto progress = Payloads("window.Native.scanProgress");
+  ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.back(), (Json{{"found", kPhotoCount}, {"thumbnails", kPhotoCount}, {"total", kPhotoCount}}));
   for (size_t i = 0; i < progress.size(); ++i) {
     // While the folder is searched the total is not known yet; the png is never counted.
@@ -51,7 +46,6 @@ TEST_F(ScanProgressTest, CountsUpToTheWholeImportBeforeItIsReceived) {
   for (const Json& told : Payloads("window.Native.scanProgress")) {
     if (told["total"] != 0) EXPECT_EQ(told["thumbnails"], kPhotoCount);
   }
-  EXPECT_EQ(Payloads("window.Native.scanProgress").back()["thumbnails"], kPhotoCount);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <ctime>
 #include <list>
 #include <map>
@@ -76,9 +75,7 @@ TEST_F(ConvertedMetadataTest, KeepsCaptureDataUprightWithMarksAndLongEdge) {
     for (const auto& [key, value] : c.metadata) EXPECT_EQ(metadata[key], value) << key << " of " << exported;
     EXPECT_EQ(metadata["Exif.Image.Orientation"], "1");
     EXPECT_EQ(metadata.count("Exif.Thumbnail.JPEGInterchangeFormat"), 0u) << "no stale thumbnail";
-    EXPECT_EQ(std::count_if(metadata.begin(), metadata.end(), [](const auto& entry) {
-                return entry.first.starts_with("Exif.Canon");
-              }), 0) << "no maker notes";
+    EXPECT_EQ(metadata.lower_bound("Exif.Canon"), metadata.lower_bound("Exif.Canoo")) << "no maker notes";
     auto pixels = imaging::CreateThumbnail(exported, 100000);
     ASSERT_TRUE(pixels.has_value());
     EXPECT_EQ(pixels->width(), c.width);
