@@ -67,10 +67,10 @@ Json CameraName(const Exiv2::ExifData& exif) {
   return make + " " + model;
 }
 
-// "1/250" below a second, whole or decimal seconds ("2s", "1.3s") from one on.
+// "1/250" up to a quarter second, tenths of seconds ("0.3s", "1.3s", "2s") beyond, as cameras show them.
 Json ShutterText(const std::optional<double>& seconds) {
   if (!seconds || *seconds <= 0) return nullptr;
-  if (*seconds < 1) return fmt::format("1/{}", std::lround(1 / *seconds));
+  if (*seconds < 0.29) return fmt::format("1/{}", std::lround(1 / *seconds));
   return fmt::format("{:g}s", std::round(*seconds * 10) / 10);
 }
 
