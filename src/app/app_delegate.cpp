@@ -95,6 +95,8 @@ bool AppDelegate::LensCorrectionEnabled() const { return library::LensCorrection
 
 void AppDelegate::ready() {
   pageReady_ = true;
+  // A reloaded page asks again when it follows imports.
+  scanProgressWanted_ = false;
   const char* version = build_info::kShortVersion;
   Call("window.Native.version", *version ? version : texts::kUnknownVersion);
   Call("window.Native.grsAIState", grsAIClient_ ? grsAIClient_->stateSnapshot() : Json::object());
@@ -288,6 +290,8 @@ void AppDelegate::choosePhotos(const Json& initialPath) {
 
 void AppDelegate::scanFolder(const std::string& folder) { scanPhotos({}, folder); }
 
+void AppDelegate::watchScanProgress(const Json& body) { scanProgressWanted_ = BoolField(body, "enabled", false); }
+
 void AppDelegate::scanPhotos(std::vector<std::string> files, std::optional<std::string> folder) {
   const std::string token = NewUUIDString();
   importToken.Set(token);
@@ -295,14 +299,16 @@ void AppDelegate::scanPhotos(std::vector<std::string> files, std::optional<std::
   // The folder is reported and remembered in one form, however the request spelled it.
   if (folder) folder = library::StandardizedPath(*folder).value_or("");
   library::ScanRequest request{std::move(folder), std::move(files), launch_.supportFolder};
-  queues::Global(QoS::UserInitiated, [this, token, request = std::move(request)] {
-    auto outcome = library::ScanPhotos(
-        request, [this, &token] { return importToken.Is(token); },
-        [this, &token](const library::ScanProgress& progress) {
-          if (!importToken.Is(token)) return;
-          Call("window.Native.scanProgress",
-               Json{{"found", progress.found}, {"thumbnails", progress.thumbnails}, {"total", progress.total}});
-        });
+  std::function<void(const library::ScanProgress&)> progress;
+  if (scanProgressWanted_) {
+    progress = [this, token](const library::ScanProgress& told) {
+      if (!importToken.Is(token)) return;
+      Call("window.Native.scanProgress",
+           Json{{"found", told.found}, {"thumbnails", told.thumbnails}, {"total", told.total}});
+    };
+  }
+  queues::Global(QoS::UserInitiated, [this, token, request = std::move(request), progress = std::move(progress)] {
+    auto outcome = library::ScanPhotos(request, [this, &token] { return importToken.Is(token); }, progress);
     if (outcome.superseded) return;
     Json photos = Json::array();
     for (auto& record : outcome.photos) photos.push_back(std::move(record));

@@ -83,6 +83,9 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   void choosePhotos(const Json& initialPath);
   void scanFolder(const std::string& folder);
   void scanPhotos(std::vector<std::string> files, std::optional<std::string> folder);
+  // The "watchScanProgress" action: whether imports from now on tell window.Native.scanProgress.
+  // A page that never asked (an older one, or one just reloaded) defines no such function.
+  void watchScanProgress(const Json& body);
   // Previews and edits.
   void previewPhoto(const Json& body);
   void editPhoto(const Json& body);
@@ -138,6 +141,7 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   // end of the handshake.
   std::optional<std::string> savedStateNotice_;
   bool pageReady_ = false;
+  bool scanProgressWanted_ = false;
   // Photos opened before the page could take them: imported once it says it is ready.
   std::vector<std::string> photosToOpen_;
   struct QuitRequest {

@@ -23,6 +23,13 @@ TEST_F(ScanProgressTest, CountsUpToTheWholeImportBeforeItIsReceived) {
     fs::copy_file(kPhotos + "canon-t6-coins-2000x1072.jpg", shoot_ / ("IMG_" + std::to_string(1000 + i) + ".jpg"));
   }
   fs::copy_file(kPhotos + "coffee.png", shoot_ / "not-imported.png");
+  // A page that never asked defines no scanProgress.
+  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_TRUE(Payloads("window.Native.scanProgress").empty());
+  fs::remove_all(support_ / library::kThumbnailCacheFolder);
+
+  ClearOutput();
+  Send({{"action", "watchScanProgress"}, {"enabled", true}});
   const auto start = std::chrono::steady_clock::now();
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
