@@ -38,6 +38,7 @@ const std::vector<ActionRow>& ActionTable() {
          // The page names a folder by its absolute path; an empty or relative path imports nothing.
          app.scanFolder(StringField(body, "path"));
        }},
+      {"watchScanProgress", [](AppDelegate& app, const Json& body) { app.watchScanProgress(body); }},
       {"analyze", [](AppDelegate& app, const Json& body) { app.analysisRun().analyzePhotos(body); }},
       {"cancelAnalysis", [](AppDelegate& app, const Json&) { app.analysisRun().cancel(); }},
       {"cloudAnalyze", [](AppDelegate& app, const Json& body) { app.cloudAnalysisRun().startCloudAnalysis(body); }},
@@ -51,6 +52,8 @@ const std::vector<ActionRow>& ActionTable() {
        }},
       {"previewPhoto", [](AppDelegate& app, const Json& body) { app.previewPhoto(body); }},
       {"editPhoto", [](AppDelegate& app, const Json& body) { app.editPhoto(body); }},
+      {"photoMetadata", [](AppDelegate& app, const Json& body) { app.photoMetadata(body); }},
+      {"photoRegion", [](AppDelegate& app, const Json& body) { app.photoRegion(body); }},
       {"trashPhotos",
        [](AppDelegate& app, const Json& body) { app.output().trashPhotos(FieldOr(body, "photos", Json::array())); }},
       {"trashRatedPhotos",

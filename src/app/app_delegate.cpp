@@ -9,6 +9,8 @@
 #include "base/text.hpp"
 #include "library/import_scan.hpp"
 #include "library/photo_edit.hpp"
+#include "library/photo_metadata.hpp"
+#include "library/photo_region.hpp"
 #include "library/preview.hpp"
 #include "library/lens_setting.hpp"
 #include "base/uuid.hpp"
@@ -93,6 +95,8 @@ bool AppDelegate::LensCorrectionEnabled() const { return library::LensCorrection
 
 void AppDelegate::ready() {
   pageReady_ = true;
+  // A reloaded page asks again when it follows imports.
+  scanProgressWanted_ = false;
   const char* version = build_info::kShortVersion;
   Call("window.Native.version", *version ? version : texts::kUnknownVersion);
   Call("window.Native.grsAIState", grsAIClient_ ? grsAIClient_->stateSnapshot() : Json::object());
@@ -286,6 +290,8 @@ void AppDelegate::choosePhotos(const Json& initialPath) {
 
 void AppDelegate::scanFolder(const std::string& folder) { scanPhotos({}, folder); }
 
+void AppDelegate::watchScanProgress(const Json& body) { scanProgressWanted_ = BoolField(body, "enabled", false); }
+
 void AppDelegate::scanPhotos(std::vector<std::string> files, std::optional<std::string> folder) {
   const std::string token = NewUUIDString();
   importToken.Set(token);
@@ -293,8 +299,16 @@ void AppDelegate::scanPhotos(std::vector<std::string> files, std::optional<std::
   // The folder is reported and remembered in one form, however the request spelled it.
   if (folder) folder = library::StandardizedPath(*folder).value_or("");
   library::ScanRequest request{std::move(folder), std::move(files), launch_.supportFolder};
-  queues::Global(QoS::UserInitiated, [this, token, request = std::move(request)] {
-    auto outcome = library::ScanPhotos(request, [this, &token] { return importToken.Is(token); });
+  std::function<void(const library::ScanProgress&)> progress;
+  if (scanProgressWanted_) {
+    progress = [this, token](const library::ScanProgress& told) {
+      if (!importToken.Is(token)) return;
+      Call("window.Native.scanProgress",
+           Json{{"found", told.found}, {"thumbnails", told.thumbnails}, {"total", told.total}});
+    };
+  }
+  queues::Global(QoS::UserInitiated, [this, token, request = std::move(request), progress = std::move(progress)] {
+    auto outcome = library::ScanPhotos(request, [this, &token] { return importToken.Is(token); }, progress);
     if (outcome.superseded) return;
     Json photos = Json::array();
     for (auto& record : outcome.photos) photos.push_back(std::move(record));
@@ -335,6 +349,21 @@ void AppDelegate::previewPhoto(const Json& body) {
   const bool lens = LensCorrectionEnabled();
   queues::Global(QoS::UserInitiated, [this, id, path, lens] {
     Call("window.Native.previewReady", library::PreparePreview(id, path, launch_.supportFolder, lens));
+  });
+}
+
+void AppDelegate::photoMetadata(const Json& body) {
+  queues::Global(QoS::UserInitiated,
+                 [this, body] { Call("window.Native.photoMetadata", library::PhotoMetadataPayload(body)); });
+}
+
+void AppDelegate::photoRegion(const Json& body) {
+  // The lens setting as it stands when the page asks, as for the previews.
+  const bool lens = LensCorrectionEnabled();
+  queues::Global(QoS::UserInitiated, [this, body, lens] {
+    if (auto answer = library::PreparePhotoRegion(body, launch_.supportFolder, lens)) {
+      Call("window.Native.photoRegion", std::move(*answer));
+    }
   });
 }
 

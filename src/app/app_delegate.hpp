@@ -83,9 +83,18 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   void choosePhotos(const Json& initialPath);
   void scanFolder(const std::string& folder);
   void scanPhotos(std::vector<std::string> files, std::optional<std::string> folder);
+  // The "watchScanProgress" action: whether imports from now on tell window.Native.scanProgress.
+  // A page that never asked (an older one, or one just reloaded) defines no such function.
+  void watchScanProgress(const Json& body);
   // Previews and edits.
   void previewPhoto(const Json& body);
   void editPhoto(const Json& body);
+  // Capture data of the photos named by the parallel "ids" and "paths" arrays, read on a worker and
+  // answered in one window.Native.photoMetadata.
+  void photoMetadata(const Json& body);
+  // The full-resolution pixels of a rectangle of a photo (100 % and 200 % views), made or taken
+  // from the region cache on a worker and answered as window.Native.photoRegion.
+  void photoRegion(const Json& body);
 
   // The one way every panel is shown: at most one is open at a time.
   void presentFilePanel(const platform::PanelRequest& request,
@@ -132,6 +141,7 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   // end of the handshake.
   std::optional<std::string> savedStateNotice_;
   bool pageReady_ = false;
+  bool scanProgressWanted_ = false;
   // Photos opened before the page could take them: imported once it says it is ready.
   std::vector<std::string> photosToOpen_;
   struct QuitRequest {

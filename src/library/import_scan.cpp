@@ -14,6 +14,7 @@
 #include <cmath>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -34,9 +35,36 @@ bool IsImportableName(const std::string& name) {
   return extension == "cr3" || extension == "jpg" || extension == "jpeg";
 }
 
+// Tells a scan's progress from any of its threads, one call at a time, at most once per interval
+// unless forced, and never the same numbers twice.
+class ProgressReporter {
+ public:
+  explicit ProgressReporter(const std::function<void(const ScanProgress&)>& progress) : progress_(progress) {}
+  void Report(const ScanProgress& now, bool force = false) {
+    if (!progress_) return;
+    std::lock_guard lock(mutex_);
+    const auto time = std::chrono::steady_clock::now();
+    if (now == last_ || (!force && told_ && time - toldAt_ < kScanProgressInterval)) return;
+    last_ = now;
+    told_ = true;
+    toldAt_ = time;
+    progress_(now);
+  }
+
+ private:
+  const std::function<void(const ScanProgress&)>& progress_;
+  std::mutex mutex_;
+  ScanProgress last_;
+  bool told_ = false;
+  std::chrono::steady_clock::time_point toldAt_;
+};
+
 // Every entry under the folder in enumeration order; hidden files and the contents of hidden
-// folders are left out, unreadable entries are passed over.
-std::vector<std::string> EnumerateFolder(const std::string& folder, const std::function<bool()>& stillCurrent) {
+// folders are left out, unreadable entries are passed over. found (when given) hears the count of
+// importable names so far.
+std::vector<std::string> EnumerateFolder(const std::string& folder, const std::function<bool()>& stillCurrent,
+                                         const std::function<void(long)>& found = nullptr) {
+  long importable = 0;
   std::vector<std::string> entries;
   std::error_code error;
   fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
@@ -53,6 +81,7 @@ std::vector<std::string> EnumerateFolder(const std::string& folder, const std::f
       continue;
     }
     entries.push_back(it->path().string());
+    if (found && IsImportableName(name)) found(++importable);
     if ((entries.size() & 1023) == 0 && !stillCurrent()) break;
   }
   return entries;
@@ -121,14 +150,17 @@ void MakeThumbnail(const Candidate& candidate) {
   if (bytes) WriteFileAtomically(candidate.thumbnailPath, *bytes, 0666, Durability::Cached);
 }
 
-// Makes the missing thumbnails with up to one worker per core.
+// Makes the missing thumbnails with up to one worker per core; ready hears how many are ready, first
+// those already cached, then one more after every thumbnail tried.
 void MakeMissingThumbnails(const std::vector<Candidate>& candidates, const std::function<bool()>& stillCurrent,
-                           std::atomic<bool>& superseded) {
+                           std::atomic<bool>& superseded, const std::function<void(long)>& ready) {
   std::vector<const Candidate*> missing;
   for (const auto& candidate : candidates) {
     FileStat thumbnail = StatPath(candidate.thumbnailPath);
     if (!thumbnail.exists || thumbnail.size == 0) missing.push_back(&candidate);
   }
+  std::atomic<long> readyCount{static_cast<long>(candidates.size() - missing.size())};
+  ready(readyCount);
   if (missing.empty()) return;
   std::atomic<size_t> next{0};
   auto work = [&] {
@@ -138,6 +170,7 @@ void MakeMissingThumbnails(const std::vector<Candidate>& candidates, const std::
         return;
       }
       MakeThumbnail(*missing[i]);
+      ready(++readyCount);
     }
   };
   size_t workers = std::min<size_t>(missing.size(), std::max(1u, std::thread::hardware_concurrency()));
@@ -177,6 +210,10 @@ std::optional<std::string> StandardizedPath(const std::string& path) {
   return text;
 }
 
+bool IsImportablePhoto(const std::string& path) {
+  return StandardizedPath(path) && IsImportableName(LastPathComponent(path)) && StatPath(path).isRegular;
+}
+
 PhotoListing ListImportablePhotos(const std::vector<std::string>& filesOrFolders) {
   PhotoListing listing;
   std::vector<std::string> entries;
@@ -205,12 +242,15 @@ std::string ThumbnailFileName(const std::string& standardizedPath, unsigned long
   return fmt::format("{}.jpg", StableHash64(key));
 }
 
-ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& stillCurrent) {
+ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& stillCurrent,
+                       const std::function<void(const ScanProgress&)>& progress) {
   ScanOutcome outcome;
+  ProgressReporter reporter(progress);
   std::vector<std::string> entries = request.files;
   if (request.folder) {
     auto folder = StandardizedPath(*request.folder);
-    entries = folder ? EnumerateFolder(*folder, stillCurrent) : std::vector<std::string>{};
+    entries = folder ? EnumerateFolder(*folder, stillCurrent, [&](long found) { reporter.Report({found, 0, 0}); })
+                     : std::vector<std::string>{};
   }
 
   const std::string cache = JoinPath(request.supportFolder, kThumbnailCacheFolder);
@@ -230,7 +270,12 @@ ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& 
   }
 
   std::atomic<bool> superseded{false};
-  MakeMissingThumbnails(candidates, stillCurrent, superseded);
+  const long total = static_cast<long>(candidates.size());
+  // The first count and the last are always told: the page learns the whole at once, and sees it full.
+  std::atomic<bool> first{true};
+  MakeMissingThumbnails(candidates, stillCurrent, superseded, [&](long ready) {
+    reporter.Report({total, ready, total}, first.exchange(false) || ready == total);
+  });
   if (superseded || !stillCurrent()) {
     outcome.superseded = true;
     return outcome;

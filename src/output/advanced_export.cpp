@@ -10,6 +10,8 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace tw::output {
@@ -25,8 +27,8 @@ std::string StatusOf(const Json& photo) {
 
 // Puts the copy or rendering of one photo in place under a free pair of names.
 PairPlacement ExportOne(const std::string& source, const std::string& targetFolder, const std::string& outputName,
-                        const ExportFormat& format, bool lensWanted, ExportPairing& pairing,
-                        const SidecarContent& sidecar) {
+                        const ExportFormat& format, bool lensWanted, const PhotoMarks& marks,
+                        ExportPairing& pairing, const SidecarContent& sidecar) {
   auto failed = [](std::string text) {
     return PairPlacement{PlaceResult{PlaceResult::Outcome::Failed, "", std::move(text)}, std::nullopt};
   };
@@ -36,7 +38,7 @@ PairPlacement ExportOne(const std::string& source, const std::string& targetFold
   if (!original) return failed(std::strerror(original.error()));
   std::optional<std::string> rendering;
   if (!format.copiesOriginal) {
-    RenderedPhoto rendered = RenderPhoto(source, format, lensWanted);
+    RenderedPhoto rendered = RenderPhoto(source, format, lensWanted, marks);
     if (!rendered.bytes) return failed(rendered.error->message);
     rendering = std::move(rendered.bytes);
   }
@@ -58,6 +60,9 @@ AdvancedExportOptions ReadExportOptions(const Json& options) {
   read.conflict = ConflictModeFromText(StringField(options, "conflict"));
   read.organize = BoolField(options, "organize", false);
   if (auto quality = NumberField(options, "quality"); quality && *quality != 0) read.quality = *quality;
+  if (auto longEdge = NumberField(options, "longEdge"); longEdge && *longEdge >= 1) {
+    read.longEdge = std::lround(std::min(*longEdge, 1e9));
+  }
   return read;
 }
 
@@ -68,7 +73,7 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
   const std::string datedFolder = JoinPath(job.folder, DatedFolderName(now));
   // A folder that cannot be made shows up as failed photos below.
   CreateDirectories(datedFolder);
-  const ExportFormat format = ExportFormatFor(job.options.format, job.options.quality);
+  const ExportFormat format = ExportFormatFor(job.options.format, job.options.quality, job.options.longEdge);
   const long total = static_cast<long>(job.photos.size());
   long completed = 0, exported = 0, skipped = 0, failed = 0;
 
@@ -93,8 +98,9 @@ Json RunAdvancedExport(const AdvancedExportJob& job, std::time_t now, const std:
       // A decision folder exists only with something in it: one made for this photo goes again
       // when the photo did not arrive (rmdir takes only an empty folder).
       const bool madeFolder = sorted && !IsDirectory(targetFolder) && !CreateDirectories(targetFolder);
-      const SidecarContent sidecar{RatingNumber(photo), RatingAndLabelSidecarText(RatingText(photo), status)};
-      PairPlacement result = ExportOne(source, targetFolder, outputName, format, lensWanted(), pairing, sidecar);
+      const PhotoMarks marks{RatingText(photo), status};
+      const SidecarContent sidecar{RatingNumber(photo), RatingAndLabelSidecarText(marks.rating, marks.label)};
+      PairPlacement result = ExportOne(source, targetFolder, outputName, format, lensWanted(), marks, pairing, sidecar);
       switch (result.file.outcome) {
         case PlaceResult::Outcome::Placed:
           ++exported;

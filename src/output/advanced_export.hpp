@@ -16,9 +16,10 @@ struct AdvancedExportOptions {
   ConflictMode conflict = ConflictMode::Rename;
   bool organize = false;            // "保留" and "待定" photos into subfolders named after them
   double quality = 0.92;            // JPEG, before clamping to 0.5…1
+  long longEdge = 0;                // a conversion's long side at most, in pixels; 0: full size
 };
 // The action's "options" with the defaults for missing or mistyped keys; a quality of 0 counts as
-// missing. Anything but an object gives all defaults.
+// missing, as does a longEdge below one pixel. Anything but an object gives all defaults.
 AdvancedExportOptions ReadExportOptions(const Json& options);
 
 // The options of the page's plain export: copies, existing files skipped, sorted by decision.

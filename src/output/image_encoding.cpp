@@ -24,7 +24,7 @@ std::optional<std::string> EncodeImage(const imaging::DecodedImage& image, Image
     imaging::EnsureVipsStarted();
     switch (encoding) {
       case ImageEncoding::PNG:
-        return TakeBlob(image.pngsave_buffer(vips::VImage::option()->set("strip", true)));
+        return imaging::EncodePNG(image, kEncoderDefaultPNGCompression);
       case ImageEncoding::TIFF:
         return TakeBlob(image.tiffsave_buffer(vips::VImage::option()->set("strip", true)));
       case ImageEncoding::HEIC:

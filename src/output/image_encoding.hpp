@@ -13,6 +13,8 @@ enum class ImageEncoding { JPEG, PNG, TIFF, HEIC };
 
 // libvips' own JPEG quality, on the 0…1 scale, for a JPEG written without a quality setting.
 inline constexpr double kEncoderDefaultJPEGQuality = 0.75;
+// libvips' own PNG compression.
+inline constexpr int kEncoderDefaultPNGCompression = 6;
 
 // The encoded file's bytes, or nullopt when the encoder fails. jpegQuality (0…1) applies to JPEG only.
 std::optional<std::string> EncodeImage(const imaging::DecodedImage& image, ImageEncoding encoding,

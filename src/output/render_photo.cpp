@@ -12,8 +12,9 @@ Error ExportError(ExportErrorCode code) {
                code == ExportErrorCode::CannotDecode ? texts::kCannotDecode : texts::kConversionFailed};
 }
 
-ExportFormat ExportFormatFor(const std::string& format, double quality) {
+ExportFormat ExportFormatFor(const std::string& format, double quality, long longEdge) {
   ExportFormat result;
+  if (longEdge > 0) result.longEdge = static_cast<int>(std::min<long>(longEdge, kExportRenderPixels));
   if (format == "original") {
     result.copiesOriginal = true;
   } else if (format == "jpeg") {
@@ -35,15 +36,20 @@ ExportFormat ExportFormatFor(const std::string& format, double quality) {
   return result;
 }
 
-RenderedPhoto RenderPhoto(const std::string& source, const ExportFormat& format, bool lensWanted) {
+RenderedPhoto RenderPhoto(const std::string& source, const ExportFormat& format, bool lensWanted,
+                          const PhotoMarks& marks) {
   RenderedPhoto result;
-  imaging::MaybeImage image = imaging::CreateRenderedImage(source, kExportRenderPixels, lensWanted);
+  imaging::MaybeImage image = imaging::CreateRenderedImage(source, format.longEdge, lensWanted);
   if (!image) {
     result.error = ExportError(ExportErrorCode::CannotDecode);
     return result;
   }
   result.bytes = EncodeImage(*image, format.encoding, format.jpegQuality);
-  if (!result.bytes) result.error = ExportError(ExportErrorCode::ConversionFailed);
+  if (!result.bytes) {
+    result.error = ExportError(ExportErrorCode::ConversionFailed);
+  } else if (format.encoding == ImageEncoding::JPEG) {
+    if (auto kept = WithKeptMetadata(*result.bytes, source, marks)) result.bytes = std::move(kept);
+  }
   return result;
 }
 

@@ -5,6 +5,7 @@
 //   2 "照片格式转换失败"    the encoder (or writing its file) failed.
 #include "base/error.hpp"
 #include "output/image_encoding.hpp"
+#include "output/kept_metadata.hpp"
 
 #include <optional>
 #include <string>
@@ -23,18 +24,22 @@ struct ExportFormat {
   ImageEncoding encoding = ImageEncoding::JPEG;
   std::string extension;        // of the output name; "" for "original" (the source's is used)
   double jpegQuality = kEncoderDefaultJPEGQuality;
+  int longEdge = kExportRenderPixels;  // the rendering's long side at most (never enlarged)
 };
 // "original", "jpeg" (extension "jpg", quality clamped to 0.5…1), "png", "tiff", "heic"; any other
 // text is written as JPEG at the encoder's own quality under "jpg": the name says what the bytes
-// are (never JPEG bytes called ".gif"), and a format text never reaches into the path.
-ExportFormat ExportFormatFor(const std::string& format, double quality);
+// are (never JPEG bytes called ".gif"), and a format text never reaches into the path. longEdge
+// (pixels) limits the rendering's long side; 0 leaves the full size, and it never exceeds 8192.
+ExportFormat ExportFormatFor(const std::string& format, double quality, long longEdge = 0);
 
 struct RenderedPhoto {
   std::optional<std::string> bytes;
   std::optional<Error> error;
 };
-// Worker thread. CreateRenderedImage (long side at most 8192, lens correction as wanted) encoded as
-// the format says.
-RenderedPhoto RenderPhoto(const std::string& source, const ExportFormat& format, bool lensWanted);
+// Worker thread. CreateRenderedImage (long side at most the format's longEdge, lens correction as
+// wanted) encoded as the format says; a JPEG keeps the photo's metadata and carries the marks
+// (kept_metadata.hpp), or, should exiv2 fail to write them, is written without any.
+RenderedPhoto RenderPhoto(const std::string& source, const ExportFormat& format, bool lensWanted,
+                          const PhotoMarks& marks);
 
 }  // namespace tw::output

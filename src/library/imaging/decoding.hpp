@@ -39,6 +39,35 @@ MaybeImage CreateRenderedImage(const std::string& path, int maxPixelSize, bool l
 // never passed off as the full picture.
 MaybeImage CreateFullEditImage(const std::string& path, bool lensWanted);
 
+// A rectangle of a picture in pixels.
+struct PixelRect {
+  long x = 0;
+  long y = 0;
+  long width = 0;
+  long height = 0;
+  bool operator==(const PixelRect&) const = default;
+};
+// The rectangle moved and cut to lie inside a pictureWidth × pictureHeight picture, each side at most
+// maxSide (and at least 1 pixel): the origin is brought inside first, then the size is cut.
+PixelRect ClampedRect(PixelRect wanted, long pictureWidth, long pictureHeight, long maxSide);
+
+// Full-resolution pixels of a rectangle of the upright photo, as a 100 % view shows them.
+struct RegionImage {
+  DecodedImage pixels;  // region × scale pixels
+  PixelRect region;     // the rectangle taken, after ClampedRect
+  long photoWidth = 0;  // the upright full picture the rectangle lies in
+  long photoHeight = 0;
+};
+// The photo's rectangle (ClampedRect with maxOutputSide / scale), enlarged scale times by repeating
+// each pixel, so 200 % shows the same pixels larger rather than invented ones. JPEG and the other
+// libvips formats decode only the rows that hold the rectangle. A raw takes the same picture as its
+// large preview would at full size: with lensWanted it is developed in full (lens-corrected when
+// known); without, its full-size embedded JPEG serves first. A raw that cannot be developed serves
+// its full-size embedded JPEG, never a reduced one. nullopt when the photo cannot be decoded or
+// scale is not 1 or 2.
+std::optional<RegionImage> CreateRegionImage(const std::string& path, PixelRect wanted, int scale, long maxOutputSide,
+                                             bool lensWanted);
+
 // Rotated by quarter turns clockwise (any integer, taken modulo 4) and cropped to the fractions
 // x, y, w, h of the rotated picture (x + w and y + h may exceed 1 by one millionth); nullopt when
 // the crop is invalid or would hold no pixel.
@@ -47,6 +76,9 @@ MaybeImage CreateEditedImage(const DecodedImage& image, long turns, double x, do
 // JPEG bytes at quality 0..1 (the 0..1 scale callers use), baseline sRGB, no metadata (so no
 // orientation tag: the pixels are upright).
 std::optional<std::string> EncodeJPEG(const DecodedImage& image, double quality);
+
+// PNG bytes at zlib compression 0..9, no metadata; lossless, for pixels that must stay exactly themselves.
+std::optional<std::string> EncodePNG(const DecodedImage& image, int compression);
 
 // "data:image/jpeg;base64,..." of CreateThumbnail(path, 900) at quality 0.82, or "".
 std::string ImagePreviewDataURL(const std::string& path);

@@ -1,5 +1,7 @@
 #include "library/imaging/raw_metadata.hpp"
 
+#include "library/imaging/exiv2_start.hpp"
+
 #include "base/text.hpp"
 
 #include <exiv2/exiv2.hpp>
@@ -20,7 +22,14 @@ void LockXmpToolkit(void*, bool lock) {
   }
 }
 
-// exiv2 keeps process-wide switches; set them once, before any reader runs.
+std::string TagText(const Exiv2::ExifData& exif, const char* key) {
+  auto found = exif.findKey(Exiv2::ExifKey(key));
+  if (found == exif.end()) return "";
+  return Trim(found->toString());
+}
+
+}  // namespace
+
 void EnsureExiv2Started() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -29,14 +38,6 @@ void EnsureExiv2Started() {
     Exiv2::enableBMFF(true);  // CR3 is an ISO BMFF container; exiv2 0.27 reads it only when asked
   });
 }
-
-std::string TagText(const Exiv2::ExifData& exif, const char* key) {
-  auto found = exif.findKey(Exiv2::ExifKey(key));
-  if (found == exif.end()) return "";
-  return Trim(found->toString());
-}
-
-}  // namespace
 
 struct RawMetadata::Handle {
   Exiv2::Image::AutoPtr image;

@@ -53,4 +53,27 @@ MaybeImage RawThumbnail(RawSource& source, int maxPixelSize, bool mayDevelop) {
   return LargestThatDecodes(source, candidates, target);
 }
 
+MaybeImage FullSizePreview(RawSource& source, FullSizeRule rule) {
+  const std::pair<int, int> full = source.FullSize();
+  const int fullWidth = full.first, fullHeight = full.second;
+  if (fullWidth <= 0 || fullHeight <= 0) return std::nullopt;
+  // Either way round: listed sizes are in sensor orientation, decoded ones upright.
+  auto isFullSize = [&](int width, int height) {
+    const int longSide = std::max(width, height), shortSide = std::min(width, height);
+    return longSide >= kFullSizeShare * std::max(fullWidth, fullHeight) &&
+           (rule == FullSizeRule::FullScale || shortSide >= kFullSizeShare * std::min(fullWidth, fullHeight));
+  };
+  std::vector<PreviewCandidate> candidates = source.Previews(true);
+  std::sort(candidates.begin(), candidates.end(), [](const auto& a, const auto& b) {
+    return static_cast<long>(a.width) * a.height > static_cast<long>(b.width) * b.height;
+  });
+  for (const PreviewCandidate& candidate : candidates) {
+    if (!isFullSize(candidate.width, candidate.height)) continue;
+    // The listed size may differ from what decodes; judge the pixels.
+    MaybeImage image = source.Decode(candidate, 0);
+    if (image && isFullSize(image->width(), image->height())) return image;
+  }
+  return std::nullopt;
+}
+
 }  // namespace tw::imaging::detail

@@ -12,6 +12,17 @@ namespace tw::imaging::detail {
 // A preview at least this share of the full picture on both sides counts as full size.
 inline constexpr double kFullSizeShare = 0.95;
 
+// What a preview must hold to count as full size.
+enum class FullSizeRule {
+  WholePicture,  // kFullSizeShare of both sides: an edit is saved as the whole photo
+  FullScale,     // kFullSizeShare of the long side: a 100 % view needs the sensor's pixel scale, which a
+                 // preview cropped to another aspect (16:9) still has
+};
+// The largest embedded preview that decodes and is full size by the rule, upright: what stands in
+// for an undevelopable raw where a reduced rendering must never pass for the full one. Throws
+// vips::VError.
+MaybeImage FullSizePreview(RawSource& source, FullSizeRule rule);
+
 // mayDevelop false skips development (the caller has just seen it fail). Throws vips::VError.
 MaybeImage RawThumbnail(RawSource& source, int maxPixelSize, bool mayDevelop);
 

@@ -1,6 +1,7 @@
 #include "library/imaging/vips_images.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -149,6 +150,42 @@ DecodedImage VipsFullImage(const std::string& path) {
   DecodedImage stored = FinishDecodedImage(loaded);
   if (orientation <= 1) return stored;
   return Upright(stored, orientation).copy_memory();
+}
+
+VipsPicture OpenVipsPicture(const std::string& path) {
+  VipsPicture picture;
+  picture.stored = WithinPixelLimit(VImage::new_from_file(
+      path.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", kFailOn)));
+  picture.orientation = std::clamp(vips_image_get_orientation(picture.stored.get_image()), 1, 8);
+  const bool sideways = picture.orientation >= 5;
+  picture.uprightWidth = sideways ? picture.stored.height() : picture.stored.width();
+  picture.uprightHeight = sideways ? picture.stored.width() : picture.stored.height();
+  return picture;
+}
+
+DecodedImage DecodeUprightArea(const VipsPicture& picture, int x, int y, int width, int height) {
+  // Where each corner of the upright rectangle lies in the stored picture (inverse of the turn).
+  const int storedWidth = picture.stored.width(), storedHeight = picture.stored.height();
+  auto stored = [&](int ux, int uy) -> std::pair<int, int> {
+    switch (picture.orientation) {
+      case 2: return {storedWidth - 1 - ux, uy};
+      case 3: return {storedWidth - 1 - ux, storedHeight - 1 - uy};
+      case 4: return {ux, storedHeight - 1 - uy};
+      case 5: return {uy, ux};
+      case 6: return {uy, storedHeight - 1 - ux};
+      case 7: return {storedWidth - 1 - uy, storedHeight - 1 - ux};
+      case 8: return {storedWidth - 1 - uy, ux};
+      default: return {ux, uy};
+    }
+  };
+  auto [ax, ay] = stored(x, y);
+  auto [bx, by] = stored(x + width - 1, y + height - 1);
+  VImage area = picture.stored.extract_area(std::min(ax, bx), std::min(ay, by), std::abs(bx - ax) + 1,
+                                            std::abs(by - ay) + 1);
+  // Decoded in stored order first: turning needs random access, which a sequential read lacks.
+  DecodedImage decoded = FinishDecodedImage(area);
+  if (picture.orientation <= 1) return decoded;
+  return Upright(decoded, picture.orientation).copy_memory();
 }
 
 DecodedImage DecodeEncodedPreview(const std::string& bytes, int maxPixelSize, int orientation) {

@@ -27,6 +27,20 @@ DecodedImage VipsFullImage(const std::string& path);
 // it are refused.
 inline constexpr double kMaxDecodePixels = 16384.0 * 16384.0;
 
+// A file libvips reads, opened for a part of its picture: only the header is read until a part is
+// decoded. Throws beyond kMaxDecodePixels.
+struct VipsPicture {
+  vips::VImage stored;  // sequential access, as stored (not yet turned upright)
+  int orientation = 1;
+  int uprightWidth = 0;
+  int uprightHeight = 0;
+};
+VipsPicture OpenVipsPicture(const std::string& path);
+
+// The pixels of a rectangle of the upright picture (inside it), decoded from the stored rows that
+// hold it and no further: a part near the top of a 24 MP JPEG never pays for the rest.
+DecodedImage DecodeUprightArea(const VipsPicture& picture, int x, int y, int width, int height);
+
 // An encoded embedded preview (JPEG, TIFF) at most maxPixelSize on its long side (0: as stored),
 // turned by the given orientation: embedded previews carry none of their own that can be trusted.
 DecodedImage DecodeEncodedPreview(const std::string& bytes, int maxPixelSize, int orientation);

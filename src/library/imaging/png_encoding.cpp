@@ -1,0 +1,25 @@
+#include "library/imaging/decoding.hpp"
+#include "library/imaging/vips_images.hpp"
+
+#include <algorithm>
+
+namespace tw::imaging {
+
+std::optional<std::string> EncodePNG(const DecodedImage& image, int compression) {
+  if (image.get_image() == nullptr) return std::nullopt;
+  try {
+    EnsureVipsStarted();
+    VipsBlob* blob =
+        image.pngsave_buffer(vips::VImage::option()->set("compression", std::clamp(compression, 0, 9))->set("strip", true));
+    size_t length = 0;
+    const void* data = vips_blob_get(blob, &length);
+    std::string bytes(static_cast<const char*>(data), length);
+    vips_area_unref(VIPS_AREA(blob));
+    if (bytes.empty()) return std::nullopt;
+    return bytes;
+  } catch (...) {
+  }
+  return std::nullopt;
+}
+
+}  // namespace tw::imaging
