@@ -15,7 +15,10 @@ Json analyzeURL(const std::string& path, const Json& settings, const std::string
     if (imaging::IsReadPermissionDenied(path)) return Json{{"error", std::string(texts::kNoReadPermission)}};
     return UndecodableRecord();
   }
-  return AssessPhoto(*thumbnail, settings, strictness, faceDetector);
+  const LargerDecode larger = [&path](int longSide) {
+    return imaging::CreateThumbnail(path, longSide, imaging::Backdrop::Black);
+  };
+  return AssessPhoto(*thumbnail, settings, strictness, faceDetector, larger);
 }
 
 Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness) {
