@@ -13,6 +13,7 @@
 #include "analysis/landmark_model.hpp"
 #include "base/json.hpp"
 #include "library/imaging/decoding.hpp"
+#include "library/imaging/thumbnail_keeping_loaded.hpp"
 
 #include <time.h>
 
@@ -178,7 +179,9 @@ int main(int argc, char** argv) {
     if (!label.is_object()) continue;
     const std::string path = dataFolder + "/photos/" + name;
     const auto decodeStart = Clock::now();
-    const tw::imaging::MaybeImage thumbnail = tw::imaging::CreateThumbnail(path, rules::kThumbnailLongSide);
+    const auto decoded = tw::imaging::CreateThumbnailKeepingLoaded(path, rules::kThumbnailLongSide,
+                                                                   tw::imaging::Backdrop::Black);
+    const tw::imaging::MaybeImage thumbnail = decoded ? tw::imaging::MaybeImage(decoded->thumbnail) : std::nullopt;
     const double decodeMs = std::chrono::duration<double, std::milli>(Clock::now() - decodeStart).count();
     if (!thumbnail) {
       std::printf("%-42s cannot be decoded\n", name.c_str());
@@ -186,7 +189,8 @@ int main(int argc, char** argv) {
     }
     const auto assessStart = Clock::now();
     const double cpuStart = ThreadCpuMilliseconds();
-    const LargerDecode larger = [&path](int longSide) {
+    const LargerDecode larger = [&path, &decoded](int longSide) -> tw::imaging::MaybeImage {
+      if (decoded->loaded) return decoded->loaded;
       return tw::imaging::CreateThumbnail(path, longSide, tw::imaging::Backdrop::Black);
     };
     const Json result = AssessPhoto(*thumbnail, settings, "标准", detector, larger);

@@ -23,8 +23,10 @@ struct DetectedFace {
   double eyeScale = 1;
 };
 
-// Decodes the photo a picture was made from, upright, its long side at most the given number of
-// pixels (never upscaled); nullopt when it cannot. Called on the detector's thread.
+// The photo a picture was made from, upright and larger than the picture: a picture already at
+// hand (the one the thumbnail was shrunk from), or the photo decoded again with its long side at
+// most the given number of pixels (never upscaled); nullopt when it cannot. Called on the
+// detector's thread.
 using LargerDecode = std::function<imaging::MaybeImage(int longSide)>;
 
 struct FaceDetection {
