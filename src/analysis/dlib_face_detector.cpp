@@ -309,6 +309,12 @@ void LookCloser(const dlib::shape_predictor& model, const LargerDecode& larger, 
     const double roll = RollFromEyes(ToShape(model(crop, dlib::rectangle(faceInCrop)), nullptr));
     MeasuredFace closer = measured;
     MeasureLandmarks(model, crop, faceInCrop, roll, closer);
+    // Only the eyes are taken from here: the pose stays the one every face was measured with, so
+    // looking closer never turns a face the eye check accepted into one it refuses.
+    closer.face.yaw = measured.face.yaw;
+    closer.face.roll = measured.face.roll;
+    closer.numbers.yaw = measured.numbers.yaw;
+    closer.numbers.roll = measured.numbers.roll;
     closer.face.eyeScale = scale;
     measured = closer;
   }
