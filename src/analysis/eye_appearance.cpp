@@ -17,7 +17,7 @@ constexpr double kMinimumLidContrast = 20;  // grey levels
 // confirms an open eye from here and says less and less below.
 constexpr double kConfirmedOpeningContrast = 0.25;
 // Dark blob height (pixels darker than 35 % of the way from the darkest to the skin): shut eyes
-// 0.18-0.30 of the eye's width (lashes, liner and the lid crease's shadow), open eyes 0.17-0.50
+// 0.18-0.33 of the eye's width (lashes, liner and the lid crease's shadow), open eyes 0.17-0.50
 // (the iris, cut by the lids). Alone it does not tell them apart; a blob this tall is an iris,
 // never the lashes of a shut eye, and keeps an eye whose opening contrast is low (glasses,
 // a narrow squint) open.
