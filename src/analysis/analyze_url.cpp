@@ -4,18 +4,25 @@
 #include "analysis/assessment_rules.hpp"
 #include "analysis/dlib_face_detector.hpp"
 #include "library/imaging/decoding.hpp"
+#include "library/imaging/thumbnail_keeping_loaded.hpp"
 
 namespace tw::analysis {
 
 Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness,
                 FaceDetector& faceDetector) {
-  const imaging::MaybeImage thumbnail =
-      imaging::CreateThumbnail(path, rules::kThumbnailLongSide, imaging::Backdrop::Black);
-  if (!thumbnail) {
+  const std::optional<imaging::ThumbnailWithLoaded> decoded =
+      imaging::CreateThumbnailKeepingLoaded(path, rules::kThumbnailLongSide, imaging::Backdrop::Black);
+  if (!decoded) {
     if (imaging::IsReadPermissionDenied(path)) return Json{{"error", std::string(texts::kNoReadPermission)}};
     return UndecodableRecord();
   }
-  return AssessPhoto(*thumbnail, settings, strictness, faceDetector);
+  // A JPEG's picture as loaded costs nothing more; any other photo is decoded again, and only
+  // when a small face asks for it.
+  const LargerDecode larger = [&path, &decoded](int longSide) -> imaging::MaybeImage {
+    if (decoded->loaded) return decoded->loaded;
+    return imaging::CreateThumbnail(path, longSide, imaging::Backdrop::Black);
+  };
+  return AssessPhoto(decoded->thumbnail, settings, strictness, faceDetector, larger);
 }
 
 Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness) {

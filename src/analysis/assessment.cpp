@@ -110,7 +110,9 @@ Json UndecodableRecord() { return Json{{"error", std::string(texts::kUndecodable
 EyeState CheckEyes(const DetectedFace& face, unsigned imageWidth, unsigned imageHeight) {
   const double left = EyeAspect(face.leftEye);
   const double right = EyeAspect(face.rightEye);
-  if (!FaceCheckVisible(imageWidth, imageHeight, face.box, face.yaw.value_or(0), face.roll.value_or(0)) ||
+  const double scale = std::max(face.eyeScale, 1.0);
+  if (!FaceCheckVisible(unsigned(std::lround(imageWidth * scale)), unsigned(std::lround(imageHeight * scale)),
+                        face.box, face.yaw.value_or(0), face.roll.value_or(0)) ||
       left < 0 || right < 0) {
     return EyeState::NotVisible;
   }
@@ -122,7 +124,7 @@ EyeState CheckEyes(const DetectedFace& face, unsigned imageWidth, unsigned image
 }
 
 Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
-                 const std::string& strictness, FaceDetector& faceDetector) {
+                 const std::string& strictness, FaceDetector& faceDetector, const LargerDecode& larger) {
   const EnabledChecks enabled(settings);
   const bool eyeCheckOn = enabled(texts::kClosedEyes);
   const bool focusCheckOn = enabled(texts::kFaceOutOfFocus);
@@ -134,7 +136,7 @@ Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
   const PictureMeasures& picture = *measured;
   const StrictnessPreset& preset = PresetForStrictness(strictness);
 
-  const FaceDetection detection = faceDetector.Detect(thumbnail, *grey);
+  const FaceDetection detection = faceDetector.Detect(thumbnail, *grey, larger);
   ReviewReasons reviewReasons;
   if (!detection.succeeded && (eyeCheckOn || focusCheckOn)) {
     reviewReasons.Add(texts::kFaceDetectionIncomplete);

@@ -18,7 +18,8 @@ namespace tw::analysis {
 
 enum class EyeState { NotVisible, Closed, NearThreshold, Open };
 
-// The eye rule for one main face on a picture of the given size: not visible (too small, turned,
+// The eye rule for one main face on a picture of the given size (the face's size is taken where
+// its eyes were measured, see DetectedFace::eyeScale): not visible (too small, turned,
 // or an eye without a measurement), closed (both eyes under the closed limit), near the limit
 // (one eye under it, or their mean under the review limit) or open.
 EyeState CheckEyes(const DetectedFace& face, unsigned imageWidth, unsigned imageHeight);
@@ -27,10 +28,12 @@ EyeState CheckEyes(const DetectedFace& face, unsigned imageWidth, unsigned image
 Json UndecodableRecord();
 
 // The assessment of an already decoded thumbnail with the given detector; the error record when
-// the picture cannot even be sampled. Any worker thread; the detector must not be shared with
+// the picture cannot even be sampled. `larger`, when given, decodes the photo at a larger size
+// for faces too small in the thumbnail. Any worker thread; the detector must not be shared with
 // another thread during the call.
 Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
-                 const std::string& strictness, FaceDetector& faceDetector);
+                 const std::string& strictness, FaceDetector& faceDetector,
+                 const LargerDecode& larger = {});
 
 // Decodes the photo's 768-px thumbnail (transparency on black) and assesses it with this thread's
 // own face detector.

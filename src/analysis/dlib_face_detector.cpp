@@ -1,5 +1,6 @@
 #include "analysis/dlib_face_detector.hpp"
 
+#include "analysis/assessment_rules.hpp"
 #include "analysis/exact_resampling.hpp"
 #include "analysis/face_scores.hpp"
 #include "analysis/face_shape.hpp"
@@ -38,6 +39,17 @@ constexpr double kCropMargin = 1.6;
 constexpr double kWideLaughOpening = 0.3;
 
 constexpr unsigned kQualityGridMaximum = 96;
+
+// Faces under this side in the picture are read from upscaled pixels; where the photo holds them
+// larger they are measured again on a larger decode (LookCloser), made large enough that the
+// smallest of them reaches this side, at most kLargestCloserScale times the picture's size. At
+// most kMostFacesLookedCloser faces per photo are measured again, largest first, which bounds the
+// work to one decode and four landmark fits.
+constexpr double kCloserFaceSide = 96;
+constexpr double kLargestCloserScale = 4;
+constexpr std::size_t kMostFacesLookedCloser = 4;
+// The crop around each: this many face sides on every side of its box.
+constexpr double kCloserMargin = 0.6;
 
 // dlib's frontal face detector: its five HOG filters, scanning dlib's own pyramid levels.
 using HogFaceDetector = dlib::object_detector<dlib::scan_fhog_pyramid<PyramidDownSixths>>;
@@ -159,13 +171,10 @@ struct MeasuredFace {
   FaceDiagnostics numbers;
 };
 
-// Pose, eye outlines and capture quality of one detection.
-MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& grey, const GreyPicture& doubled,
-                         const dlib::pyramid_down<2>& pyramid, const dlib::rect_detection& detection,
-                         const vips::VImage& greyImage) {
-  const dlib::drectangle box = pyramid.rect_down(dlib::drectangle(detection.rect));
-  // A first fit on the doubled picture gives the roll the crops undo.
-  const double roll = RollFromEyes(ToShape(model(doubled, detection.rect), &pyramid));
+// Pose and eye outlines of the face in `box` of `grey`, turned upright by `roll` (a first
+// estimate from a fit on the detection). Fills the pose, mouth and eye fields of `measured`.
+void MeasureLandmarks(const dlib::shape_predictor& model, const GreyPicture& grey, const dlib::drectangle& box,
+                      double roll, MeasuredFace& measured) {
   FaceShape fitted{};
   for (double faceSide : kFitFaceSides) {
     const UprightCrop crop = CropUpright(grey, box, roll, faceSide);
@@ -185,10 +194,7 @@ MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& 
     upright[i] = {inCrop.x(), inCrop.y()};
   }
 
-  MeasuredFace measured;
   FaceDiagnostics& numbers = measured.numbers;
-  numbers.hogScore = detection.detection_confidence;
-  numbers.sidePixels = box.width();
   numbers.roll = roll;
   numbers.yaw = YawFromNose(upright);
   numbers.mouthOpening = MouthOpening(upright);
@@ -201,14 +207,32 @@ MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& 
       RefineEyeOutline(view, EyeOf(upright, landmarks::kSecondEyeFirst), doubt, &numbers.pictureRightEye);
 
   DetectedFace& face = measured.face;
-  face.box = {box.left() / greyImage.width(), 1.0 - (box.top() + box.height()) / greyImage.height(),
-              box.width() / greyImage.width(), box.height() / greyImage.height()};
-  face.confidence = DetectionConfidence(detection.detection_confidence);
   face.yaw = numbers.yaw;
   face.roll = roll;
   // The person's left eye is the one on the picture's right.
+  face.leftEye.reset();
+  face.rightEye.reset();
   if (pictureRight) face.leftEye = ToBoxFrame(*pictureRight, eyeCrop.faceBox);
   if (pictureLeft) face.rightEye = ToBoxFrame(*pictureLeft, eyeCrop.faceBox);
+}
+
+// Box, confidence, pose, eye outlines and capture quality of one detection.
+MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& grey, const GreyPicture& doubled,
+                         const dlib::pyramid_down<2>& pyramid, const dlib::rect_detection& detection,
+                         const vips::VImage& greyImage) {
+  const dlib::drectangle box = pyramid.rect_down(dlib::drectangle(detection.rect));
+  // A first fit on the doubled picture gives the roll the crops undo.
+  const double roll = RollFromEyes(ToShape(model(doubled, detection.rect), &pyramid));
+  MeasuredFace measured;
+  MeasureLandmarks(model, grey, box, roll, measured);
+  FaceDiagnostics& numbers = measured.numbers;
+  numbers.hogScore = detection.detection_confidence;
+  numbers.sidePixels = box.width();
+
+  DetectedFace& face = measured.face;
+  face.box = {box.left() / greyImage.width(), 1.0 - (box.top() + box.height()) / greyImage.height(),
+              box.width() / greyImage.width(), box.height() / greyImage.height()};
+  face.confidence = DetectionConfidence(detection.detection_confidence);
 
   const FaceLight light = MeasureFaceLight(greyImage, box);
   CaptureInputs capture;
@@ -221,6 +245,79 @@ MeasuredFace MeasureFace(const dlib::shape_predictor& model, const GreyPicture& 
   capture.detectionConfidence = face.confidence;
   numbers.captureQuality = CaptureQuality(capture);
   return measured;
+}
+
+// Faces that may be main faces (see the assessment) but are small in the picture, largest first,
+// at most kMostFacesLookedCloser of them.
+std::vector<std::size_t> FacesToLookCloser(const std::vector<MeasuredFace>& faces, double pictureWidth,
+                                           double pictureHeight) {
+  double largestArea = 0;
+  for (const MeasuredFace& measured : faces) {
+    largestArea = std::max(largestArea, measured.face.box.width * measured.face.box.height);
+  }
+  std::vector<std::size_t> chosen;
+  for (std::size_t i = 0; i < faces.size(); ++i) {
+    const FaceBox& box = faces[i].face.box;
+    const bool small = std::min(box.width * pictureWidth, box.height * pictureHeight) < kCloserFaceSide;
+    if (small && box.width * box.height >= rules::kMainFaceAreaShare * largestArea) chosen.push_back(i);
+  }
+  std::sort(chosen.begin(), chosen.end(), [&faces](std::size_t a, std::size_t b) {
+    return faces[a].face.box.width * faces[a].face.box.height > faces[b].face.box.width * faces[b].face.box.height;
+  });
+  if (chosen.size() > kMostFacesLookedCloser) chosen.resize(kMostFacesLookedCloser);
+  return chosen;
+}
+
+// Measures the chosen small faces again on a larger decode of the photo, each on a crop around it
+// there: same landmarks, same eye reading, on real pixels instead of upscaled ones. A face keeps
+// its first measurement when the decode fails, is no larger than the picture, or leaves it under
+// the eye check's size.
+void LookCloser(const dlib::shape_predictor& model, const LargerDecode& larger, int pictureWidth,
+                int pictureHeight, std::vector<MeasuredFace>& faces) {
+  const std::vector<std::size_t> chosen = FacesToLookCloser(faces, pictureWidth, pictureHeight);
+  if (chosen.empty()) return;
+  double smallestSide = kCloserFaceSide;
+  for (std::size_t i : chosen) {
+    const FaceBox& box = faces[i].face.box;
+    smallestSide = std::min({smallestSide, box.width * pictureWidth, box.height * pictureHeight});
+  }
+  const double wantedScale = std::clamp(kCloserFaceSide / std::max(smallestSide, 1.0), 1.0, kLargestCloserScale);
+  const int longSide = int(std::lround(std::max(pictureWidth, pictureHeight) * wantedScale));
+  const imaging::MaybeImage decoded = larger(longSide);
+  if (!decoded || decoded->width() <= pictureWidth) return;
+  const double scale = double(decoded->width()) / pictureWidth;
+  for (std::size_t i : chosen) {
+    MeasuredFace& measured = faces[i];
+    const FaceBox& box = measured.face.box;
+    const double width = box.width * pictureWidth * scale, height = box.height * pictureHeight * scale;
+    if (std::min(width, height) < kFaceMinimumPixels) continue;
+    const double left = box.x * pictureWidth * scale;
+    const double top = (1 - box.y - box.height) * pictureHeight * scale;
+    // Enough around the face for the upright crops at any roll the eye check accepts.
+    const PixelArea area = Clip(left - kCloserMargin * width, top - kCloserMargin * height,
+                                (1 + 2 * kCloserMargin) * width, (1 + 2 * kCloserMargin) * height,
+                                decoded->width(), decoded->height());
+    if (area.width < 3 || area.height < 3) continue;
+    GreyPicture crop;
+    try {
+      crop = ToDlibGrey(GreyBand(decoded->extract_area(area.left, area.top, area.width, area.height)));
+    } catch (const vips::VError&) {
+      continue;
+    }
+    const dlib::drectangle faceInCrop(left - area.left, top - area.top, left - area.left + width - 1,
+                                      top - area.top + height - 1);
+    const double roll = RollFromEyes(ToShape(model(crop, dlib::rectangle(faceInCrop)), nullptr));
+    MeasuredFace closer = measured;
+    MeasureLandmarks(model, crop, faceInCrop, roll, closer);
+    // Only the eyes are taken from here: the pose stays the one every face was measured with, so
+    // looking closer never turns a face the eye check accepted into one it refuses.
+    closer.face.yaw = measured.face.yaw;
+    closer.face.roll = measured.face.roll;
+    closer.numbers.yaw = measured.numbers.yaw;
+    closer.numbers.roll = measured.numbers.roll;
+    closer.face.eyeScale = scale;
+    measured = closer;
+  }
 }
 
 // Building the detector from its serialised form computes its separable filters; each thread copies
@@ -254,6 +351,11 @@ const std::vector<FaceDiagnostics>& DlibFaceDetector::LastDiagnostics() const {
 }
 
 FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image, const vips::VImage& grey) {
+  return Detect(image, grey, LargerDecode());
+}
+
+FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image, const vips::VImage& grey,
+                                       const LargerDecode& larger) {
   state_->diagnostics.clear();
   if (!image.get_image() || image.width() <= 0 || image.height() <= 0) return {};
 
@@ -267,6 +369,7 @@ FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image, const
     DoublePicture(picture, doubled);
     std::vector<dlib::rect_detection> found;
     state_->detector(doubled, found, kWeakestScore);
+    std::vector<MeasuredFace> measuredFaces;
     // Fetched only now: the first photos' scans run while another thread may still be reading it.
     const std::shared_ptr<const dlib::shape_predictor> model = SharedFaceLandmarkModel(state_->modelPath);
     if (!model) return {};
@@ -279,7 +382,10 @@ FaceDetection DlibFaceDetector::Detect(const imaging::DecodedImage& image, const
         continue;
       }
 
-      MeasuredFace measured = MeasureFace(*model, picture, doubled, pyramid, detection, grey);
+      measuredFaces.push_back(MeasureFace(*model, picture, doubled, pyramid, detection, grey));
+    }
+    if (larger) LookCloser(*model, larger, grey.width(), grey.height(), measuredFaces);
+    for (MeasuredFace& measured : measuredFaces) {
       result.captureQualities.push_back(measured.numbers.captureQuality);
       result.faces.push_back(std::move(measured.face));
       diagnostics.push_back(measured.numbers);

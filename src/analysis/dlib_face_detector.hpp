@@ -7,8 +7,8 @@
 // model is shared read-only between all instances and loaded on the first Detect.
 //
 // Weak spots, as measured on the sample photos (bench/accuracy prints them):
-// - Faces under about 30 px are not found, and faces under 48 px are found but too small for the
-//   eye check (a review reason, never a verdict).
+// - Faces under about 30 px are not found. Faces under 48 px are found but too small for the eye
+//   check (a review reason, never a verdict) unless the photo holds them larger.
 // - Profiles and heads turned past ~0.45 rad: the frontal detector finds them late or not at all,
 //   and yaw from the jaw contour grows unreliable there; such faces are not eye-checked.
 // - Eyes squeezed shut (laughing): the landmark model keeps the lids apart. A wide-open mouth
@@ -52,6 +52,12 @@ class DlibFaceDetector final : public FaceDetector {
   // Faces with box, confidence, pose and eye outlines (the person's left eye as leftEye), and one
   // capture quality per face in the same order. Worker threads only.
   FaceDetection Detect(const imaging::DecodedImage& image, const vips::VImage& grey) override;
+  // Faces that may be main faces and are under 96 px in `image` get their landmarks and eyes
+  // measured again on a crop of a larger decode when the photo holds them larger (at most four
+  // per photo, one decode of at most four times the picture's size); their eyeScale says so, and
+  // the eye check's 48 px are then counted there.
+  FaceDetection Detect(const imaging::DecodedImage& image, const vips::VImage& grey,
+                       const LargerDecode& larger) override;
   using FaceDetector::Detect;
 
   // The faces of the last Detect, in the same order.

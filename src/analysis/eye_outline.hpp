@@ -4,34 +4,23 @@
 //
 // The six points come from the landmark model run on an upright (roll undone), upscaled crop of
 // the face, so they are sub-pixel and their bounding box measures the eye's own height. The model
-// was trained mostly on open eyes and keeps drawing a lid gap on shut eyes, so the picture itself
-// is asked too: an open eye shows its opening as light sclera beside the dark iris along the lid
-// line, a shut eye only the even dark band of the lashes. Where that contrast is missing the lids
-// are drawn together in proportion; where the landmarks cannot be trusted (see below) the outline
-// is kept out of the closed range and left for a person to look at.
-#include "analysis/face_shape.hpp"
+// was trained mostly on open eyes and keeps drawing a lid gap on shut eyes, so the eye's
+// appearance is asked too (ReadEyeAppearance): the less open it looks, the closer the lids are
+// drawn together, down to half the landmark height; where the landmarks cannot be trusted (see
+// below) the outline is kept out of the closed range and left for a person to look at.
+#include "analysis/eye_appearance.hpp"
 
-#include <array>
-#include <cstdint>
 #include <optional>
 
 namespace tw::analysis {
-
-struct GreyView {
-  const std::uint8_t* pixels = nullptr;
-  int width = 0;
-  int height = 0;
-  int rowStride = 0;
-  std::uint8_t at(int x, int y) const { return pixels[y * rowStride + x]; }
-};
-
-using EyePoints = std::array<ShapePoint, 6>;
 
 // What the picture says about one eye; also printed by the accuracy report.
 struct EyeEvidence {
   double landmarkAspect = -1;   // bounding-box height over width of the six points
   double lidContrast = 0;       // skin minus darkest grey level around the eye
   double openingContrast = 0;   // light/dark range along the lid line over lidContrast
+  double darkHeight = 0;        // height of the dark blob on the lid line over the eye's width
+  double openness = 1;          // what the appearance says, 0 shut .. 1 open (EyeOpenness)
   double closing = 1;           // the vertical factor the image evidence applied (1 = none)
   double reportedAspect = -1;   // height over width of the outline handed on
 };

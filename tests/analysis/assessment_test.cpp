@@ -68,6 +68,14 @@ TEST(Assessment, RecordHasTheTwentyOneKeys) {
   std::set<std::string> keys;
   for (const auto& [key, value] : result.items()) keys.insert(key);
   EXPECT_EQ(keys, expected);
+  // A small face measured on a larger decode changes what is measured, never the record.
+  DetectedFace closer = FaceAt(BoxOnMid(30), 0.3, 0.3);
+  closer.eyeScale = 2;
+  const Json closerResult = Assess(Mid(), Found({closer}, {0.8}));
+  std::set<std::string> closerKeys;
+  for (const auto& [key, value] : closerResult.items()) closerKeys.insert(key);
+  EXPECT_EQ(closerKeys, expected);
+  EXPECT_EQ(closerResult["eyesChecked"], 1);
   EXPECT_EQ(result["algorithmVersion"], 2);
   EXPECT_TRUE(result["needsReview"].is_number_integer());
   EXPECT_TRUE(result["faces"].is_number_unsigned() || result["faces"].is_number_integer());

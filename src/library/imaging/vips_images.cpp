@@ -142,6 +142,20 @@ DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize, Backdrop b
   return FinishDecodedImage(thumbnail, backdrop);
 }
 
+ThumbnailAndLoaded VipsThumbnailKeepingLoaded(const std::string& path, int maxPixelSize, Backdrop backdrop) {
+  int size = Clamped(maxPixelSize);
+  std::optional<VImage> jpeg = JPEGShrunkOnLoad(path, size);
+  if (!jpeg) return {VipsThumbnail(path, maxPixelSize, backdrop), std::nullopt};
+  // Decoded once into memory, then shrunk exactly as VipsThumbnail shrinks the stream.
+  const VImage loaded = jpeg->copy_memory();
+  ThumbnailAndLoaded result{FinishDecodedImage(ShrunkToFit(loaded, size), backdrop), std::nullopt};
+  if (std::max(loaded.width(), loaded.height()) > size) {
+    const int orientation = vips_image_get_orientation(loaded.get_image());
+    result.loaded = Upright(FinishDecodedImage(loaded, backdrop), orientation).copy_memory();
+  }
+  return result;
+}
+
 DecodedImage VipsFullImage(const std::string& path) {
   VImage loaded = WithinPixelLimit(VImage::new_from_file(
       path.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", kFailOn)));

@@ -18,6 +18,14 @@ vips::VImage Upright(vips::VImage image, int orientation);
 // maxPixelSize, never upscaled. A truncated file, or one of more than kMaxDecodePixels, is an error.
 DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize, Backdrop backdrop);
 
+// VipsThumbnail, keeping the picture a JPEG was shrunk to on load (upright, in the same form) when
+// it is larger than the thumbnail: reading it cost nothing more. `loaded` is nullopt otherwise.
+struct ThumbnailAndLoaded {
+  DecodedImage thumbnail;
+  MaybeImage loaded;
+};
+ThumbnailAndLoaded VipsThumbnailKeepingLoaded(const std::string& path, int maxPixelSize, Backdrop backdrop);
+
 // The whole image of a file libvips reads, upright; more than kMaxDecodePixels is an error.
 DecodedImage VipsFullImage(const std::string& path);
 
