@@ -31,6 +31,9 @@ export const T = {
   analyseSelected: "分析所选照片",
   cancel: "取消",
   analysing: (processed: number, total: number) => `正在分析 ${processed} / ${total}`,
+  // While the folder is still searched the total is not known yet.
+  scanning: (found: number, thumbnails: number, total: number) =>
+    total ? `正在导入：缩略图 ${thumbnails} / ${total}` : `正在查找照片：已找到 ${found} 张`,
   remaining: (seconds: number) => `剩余约 ${formatDuration(seconds)}`,
   analysisDone: "本地分析完成",
   analysisCancelled: "已取消分析",

@@ -49,6 +49,7 @@ export const NATIVE_CALLBACK_NAMES = [
   "flushState",
   "projectBackups",
   "photoMetadata",
+  "scanProgress",
   "photoRegion",
 ] as const;
 

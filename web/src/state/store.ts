@@ -176,6 +176,8 @@ export class Workbench {
   readonly expandedGroups = signal<ReadonlySet<string>>(new Set());
   readonly undoStack = signal<UndoEntry[]>([]);
   readonly analysis = signal<AnalysisRun | null>(null);
+  // The import under way, as the program counts it; null when none is.
+  readonly scanProgress = signal<{ found: number; thumbnails: number; total: number } | null>(null);
   readonly cloudRun = signal<CloudRun | null>(null);
   // Why the cloud could not judge a photo in this session's runs; not kept with the project.
   readonly cloudErrors = signal<ReadonlyMap<string, string>>(new Map());
@@ -320,6 +322,18 @@ export class Workbench {
 
   start(): void {
     this.post({ action: "ready" });
+    this.post({ action: "watchScanProgress", enabled: true });
+  }
+
+  scanProgressed(payload: unknown): void {
+    if (!isObject(payload)) return;
+    const count = (key: string) => {
+      const value = numberField(payload, key, -1);
+      return Number.isSafeInteger(value) && value >= 0 ? value : null;
+    };
+    const found = count("found"), thumbnails = count("thumbnails"), total = count("total");
+    if (found === null || thumbnails === null || total === null || (total > 0 && thumbnails > total)) return;
+    this.scanProgress.value = { found, thumbnails, total };
   }
 
   savedState(): JsonObject {
@@ -387,6 +401,7 @@ export class Workbench {
     const scan = readScanResult(payload);
     if (!scan) return;
     batch(() => {
+      this.scanProgress.value = null;
       this.updateProject((project) => {
         const adopted = adoptScan(project, scan);
         const hasHashes = adopted.photos.some((photo) => typeof photo.result?.hash === "string");
@@ -600,8 +615,12 @@ export class Workbench {
     this.version.value = typeof payload === "string" ? payload : "";
   }
 
+  // An import that ends without photos (nothing importable, a failed backup) ends with a status
+  // line instead of a scan, so a status also ends the import's progress.
   setStatus(payload: unknown): void {
-    if (typeof payload === "string") this.status.value = payload;
+    if (typeof payload !== "string") return;
+    this.status.value = payload;
+    this.scanProgress.value = null;
   }
 
   say(text: string): void {
@@ -1624,6 +1643,7 @@ export class Workbench {
       faceBatchFailed: (p) => this.faceBatch.failed(p),
       photoEditResult: (p) => this.photoEditResult(p),
       photoMetadata: (p) => this.photoMetadata(p),
+      scanProgress: (p) => this.scanProgressed(p),
       photoRegion: (p) => this.photoRegion(p),
     };
   }

@@ -7,8 +7,15 @@ export function StatusBar({ workbench }: { workbench: Workbench }) {
   const cloudRun = workbench.cloudRun.value;
   const burstRun = workbench.burstRun.value;
   const counts = workbench.counts.value;
+  const scan = workbench.scanProgress.value;
   return (
     <footer class="statusbar">
+      {scan && (
+        <div class="progress-block" data-testid="scan-progress">
+          <progress max={scan.total || 1} value={scan.total ? scan.thumbnails : undefined} />
+          <span>{T.scanning(scan.found, scan.thumbnails, scan.total)}</span>
+        </div>
+      )}
       {run && (
         <div class="progress-block" data-testid="analysis-progress">
           <progress max={run.total || 1} value={run.processed} />

@@ -102,6 +102,27 @@ describe("judging focus", () => {
     await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
   });
 
+  it("counts an import of three hundred files in a bar that ends with the scan", async () => {
+    const folder = shootOf(Object.fromEntries(Array.from({ length: 300 }, (_, i) => [`IMG_${String(i).padStart(4, "0")}.jpg`, "orientation-1.jpg"])));
+    session = await startSession();
+    await session.waitForCallback("receiveState");
+    const { page } = session;
+    await page.evaluate(() => {
+      new MutationObserver(() => {
+        if (document.querySelector('[data-testid="scan-progress"] progress')) (window as any).barSeen = true;
+      }).observe(document.body, { subtree: true, childList: true });
+    });
+    session.answerPanel([folder]);
+    await page.getByTestId("import-folder").click();
+    await session.waitForCallback("receiveScan");
+    const calls = session.delivered.map((call) => call.fn.replace("window.Native.", ""));
+    const counts = session.delivered.filter((call) => call.fn.endsWith(".scanProgress")).map((call) => call.arg as Record<string, number>);
+    expect(counts.at(-1)).toEqual({ found: 300, thumbnails: 300, total: 300 });
+    expect(calls.lastIndexOf("scanProgress")).toBeLessThan(calls.indexOf("receiveScan"));
+    expect(await page.evaluate(() => (window as any).barSeen)).toBe(true);
+    await expect.poll(() => page.getByTestId("scan-progress").count()).toBe(0);
+  });
+
   it("orders two cameras' photos by capture time, interleaved, and by file name on request", async () => {
     // Body A (files A_*) and body B (files B_*), planted capture times interleaving them.
     const folder = shootOf({ "A_0001.jpg": "orientation-1.jpg", "A_0002.jpg": "orientation-1.jpg", "B_0001.jpg": "orientation-1.jpg", "B_0002.jpg": "orientation-1.jpg" });

@@ -99,6 +99,21 @@ describe("trash and rated export", () => {
 });
 
 describe("import and card", () => {
+  it("shows the import's counts until the scan or a closing status arrives, ignoring counts that cannot be", () => {
+    const { workbench } = started(1);
+    for (const bad of [null, { found: -1, thumbnails: 0, total: 0 }, { found: 2.5, thumbnails: 0, total: 0 }, { found: 3, thumbnails: 4, total: 3 }, { found: "3", thumbnails: 0, total: 0 }]) {
+      workbench.scanProgressed(bad);
+    }
+    expect(workbench.scanProgress.value).toBeNull();
+    workbench.scanProgressed({ found: 3, thumbnails: 1, total: 3 });
+    expect(workbench.scanProgress.value).toEqual({ found: 3, thumbnails: 1, total: 3 });
+    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 0, photos: [photo(7)] });
+    expect(workbench.scanProgress.value).toBeNull();
+    workbench.scanProgressed({ found: 5, thumbnails: 0, total: 0 });
+    workbench.setStatus("没有可导入的照片");
+    expect(workbench.scanProgress.value).toBeNull();
+  });
+
   it("adopts a scan in the order received, keeps the work on unchanged files, says what it skipped, and ignores payloads that are no scan", () => {
     const { workbench, advance, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
     workbench.receiveScan(null);

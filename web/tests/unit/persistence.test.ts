@@ -6,7 +6,7 @@ describe("handshake and saveState", () => {
   it("posts ready once and saves nothing until the stored project arrived, nor echoes it back", () => {
     const { workbench, posted, advance, saves } = makeWorkbench();
     workbench.start();
-    expect(posted).toEqual([{ action: "ready" }]);
+    expect(posted).toEqual([{ action: "ready" }, { action: "watchScanProgress", enabled: true }]);
     workbench.setView({ cellSize: 200 });
     advance(10_000);
     workbench.receiveState({ photos: [photo(1, { status: "保留", rating: 4 }), photo(2)], folder: "/shoot" });
