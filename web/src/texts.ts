@@ -360,7 +360,7 @@ export const T = {
   orderLabel: "排序",
   orderCaptureTime: "拍摄时间",
   orderName: "文件名",
-  orderCaptureMissing: "有照片缺少拍摄时间，按文件名排列",
+  orderCaptureMissing: "有照片缺少拍摄时间，按导入顺序排列",
 };
 
 export function formatDuration(totalSeconds: number): string {

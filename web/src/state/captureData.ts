@@ -129,16 +129,17 @@ function compareNames(a: PhotoRecord, b: PhotoRecord): number {
 }
 
 // The photos in the order the grid shows them. By capture time only when every photo has one
-// (a photo without one has no place among the others), else by file name; equal times keep
-// their names' order, so a burst's frames stay in sequence.
+// (a photo without one has no place among the others), else in the order the import gave them
+// (by date, then name), as the grid always showed them; equal times keep their names' order, so
+// a burst's frames stay in sequence.
 export function orderPhotos(
   photos: readonly PhotoRecord[],
   order: PhotoOrder,
   capture: ReadonlyMap<string, CaptureData>,
 ): readonly PhotoRecord[] {
-  const line = order === "captureTime" ? captureTimeline(photos, capture) : null;
-  if (line) return photos.slice().sort((a, b) => line.get(a.id)! - line.get(b.id)! || compareNames(a, b));
-  return photos.slice().sort(compareNames);
+  if (order === "name") return photos.slice().sort(compareNames);
+  const line = captureTimeline(photos, capture);
+  return line ? photos.slice().sort((a, b) => line.get(a.id)! - line.get(b.id)! || compareNames(a, b)) : photos;
 }
 
 // Whether the capture-time order is what the grid shows.

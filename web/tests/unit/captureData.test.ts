@@ -72,15 +72,15 @@ describe("the grid's order and bursts by capture time", () => {
     expect((asks[1].paths as string[])[0]).toBe(photos[2000].path);
   });
 
-  it("interleaves two bodies by capture time, and falls back to names while a time is missing", () => {
+  it("interleaves two bodies by capture time, and keeps the import's order while a time is missing", () => {
     const { workbench, actions } = makeWorkbench();
     const { photos, answer } = wedding();
-    workbench.receiveState({ photos });
+    workbench.receiveState({ photos: [...photos].reverse() });
     expect(actions("photoMetadata")).toHaveLength(1);
     const names = () => workbench.items.value.map((item) => item.photo.id);
-    expect(names()).toEqual(["A-1", "A-2", "A-3", "B-1", "B-2"]);
+    expect(names()).toEqual(["B-2", "B-1", "A-3", "A-2", "A-1"]);
     workbench.photoMetadata({ photos: answer.photos.slice(1) });
-    expect(names()).toEqual(["A-1", "A-2", "A-3", "B-1", "B-2"]);
+    expect(names()).toEqual(["B-2", "B-1", "A-3", "A-2", "A-1"]);
     workbench.photoMetadata({ photos: answer.photos.slice(0, 1) });
     expect(names()).toEqual(["A-1", "B-1", "A-2", "B-2", "A-3"]);
     // Keys follow the grid's order.
