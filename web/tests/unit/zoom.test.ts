@@ -8,7 +8,7 @@ const VIEW = { width: 1000, height: 600, dpr: 1 };
 const rect = (x: number, y: number, width: number, height: number) => ({ x, y, width, height });
 
 describe("region geometry", () => {
-  it.each([
+  it.each<[string, typeof VIEW, 1 | 2, number, number, ReturnType<typeof rect>]>([
     ["100 %: one photo pixel per device pixel", VIEW, 1, 0.5, 0.5, rect(2500, 1700, 1000, 600)],
     ["200 %: two", VIEW, 2, 0.5, 0.5, rect(2750, 1850, 500, 300)],
     ["100 % on a 2x screen", { ...VIEW, dpr: 2 }, 1, 0.5, 0.5, rect(2000, 1400, 2000, 1200)],
