@@ -1,9 +1,8 @@
 import { describe, expect, it } from "vitest";
 import { readAIServiceState } from "../../src/state/aiService";
 import { cloudRecordOf, cloudVerdictOf } from "../../src/state/cloudReview";
-import { handleKey } from "../../src/state/keyboard";
 import { readRecentProjects } from "../../src/state/recentProjects";
-import { analysed, makeWorkbench, photo, started } from "./helpers";
+import { analysed, makeWorkbench, photo, press, started } from "./helpers";
 
 describe("AI service settings", () => {
   const SAVED = { configured: true, maskedKey: "sk-…9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite", status: "已保存", detail: "API 密钥已保存在当前用户的本地配置中" };
@@ -118,11 +117,11 @@ describe("cloud review", () => {
     workbench.setFilter({ cloud: "淘汰" });
     expect(shown()).toEqual(["ID-2"]);
     workbench.setFilter({ cloud: "all" });
-    handleKey(workbench, { key: "C", shiftKey: true });
+    press(workbench, "Shift+C");
     const work = () => workbench.photos.value.map((p) => [p.status, p.rating]);
     expect(work()).toEqual([["保留", 4], ["淘汰", 1], ["保留", 4], [undefined, undefined]]);
     expect(workbench.status.value).toBe("已采用 3 张照片的云端决定和星级（可撤销）");
-    handleKey(workbench, { key: "z", ctrlKey: true });
+    press(workbench, "Control+z");
     expect(work()).toEqual([["待定", 2], [undefined, undefined], [undefined, undefined], [undefined, undefined]]);
   });
 });

@@ -1,8 +1,6 @@
 import { describe, expect, it } from "vitest";
-import { KEY_TABLE, handleKey } from "../../src/state/keyboard";
-import { started } from "./helpers";
-
-const press = (workbench: ReturnType<typeof started>["workbench"], ...keys: string[]) => keys.map((key) => handleKey(workbench, { key, shiftKey: key === "?" }));
+import { KEY_TABLE } from "../../src/state/keyboard";
+import { press, started } from "./helpers";
 
 describe("the key table and the loupe's small things", () => {
   it("lists every key it acts on with what it does, once, and opens and closes with ?", () => {

@@ -1,7 +1,6 @@
 import { describe, expect, it } from "vitest";
 import { readRegionAnswer, regionFor, visibleRect } from "../../src/state/loupeRegion";
-import { handleKey } from "../../src/state/keyboard";
-import { photo, started } from "./helpers";
+import { photo, press, started } from "./helpers";
 
 const PHOTO = { width: 6000, height: 4000 };
 const VIEW = { width: 1000, height: 600, dpr: 1 };
@@ -61,7 +60,7 @@ describe("the loupe's regions", () => {
   it("keeps the zoom and the spot while stepping, and asks for the next photo's same spot", () => {
     const { workbench, asked } = zoomedLoupe();
     workbench.setZoom("double", 0.25, 0.75);
-    handleKey(workbench, { key: "ArrowRight" });
+    press(workbench, "ArrowRight");
     expect(workbench.loupe.value).toMatchObject({ zoom: "double", focusX: 0.25, focusY: 0.75 });
     const [onFirst, onSecond] = asked();
     expect(onSecond).toEqual({ ...onFirst, id: "ID-2" });
@@ -70,12 +69,12 @@ describe("the loupe's regions", () => {
   it("pans a quarter of the view with Alt and an arrow, from the spot shown at an edge", () => {
     const { workbench } = zoomedLoupe();
     workbench.setZoom("actual", 0, 0.5);
-    expect(handleKey(workbench, { key: "ArrowRight", altKey: true })).toBe(true);
+    expect(press(workbench, "Alt+ArrowRight")).toEqual([true]);
     // At the left edge the view's middle is 500 px in; a quarter view (250 px) further is 750.
     expect(workbench.loupe.value.focusX).toBeCloseTo(750 / 6000);
     expect(workbench.currentPhoto.value?.id).toBe("ID-1");
     workbench.setZoom("fit");
-    expect(handleKey(workbench, { key: "ArrowRight", altKey: true })).toBe(false);
+    expect(press(workbench, "Alt+ArrowRight")).toEqual([false]);
   });
 });
 
@@ -86,12 +85,12 @@ describe("side by side", () => {
     const { workbench } = burst();
     workbench.closeLoupe();
     workbench.select("ID-1");
-    handleKey(workbench, { key: "v" });
+    press(workbench, "v");
     expect(workbench.compare.value?.ids).toEqual(["ID-1", "ID-2", "ID-3", "ID-4"]);
-    for (const key of [{ key: "Tab" }, { key: "Tab" }, { key: "x" }, { key: "Tab", shiftKey: true }, { key: "p" }]) handleKey(workbench, key);
+    press(workbench, "Tab", "Tab", "x", "Shift+Tab", "p");
     expect(workbench.photos.value.map((p) => p.status ?? "-")).toEqual(["-", "保留", "淘汰", "-", "-", "-"]);
     expect(workbench.currentPhoto.value?.id).toBe("ID-2");
-    handleKey(workbench, { key: "Escape" });
+    press(workbench, "Escape");
     expect(workbench.compare.value).toBeNull();
   });
 
