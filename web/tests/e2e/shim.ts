@@ -19,20 +19,10 @@ export interface CallbackLine {
   arg: unknown;
 }
 
-export interface SessionOptions {
-  viewport?: { width: number; height: number };
-  prepareSupportDir?: (dir: string) => void;
-  env?: Record<string, string>;
-  // An earlier session's test data folder, to start again on its stored project; the caller removes it.
-  supportDir?: string;
-}
+// supportDir: an earlier session's test data folder, to start again on its stored project; the caller removes it.
+export type SessionOptions = { viewport?: { width: number; height: number }; prepareSupportDir?: (dir: string) => void; env?: Record<string, string>; supportDir?: string };
 
-interface Waiter {
-  fn: string;
-  predicate: (arg: any) => boolean;
-  from: number;
-  resolve: (arg: any) => void;
-}
+type Waiter = { fn: string; predicate: (arg: any) => boolean; from: number; resolve: (arg: any) => void };
 
 export class NativeSession {
   readonly delivered: CallbackLine[] = [];

@@ -12,10 +12,7 @@ describe("AI service settings", () => {
     workbench.ai.save("  sk-secret-key-9f3a \n", " https://api.grsai.com ", "nano-banana-2-lite");
     workbench.ai.test();
     workbench.ai.test();
-    expect(posted).toEqual([
-      { action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" },
-      { action: "testGRSAIConnection" },
-    ]);
+    expect(posted).toEqual([{ action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" }, { action: "testGRSAIConnection" }]);
     workbench.handlers().grsAIState!(SAVED);
     expect(workbench.ai.checking.value).toBe(false);
   });
@@ -42,10 +39,9 @@ describe("cloud review", () => {
     const { workbench, actions } = started([photo(1, { issues: ["闭眼"], result: analysed("00", { brightness: 0.4, noise: 2 }) })]);
     workbench.setCloudSettings({ scene: "portrait", policy: "strict", doubleCheck: false, model: "" });
     workbench.startCloudReview("all");
-    expect(actions("cloudAnalyze")[0].photos).toEqual([
-      { id: "ID-1", path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", thumbnail: "file:///data/ThumbnailCache/1.jpg", issues: ["闭眼"], result: { sharpness: 200, brightness: 0.4, noise: 2, confidence: 0.72 } },
-    ]);
-    expect(actions("cloudAnalyze")[0].options).toMatchObject({ policy: "strict", quality: "standard", model: "gemini-3.1-flash-lite" });
+    const [{ photos, options }] = actions("cloudAnalyze");
+    expect(photos).toEqual([{ id: "ID-1", path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", thumbnail: "file:///data/ThumbnailCache/1.jpg", issues: ["闭眼"], result: { sharpness: 200, brightness: 0.4, noise: 2, confidence: 0.72 } }]);
+    expect(options).toMatchObject({ policy: "strict", quality: "standard", model: "gemini-3.1-flash-lite" });
     expect(workbench.savedState().cloudReview).toMatchObject({ scene: "portrait", policy: "strict", doubleCheck: false });
   });
 
