@@ -100,12 +100,7 @@ describe("cloud review", () => {
 
   it("accepts the cloud's decision and rating for every filtered photo as one undo step, and filters by disagreement", () => {
     const clean = analysed("00");
-    const { workbench } = reviewing([
-      photo(1, { status: "待定", rating: 2, result: analysed("00", { issues: ["闭眼"] }), issues: ["闭眼"] }),
-      photo(2, { result: clean, issues: [] }),
-      photo(3, { result: clean, issues: [] }),
-      photo(4),
-    ]);
+    const { workbench } = reviewing([photo(1, { status: "待定", rating: 2, result: analysed("00", { issues: ["闭眼"] }), issues: ["闭眼"] }), photo(2, { result: clean, issues: [] }), photo(3, { result: clean, issues: [] }), photo(4)]);
     [KEEP, REJECT, KEEP].forEach((result, i) => workbench.cloudAnalysisResult({ id: `ID-${i + 1}`, result }));
     const shown = () => workbench.items.value.map((item) => item.photo.id);
     workbench.setFilter({ cloud: "disagree" });
