@@ -5,7 +5,8 @@ import { afterAll, beforeAll, describe, expect, it } from "vitest";
 import { FakeService } from "./fakeService";
 import { NativeSession, workflows } from "./shim";
 
-const NAMES = ["face-open-portrait-hopper.jpg", "face-closed-yawn.jpg", "orientation-1.jpg"];
+// In name order, the grid's order for photos of which not every one has a capture time.
+const NAMES = ["face-closed-yawn.jpg", "face-open-portrait-hopper.jpg", "orientation-1.jpg"];
 const KEEP = { decision: "保留", rating: 4, confidence: 0.95, issues: [], reason: "眼神清楚，对焦准确", bestCandidate: true };
 
 async function configureAI(session: NativeSession, service: FakeService): Promise<void> {
