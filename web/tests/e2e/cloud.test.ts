@@ -1,14 +1,12 @@
-// Cloud culling against the program and the local stand-in of the AI service: the key and
-// address saved in the settings, a review of a stored burst with its verdicts in the grid and
-// the details, an unusable answer shown as such, a stop while a request is out, accepting a
-// verdict with the key and undoing it, the culling list's cloud column, and the burst compared.
+// Cloud culling against the program and the local stand-in of the AI service.
 import { readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { afterAll, beforeAll, describe, expect, it } from "vitest";
 import { FakeService } from "./fakeService";
 import { NativeSession, workflows } from "./shim";
 
-const NAMES = ["face-open-portrait-hopper.jpg", "face-closed-yawn.jpg", "orientation-1.jpg"];
+// In name order, so the grid shows them in the same order whichever order is chosen.
+const NAMES = ["face-closed-yawn.jpg", "face-open-portrait-hopper.jpg", "orientation-1.jpg"];
 const KEEP = { decision: "保留", rating: 4, confidence: 0.95, issues: [], reason: "眼神清楚，对焦准确", bestCandidate: true };
 
 async function configureAI(session: NativeSession, service: FakeService): Promise<void> {
@@ -27,9 +25,7 @@ describe("cloud culling", () => {
   const flows = workflows();
   const shoot = flows.shoot(NAMES);
   let service: FakeService;
-  beforeAll(async () => {
-    service = await FakeService.start();
-  });
+  beforeAll(async () => void (service = await FakeService.start()));
   afterAll(() => service.stop());
 
   it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, then compares the burst", async () => {
@@ -43,17 +39,7 @@ describe("cloud culling", () => {
       FakeService.visionAnswer({ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }),
     ]);
     // The three photos as one stored burst, the first its best frame.
-    const photos = NAMES.map((name, i) => ({
-      id: `P-${i}`,
-      path: join(shoot, name),
-      name,
-      format: "JPG",
-      size: 1,
-      date: `2026-05-01T10:00:0${i}`,
-      thumbnail: `file://${join(shoot, name)}`,
-      group: "B1",
-      ...(i === 0 ? { best: true } : {}),
-    }));
+    const photos = NAMES.map((name, i) => ({ id: `P-${i}`, path: join(shoot, name), name, format: "JPG", size: 1, date: `2026-05-01T10:00:0${i}`, thumbnail: `file://${join(shoot, name)}`, group: "B1", best: i === 0 || undefined }));
     const session = await flows.start({
       env: { TIDEWICK_TEST_CA_FILE: service.caFile },
       prepareSupportDir: (dir) => writeFileSync(join(dir, "current-project.json"), JSON.stringify({ photos, folder: shoot })),
@@ -97,7 +83,6 @@ describe("cloud culling", () => {
     await expect.poll(() => page.getByTestId("status").textContent()).toBe("没有需要采用的云端建议");
     await page.getByTestId("filter-cloud").selectOption("all");
 
-    // The culling list carries the cloud's reason and confidence.
     const list = join(shoot, "清单.txt");
     session.answerPanel([list]);
     await page.getByTestId("manifest").click();

@@ -1,6 +1,6 @@
-// The repository's local HTTPS stand-in of the AI service (tests/ai/fake_grsai.py), for
-// workflows that reach the service: answers are scripted per path, and the program trusts the
-// stand-in's throw-away certificate authority through TIDEWICK_TEST_CA_FILE.
+// The repository's local HTTPS stand-in of the AI service (tests/ai/fake_grsai.py): answers are
+// scripted per path, and the program trusts its throw-away certificate authority through
+// TIDEWICK_TEST_CA_FILE.
 import { spawn, type ChildProcessByStdio } from "node:child_process";
 import type { Readable, Writable } from "node:stream";
 import { mkdtempSync, rmSync } from "node:fs";
@@ -27,11 +27,7 @@ export class FakeService {
     lines: AsyncIterator<string>,
   ) {
     void (async () => {
-      for (;;) {
-        const next = await lines.next();
-        if (next.done) return;
-        this.replies.shift()?.(next.value);
-      }
+      for (let next = await lines.next(); !next.done; next = await lines.next()) this.replies.shift()?.(next.value);
     })();
   }
 
@@ -49,24 +45,17 @@ export class FakeService {
     return `https://127.0.0.1:${this.port}`;
   }
 
-  private command(value: unknown): Promise<unknown> {
+  route(method: string, path: string, responses: ScriptedResponse[]): Promise<unknown> {
     return new Promise((resolve) => {
       this.replies.push((line) => resolve(JSON.parse(line)));
-      this.child.stdin.write(JSON.stringify(value) + "\n");
+      this.child.stdin.write(JSON.stringify({ op: "route", method, path, responses }) + "\n");
     });
-  }
-
-  route(method: string, path: string, responses: ScriptedResponse[]): Promise<unknown> {
-    return this.command({ op: "route", method, path, responses });
   }
 
   // A chat answer whose text is the given object, as the vision model would write it.
   static visionAnswer(answer: unknown, delayMs = 0): ScriptedResponse {
-    const response: ScriptedResponse = {
-      json: { choices: [{ message: { content: JSON.stringify(answer) } }], usage: { prompt_tokens: 10, completion_tokens: 5 } },
-    };
-    if (delayMs) response.delay_ms = delayMs;
-    return response;
+    const json = { choices: [{ message: { content: JSON.stringify(answer) } }], usage: { prompt_tokens: 10, completion_tokens: 5 } };
+    return delayMs ? { json, delay_ms: delayMs } : { json };
   }
 
   stop(): void {

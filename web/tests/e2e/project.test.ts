@@ -1,7 +1,5 @@
-// The project through the program: the start-up handshake, a folder and hand-picked photos
-// imported through its panels, the decisions stored and given back after a restart; then a
-// photo looked at in the loupe (the program's large preview, fit and 100 %, panning, stepping at
-// the same zoom) and turned and cropped into a new JPG that joins the grid, the photo untouched.
+// The project through the program: imports through its panels, the decisions kept across a
+// restart, the loupe on the program's large preview, and a turned and cropped copy.
 import { readdirSync, readFileSync, statSync } from "node:fs";
 import { join } from "node:path";
 import { describe, expect, it } from "vitest";
@@ -25,7 +23,6 @@ describe("the project", () => {
     expect(await page.getByText("还没有照片").count()).toBe(1);
     await session.screenshot("start-empty");
 
-    // The thumbnails are file URLs in the program's cache, outside the page's folder.
     const scan = await session.importPaths([shoot]);
     expect(scan.source).toBe("folder");
     expect(scan.photos[0].thumbnail).toMatch(/^file:\/\/.*ThumbnailCache/);
@@ -34,15 +31,13 @@ describe("the project", () => {
       .poll(() => page.evaluate(() => [...document.querySelectorAll<HTMLImageElement>(".cell img")].every((img) => img.complete && img.naturalWidth > 0)))
       .toBe(true);
 
-    // The photo panel opens in the project's folder.
     const picked = await session.importPaths([join(shoot, NAMES[2]), join(shoot, NAMES[3])], "photos");
-    expect(picked.source).toBe("files");
-    expect(session.sent("choosePhotos").at(-1)).toEqual({ action: "choosePhotos", path: shoot });
+    // The photo panel opens in the project's folder.
+    expect([picked.source, session.sent("choosePhotos").at(-1)]).toEqual(["files", { action: "choosePhotos", path: shoot }]);
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(2);
     await session.screenshot("grid-picked-photos");
     await page.getByTestId("grid-cell").first().click();
-    await page.keyboard.press("p");
-    await page.keyboard.press("5");
+    for (const key of ["p", "5"]) await page.keyboard.press(key);
 
     // With decisions made, the import asks first; unchanged files keep their work.
     const before = session.delivered.length;
@@ -82,11 +77,10 @@ describe("the project", () => {
     const image = page.getByTestId("loupe-image");
     await expect.poll(() => image.getAttribute("data-preview")).toBe("1");
     await expect.poll(() => image.evaluate((img: HTMLImageElement) => img.naturalWidth)).toBeGreaterThan(0);
-    // The next photo was asked for ahead of stepping.
     expect(session.sent("previewPhoto").map((b) => b.id)).toEqual([first.id, second.id]);
     await session.screenshot("loupe-fit");
 
-    // A click zooms to 100 % around the clicked spot; a drag pans.
+    // A click zooms to 100 %; a drag pans; stepping keeps 100 %; Z goes back to fit.
     const box = (await page.locator(".loupe-frame").boundingBox())!;
     await page.mouse.click(box.x + box.width * 0.3, box.y + box.height * 0.4);
     const zoomed = () => page.getByTestId("zoom-actual").getAttribute("class").then((name) => name ?? "");
@@ -99,7 +93,6 @@ describe("the project", () => {
     expect(await image.evaluate((img) => img.style.transform)).not.toBe(unpanned);
     await session.screenshot("loupe-actual");
 
-    // Stepping keeps 100 % and the same spot; Z goes back to fit.
     await page.keyboard.press("ArrowRight");
     await expect.poll(() => page.locator(".loupe-name").textContent()).toBe(second.name);
     expect(await zoomed()).toContain("active");
@@ -109,7 +102,6 @@ describe("the project", () => {
     await page.keyboard.press("Escape");
     await expect.poll(() => page.getByTestId("loupe").count()).toBe(0);
 
-    // Crop and rotate the 2000 × 1072 photo.
     const source = join(shoot, NAMES[0]);
     const sourceSize = statSync(source).size;
     await page.locator(`[data-id="${stored.photos.find((p: any) => p.name === NAMES[0]).id}"]`).click();
@@ -117,10 +109,7 @@ describe("the project", () => {
     await expect.poll(() => page.getByTestId("edit-dialog").count()).toBe(1);
     await page.getByTestId("rotate-right").click();
     await expect.poll(() => page.getByTestId("edit-turns").textContent()).toBe("90°");
-    for (const side of ["crop-w", "crop-h"]) {
-      await page.getByTestId(side).fill("50");
-      await page.getByTestId(side).press("Tab");
-    }
+    for (const side of ["crop-w", "crop-h"]) await page.getByTestId(side).fill("50").then(() => page.getByTestId(side).press("Tab"));
     await session.screenshot("edit-dialog");
     session.answerPanel([out]);
     await page.getByTestId("edit-save").click();

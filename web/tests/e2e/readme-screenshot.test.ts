@@ -8,20 +8,8 @@ import { describe, expect, it } from "vitest";
 import { repoDir, workflows } from "./shim";
 
 // Portraits and groups with open and closed eyes, blurred, dark and bright frames, as a shoot has them.
-const SHOOT = [
-  "face-open-portrait-hopper.jpg",
-  "face-closed-yawn.jpg",
-  "face-group3-open.jpg",
-  "face-group2-girl-closed-laughing.jpg",
-  "face-closeup-open-canon350d.jpg",
-  "blur-motion-text.jpg",
-  "face-group8-mixed-squint.jpg",
-  "under-severe-iso6400.jpg",
-  "highkey-cat-white-background.jpg",
-  "blur-defocus-text.jpg",
-  "noise-indoor-iso1600.jpg",
-  "under-night-snow.jpg",
-];
+const SHOOT = ["face-open-portrait-hopper.jpg", "face-closed-yawn.jpg", "face-group3-open.jpg", "face-group2-girl-closed-laughing.jpg", "face-closeup-open-canon350d.jpg", "blur-motion-text.jpg",
+  "face-group8-mixed-squint.jpg", "under-severe-iso6400.jpg", "highkey-cat-white-background.jpg", "blur-defocus-text.jpg", "noise-indoor-iso1600.jpg", "under-night-snow.jpg"];
 
 describe("README screenshot", () => {
   const flows = workflows();
@@ -38,7 +26,6 @@ describe("README screenshot", () => {
     const results = session.delivered.slice(from).filter((call) => call.fn === "window.Native.analysisResult").map((call: any) => call.arg);
     const idOf = new Map<string, string>(scan.photos.map((photo: any) => [photo.name, photo.id]));
 
-    // Every photo the analysis faulted carries its issues as badges.
     const faulted = results.filter((answer) => answer.result?.issues?.length);
     expect(faulted.length).toBeGreaterThanOrEqual(4);
     for (const { id, result } of faulted) {

@@ -1,6 +1,4 @@
-// The settings against the program, at the minimum window size: lens correction, the plug-in
-// service, the AI service's key and address, the update check, the companion applications and
-// the local ComfyUI set-up.
+// Every section of the settings against the program, at the minimum window size.
 import { chmodSync, mkdirSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { describe, expect, it } from "vitest";
@@ -10,7 +8,6 @@ describe("settings", () => {
   const flows = workflows();
 
   it("walks every section from the keyboard and the mouse, each showing what the program reports", async () => {
-    // A home folder with a Photoshop launcher where the program looks for one.
     const home = flows.tempDir("tidewick-home-");
     const launcher = join(home, ".local/bin/photoshop");
     mkdirSync(join(home, ".local/bin"), { recursive: true });
@@ -37,7 +34,6 @@ describe("settings", () => {
     await expect.poll(() => lensSwitch.isChecked()).toBe(false);
     await session.screenshot("settings-980x650");
 
-    // The plug-in service as the program reports it, and its save folder's picker.
     const bridge = await session.waitForCallback("bridgeStatus");
     await expect.poll(() => page.getByTestId("plugin-listening").textContent()).toBe(bridge.listening ? `正在监听本机端口 ${bridge.port}` : "未在监听，插件无法连接");
     await page.getByTestId("choose-save-location").click();
@@ -67,7 +63,6 @@ describe("settings", () => {
     await page.getByTestId("ai-test").click();
     expect((await session.waitForCallback("grsAIState", () => true, { from })).status).toBe("连接失败");
     await expect.poll(() => page.getByTestId("ai-status").textContent()).toBe("状态：连接失败");
-    // The plug-in status embeds the same report and follows it.
     await expect.poll(() => page.getByTestId("plugin-ai").textContent()).toContain("连接失败");
     await session.screenshot("settings-ai-service");
 
@@ -92,7 +87,7 @@ describe("settings", () => {
     await expect.poll(() => page.getByTestId("update-download-message").textContent()).toBe(download.message);
     expect(session.effects.filter((e) => e.effect === "openURL")).toEqual([{ effect: "openURL", url: "https://example.com/tw-99.1.tar.gz" }]);
 
-    // The companion applications: Photoshop found and opened.
+    // Photoshop is found where the program looks for one, and opened.
     await expect.poll(() => page.getByTestId("app-photoshop").textContent()).toBe("Photoshop已安装打开");
     await expect.poll(() => page.getByTestId("app-pixcake").textContent()).toBe("像素蛋糕未检测到打开");
     from = session.delivered.length;

@@ -1,7 +1,5 @@
-// Drives the built page in Debian's Chromium against `tidewick --headless`: the page's
-// posts become lines on the program's standard input, and every callback line the program
-// prints is delivered to window.Native in the page, in order. Tests then act as a
-// photographer would (clicks and keys) and read what the page shows.
+// The built page in Debian's Chromium against `tidewick --headless`: the page's posts become lines
+// on the program's input, and each callback line it prints is delivered to window.Native, in order.
 import { spawn, type ChildProcessWithoutNullStreams } from "node:child_process";
 import { copyFileSync, existsSync, mkdirSync, mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
@@ -11,8 +9,7 @@ import { fileURLToPath, pathToFileURL } from "node:url";
 import { chromium, type BrowserContext, type Page } from "playwright-core";
 import { afterAll, afterEach } from "vitest";
 
-const webDir = resolve(dirname(fileURLToPath(import.meta.url)), "../..");
-export const repoDir = resolve(webDir, "..");
+export const repoDir = resolve(dirname(fileURLToPath(import.meta.url)), "../../..");
 const builtPage = join(repoDir, "resources/Web/index.html");
 const artifactsDir = join(repoDir, "test-artifacts");
 export const testPhotosDir = join(repoDir, "tests/data/photos");
@@ -22,23 +19,10 @@ export interface CallbackLine {
   arg: unknown;
 }
 
-export interface SessionOptions {
-  viewport?: { width: number; height: number };
-  // Writes files into the test data folder before the program starts.
-  prepareSupportDir?: (dir: string) => void;
-  // Further environment of the program (e.g. the AI service stand-in's certificate authority).
-  env?: Record<string, string>;
-  // An existing test data folder (from an earlier session), to start the program again on
-  // the same stored project. The caller removes it.
-  supportDir?: string;
-}
+// supportDir: an earlier session's test data folder, to start again on its stored project; the caller removes it.
+export type SessionOptions = { viewport?: { width: number; height: number }; prepareSupportDir?: (dir: string) => void; env?: Record<string, string>; supportDir?: string };
 
-interface Waiter {
-  fn: string;
-  predicate: (arg: any) => boolean;
-  from: number;
-  resolve: (arg: any) => void;
-}
+type Waiter = { fn: string; predicate: (arg: any) => boolean; from: number; resolve: (arg: any) => void };
 
 export class NativeSession {
   readonly delivered: CallbackLine[] = [];
@@ -54,7 +38,6 @@ export class NativeSession {
     readonly context: BrowserContext,
     readonly page: Page,
     readonly child: ChildProcessWithoutNullStreams,
-    readonly supportDir: string,
     private readonly tempDirs: string[],
   ) {
     this.exit = new Promise((resolveExit) => child.on("exit", (code) => resolveExit(code)));
@@ -63,31 +46,23 @@ export class NativeSession {
   }
 
   private onLine(line: string): void {
-    if (!line.trim()) return;
     let message: Record<string, unknown>;
     try {
       message = JSON.parse(line);
     } catch {
-      this.stderr.push(`(unparsable stdout line) ${line}`);
+      if (line.trim()) this.stderr.push(`(unparsable stdout line) ${line}`);
       return;
     }
-    if (typeof message.effect === "string") {
-      this.effects.push(message);
-      return;
-    }
+    if (typeof message.effect === "string") return void this.effects.push(message);
     if (typeof message.fn !== "string") return;
     const call: CallbackLine = { fn: message.fn, arg: message.arg ?? null };
-    // Deliveries are chained so the page sees callbacks in exactly the program's order.
+    // Chained, so the page sees callbacks in exactly the program's order.
     this.delivery = this.delivery.then(async () => {
-      await this.page.evaluate(
-        ([fn, arg]) => {
-          const parts = (fn as string).split(".");
-          if (parts[0] !== "window" || parts[1] !== "Native" || parts.length !== 3) throw new Error(`bad callback ${fn}`);
-          const native = (window as any).Native;
-          native[parts[2]](arg);
-        },
-        [call.fn, call.arg] as const,
-      );
+      await this.page.evaluate(([fn, arg]) => {
+        const parts = (fn as string).split(".");
+        if (parts[0] !== "window" || parts[1] !== "Native" || parts.length !== 3) throw new Error(`bad callback ${fn}`);
+        (window as any).Native[parts[2]](arg);
+      }, [call.fn, call.arg] as const);
       this.delivered.push(call);
       this.wake();
     });
@@ -95,25 +70,16 @@ export class NativeSession {
 
   private wake(): void {
     this.waiters = this.waiters.filter((waiter) => {
-      for (let i = waiter.from; i < this.delivered.length; i++) {
-        const call = this.delivered[i];
-        if (call.fn === waiter.fn && waiter.predicate(call.arg)) {
-          waiter.resolve(call.arg);
-          return false;
-        }
-      }
-      return true;
+      const call = this.delivered.slice(waiter.from).find((c) => c.fn === waiter.fn && waiter.predicate(c.arg));
+      if (call) waiter.resolve(call.arg);
+      return !call;
     });
   }
 
-  // Writes one line to the program: a page message body or a control line ("@panel", "@mount").
+  // A page message body or a control line ("@panel", "@mount").
   send(value: unknown): void {
-    // Closing the browser after the program's input ended still lets the page post (its
-    // pending save on pagehide); there is nobody left to read it.
-    if (this.child.stdin.writableEnded) {
-      this.stderr.push(`(after the program's input ended) ${JSON.stringify(value).slice(0, 200)}`);
-      return;
-    }
+    // The page may still post its pending save on pagehide after the program's input ended.
+    if (this.child.stdin.writableEnded) return void this.stderr.push(`(after the program's input ended) ${JSON.stringify(value).slice(0, 200)}`);
     this.child.stdin.write(JSON.stringify(value) + "\n");
   }
 
@@ -121,13 +87,10 @@ export class NativeSession {
     this.send({ "@panel": paths ? { paths } : null });
   }
 
-  // The page's posts of one action, in order.
   sent(action: string): Array<Record<string, any>> {
     return this.posted.filter((body) => body.action === action);
   }
 
-  // Answers the next panel with the paths, presses 导入文件夹 (or 导入照片) and resolves with
-  // the program's scan.
   async importPaths(paths: string[], button: "folder" | "photos" = "folder"): Promise<any> {
     const from = this.delivered.length;
     this.answerPanel(paths);
@@ -135,8 +98,7 @@ export class NativeSession {
     return this.waitForCallback("receiveScan", () => true, { from });
   }
 
-  // Resolves with the payload of the first callback named fn (short name such as "receiveState")
-  // delivered to the page at or after index `from` that satisfies the predicate.
+  // The first callback `name` (e.g. "receiveState") delivered at or after index `from` that satisfies the predicate.
   waitForCallback<T = any>(name: string, predicate: (arg: any) => boolean = () => true, options: { from?: number; timeoutMs?: number } = {}): Promise<T> {
     const fn = `window.Native.${name}`;
     const timeoutMs = options.timeoutMs ?? 30_000;
@@ -145,11 +107,7 @@ export class NativeSession {
         this.waiters = this.waiters.filter((w) => w !== waiter);
         reject(new Error(`no ${fn} within ${timeoutMs} ms; stderr:\n${this.stderr.join("\n")}`));
       }, timeoutMs);
-      const resolve = (arg: any) => {
-        clearTimeout(timer);
-        resolvePromise(arg);
-      };
-      const waiter: Waiter = { fn, predicate, from: options.from ?? 0, resolve };
+      const waiter: Waiter = { fn, predicate, from: options.from ?? 0, resolve: (arg) => (clearTimeout(timer), resolvePromise(arg)) };
       this.waiters.push(waiter);
       this.wake();
     });
@@ -162,8 +120,7 @@ export class NativeSession {
     return file;
   }
 
-  // Ends the program's input, waits for it to finish its work and exit, and cleans up; once,
-  // however often it is asked.
+  // Ends the program's input, waits for it to finish its work and exit, and cleans up; once.
   close(): Promise<number | null> {
     this.closing ??= this.shutDown();
     return this.closing;
@@ -181,7 +138,7 @@ export class NativeSession {
     await this.delivery.catch(() => undefined);
     await this.context.close();
     for (const dir of this.tempDirs) rmSync(dir, { recursive: true, force: true });
-    return code as number | null;
+    return code;
   }
 }
 
@@ -190,11 +147,8 @@ export async function startSession(options: SessionOptions = {}): Promise<Native
   const bin = process.env.TIDEWICK_BIN ?? join(repoDir, "build/src/shell/tidewick");
   if (!existsSync(bin)) throw new Error(`tidewick executable not found at ${bin}; build it or set TIDEWICK_BIN`);
   const supportDir = options.supportDir ?? mkdtempSync("/tmp/tidewick-qa-");
-  const configHome = mkdtempSync(join(tmpdir(), "tidewick-config-"));
-  const dataHome = mkdtempSync(join(tmpdir(), "tidewick-data-"));
-  const profile = mkdtempSync(join(tmpdir(), "tidewick-chromium-"));
-  const tempDirs = [configHome, dataHome, profile];
-  if (!options.supportDir) tempDirs.push(supportDir);
+  const [configHome, dataHome, profile] = ["config", "data", "chromium"].map((kind) => mkdtempSync(join(tmpdir(), `tidewick-${kind}-`)));
+  const tempDirs = options.supportDir ? [configHome, dataHome, profile] : [configHome, dataHome, profile, supportDir];
   options.prepareSupportDir?.(supportDir);
 
   const context = await chromium.launchPersistentContext(profile, {
@@ -209,12 +163,10 @@ export async function startSession(options: SessionOptions = {}): Promise<Native
     env: { ...process.env, ...options.env, XDG_CONFIG_HOME: configHome, XDG_DATA_HOME: dataHome },
     stdio: ["pipe", "pipe", "pipe"],
   });
-  const session = new NativeSession(context, page, child, supportDir, tempDirs);
+  const session = new NativeSession(context, page, child, tempDirs);
 
   page.on("pageerror", (error) => session.stderr.push(`(page error) ${error.message}`));
-  page.on("console", (message) => {
-    if (message.type() === "error") session.stderr.push(`(page console) ${message.text()}`);
-  });
+  page.on("console", (message) => void (message.type() === "error" && session.stderr.push(`(page console) ${message.text()}`)));
   await page.exposeFunction("__tidewickPost", (body: string) => {
     const value = JSON.parse(body);
     session.posted.push(value);
@@ -238,22 +190,20 @@ export function workflows() {
     await session?.close();
     session = null;
   });
-  afterAll(() => {
-    for (const dir of dirs) rmSync(dir, { recursive: true, force: true });
-  });
+  afterAll(() => dirs.forEach((dir) => rmSync(dir, { recursive: true, force: true })));
   return {
     tempDir(prefix = "tidewick-"): string {
       const dir = mkdtempSync(join(tmpdir(), prefix));
       dirs.push(dir);
       return dir;
     },
-    // A shoot folder holding copies of the named sample photos.
-    shoot(names: readonly string[]): string {
+    // A shoot folder of copies of sample photos: the samples' own names, or { name in the shoot: sample }.
+    shoot(names: readonly string[] | Record<string, string>): string {
       const dir = this.tempDir("tidewick-shoot-");
-      for (const name of names) copyFileSync(join(testPhotosDir, name), join(dir, name));
+      const copies = Array.isArray(names) ? names.map((name) => [name, name]) : Object.entries(names);
+      for (const [name, sample] of copies) copyFileSync(join(testPhotosDir, sample), join(dir, name));
       return dir;
     },
-    // Starts the program and the page and waits for the stored project.
     async start(options: SessionOptions = {}): Promise<NativeSession> {
       session = await startSession(options);
       await session.waitForCallback("receiveState", () => true, { timeoutMs: 60_000 });

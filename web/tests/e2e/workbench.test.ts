@@ -1,6 +1,4 @@
-// The workbench dialog against the program: a whole-set style from preview to copies, the
-// health check's rows, a face batch without a save folder, a saved archive reopened from the
-// recent projects, and an earlier shoot brought back from its automatic backup.
+// The workbench dialog against the program.
 import { mkdirSync, readdirSync, utimesSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { describe, expect, it } from "vitest";
@@ -20,7 +18,6 @@ describe("workbench", () => {
     await page.getByTestId("workbench").click();
     await expect.poll(() => page.getByTestId("project-tab").textContent()).toContain("还没有保存或打开过项目档案");
 
-    // A project archive saved, listed among the recent projects and opened from there.
     const archive = join(output, "拍摄项目.tideproject");
     session.answerPanel([archive]);
     await page.getByTestId("save-archive").click();
@@ -35,7 +32,6 @@ describe("workbench", () => {
     expect(await entries.count()).toBe(1);
     await session.screenshot("workbench-recent-projects");
 
-    // The style tab from the keyboard.
     await page.getByRole("tab", { name: "项目" }).press("ArrowRight");
     await expect.poll(() => page.getByTestId("style-tab").isVisible()).toBe(true);
     session.answerPanel([join(shoot, "face-closed-yawn.jpg")]);
@@ -58,7 +54,6 @@ describe("workbench", () => {
     await expect.poll(() => page.getByTestId("export-style").isDisabled()).toBe(true);
     await session.screenshot("workbench-style");
 
-    // The health check's rows, and its report offered for saving only once there is one.
     await page.getByRole("tab", { name: "诊断" }).click();
     await expect.poll(() => page.getByTestId("export-health").isDisabled()).toBe(true);
     await page.getByTestId("check-health").click();
@@ -68,7 +63,7 @@ describe("workbench", () => {
     await page.getByTestId("export-health").click();
     await expect.poll(() => session.sent("exportHealthReport").length).toBe(1);
 
-    // A face batch after a template pair: each item fails with the program's reason.
+    // Each face batch item fails with the program's reason: no save folder is set.
     await page.getByRole("tab", { name: "批量修脸" }).click();
     for (const [stage, name] of [["before", "face-closed-yawn.jpg"], ["after", "orientation-1.jpg"]] as const) {
       session.answerPanel([join(shoot, name)]);

@@ -101,9 +101,7 @@ describe("trash and rated export", () => {
 describe("import and card", () => {
   it("shows the import's counts until the scan or a closing status arrives, ignoring counts that cannot be", () => {
     const { workbench } = started(1);
-    for (const bad of [null, { found: -1, thumbnails: 0, total: 0 }, { found: 2.5, thumbnails: 0, total: 0 }, { found: 3, thumbnails: 4, total: 3 }, { found: "3", thumbnails: 0, total: 0 }]) {
-      workbench.scanProgressed(bad);
-    }
+    for (const bad of [null, { found: -1 }, { found: 2.5 }, { found: 3, thumbnails: 4, total: 3 }, { found: "3" }]) workbench.scanProgressed(bad && { thumbnails: 0, total: 0, ...bad });
     expect(workbench.scanProgress.value).toBeNull();
     workbench.scanProgressed({ found: 3, thumbnails: 1, total: 3 });
     expect(workbench.scanProgress.value).toEqual({ found: 3, thumbnails: 1, total: 3 });
@@ -119,10 +117,7 @@ describe("import and card", () => {
     workbench.receiveScan(null);
     workbench.receiveScan([]);
     workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [{ ...photo(2), id: "NEW-2", size: 99 }, { ...photo(1), id: "NEW-1" }] });
-    expect(workbench.photos.value.map((p) => [p.id, p.status, p.rating, p.group])).toEqual([
-      ["NEW-2", undefined, undefined, undefined],
-      ["NEW-1", "保留", 3, undefined],
-    ]);
+    expect(workbench.photos.value.map((p) => [p.id, p.status, p.rating, p.group])).toEqual([["NEW-2", undefined, undefined, undefined], ["NEW-1", "保留", 3, undefined]]);
     expect(workbench.selection.value.currentId).toBe("NEW-2");
     expect(workbench.status.value).toBe("已导入 2 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
     advance(1000);
@@ -138,8 +133,7 @@ describe("import and card", () => {
     expect(workbench.dialog.value).toBe("replaceProject");
     expect(posted).toHaveLength(0);
     workbench.confirmImport();
-    expect(posted.map((body) => body.action)).toEqual(["saveState", "scanPath"]);
-    expect(posted[1]).toEqual({ action: "scanPath", path: "/media/EOS_DIGITAL/DCIM" });
+    expect(posted).toEqual([expect.objectContaining({ action: "saveState" }), { action: "scanPath", path: "/media/EOS_DIGITAL/DCIM" }]);
     expect(workbench.card.value).toBeNull();
   });
 });

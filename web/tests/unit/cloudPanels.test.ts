@@ -1,9 +1,8 @@
 import { describe, expect, it } from "vitest";
 import { readAIServiceState } from "../../src/state/aiService";
 import { cloudRecordOf, cloudVerdictOf } from "../../src/state/cloudReview";
-import { handleKey } from "../../src/state/keyboard";
 import { readRecentProjects } from "../../src/state/recentProjects";
-import { analysed, makeWorkbench, photo, started } from "./helpers";
+import { analysed, makeWorkbench, photo, press, started } from "./helpers";
 
 describe("AI service settings", () => {
   const SAVED = { configured: true, maskedKey: "sk-…9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite", status: "已保存", detail: "API 密钥已保存在当前用户的本地配置中" };
@@ -13,10 +12,7 @@ describe("AI service settings", () => {
     workbench.ai.save("  sk-secret-key-9f3a \n", " https://api.grsai.com ", "nano-banana-2-lite");
     workbench.ai.test();
     workbench.ai.test();
-    expect(posted).toEqual([
-      { action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" },
-      { action: "testGRSAIConnection" },
-    ]);
+    expect(posted).toEqual([{ action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" }, { action: "testGRSAIConnection" }]);
     workbench.handlers().grsAIState!(SAVED);
     expect(workbench.ai.checking.value).toBe(false);
   });
@@ -43,10 +39,9 @@ describe("cloud review", () => {
     const { workbench, actions } = started([photo(1, { issues: ["闭眼"], result: analysed("00", { brightness: 0.4, noise: 2 }) })]);
     workbench.setCloudSettings({ scene: "portrait", policy: "strict", doubleCheck: false, model: "" });
     workbench.startCloudReview("all");
-    expect(actions("cloudAnalyze")[0].photos).toEqual([
-      { id: "ID-1", path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", thumbnail: "file:///data/ThumbnailCache/1.jpg", issues: ["闭眼"], result: { sharpness: 200, brightness: 0.4, noise: 2, confidence: 0.72 } },
-    ]);
-    expect(actions("cloudAnalyze")[0].options).toMatchObject({ policy: "strict", quality: "standard", model: "gemini-3.1-flash-lite" });
+    const [{ photos, options }] = actions("cloudAnalyze");
+    expect(photos).toEqual([{ id: "ID-1", path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", thumbnail: "file:///data/ThumbnailCache/1.jpg", issues: ["闭眼"], result: { sharpness: 200, brightness: 0.4, noise: 2, confidence: 0.72 } }]);
+    expect(options).toMatchObject({ policy: "strict", quality: "standard", model: "gemini-3.1-flash-lite" });
     expect(workbench.savedState().cloudReview).toMatchObject({ scene: "portrait", policy: "strict", doubleCheck: false });
   });
 
@@ -105,12 +100,7 @@ describe("cloud review", () => {
 
   it("accepts the cloud's decision and rating for every filtered photo as one undo step, and filters by disagreement", () => {
     const clean = analysed("00");
-    const { workbench } = reviewing([
-      photo(1, { status: "待定", rating: 2, result: analysed("00", { issues: ["闭眼"] }), issues: ["闭眼"] }),
-      photo(2, { result: clean, issues: [] }),
-      photo(3, { result: clean, issues: [] }),
-      photo(4),
-    ]);
+    const { workbench } = reviewing([photo(1, { status: "待定", rating: 2, result: analysed("00", { issues: ["闭眼"] }), issues: ["闭眼"] }), photo(2, { result: clean, issues: [] }), photo(3, { result: clean, issues: [] }), photo(4)]);
     [KEEP, REJECT, KEEP].forEach((result, i) => workbench.cloudAnalysisResult({ id: `ID-${i + 1}`, result }));
     const shown = () => workbench.items.value.map((item) => item.photo.id);
     workbench.setFilter({ cloud: "disagree" });
@@ -118,11 +108,11 @@ describe("cloud review", () => {
     workbench.setFilter({ cloud: "淘汰" });
     expect(shown()).toEqual(["ID-2"]);
     workbench.setFilter({ cloud: "all" });
-    handleKey(workbench, { key: "C", shiftKey: true });
+    press(workbench, "Shift+C");
     const work = () => workbench.photos.value.map((p) => [p.status, p.rating]);
     expect(work()).toEqual([["保留", 4], ["淘汰", 1], ["保留", 4], [undefined, undefined]]);
     expect(workbench.status.value).toBe("已采用 3 张照片的云端决定和星级（可撤销）");
-    handleKey(workbench, { key: "z", ctrlKey: true });
+    press(workbench, "Control+z");
     expect(work()).toEqual([["待定", 2], [undefined, undefined], [undefined, undefined], [undefined, undefined]]);
   });
 });

@@ -31,7 +31,5 @@ describe("loupe at 100 %", () => {
     [800, 4000, 0, 0],
     [800, 4000, 1, 800 - 4000],
     [800, 600, 0.1, 100],
-  ])("view %i, image %i, focus %f: offset %i", (view, image, focus, offset) => {
-    expect(actualSizeOffset(view, image, focus)).toBe(offset);
-  });
+  ])("view %i, image %i, focus %f: offset %i", (view, image, focus, offset) => expect(actualSizeOffset(view, image, focus)).toBe(offset));
 });

@@ -1,5 +1,6 @@
 import { vi } from "vitest";
 import type { ActionBody } from "../../src/bridge/native";
+import { handleKey } from "../../src/state/keyboard";
 import { Workbench } from "../../src/state/store";
 import type { PhotoRecord } from "../../src/state/types";
 
@@ -29,4 +30,13 @@ export function photo(n: number, extra: Partial<PhotoRecord> = {}): PhotoRecord 
 
 export function analysed(hash: string, extra: Record<string, unknown> = {}) {
   return { algorithmVersion: 2, issues: [], reviewReasons: [], sharpness: 200, confidence: 0.72, faceFocusScore: -1, closedEyes: 0, hash, ...extra };
+}
+
+// Presses keys written as Playwright writes them ("x", "Shift+ArrowDown", "Control+z"); says whether each was taken.
+export function press(workbench: Workbench, ...keys: string[]): boolean[] {
+  return keys.map((written) => {
+    const [key, ...held] = written.split("+").reverse();
+    const has = (modifier: string) => held.includes(modifier);
+    return handleKey(workbench, { key, ctrlKey: has("Control"), metaKey: has("Meta"), altKey: has("Alt"), shiftKey: has("Shift") || key === "?" });
+  });
 }

@@ -14,9 +14,7 @@ describe("update check", () => {
     report(FOUND);
     for (const broken of [null, "发现新版本", [FOUND], { ...FOUND, status: 3 }]) report(broken);
     expect(workbench.appUpdate.state.value?.found).toEqual({ version: "0.8.0", build: "12", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" });
-    for (const odd of [{ downloadURL: "javascript:alert(1)" }, { available: "true" }, { latestVersion: 8 }]) {
-      expect(readAppUpdateState({ ...FOUND, ...odd })?.found).toBeNull();
-    }
+    for (const odd of [{ downloadURL: "javascript:alert(1)" }, { available: "true" }, { latestVersion: 8 }]) expect(readAppUpdateState({ ...FOUND, ...odd })?.found).toBeNull();
     expect(readAppUpdateState({ status: "检查失败", automatic: "yes", checking: 1 })).toMatchObject({ automatic: null, checking: false, manifestURL: "" });
     expect(readAppUpdateState({ ...FOUND, releaseNotes: "x".repeat(10_000) })!.found!.releaseNotes.length).toBe(4000);
   });
@@ -45,10 +43,8 @@ describe("update check", () => {
 
 describe("companion applications and the local ComfyUI set-up", () => {
   it("reads 1 / 0 or booleans as installed, and shows only the open answers it asked for", () => {
-    expect(readCompanionApps({ photoshop: { installed: 1, name: "Photoshop", path: "/opt/photoshop/photoshop" }, pixcake: { installed: "1", name: "像素蛋糕" } })).toEqual({
-      photoshop: { installed: true, name: "Photoshop" },
-      pixcake: { installed: null, name: "像素蛋糕" },
-    });
+    const apps = readCompanionApps({ photoshop: { installed: 1, name: "Photoshop", path: "/opt/photoshop/photoshop" }, pixcake: { installed: "1", name: "像素蛋糕" } });
+    expect(apps).toEqual({ photoshop: { installed: true, name: "Photoshop" }, pixcake: { installed: null, name: "像素蛋糕" } });
     expect(readCompanionApps({ photoshop: [] })).toEqual({ photoshop: null, pixcake: null });
     const { workbench } = makeWorkbench();
     const answer = workbench.handlers().workflowAppOpened!;
@@ -64,9 +60,7 @@ describe("companion applications and the local ComfyUI set-up", () => {
 
   it("reads the snapshot, and counts or flags of the wrong kind as unknown", () => {
     expect(readComfySetup(SETUP)).toEqual({ ...SETUP, busy: false, desktopInstalled: true, instanceInstalled: true });
-    expect(
-      readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1", instanceInstalled: 2 }),
-    ).toMatchObject({ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false, instanceInstalled: null });
+    expect(readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1", instanceInstalled: 2 })).toMatchObject({ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false, instanceInstalled: null });
     expect(readComfySetup({})).toBeNull();
   });
 
