@@ -29,24 +29,15 @@ class PreviewCacheRefresh : public ::testing::Test {
   std::string cache_ = folder_.Path("123-plain.jpg");
 };
 
-TEST_F(PreviewCacheRefresh, MissingCacheIsBuilt) {
+TEST_F(PreviewCacheRefresh, AMissingOrEmptyCacheIsBuiltUnlessTheSourceIsGone) {
   EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_));
-}
-
-TEST_F(PreviewCacheRefresh, EmptyCacheIsRebuiltEvenWhenNewer) {
+  EXPECT_TRUE(PreviewCacheNeedsRefresh(folder_.Path("ejected.CR3"), cache_)) << "nothing to show yet";
   folder_.Write("123-plain.jpg", "");
   SetModified(source_, 1'000'000);
   SetModified(cache_, 2'000'000);
-  EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_));
-}
-
-TEST_F(PreviewCacheRefresh, UnreachableSourceKeepsTheOldPreview) {
+  EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_)) << "empty, though newer";
   folder_.Write("123-plain.jpg", "jpeg");
-  EXPECT_FALSE(PreviewCacheNeedsRefresh(folder_.Path("ejected.CR3"), cache_));
-}
-
-TEST_F(PreviewCacheRefresh, UnreachableSourceWithoutPreviewStillAsksForOne) {
-  EXPECT_TRUE(PreviewCacheNeedsRefresh(folder_.Path("ejected.CR3"), cache_));
+  EXPECT_FALSE(PreviewCacheNeedsRefresh(folder_.Path("ejected.CR3"), cache_)) << "the old preview stays";
 }
 
 TEST_F(PreviewCacheRefresh, AnyOtherSizeOrTimeIsRebuiltOlderToo) {

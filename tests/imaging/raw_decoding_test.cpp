@@ -24,38 +24,30 @@ const std::string kPrunedDng = "iphone-pruned-black.dng";
 // EOS 30D with EF-S 18-55: LibRaw develops it and lensfun knows both; previews 160x120 and 1728x1152.
 const std::string kCanon30D = "canon-30d-landscape.CR2";
 
-TEST(CanonCR3, LargeRequestYieldsTheEmbeddedFullJpeg) {
-  MaybeImage image = CreateThumbnail(Photo(kR6Container), 4096);
-  ASSERT_TRUE(image);
-  ExpectDecodedForm(*image);
-  EXPECT_EQ(image->width(), 3584);
-  EXPECT_EQ(image->height(), 2016);
-}
-
-TEST(CanonCR3, EmbeddedJpegIsNeverUpscaled) {
-  MaybeImage image = CreateThumbnail(Photo(kR6Container), 8192);
-  ASSERT_TRUE(image);
-  EXPECT_EQ(image->width(), 3584);
-  EXPECT_EQ(image->height(), 2016);
-}
-
-TEST(CanonCR3, ScanAndAnalysisSizesComeFromTheSmallestPreviewThatIsLargeEnough) {
-  // The 1620x1080 PRVW (3:2) serves; the 16:9 full JPEG would give 640x360.
-  MaybeImage scan = CreateThumbnail(Photo(kR6Container), 640);
-  MaybeImage analysis = CreateThumbnail(Photo(kR6Container), 768);
-  ASSERT_TRUE(scan);
-  ASSERT_TRUE(analysis);
-  EXPECT_EQ(scan->width(), 640);
-  EXPECT_EQ(scan->height(), 427);
-  EXPECT_EQ(analysis->width(), 768);
-  EXPECT_EQ(analysis->height(), 512);
-}
-
-TEST(CanonCR3, RequestAbovePreviewSizeTakesTheFullJpeg) {
-  MaybeImage image = CreateThumbnail(Photo(kR6Container), 2000);
-  ASSERT_TRUE(image);
-  EXPECT_EQ(image->width(), 2000);
-  EXPECT_EQ(image->height(), 1125);
+// The thumbnail's size for a request: the smallest preview that is large enough serves, never
+// upscaled; a camera JPEG is decoded itself, not taken from its small EXIF thumbnail.
+TEST(ThumbnailSizes, ComeFromTheSmallestPictureThatIsLargeEnough) {
+  struct Case {
+    std::string photo;
+    int request, width, height;
+  };
+  for (const Case& size : {
+           // The R6's 3584x2016 first-track JPEG serves large requests; its 1620x1080 PRVW (3:2) the
+           // scan and analysis sizes, where the 16:9 JPEG would give 640x360.
+           Case{kR6Container, 4096, 3584, 2016}, Case{kR6Container, 8192, 3584, 2016},
+           Case{kR6Container, 2000, 2000, 1125}, Case{kR6Container, 640, 640, 427}, Case{kR6Container, 768, 768, 512},
+           // Nothing larger decodes in the pruned container: its largest preview serves, unscaled.
+           Case{kR6Pruned, 640, 640, 427}, Case{kR6Pruned, 2000, 1620, 1080},
+           // The 30D's 1728-pixel preview is below 1750, so the raw is developed (at half size: 1761).
+           Case{kCanon30D, 640, 640, 427}, Case{kCanon30D, 1750, 1750, 1167},
+           Case{"nikon-d5300-6000x4000.jpg", 768, 768, 512}, Case{"canon-t6-coins-2000x1072.jpg", 768, 768, 412},
+           Case{"file://" + Photo("orientation-6.jpg"), 100, 75, 100}}) {
+    MaybeImage image = CreateThumbnail(size.photo.starts_with("file:") ? size.photo : Photo(size.photo), size.request);
+    ASSERT_TRUE(image) << size.photo;
+    ExpectDecodedForm(*image);
+    EXPECT_EQ(image->width(), size.width) << size.photo << " at " << size.request;
+    EXPECT_EQ(image->height(), size.height) << size.photo << " at " << size.request;
+  }
 }
 
 TEST(CanonCR3, RenderedImageOfAnUndevelopableRawIsTheEmbeddedJpeg) {
@@ -74,16 +66,7 @@ TEST(CanonCR3, FullEditRefusesAJpegThatIsNotTheFullPicture) {
   EXPECT_FALSE(CreateFullEditImage(Photo(kR6Container), false));
 }
 
-TEST(CanonCR3, PrunedContainerStillGivesItsPreviews) {
-  MaybeImage scan = CreateThumbnail(Photo(kR6Pruned), 640);
-  ASSERT_TRUE(scan);
-  EXPECT_EQ(scan->width(), 640);
-  EXPECT_EQ(scan->height(), 427);
-  // Nothing larger decodes, so the largest preview serves a larger request, unscaled.
-  MaybeImage large = CreateThumbnail(Photo(kR6Pruned), 2000);
-  ASSERT_TRUE(large);
-  EXPECT_EQ(large->width(), 1620);
-  EXPECT_EQ(large->height(), 1080);
+TEST(CanonCR3, PrunedContainerStillRendersFromItsPreviews) {
   bool lensApplied = true;
   MaybeImage rendered = CreateRenderedImage(Photo(kR6Pruned), 640, true, &lensApplied);
   ASSERT_TRUE(rendered);
@@ -105,14 +88,6 @@ TEST(BrokenRaws, PrunedDngIsNotPassedOffAsABlackPicture) {
   EXPECT_FALSE(CreateThumbnail(Photo(kPrunedDng), 640));
   EXPECT_FALSE(CreateRenderedImage(Photo(kPrunedDng), 640, true));
   EXPECT_FALSE(CreateFullEditImage(Photo(kPrunedDng), false));
-}
-
-TEST(CanonCR2, ThumbnailComesFromTheEmbeddedJpeg) {
-  MaybeImage image = CreateThumbnail(Photo(kCanon30D), 640);
-  ASSERT_TRUE(image);
-  ExpectDecodedForm(*image);
-  EXPECT_EQ(image->width(), 640);
-  EXPECT_EQ(image->height(), 427);
 }
 
 TEST(CanonCR2, RenderedWithLensCorrectionDevelopsTheRaw) {
@@ -152,15 +127,6 @@ TEST(CanonCR2, LensCorrectionChangesTheGeometryOnly) {
   ASSERT_EQ(plain->image.height(), corrected->image.height());
   EXPECT_GT((plain->image - corrected->image).abs().avg(), 1.0);
   EXPECT_GT(GreyCorrelation(plain->image, corrected->image), 0.9);
-}
-
-TEST(CanonCR2, SmallPreviewGivesWayToTheRawForALargerRequest) {
-  // The 1728-pixel preview is below 1750, so the raw is developed (at half size: 1761 pixels).
-  MaybeImage image = CreateThumbnail(Photo(kCanon30D), 1750);
-  ASSERT_TRUE(image);
-  ExpectDecodedForm(*image);
-  EXPECT_EQ(image->width(), 1750);
-  EXPECT_EQ(image->height(), 1167);
 }
 
 TEST(CanonCR2, RawSmallerThanTheRequestIsRenderedAtItsOwnSize) {
