@@ -13,13 +13,20 @@ namespace {
 
 class ConfigurationTest : public ServiceTest {};
 
-TEST_F(ConfigurationTest, StartsFromTheStoredSettingsOrTheDefaults) {
+TEST_F(ConfigurationTest, StartsFromTheStoredSettingsOrTheDefaultsAndMasksTheKey) {
+  EXPECT_TRUE(TWCloudAddress(GRSAIDefaultBaseURL()).has_value()) << "the build's default address is valid";
   auto fresh = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  EXPECT_EQ(fresh->baseURL(), "https://default.example.com");
-  EXPECT_EQ(fresh->model(), "nano-banana-2-lite");
-  EXPECT_EQ(fresh->status(), "未检查");
-  EXPECT_EQ(fresh->statusDetail(), "请填写 API 密钥后执行连通性检查");
-  EXPECT_FALSE(fresh->configured());
+  EXPECT_EQ(fresh->stateSnapshot(), (Json{{"maskedKey", "未设置"},
+                                          {"configured", false},
+                                          {"baseURL", "https://default.example.com"},
+                                          {"model", "nano-banana-2-lite"},
+                                          {"status", "未检查"},
+                                          {"detail", "请填写 API 密钥后执行连通性检查"}}));
+  fresh->storeAPIKey("abcdefgh");
+  Json snapshot = fresh->stateSnapshot();
+  EXPECT_EQ(snapshot["maskedKey"], "abc…efgh");
+  EXPECT_EQ(snapshot["configured"], true);
+  EXPECT_EQ(JSONString(snapshot).find("abcdefgh"), std::string::npos);
 
   settings().Set("TWGRSAIAPIKey", "sk-abcdefgh");
   settings().Set("TWGRSAIBaseURL", "https://proxy.example.com/ai");
@@ -30,34 +37,12 @@ TEST_F(ConfigurationTest, StartsFromTheStoredSettingsOrTheDefaults) {
   EXPECT_EQ(stored->status(), "已配置");
   EXPECT_EQ(stored->statusDetail(), "API 密钥已保存，可执行连通性检查");
   EXPECT_TRUE(stored->configured());
-}
 
-TEST_F(ConfigurationTest, ABuildDefaultAddressExists) {
-  EXPECT_TRUE(TWCloudAddress(GRSAIDefaultBaseURL()).has_value());
-}
-
-TEST_F(ConfigurationTest, AHandEditedPlainHTTPAddressDisablesTheClient) {
-  settings().Set("TWGRSAIAPIKey", "sk-abcdefgh");
+  // A plain HTTP address edited into the file by hand disables the client.
   settings().Set("TWGRSAIBaseURL", "http://proxy.example.com");
-  auto client = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  EXPECT_EQ(client->status(), "地址无效");
-  EXPECT_FALSE(client->configured());
-}
-
-TEST_F(ConfigurationTest, SnapshotMasksTheKey) {
-  auto client = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  EXPECT_EQ(client->stateSnapshot()["maskedKey"], "未设置");
-  client->storeAPIKey("abcdefg");
-  EXPECT_EQ(client->stateSnapshot()["maskedKey"], "已保存");
-  client->storeAPIKey("abcdefgh");
-  Json snapshot = client->stateSnapshot();
-  EXPECT_EQ(snapshot["maskedKey"], "abc…efgh");
-  EXPECT_EQ(snapshot["configured"], true);
-  EXPECT_EQ(snapshot["baseURL"], "https://default.example.com");
-  EXPECT_EQ(snapshot["model"], "nano-banana-2-lite");
-  EXPECT_EQ(snapshot["status"], "未检查");
-  EXPECT_EQ(snapshot["detail"], "请填写 API 密钥后执行连通性检查");
-  EXPECT_EQ(JSONString(snapshot).find("abcdefgh"), std::string::npos);
+  auto edited = TWGRSAIClient::Create(settings(), "https://default.example.com");
+  EXPECT_EQ(edited->status(), "地址无效");
+  EXPECT_FALSE(edited->configured());
 }
 
 TEST_F(ConfigurationTest, SavingNormalisesTheAddressAndTrimsTheKey) {
@@ -121,21 +106,17 @@ TEST_F(ConfigurationTest, RequestFrameCarriesKeyTypeAndAgent) {
                                                   {"User-Agent", "TidewickWorkbench/0.7.1"}}));
 }
 
-TEST_F(ConfigurationTest, CheckWithoutKeySendsNothing) {
-  auto client = TWGRSAIClient::Create(settings(), fake().baseURL());
+TEST_F(ConfigurationTest, ACheckWithoutKeyOrAfterARejectedAddressAnswersAtOnceAndSendsNothing) {
+  auto unconfigured = TWGRSAIClient::Create(settings(), fake().baseURL());
   std::optional<Json> answer;
-  client->testConnection([&](Json snapshot) { answer = std::move(snapshot); });
+  unconfigured->testConnection([&](Json snapshot) { answer = std::move(snapshot); });
   ASSERT_TRUE(answer);  // at once, on the caller's thread
   EXPECT_EQ((*answer)["status"], "未配置");
   EXPECT_EQ((*answer)["detail"], "请先填写 GRS AI API 密钥");
-  Drive();
-  EXPECT_TRUE(fake().Requests().empty());
-}
 
-TEST_F(ConfigurationTest, CheckAfterARejectedAddressChangesNothing) {
   auto client = ConfiguredClient();
   client->updateAPIKey("", "http://insecure.example.com", "");
-  std::optional<Json> answer;
+  answer.reset();
   client->testConnection([&](Json snapshot) { answer = std::move(snapshot); });
   ASSERT_TRUE(answer);
   EXPECT_EQ((*answer)["status"], "地址无效");
@@ -185,6 +166,7 @@ TEST_P(ProbeMappingTest, MapsTheAnswerToAStatusWord) {
 }
 
 Json Answer(int status, Json body) { return {{"status", status}, {"json", std::move(body)}}; }
+constexpr char kNotAPI[] = "网络有响应，但不是有效 API 数据，请检查节点地址或网络拦截。";
 Json TextAnswer(int status, const char* text, const char* type) {
   return {{"status", status}, {"text", text}, {"content_type", type}};
 }
@@ -198,12 +180,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "节点返回 API 数据（HTTP 200），未提交生成；不代表已验证模型额度。"},
         ProbeCase{"Json400", Answer(400, {{"error", "bad id"}}), "连接正常",
                   "节点返回 API 数据（HTTP 400），未提交生成；不代表已验证模型额度。"},
-        ProbeCase{"Html404", TextAnswer(404, "<html><body>Not Found</body></html>", "text/html"), "响应格式错误",
-                  "网络有响应，但不是有效 API 数据，请检查节点地址或网络拦截。"},
-        ProbeCase{"JsonArray200", Answer(200, Json::array({1, 2})), "响应格式错误",
-                  "网络有响应，但不是有效 API 数据，请检查节点地址或网络拦截。"},
-        ProbeCase{"Empty200", Json{{"status", 200}}, "响应格式错误",
-                  "网络有响应，但不是有效 API 数据，请检查节点地址或网络拦截。"},
+        ProbeCase{"Html404", TextAnswer(404, "<html><body>Not Found</body></html>", "text/html"), "响应格式错误", kNotAPI},
+        ProbeCase{"JsonArray200", Answer(200, Json::array({1, 2})), "响应格式错误", kNotAPI},
+        ProbeCase{"Empty200", Json{{"status", 200}}, "响应格式错误", kNotAPI},
         ProbeCase{"Gateway502", TextAnswer(502, "bad gateway", "text/plain"), "服务异常", "GRS AI 返回 HTTP 502"},
         ProbeCase{"Teapot418", Answer(418, Json::object()), "节点响应异常", "网络已连通，但接口返回 HTTP 418"},
         ProbeCase{"Unauthorized401", Answer(401, {{"error", "invalid key"}}), "密钥无效", "GRS AI 返回 HTTP 401"},
