@@ -3,8 +3,8 @@
 #include "base/files.hpp"
 #include "library/imaging/decoding.hpp"
 #include "output/export_destination.hpp"
-#include "output_test_support.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/shoot_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -56,18 +56,15 @@ class AdvancedExportTest : public ControllerTest {
   std::string shootOutputs_;  // a folder of the shoot exported into
 };
 
-TEST_F(AdvancedExportTest, AnEmptyListAnswersAtOnceWithoutAPanel) {
+TEST_F(AdvancedExportTest, AnEmptyListAnswersWithoutAPanelAndACancelledPanelExportsNothing) {
   Send({{"action", "exportAdvanced"}});
   Send({{"action", "export"}, {"photos", Json::array()}});
   Send({{"action", "exportAdvanced"}, {"photos", "not a list"}});
-  EXPECT_EQ(Payloads("window.Native.exportComplete"),
-            std::vector<Json>(3, Json{{"message", "没有可导出的照片"}}));
-}
-
-TEST_F(AdvancedExportTest, CancellingThePanelExportsNothing) {
   platform_->QueuePanelAnswer(std::nullopt);
   Send({{"action", "exportAdvanced"}, {"photos", Json::array({{{"path", small_}}})}});
-  EXPECT_EQ(Payloads("window.Native.exportComplete"), (std::vector<Json>{{{"message", "已取消导出，原片保留"}}}));
+  std::vector<Json> expected(3, Json{{"message", "没有可导出的照片"}});
+  expected.push_back({{"message", "已取消导出，原片保留"}});
+  EXPECT_EQ(Payloads("window.Native.exportComplete"), expected);
   EXPECT_TRUE(Payloads("window.Native.exportProgress").empty());
   EXPECT_TRUE(Names(exports_.path()).empty());
 }
@@ -196,13 +193,6 @@ TEST_F(AdvancedExportTest, ThePlainExportCopiesSortedAndSkipsWhatIsThere) {
   EXPECT_EQ(ReadBytes(dated + "/IMG_0001.CR3"), ReadBytes(raw_));
   Json again = Export(photos, {{"format", "png"}}, exports_.path(), "export");
   EXPECT_EQ(again["message"], "已导出 0 张，跳过 2 张") << "the plain export's options are fixed";
-}
-
-TEST_F(AdvancedExportTest, RenameTakesTheNextFreeName) {
-  Export(Json::array({{{"path", small_}}}), Json::object(), exports_.path());
-  Export(Json::array({{{"path", small_}}}), Json::object(), exports_.path());
-  EXPECT_EQ(Names(Dated(exports_.path())),
-            (std::vector<std::string>{"SMALL.jpg", "SMALL.xmp", "SMALL（1）.jpg", "SMALL（1）.xmp"}));
 }
 
 TEST_F(AdvancedExportTest, OtherFormatTextsAreJpegNamedAsJpeg) {

@@ -2,8 +2,8 @@
 // carries its star rating; the sources are never changed, whatever fails.
 #include "base/files.hpp"
 #include "output/export_destination.hpp"
-#include "output_test_support.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/shoot_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -81,23 +81,18 @@ TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareOneSidecarWithTheHigherRating)
   EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), SidecarWithRating("5"));
 }
 
-TEST_F(RatedExportTest, TheSidecarIsOneExactLineThatExiv2Reads) {
-  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", 4}}, {{"id", "B"}, {"path", other_}}}), exports_.path());
+TEST_F(RatedExportTest, TheSidecarIsOneExactLineThatExiv2ReadsWithTheRatingAsAWholeNumber) {
+  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", 4.7}}, {{"id", "B"}, {"path", other_}}}), exports_.path());
   const std::string sidecar = Today() + "/IMG_0001.xmp";
   EXPECT_EQ(ReadBytes(sidecar), kSidecarRating4);
   EXPECT_EQ(ReadBytes(Today() + "/IMG_0002.xmp"), SidecarWithRating("0")) << "no rating counts as 0";
   EXPECT_EQ(Exiv2Value(sidecar, "Xmp.xmp.Rating"), "4");
-}
-
-TEST_F(RatedExportTest, RatingsAreReadAsWholeNumbers) {
-  TempFolder a, b, c;
-  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", 4.7}}}), a.path());
-  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", "3"}}}), b.path());
-  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", nullptr}}}), c.path());
+  TempFolder other;
+  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", "3"}}, {{"id", "B"}, {"path", other_}, {"rating", nullptr}}}),
+         other.path());
   const std::string day = output::DatedFolderName(std::time(nullptr));
-  EXPECT_EQ(ReadBytes(a / day + "/IMG_0001.xmp"), SidecarWithRating("4"));
-  EXPECT_EQ(ReadBytes(b / day + "/IMG_0001.xmp"), SidecarWithRating("3"));
-  EXPECT_EQ(ReadBytes(c / day + "/IMG_0001.xmp"), SidecarWithRating("0"));
+  EXPECT_EQ(ReadBytes(other / day + "/IMG_0001.xmp"), SidecarWithRating("3"));
+  EXPECT_EQ(ReadBytes(other / day + "/IMG_0002.xmp"), SidecarWithRating("0"));
 }
 
 TEST_F(RatedExportTest, AnUnreachableSourceIsOneErrorAndTheOthersAreStillExported) {

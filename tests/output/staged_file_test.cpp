@@ -4,7 +4,7 @@
 #include "output/export_destination.hpp"
 #include "output/paired_names.hpp"
 #include "output/staged_file.hpp"
-#include "output_test_support.hpp"
+#include "support/shoot_files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,40 +22,33 @@ using output::ExportDestination;
 using output::PlaceResult;
 using output::StagedFile;
 
-TEST(DestinationRule, FreeNamesAreUsedAsTheyAreInEveryMode) {
+TEST(DestinationRule, FreeNamesAreUsedTakenOnesSkippedKeptForReplacingOrNumbered) {
   TempFolder folder;
   for (auto mode : {ConflictMode::Skip, ConflictMode::Replace, ConflictMode::Rename}) {
     bool skipped = false;
     EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", mode, &skipped), folder / "IMG_0001.CR3");
     EXPECT_FALSE(skipped);
   }
-}
-
-TEST(DestinationRule, TakenNamesAreSkippedKeptForReplacingOrNumbered) {
-  TempFolder folder;
   WriteBytes(folder / "IMG_0001.CR3", "earlier");
   WriteBytes(folder / "IMG_0001（1）.CR3", "earlier too");
   WriteBytes(folder / "README", "no extension");
+  ASSERT_EQ(symlink("/nonexistent/target", (folder / "A.jpg").c_str()), 0);  // a dangling link holds its name
 
   bool skipped = false;
   EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Skip, &skipped), std::nullopt);
   EXPECT_TRUE(skipped);
-  EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Skip), std::nullopt);
-
   EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Replace), folder / "IMG_0001.CR3");
   EXPECT_EQ(ReadBytes(folder / "IMG_0001.CR3"), "earlier") << "choosing a name deletes nothing";
-
   EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Rename), folder / "IMG_0001（2）.CR3");
   EXPECT_EQ(ExportDestination(folder.path(), "README", ConflictMode::Rename), folder / "README（1）");
+  EXPECT_EQ(ExportDestination(folder.path(), "A.jpg", ConflictMode::Rename), folder / "A（1）.jpg");
   EXPECT_EQ(output::ConflictModeFromText("anything"), ConflictMode::Rename);
   EXPECT_EQ(output::ConflictModeFromText("skip"), ConflictMode::Skip);
   EXPECT_EQ(output::ConflictModeFromText("replace"), ConflictMode::Replace);
-}
-
-TEST(DestinationRule, ADanglingLinkStillHoldsItsName) {
-  TempFolder folder;
-  ASSERT_EQ(symlink("/nonexistent/target", (folder / "A.jpg").c_str()), 0);
-  EXPECT_EQ(ExportDestination(folder.path(), "A.jpg", ConflictMode::Rename), folder / "A（1）.jpg");
+  // Names split at their last dot.
+  EXPECT_EQ(output::SplitName("a.tar.gz").stem, "a.tar");
+  EXPECT_EQ(output::SplitName("a.tar.gz").extension, "gz");
+  EXPECT_EQ(output::SplitName(".hidden").stem, ".hidden");
 }
 
 TEST(DestinationRule, AfterNineThousandNineHundredNinetyNineNumbersAUUIDIsUsed) {
@@ -74,15 +67,6 @@ TEST(DestinationRule, AfterNineThousandNineHundredNinetyNineNumbersAUUIDIsUsed) 
   EXPECT_TRUE(std::none_of(uuid.begin(), uuid.end(), [](char c) { return c >= 'a' && c <= 'z'; })) << uuid;
   std::string bare = LastPathComponent(*ExportDestination(folder.path(), "B", ConflictMode::Rename));
   EXPECT_EQ(bare.size(), 2u + 36u) << bare;
-}
-
-TEST(DestinationRule, NamesSplitAtTheirLastDot) {
-  EXPECT_EQ(output::SplitName("IMG_0001.CR3").stem, "IMG_0001");
-  EXPECT_EQ(output::SplitName("IMG_0001.CR3").extension, "CR3");
-  EXPECT_EQ(output::SplitName("a.tar.gz").stem, "a.tar");
-  EXPECT_EQ(output::SplitName("README").extension, "");
-  EXPECT_EQ(output::SplitName(".hidden").stem, ".hidden");
-  EXPECT_EQ(output::JoinName("README（1）", ""), "README（1）");
 }
 
 // How both exports place a finished file: the pairing of file and sidecar names, here for a source

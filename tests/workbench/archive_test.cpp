@@ -1,7 +1,7 @@
 // Project archives: what cleaning removes and bounds, and saving and opening through the headless
 // program with the panels a person would answer.
 #include "base/files.hpp"
-#include "output_test_support.hpp"
+#include "support/shoot_files.hpp"
 #include "workbench/project_archive.hpp"
 #include "workbench_test_support.hpp"
 

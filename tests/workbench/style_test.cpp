@@ -3,7 +3,7 @@
 #include "ai/base64.hpp"
 #include "base/files.hpp"
 #include "library/imaging/decoding.hpp"
-#include "output_test_support.hpp"
+#include "support/shoot_files.hpp"
 #include "workbench/style_algorithm.hpp"
 #include "workbench_test_support.hpp"
 
