@@ -3,8 +3,8 @@
 #include "imaging/image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/shoot_files.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -15,17 +15,12 @@ namespace tw::testing {
 namespace {
 
 namespace fs = std::filesystem;
-const std::string kPhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
 
 class ImportTest : public ControllerTest {
  protected:
   void Copy(const std::string& sample, const std::string& to) {
     fs::create_directories(fs::path(to).parent_path());
-    fs::copy_file(kPhotos + sample, to, fs::copy_options::overwrite_existing);
-  }
-  void SetTime(const std::string& path, time_t seconds) {
-    timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    fs::copy_file(kSamplePhotos + sample, to, fs::copy_options::overwrite_existing);
   }
   Json LastScan() {
     auto scans = Payloads("window.Native.receiveScan");
@@ -44,7 +39,7 @@ TEST_F(ImportTest, KeepsCr3AndJpegFilesAsSeparateRecords) {
   Copy("orientation-1.jpg", shoot_ / "A.JPG");
   Copy("flower.webp", shoot_ / "b.jpeg");
   Copy("coffee.png", shoot_ / "c.png");
-  for (const char* name : {"A.CR3", "A.JPG", "b.jpeg"}) SetTime(shoot_ / name, 1700000000);
+  for (const char* name : {"A.CR3", "A.JPG", "b.jpeg"}) SetModified(shoot_ / name, 1700000000);
 
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   EXPECT_EQ(Payloads("window.Native.status").front(), "正在读取文件信息…");
@@ -95,10 +90,10 @@ TEST_F(ImportTest, SortsByDateThenByNameWithNumbersByValueAndCaseAside) {
   const std::vector<std::string> sameTime = {"IMG_10.jpg", "b.jpg", "IMG_2.jpg", "a.jpg", "IMG_1.jpg", "A.JPG"};
   for (const auto& name : sameTime) {
     Copy("orientation-1.jpg", shoot_ / name);
-    SetTime(shoot_ / name, 1700000500);
+    SetModified(shoot_ / name, 1700000500);
   }
   Copy("orientation-1.jpg", shoot_ / "early.jpg");
-  SetTime(shoot_ / "early.jpg", 1600000000);
+  SetModified(shoot_ / "early.jpg", 1600000000);
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   EXPECT_EQ(Names(LastScan()), (std::vector<std::string>{"early.jpg", "A.JPG", "a.jpg", "b.jpg", "IMG_1.jpg",
                                                          "IMG_2.jpg", "IMG_10.jpg"}));
@@ -224,14 +219,14 @@ TEST_F(ImportTest, ReimportingReusesThumbnailsWithNewIds) {
   EXPECT_EQ(after, made) << "no thumbnail was made again";
 
   // A changed file gets a thumbnail of its own.
-  SetTime(shoot_ / "IMG_1.jpg", 1500000000);
+  SetModified(shoot_ / "IMG_1.jpg", 1500000000);
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   EXPECT_NE(LastScan()["photos"][0]["thumbnail"], first["photos"][0]["thumbnail"]);
 }
 
 TEST_F(ImportTest, BrokenFilesBecomeRecordsWithoutThumbnails) {
   std::ofstream(shoot_ / "empty.jpg");
-  std::string whole = *ReadWholeFile(kPhotos + "canon-t6-coins-2000x1072.jpg");
+  std::string whole = *ReadWholeFile(kSamplePhotos + "canon-t6-coins-2000x1072.jpg");
   std::ofstream(shoot_ / "truncated.jpg", std::ios::binary) << whole.substr(0, whole.size() / 3);
   Copy("canon-m50-stub-corrupt.cr3", shoot_ / "corrupt.cr3");
   Copy("orientation-1.jpg", shoot_ / "good.jpg");

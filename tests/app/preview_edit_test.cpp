@@ -4,8 +4,8 @@
 #include "library/imaging/decoding.hpp"
 #include "library/preview.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/shoot_files.hpp"
 
-#include <fcntl.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
 
@@ -17,24 +17,6 @@ namespace tw::testing {
 namespace {
 
 namespace fs = std::filesystem;
-const std::string kPhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
-
-std::vector<std::string> FolderNames(const std::string& folder) {
-  std::vector<std::string> names;
-  for (auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-void SetTime(const std::string& path, time_t seconds) {
-  timespec times[2] = {{seconds, 0}, {seconds, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
-ino_t Inode(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
 
 class PreviewTest : public ControllerTest {
  protected:
@@ -48,8 +30,8 @@ class PreviewTest : public ControllerTest {
 
 TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoChanges) {
   std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kPhotos + "canon-t6-coins-2000x1072.jpg", photo);
-  SetTime(photo, 1600000000);
+  fs::copy_file(kSamplePhotos + "canon-t6-coins-2000x1072.jpg", photo);
+  SetModified(photo, 1600000000);
 
   Json first = Preview(photo);
   ASSERT_TRUE(first.contains("url")) << first;
@@ -70,12 +52,12 @@ TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoChange
   Preview(photo);
   EXPECT_EQ(Inode(plainFile), inode) << "an unchanged photo keeps its preview";
   // Another photo copied over it with its own, older time (cp -p, a card copied again).
-  fs::copy_file(kPhotos + "orientation-1.jpg", photo, fs::copy_options::overwrite_existing);
-  SetTime(photo, 1500000000);
+  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo, fs::copy_options::overwrite_existing);
+  SetModified(photo, 1500000000);
   Preview(photo);
   EXPECT_EQ(imaging::CreateThumbnail(plainFile, 10000)->width(), 308);
   inode = Inode(plainFile);
-  SetTime(photo, 2000000000);
+  SetModified(photo, 2000000000);
   Preview(photo);
   EXPECT_NE(Inode(plainFile), inode);
 
@@ -83,14 +65,14 @@ TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoChange
   std::ofstream(plainFile, std::ios::trunc).close();
   Preview(photo);
   EXPECT_GT(fs::file_size(plainFile), 0u);
-  for (const auto& name : FolderNames(support_ / "PreviewCache")) {
+  for (const auto& name : Names(support_ / "PreviewCache")) {
     EXPECT_TRUE(name.ends_with(".jpg") || name.ends_with(".jpg.stamp")) << "no temporary file is left: " << name;
   }
 }
 
 TEST_F(PreviewTest, TheLensSettingIsTheOneWhenThePageAsked) {
   std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
   // Workers stay busy until the setting has changed behind the request.
   std::promise<void> release;
   std::shared_future<void> busy = release.get_future().share();
@@ -108,7 +90,7 @@ TEST_F(PreviewTest, TheLensSettingIsTheOneWhenThePageAsked) {
 
 TEST_F(PreviewTest, AnEjectedCardKeepsItsCachedPreview) {
   std::string photo = photos_ / "IMG_2.jpg";
-  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
   Json cached = Preview(photo);
   ASSERT_TRUE(cached.contains("url"));
   fs::remove(photo);
@@ -128,7 +110,7 @@ TEST_F(PreviewTest, AnUndecodablePhotoAnswersWithTheDecodeError) {
 
 TEST_F(PreviewTest, APhotoThatMayNotBeReadSaysSo) {
   std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
   fs::permissions(photos_.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   fs::permissions(photo, fs::perms::owner_read | fs::perms::owner_write);
   // Root reads everything; the answer is prepared as another user on this thread.
@@ -162,7 +144,7 @@ class EditTest : public ControllerTest {
 
 TEST_F(EditTest, AWholeCropSavesANumberedUprightCopyAndNeverTouchesTheSource) {
   std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kPhotos + "orientation-6.jpg", photo);
+  fs::copy_file(kSamplePhotos + "orientation-6.jpg", photo);
   std::string original = *ReadWholeFile(photo);
   auto upright = imaging::CreateFullEditImage(photo, true);
   ASSERT_TRUE(upright.has_value());
@@ -193,12 +175,12 @@ TEST_F(EditTest, AWholeCropSavesANumberedUprightCopyAndNeverTouchesTheSource) {
   EXPECT_EQ(second["photo"]["date"], "");
   EXPECT_EQ(second["photo"]["width"], (upright->width() + 1) / 2) << "cropped in its upright appearance";
   EXPECT_EQ(*ReadWholeFile(photo), original);
-  EXPECT_EQ(FolderNames(output_.path()), (std::vector<std::string>{"IMG_1（1）.jpg", "IMG_1（2）.jpg"}));
+  EXPECT_EQ(Names(output_.path()), (std::vector<std::string>{"IMG_1（1）.jpg", "IMG_1（2）.jpg"}));
 }
 
 TEST_F(EditTest, ATakenNameMovesToTheNextNumberAndKeepsTheExistingFile) {
   std::string photo = photos_ / "IMG_1.CR3.jpg";
-  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
   std::ofstream(output_ / "IMG_1.CR3（1）.jpg") << "someone else's file";
   Json answer = Edit({{"path", photo}, {"token", "T"}, {"crop", Crop(0, 0, 1, 1)}}, output_.path());
   EXPECT_EQ(answer["photo"]["name"], "IMG_1.CR3（2）.jpg");
@@ -207,7 +189,7 @@ TEST_F(EditTest, ATakenNameMovesToTheNextNumberAndKeepsTheExistingFile) {
 
 TEST_F(EditTest, CropLimitsAndTurns) {
   std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
   auto upright = imaging::CreateFullEditImage(photo, true);
   ASSERT_TRUE(upright.has_value());
 
@@ -227,7 +209,7 @@ TEST_F(EditTest, CropLimitsAndTurns) {
 
   Json thin = Edit({{"path", photo}, {"token", "g"}, {"crop", Crop(0.2, 0, 0.0001, 1)}}, output_.path());
   EXPECT_EQ(thin["photo"]["width"], 1) << "narrower than a pixel still gives one pixel";
-  for (const auto& name : FolderNames(output_.path())) EXPECT_EQ(name.find(".tide-edit"), std::string::npos);
+  for (const auto& name : Names(output_.path())) EXPECT_EQ(name.find(".tide-edit"), std::string::npos);
 }
 
 TEST_F(EditTest, APipeOrAnUnwritableFolderAnswersItsError) {
@@ -237,14 +219,14 @@ TEST_F(EditTest, APipeOrAnUnwritableFolderAnswersItsError) {
             (Json{{"token", "T"}, {"error", "无法解码原片或裁剪范围无效。没有保存缩略图，也没有修改原片。"}}));
 
   std::string photo = photos_ / "IMG_2.jpg";
-  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
   EXPECT_EQ(Edit({{"path", photo}, {"token", "T"}, {"crop", Crop(0, 0, 1, 1)}}, output_ / "gone"),
             (Json{{"token", "T"}, {"error", "JPG 保存失败，请检查保存位置的写入权限和剩余空间。"}}));
 }
 
 TEST_F(EditTest, CancelAndUnreachableSources) {
   std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kPhotos + "orientation-1.jpg", photo);
+  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
   EXPECT_EQ(Edit({{"path", photo}, {"token", "T"}, {"crop", Crop(0, 0, 1, 1)}}, std::nullopt),
             (Json{{"token", "T"}, {"cancelled", true}}));
 

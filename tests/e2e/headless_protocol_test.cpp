@@ -91,19 +91,6 @@ TEST(HeadlessProtocol, InvalidTestFoldersRefuseToStartAndTouchNothing) {
   }
 }
 
-TEST(HeadlessProtocol, ASymbolicLinkIntoThePrefixIsAcceptedAndHoldsTheData) {
-  HeadlessSandbox sandbox;
-  TempFolder elsewhere("/tmp/tidewick-link-");
-  std::string link = elsewhere / "qa";
-  ASSERT_EQ(symlink(sandbox.support.path().c_str(), link.c_str()), 0);
-  HeadlessOptions options = sandbox.Options(false);
-  options.arguments = {"--test-support-dir", link};
-  auto result = RunHeadless(std::vector<Json>{{{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}}, options);
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_TRUE(PathExists(sandbox.support / "current-project.json"));
-  EXPECT_FALSE(PathExists(sandbox.data / "岚舟/current-project.json"));
-}
-
 TEST(HeadlessProtocol, OutsideTestModeTheDataFolderFollowsXdgDataHome) {
   HeadlessSandbox sandbox;
   auto result = RunHeadless(std::vector<Json>{{{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}},
