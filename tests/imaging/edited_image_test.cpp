@@ -33,16 +33,6 @@ std::pair<int, int> Origin(const DecodedImage& image, int x, int y) {
   return {static_cast<int>(pixel[0]) / 5, static_cast<int>(pixel[1]) / 8};
 }
 
-TEST(EditedImage, WholeCropWithoutTurnsIsTheImage) {
-  DecodedImage source = Gradient();
-  MaybeImage edited = CreateEditedImage(source, 0, 0, 0, 1, 1);
-  ASSERT_TRUE(edited);
-  ExpectDecodedForm(*edited);
-  ASSERT_EQ(edited->width(), kWidth);
-  ASSERT_EQ(edited->height(), kHeight);
-  EXPECT_EQ((*edited - source).abs().max(), 0.0);
-}
-
 TEST(EditedImage, CropsMayOvershootByOneMillionthAndInvalidCropsAreRefused) {
   DecodedImage source = Gradient();
   MaybeImage accepted = CreateEditedImage(source, 0, 0.5, 0, 0.5000005, 1);
@@ -61,19 +51,18 @@ TEST(EditedImage, CropsMayOvershootByOneMillionthAndInvalidCropsAreRefused) {
   EXPECT_FALSE(CreateEditedImage(DecodedImage(), 0, 0, 0, 1, 1));
 }
 
-TEST(EditedImage, QuarterTurnIsClockwise) {
-  MaybeImage turned = CreateEditedImage(Gradient(), 1, 0, 0, 1, 1);
+TEST(EditedImage, TurnsAreClockwiseModuloFourAndCropsAreInFractionsOfTheTurnedPicture) {
+  DecodedImage source = Gradient();
+  MaybeImage turned = CreateEditedImage(source, 1, 0, 0, 1, 1);
   ASSERT_TRUE(turned);
   ASSERT_EQ(turned->width(), kHeight);
   ASSERT_EQ(turned->height(), kWidth);
+  ExpectDecodedForm(*turned);
   // Clockwise: the bottom-left corner comes to the top left, the top-left corner to the top right.
   EXPECT_EQ(Origin(*turned, 0, 0), std::make_pair(0, kHeight - 1));
   EXPECT_EQ(Origin(*turned, kHeight - 1, 0), std::make_pair(0, 0));
   EXPECT_EQ(Origin(*turned, 0, kWidth - 1), std::make_pair(kWidth - 1, kHeight - 1));
-}
 
-TEST(EditedImage, TurnsAreTakenModuloFour) {
-  DecodedImage source = Gradient();
   MaybeImage minusOne = CreateEditedImage(source, -1, 0, 0, 1, 1);
   MaybeImage three = CreateEditedImage(source, 3, 0, 0, 1, 1);
   MaybeImage four = CreateEditedImage(source, 4, 0, 0, 1, 1);
@@ -84,14 +73,12 @@ TEST(EditedImage, TurnsAreTakenModuloFour) {
   EXPECT_EQ((*minusOne - *three).abs().max(), 0.0);
   EXPECT_EQ(Origin(*three, 0, 0), std::make_pair(kWidth - 1, 0)) << "three quarters clockwise";
   ASSERT_EQ(four->width(), kWidth);
-  EXPECT_EQ((*four - source).abs().max(), 0.0);
+  EXPECT_EQ((*four - source).abs().max(), 0.0) << "a whole crop of no turn is the image";
   EXPECT_EQ((*minusSix - *two).abs().max(), 0.0);
   EXPECT_EQ(Origin(*two, 0, 0), std::make_pair(kWidth - 1, kHeight - 1));
-}
 
-TEST(EditedImage, CropIsInFractionsOfTheTurnedPicture) {
   // After a quarter turn the picture is 30 wide and 40 high; the right third, lower half.
-  MaybeImage edited = CreateEditedImage(Gradient(), 1, 2.0 / 3.0, 0.5, 1.0 / 3.0, 0.5);
+  MaybeImage edited = CreateEditedImage(source, 1, 2.0 / 3.0, 0.5, 1.0 / 3.0, 0.5);
   ASSERT_TRUE(edited);
   EXPECT_EQ(edited->width(), 10);
   EXPECT_EQ(edited->height(), 20);
