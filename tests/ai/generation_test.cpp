@@ -189,43 +189,39 @@ TEST_F(GenerationTest, UploadsSubmitsDownloadsAndSaves) {
 
 TEST_F(GenerationTest, ThreeImagesKeepTheirOrderWithTheChosenRatioSizeAndSavedModel) {
   ScriptHappyPath();
+  // The last one, a file without extension or type, goes up as PNG.
+  std::string layer = JoinPath(folder(), "layer");
+  ASSERT_FALSE(WriteFileAtomically(layer, "layer pixels"));
+  Json multipart = {{"token", "upload-token-c.jpg"}, {"key", "c.jpg"}, {"filename", "image.png"},
+                    {"content_type", "image/png"}, {"file_b64", Base64Encode("layer pixels")}};
+  const Json uploaded = {{"json", {{"ok", true}}}};
+  fake().Route("POST", kUploadPath, Json::array({uploaded, uploaded, {{"json", Json::object()}, {"multipart", multipart}}}));
   fake().Route("POST", kTokenPath,
                Json::array({TokenAnswer(fake().URL(kUploadPath), "a.jpg"), TokenAnswer(fake().URL(kUploadPath), "b.jpg", false),
                             TokenAnswer(fake().URL(kUploadPath), "c.jpg")}));
   auto client = ConfiguredClient();
   client->updateAPIKey("", fake().baseURL(), "nano-banana-pro");
   RunRecord run;
-  Json payload = DataURLPayload(3);
+  Json payload = DataURLPayload(2);
+  payload["images"].push_back({{"path", layer}});
   payload["aspectRatio"] = "3:4";
   payload["imageSize"] = "2K";
   Start(*client, run, payload);
   Drive([&] { return run.Done(); });
-  ASSERT_TRUE(run.result);
+  ASSERT_TRUE(run.result) << run.error->message;
   EXPECT_EQ(run.Percents(), (std::vector<int>{3, 8, 15, 13, 20, 18, 25, 26, 94, 100}));
   {
     std::lock_guard lock(run.mutex);
     EXPECT_EQ(run.reports[5].stage, "正在申请第 3 张图片的上传凭证");
     EXPECT_EQ(run.reports[6].stage, "正在上传第 3 张输入图片");
   }
+  EXPECT_EQ(Body("POST", kTokenPath, 2), (Json{{"sux", "png"}}));
   Json body = Body("POST", kGeneratePath);
   EXPECT_EQ(body["images"], (Json{"https://cdn.example.com/a.jpg", "https://cdn.example.com/b.jpg",
                                   "https://cdn.example.com/c.jpg"}));
   EXPECT_EQ(body["model"], "nano-banana-pro");
   EXPECT_EQ(body["aspectRatio"], "3:4");
   EXPECT_EQ(body["imageSize"], "2K");
-}
-
-TEST_F(GenerationTest, AFileWithoutExtensionOrTypeIsUploadedAsPNG) {
-  ScriptHappyPath();
-  std::string path = JoinPath(folder(), "layer");
-  ASSERT_FALSE(WriteFileAtomically(path, "layer pixels"));
-  Json multipart = {{"token", "upload-token-in/1.jpg"}, {"key", "in/1.jpg"}, {"filename", "image.png"},
-                    {"content_type", "image/png"}, {"file_b64", Base64Encode("layer pixels")}};
-  fake().Route("POST", kUploadPath, Json::array({{{"json", Json::object()}, {"multipart", multipart}}}));
-  RunRecord run;
-  Generate(run, {{"prompt", "p"}, {"images", {{{"path", path}}}}});
-  ASSERT_FALSE(run.error) << run.error->message;
-  EXPECT_EQ(Body("POST", kTokenPath), (Json{{"sux", "png"}}));
 }
 
 // ---- failures ----
@@ -236,26 +232,14 @@ TEST_F(GenerationTest, StartFailuresAnswerAtOnce) {
     std::optional<Error> error;
     client->generateWithPayload(payload, location, nullptr,
                                 [&](std::optional<Json>, std::optional<Error> e) { error = std::move(e); });
-    return error;
+    return error ? std::pair{error->code, error->message} : std::pair{0L, std::string()};
   };
-  auto noFolder = startWith(DataURLPayload(), "");
-  ASSERT_TRUE(noFolder);
-  EXPECT_EQ(noFolder->code, 2);
-  EXPECT_EQ(noFolder->message, "请先设置 AI 生成图片保存位置");
-  auto noPrompt = startWith({{"images", {"data:image/png;base64,AAAA"}}}, saveFolder_);
-  ASSERT_TRUE(noPrompt);
-  EXPECT_EQ(noPrompt->code, 3);
-  EXPECT_EQ(noPrompt->message, "修图提示词或原图缺失");
-  auto noImages = startWith({{"prompt", "p"}, {"images", Json::array()}}, saveFolder_);
-  ASSERT_TRUE(noImages);
-  EXPECT_EQ(noImages->code, 3);
-
+  EXPECT_EQ(startWith(DataURLPayload(), ""), std::pair(2L, std::string("请先设置 AI 生成图片保存位置")));
+  EXPECT_EQ(startWith({{"images", {"data:image/png;base64,AAAA"}}}, saveFolder_),
+            std::pair(3L, std::string("修图提示词或原图缺失")));
+  EXPECT_EQ(startWith({{"prompt", "p"}, {"images", Json::array()}}, saveFolder_).first, 3);
   settings().Remove("TWGRSAIAPIKey");
-  auto noKey = startWith(DataURLPayload(), saveFolder_);
-  ASSERT_TRUE(noKey);
-  EXPECT_EQ(noKey->code, 1);
-  EXPECT_EQ(noKey->message, "请先在主 App 设置 GRS AI API 密钥");
-  EXPECT_EQ(noKey->domain, "com.avo.tidewick.grsai");
+  EXPECT_EQ(startWith(DataURLPayload(), saveFolder_), std::pair(1L, std::string("请先在主 App 设置 GRS AI API 密钥")));
   Drive();
   EXPECT_TRUE(fake().Requests().empty());
 }
