@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -136,6 +137,15 @@ std::vector<std::string> FakeService::BodiesTo(const std::string& method, const 
     bodies.push_back(Base64DecodeIgnoringUnknown(request["body_b64"].get<std::string>()));
   }
   return bodies;
+}
+
+bool FakeService::Received(const std::string& method, const std::string& path, size_t count) {
+  return RequestsTo(method, path).size() >= count;
+}
+
+void FakeService::AwaitRequests(const std::string& method, const std::string& path, size_t count) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!Received(method, path, count)) ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no request to " << path;
 }
 
 }  // namespace tw::ai::testing
