@@ -35,7 +35,7 @@ class AdvancedExportTest : public ControllerTest {
   }
   void TearDown() override {
     ControllerTest::TearDown();
-    EXPECT_EQ(sources_->Changes({}, shootOutputs_), std::vector<std::string>{}) << "a file of the shoot changed";
+    EXPECT_EQ(sources_->Changes(), std::vector<std::string>{}) << "a file of the shoot changed";
   }
 
   // Exports into `folder` (answering the panel) and returns the completion payload.
@@ -53,7 +53,6 @@ class AdvancedExportTest : public ControllerTest {
   TempFolder exports_;
   std::string raw_, small_, corrupt_;
   std::optional<FolderSnapshot> sources_;
-  std::string shootOutputs_;  // a folder of the shoot exported into
 };
 
 TEST_F(AdvancedExportTest, AnEmptyListAnswersWithoutAPanelAndACancelledPanelExportsNothing) {
@@ -159,18 +158,6 @@ TEST_F(AdvancedExportTest, ReplaceSwapsTheEarlierFileOnlyForAFinishedOne) {
   EXPECT_EQ(Names(dated), (std::vector<std::string>{"BROKEN.jpg", "SMALL.jpg", "SMALL.xmp"}));
 }
 
-TEST_F(AdvancedExportTest, ReplaceNeverReplacesTheSourceItself) {
-  // The photos live in today's folder of the folder they are exported to.
-  const std::string dated = Dated(shoot_.path());
-  ASSERT_FALSE(CreateDirectories(dated));
-  std::string inside = CopySample("orientation-6.jpg", dated, "IN.jpg");
-  sources_.emplace(shoot_.path());
-  shootOutputs_ = LastPathComponent(dated);
-  Json answer = Export(Json::array({{{"path", inside}}}), {{"conflict", "replace"}, {"format", "jpeg"}}, shoot_.path());
-  EXPECT_EQ(answer["message"], "已导出 1 张");
-  EXPECT_EQ(ReadBytes(dated + "/IN（1）.jpg"), ExpectedJPEG(inside, 0.92));
-}
-
 TEST_F(AdvancedExportTest, APhotoThatCannotBeDecodedCountsAsFailedAndTheOthersGoOn) {
   Json answer = Export(Json::array({{{"path", small_}}, {{"path", corrupt_}}, {{"path", raw_}}, {{"rating", 1}}}),
                        {{"format", "png"}}, exports_.path());
@@ -214,14 +201,6 @@ TEST_F(AdvancedExportTest, WritesThatFailCountAsFailedAndLeaveNoPartialFile) {
   }
   EXPECT_EQ(answer["message"], "已导出 0 张，失败 2 张");
   EXPECT_TRUE(Names(Dated(exports_.path())).empty()) << "no decision folder without a photo in it";
-}
-
-TEST_F(AdvancedExportTest, AnExportFolderThatIsAFileFailsEveryPhoto) {
-  WriteBytes(exports_ / "a-file", "not a folder");
-  Json answer = Export(Json::array({{{"path", small_}}, {{"path", raw_}}}), {{"format", "jpeg"}}, exports_ / "a-file");
-  EXPECT_EQ(answer["message"], "已导出 0 张，失败 2 张");
-  EXPECT_EQ(Payloads("window.Native.exportProgress").size(), 2u);
-  EXPECT_EQ(ReadBytes(exports_ / "a-file"), "not a folder");
 }
 
 TEST_F(AdvancedExportTest, APanelAskedForWhileAnotherIsOpenTakesTheCancelPath) {

@@ -88,7 +88,7 @@ class StagedFileTest : public ::testing::TestWithParam<StagedFile::Naming> {
   }
 };
 
-TEST_P(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
+TEST_P(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwrittenOrReplacedWhenSkipping) {
   // Another export takes the free name between the check and the write.
   std::string chosen = *ExportDestination(folder_.path(), "IMG.jpg", ConflictMode::Rename);
   WriteBytes(chosen, "the other export's file");
@@ -100,15 +100,13 @@ TEST_P(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
   EXPECT_EQ(placed.path, folder_ / "IMG（1）.jpg");
   EXPECT_EQ(ReadBytes(chosen), "the other export's file");
   EXPECT_EQ(ReadBytes(placed.path), "ours");
+  {  // Skip mode leaves it alone.
+    StagedFile skipped(folder_.path(), naming_);
+    ASSERT_FALSE(skipped.Write("ours too"));
+    EXPECT_EQ(PlaceByRule(skipped, folder_.path(), "IMG.jpg", ConflictMode::Skip).outcome, PlaceResult::Outcome::Skipped);
+  }
+  EXPECT_EQ(ReadBytes(chosen), "the other export's file");
   ExpectOnly({"IMG.jpg", "IMG（1）.jpg"});
-}
-
-TEST_P(StagedFileTest, SkipModeLeavesANameTakenMeanwhileAlone) {
-  StagedFile staged(folder_.path(), naming_);
-  ASSERT_FALSE(staged.Write("ours"));
-  WriteBytes(folder_ / "IMG.jpg", "appeared");
-  EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Skip).outcome, PlaceResult::Outcome::Skipped);
-  EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "appeared");
 }
 
 TEST_P(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
@@ -132,13 +130,25 @@ TEST_P(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
   ExpectOnly({"IMG.jpg", "SRC.jpg", "SRC（1）.jpg"});
 }
 
-TEST_P(StagedFileTest, ReplaceNeverPutsAFileOverAFolder) {
+TEST_P(StagedFileTest, NothingGoesOverAFolderOrAnExactNameTakenAndADirectoryIsNoCopySource) {
   ASSERT_FALSE(CreateDirectories(folder_ / "IMG.jpg"));
   WriteBytes(folder_ / "IMG.jpg/inside.jpg", "kept");
-  StagedFile staged(folder_.path(), naming_);
-  ASSERT_FALSE(staged.Write("x"));
-  EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
+  WriteBytes(folder_ / "USER.xmp", "the user's own sidecar");
+  {
+    StagedFile staged(folder_.path(), naming_);
+    ASSERT_FALSE(staged.Write("x"));
+    EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Replace).outcome,
+              PlaceResult::Outcome::Failed);
+    StagedFile sidecar(folder_.path(), naming_);
+    ASSERT_FALSE(sidecar.Write("ours"));
+    EXPECT_EQ(sidecar.PlaceExactly(folder_ / "USER.xmp").outcome, PlaceResult::Outcome::Skipped);
+    StagedFile copy(folder_.path(), naming_);
+    EXPECT_TRUE(copy.CopyFrom(ReadableFile::Open(folder_.path())).has_value());
+    EXPECT_EQ(PlaceByRule(copy, folder_.path(), "X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
+  }
   EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg/inside.jpg"), "kept");
+  EXPECT_EQ(ReadBytes(folder_ / "USER.xmp"), "the user's own sidecar");
+  ExpectOnly({"IMG.jpg", "USER.xmp"});
 }
 
 TEST_P(StagedFileTest, AFailedWriteLeavesNothingUnderTheFinalNameAndTheEarlierFileInPlace) {
@@ -174,15 +184,6 @@ TEST_P(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) 
   EXPECT_EQ(Names(out.path()), std::vector<std::string>{"SOURCE.jpg"});
 }
 
-TEST_P(StagedFileTest, CopyingADirectoryFails) {
-  {
-    StagedFile staged(folder_.path(), naming_);
-    EXPECT_TRUE(staged.CopyFrom(ReadableFile::Open(folder_.path())).has_value());
-    EXPECT_EQ(PlaceByRule(staged, folder_.path(), "X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
-  }
-  ExpectOnly({});
-}
-
 TEST(ExclusivePlacement, EveryMethodRefusesATakenNameAndPlacesAFreeOne) {
   using output::ExclusiveMethod;
   for (auto method : {ExclusiveMethod::HardLink, ExclusiveMethod::RenameNoReplace, ExclusiveMethod::Copy}) {
@@ -211,17 +212,6 @@ TEST(ExclusivePlacement, ACopyThatFailsRemovesWhatItStarted) {
     EXPECT_EQ(output::PlaceExclusively(temporary, folder / "OUT.jpg", output::ExclusiveMethod::Copy), EFBIG);
   }
   EXPECT_EQ(Names(folder.path()), std::vector<std::string>{".staged"});
-}
-
-TEST_P(StagedFileTest, PlaceExactlyNeverReplaces) {
-  WriteBytes(folder_ / "IMG.xmp", "the user's own sidecar");
-  {
-    StagedFile staged(folder_.path(), naming_);
-    ASSERT_FALSE(staged.Write("ours"));
-    EXPECT_EQ(staged.PlaceExactly(folder_ / "IMG.xmp").outcome, PlaceResult::Outcome::Skipped);
-  }
-  EXPECT_EQ(ReadBytes(folder_ / "IMG.xmp"), "the user's own sidecar");
-  ExpectOnly({"IMG.xmp"});
 }
 
 TEST(PairedNames, ASidecarNameTakenBeforeTheSidecarIsLostNotOverwritten) {
