@@ -47,7 +47,7 @@ TEST(GreyGridMeasures, KnownAnswersOverInteriorSamplesOnly) {
   }
 }
 
-TEST(GrayPixels, StretchesToTheSquareTopRowFirst) {
+TEST(GrayPixels, StretchesToTheSquareTopRowFirstKeepingGreysAndTurningColoursToTheirLuminance) {
   // 200 × 100: white top half, black bottom half.
   const GreyGrid grid = GrayPixels(GreyPicture(200, 100, [](int, int y) { return y < 50 ? 255 : 0; }), 16);
   ASSERT_EQ(grid.size(), 16u * 16u);
@@ -60,20 +60,15 @@ TEST(GrayPixels, StretchesToTheSquareTopRowFirst) {
   ASSERT_EQ(columns.size(), 64u);
   EXPECT_EQ(columns[5 * 8 + 0], 200);
   EXPECT_EQ(columns[5 * 8 + 7], 20);
-}
 
-TEST(GrayPixels, NeutralGreysKeepTheirLevelAndNothingGivesNoGrid) {
+  // Neutral greys keep their level; nothing gives no grid.
   EXPECT_TRUE(GrayPixels(UniformPicture(8, 8, 9), 0).empty());
   EXPECT_TRUE(GrayPixels(imaging::DecodedImage(), 192).empty());
   for (int level : {0, 64, 128, 200, 255}) {
-    const GreyGrid grid = GrayPixels(UniformPicture(37, 23, std::uint8_t(level)), 192);
-    ASSERT_EQ(grid.size(), 192u * 192u);
-    EXPECT_NEAR(grid[96 * 192 + 96], level, 1) << level;
+    const GreyGrid uniform = GrayPixels(UniformPicture(37, 23, std::uint8_t(level)), 192);
+    ASSERT_EQ(uniform.size(), 192u * 192u);
+    EXPECT_NEAR(uniform[96 * 192 + 96], level, 1) << level;
   }
-}
-
-TEST(GrayPixels, ColoursTurnToTheirLuminance) {
-  imaging::EnsureVipsStarted();
   const auto solid = [](double r, double g, double b) {
     return vips::VImage::black(10, 10)
         .new_from_image({r, g, b})
@@ -88,7 +83,7 @@ TEST(GrayPixels, ColoursTurnToTheirLuminance) {
   EXPECT_GT(blue, 0);
 }
 
-TEST(DHash, UniformIsAllZeroAndDarkeningColumnsAllOnes) {
+TEST(DHash, UniformIsAllZeroDarkeningColumnsAllOnesAndTheFirstComparisonIsTheMostSignificantBit) {
   EXPECT_EQ(DHash(UniformPicture(300, 200, 90)), "0000000000000000");
   EXPECT_EQ(DHash(imaging::DecodedImage()), "0");
   // Strictly darker from left to right, whatever the rows.
@@ -97,9 +92,6 @@ TEST(DHash, UniformIsAllZeroAndDarkeningColumnsAllOnes) {
   // Brightening columns never compare greater.
   EXPECT_EQ(DHash(GreyPicture(90, 80, [](int x, int) { return std::uint8_t(20 + 2 * x); })),
             "0000000000000000");
-}
-
-TEST(DHash, FirstComparisonIsTheMostSignificantBit) {
   // A 9 × 8 picture is its own grid. Only column 0 > column 1 in row 0 compares greater.
   const auto first = GreyPicture(9, 8, [](int x, int y) { return y == 0 && x == 0 ? 200 : 100; });
   EXPECT_EQ(DHash(first), "8000000000000000");
@@ -110,7 +102,6 @@ TEST(DHash, FirstComparisonIsTheMostSignificantBit) {
   const auto middle = GreyPicture(9, 8, [](int x, int y) { return y == 1 && x <= 3 ? 200 : 100; });
   EXPECT_EQ(DHash(middle), "0010000000000000");
 }
-
 
 TEST(EyeAspect, HeightOverWidthOfThePointsWithAFloorUnderTheWidth) {
   const EyeRegion eye = {{0.2, 0.50}, {0.3, 0.545}, {0.4, 0.545}, {0.5, 0.50}, {0.4, 0.455}, {0.3, 0.455}};
@@ -143,21 +134,17 @@ TEST(FaceCheckVisible, SizeAndPoseLimits) {
   EXPECT_TRUE(FaceCheckVisible(400, 300, FaceBox{-2, 5, 0.12, 0.16}, 0, 0));
 }
 
-TEST(FaceRegionSharpness, TooSmallFacesAreNotMeasured) {
-  const auto picture = UniformPicture(400, 300, 128);
+TEST(FaceRegionSharpness, MeasuresOnlyTheFaceAndNotTooSmallOnes) {
+  // Fine stripes in the lower-left quarter, flat elsewhere.
+  const auto picture = GreyPicture(400, 300, [](int x, int y) {
+    return x < 200 && y >= 150 ? std::uint8_t((x / 8) % 2 ? 230 : 30) : std::uint8_t(128);
+  });
   EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.3, 0.3, 0.1, 0.1}), -1.0);
   // Half outside on the left: 60 px wide box, only 30 px visible.
   EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{-0.075, 0.3, 0.15, 0.4}), -1.0);
   // Half outside at the top (lower-left origin): 120 px tall box, 60 px visible, 80 px wide.
   EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.3, 0.8, 0.2, 0.4}), 0.0);
   EXPECT_EQ(FaceRegionSharpness(imaging::DecodedImage(), FaceBox{0, 0, 1, 1}), -1.0);
-}
-
-TEST(FaceRegionSharpness, MeasuresOnlyTheFace) {
-  // Fine stripes in the lower-left quarter, flat elsewhere.
-  const auto picture = GreyPicture(400, 300, [](int x, int y) {
-    return x < 200 && y >= 150 ? std::uint8_t((x / 8) % 2 ? 230 : 30) : std::uint8_t(128);
-  });
   const double stripes = FaceRegionSharpness(picture, FaceBox{0.05, 0.05, 0.4, 0.4});
   const double flat = FaceRegionSharpness(picture, FaceBox{0.55, 0.55, 0.4, 0.4});
   EXPECT_GT(stripes, 100.0);

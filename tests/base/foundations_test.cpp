@@ -37,16 +37,14 @@ TEST(JsonFields, MissingOrMistypedFieldsFallBackToEmptyValuesAndFieldOrKeepsWhat
   EXPECT_EQ(FieldOr(body, "absent", Json::array()), Json::array());
 }
 
-TEST(JsonString, IsCompactUtf8AndNeverEmpty) {
+TEST(JsonString, IsCompactUtf8AndNeverEmptyAndBrokenTextParsesToNothing) {
   EXPECT_EQ(JSONString(nullptr), "null");
   EXPECT_EQ(JSONString("状态 \"引号\"\n"), "\"状态 \\\"引号\\\"\\n\"");
   EXPECT_EQ(JSONString(Json{{"a", 1}, {"b", {true, 2.5}}}), "{\"a\":1,\"b\":[true,2.5]}");
   // Bytes that are not UTF-8 are replaced instead of failing the whole callback.
   EXPECT_EQ(JSONString(std::string("a\xff")), "\"a\xEF\xBF\xBD\"");
   EXPECT_EQ(ScriptText("window.Native.status", JSONString("好")), "window.Native.status(\"好\")");
-}
-
-TEST(JsonParse, RejectsBrokenTextWithoutThrowing) {
+  // Broken text is refused without throwing.
   EXPECT_FALSE(ParseJSON("{\"a\":").has_value());
   EXPECT_FALSE(ParseJSON("").has_value());
   EXPECT_EQ(ParseJSON("\"bare\"")->get<std::string>(), "bare");
@@ -85,15 +83,6 @@ TEST(FileURLs, RoundTripPathsWithSpacesAndChinese) {
   EXPECT_EQ(url.find(' '), std::string::npos);
   EXPECT_EQ(PathFromFileURL(url), path);
   EXPECT_FALSE(PathFromFileURL("https://example.com/a").has_value());
-}
-
-TEST(PathHelpers, SplitNamesAndExtensions) {
-  EXPECT_EQ(LastPathComponent("/a/b/IMG_1.CR3"), "IMG_1.CR3");
-  EXPECT_EQ(ParentDirectory("/a/b/IMG_1.CR3"), "/a/b");
-  EXPECT_EQ(ParentDirectory("/a"), "/");
-  EXPECT_EQ(PathExtension("/a/b/IMG_1.CR3"), "CR3");
-  EXPECT_EQ(PathExtension("/a/.hidden"), "");
-  EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
 }
 
 TEST(JsonNesting, CountsLevelsOfArraysAndObjectsWithoutRecursing) {
