@@ -244,17 +244,24 @@ TEST_F(GenerationTest, StartFailuresAnswerAtOnce) {
   EXPECT_TRUE(fake().Requests().empty());
 }
 
-TEST_F(GenerationTest, AnUnreadableImageFailsWithItsNumber) {
+TEST_F(GenerationTest, AnUnreadableImageOrAnUnwritableFolderEndsTheRunWithItsError) {
   ScriptHappyPath();
   std::string empty = JoinPath(folder(), "empty.png");
   ASSERT_FALSE(WriteFileAtomically(empty, ""));
-  RunRecord run;
-  Generate(run, {{"prompt", "p"}, {"images", {"data:image/png;base64,AAAA", {{"path", empty}}}}});
-  ASSERT_TRUE(run.error);
-  EXPECT_EQ(run.error->code, 10);
-  EXPECT_EQ(run.error->message, "第 2 张输入图片格式无效");
+  RunRecord unreadable;
+  Generate(unreadable, {{"prompt", "p"}, {"images", {"data:image/png;base64,AAAA", {{"path", empty}}}}});
+  ASSERT_TRUE(unreadable.error);
+  EXPECT_EQ(unreadable.error->code, 10);
+  EXPECT_EQ(unreadable.error->message, "第 2 张输入图片格式无效");
   EXPECT_EQ(fake().RequestsTo("POST", kTokenPath).size(), 1u);
   EXPECT_TRUE(fake().RequestsTo("POST", kGeneratePath).empty());
+
+  ASSERT_FALSE(WriteFileAtomically(saveFolder_, "a file where the folder should be"));
+  RunRecord unwritable;
+  Generate(unwritable, DataURLPayload());
+  ASSERT_TRUE(unwritable.error);
+  EXPECT_NE(unwritable.error->domain, "com.avo.tidewick.grsai");
+  EXPECT_TRUE(unwritable.error->message.starts_with("无法保存生成结果：")) << unwritable.error->message;
 }
 
 // One answer of the service replaced in the happy path ("METHOD path" → answers), and the error the
@@ -356,16 +363,6 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"DownloadEmpty", {{"GET /files/result.png", {{{"status", 200}}}}}, 8, "结果图片下载失败（HTTP 200）",
                     1}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
-
-TEST_F(GenerationTest, AnUnwritableFolderHandsBackTheFileSystemError) {
-  ScriptHappyPath();
-  ASSERT_FALSE(WriteFileAtomically(saveFolder_, "a file where the folder should be"));
-  RunRecord run;
-  Generate(run, DataURLPayload());
-  ASSERT_TRUE(run.error);
-  EXPECT_NE(run.error->domain, "com.avo.tidewick.grsai");
-  EXPECT_TRUE(run.error->message.starts_with("无法保存生成结果：")) << run.error->message;
-}
 
 // ---- submission, polling and the result ----
 
