@@ -13,13 +13,20 @@ namespace {
 
 class ConfigurationTest : public ServiceTest {};
 
-TEST_F(ConfigurationTest, StartsFromTheStoredSettingsOrTheDefaults) {
+TEST_F(ConfigurationTest, StartsFromTheStoredSettingsOrTheDefaultsAndMasksTheKey) {
+  EXPECT_TRUE(TWCloudAddress(GRSAIDefaultBaseURL()).has_value()) << "the build's default address is valid";
   auto fresh = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  EXPECT_EQ(fresh->baseURL(), "https://default.example.com");
-  EXPECT_EQ(fresh->model(), "nano-banana-2-lite");
-  EXPECT_EQ(fresh->status(), "未检查");
-  EXPECT_EQ(fresh->statusDetail(), "请填写 API 密钥后执行连通性检查");
-  EXPECT_FALSE(fresh->configured());
+  EXPECT_EQ(fresh->stateSnapshot(), (Json{{"maskedKey", "未设置"},
+                                          {"configured", false},
+                                          {"baseURL", "https://default.example.com"},
+                                          {"model", "nano-banana-2-lite"},
+                                          {"status", "未检查"},
+                                          {"detail", "请填写 API 密钥后执行连通性检查"}}));
+  fresh->storeAPIKey("abcdefgh");
+  Json snapshot = fresh->stateSnapshot();
+  EXPECT_EQ(snapshot["maskedKey"], "abc…efgh");
+  EXPECT_EQ(snapshot["configured"], true);
+  EXPECT_EQ(JSONString(snapshot).find("abcdefgh"), std::string::npos);
 
   settings().Set("TWGRSAIAPIKey", "sk-abcdefgh");
   settings().Set("TWGRSAIBaseURL", "https://proxy.example.com/ai");
@@ -30,78 +37,41 @@ TEST_F(ConfigurationTest, StartsFromTheStoredSettingsOrTheDefaults) {
   EXPECT_EQ(stored->status(), "已配置");
   EXPECT_EQ(stored->statusDetail(), "API 密钥已保存，可执行连通性检查");
   EXPECT_TRUE(stored->configured());
-}
 
-TEST_F(ConfigurationTest, ABuildDefaultAddressExists) {
-  EXPECT_TRUE(TWCloudAddress(GRSAIDefaultBaseURL()).has_value());
-}
-
-TEST_F(ConfigurationTest, AHandEditedPlainHTTPAddressDisablesTheClient) {
-  settings().Set("TWGRSAIAPIKey", "sk-abcdefgh");
+  // A plain HTTP address edited into the file by hand disables the client.
   settings().Set("TWGRSAIBaseURL", "http://proxy.example.com");
-  auto client = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  EXPECT_EQ(client->status(), "地址无效");
-  EXPECT_FALSE(client->configured());
+  auto edited = TWGRSAIClient::Create(settings(), "https://default.example.com");
+  EXPECT_EQ(edited->status(), "地址无效");
+  EXPECT_FALSE(edited->configured());
 }
 
-TEST_F(ConfigurationTest, SnapshotMasksTheKey) {
-  auto client = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  EXPECT_EQ(client->stateSnapshot()["maskedKey"], "未设置");
-  client->storeAPIKey("abcdefg");
-  EXPECT_EQ(client->stateSnapshot()["maskedKey"], "已保存");
-  client->storeAPIKey("abcdefgh");
-  Json snapshot = client->stateSnapshot();
-  EXPECT_EQ(snapshot["maskedKey"], "abc…efgh");
-  EXPECT_EQ(snapshot["configured"], true);
-  EXPECT_EQ(snapshot["baseURL"], "https://default.example.com");
-  EXPECT_EQ(snapshot["model"], "nano-banana-2-lite");
-  EXPECT_EQ(snapshot["status"], "未检查");
-  EXPECT_EQ(snapshot["detail"], "请填写 API 密钥后执行连通性检查");
-  EXPECT_EQ(JSONString(snapshot).find("abcdefgh"), std::string::npos);
-}
-
-TEST_F(ConfigurationTest, SavingNormalisesTheAddressAndTrimsTheKey) {
+TEST_F(ConfigurationTest, SavingNormalisesAndTrimsKeepsWhatIsLeftEmptyAndStoresNothingForARejectedAddress) {
   auto client = TWGRSAIClient::Create(settings(), "https://default.example.com");
   client->updateAPIKey("  sk-new-key-123\n", "<https://api.example.com///>", "gen-2");
   EXPECT_EQ(client->status(), "已保存");
   EXPECT_EQ(client->statusDetail(), "API 密钥已保存在当前用户的本地配置中");
-  EXPECT_EQ(client->apiKey(), "sk-new-key-123");
-  EXPECT_EQ(settings().GetString("TWGRSAIBaseURL"), "https://api.example.com");
-  EXPECT_EQ(settings().GetString("TWGRSAIModel"), "gen-2");
   EXPECT_TRUE(client->configured());
-
   // Every client reads the same settings.
   auto other = TWGRSAIClient::Create(settings(), "https://default.example.com");
   EXPECT_EQ(other->apiKey(), "sk-new-key-123");
   EXPECT_EQ(other->baseURL(), "https://api.example.com");
   EXPECT_EQ(other->model(), "gen-2");
-}
 
-TEST_F(ConfigurationTest, AnEmptyKeyOrModelKeepsTheStoredOne) {
-  auto client = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  client->updateAPIKey("sk-first-key", "https://api.example.com", "gen-2");
   client->updateAPIKey(" \n", "https://api2.example.com", "");
   EXPECT_EQ(client->status(), "已保存");
-  EXPECT_EQ(client->apiKey(), "sk-first-key");
-  EXPECT_EQ(client->model(), "gen-2");
+  EXPECT_EQ(client->apiKey(), "sk-new-key-123");
   EXPECT_EQ(client->baseURL(), "https://api2.example.com");
   EXPECT_EQ(settings().GetString("TWGRSAIModel"), "gen-2");
-}
 
-TEST_F(ConfigurationTest, ARejectedAddressStoresNothingAndDisablesTheClient) {
-  auto client = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  client->updateAPIKey("sk-first-key", "https://api.example.com", "gen-2");
   std::string fileBefore = ReadWholeFile(settings().path()).value_or("");
-
-  for (const char* address : {"http://api.example.com", "https://u:p@api.example.com", "https://api.example.com?q=1",
-                              "https://api.example.com#f", "https://api. example.com", ""}) {
+  for (const char* address : {"http://api.example.com", "https://u:p@api.example.com", ""}) {
     SCOPED_TRACE(address);
     client->updateAPIKey("sk-second-key", address, "gen-3");
     EXPECT_EQ(client->status(), "地址无效");
     EXPECT_EQ(client->statusDetail(), "请填写纯 HTTPS 接口网址，不含密钥或查询参数。此次更改未保存。");
     EXPECT_FALSE(client->configured());
-    EXPECT_EQ(client->apiKey(), "sk-first-key");
-    EXPECT_EQ(client->baseURL(), "https://api.example.com");
+    EXPECT_EQ(client->apiKey(), "sk-new-key-123");
+    EXPECT_EQ(client->baseURL(), "https://api2.example.com");
     EXPECT_EQ(client->model(), "gen-2");
     EXPECT_EQ(ReadWholeFile(settings().path()).value_or(""), fileBefore);
     EXPECT_EQ(client->stateSnapshot()["configured"], false);
@@ -110,32 +80,17 @@ TEST_F(ConfigurationTest, ARejectedAddressStoresNothingAndDisablesTheClient) {
   EXPECT_TRUE(client->configured());
 }
 
-TEST_F(ConfigurationTest, RequestFrameCarriesKeyTypeAndAgent) {
-  auto client = ConfiguredClient();
-  HttpRequest request = client->requestWithPath("/v1/x", "POST");
-  EXPECT_EQ(request.url, fake().baseURL() + "/v1/x");
-  EXPECT_EQ(request.method, "POST");
-  using Header = std::pair<std::string, std::string>;
-  EXPECT_EQ(request.headers, (std::vector<Header>{{"Authorization", std::string("Bearer ") + kTestKey},
-                                                  {"Content-Type", "application/json"},
-                                                  {"User-Agent", "TidewickWorkbench/0.7.1"}}));
-}
-
-TEST_F(ConfigurationTest, CheckWithoutKeySendsNothing) {
-  auto client = TWGRSAIClient::Create(settings(), fake().baseURL());
+TEST_F(ConfigurationTest, ACheckWithoutKeyOrAfterARejectedAddressAnswersAtOnceAndSendsNothing) {
+  auto unconfigured = TWGRSAIClient::Create(settings(), fake().baseURL());
   std::optional<Json> answer;
-  client->testConnection([&](Json snapshot) { answer = std::move(snapshot); });
+  unconfigured->testConnection([&](Json snapshot) { answer = std::move(snapshot); });
   ASSERT_TRUE(answer);  // at once, on the caller's thread
   EXPECT_EQ((*answer)["status"], "未配置");
   EXPECT_EQ((*answer)["detail"], "请先填写 GRS AI API 密钥");
-  Drive();
-  EXPECT_TRUE(fake().Requests().empty());
-}
 
-TEST_F(ConfigurationTest, CheckAfterARejectedAddressChangesNothing) {
   auto client = ConfiguredClient();
   client->updateAPIKey("", "http://insecure.example.com", "");
-  std::optional<Json> answer;
+  answer.reset();
   client->testConnection([&](Json snapshot) { answer = std::move(snapshot); });
   ASSERT_TRUE(answer);
   EXPECT_EQ((*answer)["status"], "地址无效");
@@ -185,6 +140,7 @@ TEST_P(ProbeMappingTest, MapsTheAnswerToAStatusWord) {
 }
 
 Json Answer(int status, Json body) { return {{"status", status}, {"json", std::move(body)}}; }
+constexpr char kNotAPI[] = "网络有响应，但不是有效 API 数据，请检查节点地址或网络拦截。";
 Json TextAnswer(int status, const char* text, const char* type) {
   return {{"status", status}, {"text", text}, {"content_type", type}};
 }
@@ -196,14 +152,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "节点返回 API 数据（HTTP 404），未提交生成；不代表已验证模型额度。"},
         ProbeCase{"Json200", Answer(200, {{"status", "running"}}), "连接正常",
                   "节点返回 API 数据（HTTP 200），未提交生成；不代表已验证模型额度。"},
-        ProbeCase{"Json400", Answer(400, {{"error", "bad id"}}), "连接正常",
-                  "节点返回 API 数据（HTTP 400），未提交生成；不代表已验证模型额度。"},
-        ProbeCase{"Html404", TextAnswer(404, "<html><body>Not Found</body></html>", "text/html"), "响应格式错误",
-                  "网络有响应，但不是有效 API 数据，请检查节点地址或网络拦截。"},
-        ProbeCase{"JsonArray200", Answer(200, Json::array({1, 2})), "响应格式错误",
-                  "网络有响应，但不是有效 API 数据，请检查节点地址或网络拦截。"},
-        ProbeCase{"Empty200", Json{{"status", 200}}, "响应格式错误",
-                  "网络有响应，但不是有效 API 数据，请检查节点地址或网络拦截。"},
+        ProbeCase{"Html404", TextAnswer(404, "<html><body>Not Found</body></html>", "text/html"), "响应格式错误", kNotAPI},
+        ProbeCase{"JsonArray200", Answer(200, Json::array({1, 2})), "响应格式错误", kNotAPI},
+        ProbeCase{"Empty200", Json{{"status", 200}}, "响应格式错误", kNotAPI},
         ProbeCase{"Gateway502", TextAnswer(502, "bad gateway", "text/plain"), "服务异常", "GRS AI 返回 HTTP 502"},
         ProbeCase{"Teapot418", Answer(418, Json::object()), "节点响应异常", "网络已连通，但接口返回 HTTP 418"},
         ProbeCase{"Unauthorized401", Answer(401, {{"error", "invalid key"}}), "密钥无效", "GRS AI 返回 HTTP 401"},
@@ -213,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         ProbeCase{"Dropped", Json{{"drop", true}}, "连接失败", "网络连接已中断。"}),
     [](const ::testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.name); });
 
-TEST_F(ConfigurationTest, ARefusedConnectionIsAConnectionFailure) {
+TEST_F(ConfigurationTest, ARefusedConnectionOrAnUntrustedCertificateIsAConnectionFailure) {
   // A bound socket that never listens refuses every connection.
   int blocker = socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_GE(blocker, 0);
@@ -223,31 +174,22 @@ TEST_F(ConfigurationTest, ARefusedConnectionIsAConnectionFailure) {
   ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   socklen_t length = sizeof address;
   ASSERT_EQ(getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length), 0);
-
-  settings().Set("TWGRSAIAPIKey", kTestKey);
-  settings().Set("TWGRSAIBaseURL", "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
-  auto client = TWGRSAIClient::Create(settings(), "https://default.invalid");
-  std::optional<Json> answer;
-  client->testConnection([&](Json snapshot) { answer = std::move(snapshot); });
-  Drive([&] { return answer.has_value(); });
-  close(blocker);
-  ASSERT_TRUE(answer);
-  EXPECT_EQ((*answer)["status"], "连接失败");
-  EXPECT_EQ((*answer)["detail"], "未能连接到服务器。");
-}
-
-TEST_F(ConfigurationTest, AnUntrustedCertificateIsAConnectionFailure) {
   // The fake's certificate names 127.0.0.1 only; the same server reached as "localhost" must
   // fail verification rather than be accepted.
-  settings().Set("TWGRSAIAPIKey", kTestKey);
-  settings().Set("TWGRSAIBaseURL", "https://localhost:" + std::to_string(fake().port()));
-  auto client = TWGRSAIClient::Create(settings(), "https://default.invalid");
-  std::optional<Json> answer;
-  client->testConnection([&](Json snapshot) { answer = std::move(snapshot); });
-  Drive([&] { return answer.has_value(); });
-  ASSERT_TRUE(answer);
-  EXPECT_EQ((*answer)["status"], "连接失败");
-  EXPECT_EQ((*answer)["detail"], "发生了 SSL 错误，无法建立与该服务器的安全连接。");
+  for (auto [base, detail] :
+       {std::pair{"https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "未能连接到服务器。"},
+        std::pair{"https://localhost:" + std::to_string(fake().port()), "发生了 SSL 错误，无法建立与该服务器的安全连接。"}}) {
+    settings().Set("TWGRSAIAPIKey", kTestKey);
+    settings().Set("TWGRSAIBaseURL", base);
+    auto client = TWGRSAIClient::Create(settings(), "https://default.invalid");
+    std::optional<Json> answer;
+    client->testConnection([&](Json snapshot) { answer = std::move(snapshot); });
+    Drive([&] { return answer.has_value(); });
+    ASSERT_TRUE(answer);
+    EXPECT_EQ((*answer)["status"], "连接失败");
+    EXPECT_EQ((*answer)["detail"], detail);
+  }
+  close(blocker);
 }
 
 }  // namespace

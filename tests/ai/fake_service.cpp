@@ -1,11 +1,14 @@
 #include "fake_service.hpp"
 
+#include "ai/base64.hpp"
+
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -126,6 +129,23 @@ Json FakeService::RequestsTo(const std::string& method, const std::string& path)
     if (request["method"] == method && request["path"] == path) matching.push_back(request);
   }
   return matching;
+}
+
+std::vector<std::string> FakeService::BodiesTo(const std::string& method, const std::string& path) {
+  std::vector<std::string> bodies;
+  for (const Json& request : RequestsTo(method, path)) {
+    bodies.push_back(Base64DecodeIgnoringUnknown(request["body_b64"].get<std::string>()));
+  }
+  return bodies;
+}
+
+bool FakeService::Received(const std::string& method, const std::string& path, size_t count) {
+  return RequestsTo(method, path).size() >= count;
+}
+
+void FakeService::AwaitRequests(const std::string& method, const std::string& path, size_t count) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!Received(method, path, count)) ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no request to " << path;
 }
 
 }  // namespace tw::ai::testing

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace tw::ai::testing {
 
@@ -28,6 +29,12 @@ class FakeService {
   // Every request received since the last reset, in order.
   Json Requests();
   Json RequestsTo(const std::string& method, const std::string& path);
+  // The bodies of those requests, decoded, in order.
+  std::vector<std::string> BodiesTo(const std::string& method, const std::string& path);
+  // Whether `count` requests to the path have been logged (each is logged on arrival, before any delay).
+  bool Received(const std::string& method, const std::string& path, size_t count);
+  // Waits until they have; fails the test after 30 s.
+  void AwaitRequests(const std::string& method, const std::string& path, size_t count);
 
  private:
   Json Command(const Json& command);

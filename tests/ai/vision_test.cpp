@@ -51,7 +51,7 @@ TEST_F(VisionTest, SendsPromptImagesAndSettingsInOneChatRequest) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0]["headers"]["authorization"], std::string("Bearer ") + kTestKey);
   EXPECT_EQ(sent[0]["headers"]["content-type"], "application/json");
-  auto body = ParseJSON(Base64DecodeIgnoringUnknown(sent[0]["body_b64"].get<std::string>()));
+  auto body = ParseJSON(fake().BodiesTo("POST", kPath)[0]);
   ASSERT_TRUE(body);
   EXPECT_EQ((*body)["model"], "vision-x");
   EXPECT_DOUBLE_EQ((*body)["temperature"].get<double>(), 0.05);
@@ -68,42 +68,26 @@ TEST_F(VisionTest, SendsPromptImagesAndSettingsInOneChatRequest) {
   EXPECT_EQ((*body)["messages"][0]["content"], expectedContent);
 }
 
-TEST_F(VisionTest, AnEmptyModelSendsTheDefaultVisionModel) {
-  fake().Route("POST", kPath, Json::array({ChatAnswer("{}")}));
-  Analyze({"jpeg"}, "");
-  Json sent = fake().RequestsTo("POST", kPath);
-  ASSERT_EQ(sent.size(), 1u);
-  auto body = ParseJSON(Base64DecodeIgnoringUnknown(sent[0]["body_b64"].get<std::string>()));
-  EXPECT_EQ((*body)["model"], "gemini-3.1-flash-lite");
-}
-
-TEST_F(VisionTest, FindsTheObjectInProseAndCodeFencesAndAddsUsage) {
-  fake().Route("POST", kPath,
-               Json::array({ChatAnswer("我的判断如下：\n```json\n{\"decision\": \"淘汰\", \"rating\": 1}\n```\n仅供参考。")}));
-  Outcome outcome = Analyze({"jpeg"});
-  ASSERT_TRUE(outcome.called);
-  EXPECT_TRUE(outcome.onMain);
-  EXPECT_FALSE(outcome.error);
-  ASSERT_TRUE(outcome.result);
-  EXPECT_EQ(*outcome.result, (Json{{"decision", "淘汰"},
-                                   {"rating", 1},
-                                   {"usage", {{"prompt_tokens", 812}, {"completion_tokens", 64}}}}));
-}
-
-TEST_F(VisionTest, UsageIsAnEmptyObjectWhenTheServiceSendsNone) {
-  fake().Route("POST", kPath, Json::array({ChatAnswer("{\"rating\": 3, \"usage\": 5}", nullptr)}));
-  Outcome outcome = Analyze({"jpeg"});
-  ASSERT_TRUE(outcome.result);
-  EXPECT_EQ((*outcome.result)["usage"], Json::object());
-}
-
-TEST_F(VisionTest, TakesTheFirstPartWithText) {
-  Json parts = Json::array({{{"type", "reasoning"}}, {{"type", "text"}, {"text", 12}},
-                            {{"type", "text"}, {"text", "结果 {\"rating\": 5}"}}, {{"text", "{\"rating\": 1}"}}});
-  fake().Route("POST", kPath, Json::array({ChatAnswer(parts)}));
-  Outcome outcome = Analyze({"jpeg"});
-  ASSERT_TRUE(outcome.result);
-  EXPECT_EQ((*outcome.result)["rating"], 5);
+TEST_F(VisionTest, TheAnswerIsTheObjectInTheFirstTextPartWithTheUsage) {
+  const Json usage = {{"prompt_tokens", 812}, {"completion_tokens", 64}};
+  const Json parts = Json::array({{{"type", "reasoning"}}, {{"type", "text"}, {"text", 12}},
+                                  {{"type", "text"}, {"text", "结果 {\"rating\": 5}"}}, {{"text", "{\"rating\": 1}"}}});
+  for (const auto& [answer, expected] : std::vector<std::pair<Json, Json>>{
+           {ChatAnswer("我的判断如下：\n```json\n{\"decision\": \"淘汰\", \"rating\": 1}\n```\n仅供参考。"),
+            {{"decision", "淘汰"}, {"rating", 1}, {"usage", usage}}},
+           {ChatAnswer(parts), {{"rating", 5}, {"usage", usage}}},
+           // No usage from the service is an empty object, whatever the model wrote.
+           {ChatAnswer("{\"rating\": 3, \"usage\": 5}", nullptr), {{"rating", 3}, {"usage", Json::object()}}}}) {
+    fake().Route("POST", kPath, Json::array({answer}));
+    Outcome outcome = Analyze({"jpeg"}, "");
+    EXPECT_TRUE(outcome.onMain);
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(outcome.result, expected);
+  }
+  // An empty model asks for the default vision model.
+  EXPECT_EQ(ParseJSON(fake().BodiesTo("POST", kPath).at(0))
+                .value_or(nullptr)["model"],
+            "gemini-3.1-flash-lite");
 }
 
 TEST_F(VisionTest, AnswersWithoutAnObjectAreError33) {
@@ -129,37 +113,20 @@ TEST_F(VisionTest, AnswersWithoutAnObjectAreError33) {
   }
 }
 
-TEST_F(VisionTest, HTTPFailuresCarryTheStatusAndTheServiceText) {
-  fake().Route("POST", kPath,
-               Json::array({{{"status", 401}, {"json", {{"error", {{"message", "令牌无效"}, {"type", "auth"}}}}}}}));
-  Outcome unauthorized = Analyze({"jpeg"});
-  ASSERT_TRUE(unauthorized.error);
-  EXPECT_EQ(unauthorized.error->code, 401);
-  EXPECT_EQ(unauthorized.error->message, "令牌无效");
-
-  fake().Route("POST", kPath, Json::array({{{"status", 500}}}));
-  Outcome failed = Analyze({"jpeg"});
-  ASSERT_TRUE(failed.error);
-  EXPECT_TRUE(failed.onMain);
-  EXPECT_EQ(failed.error->code, 500);
-  EXPECT_EQ(failed.error->message, "云端识别失败（HTTP 500）");
-}
-
-TEST_F(VisionTest, ATransportFailureIsCode0WithItsDescription) {
-  fake().Route("POST", kPath, Json::array({{{"drop", true}}}));
-  Outcome outcome = Analyze({"jpeg"});
-  ASSERT_TRUE(outcome.error);
-  EXPECT_EQ(outcome.error->code, 0);
-  EXPECT_EQ(outcome.error->message, "网络连接已中断。");
-}
-
-TEST_F(VisionTest, AKeyEchoedByTheServiceIsMasked) {
-  fake().Route("POST", kPath,
-               Json::array({{{"status", 401}, {"json", {{"message", std::string("invalid key ") + kTestKey}}}}}));
-  Outcome outcome = Analyze({"jpeg"});
-  ASSERT_TRUE(outcome.error);
-  EXPECT_EQ(outcome.error->message.find(kTestKey), std::string::npos);
-  EXPECT_EQ(outcome.error->message, "invalid key " + MaskedAPIKey(kTestKey));
+TEST_F(VisionTest, FailuresCarryTheStatusAndTheServiceTextWithTheKeyMasked) {
+  for (const auto& [answer, code, message] : std::vector<std::tuple<Json, long, std::string>>{
+           {{{"status", 401}, {"json", {{"error", {{"message", "令牌无效"}, {"type", "auth"}}}}}}, 401, "令牌无效"},
+           {{{"status", 500}}, 500, "云端识别失败（HTTP 500）"},
+           {{{"drop", true}}, 0, "网络连接已中断。"},
+           {{{"status", 401}, {"json", {{"message", std::string("invalid key ") + kTestKey}}}}, 401,
+            "invalid key " + MaskedAPIKey(kTestKey)}}) {
+    fake().Route("POST", kPath, Json::array({answer}));
+    Outcome outcome = Analyze({"jpeg"});
+    ASSERT_TRUE(outcome.error);
+    EXPECT_TRUE(outcome.onMain);
+    EXPECT_EQ(outcome.error->code, code);
+    EXPECT_EQ(outcome.error->message, message);
+  }
 }
 
 TEST_F(VisionTest, ValidationFailuresAnswerAtOnceAndSendNothing) {
@@ -188,31 +155,25 @@ TEST_F(VisionTest, ValidationFailuresAnswerAtOnceAndSendNothing) {
   EXPECT_FALSE(client->activeToken());
 }
 
-TEST_F(VisionTest, ANewerRequestSilencesTheOlderOne) {
+TEST_F(VisionTest, ANewerRequestOrACancelSilencesTheRequestUnderWay) {
   fake().Route("POST", kPath, Json::array({ChatAnswer("{\"rating\": 2}")}));
   auto client = ConfiguredClient();
-  Outcome older, newer;
+  Outcome older, newer, cancelled;
   client->analyzePhotoData("first", "", "p", Recorder(older));
   client->analyzePhotoData("second", "", "p", Recorder(newer));
   Drive([&] { return newer.called; });
   Drive();
-  EXPECT_EQ(fake().RequestsTo("POST", kPath).size(), 2u);
   EXPECT_FALSE(older.called);
   ASSERT_TRUE(newer.result);
   EXPECT_EQ((*newer.result)["rating"], 2);
-}
 
-TEST_F(VisionTest, CancellingSilencesTheRequestUnderWay) {
-  fake().Route("POST", kPath, Json::array({ChatAnswer("{\"rating\": 2}")}));
-  auto client = ConfiguredClient();
-  Outcome outcome;
-  client->analyzePhotoData("jpeg", "", "p", Recorder(outcome));
+  client->analyzePhotoData("jpeg", "", "p", Recorder(cancelled));
   EXPECT_TRUE(client->activeToken());
   client->cancelCurrentTask();
   EXPECT_FALSE(client->activeToken());
   Drive();
-  EXPECT_EQ(fake().RequestsTo("POST", kPath).size(), 1u);
-  EXPECT_FALSE(outcome.called);
+  EXPECT_EQ(fake().RequestsTo("POST", kPath).size(), 3u);
+  EXPECT_FALSE(cancelled.called);
 }
 
 TEST_F(VisionTest, AClientDroppedByItsOwnerLivesUntilItsAnswerArrives) {

@@ -9,7 +9,6 @@
 #include <sys/fsuid.h>
 
 #include <filesystem>
-#include <set>
 
 namespace tw::analysis {
 namespace {
@@ -58,46 +57,26 @@ const imaging::DecodedImage& Mid() {
   return picture;
 }
 
-TEST(Assessment, RecordHasTheTwentyOneKeys) {
-  const Json result = Assess(Mid(), Found({}));
-  const std::set<std::string> expected = {
-      "algorithmVersion", "issues", "brightness", "highlight", "shadow", "sharpness", "noise",
-      "faces", "mainFaces", "eyesChecked", "closedEyes", "faceSharpness", "faceFocusScore",
-      "reviewReasons", "needsReview", "faceQuality", "poseScore", "compositionScore", "confidence",
-      "reason", "hash"};
-  std::set<std::string> keys;
-  for (const auto& [key, value] : result.items()) keys.insert(key);
-  EXPECT_EQ(keys, expected);
-  // A small face measured on a larger decode changes what is measured, never the record.
+TEST(Assessment, APhotoWithoutFacesGivesTheTwentyOneKeysWithTheFaceDefaults) {
+  ScriptedFaceDetector detector(Found({}));
+  const Json result = AssessPhoto(Mid(), kAllChecks, "标准", detector);
+  EXPECT_EQ(detector.calls, 1) << "the detector is asked once per photo";
+  // A flat picture is blurred by its sharpness alone when no face is there to say otherwise.
+  const Json blur = Json::array({texts::kOverallBlur});
+  EXPECT_TRUE(result["needsReview"].is_number_integer());
+  EXPECT_EQ(result, (Json{{"algorithmVersion", 2}, {"issues", blur}, {"brightness", result["brightness"]},
+                          {"highlight", 0.0}, {"shadow", 0.0}, {"sharpness", 0.0}, {"noise", result["noise"]},
+                          {"faces", 0}, {"mainFaces", 0}, {"eyesChecked", 0}, {"closedEyes", 0},
+                          {"faceSharpness", -1.0}, {"faceFocusScore", -1.0}, {"reviewReasons", Json::array()},
+                          {"needsReview", 0}, {"faceQuality", 0.65}, {"poseScore", 0.65}, {"compositionScore", 0.55},
+                          {"confidence", 0.78}, {"reason", texts::kOverallBlur}, {"hash", DHash(Mid())}}));
+  // A small face measured on a larger decode changes what is measured, never the record's keys.
   DetectedFace closer = FaceAt(BoxOnMid(30), 0.3, 0.3);
   closer.eyeScale = 2;
   const Json closerResult = Assess(Mid(), Found({closer}, {0.8}));
-  std::set<std::string> closerKeys;
-  for (const auto& [key, value] : closerResult.items()) closerKeys.insert(key);
-  EXPECT_EQ(closerKeys, expected);
   EXPECT_EQ(closerResult["eyesChecked"], 1);
-  EXPECT_EQ(result["algorithmVersion"], 2);
-  EXPECT_TRUE(result["needsReview"].is_number_integer());
-  EXPECT_TRUE(result["faces"].is_number_unsigned() || result["faces"].is_number_integer());
-  EXPECT_EQ(result["hash"], DHash(Mid()));
-}
-
-TEST(Assessment, PhotoWithoutFacesTakesTheDefaults) {
-  const Json result = Assess(Mid(), Found({}));
-  EXPECT_EQ(result["faces"], 0);
-  EXPECT_EQ(result["mainFaces"], 0);
-  EXPECT_EQ(result["eyesChecked"], 0);
-  EXPECT_EQ(result["closedEyes"], 0);
-  EXPECT_EQ(result["faceSharpness"], -1.0);
-  EXPECT_EQ(result["faceFocusScore"], -1.0);
-  EXPECT_EQ(result["faceQuality"], 0.65);
-  EXPECT_EQ(result["poseScore"], 0.65);
-  EXPECT_EQ(result["compositionScore"], 0.55);
-  // A flat picture is blurred by its sharpness alone when no face is there to say otherwise.
-  EXPECT_EQ(result["sharpness"], 0.0);
-  EXPECT_EQ(Strings(result["issues"]), std::vector<std::string>{std::string(texts::kOverallBlur)});
-  EXPECT_EQ(result["reason"], texts::kOverallBlur);
-  EXPECT_EQ(result["confidence"], 0.78);
+  EXPECT_EQ(closerResult.size(), result.size());
+  for (const auto& [key, value] : result.items()) EXPECT_TRUE(closerResult.contains(key)) << key;
 }
 
 TEST(Assessment, WholePictureMeasuresFollowTheGreyGrid) {
@@ -316,14 +295,9 @@ TEST(Assessment, ConfidenceRule) {
 TEST(Assessment, StrictnessRows) {
   EXPECT_EQ(PresetForStrictness("宽松").sharpnessMinimum, 90);
   EXPECT_EQ(PresetForStrictness("严格").noiseMaximum, 16);
-  for (const char* standard : {"标准", "", "随便", "strict"}) {
-    const StrictnessPreset& row = PresetForStrictness(standard);
-    EXPECT_EQ(row.sharpnessMinimum, 150) << standard;
-    EXPECT_EQ(row.clippingMaximum, 0.09);
-    EXPECT_EQ(row.brightnessMaximum, 0.82);
-    EXPECT_EQ(row.brightnessMinimum, 0.18);
-    EXPECT_EQ(row.noiseMaximum, 20);
-    EXPECT_EQ(row.faceFocusK, 90);
+  // Any other text is the standard row.
+  for (const char* standard : {"", "随便", "strict"}) {
+    EXPECT_EQ(&PresetForStrictness(standard), &PresetForStrictness("标准")) << standard;
   }
   // Brightness 0.85: over at standard and strict, fine when lenient; 0.16: under except lenient.
   const auto bright = UniformPicture(64, 64, 217);
@@ -405,12 +379,6 @@ TEST(Assessment, APhotoFileThatMayNotBeReadSaysSo) {
   std::filesystem::remove_all(folder);
   EXPECT_EQ(denied, Json({{"error", "照片文件没有读取权限"}}));
   EXPECT_EQ(analyzeURL(photo, kAllChecks, "标准", detector), Json({{"error", "无法解码照片预览"}})) << "gone";
-}
-
-TEST(Assessment, DetectorIsAskedOncePerPhoto) {
-  ScriptedFaceDetector detector(Found({}));
-  AssessPhoto(Mid(), kAllChecks, "标准", detector);
-  EXPECT_EQ(detector.calls, 1);
 }
 
 }  // namespace

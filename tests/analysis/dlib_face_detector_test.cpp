@@ -146,13 +146,6 @@ TEST(Assessment, ShutEyesLookingDownAreCaught) {
   EXPECT_TRUE(result["closedEyes"].get<int>() >= 1 || HasReason(result, texts::kEyesNearThreshold)) << result.dump();
 }
 
-TEST(AnalyzeURL, UndecodablePhotosGiveTheErrorRecord) {
-  const Json expected = {{"error", texts::kUndecodable}};
-  EXPECT_EQ(analyzeURL(kPhotos + "no-such-photo.jpg", kEyeAndFocusChecks, "标准"), expected);
-  EXPECT_EQ(analyzeURL(std::string(TIDEWICK_TEST_DATA_DIR) + "/LICENSES.md", kEyeAndFocusChecks, "标准"), expected);
-  EXPECT_EQ(analyzeURL("", Json(), ""), expected);
-}
-
 TEST(AnalyzeURL, ConcurrentCallsAgreeWithOneAtATime) {
   const std::vector<std::string> paths = {kPhotos + "face-open-portrait-hopper.jpg", kPhotos + "face-group3-open.jpg"};
   std::vector<Json> alone;

@@ -65,7 +65,7 @@ double Aspect(const EyePoints& points) {
   return (maxY - minY) / (maxX - minX);
 }
 
-TEST(EyeOutline, OpenEyeKeepsItsLandmarks) {
+TEST(EyeOutline, AnOpenEyeKeepsItsLandmarksAndAShutOneSeenNearlyShutIsDrawnShut) {
   const Chip chip = OpenEye();
   EyeEvidence evidence;
   const auto outline = RefineEyeOutline(chip.view(), Landmarks(1.0 / 3), EyeDoubt::None, &evidence);
@@ -74,32 +74,26 @@ TEST(EyeOutline, OpenEyeKeepsItsLandmarks) {
   EXPECT_GE(evidence.openingContrast, 0.25);
   EXPECT_EQ(evidence.closing, 1.0);
   EXPECT_NEAR(evidence.reportedAspect, 1.0 / 3, 1e-9);
-}
 
-TEST(EyeOutline, ShutEyeSeenNearlyShutIsDrawnShut) {
-  const Chip chip = ShutEye();
-  EyeEvidence evidence;
+  // A shut eye the landmarks see nearly shut is drawn shut.
   const EyePoints landmarks = Landmarks(0.19);
-  const auto outline = RefineEyeOutline(chip.view(), landmarks, EyeDoubt::None, &evidence);
-  ASSERT_TRUE(outline);
+  const auto shut = RefineEyeOutline(ShutEye().view(), landmarks, EyeDoubt::None, &evidence);
+  ASSERT_TRUE(shut);
   EXPECT_LT(evidence.openingContrast, 0.1);
-  EXPECT_LT(Aspect(*outline), rules::kClosedEyeRatio);
+  EXPECT_LT(Aspect(*shut), rules::kClosedEyeRatio);
   // Still the eye's outline: the points keep their places across the eye, the lids move towards
   // the lid line.
-  for (int i = 0; i < 6; ++i) EXPECT_EQ((*outline)[i].x, landmarks[i].x);
-  EXPECT_EQ((*outline)[3].y, landmarks[3].y);
-  EXPECT_GT((*outline)[1].y, landmarks[1].y);
-  EXPECT_LT((*outline)[4].y, landmarks[4].y);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ((*shut)[i].x, landmarks[i].x);
+  EXPECT_EQ((*shut)[3].y, landmarks[3].y);
+  EXPECT_GT((*shut)[1].y, landmarks[1].y);
+  EXPECT_LT((*shut)[4].y, landmarks[4].y);
 }
 
-TEST(EyeOutline, PictureAloneNeverShutsAnEyeTheLandmarksSeeOpen) {
-  const auto outline = RefineEyeOutline(ShutEye().view(), Landmarks(0.30), EyeDoubt::None);
-  ASSERT_TRUE(outline);
-  EXPECT_GT(Aspect(*outline), rules::kClosedEyeRatio);
-  EXPECT_LT(Aspect(*outline), 0.30);
-}
-
-TEST(EyeOutline, LaughingEyesAreKeptInTheReviewBand) {
+TEST(EyeOutline, ThePictureAloneNeverShutsAnEyeTheLandmarksSeeOpenAndLaughingEyesStayInTheReviewBand) {
+  const auto seenOpen = RefineEyeOutline(ShutEye().view(), Landmarks(0.30), EyeDoubt::None);
+  ASSERT_TRUE(seenOpen);
+  EXPECT_GT(Aspect(*seenOpen), rules::kClosedEyeRatio);
+  EXPECT_LT(Aspect(*seenOpen), 0.30);
   const auto open = RefineEyeOutline(OpenEye().view(), Landmarks(1.0 / 3), EyeDoubt::SqueezedByLaugh);
   ASSERT_TRUE(open);
   EXPECT_NEAR(Aspect(*open), 0.2, 1e-9);

@@ -34,27 +34,19 @@ FaceShape Rotated(const FaceShape& shape, double angle) {
   return turned;
 }
 
-TEST(FaceShape, FrontalFaceHasNoYawOrRoll) {
+TEST(FaceShape, YawFollowsTheNoseBetweenTheJawSidesAndRollIsTheEyeLineAngle) {
   EXPECT_NEAR(YawFromNose(FrontalShape()), 0, 1e-12);
   EXPECT_NEAR(RollFromEyes(FrontalShape()), 0, 1e-12);
-}
-
-TEST(FaceShape, YawFollowsTheNoseBetweenTheJawSides) {
   // Nose 70 % of the way to the right side of the jaw: atan(1.1 × 0.4).
   const double right = YawFromNose(FrontalShape(100 + 0.2 * 90));
   EXPECT_NEAR(right, std::atan(1.1 * 0.4), 1e-9);
   EXPECT_NEAR(YawFromNose(FrontalShape(100 - 0.2 * 90)), -right, 1e-9);
-  // Past the eye-check limit well before the nose reaches the contour.
+  // Past the eye-check limit well before the nose reaches the contour, and a folded jaw contour
+  // counts as turned away.
   EXPECT_GT(YawFromNose(FrontalShape(100 + 0.25 * 90)), 0.45);
-}
-
-TEST(FaceShape, FoldedJawContourCountsAsTurnedAway) {
   FaceShape folded = FrontalShape();
   for (int i = 0; i <= 16; ++i) folded[i].x = 100;
   EXPECT_GT(std::fabs(YawFromNose(folded)), 0.45);
-}
-
-TEST(FaceShape, RollIsTheEyeLineAngle) {
   // Turned clockwise in the picture (y down): the eye line descends to the right.
   EXPECT_NEAR(RollFromEyes(Rotated(FrontalShape(), 0.3)), 0.3, 1e-9);
   EXPECT_NEAR(RollFromEyes(Rotated(FrontalShape(), -0.2)), -0.2, 1e-9);

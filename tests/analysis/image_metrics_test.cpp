@@ -19,55 +19,35 @@ GreyGrid Checkerboard(unsigned side) {
   return grid;
 }
 
-TEST(GreyGridMeasures, UniformAndLinearGridsHaveNoSharpnessOrNoise) {
-  const GreyGrid uniform(192 * 192, 117);
-  EXPECT_EQ(LaplacianVariance(uniform, 192, 192), 0.0);
-  EXPECT_EQ(NoiseEstimate(uniform, 192, 192), 0.0);
-
-  // A ramp's second difference vanishes everywhere.
-  GreyGrid ramp(20 * 10);
+TEST(GreyGridMeasures, KnownAnswersOverInteriorSamplesOnly) {
+  GreyGrid ramp(20 * 10);  // a ramp's second difference vanishes everywhere
   for (unsigned y = 0; y < 10; ++y)
     for (unsigned x = 0; x < 20; ++x) ramp[y * 20 + x] = std::uint8_t(3 * x + 7 * y);
-  EXPECT_EQ(LaplacianVariance(ramp, 20, 10), 0.0);
-  EXPECT_EQ(NoiseEstimate(ramp, 20, 10), 0.0);
-}
-
-TEST(GreyGridMeasures, KnownAnswersOverInteriorSamplesOnly) {
-  // Two interior samples: Laplacians 40 and -10 (mean 15, variance 625); deviations 10 and 2.5.
-  const GreyGrid grid = {
-      0, 0,  0, 0,  //
-      0, 10, 0, 0,  //
-      0, 0,  0, 0,
+  struct Case {
+    const char* name;
+    GreyGrid grid;
+    unsigned width, height;
+    double laplacianVariance, noise;
   };
-  EXPECT_DOUBLE_EQ(LaplacianVariance(grid, 4, 3), 625.0);
-  EXPECT_DOUBLE_EQ(NoiseEstimate(grid, 4, 3), 6.25);
-
-  // Interior of a 4 × 4 checkerboard: two Laplacians of +1020 and two of -1020.
-  EXPECT_DOUBLE_EQ(LaplacianVariance(Checkerboard(4), 4, 4), 1020.0 * 1020.0);
-  EXPECT_DOUBLE_EQ(NoiseEstimate(Checkerboard(4), 4, 4), 255.0);
+  for (const Case& grid : {
+           Case{"uniform", GreyGrid(192 * 192, 117), 192, 192, 0, 0},
+           Case{"ramp", ramp, 20, 10, 0, 0},
+           // Two interior samples: Laplacians 40 and -10 (mean 15, variance 625); deviations 10 and 2.5.
+           Case{"impulse", {0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0}, 4, 3, 625, 6.25},
+           // Interior of a 4 × 4 checkerboard: two Laplacians of +1020 and two of -1020.
+           Case{"checkerboard", Checkerboard(4), 4, 4, 1020.0 * 1020.0, 255},
+           // One interior sample: no variance; |100 - (10 + 20 + 40 + 30) / 4|.
+           Case{"three by three", {0, 10, 0, 20, 100, 40, 0, 30, 0}, 3, 3, 0, 75},
+           Case{"empty", {}, 192, 192, 0, 0},
+           Case{"shorter than promised", Checkerboard(4), 4, 5, 0, 0},
+           Case{"no interior column", Checkerboard(4), 2, 8, 0, 0},
+           Case{"no interior row", Checkerboard(4), 8, 2, 0, 0}}) {
+    EXPECT_DOUBLE_EQ(LaplacianVariance(grid.grid, grid.width, grid.height), grid.laplacianVariance) << grid.name;
+    EXPECT_DOUBLE_EQ(NoiseEstimate(grid.grid, grid.width, grid.height), grid.noise) << grid.name;
+  }
 }
 
-TEST(GreyGridMeasures, ThreeByThreeHasOneInteriorSample) {
-  const GreyGrid grid = {
-      0,  10,  0,   //
-      20, 100, 40,  //
-      0,  30,  0,
-  };
-  EXPECT_EQ(LaplacianVariance(grid, 3, 3), 0.0);
-  EXPECT_DOUBLE_EQ(NoiseEstimate(grid, 3, 3), 75.0);  // |100 - (10 + 20 + 40 + 30) / 4|
-}
-
-TEST(GreyGridMeasures, ShortOrThinGridsGiveZero) {
-  EXPECT_EQ(LaplacianVariance({}, 192, 192), 0.0);
-  EXPECT_EQ(NoiseEstimate({}, 192, 192), 0.0);
-  const GreyGrid board = Checkerboard(4);
-  EXPECT_EQ(LaplacianVariance(board, 4, 5), 0.0);  // 16 values where 20 are promised
-  EXPECT_EQ(NoiseEstimate(board, 4, 5), 0.0);
-  EXPECT_EQ(LaplacianVariance(board, 2, 8), 0.0);  // no interior column
-  EXPECT_EQ(NoiseEstimate(board, 8, 2), 0.0);      // no interior row
-}
-
-TEST(GrayPixels, StretchesToTheSquareTopRowFirst) {
+TEST(GrayPixels, StretchesToTheSquareTopRowFirstKeepingGreysAndTurningColoursToTheirLuminance) {
   // 200 × 100: white top half, black bottom half.
   const GreyGrid grid = GrayPixels(GreyPicture(200, 100, [](int, int y) { return y < 50 ? 255 : 0; }), 16);
   ASSERT_EQ(grid.size(), 16u * 16u);
@@ -80,18 +60,15 @@ TEST(GrayPixels, StretchesToTheSquareTopRowFirst) {
   ASSERT_EQ(columns.size(), 64u);
   EXPECT_EQ(columns[5 * 8 + 0], 200);
   EXPECT_EQ(columns[5 * 8 + 7], 20);
-}
 
-TEST(GrayPixels, NeutralGreysKeepTheirLevel) {
+  // Neutral greys keep their level; nothing gives no grid.
+  EXPECT_TRUE(GrayPixels(UniformPicture(8, 8, 9), 0).empty());
+  EXPECT_TRUE(GrayPixels(imaging::DecodedImage(), 192).empty());
   for (int level : {0, 64, 128, 200, 255}) {
-    const GreyGrid grid = GrayPixels(UniformPicture(37, 23, std::uint8_t(level)), 192);
-    ASSERT_EQ(grid.size(), 192u * 192u);
-    EXPECT_NEAR(grid[96 * 192 + 96], level, 1) << level;
+    const GreyGrid uniform = GrayPixels(UniformPicture(37, 23, std::uint8_t(level)), 192);
+    ASSERT_EQ(uniform.size(), 192u * 192u);
+    EXPECT_NEAR(uniform[96 * 192 + 96], level, 1) << level;
   }
-}
-
-TEST(GrayPixels, ColoursTurnToTheirLuminance) {
-  imaging::EnsureVipsStarted();
   const auto solid = [](double r, double g, double b) {
     return vips::VImage::black(10, 10)
         .new_from_image({r, g, b})
@@ -106,22 +83,15 @@ TEST(GrayPixels, ColoursTurnToTheirLuminance) {
   EXPECT_GT(blue, 0);
 }
 
-TEST(GrayPixels, NoGridForNothing) {
-  EXPECT_TRUE(GrayPixels(UniformPicture(8, 8, 9), 0).empty());
-  EXPECT_TRUE(GrayPixels(imaging::DecodedImage(), 192).empty());
-}
-
-TEST(DHash, UniformIsAllZeroAndDarkeningColumnsAllOnes) {
+TEST(DHash, UniformIsAllZeroDarkeningColumnsAllOnesAndTheFirstComparisonIsTheMostSignificantBit) {
   EXPECT_EQ(DHash(UniformPicture(300, 200, 90)), "0000000000000000");
+  EXPECT_EQ(DHash(imaging::DecodedImage()), "0");
   // Strictly darker from left to right, whatever the rows.
   EXPECT_EQ(DHash(GreyPicture(90, 80, [](int x, int) { return std::uint8_t(250 - 2 * x); })),
             "ffffffffffffffff");
   // Brightening columns never compare greater.
   EXPECT_EQ(DHash(GreyPicture(90, 80, [](int x, int) { return std::uint8_t(20 + 2 * x); })),
             "0000000000000000");
-}
-
-TEST(DHash, FirstComparisonIsTheMostSignificantBit) {
   // A 9 × 8 picture is its own grid. Only column 0 > column 1 in row 0 compares greater.
   const auto first = GreyPicture(9, 8, [](int x, int y) { return y == 0 && x == 0 ? 200 : 100; });
   EXPECT_EQ(DHash(first), "8000000000000000");
@@ -133,25 +103,17 @@ TEST(DHash, FirstComparisonIsTheMostSignificantBit) {
   EXPECT_EQ(DHash(middle), "0010000000000000");
 }
 
-TEST(DHash, NoPictureGivesZeroText) { EXPECT_EQ(DHash(imaging::DecodedImage()), "0"); }
-
-TEST(EyeAspect, HeightOverWidthOfThePoints) {
+TEST(EyeAspect, HeightOverWidthOfThePointsWithAFloorUnderTheWidth) {
   const EyeRegion eye = {{0.2, 0.50}, {0.3, 0.545}, {0.4, 0.545}, {0.5, 0.50}, {0.4, 0.455}, {0.3, 0.455}};
   EXPECT_NEAR(EyeAspect(eye), 0.09 / 0.3, 1e-6);
-}
-
-TEST(EyeAspect, TooFewPointsOrNoneGiveMinusOne) {
   EXPECT_EQ(EyeAspect(std::nullopt), -1.0);
-  EXPECT_EQ(EyeAspect(EyeRegion{{0.1, 0.1}, {0.2, 0.2}, {0.3, 0.3}, {0.4, 0.4}, {0.5, 0.5}}), -1.0);
-}
-
-TEST(EyeAspect, ZeroWidthIsDividedByTheFloor) {
-  const EyeRegion eye(6, LandmarkPoint{0.4, 0.5});
-  EyeRegion tall = eye;
+  EXPECT_EQ(EyeAspect(EyeRegion{{0.1, 0.1}, {0.2, 0.2}, {0.3, 0.3}, {0.4, 0.4}, {0.5, 0.5}}), -1.0) << "five points";
+  const EyeRegion point(6, LandmarkPoint{0.4, 0.5});
+  EyeRegion tall = point;
   tall[0].y = 0.45;
   tall[3].y = 0.55;
   EXPECT_NEAR(EyeAspect(tall), 0.1 / 0.0001, 1.0);
-  EXPECT_EQ(EyeAspect(eye), 0.0);
+  EXPECT_EQ(EyeAspect(point), 0.0);
 }
 
 TEST(FaceCheckVisible, SizeAndPoseLimits) {
@@ -172,21 +134,17 @@ TEST(FaceCheckVisible, SizeAndPoseLimits) {
   EXPECT_TRUE(FaceCheckVisible(400, 300, FaceBox{-2, 5, 0.12, 0.16}, 0, 0));
 }
 
-TEST(FaceRegionSharpness, TooSmallFacesAreNotMeasured) {
-  const auto picture = UniformPicture(400, 300, 128);
+TEST(FaceRegionSharpness, MeasuresOnlyTheFaceAndNotTooSmallOnes) {
+  // Fine stripes in the lower-left quarter, flat elsewhere.
+  const auto picture = GreyPicture(400, 300, [](int x, int y) {
+    return x < 200 && y >= 150 ? std::uint8_t((x / 8) % 2 ? 230 : 30) : std::uint8_t(128);
+  });
   EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.3, 0.3, 0.1, 0.1}), -1.0);
   // Half outside on the left: 60 px wide box, only 30 px visible.
   EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{-0.075, 0.3, 0.15, 0.4}), -1.0);
   // Half outside at the top (lower-left origin): 120 px tall box, 60 px visible, 80 px wide.
   EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.3, 0.8, 0.2, 0.4}), 0.0);
   EXPECT_EQ(FaceRegionSharpness(imaging::DecodedImage(), FaceBox{0, 0, 1, 1}), -1.0);
-}
-
-TEST(FaceRegionSharpness, MeasuresOnlyTheFace) {
-  // Fine stripes in the lower-left quarter, flat elsewhere.
-  const auto picture = GreyPicture(400, 300, [](int x, int y) {
-    return x < 200 && y >= 150 ? std::uint8_t((x / 8) % 2 ? 230 : 30) : std::uint8_t(128);
-  });
   const double stripes = FaceRegionSharpness(picture, FaceBox{0.05, 0.05, 0.4, 0.4});
   const double flat = FaceRegionSharpness(picture, FaceBox{0.55, 0.55, 0.4, 0.4});
   EXPECT_GT(stripes, 100.0);

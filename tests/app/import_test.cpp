@@ -3,8 +3,8 @@
 #include "imaging/image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/shoot_files.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -15,17 +15,12 @@ namespace tw::testing {
 namespace {
 
 namespace fs = std::filesystem;
-const std::string kPhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
 
 class ImportTest : public ControllerTest {
  protected:
   void Copy(const std::string& sample, const std::string& to) {
     fs::create_directories(fs::path(to).parent_path());
-    fs::copy_file(kPhotos + sample, to, fs::copy_options::overwrite_existing);
-  }
-  void SetTime(const std::string& path, time_t seconds) {
-    timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    fs::copy_file(kSamplePhotos + sample, to, fs::copy_options::overwrite_existing);
   }
   Json LastScan() {
     auto scans = Payloads("window.Native.receiveScan");
@@ -44,7 +39,7 @@ TEST_F(ImportTest, KeepsCr3AndJpegFilesAsSeparateRecords) {
   Copy("orientation-1.jpg", shoot_ / "A.JPG");
   Copy("flower.webp", shoot_ / "b.jpeg");
   Copy("coffee.png", shoot_ / "c.png");
-  for (const char* name : {"A.CR3", "A.JPG", "b.jpeg"}) SetTime(shoot_ / name, 1700000000);
+  for (const char* name : {"A.CR3", "A.JPG", "b.jpeg"}) SetModified(shoot_ / name, 1700000000);
 
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   EXPECT_EQ(Payloads("window.Native.status").front(), "正在读取文件信息…");
@@ -77,31 +72,19 @@ TEST_F(ImportTest, KeepsCr3AndJpegFilesAsSeparateRecords) {
   EXPECT_EQ(std::max(raw->width(), raw->height()), 640);
 }
 
-TEST_F(ImportTest, FindsSubfoldersButNotHiddenFilesOrFolders) {
-  Copy("orientation-1.jpg", shoot_ / "day1/IMG_1.jpg");
-  Copy("orientation-1.jpg", shoot_ / "day1/.IMG_2.jpg");
-  Copy("orientation-1.jpg", shoot_ / ".trash/IMG_3.jpg");
-  Copy("orientation-1.jpg", shoot_ / "day2/deeper/IMG_4.JPEG");
+TEST_F(ImportTest, FindsSubfoldersButNotHiddenNamesAndSortsByDateThenByNameWithNumbersByValue) {
+  for (const char* name : {"day1/.IMG_2.jpg", ".trash/IMG_3.jpg", "day2/deeper/IMG_4.JPEG", "IMG_10.jpg", "b.jpg",
+                           "IMG_2.jpg", "a.jpg", "IMG_1.jpg", "A.JPG", "early.jpg"}) {
+    Copy("orientation-1.jpg", shoot_ / name);
+    SetModified(shoot_ / name, 1700000500);
+  }
+  SetModified(shoot_ / "early.jpg", 1600000000);
+  SetModified(shoot_ / "day2/deeper/IMG_4.JPEG", 1800000000);
   fs::create_directories(shoot_ / "folder.jpg");
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
-  Json scan = LastScan();
-  std::vector<std::string> names = Names(scan);
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"IMG_1.jpg", "IMG_4.JPEG"}));
-  EXPECT_EQ(scan["skipped"], 1) << "a directory named like a photo";
-}
-
-TEST_F(ImportTest, SortsByDateThenByNameWithNumbersByValueAndCaseAside) {
-  const std::vector<std::string> sameTime = {"IMG_10.jpg", "b.jpg", "IMG_2.jpg", "a.jpg", "IMG_1.jpg", "A.JPG"};
-  for (const auto& name : sameTime) {
-    Copy("orientation-1.jpg", shoot_ / name);
-    SetTime(shoot_ / name, 1700000500);
-  }
-  Copy("orientation-1.jpg", shoot_ / "early.jpg");
-  SetTime(shoot_ / "early.jpg", 1600000000);
-  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   EXPECT_EQ(Names(LastScan()), (std::vector<std::string>{"early.jpg", "A.JPG", "a.jpg", "b.jpg", "IMG_1.jpg",
-                                                         "IMG_2.jpg", "IMG_10.jpg"}));
+                                                         "IMG_2.jpg", "IMG_10.jpg", "IMG_4.JPEG"}));
+  EXPECT_EQ(LastScan()["skipped"], 1) << "a directory named like a photo";
 }
 
 TEST_F(ImportTest, NamesThatAreNotUTF8AreLeftOutCountedAndReported) {
@@ -161,9 +144,9 @@ TEST_F(ImportTest, ANewerImportSilencesTheRunningOne) {
   EXPECT_EQ(Names(scans[0]), std::vector<std::string>{"second.jpg"});
 }
 
-TEST_F(ImportTest, NothingImportableLeavesTheProjectAlone) {
+TEST_F(ImportTest, TheStoredProjectIsBackedUpBeforePublishingAndAFailedBackupHoldsTheImportBack) {
   Copy("coffee.png", shoot_ / "c.png");
-  Send({{"action", "saveState"}, {"state", {{"photos", Json::array()}}}});
+  // Nothing importable, or no stored project: nothing to back up.
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   Send({{"action", "scanPath"}, {"path", ""}});
   Send({{"action", "scanPath"}, {"path", 12}});
@@ -174,12 +157,7 @@ TEST_F(ImportTest, NothingImportableLeavesTheProjectAlone) {
     EXPECT_EQ(statuses[2 * i], "正在读取文件信息…");
     EXPECT_EQ(statuses[2 * i + 1], "没有可导入的 CR3/JPG 照片，当前项目保持不变");
   }
-  EXPECT_FALSE(PathExists(support_ / "ProjectRecords"));
-}
-
-TEST_F(ImportTest, BacksUpTheStoredProjectBeforePublishing) {
   Copy("orientation-1.jpg", shoot_ / "IMG_1.jpg");
-  // No stored project: nothing to back up.
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   EXPECT_FALSE(PathExists(support_ / "ProjectRecords"));
 
@@ -192,14 +170,11 @@ TEST_F(ImportTest, BacksUpTheStoredProjectBeforePublishing) {
   ASSERT_EQ(backups.size(), 1u);
   EXPECT_TRUE(std::regex_match(backups[0].filename().string(), std::regex(R"(\d{10}-[0-9A-F-]{36}\.json)")));
   EXPECT_EQ(*ReadWholeFile(backups[0]), stored);
-}
 
-TEST_F(ImportTest, AFailedBackupHoldsTheImportBack) {
-  Copy("orientation-1.jpg", shoot_ / "IMG_1.jpg");
-  Send({{"action", "saveState"}, {"state", {{"photos", Json::array()}}}});
+  fs::remove_all(support_ / "ProjectRecords");
   std::ofstream(support_ / "ProjectRecords") << "a file where the folder should be";
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
-  EXPECT_TRUE(Payloads("window.Native.receiveScan").empty());
+  EXPECT_EQ(Payloads("window.Native.receiveScan").size(), 2u);
   EXPECT_EQ(Payloads("window.Native.status").back(), "旧项目记录保存失败，已暂停导入；当前项目保持不变");
   EXPECT_EQ(app_->selectedFolder, shoot_.path());
 }
@@ -224,14 +199,14 @@ TEST_F(ImportTest, ReimportingReusesThumbnailsWithNewIds) {
   EXPECT_EQ(after, made) << "no thumbnail was made again";
 
   // A changed file gets a thumbnail of its own.
-  SetTime(shoot_ / "IMG_1.jpg", 1500000000);
+  SetModified(shoot_ / "IMG_1.jpg", 1500000000);
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   EXPECT_NE(LastScan()["photos"][0]["thumbnail"], first["photos"][0]["thumbnail"]);
 }
 
 TEST_F(ImportTest, BrokenFilesBecomeRecordsWithoutThumbnails) {
   std::ofstream(shoot_ / "empty.jpg");
-  std::string whole = *ReadWholeFile(kPhotos + "canon-t6-coins-2000x1072.jpg");
+  std::string whole = *ReadWholeFile(kSamplePhotos + "canon-t6-coins-2000x1072.jpg");
   std::ofstream(shoot_ / "truncated.jpg", std::ios::binary) << whole.substr(0, whole.size() / 3);
   Copy("canon-m50-stub-corrupt.cr3", shoot_ / "corrupt.cr3");
   Copy("orientation-1.jpg", shoot_ / "good.jpg");

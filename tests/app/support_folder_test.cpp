@@ -10,23 +10,6 @@
 namespace tw::app {
 namespace {
 
-TEST(TestFolder, AcceptsOnlyExistingDirectoriesUnderTheQaPrefixes) {
-  testing::TempFolder qa("/tmp/tidewick-qa-");
-  testing::TempFolder other("/tmp/tidewick-other-");
-  std::ofstream(qa / "file") << "x";
-  std::filesystem::create_directories(qa / "sub");
-
-  EXPECT_EQ(TWQASupportURL(qa.path()), qa.path());
-  EXPECT_EQ(TWQASupportURL(qa / "sub"), qa / "sub");
-  EXPECT_FALSE(TWQASupportURL(qa / "sub/../sub").has_value()) << "a .. component is refused";
-  EXPECT_FALSE(TWQASupportURL("tmp/tidewick-qa-x").has_value()) << "relative";
-  EXPECT_FALSE(TWQASupportURL(other.path()).has_value()) << "outside the prefixes";
-  EXPECT_FALSE(TWQASupportURL(qa / "file").has_value()) << "a file";
-  EXPECT_FALSE(TWQASupportURL(qa / "missing").has_value());
-  EXPECT_FALSE(TWQASupportURL(Json(12)).has_value());
-  EXPECT_FALSE(TWQASupportURL(Json()).has_value());
-}
-
 TEST(TestFolder, ASymbolicLinkIntoThePrefixIsJudgedByItsTarget) {
   testing::TempFolder qa("/tmp/tidewick-qa-");
   testing::TempFolder elsewhere("/tmp/tidewick-other-");

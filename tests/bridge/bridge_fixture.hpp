@@ -10,9 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <vector>
 
 namespace tw::bridge::testing {
 
@@ -35,25 +33,6 @@ inline void ScriptGeneration(int delayMs = 0) {
   fake.Route("POST", kGeneratePath,
              Json{{"delay_ms", delayMs}, {"json", {{"results", {{{"url", fake.URL(kResultImagePath)}}}}}}});
   fake.Route("GET", kResultImagePath, Json{{"b64", ai::Base64Encode(kResultBytes)}});
-}
-
-// The bodies the stand-in received at a path, in order.
-inline std::vector<std::string> Bodies(const char* method, const char* path) {
-  std::vector<std::string> bodies;
-  for (const Json& request : TheFakeService().RequestsTo(method, path)) {
-    bodies.push_back(ai::Base64DecodeIgnoringUnknown(request["body_b64"].get<std::string>()));
-  }
-  return bodies;
-}
-
-// Whether the stand-in has logged `count` requests to the path.
-inline bool ServiceReceived(const char* path, size_t count) {
-  return TheFakeService().RequestsTo("POST", path).size() >= count;
-}
-
-inline void AwaitRequests(const char* path, size_t count) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!ServiceReceived(path, count)) ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no request to " << path;
 }
 
 // The settings of a program whose AI client talks to the stand-in and whose save folder is set.

@@ -187,11 +187,11 @@ TEST_F(BridgeServerTest, ARetouchIsAcceptedFollowedAndReturnedWithWhatTheLayerNe
   EXPECT_EQ(ReadWholeFile(done["filePath"]), std::string(kResultBytes));
   EXPECT_EQ(done["resultDataUrl"], "data:image/png;base64," + ai::Base64Encode(kResultBytes));
   // The photo's file and, in place of the pipe, the inline reference, in that order.
-  std::vector<std::string> uploads = Bodies("POST", kUploadPath);
+  std::vector<std::string> uploads = TheFakeService().BodiesTo("POST", kUploadPath);
   ASSERT_EQ(uploads.size(), 2u);
   EXPECT_NE(uploads[0].find(ReadWholeFile(kPhoto).value()), std::string::npos);
   EXPECT_NE(uploads[1].find("filename=\"image.webp\""), std::string::npos);
-  Json generate = ParseJSON(Bodies("POST", kGeneratePath).at(0)).value();
+  Json generate = ParseJSON(TheFakeService().BodiesTo("POST", kGeneratePath).at(0)).value();
   EXPECT_EQ(generate["imageSize"], "4K");
   EXPECT_EQ(generate["prompt"], "去掉路人");
 
@@ -211,7 +211,7 @@ TEST_F(BridgeServerTest, ACancelIsAnsweredAtOnceAndTheGenerationSaysNothingMore)
   Launch();
   auto plugin = PluginClient::ConnectAsPlugin();
   plugin->Send({{"type", "retouch.request"}, {"prompt", "x"}, {"inputImages", {{"source", "data:image/png;base64,UE5H"}}}});
-  AwaitRequests(kGeneratePath, 1);
+  TheFakeService().AwaitRequests("POST", kGeneratePath, 1);
   plugin->Send({{"type", "retouch.cancel"}});
   std::vector<Json> messages = ReceiveTask(*plugin);
   EXPECT_EQ(messages.back(), (Json{{"type", "task.failed"}, {"message", "已停止等待和自动插入；服务商端任务可能仍在执行。"}}));

@@ -103,7 +103,7 @@ TEST_F(FaceBatchTest, AnItemGoesOutWithTheTemplatePairAndComesBackUnderThePhotos
   EXPECT_EQ(ReadWholeFile(saved_ / "canon-r6-container-with-preview（1）.png"), std::string(kResultBytes));
 
   // The raw photo as a rendered JPEG, then the template pair as they are, in that order.
-  std::vector<std::string> uploads = Bodies("POST", kUploadPath);
+  std::vector<std::string> uploads = TheFakeService().BodiesTo("POST", kUploadPath);
   ASSERT_EQ(uploads.size(), 6u);
   const std::string prepared = support_ / ("AIPrepared/" + PathHashFileName(kCR3));
   EXPECT_NE(uploads[0].find(ReadWholeFile(prepared).value_or("?")), std::string::npos);
@@ -112,7 +112,7 @@ TEST_F(FaceBatchTest, AnItemGoesOutWithTheTemplatePairAndComesBackUnderThePhotos
   EXPECT_NE(uploads[1].find(ReadWholeFile(kPNG).value()), std::string::npos);
   EXPECT_NE(uploads[1].find("Content-Type: image/png"), std::string::npos);
   EXPECT_NE(uploads[2].find(ReadWholeFile(kJPEG).value()), std::string::npos);
-  Json generate = ParseJSON(Bodies("POST", kGeneratePath).at(0)).value();
+  Json generate = ParseJSON(TheFakeService().BodiesTo("POST", kGeneratePath).at(0)).value();
   const std::string prompt = generate["prompt"];
   EXPECT_TRUE(prompt.starts_with("输入图像顺序：图1是当前待修照片，图2是样板修前照片，图3是同一张样板的修后照片。")) << prompt;
   EXPECT_TRUE(prompt.ends_with("不要把样板人物的固定像素复制到图1。样板名称：夏日样板。皮肤自然")) << prompt;
@@ -158,7 +158,7 @@ TEST_F(FaceBatchTest, AnItemThatCannotGoOutFailsWithItsReason) {
 TEST_F(FaceBatchTest, ACancelSilencesTheItemUnderWay) {
   ScriptGeneration(/*delayMs=*/1500);
   queues::Main([this] { app_->didReceiveScriptMessage(Item("A", kJPEG)); });
-  loop_.Run([] { return ServiceReceived(kGeneratePath, 1); });
+  loop_.Run([] { return TheFakeService().Received("POST", kGeneratePath, 1); });
   Send({{"action", "cancelFaceBatchGeneration"}});
   EXPECT_FALSE(Payloads("window.Native.faceBatchProgress").empty());
   EXPECT_TRUE(Payloads("window.Native.faceBatchComplete").empty());

@@ -73,8 +73,8 @@ class BurstComparisonTest : public ::testing::Test {
   // its model the one asked for.
   std::vector<std::vector<int>> Shown() {
     std::vector<std::vector<int>> shown;
-    for (const Json& request : TheFakeService().RequestsTo("POST", kChat)) {
-      Json body = ParseJSON(ai::Base64DecodeIgnoringUnknown(request["body_b64"].get<std::string>())).value();
+    for (const std::string& sent : TheFakeService().BodiesTo("POST", kChat)) {
+      Json body = ParseJSON(sent).value();
       EXPECT_EQ(body["model"], kModel);
       const Json& content = body["messages"][0]["content"];
       shown.emplace_back();

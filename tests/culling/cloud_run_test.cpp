@@ -14,7 +14,6 @@
 #include <vips/vips8>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 
 namespace tw::culling {
@@ -76,9 +75,7 @@ class CloudRunTest : public ::testing::Test {
   // The bodies the service received, in order.
   static std::vector<Json> Sent() {
     std::vector<Json> bodies;
-    for (const Json& request : TheFakeService().RequestsTo("POST", kPath)) {
-      bodies.push_back(ParseJSON(ai::Base64DecodeIgnoringUnknown(request["body_b64"].get<std::string>())).value());
-    }
+    for (const std::string& body : TheFakeService().BodiesTo("POST", kPath)) bodies.push_back(ParseJSON(body).value());
     return bodies;
   }
   static std::string Prompt(const Json& body) { return body["messages"][0]["content"][0]["text"]; }
@@ -86,14 +83,6 @@ class CloudRunTest : public ::testing::Test {
     const std::string url = body["messages"][0]["content"][2]["image_url"]["url"];
     return ai::Base64DecodeIgnoringUnknown(url.substr(url.find(',') + 1));
   }
-  // Until the stand-in has logged `count` requests (it logs each at once, before any delay).
-  static void AwaitRequests(size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (TheFakeService().RequestsTo("POST", kPath).size() < count) {
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the request never reached the service";
-    }
-  }
-
   tw::testing::HeadlessSandbox sandbox_;
 };
 
@@ -197,7 +186,7 @@ TEST_F(CloudRunTest, ACancelDuringARequestSilencesTheRunAndOneBeforeItCompletesI
   Answer({Delayed(Verdict({{"decision", "保留"}}))});
   tw::testing::HeadlessSession session(sandbox_.Options());
   session.Send(Start({Photo("a", kSmall), Photo("b", kSmall)}));
-  AwaitRequests(1);
+  TheFakeService().AwaitRequests("POST", kPath, 1);
   session.Send({{"action", "cancelCloudAnalysis"}});
   HeadlessResult run = session.Finish();
   EXPECT_EQ(run.Sequence(), std::vector<std::string>{kProgress}) << run.rawOutput;
@@ -215,7 +204,7 @@ TEST_F(CloudRunTest, ASecondStartReplacesTheRunUnderWay) {
   Answer({Delayed(Verdict({{"decision", "淘汰"}})), Verdict({{"decision", "保留"}})});
   tw::testing::HeadlessSession session(sandbox_.Options());
   session.Send(Start({Photo("old", kSmall), Photo("old2", kSmall)}));
-  AwaitRequests(1);
+  TheFakeService().AwaitRequests("POST", kPath, 1);
   session.Send(Start({Photo("new", kSmall)}));
   EXPECT_EQ(session.Finish().lines,
             (std::vector<Json>{

@@ -16,44 +16,24 @@ using testing::Photo;
 using testing::ReadBytes;
 using testing::ScratchFolder;
 
-void ExpectEveryDecoderRefuses(const std::string& path) {
-  EXPECT_FALSE(CreateThumbnail(path, 640)) << path;
-  EXPECT_FALSE(CreateRenderedImage(path, 640, true)) << path;
-  EXPECT_FALSE(CreateRenderedImage(path, 640, false)) << path;
-  EXPECT_FALSE(CreateFullEditImage(path, true)) << path;
-  EXPECT_EQ(ImagePreviewDataURL(path), "") << path;
-}
-
-TEST(DamagedInput, MissingFileGivesNothing) { ExpectEveryDecoderRefuses(Photo("no-such-photo.jpg")); }
-
-TEST(DamagedInput, ZeroByteFilesGiveNothing) {
-  ScratchFolder folder;
-  ExpectEveryDecoderRefuses(folder.Write("empty.jpg", ""));
-  ExpectEveryDecoderRefuses(folder.Write("empty.CR3", ""));
-  ExpectEveryDecoderRefuses(folder.Write("empty.heic", ""));
-}
-
-TEST(DamagedInput, TruncatedJpegGivesNothing) {
+TEST(DamagedInput, MissingEmptyTruncatedHugeOrGarbageFilesGiveNothing) {
   ScratchFolder folder;
   std::string whole = ReadBytes(Photo("canon-t6-coins-2000x1072.jpg"));
   ASSERT_GT(whole.size(), 1000u);
-  ExpectEveryDecoderRefuses(folder.Write("half.jpg", whole.substr(0, whole.size() / 2)));
-  ExpectEveryDecoderRefuses(folder.Write("header-only.jpg", whole.substr(0, 600)));
-}
-
-TEST(DamagedInput, AHugeFrameWithoutImageDataGivesNothing) {
-  ScratchFolder folder;
-  ExpectEveryDecoderRefuses(folder.Write("no-data.jpg", testing::HugeFrameJPEG()));
-  // With a few bytes of data the size refuses it: decoding such a header took 6 s and 5 GB.
-  ExpectEveryDecoderRefuses(folder.Write("little-data.jpg", testing::HugeFrameJPEG("\x12\x34\x56")));
-}
-
-TEST(DamagedInput, GarbageWithAPhotoNameGivesNothing) {
-  ScratchFolder folder;
   std::string garbage(4096, '\x5A');
-  ExpectEveryDecoderRefuses(folder.Write("noise.jpg", garbage));
-  ExpectEveryDecoderRefuses(folder.Write("noise.CR3", garbage));
-  ExpectEveryDecoderRefuses(folder.Write("noise.png", "\x89PNG\r\n\x1A\n" + garbage));
+  for (const std::string& path : {
+           Photo("no-such-photo.jpg"), folder.Write("empty.jpg", ""), folder.Write("empty.CR3", ""),
+           folder.Write("empty.heic", ""), folder.Write("half.jpg", whole.substr(0, whole.size() / 2)),
+           folder.Write("header-only.jpg", whole.substr(0, 600)), folder.Write("no-data.jpg", testing::HugeFrameJPEG()),
+           // With a few bytes of data the size refuses it: decoding such a header took 6 s and 5 GB.
+           folder.Write("little-data.jpg", testing::HugeFrameJPEG("\x12\x34\x56")), folder.Write("noise.jpg", garbage),
+           folder.Write("noise.CR3", garbage), folder.Write("noise.png", "\x89PNG\r\n\x1A\n" + garbage)}) {
+    EXPECT_FALSE(CreateThumbnail(path, 640)) << path;
+    EXPECT_FALSE(CreateRenderedImage(path, 640, true)) << path;
+    EXPECT_FALSE(CreateRenderedImage(path, 640, false)) << path;
+    EXPECT_FALSE(CreateFullEditImage(path, true)) << path;
+    EXPECT_EQ(ImagePreviewDataURL(path), "") << path;
+  }
 }
 
 TEST(DamagedInput, TruncatedRawsDoNotCrash) {
@@ -73,40 +53,22 @@ TEST(DamagedInput, TruncatedRawsDoNotCrash) {
   EXPECT_FALSE(CreateThumbnail(folder.Path("cut-64.CR3"), 640));
 }
 
-TEST(Sizes, SmallPhotosAreNeverUpscaled) {
+TEST(Sizes, SmallPhotosAreNeverUpscaledAndANonPositiveSizeGivesOnePixel) {
+  EnsureVipsStarted();
   for (const char* name : {"orientation-1.jpg", "coffee.png", "flower.webp", "face-open-small.tiff"}) {
-    EnsureVipsStarted();
     vips::VImage stored = vips::VImage::new_from_file(Photo(name).c_str());
     MaybeImage thumbnail = CreateThumbnail(Photo(name), 5000);
     MaybeImage rendered = CreateRenderedImage(Photo(name), 8192, true);
-    ASSERT_TRUE(thumbnail) << name;
-    ASSERT_TRUE(rendered) << name;
+    ASSERT_TRUE(thumbnail && rendered) << name;
     ExpectDecodedForm(*thumbnail);
     EXPECT_EQ(thumbnail->width(), stored.width()) << name;
     EXPECT_EQ(thumbnail->height(), stored.height()) << name;
     EXPECT_EQ(rendered->width(), stored.width()) << name;
   }
-}
-
-TEST(Sizes, CameraJpegIsDecodedNotTakenFromItsExifThumbnail) {
-  // The D5300 JPEG carries a 160x120 EXIF thumbnail, the T6 one 256x137; an analysis image of 768
-  // must come from the picture itself.
-  MaybeImage nikon = CreateThumbnail(Photo("nikon-d5300-6000x4000.jpg"), 768);
-  MaybeImage canon = CreateThumbnail(Photo("canon-t6-coins-2000x1072.jpg"), 768);
-  ASSERT_TRUE(nikon);
-  ASSERT_TRUE(canon);
-  EXPECT_EQ(nikon->width(), 768);
-  EXPECT_EQ(nikon->height(), 512);
-  EXPECT_EQ(canon->width(), 768);
-  EXPECT_EQ(canon->height(), 412);
-}
-
-TEST(Sizes, NonPositiveSizeGivesAOnePixelImage) {
   MaybeImage zero = CreateThumbnail(Photo("orientation-1.jpg"), 0);
-  ASSERT_TRUE(zero);
-  EXPECT_EQ(LongSide(*zero), 1);
   MaybeImage negative = CreateRenderedImage(Photo("orientation-1.jpg"), -5, false);
-  ASSERT_TRUE(negative);
+  ASSERT_TRUE(zero && negative);
+  EXPECT_EQ(LongSide(*zero), 1);
   EXPECT_EQ(LongSide(*negative), 1);
 }
 
@@ -121,42 +83,32 @@ TEST(Formats, GreyAlphaAndColourFilesAllComeOutAsThreeBandSRGB) {
   }
 }
 
-TEST(Formats, TransparencyIsFlattenedOnWhite) {
+TEST(Formats, TransparencyIsFlattenedOnWhiteAndOddBandLayoutsAreBroughtToThreeBands) {
   ScratchFolder folder;
   EnsureVipsStarted();
   // A fully transparent black square.
-  vips::VImage transparent = vips::VImage::black(8, 8, vips::VImage::option()->set("bands", 4))
-                                 .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
-                                 .cast(VIPS_FORMAT_UCHAR);
   std::string path = folder.Path("transparent.png");
-  transparent.write_to_file(path.c_str());
+  vips::VImage::black(8, 8, vips::VImage::option()->set("bands", 4))
+      .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+      .cast(VIPS_FORMAT_UCHAR)
+      .write_to_file(path.c_str());
   MaybeImage image = CreateThumbnail(path, 8);
   ASSERT_TRUE(image);
   ExpectDecodedForm(*image);
   EXPECT_EQ(image->min(), 255.0);
-}
 
-TEST(Formats, OddBandLayoutsAreBroughtToThreeBands) {
-  EnsureVipsStarted();
   auto labelled = [](const vips::VImage& image) {
     return image.cast(VIPS_FORMAT_UCHAR).copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
   };
   vips::VImage one = labelled(vips::VImage::black(4, 4) + 7);
   vips::VImage two = labelled(vips::VImage::bandjoin({vips::VImage::black(4, 4) + 9, vips::VImage::black(4, 4) + 255}));
   vips::VImage five = labelled(vips::VImage::black(4, 4, vips::VImage::option()->set("bands", 5)) + 3);
-  for (const vips::VImage& odd : {one, two, five}) {
+  for (auto [odd, value] : {std::pair{one, 7.0}, {two, 9.0}, {five, -1.0}}) {
     DecodedImage finished = detail::FinishDecodedImage(odd);
     ExpectDecodedForm(finished);
     EXPECT_EQ(finished.max(), finished.min());
+    if (value >= 0) EXPECT_EQ(finished.max(), value);
   }
-  EXPECT_EQ(detail::FinishDecodedImage(one).max(), 7.0);
-  EXPECT_EQ(detail::FinishDecodedImage(two).max(), 9.0);
-}
-
-TEST(Paths, FileURLsAreAccepted) {
-  MaybeImage image = CreateThumbnail("file://" + Photo("orientation-6.jpg"), 100);
-  ASSERT_TRUE(image);
-  EXPECT_EQ(LongSide(*image), 100);
 }
 
 TEST(Concurrency, DecodersRunSideBySideWithTheSameResults) {

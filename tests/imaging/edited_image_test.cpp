@@ -2,6 +2,8 @@
 #include "image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
 
+#include <array>
+
 namespace tw::imaging {
 namespace {
 
@@ -31,57 +33,36 @@ std::pair<int, int> Origin(const DecodedImage& image, int x, int y) {
   return {static_cast<int>(pixel[0]) / 5, static_cast<int>(pixel[1]) / 8};
 }
 
-TEST(EditedImage, WholeCropWithoutTurnsIsTheImage) {
-  DecodedImage source = Gradient();
-  MaybeImage edited = CreateEditedImage(source, 0, 0, 0, 1, 1);
-  ASSERT_TRUE(edited);
-  ExpectDecodedForm(*edited);
-  ASSERT_EQ(edited->width(), kWidth);
-  ASSERT_EQ(edited->height(), kHeight);
-  EXPECT_EQ((*edited - source).abs().max(), 0.0);
-}
-
-TEST(EditedImage, CropMayOvershootByOneMillionth) {
+TEST(EditedImage, CropsMayOvershootByOneMillionthAndInvalidCropsAreRefused) {
   DecodedImage source = Gradient();
   MaybeImage accepted = CreateEditedImage(source, 0, 0.5, 0, 0.5000005, 1);
   ASSERT_TRUE(accepted);
   EXPECT_EQ(accepted->width(), 20);
   EXPECT_TRUE(CreateEditedImage(source, 0, 0, 0.25, 1, 0.7500005));
-  EXPECT_FALSE(CreateEditedImage(source, 0, 0.5, 0, 0.50001, 1));
-  EXPECT_FALSE(CreateEditedImage(source, 0, 0, 0.25, 1, 0.75001));
-}
-
-TEST(EditedImage, InvalidCropsAreRefused) {
-  DecodedImage source = Gradient();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  EXPECT_FALSE(CreateEditedImage(source, 0, -0.1, 0, 0.5, 0.5));
-  EXPECT_FALSE(CreateEditedImage(source, 0, 0, -0.1, 0.5, 0.5));
-  EXPECT_FALSE(CreateEditedImage(source, 0, 0, 0, 0, 0.5));
-  EXPECT_FALSE(CreateEditedImage(source, 0, 0, 0, 0.5, -1));
-  EXPECT_FALSE(CreateEditedImage(source, 0, nan, 0, 0.5, 0.5));
-  EXPECT_FALSE(CreateEditedImage(source, 0, 0, 0, inf, 0.5));
+  // x = 1 leaves no column to cut, although x + w stays inside the tolerance.
+  for (const std::array<double, 4>& crop : std::initializer_list<std::array<double, 4>>{
+           {0.5, 0, 0.50001, 1}, {0, 0.25, 1, 0.75001}, {-0.1, 0, 0.5, 0.5}, {0, -0.1, 0.5, 0.5}, {0, 0, 0, 0.5},
+           {0, 0, 0.5, -1}, {nan, 0, 0.5, 0.5}, {0, 0, inf, 0.5}, {1.0, 0, 0.0000005, 1}}) {
+    EXPECT_FALSE(CreateEditedImage(source, 0, crop[0], crop[1], crop[2], crop[3]))
+        << crop[0] << " " << crop[1] << " " << crop[2] << " " << crop[3];
+  }
   EXPECT_FALSE(CreateEditedImage(DecodedImage(), 0, 0, 0, 1, 1));
 }
 
-TEST(EditedImage, CropStartingAtTheFarEdgeWithinTheToleranceIsRefused) {
-  // x = 1 leaves no column to cut, although x + w stays inside the tolerance.
-  EXPECT_FALSE(CreateEditedImage(Gradient(), 0, 1.0, 0, 0.0000005, 1));
-}
-
-TEST(EditedImage, QuarterTurnIsClockwise) {
-  MaybeImage turned = CreateEditedImage(Gradient(), 1, 0, 0, 1, 1);
+TEST(EditedImage, TurnsAreClockwiseModuloFourAndCropsAreInFractionsOfTheTurnedPicture) {
+  DecodedImage source = Gradient();
+  MaybeImage turned = CreateEditedImage(source, 1, 0, 0, 1, 1);
   ASSERT_TRUE(turned);
   ASSERT_EQ(turned->width(), kHeight);
   ASSERT_EQ(turned->height(), kWidth);
+  ExpectDecodedForm(*turned);
   // Clockwise: the bottom-left corner comes to the top left, the top-left corner to the top right.
   EXPECT_EQ(Origin(*turned, 0, 0), std::make_pair(0, kHeight - 1));
   EXPECT_EQ(Origin(*turned, kHeight - 1, 0), std::make_pair(0, 0));
   EXPECT_EQ(Origin(*turned, 0, kWidth - 1), std::make_pair(kWidth - 1, kHeight - 1));
-}
 
-TEST(EditedImage, TurnsAreTakenModuloFour) {
-  DecodedImage source = Gradient();
   MaybeImage minusOne = CreateEditedImage(source, -1, 0, 0, 1, 1);
   MaybeImage three = CreateEditedImage(source, 3, 0, 0, 1, 1);
   MaybeImage four = CreateEditedImage(source, 4, 0, 0, 1, 1);
@@ -92,14 +73,12 @@ TEST(EditedImage, TurnsAreTakenModuloFour) {
   EXPECT_EQ((*minusOne - *three).abs().max(), 0.0);
   EXPECT_EQ(Origin(*three, 0, 0), std::make_pair(kWidth - 1, 0)) << "three quarters clockwise";
   ASSERT_EQ(four->width(), kWidth);
-  EXPECT_EQ((*four - source).abs().max(), 0.0);
+  EXPECT_EQ((*four - source).abs().max(), 0.0) << "a whole crop of no turn is the image";
   EXPECT_EQ((*minusSix - *two).abs().max(), 0.0);
   EXPECT_EQ(Origin(*two, 0, 0), std::make_pair(kWidth - 1, kHeight - 1));
-}
 
-TEST(EditedImage, CropIsInFractionsOfTheTurnedPicture) {
   // After a quarter turn the picture is 30 wide and 40 high; the right third, lower half.
-  MaybeImage edited = CreateEditedImage(Gradient(), 1, 2.0 / 3.0, 0.5, 1.0 / 3.0, 0.5);
+  MaybeImage edited = CreateEditedImage(source, 1, 2.0 / 3.0, 0.5, 1.0 / 3.0, 0.5);
   ASSERT_TRUE(edited);
   EXPECT_EQ(edited->width(), 10);
   EXPECT_EQ(edited->height(), 20);
@@ -107,29 +86,24 @@ TEST(EditedImage, CropIsInFractionsOfTheTurnedPicture) {
   EXPECT_EQ(Origin(*edited, 0, 0), std::make_pair(20, 9));
 }
 
-TEST(EditedImage, EdgesFloorAndSizesRoundHalfAwayFromZero) {
-  // x = 0.26 -> left floor(10.4) = 10; w = 0.0625 -> 2.5 pixels -> 3; h = 0.05 -> 1.5 -> 2.
-  MaybeImage edited = CreateEditedImage(Gradient(), 0, 0.26, 0.1, 0.0625, 0.05);
-  ASSERT_TRUE(edited);
-  EXPECT_EQ(edited->width(), 3);
-  EXPECT_EQ(edited->height(), 2);
-  EXPECT_EQ(Origin(*edited, 0, 0), std::make_pair(10, 3));
-}
-
-TEST(EditedImage, SizeIsCutAtTheEdge) {
-  // left = floor(0.99 * 40) = 39; round(0.0100005 * 40) = 0 -> at least 1, and at most the one column left.
-  MaybeImage edited = CreateEditedImage(Gradient(), 0, 0.99, 0, 0.0100005, 1);
-  ASSERT_TRUE(edited);
-  EXPECT_EQ(edited->width(), 1);
-  EXPECT_EQ(Origin(*edited, 0, 0).first, 39);
-}
-
-TEST(EditedImage, CropNarrowerThanOnePixelKeepsOnePixel) {
-  MaybeImage edited = CreateEditedImage(Gradient(), 0, 0.5, 0.5, 0.001, 0.001);
-  ASSERT_TRUE(edited);
-  EXPECT_EQ(edited->width(), 1);
-  EXPECT_EQ(edited->height(), 1);
-  EXPECT_EQ(Origin(*edited, 0, 0), std::make_pair(20, 15));
+TEST(EditedImage, EdgesFloorSizesRoundHalfAwayFromZeroAndKeepAtLeastOnePixel) {
+  struct Case {
+    double x, y, w, h;
+    int width, height;
+    std::pair<int, int> origin;
+  };
+  for (const Case& crop : {
+           // x = 0.26 -> left floor(10.4) = 10; w = 0.0625 -> 2.5 pixels -> 3; h = 0.05 -> 1.5 -> 2.
+           Case{0.26, 0.1, 0.0625, 0.05, 3, 2, {10, 3}},
+           // left = floor(0.99 * 40) = 39; round(0.0100005 * 40) = 0 -> at least 1, at most the column left.
+           Case{0.99, 0, 0.0100005, 1, 1, kHeight, {39, 0}},
+           Case{0.5, 0.5, 0.001, 0.001, 1, 1, {20, 15}}}) {
+    MaybeImage edited = CreateEditedImage(Gradient(), 0, crop.x, crop.y, crop.w, crop.h);
+    ASSERT_TRUE(edited) << crop.x;
+    EXPECT_EQ(edited->width(), crop.width) << crop.x;
+    EXPECT_EQ(edited->height(), crop.height) << crop.x;
+    EXPECT_EQ(Origin(*edited, 0, 0), crop.origin) << crop.x;
+  }
 }
 
 TEST(EditedImage, PhotoWithOrientationSixIsCroppedAsItAppears) {

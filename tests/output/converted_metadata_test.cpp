@@ -3,8 +3,8 @@
 #include "base/files.hpp"
 #include "library/imaging/decoding.hpp"
 #include "output/export_destination.hpp"
-#include "output_test_support.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/shoot_files.hpp"
 
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // would give, and what the page receives.
 #include "base/files.hpp"
 #include "output/export_destination.hpp"
-#include "output_test_support.hpp"
+#include "support/shoot_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -33,121 +33,6 @@ HeadlessResult RunPage(const HeadlessSandbox& sandbox, const Json& message, cons
   HeadlessResult result = RunHeadless(lines, OptionsWithHome(sandbox));
   EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
   return result;
-}
-
-TEST(OutputHeadless, RatedExportAsksForTheFolderAndWritesCopyAndSidecar) {
-  HeadlessSandbox sandbox;
-  TempFolder shoot, exports;
-  std::string photo = CopySample("orientation-1.jpg", shoot.path(), "DSC_0001.JPG");
-  const FolderSnapshot before(shoot.path());
-  auto result = RunHeadless(
-      std::vector<Json>{{{"action", "exportRatedPhotos"},
-                         {"token", "T"},
-                         {"photos", Json::array({{{"id", "P"}, {"path", photo}, {"rating", 4}}})}},
-                        {{"@panel", {{"paths", {exports.path()}}}}}},
-      OptionsWithHome(sandbox));
-  ASSERT_EQ(result.exitStatus, 0) << result.errorOutput;
-  EXPECT_EQ(result.Sequence(),
-            (std::vector<std::string>{"window.Native.ratingExportFolder", "window.Native.ratingExportComplete"}));
-  const std::string dated = exports / output::DatedFolderName(std::time(nullptr));
-  Json answer = result.Payloads("window.Native.ratingExportComplete").at(0);
-  EXPECT_EQ(answer["message"], "已导出 1 张原片");
-  EXPECT_EQ(answer["outputs"], Json::array({{{"id", "P"}, {"path", dated + "/DSC_0001.JPG"}}}));
-  EXPECT_EQ(ReadBytes(dated + "/DSC_0001.JPG"), ReadBytes(photo));
-  EXPECT_EQ(Exiv2Value(dated + "/DSC_0001.xmp", "Xmp.xmp.Rating"), "4");
-  EXPECT_EQ(before.Changes(), std::vector<std::string>{});
-}
-
-// One panel per run: the headless shell answers a panel once the input read so far has been
-// dispatched, so a second panel asked for meanwhile would meet the one-open-panel rule.
-TEST(OutputHeadless, CancelledPanelsAnswerTheirCancelShapes) {
-  HeadlessSandbox sandbox;
-  TempFolder shoot;
-  std::string photo = CopySample("orientation-1.jpg", shoot.path(), "A.jpg");
-  Json photos = Json::array({{{"id", "A"}, {"path", photo}, {"name", "A.jpg"}}});
-  const std::vector<std::pair<Json, std::vector<std::string>>> cases = {
-      {{{"action", "exportRatedPhotos"}, {"token", "T"}, {"photos", photos}}, {"window.Native.ratingExportComplete"}},
-      {{{"action", "exportAdvanced"}, {"photos", photos}}, {"window.Native.exportComplete"}},
-      {{{"action", "exportReviewManifest"}, {"photos", photos}}, {"window.Native.reviewManifestCancelled"}},
-      {{{"action", "chooseRatingExportFolder"}}, {}}};
-  for (const auto& [message, expected] : cases) {
-    auto result = RunHeadless(std::vector<Json>{message, {{"@panel", nullptr}}}, OptionsWithHome(sandbox));
-    ASSERT_EQ(result.exitStatus, 0) << result.errorOutput;
-    EXPECT_EQ(result.Sequence(), expected) << message;
-    for (const Json& answer : result.Payloads("window.Native.ratingExportComplete")) EXPECT_EQ(answer["cancelled"], true);
-    for (const Json& answer : result.Payloads("window.Native.exportComplete")) {
-      EXPECT_EQ(answer, (Json{{"message", "已取消导出，原片保留"}}));
-    }
-  }
-  EXPECT_EQ(Names(shoot.path()), std::vector<std::string>{"A.jpg"});
-}
-
-TEST(OutputHeadless, AdvancedExportAndManifestWriteWhereThePanelsSay) {
-  HeadlessSandbox sandbox;
-  TempFolder shoot, exports;
-  std::string photo = CopySample("orientation-1.jpg", shoot.path(), "A.jpg");
-  Json photos = Json::array({{{"id", "A"}, {"path", photo}, {"name", "A.jpg"}, {"status", "保留"}, {"rating", 4}}});
-  const FolderSnapshot before(shoot.path());
-  auto result = RunHeadless(std::vector<Json>{{{"action", "exportAdvanced"}, {"photos", photos}, {"options", {{"format", "png"}}}},
-                                              {{"@panel", {{"paths", {exports.path()}}}}}},
-                            OptionsWithHome(sandbox));
-  ASSERT_EQ(result.exitStatus, 0) << result.errorOutput;
-  const std::string dated = exports / output::DatedFolderName(std::time(nullptr));
-  EXPECT_EQ(result.Payloads("window.Native.exportProgress"),
-            (std::vector<Json>{{{"completed", 1}, {"total", 1}, {"name", "A.jpg"}}}));
-  EXPECT_EQ(result.Payloads("window.Native.exportComplete"), (std::vector<Json>{{{"message", "已导出 1 张"}, {"folder", dated}}}));
-  EXPECT_EQ(Exiv2Value(dated + "/A.xmp", "Xmp.xmp.Label"), "保留");
-  EXPECT_TRUE(Exists(dated + "/A.png"));
-
-  result = RunHeadless(std::vector<Json>{{{"action", "exportReviewManifest"}, {"photos", photos}, {"projectName", "P"}},
-                                         {{"@panel", {{"paths", {exports / "P-筛片清单.txt"}}}}}},
-                       OptionsWithHome(sandbox));
-  ASSERT_EQ(result.exitStatus, 0) << result.errorOutput;
-  EXPECT_EQ(result.Payloads("window.Native.reviewManifestComplete"),
-            (std::vector<Json>{{{"success", true}, {"message", "已保存 1 张照片的编号与筛选结果"}, {"folder", exports.path()}}}));
-  EXPECT_NE(ReadBytes(exports / "P-筛片清单.txt").find("\nA\tA.jpg\t4星\t无\t—\t—\n"), std::string::npos);
-  EXPECT_EQ(before.Changes(), std::vector<std::string>{});
-}
-
-TEST(OutputHeadless, TrashMovesIntoTheUsersTrash) {
-  HeadlessSandbox sandbox;
-  TempFolder shoot;
-  std::string photo = CopySample("orientation-1.jpg", shoot.path(), "REJECT.jpg");
-  CopySample("orientation-2.jpg", shoot.path(), "KEEP.jpg");
-  const FolderSnapshot before(shoot.path());
-  auto result = RunHeadless(
-      std::vector<Json>{{{"action", "trashRatedPhotos"}, {"token", "T"}, {"photos", Json::array({{{"id", "R"}, {"path", photo}}})}}},
-      OptionsWithHome(sandbox));
-  ASSERT_EQ(result.exitStatus, 0) << result.errorOutput;
-  EXPECT_EQ(result.Payloads("window.Native.ratingTrashComplete"),
-            (std::vector<Json>{{{"token", "T"}, {"removedIDs", {"R"}}, {"message", "已将 1 张照片移到废纸篓"}}}));
-  EXPECT_FALSE(Exists(photo));
-  EXPECT_TRUE(Exists(sandbox.data / "Trash/files/REJECT.jpg"));
-  EXPECT_EQ(before.Changes({"REJECT.jpg"}), std::vector<std::string>{});
-}
-
-TEST(OutputHeadless, TrashThatTheVolumeCannotTakeLeavesTheFileInPlace) {
-  if (!NoTrashVolumeAvailable()) GTEST_SKIP() << "no second file system on this machine";
-  HeadlessSandbox sandbox;
-  TempFolder shoot;
-  TempFolder trashElsewhere(kNoTrashPrefix);
-  std::string photo = CopySample("orientation-1.jpg", shoot.path(), "KEEP.jpg");
-  const FolderSnapshot before(shoot.path());
-  HeadlessOptions options = OptionsWithHome(sandbox);
-  // The home's trash lies on another file system than the photo: the system refuses the move
-  // ("not supported") rather than copying and deleting.
-  options.environment["XDG_DATA_HOME"] = trashElsewhere.path();
-  auto result = RunHeadless(
-      std::vector<Json>{{{"action", "trashPhotos"}, {"photos", Json::array({{{"id", "K"}, {"path", photo}}})}}}, options);
-  ASSERT_EQ(result.exitStatus, 0) << result.errorOutput;
-  auto answers = result.Payloads("window.Native.trashComplete");
-  ASSERT_EQ(answers.size(), 1u);
-  EXPECT_EQ(answers[0]["removedIDs"], Json::array());
-  std::string message = answers[0]["message"];
-  const std::string prefix = "已移动 0 张，另有文件无法移动：";
-  ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
-  EXPECT_GT(message.size(), prefix.size());
-  EXPECT_EQ(before.Changes(), std::vector<std::string>{});
 }
 
 TEST(OutputHeadless, AShootExportedIntoItsOwnFolderKeepsThePhotographersFiles) {

@@ -1,7 +1,7 @@
 // The output tests move files to the trash and copy photos around. Before anything touches GLib
 // (which remembers these folders on first use), HOME and XDG_DATA_HOME point into a private folder,
 // so no test reaches the real trash; the sample photos are hashed before and after the whole run.
-#include "output_test_support.hpp"
+#include "support/shoot_files.hpp"
 
 #include "base/files.hpp"
 

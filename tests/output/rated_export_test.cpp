@@ -2,12 +2,13 @@
 // carries its star rating; the sources are never changed, whatever fails.
 #include "base/files.hpp"
 #include "output/export_destination.hpp"
-#include "output_test_support.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/shoot_files.hpp"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 
 namespace tw::testing {
 namespace {
@@ -81,23 +82,18 @@ TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareOneSidecarWithTheHigherRating)
   EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), SidecarWithRating("5"));
 }
 
-TEST_F(RatedExportTest, TheSidecarIsOneExactLineThatExiv2Reads) {
-  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", 4}}, {{"id", "B"}, {"path", other_}}}), exports_.path());
+TEST_F(RatedExportTest, TheSidecarIsOneExactLineThatExiv2ReadsWithTheRatingAsAWholeNumber) {
+  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", 4.7}}, {{"id", "B"}, {"path", other_}}}), exports_.path());
   const std::string sidecar = Today() + "/IMG_0001.xmp";
   EXPECT_EQ(ReadBytes(sidecar), kSidecarRating4);
   EXPECT_EQ(ReadBytes(Today() + "/IMG_0002.xmp"), SidecarWithRating("0")) << "no rating counts as 0";
   EXPECT_EQ(Exiv2Value(sidecar, "Xmp.xmp.Rating"), "4");
-}
-
-TEST_F(RatedExportTest, RatingsAreReadAsWholeNumbers) {
-  TempFolder a, b, c;
-  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", 4.7}}}), a.path());
-  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", "3"}}}), b.path());
-  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", nullptr}}}), c.path());
+  TempFolder other;
+  Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", "3"}}, {{"id", "B"}, {"path", other_}, {"rating", nullptr}}}),
+         other.path());
   const std::string day = output::DatedFolderName(std::time(nullptr));
-  EXPECT_EQ(ReadBytes(a / day + "/IMG_0001.xmp"), SidecarWithRating("4"));
-  EXPECT_EQ(ReadBytes(b / day + "/IMG_0001.xmp"), SidecarWithRating("3"));
-  EXPECT_EQ(ReadBytes(c / day + "/IMG_0001.xmp"), SidecarWithRating("0"));
+  EXPECT_EQ(ReadBytes(other / day + "/IMG_0001.xmp"), SidecarWithRating("3"));
+  EXPECT_EQ(ReadBytes(other / day + "/IMG_0002.xmp"), SidecarWithRating("0"));
 }
 
 TEST_F(RatedExportTest, AnUnreachableSourceIsOneErrorAndTheOthersAreStillExported) {
@@ -129,48 +125,32 @@ TEST_F(RatedExportTest, AFolderThatIsAFileOrAnEmptyListIsUnusableWithoutAPanel) 
   EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{"not-a-folder"});
 }
 
-TEST_F(RatedExportTest, WithoutAFolderThePanelAsksAndCancellingExportsNothing) {
+TEST_F(RatedExportTest, WithoutAFolderThePanelAsksAndItsFolderIsReportedFirstAndThenUsed) {
   platform_->QueuePanelAnswer(std::nullopt);
   Send({{"action", "exportRatedPhotos"}, {"token", "T-C"}, {"photos", Json::array({{{"id", "A"}, {"path", jpg_}}})}});
-  EXPECT_EQ(Payloads("window.Native.ratingExportComplete"),
-            (std::vector<Json>{{{"token", "T-C"},
-                               {"cancelled", true},
-                               {"outputs", Json::array()},
-                               {"message", "已取消导出，星级和原片保留"}}}));
-  EXPECT_TRUE(Payloads("window.Native.ratingExportFolder").empty());
-}
-
-TEST_F(RatedExportTest, AFolderChosenInThePanelIsReportedFirstAndThenUsed) {
+  EXPECT_EQ(lines_, (std::vector<Json>{{{"fn", "window.Native.ratingExportComplete"},
+                                        {"arg", {{"token", "T-C"},
+                                                 {"cancelled", true},
+                                                 {"outputs", Json::array()},
+                                                 {"message", "已取消导出，星级和原片保留"}}}}}));
+  ClearOutput();
   platform_->QueuePanelAnswer(std::vector<std::string>{exports_.path()});
   Send({{"action", "exportRatedPhotos"}, {"token", 5}, {"photos", Json::array({{{"id", "A"}, {"path", jpg_}, {"rating", 1}}})}});
-  std::vector<std::string> order;
-  for (const Json& line : lines_) order.push_back(line.value("fn", ""));
-  EXPECT_EQ(order, (std::vector<std::string>{"window.Native.ratingExportFolder", "window.Native.ratingExportComplete"}));
-  EXPECT_EQ(Payloads("window.Native.ratingExportFolder"), (std::vector<Json>{{{"path", exports_.path()}}}));
-  Json answer = Payloads("window.Native.ratingExportComplete").back();
+  ASSERT_EQ(lines_.size(), 2u);
+  EXPECT_EQ(lines_[0], (Json{{"fn", "window.Native.ratingExportFolder"}, {"arg", {{"path", exports_.path()}}}}));
+  Json answer = lines_[1]["arg"];
   EXPECT_EQ(answer["token"], "") << "a token that is not a string counts as empty";
   EXPECT_EQ(answer["baseFolder"], exports_.path());
   EXPECT_EQ(answer["message"], "已导出 1 张原片");
   EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.JPG"), ReadBytes(jpg_));
-}
 
-TEST_F(RatedExportTest, ChoosingTheFolderAloneOnlyReportsIt) {
-  platform_->QueuePanelAnswer(std::vector<std::string>{exports_.path()});
+  // Choosing the folder alone only reports it; a cancelled panel answers nothing.
+  ClearOutput();
+  platform_->QueuePanelAnswer(std::vector<std::string>{shoot_.path()});
   Send({{"action", "chooseRatingExportFolder"}});
   platform_->QueuePanelAnswer(std::nullopt);
   Send({{"action", "chooseRatingExportFolder"}});
-  ASSERT_EQ(lines_.size(), 1u) << "a cancelled panel answers nothing";
-  EXPECT_EQ(Payloads("window.Native.ratingExportFolder"), (std::vector<Json>{{{"path", exports_.path()}}}));
-  EXPECT_TRUE(Names(exports_.path()).empty());
-}
-
-TEST_F(RatedExportTest, ASidecarAlreadyThereIsLeftAsItIsAndNotPairedWithTheCopy) {
-  ASSERT_FALSE(CreateDirectories(Today()));
-  WriteBytes(Today() + "/IMG_0001.xmp", "the photographer's own sidecar");
-  Export(Json::array({{{"id", "A"}, {"path", jpg_}, {"rating", 5}}}), exports_.path());
-  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), "the photographer's own sidecar");
-  EXPECT_EQ(Names(Today()), (std::vector<std::string>{"IMG_0001.xmp", "IMG_0001（1）.JPG", "IMG_0001（1）.xmp"}));
-  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001（1）.xmp"), SidecarWithRating("5"));
+  EXPECT_EQ(lines_, (std::vector<Json>{{{"fn", "window.Native.ratingExportFolder"}, {"arg", {{"path", shoot_.path()}}}}}));
 }
 
 TEST_F(RatedExportTest, ExportsStartedTogetherRunOneAfterTheOther) {
@@ -190,31 +170,28 @@ TEST_F(RatedExportTest, ExportsStartedTogetherRunOneAfterTheOther) {
   EXPECT_EQ(answers[1]["outputs"][1]["path"], Today() + "/IMG_0001（1）.JPG");
 }
 
-TEST_F(RatedExportTest, ADatedFolderThatCannotBeMadeFailsEveryPhotoWithTheSystemsText) {
+TEST_F(RatedExportTest, WritesThatFailReportEachPhotoWithTheSystemsTextAndLeaveNoPartialFile) {
   WriteBytes(Today(), "a file where the dated folder belongs");
-  Json answer = Export(Json::array({{{"id", "A"}, {"path", cr3_}}, {{"id", "B"}, {"path", jpg_}}}), exports_.path());
-  EXPECT_TRUE(answer["outputs"].empty());
-  ASSERT_EQ(answer["errors"].size(), 2u);
-  for (const Json& error : answer["errors"]) {
-    EXPECT_NE(error["error"], "原文件不可访问");
-    EXPECT_FALSE(error["error"].get<std::string>().empty());
-  }
-  EXPECT_EQ(answer["message"], "已导出 0 张原片，2 张失败，原片保留");
+  const Json photos = Json::array({{{"id", "A"}, {"path", cr3_}}, {{"id", "B"}, {"path", jpg_}}});
+  Json noFolder = Export(photos, exports_.path());
   EXPECT_EQ(ReadBytes(Today()), "a file where the dated folder belongs");
-}
-
-TEST_F(RatedExportTest, CopiesThatCannotBeWrittenLeaveNoPartialFileAndReportEachPhoto) {
+  std::filesystem::remove(Today());
   ASSERT_FALSE(CreateDirectories(Today()));
-  Json answer;
+  Json full;
   {
-    FileSizeLimit full(64 * 1024);  // every copy hits a full disk
-    answer = Export(Json::array({{{"id", "A"}, {"path", cr3_}}, {{"id", "B"}, {"path", jpg_}}}), exports_.path());
+    FileSizeLimit limit(64 * 1024);  // every copy hits a full disk
+    full = Export(photos, exports_.path());
   }
-  EXPECT_TRUE(answer["outputs"].empty());
-  ASSERT_EQ(answer["errors"].size(), 2u);
-  EXPECT_EQ(answer["errors"][0]["id"], "A");
-  EXPECT_FALSE(answer["errors"][0]["error"].get<std::string>().empty());
-  EXPECT_EQ(answer["message"], "已导出 0 张原片，2 张失败，原片保留");
+  for (const Json& answer : {noFolder, full}) {
+    EXPECT_TRUE(answer["outputs"].empty());
+    ASSERT_EQ(answer["errors"].size(), 2u);
+    EXPECT_EQ(answer["errors"][0]["id"], "A");
+    for (const Json& error : answer["errors"]) {
+      EXPECT_NE(error["error"], "原文件不可访问");
+      EXPECT_FALSE(error["error"].get<std::string>().empty());
+    }
+    EXPECT_EQ(answer["message"], "已导出 0 张原片，2 张失败，原片保留");
+  }
   EXPECT_TRUE(Names(Today()).empty()) << "no half copy and no temporary file is left";
 }
 

@@ -1,7 +1,7 @@
 // The review manifest: the culling list as tab-separated text, grouped by decision.
 #include "output/review_manifest.hpp"
-#include "output_test_support.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/shoot_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -84,33 +84,17 @@ std::vector<std::string> SectionRows(const std::string& text, const std::string&
   return rows;
 }
 
-TEST(ReviewManifestText, GroupsThePhotosByDecisionWithEveryColumn) {
-  ExpectThreePhotoManifest(output::ReviewManifestText(ThreePhotos(), "婚礼 a/b", 1714550400), "婚礼 a/b");
-}
-
-TEST(ReviewManifestText, AnyOtherStatusIsUndecided) {
+TEST(ReviewManifestText, OtherStatusesAreUndecidedValuesLoseTabsAndLineBreaksAndPercentagesRoundAsPrintf) {
   std::string text = output::ReviewManifestText(
-      Json::array({{{"name", "A.jpg"}, {"status", "keep"}}, {{"name", "B.jpg"}, {"status", 1}}, {{"name", "C.jpg"}}}),
-      "P", 0);
-  EXPECT_NE(text.find("保留：0  待定：0  淘汰：0  未决定：3\n"), std::string::npos);
-  EXPECT_EQ(SectionRows(text, "未决定").size(), 3u);
-}
-
-TEST(ReviewManifestText, TabsAndLineBreaksInsideValuesBecomeSpaces) {
-  std::string text = output::ReviewManifestText(
-      Json::array({{{"name", "A\tB\nC.jpg"}, {"cloudReason", "眼神\r\n好"}, {"group", "G\t1"}, {"issues", {"闭眼", 3}}}}),
-      "P", 0);
-  EXPECT_EQ(SectionRows(text, "未决定"),
-            std::vector<std::string>{"A B C\tA B C.jpg\t0星\t闭眼\tG 1\t眼神  好 · 0%"});
-}
-
-TEST(ReviewManifestText, PercentagesRoundAsPrintfDoes) {
-  std::string text = output::ReviewManifestText(
-      Json::array({{{"name", "A.jpg"}, {"cloudReason", "a"}, {"cloudConfidence", 0.125}},
+      Json::array({{{"name", "A\tB\nC.jpg"}, {"status", "keep"}, {"cloudReason", "眼神\r\n好"}, {"group", "G\t1"},
+                    {"issues", {"闭眼", 3}}},
+                   {{"name", "A.jpg"}, {"status", 1}, {"cloudReason", "a"}, {"cloudConfidence", 0.125}},
                    {{"name", "B.jpg"}, {"cloudReason", "b"}, {"cloudConfidence", 0.375}},
                    {{"name", "C.jpg"}, {"cloudReason", "c"}, {"cloudConfidence", "0.9"}}}),
       "P", 0);
-  EXPECT_EQ(SectionRows(text, "未决定"), (std::vector<std::string>{"A\tA.jpg\t0星\t无\t—\ta · 12%",
+  EXPECT_NE(text.find("保留：0  待定：0  淘汰：0  未决定：4\n"), std::string::npos);
+  EXPECT_EQ(SectionRows(text, "未决定"), (std::vector<std::string>{"A B C\tA B C.jpg\t0星\t闭眼\tG 1\t眼神  好 · 0%",
+                                                                   "A\tA.jpg\t0星\t无\t—\ta · 12%",
                                                                    "B\tB.jpg\t0星\t无\t—\tb · 38%",
                                                                    "C\tC.jpg\t0星\t无\t—\tc · 0%"}));
 }
@@ -128,47 +112,41 @@ class ReviewManifestTest : public ControllerTest {
   TempFolder folder_;
 };
 
-TEST_F(ReviewManifestTest, NoPhotosAnswerWithoutAPanel) {
+TEST_F(ReviewManifestTest, NoPhotosAnswerWithoutAPanelAndACancelledPanelWritesNothing) {
   Send({{"action", "exportReviewManifest"}});
   Send({{"action", "exportReviewManifest"}, {"photos", "many"}});
-  EXPECT_EQ(Payloads("window.Native.reviewManifestComplete"),
-            std::vector<Json>(2, Json{{"success", false}, {"message", "当前项目没有照片"}}));
-}
-
-TEST_F(ReviewManifestTest, CancellingTheSavePanelWritesNothing) {
   platform_->QueuePanelAnswer(std::nullopt);
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}});
+  EXPECT_EQ(Payloads("window.Native.reviewManifestComplete"),
+            std::vector<Json>(2, Json{{"success", false}, {"message", "当前项目没有照片"}}));
   EXPECT_EQ(Payloads("window.Native.reviewManifestCancelled"), (std::vector<Json>{Json::object()}));
-  EXPECT_TRUE(Payloads("window.Native.reviewManifestComplete").empty());
   EXPECT_TRUE(Names(folder_.path()).empty());
 }
 
-TEST_F(ReviewManifestTest, TheChosenFileIsWrittenAndReplaced) {
+// The whole text is checked here, where the page's photos reach it.
+TEST_F(ReviewManifestTest, TheChosenFileIsWrittenAndReplacedUnderTheProjectsNameOrTheDefault) {
   const std::string path = folder_ / "婚礼-筛片清单.txt";
   WriteBytes(path, "an older list");
   platform_->QueuePanelAnswer(std::vector<std::string>{path});
-  Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}, {"projectName", "婚礼"}});
+  Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}, {"projectName", "婚礼 a/b"}});
   EXPECT_EQ(Payloads("window.Native.reviewManifestComplete"),
             (std::vector<Json>{{{"success", true}, {"message", "已保存 3 张照片的编号与筛选结果"}, {"folder", folder_.path()}}}));
-  ExpectThreePhotoManifest(ReadBytes(path), "婚礼");
+  ExpectThreePhotoManifest(ReadBytes(path), "婚礼 a/b");
   EXPECT_EQ(Names(folder_.path()), std::vector<std::string>{"婚礼-筛片清单.txt"}) << "no temporary file left";
-}
 
-TEST_F(ReviewManifestTest, AMissingOrMistypedProjectNameIsTheDefault) {
-  platform_->QueuePanelAnswer(std::vector<std::string>{folder_ / "a.txt"});
+  platform_->QueuePanelAnswer(std::vector<std::string>{path});
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}, {"projectName", 12}});
-  EXPECT_EQ(Lines(ReadBytes(folder_ / "a.txt"))[1], "项目：拍摄项目");
-}
+  EXPECT_EQ(Lines(ReadBytes(path))[1], "项目：拍摄项目");
 
-TEST_F(ReviewManifestTest, AFailedWriteIsReportedWithTheSystemsText) {
+  ClearOutput();
   platform_->QueuePanelAnswer(std::vector<std::string>{folder_ / "missing/list.txt"});
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}});
   auto answers = Payloads("window.Native.reviewManifestComplete");
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0]["success"], false);
   EXPECT_EQ(answers[0]["folder"], "");
-  EXPECT_FALSE(answers[0]["message"].get<std::string>().empty());
-  EXPECT_TRUE(Names(folder_.path()).empty());
+  EXPECT_FALSE(answers[0]["message"].get<std::string>().empty()) << "the system's text";
+  EXPECT_EQ(Names(folder_.path()), std::vector<std::string>{"婚礼-筛片清单.txt"});
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include "output/export_destination.hpp"
 #include "output/paired_names.hpp"
 #include "output/staged_file.hpp"
-#include "output_test_support.hpp"
+#include "support/shoot_files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,40 +22,33 @@ using output::ExportDestination;
 using output::PlaceResult;
 using output::StagedFile;
 
-TEST(DestinationRule, FreeNamesAreUsedAsTheyAreInEveryMode) {
+TEST(DestinationRule, FreeNamesAreUsedTakenOnesSkippedKeptForReplacingOrNumbered) {
   TempFolder folder;
   for (auto mode : {ConflictMode::Skip, ConflictMode::Replace, ConflictMode::Rename}) {
     bool skipped = false;
     EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", mode, &skipped), folder / "IMG_0001.CR3");
     EXPECT_FALSE(skipped);
   }
-}
-
-TEST(DestinationRule, TakenNamesAreSkippedKeptForReplacingOrNumbered) {
-  TempFolder folder;
   WriteBytes(folder / "IMG_0001.CR3", "earlier");
   WriteBytes(folder / "IMG_0001（1）.CR3", "earlier too");
   WriteBytes(folder / "README", "no extension");
+  ASSERT_EQ(symlink("/nonexistent/target", (folder / "A.jpg").c_str()), 0);  // a dangling link holds its name
 
   bool skipped = false;
   EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Skip, &skipped), std::nullopt);
   EXPECT_TRUE(skipped);
-  EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Skip), std::nullopt);
-
   EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Replace), folder / "IMG_0001.CR3");
   EXPECT_EQ(ReadBytes(folder / "IMG_0001.CR3"), "earlier") << "choosing a name deletes nothing";
-
   EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Rename), folder / "IMG_0001（2）.CR3");
   EXPECT_EQ(ExportDestination(folder.path(), "README", ConflictMode::Rename), folder / "README（1）");
+  EXPECT_EQ(ExportDestination(folder.path(), "A.jpg", ConflictMode::Rename), folder / "A（1）.jpg");
   EXPECT_EQ(output::ConflictModeFromText("anything"), ConflictMode::Rename);
   EXPECT_EQ(output::ConflictModeFromText("skip"), ConflictMode::Skip);
   EXPECT_EQ(output::ConflictModeFromText("replace"), ConflictMode::Replace);
-}
-
-TEST(DestinationRule, ADanglingLinkStillHoldsItsName) {
-  TempFolder folder;
-  ASSERT_EQ(symlink("/nonexistent/target", (folder / "A.jpg").c_str()), 0);
-  EXPECT_EQ(ExportDestination(folder.path(), "A.jpg", ConflictMode::Rename), folder / "A（1）.jpg");
+  // Names split at their last dot.
+  EXPECT_EQ(output::SplitName("a.tar.gz").stem, "a.tar");
+  EXPECT_EQ(output::SplitName("a.tar.gz").extension, "gz");
+  EXPECT_EQ(output::SplitName(".hidden").stem, ".hidden");
 }
 
 TEST(DestinationRule, AfterNineThousandNineHundredNinetyNineNumbersAUUIDIsUsed) {
@@ -74,15 +67,6 @@ TEST(DestinationRule, AfterNineThousandNineHundredNinetyNineNumbersAUUIDIsUsed) 
   EXPECT_TRUE(std::none_of(uuid.begin(), uuid.end(), [](char c) { return c >= 'a' && c <= 'z'; })) << uuid;
   std::string bare = LastPathComponent(*ExportDestination(folder.path(), "B", ConflictMode::Rename));
   EXPECT_EQ(bare.size(), 2u + 36u) << bare;
-}
-
-TEST(DestinationRule, NamesSplitAtTheirLastDot) {
-  EXPECT_EQ(output::SplitName("IMG_0001.CR3").stem, "IMG_0001");
-  EXPECT_EQ(output::SplitName("IMG_0001.CR3").extension, "CR3");
-  EXPECT_EQ(output::SplitName("a.tar.gz").stem, "a.tar");
-  EXPECT_EQ(output::SplitName("README").extension, "");
-  EXPECT_EQ(output::SplitName(".hidden").stem, ".hidden");
-  EXPECT_EQ(output::JoinName("README（1）", ""), "README（1）");
 }
 
 // How both exports place a finished file: the pairing of file and sidecar names, here for a source
@@ -104,7 +88,7 @@ class StagedFileTest : public ::testing::TestWithParam<StagedFile::Naming> {
   }
 };
 
-TEST_P(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
+TEST_P(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwrittenOrReplacedWhenSkipping) {
   // Another export takes the free name between the check and the write.
   std::string chosen = *ExportDestination(folder_.path(), "IMG.jpg", ConflictMode::Rename);
   WriteBytes(chosen, "the other export's file");
@@ -116,15 +100,13 @@ TEST_P(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwritten) {
   EXPECT_EQ(placed.path, folder_ / "IMG（1）.jpg");
   EXPECT_EQ(ReadBytes(chosen), "the other export's file");
   EXPECT_EQ(ReadBytes(placed.path), "ours");
+  {  // Skip mode leaves it alone.
+    StagedFile skipped(folder_.path(), naming_);
+    ASSERT_FALSE(skipped.Write("ours too"));
+    EXPECT_EQ(PlaceByRule(skipped, folder_.path(), "IMG.jpg", ConflictMode::Skip).outcome, PlaceResult::Outcome::Skipped);
+  }
+  EXPECT_EQ(ReadBytes(chosen), "the other export's file");
   ExpectOnly({"IMG.jpg", "IMG（1）.jpg"});
-}
-
-TEST_P(StagedFileTest, SkipModeLeavesANameTakenMeanwhileAlone) {
-  StagedFile staged(folder_.path(), naming_);
-  ASSERT_FALSE(staged.Write("ours"));
-  WriteBytes(folder_ / "IMG.jpg", "appeared");
-  EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Skip).outcome, PlaceResult::Outcome::Skipped);
-  EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "appeared");
 }
 
 TEST_P(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
@@ -148,13 +130,25 @@ TEST_P(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
   ExpectOnly({"IMG.jpg", "SRC.jpg", "SRC（1）.jpg"});
 }
 
-TEST_P(StagedFileTest, ReplaceNeverPutsAFileOverAFolder) {
+TEST_P(StagedFileTest, NothingGoesOverAFolderOrAnExactNameTakenAndADirectoryIsNoCopySource) {
   ASSERT_FALSE(CreateDirectories(folder_ / "IMG.jpg"));
   WriteBytes(folder_ / "IMG.jpg/inside.jpg", "kept");
-  StagedFile staged(folder_.path(), naming_);
-  ASSERT_FALSE(staged.Write("x"));
-  EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
+  WriteBytes(folder_ / "USER.xmp", "the user's own sidecar");
+  {
+    StagedFile staged(folder_.path(), naming_);
+    ASSERT_FALSE(staged.Write("x"));
+    EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Replace).outcome,
+              PlaceResult::Outcome::Failed);
+    StagedFile sidecar(folder_.path(), naming_);
+    ASSERT_FALSE(sidecar.Write("ours"));
+    EXPECT_EQ(sidecar.PlaceExactly(folder_ / "USER.xmp").outcome, PlaceResult::Outcome::Skipped);
+    StagedFile copy(folder_.path(), naming_);
+    EXPECT_TRUE(copy.CopyFrom(ReadableFile::Open(folder_.path())).has_value());
+    EXPECT_EQ(PlaceByRule(copy, folder_.path(), "X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
+  }
   EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg/inside.jpg"), "kept");
+  EXPECT_EQ(ReadBytes(folder_ / "USER.xmp"), "the user's own sidecar");
+  ExpectOnly({"IMG.jpg", "USER.xmp"});
 }
 
 TEST_P(StagedFileTest, AFailedWriteLeavesNothingUnderTheFinalNameAndTheEarlierFileInPlace) {
@@ -190,15 +184,6 @@ TEST_P(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) 
   EXPECT_EQ(Names(out.path()), std::vector<std::string>{"SOURCE.jpg"});
 }
 
-TEST_P(StagedFileTest, CopyingADirectoryFails) {
-  {
-    StagedFile staged(folder_.path(), naming_);
-    EXPECT_TRUE(staged.CopyFrom(ReadableFile::Open(folder_.path())).has_value());
-    EXPECT_EQ(PlaceByRule(staged, folder_.path(), "X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
-  }
-  ExpectOnly({});
-}
-
 TEST(ExclusivePlacement, EveryMethodRefusesATakenNameAndPlacesAFreeOne) {
   using output::ExclusiveMethod;
   for (auto method : {ExclusiveMethod::HardLink, ExclusiveMethod::RenameNoReplace, ExclusiveMethod::Copy}) {
@@ -227,17 +212,6 @@ TEST(ExclusivePlacement, ACopyThatFailsRemovesWhatItStarted) {
     EXPECT_EQ(output::PlaceExclusively(temporary, folder / "OUT.jpg", output::ExclusiveMethod::Copy), EFBIG);
   }
   EXPECT_EQ(Names(folder.path()), std::vector<std::string>{".staged"});
-}
-
-TEST_P(StagedFileTest, PlaceExactlyNeverReplaces) {
-  WriteBytes(folder_ / "IMG.xmp", "the user's own sidecar");
-  {
-    StagedFile staged(folder_.path(), naming_);
-    ASSERT_FALSE(staged.Write("ours"));
-    EXPECT_EQ(staged.PlaceExactly(folder_ / "IMG.xmp").outcome, PlaceResult::Outcome::Skipped);
-  }
-  EXPECT_EQ(ReadBytes(folder_ / "IMG.xmp"), "the user's own sidecar");
-  ExpectOnly({"IMG.xmp"});
 }
 
 TEST(PairedNames, ASidecarNameTakenBeforeTheSidecarIsLostNotOverwritten) {

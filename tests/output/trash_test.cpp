@@ -1,7 +1,7 @@
 // Moving rejected photos to the trash: exactly the ids whose files moved are reported, and a file
 // on a volume without a trash stays where it is.
-#include "output_test_support.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/shoot_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -25,24 +25,19 @@ class TrashTest : public ControllerTest {
   TempFolder shoot_;
 };
 
-TEST_F(TrashTest, AnEmptyListOrVanishedFilesMoveNothing) {
-  Trash({{"action", "trashPhotos"}});
-  Trash({{"action", "trashPhotos"}, {"photos", Json::array({{{"id", "A"}, {"path", shoot_ / "gone.jpg"}}})}});
-  auto answers = Payloads("window.Native.trashComplete");
-  ASSERT_EQ(answers.size(), 2u);
-  for (const Json& answer : answers) {
-    EXPECT_EQ(answer, (Json{{"token", ""}, {"removedIDs", Json::array()}, {"message", "原文件不可访问，未删除任何照片"}}));
-  }
-}
-
-TEST_F(TrashTest, RecordsWithoutStringIdsOrPathsAreLeftAlone) {
+TEST_F(TrashTest, NothingMovesWithoutAStringIdAndAPathThatIsThere) {
   std::string numeric = Photo("NUMERIC.jpg");
   std::string unnamed = Photo("UNNAMED.jpg");
-  Trash({{"action", "trashPhotos"},
-        {"photos", Json::array({{{"id", 7}, {"path", numeric}}, {{"id", ""}, {"path", unnamed}}, {{"id", "X"}}, 12})}});
-  EXPECT_EQ(Answer("window.Native.trashComplete")["message"], "原文件不可访问，未删除任何照片");
-  EXPECT_TRUE(Exists(numeric));
-  EXPECT_TRUE(Exists(unnamed));
+  const Json nothing = {{"token", ""}, {"removedIDs", Json::array()}, {"message", "原文件不可访问，未删除任何照片"}};
+  for (const char* action : {"trashPhotos", "trashRatedPhotos"}) {
+    Trash({{"action", action}});
+    Trash({{"action", action}, {"photos", Json::array({{{"id", "A"}, {"path", shoot_ / "gone.jpg"}}})}});
+    Trash({{"action", action},
+           {"photos", Json::array({{{"id", 7}, {"path", numeric}}, {{"id", ""}, {"path", unnamed}}, {{"id", "X"}}, 12})}});
+  }
+  // Each kind answers on its own callback.
+  EXPECT_EQ(Payloads("window.Native.trashComplete"), std::vector<Json>(3, nothing));
+  EXPECT_EQ(Payloads("window.Native.ratingTrashComplete"), std::vector<Json>(3, nothing));
 }
 
 TEST_F(TrashTest, MovedFilesGoToTheTrashAndTheirIdsAreReported) {
@@ -51,23 +46,20 @@ TEST_F(TrashTest, MovedFilesGoToTheTrashAndTheirIdsAreReported) {
   Trash({{"action", "trashPhotos"},
         {"photos", Json::array({{{"id", "ID-A"}, {"path", a}},
                                 {{"id", "ID-B"}, {"path", b}},
+                                {{"id", "ID-B2"}, {"path", b}},  // two records of one file
                                 {{"id", "ID-C"}, {"path", c}},
                                 {{"id", "ID-GONE"}, {"path", shoot_ / "gone.jpg"}}})}},
         {"A.jpg", "B.jpg", "C.jpg"});
-  Json answer = Answer("window.Native.trashComplete");
-  EXPECT_EQ(answer["removedIDs"], Json::array({"ID-A", "ID-B", "ID-C"}));
-  EXPECT_EQ(answer["message"], "已将 3 张照片移到废纸篓");
-  EXPECT_EQ(answer["token"], "");
+  EXPECT_EQ(Answer("window.Native.trashComplete"),
+            (Json{{"token", ""}, {"removedIDs", {"ID-A", "ID-B", "ID-B2", "ID-C"}}, {"message", "已将 4 张照片移到废纸篓"}}));
   EXPECT_TRUE(Names(shoot_.path()).empty());
   EXPECT_EQ(ReadBytes(HomeTrashFiles() + "/B.jpg"), bBytes) << "moved, not deleted";
-}
 
-TEST_F(TrashTest, TwoRecordsOfOneFileAreBothReported) {
-  std::string a = Photo("SAME.jpg");
-  Trash({{"action", "trashPhotos"}, {"photos", Json::array({{{"id", "FIRST"}, {"path", a}}, {{"id", "SECOND"}, {"path", a}}})}}, {"SAME.jpg"});
-  Json answer = Answer("window.Native.trashComplete");
-  EXPECT_EQ(answer["removedIDs"], Json::array({"FIRST", "SECOND"}));
-  EXPECT_EQ(answer["message"], "已将 2 张照片移到废纸篓");
+  std::string rejected = Photo("REJECT.jpg");
+  Trash({{"action", "trashRatedPhotos"}, {"token", "T-1"}, {"photos", Json::array({{{"id", "R"}, {"path", rejected}}})}},
+        {"REJECT.jpg"});
+  EXPECT_EQ(Answer("window.Native.ratingTrashComplete"),
+            (Json{{"token", "T-1"}, {"removedIDs", {"R"}}, {"message", "已将 1 张照片移到废纸篓"}}));
 }
 
 TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace) {
@@ -87,21 +79,6 @@ TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace)
   ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
   EXPECT_GT(message.size(), prefix.size()) << "the system's text follows";
   EXPECT_EQ(ReadBytes(card), cardBytes) << "neither moved nor deleted";
-}
-
-TEST_F(TrashTest, RatedTrashAnswersOnItsOwnCallbackWithTheToken) {
-  Trash({{"action", "trashRatedPhotos"}});
-  Json answer = Answer("window.Native.ratingTrashComplete");
-  EXPECT_EQ(answer, (Json{{"token", ""}, {"removedIDs", Json::array()}, {"message", "原文件不可访问，未删除任何照片"}}));
-  EXPECT_TRUE(Payloads("window.Native.trashComplete").empty());
-
-  ClearOutput();
-  std::string a = Photo("REJECT.jpg");
-  Trash({{"action", "trashRatedPhotos"}, {"token", "T-1"}, {"photos", Json::array({{{"id", "R"}, {"path", a}}})}}, {"REJECT.jpg"});
-  answer = Answer("window.Native.ratingTrashComplete");
-  EXPECT_EQ(answer["token"], "T-1");
-  EXPECT_EQ(answer["removedIDs"], Json::array({"R"}));
-  EXPECT_EQ(answer["message"], "已将 1 张照片移到废纸篓");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Project archives: what cleaning removes and bounds, and saving and opening through the headless
 // program with the panels a person would answer.
 #include "base/files.hpp"
-#include "output_test_support.hpp"
+#include "support/shoot_files.hpp"
 #include "workbench/project_archive.hpp"
 #include "workbench_test_support.hpp"
 
@@ -20,7 +20,7 @@ Json Nested(int levels, Json inner) {
   return inner;
 }
 
-TEST(ProjectClean, SecretsAddressesAndImagesGoAtAnyDepthOtherValuesStay) {
+TEST(ProjectClean, DepthAndLengthAreBoundedSecretsAddressesAndImagesGoAtAnyDepthOtherValuesStay) {
   Json photo = {{"id", "A"}, {"thumbnail", "file:///t.jpg"}, {"PREVIEW", 3}, {"previewDataURL", "x"},
                 {"note", "data:image/png;base64,AAAA"}, {"label", "Data:kept"}, {"rating", 4}};
   Json state = {{"photos", {photo}}, {"settings", Nested(5, {{"apiKey", "sk-1"}, {"Token", "t"}, {"baseURL", "u"},
@@ -30,9 +30,7 @@ TEST(ProjectClean, SecretsAddressesAndImagesGoAtAnyDepthOtherValuesStay) {
   EXPECT_EQ(cleaned, (Json{{"format", "tidewick-project"},
                            {"state", {{"photos", {{{"id", "A"}, {"note", ""}, {"label", "Data:kept"}, {"rating", 4}}}},
                                       {"settings", Nested(5, {{"keep", true}})}}}}));
-}
-
-TEST(ProjectClean, DepthAndLengthAreBounded) {
+  // Depth and length are bounded.
   EXPECT_EQ(TWProjectClean(Nested(19, 1)), Nested(19, nullptr)) << "a value 19 levels below the top is null";
   EXPECT_EQ(TWProjectClean(Nested(18, 1)), Nested(18, 1));
   EXPECT_EQ(TWProjectClean(Json(std::vector<int>(25000, 7))).size(), 20000u);

@@ -1,7 +1,7 @@
 // Relinking moved photos by file name, the health report's rows and its export, and redaction.
 #include "base/files.hpp"
-#include "output_test_support.hpp"
 #include "platform/settings.hpp"
+#include "support/shoot_files.hpp"
 #include "workbench/health_report.hpp"
 #include "workbench/redaction.hpp"
 #include "workbench_test_support.hpp"

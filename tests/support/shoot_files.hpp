@@ -1,8 +1,10 @@
 #pragma once
-// Helpers of the output tests: sample photos copied under new names, file hashes, folder listings,
-// and the trash folders this test process uses.
+// Files of a test shoot: sample photos copied under new names, file hashes, folder listings, file
+// times, the trash folders this test process uses, and a full disk.
 #include "base/json.hpp"
 #include "support/headless_process.hpp"
+
+#include <sys/types.h>
 
 #include <map>
 #include <optional>
@@ -35,6 +37,9 @@ class FolderSnapshot {
 // Names directly in a folder, sorted; hidden names included.
 std::vector<std::string> Names(const std::string& folder);
 bool Exists(const std::string& path);
+// Sets a file's access and modification time; fails the test when it cannot.
+void SetModified(const std::string& path, time_t seconds, long nanoseconds = 0);
+ino_t Inode(const std::string& path);  // 0 when there is no such file
 
 // The folder the freedesktop trash of this test process moves files into ($XDG_DATA_HOME/Trash/files).
 std::string HomeTrashFiles();

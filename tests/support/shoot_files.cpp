@@ -1,8 +1,10 @@
-#include "output_test_support.hpp"
+#include "support/shoot_files.hpp"
 
 #include "base/files.hpp"
 #include "base/text.hpp"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -60,6 +62,16 @@ std::vector<std::string> Names(const std::string& folder) {
   for (auto& entry : fs::directory_iterator(folder, error)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+void SetModified(const std::string& path, time_t seconds, long nanoseconds) {
+  timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 bool Exists(const std::string& path) {
