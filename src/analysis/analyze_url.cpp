@@ -8,13 +8,15 @@
 
 namespace tw::analysis {
 
-Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness,
-                FaceDetector& faceDetector) {
+PhotoAssessment AssessFile(const std::string& path, const Json& settings, const std::string& strictness,
+                           FaceDetector& faceDetector) {
   const std::optional<imaging::ThumbnailWithLoaded> decoded =
       imaging::CreateThumbnailKeepingLoaded(path, rules::kThumbnailLongSide, imaging::Backdrop::Black);
   if (!decoded) {
-    if (imaging::IsReadPermissionDenied(path)) return Json{{"error", std::string(texts::kNoReadPermission)}};
-    return UndecodableRecord();
+    PhotoAssessment failed;
+    failed.record = imaging::IsReadPermissionDenied(path) ? Json{{"error", std::string(texts::kNoReadPermission)}}
+                                                          : UndecodableRecord();
+    return failed;
   }
   // A JPEG's picture as loaded costs nothing more; any other photo is decoded again, and only
   // when a small face asks for it.
@@ -22,7 +24,12 @@ Json analyzeURL(const std::string& path, const Json& settings, const std::string
     if (decoded->loaded) return decoded->loaded;
     return imaging::CreateThumbnail(path, longSide, imaging::Backdrop::Black);
   };
-  return AssessPhoto(decoded->thumbnail, settings, strictness, faceDetector, larger);
+  return AssessPhotoWithFaces(decoded->thumbnail, settings, strictness, faceDetector, larger);
+}
+
+Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness,
+                FaceDetector& faceDetector) {
+  return AssessFile(path, settings, strictness, faceDetector).record;
 }
 
 Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness) {

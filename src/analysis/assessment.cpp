@@ -123,16 +123,21 @@ EyeState CheckEyes(const DetectedFace& face, unsigned imageWidth, unsigned image
   return EyeState::Open;
 }
 
-Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
-                 const std::string& strictness, FaceDetector& faceDetector, const LargerDecode& larger) {
+PhotoAssessment AssessPhotoWithFaces(const imaging::DecodedImage& thumbnail, const Json& settings,
+                                     const std::string& strictness, FaceDetector& faceDetector,
+                                     const LargerDecode& larger) {
+  PhotoAssessment assessment;
   const EnabledChecks enabled(settings);
   const bool eyeCheckOn = enabled(texts::kClosedEyes);
   const bool focusCheckOn = enabled(texts::kFaceOutOfFocus);
   // One grey conversion serves every measurement below and the face detector.
   const std::optional<vips::VImage> grey = GreyBandInMemory(thumbnail);
-  if (!grey) return UndecodableRecord();
-  const std::optional<PictureMeasures> measured = MeasurePicture(*grey);
-  if (!measured) return UndecodableRecord();
+  const std::optional<PictureMeasures> measured =
+      grey ? MeasurePicture(*grey) : std::optional<PictureMeasures>();
+  if (!measured) {
+    assessment.record = UndecodableRecord();
+    return assessment;
+  }
   const PictureMeasures& picture = *measured;
   const StrictnessPreset& preset = PresetForStrictness(strictness);
 
@@ -150,23 +155,31 @@ Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
     largestArea = std::max(largestArea, face.box.width * face.box.height);
   }
 
-  const unsigned imageWidth = unsigned(std::max(thumbnail.width(), 0));
-  const unsigned imageHeight = unsigned(std::max(thumbnail.height(), 0));
+  assessment.pictureWidth = std::max(thumbnail.width(), 0);
+  assessment.pictureHeight = std::max(thumbnail.height(), 0);
+  const unsigned imageWidth = unsigned(assessment.pictureWidth);
+  const unsigned imageHeight = unsigned(assessment.pictureHeight);
   float bestConfidence = 0;
   int mainFaces = 0;
   int eyesChecked = 0;
   int closedEyes = 0;
+  int softFaces = 0;
   double faceSharpness = -1;
   double poseSum = 0;
   double compositionSum = 0;
   int poseCount = 0;
+  assessment.facesDetected = detection.succeeded;
   for (const DetectedFace& face : faces) {
+    FaceVerdict& verdict = assessment.faces.emplace_back();
+    verdict.face = face;
     bestConfidence = std::max(bestConfidence, face.confidence);
     const double yaw = face.yaw.value_or(0);
     const double roll = face.roll.value_or(0);
     if (face.box.width * face.box.height >= rules::kMainFaceAreaShare * largestArea) {
       ++mainFaces;
+      verdict.main = true;
       const EyeState eyes = CheckEyes(face, imageWidth, imageHeight);
+      verdict.eyes = eyes;
       if (eyes == EyeState::NotVisible) {
         if (eyeCheckOn) reviewReasons.Add(texts::kEyesNotVisible);
       } else {
@@ -180,6 +193,8 @@ Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
         if (focusCheckOn) reviewReasons.Add(texts::kFaceTooSmallForFocus);
       } else {
         faceSharpness = faceSharpness < 0 ? sharpness : std::min(faceSharpness, sharpness);
+        verdict.focus = sharpness < preset.faceFocusK ? FaceFocus::Soft : FaceFocus::Sharp;
+        if (verdict.focus == FaceFocus::Soft) ++softFaces;
       }
     }
     poseSum += PoseTerm(yaw, roll);
@@ -210,7 +225,7 @@ Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
       faceFocusScore < rules::kSharpFaceScore) {
     addIssue(texts::kOverallBlur);
   }
-  if (focusCheckOn && faceSharpness >= 0 && faceSharpness < preset.faceFocusK) {
+  if (focusCheckOn && softFaces > 0) {
     if (faceQuality < rules::kLowFaceQuality) {
       addIssue(texts::kFaceOutOfFocus);
     } else {
@@ -256,7 +271,26 @@ Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
   result["confidence"] = confidence;
   result["reason"] = JoinIssues(issues);
   result["hash"] = DHash(*grey);
-  return result;
+
+  // The face issues are raised by every main face failing their rule: the faces the loupe marks.
+  const auto raised = [&issues](std::string_view name) {
+    return std::find(issues.begin(), issues.end(), name) != issues.end();
+  };
+  for (FaceVerdict& verdict : assessment.faces) {
+    if (verdict.eyes == EyeState::Closed && raised(texts::kClosedEyes)) {
+      verdict.triggers.emplace_back(texts::kClosedEyes);
+    }
+    if (verdict.focus == FaceFocus::Soft && raised(texts::kFaceOutOfFocus)) {
+      verdict.triggers.emplace_back(texts::kFaceOutOfFocus);
+    }
+  }
+  assessment.record = std::move(result);
+  return assessment;
+}
+
+Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
+                 const std::string& strictness, FaceDetector& faceDetector, const LargerDecode& larger) {
+  return AssessPhotoWithFaces(thumbnail, settings, strictness, faceDetector, larger).record;
 }
 
 }  // namespace tw::analysis

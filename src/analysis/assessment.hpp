@@ -13,10 +13,34 @@
 #include "library/imaging/decoded_image.hpp"
 
 #include <string>
+#include <vector>
 
 namespace tw::analysis {
 
 enum class EyeState { NotVisible, Closed, NearThreshold, Open };
+enum class FaceFocus { NotCheckable, Soft, Sharp };
+
+// One detected face as the assessment judged it. Only main faces (near the largest in size) are
+// checked; the others keep NotVisible and NotCheckable.
+struct FaceVerdict {
+  DetectedFace face;
+  bool main = false;
+  EyeState eyes = EyeState::NotVisible;
+  FaceFocus focus = FaceFocus::NotCheckable;
+  // The issues of the record this face brought about ("闭眼", "人脸失焦").
+  std::vector<std::string> triggers;
+};
+
+// The assessment record together with the faces behind it.
+struct PhotoAssessment {
+  Json record;
+  // False when the detector could not run; `faces` is then empty.
+  bool facesDetected = false;
+  std::vector<FaceVerdict> faces;
+  // The upright picture assessed, in pixels.
+  int pictureWidth = 0;
+  int pictureHeight = 0;
+};
 
 // The eye rule for one main face on a picture of the given size (the face's size is taken where
 // its eyes were measured, see DetectedFace::eyeScale): not visible (too small, turned,
@@ -35,6 +59,11 @@ Json AssessPhoto(const imaging::DecodedImage& thumbnail, const Json& settings,
                  const std::string& strictness, FaceDetector& faceDetector,
                  const LargerDecode& larger = {});
 
+// AssessPhoto keeping the faces with their verdicts.
+PhotoAssessment AssessPhotoWithFaces(const imaging::DecodedImage& thumbnail, const Json& settings,
+                                     const std::string& strictness, FaceDetector& faceDetector,
+                                     const LargerDecode& larger = {});
+
 // Decodes the photo's 768-px thumbnail (transparency on black) and assesses it with this thread's
 // own face detector.
 // Any worker thread, concurrently; the first call in the process loads the landmark model.
@@ -43,5 +72,9 @@ Json analyzeURL(const std::string& path, const Json& settings, const std::string
 // The same with a given detector (tests, tools).
 Json analyzeURL(const std::string& path, const Json& settings, const std::string& strictness,
                 FaceDetector& faceDetector);
+
+// The same keeping the faces with their verdicts.
+PhotoAssessment AssessFile(const std::string& path, const Json& settings, const std::string& strictness,
+                           FaceDetector& faceDetector);
 
 }  // namespace tw::analysis

@@ -54,6 +54,7 @@ const std::vector<ActionRow>& ActionTable() {
       {"editPhoto", [](AppDelegate& app, const Json& body) { app.editPhoto(body); }},
       {"photoMetadata", [](AppDelegate& app, const Json& body) { app.photoMetadata(body); }},
       {"photoRegion", [](AppDelegate& app, const Json& body) { app.photoRegion(body); }},
+      {"photoFaces", [](AppDelegate& app, const Json& body) { app.photoFaces(body); }},
       {"trashPhotos",
        [](AppDelegate& app, const Json& body) { app.output().trashPhotos(FieldOr(body, "photos", Json::array())); }},
       {"trashRatedPhotos",

@@ -3,6 +3,7 @@
 #include "app/action_table.hpp"
 #include "app/build_info.hpp"
 #include "platform/resource_location.hpp"
+#include "analysis/photo_faces.hpp"
 #include "app/texts.hpp"
 #include "base/files.hpp"
 #include "base/queues.hpp"
@@ -364,6 +365,12 @@ void AppDelegate::photoRegion(const Json& body) {
     if (auto answer = library::PreparePhotoRegion(body, launch_.supportFolder, lens)) {
       Call("window.Native.photoRegion", std::move(*answer));
     }
+  });
+}
+
+void AppDelegate::photoFaces(const Json& body) {
+  queues::Global(QoS::UserInitiated, [this, body] {
+    if (auto answer = analysis::PhotoFacesPayload(body)) Call("window.Native.photoFaces", std::move(*answer));
   });
 }
 

@@ -95,6 +95,9 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   // The full-resolution pixels of a rectangle of a photo (100 % and 200 % views), made or taken
   // from the region cache on a worker and answered as window.Native.photoRegion.
   void photoRegion(const Json& body);
+  // The faces the local analysis finds in a photo with their verdicts, found on a worker and
+  // answered as window.Native.photoFaces.
+  void photoFaces(const Json& body);
 
   // The one way every panel is shown: at most one is open at a time.
   void presentFilePanel(const platform::PanelRequest& request,

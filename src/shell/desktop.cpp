@@ -24,6 +24,8 @@ namespace {
 
 constexpr const char* kNoDisplay =
     "岚舟需要图形显示（未设置 DISPLAY 或 WAYLAND_DISPLAY），无法打开窗口；无窗口运行请用 tidewick --headless。";
+// The page's own background (--bg in its style sheet), shown by the view until the page paints.
+constexpr GdkRGBA kPageBackground = {0x3b / 255.0f, 0x3b / 255.0f, 0x3b / 255.0f, 1.0f};
 
 // The main queue on the desktop is GLib's default main context. Idle sources of one priority run
 // in the order they were added, so tasks keep their posting order.
@@ -243,6 +245,7 @@ void CreateWindow(Desktop* desktop) {
   // Thumbnails and previews are file URLs in the data folder; the page reads them from its file URL.
   webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
   g_signal_connect(desktop->webView, "decide-policy", G_CALLBACK(OnDecidePolicy), desktop);
+  webkit_web_view_set_background_color(desktop->webView, &kPageBackground);
 
   GtkWidget* window = gtk_application_window_new(desktop->application);
   desktop->window = GTK_WINDOW(window);
@@ -292,6 +295,9 @@ int RunDesktop(const std::vector<std::string>& arguments) {
     std::cerr << kNoDisplay << std::endl;
     return 1;
   }
+
+  // The photos sit on a dark page; a light header and menu bar above them would change how they look.
+  g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
 
   // The window's icon comes from the icon theme; the resources carry it too, so a run from the build
   // folder, where nothing is installed, shows it as well.
