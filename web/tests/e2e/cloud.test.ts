@@ -104,6 +104,8 @@ describe("cloud culling", () => {
     const comparison = (n: number) => session.sent("compareBurst")[n]?.token;
     await page.getByTestId("compare-burst").click();
     await session.waitForCallback("burstProgress", (p) => p.token === comparison(1));
+    // The stop must find the request out, holding the answer scripted to come late.
+    await expect.poll(() => service.received("/v1/chat/completions"), { timeout: 20_000 }).toBe(5);
     await expect.poll(() => page.getByTestId("burst-progress").textContent()).toContain("云端比较连拍 B1 0 / 1");
     await page.getByTestId("cancel-burst").click();
     await expect.poll(() => page.getByTestId("burst-progress").count()).toBe(0);

@@ -52,6 +52,15 @@ export class FakeService {
     });
   }
 
+  // How many requests the stand-in has received on a path (logged as they arrive, before any delay).
+  async received(path: string): Promise<number> {
+    const log = await new Promise<unknown>((resolve) => {
+      this.replies.push((line) => resolve(JSON.parse(line)));
+      this.child.stdin.write(JSON.stringify({ op: "requests" }) + "\n");
+    });
+    return Array.isArray(log) ? log.filter((request) => request?.path === path).length : 0;
+  }
+
   // A chat answer whose text is the given object, as the vision model would write it.
   static visionAnswer(answer: unknown, delayMs = 0): ScriptedResponse {
     const json = { choices: [{ message: { content: JSON.stringify(answer) } }], usage: { prompt_tokens: 10, completion_tokens: 5 } };

@@ -18,6 +18,7 @@ describe("judging focus", () => {
     const { session, page, scan } = await imported({ "DSC_0001.jpg": LARGE });
     await page.getByTestId("grid-cell").first().click();
     await page.keyboard.press("Space");
+    await session.waitForCallback("previewReady", (p) => p.id === scan.photos[0].id);
     await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview")).toBe("1");
     const box = (await page.locator(".loupe-frame").boundingBox())!;
     await page.mouse.click(box.x + box.width * 0.5, box.y + box.height * 0.5);
