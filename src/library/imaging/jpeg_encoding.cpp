@@ -24,12 +24,7 @@ std::optional<std::string> EncodeJPEG(const DecodedImage& image, double quality)
                                                 ->set("strip", true)
                                                 ->set("interlace", false)
                                                 ->set("optimize_coding", true));
-    size_t length = 0;
-    const void* data = vips_blob_get(blob, &length);
-    std::string bytes(static_cast<const char*>(data), length);
-    vips_area_unref(VIPS_AREA(blob));
-    if (bytes.empty()) return std::nullopt;
-    return bytes;
+    return detail::TakeBlob(blob);
   } catch (...) {
   }
   return std::nullopt;

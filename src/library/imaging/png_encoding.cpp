@@ -11,12 +11,7 @@ std::optional<std::string> EncodePNG(const DecodedImage& image, int compression)
     EnsureVipsStarted();
     VipsBlob* blob =
         image.pngsave_buffer(vips::VImage::option()->set("compression", std::clamp(compression, 0, 9))->set("strip", true));
-    size_t length = 0;
-    const void* data = vips_blob_get(blob, &length);
-    std::string bytes(static_cast<const char*>(data), length);
-    vips_area_unref(VIPS_AREA(blob));
-    if (bytes.empty()) return std::nullopt;
-    return bytes;
+    return detail::TakeBlob(blob);
   } catch (...) {
   }
   return std::nullopt;

@@ -244,4 +244,14 @@ DecodedImage DecodeBitmapPreview(const std::string& pixels, int width, int heigh
   return Upright(decoded, orientation).copy_memory();
 }
 
+std::optional<std::string> TakeBlob(VipsBlob* blob) {
+  if (!blob) return std::nullopt;
+  size_t length = 0;
+  const void* data = vips_blob_get(blob, &length);
+  std::string bytes(static_cast<const char*>(data), length);
+  vips_area_unref(VIPS_AREA(blob));
+  if (bytes.empty()) return std::nullopt;
+  return bytes;
+}
+
 }  // namespace tw::imaging::detail

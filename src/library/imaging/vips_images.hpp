@@ -3,6 +3,7 @@
 // entry points of the decoding family catch it and answer nullopt. Any thread.
 #include "library/imaging/decoded_image.hpp"
 
+#include <optional>
 #include <string>
 
 namespace tw::imaging::detail {
@@ -10,6 +11,9 @@ namespace tw::imaging::detail {
 // Brings any libvips image to the DecodedImage form (sRGB through its embedded profile, 8-bit,
 // 3 bands with alpha flattened on the backdrop, no orientation tag) and decodes it into memory.
 DecodedImage FinishDecodedImage(vips::VImage image, Backdrop backdrop = Backdrop::White);
+
+// The bytes an encoder's blob holds, the blob released; nullopt for no blob or an empty one.
+std::optional<std::string> TakeBlob(VipsBlob* blob);
 
 // Turns the pixels of an image stored with this EXIF orientation (1...8) so they stand upright.
 vips::VImage Upright(vips::VImage image, int orientation);
