@@ -306,7 +306,7 @@ export const T = {
     notCheckable: "眼睛无法检查（侧脸、脸部过小或眼睛不可见）",
   } as Record<string, string>,
   faceFocus: { sharp: "脸部清晰", soft: "脸部细节偏低", notCheckable: "脸部对焦无法检查" } as Record<string, string>,
-  faceNotMain: "较小的人脸，不检查眼睛和对焦",
+  faceNotMain: "较小的人脸：眼睛和对焦无法检查（只检查主要人脸）",
   compare: "并排比较",
   compareNeeds: (min: number, max: number) => `并排比较需要选中 ${min}–${max} 张照片，或当前照片属于一组连拍`,
   compareHint: "Tab 或点击切换焦点 · 决定和星级作用于焦点照片 · Esc 退出",

@@ -15,7 +15,17 @@ function faceTitle(face: FaceMark): string {
 export function FaceMarksLayer({ workbench, photo, place }: { workbench: Workbench; photo: PhotoRecord; place: StagePlacement | null }) {
   if (!workbench.faceMarks.shown.value) return null;
   const answer = workbench.faceMarks.answerFor(photo, workbench.project.value.analysis.strictness);
-  if (!answer || "error" in answer) return null;
+  // Without marks to draw, the layer says why, so that no marks never looks like no faces.
+  const note = !answer ? T.facesLoading : "error" in answer ? T.facesFailed(answer.error) : answer.faces.length ? "" : T.noFaces;
+  if (!answer || "error" in answer || note) {
+    return (
+      <div class="face-marks">
+        <span class={`face-note${answer && "error" in answer ? " warning" : ""}`} data-testid="face-note">
+          {note}
+        </span>
+      </div>
+    );
+  }
   const stage = place ?? fittedPlacement(workbench.loupeViewport.value, answer.photo);
   const at = (x: number, y: number, width = 0, height = 0) => rectOnStage(stage, answer.photo, { x, y, width, height });
   return (
