@@ -44,7 +44,8 @@ export function FaceMarksLayer({ workbench, photo, place }: { workbench: Workben
               data-box={`${face.box.x},${face.box.y},${face.box.width},${face.box.height}`}
               style={{ left: `${box.x}px`, top: `${box.y}px`, width: `${box.width}px`, height: `${box.height}px` }}
             >
-              {flagged && <span class="face-label">{face.triggers.join(" · ")}</span>}
+              {/* Above the face, or inside it where the view's top edge would cut it off. */}
+              {flagged && <span class={`face-label${box.y < 20 ? " inside" : ""}`}>{face.triggers.join(" · ")}</span>}
             </div>
             {[face.leftEye, face.rightEye].map((eye, i) => {
               if (!eye) return null;

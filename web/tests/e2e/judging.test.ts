@@ -112,6 +112,7 @@ describe("judging focus", () => {
     // 200 % and a pan keep the marks on the faces; the marks stay on for the next photo.
     await page.keyboard.press("Shift+Z");
     await page.keyboard.press("Alt+ArrowRight");
+    await expect.poll(() => page.getByTestId("loupe-image").evaluate((img) => img.getBoundingClientRect().width)).toBeCloseTo(2 * faces.width, 0);
     expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
     await page.keyboard.press("ArrowRight");
     const next = await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[1]?.id);
