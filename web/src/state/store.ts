@@ -1144,9 +1144,10 @@ export class Workbench {
     this.faceMarks.shown.value = true;
     const answer = this.faceMarks.answerFor(photo, strictness);
     this.faceMarks.pendingStep = answer ? null : { key, step };
-    if (!answer) return this.say(T.facesLoading);
-    if ("error" in answer) return this.say(T.facesFailed(answer.error));
-    if (!answer.faces.length) return this.say(T.noFaces);
+    if (!answer || "error" in answer || !answer.faces.length) {
+      this.say(!answer ? T.facesLoading : "error" in answer ? T.facesFailed(answer.error) : T.noFaces);
+      return;
+    }
     const index = this.faceMarks.nextIndex(key, answer.faces.length, step);
     const focus = faceFocus(answer.faces[index], answer.photo);
     this.setZoom("actual", focus.x, focus.y);
