@@ -51,6 +51,7 @@ export const NATIVE_CALLBACK_NAMES = [
   "photoMetadata",
   "scanProgress",
   "photoRegion",
+  "photoFaces",
 ] as const;
 
 export type NativeCallbackName = (typeof NATIVE_CALLBACK_NAMES)[number];

@@ -83,6 +83,10 @@ export const KEY_TABLE: readonly KeyBinding[] = [
       else w.setZoom(zoom === "fit" ? "actual" : "fit");
       return true;
     } },
+  { keys: both("g"), shown: "G", what: T.keyMap.faceMarks, place: "loupe",
+    run: (w) => w.loupe.value.open && !comparing(w) && (w.toggleFaceMarks(), true) },
+  { keys: both("n"), shown: "N / Shift+N", what: T.keyMap.nextFace, place: "loupe",
+    run: (w, input) => w.loupe.value.open && !comparing(w) && (w.stepFace(input.shiftKey ? -1 : 1), true) },
   { keys: both("f"), shown: "F", what: T.keyMap.fullScreen, place: "loupe", run: (w) => !comparing(w) && (w.toggleFullScreen(), true) },
   { keys: ["?"], shown: "?", what: T.keyMap.keyMap, place: "everywhere", run: (w) => ((w.dialog.value = "keys"), true) },
 ];

@@ -63,6 +63,14 @@ export function photoPlacement(viewport: Viewport, photo: PixelSize, scale: Regi
   };
 }
 
+// Where a photo of this shape sits when fitted into the view (letterboxed, centred).
+export function fittedPlacement(view: PixelSize, shape: PixelSize) {
+  const fit = Math.min(view.width / shape.width, view.height / shape.height);
+  const width = shape.width * fit;
+  const height = shape.height * fit;
+  return { left: (view.width - width) / 2, top: (view.height - height) / 2, width, height };
+}
+
 // The focus as the view really shows it: near an edge the placement holds the photo back, and
 // a pan from there starts from what is seen, not from the asked-for point past it.
 export function shownFocus(viewport: Viewport, photo: PixelSize, scale: RegionScale, focusX: number, focusY: number) {

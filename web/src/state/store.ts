@@ -37,6 +37,7 @@ import { AppUpdate } from "./appUpdate";
 import { ComfySetup } from "./comfySetup";
 import { CompanionApps } from "./companionApps";
 import { FaceBatch } from "./faceBatch";
+import { faceFocus, FaceMarks } from "./faceMarks";
 import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
 import { PhotoEdit } from "./photoEdit";
@@ -292,6 +293,7 @@ export class Workbench {
   private readonly saver: ProjectSaver;
   readonly style: ProjectStyle;
   readonly faceBatch: FaceBatch;
+  readonly faceMarks: FaceMarks;
   readonly ai: AIService;
   readonly appUpdate: AppUpdate;
   readonly companionApps: CompanionApps;
@@ -305,6 +307,7 @@ export class Workbench {
     this.saver = saver ?? new ProjectSaver(post);
     this.style = new ProjectStyle(post, (text) => this.say(text));
     this.faceBatch = new FaceBatch(post, (text) => this.say(text));
+    this.faceMarks = new FaceMarks(post);
     this.ai = new AIService(post);
     this.appUpdate = new AppUpdate(post);
     this.companionApps = new CompanionApps(post);
@@ -316,6 +319,8 @@ export class Workbench {
     effect(() => this.keepSelectionVisible());
     // The loupe at 100 % or 200 % follows every change of photo, zoom, focus and view size.
     effect(() => this.keepRegion());
+    // With face marks on, the loupe's photo has its faces asked for as it comes up.
+    effect(() => this.keepFaces());
   }
 
   // ---- the handshake and persistence -------------------------------------------------
@@ -383,6 +388,7 @@ export class Workbench {
     this.previews.value = new Map();
     this.pendingPreviews.clear();
     this.forgetRegions();
+    this.faceMarks.forget();
     this.captureAnswers.value = new Map();
     this.captureAwaited.clear();
     this.regroupWhenCaptured = false;
@@ -1112,6 +1118,54 @@ export class Workbench {
     this.setZoom(loupe.zoom, focus.x + perView(dx, viewport.width, size.width), focus.y + perView(dy, viewport.height, size.height));
   }
 
+  // ---- face marks ---------------------------------------------------------------------------
+
+  // The loupe's photo, when face marks apply to it (not side by side).
+  private readonly faceMarked = computed(() => (this.loupe.value.open && !this.compare.value ? this.currentPhoto.value : null));
+
+  private keepFaces(): void {
+    const photo = this.faceMarked.value;
+    if (!this.faceMarks.shown.value || !photo) return;
+    const strictness = this.project.value.analysis.strictness;
+    untracked(() => this.faceMarks.ask(photo, strictness));
+  }
+
+  toggleFaceMarks(): void {
+    this.faceMarks.shown.value = !this.faceMarks.shown.value;
+  }
+
+  // Zooms to 100 % on the next face (step 1) or the one before (-1), after the last one the
+  // key went to on this photo; with the faces not in yet, once they are.
+  stepFace(step: number): void {
+    const photo = this.faceMarked.value;
+    if (!photo) return;
+    const strictness = this.project.value.analysis.strictness;
+    const key = FaceMarks.key(photo, strictness);
+    this.faceMarks.shown.value = true;
+    const answer = this.faceMarks.answerFor(photo, strictness);
+    this.faceMarks.pendingStep = answer ? null : { key, step };
+    if (!answer || "error" in answer || !answer.faces.length) {
+      this.say(!answer ? T.facesLoading : "error" in answer ? T.facesFailed(answer.error) : T.noFaces);
+      return;
+    }
+    const index = this.faceMarks.nextIndex(key, answer.faces.length, step);
+    const focus = faceFocus(answer.faces[index], answer.photo);
+    this.setZoom("actual", focus.x, focus.y);
+    this.say(T.faceShown(index + 1, answer.faces.length));
+  }
+
+  photoFaces(payload: unknown): void {
+    const taken = this.faceMarks.take(payload);
+    const photo = this.faceMarked.value;
+    if (!taken || !photo || taken.key !== FaceMarks.key(photo, this.project.value.analysis.strictness)) return;
+    const { answer } = taken;
+    if ("error" in answer) this.say(T.facesFailed(answer.error));
+    // Its size places the photo at 100 % before any region has said it.
+    else if (!this.photoSizes.value.has(photo.id)) this.photoSizes.value = new Map(this.photoSizes.value).set(photo.id, answer.photo);
+    const pending = this.faceMarks.pendingStep;
+    if (pending?.key === taken.key) this.stepFace(pending.step);
+  }
+
   requestPreview(): void {
     const photo = this.currentPhoto.value;
     if (!photo) return;
@@ -1645,6 +1699,7 @@ export class Workbench {
       photoMetadata: (p) => this.photoMetadata(p),
       scanProgress: (p) => this.scanProgressed(p),
       photoRegion: (p) => this.photoRegion(p),
+      photoFaces: (p) => this.photoFaces(p),
     };
   }
 }

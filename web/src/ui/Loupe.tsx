@@ -28,12 +28,20 @@ export function Loupe({ workbench }: { workbench: Workbench }) {
         {reviewReasonsOf(photo).length > 0 && <span class="warning">{reviewReasonsOf(photo).join("；")}</span>}
         <span class="spacer" />
         <ZoomButtons workbench={workbench} />
+        <button
+          class={workbench.faceMarks.shown.value ? "active" : ""}
+          title="G"
+          onClick={() => workbench.toggleFaceMarks()}
+          data-testid="face-marks-toggle"
+        >
+          {T.faceMarks}
+        </button>
         <button class={loupe.fullScreen ? "active" : ""} title="F" onClick={() => workbench.toggleFullScreen()} data-testid="full-screen">
           {T.fullScreen}
         </button>
         <button onClick={() => workbench.closeLoupe()}>{T.close}</button>
       </div>
-      <ZoomStage workbench={workbench} photo={photo} />
+      <ZoomStage workbench={workbench} photo={photo} faces />
       {mark && marked && (
         <div key={mark.count} class={`decision-mark decision-${mark.decision ?? "未决定"}`} data-testid="decision-mark">
           {T.decisionMark(mark.decision, marked.name)}

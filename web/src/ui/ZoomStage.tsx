@@ -1,14 +1,15 @@
 import { useLayoutEffect, useRef } from "preact/hooks";
-import { photoPlacement, shownFocus } from "../state/loupeRegion";
+import { fittedPlacement, photoPlacement, shownFocus } from "../state/loupeRegion";
 import { regionScaleOf, type Workbench } from "../state/store";
 import type { PhotoRecord } from "../state/types";
 import { T } from "../texts";
+import { FaceMarksLayer } from "./FaceMarks";
 
 // One photo fitted, or at 100 % / 200 % with its full-resolution region over the scaled
 // preview. The loupe shows one; side by side shows up to four at one zoom and spot, so a drag
 // in any of them pans all. A click zooms in on the clicked spot and back out; with onFocus a
-// click on a photo without the focus only moves the focus there.
-export function ZoomStage({ workbench, photo, onFocus }: { workbench: Workbench; photo: PhotoRecord; onFocus?: () => boolean }) {
+// click on a photo without the focus only moves the focus there. The loupe draws face marks.
+export function ZoomStage({ workbench, photo, onFocus, faces }: { workbench: Workbench; photo: PhotoRecord; onFocus?: () => boolean; faces?: boolean }) {
   const loupe = workbench.loupe.value;
   const preview = workbench.previews.value.get(photo.id);
   const frame = useRef<HTMLDivElement>(null);
@@ -67,12 +68,8 @@ export function ZoomStage({ workbench, photo, onFocus }: { workbench: Workbench;
       return;
     }
     // Map the click from the fitted image (letterboxed inside the frame) to image fractions.
-    const fit = Math.min(rect.width / shape.width, rect.height / shape.height);
-    const shownW = shape.width * fit;
-    const shownH = shape.height * fit;
-    const x = (event.clientX - rect.left - (rect.width - shownW) / 2) / shownW;
-    const y = (event.clientY - rect.top - (rect.height - shownH) / 2) / shownH;
-    workbench.setZoom("actual", x, y);
+    const shown = fittedPlacement(rect, shape);
+    workbench.setZoom("actual", (event.clientX - rect.left - shown.left) / shown.width, (event.clientY - rect.top - shown.top) / shown.height);
   };
 
   return (
@@ -112,6 +109,7 @@ export function ZoomStage({ workbench, photo, onFocus }: { workbench: Workbench;
           }}
         />
       )}
+      {faces && <FaceMarksLayer workbench={workbench} photo={photo} place={place} />}
       <div class="stage-notes">
         {!preview && <span class="muted">{T.previewLoading}</span>}
         {preview?.error && <span class="warning">{preview.error}</span>}

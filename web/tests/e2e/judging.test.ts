@@ -1,5 +1,6 @@
 // Judging focus and eyes: 100 % shows the photo's own pixels, photos side by side share one
-// zoom and spot, and two bodies of one shoot interleave by capture time.
+// zoom and spot, the loupe marks the faces the analysis judged, and two bodies of one shoot
+// interleave by capture time.
 import { execFileSync } from "node:child_process";
 import { join } from "node:path";
 import { describe, expect, it } from "vitest";
@@ -65,6 +66,58 @@ describe("judging focus", () => {
     await session.screenshot("judging-compare");
     await page.keyboard.press("Escape");
     await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
+  });
+
+  it("marks the analysed faces over the loupe in every zoom, the one whose eyes are shut apart, and zooms to each face at 100 %", async () => {
+    const { session, page } = await imported({ "IMG_0001.jpg": "face-group3-eyes-downcast-iso6400.jpg", "IMG_0002.jpg": "face-group3-open.jpg" });
+    await page.locator('[data-testid="grid-cell"][title="IMG_0001.jpg"]').click();
+    await page.keyboard.press("Space");
+    await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview")).toBe("1");
+    await page.keyboard.press("g");
+    const faces = await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[0].id);
+    const boxes = page.getByTestId("face-box");
+    await expect.poll(() => boxes.count()).toBe(faces.faces.length);
+    // Each mark's distance (CSS px) from the face's box on the image as the browser shows it.
+    const offsets = () => page.evaluate((photoWidth) => {
+      const img = document.querySelector('[data-testid="loupe-image"]') as HTMLImageElement;
+      const r = img.getBoundingClientRect();
+      const fit = img.style.objectFit === "contain" ? Math.min(r.width / img.naturalWidth, r.height / img.naturalHeight) : 0;
+      const shown = fit ? { left: r.left + (r.width - img.naturalWidth * fit) / 2, top: r.top + (r.height - img.naturalHeight * fit) / 2, width: img.naturalWidth * fit } : r;
+      const s = shown.width / photoWidth;
+      return [...document.querySelectorAll<HTMLElement>('[data-testid="face-box"]')].map((mark) => {
+        const [x, y, w, h] = mark.dataset.box!.split(",").map(Number), b = mark.getBoundingClientRect();
+        return Math.max(Math.abs(b.left - shown.left - x * s), Math.abs(b.top - shown.top - y * s), Math.abs(b.width - w * s), Math.abs(b.height - h * s));
+      });
+    }, faces.width);
+    expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
+    const flagged = faces.faces.filter((face: any) => face.triggers.includes("闭眼")).length;
+    expect([flagged, await page.locator('[data-flagged="1"]').count()]).toEqual([1, 1]);
+    expect(await page.locator('[data-flagged="1"] .face-label').textContent()).toBe("闭眼");
+    await session.screenshot("judging-faces");
+
+    // N: the leftmost face at 100 %, as near the middle as the photo's edges let it be.
+    await page.keyboard.press("n");
+    await session.waitForCallback("photoRegion", (p) => !p.error);
+    await expect.poll(() => page.getByTestId("loupe-region").count()).toBe(1);
+    expect(await page.getByTestId("loupe-image").evaluate((img) => img.getBoundingClientRect().width)).toBeCloseTo(faces.width, 0);
+    expect(await page.getByTestId("status").textContent()).toContain(`人脸 1 / ${faces.faces.length}`);
+    const leftmost = Math.min(...faces.faces.map((face: any) => face.box.x));
+    const first = (await page.locator(`[data-box^="${leftmost},"]`).boundingBox())!;
+    const frame = (await page.locator(".loupe-frame").boundingBox())!;
+    const image = (await page.getByTestId("loupe-image").boundingBox())!;
+    const centred = (mark: number, view: number, start: number, size: number) => Math.abs(mark - view) < 1.5 || Math.abs(start) < 1 || Math.abs(start + size - 2 * view) < 1;
+    expect(centred(first.x + first.width / 2 - frame.x, frame.width / 2, image.x - frame.x, image.width)).toBe(true);
+    expect(centred(first.y + first.height / 2 - frame.y, frame.height / 2, image.y - frame.y, image.height)).toBe(true);
+    expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
+    // 200 % and a pan keep the marks on the faces; the marks stay on for the next photo.
+    await page.keyboard.press("Shift+Z");
+    await page.keyboard.press("Alt+ArrowRight");
+    await expect.poll(() => page.getByTestId("loupe-image").evaluate((img) => img.getBoundingClientRect().width)).toBeCloseTo(2 * faces.width, 0);
+    expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
+    await page.keyboard.press("ArrowRight");
+    const next = await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[1]?.id);
+    await expect.poll(() => boxes.count()).toBe(next.faces.length);
+    expect([next.faces.length, await page.locator('[data-flagged="1"]').count()]).toEqual([3, 0]);
   });
 
   it("counts an import of three hundred files in a bar that ends with the scan", async () => {

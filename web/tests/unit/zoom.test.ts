@@ -1,5 +1,6 @@
 import { describe, expect, it } from "vitest";
-import { readRegionAnswer, regionFor, visibleRect } from "../../src/state/loupeRegion";
+import { rectOnStage } from "../../src/state/faceMarks";
+import { fittedPlacement, readRegionAnswer, regionFor, visibleRect } from "../../src/state/loupeRegion";
 import { photo, press, started } from "./helpers";
 
 const PHOTO = { width: 6000, height: 4000 };
@@ -103,5 +104,42 @@ describe("side by side", () => {
     workbench.setZoom("actual", 0.3, 0.6);
     const [first, second] = asked();
     expect(second).toEqual({ ...first, id: "ID-6" });
+  });
+});
+
+describe("face marks", () => {
+  const face = (x: number, triggers: string[] = []) => ({ box: rect(x, 1000, 400, 500), leftEye: [x + 300, 1200], rightEye: [x + 100, 1200], eyes: "open", focus: "sharp", main: true, triggers });
+  const faces = (id: unknown, list: unknown[]) => ({ id, width: 6000, height: 4000, faces: list });
+
+  it("maps a face from photo pixels onto the fitted photo, letterboxed in the view", () => {
+    const place = fittedPlacement(VIEW, PHOTO);
+    expect(place).toEqual({ left: 50, top: 0, width: 900, height: 600 });
+    expect(rectOnStage(place, PHOTO, rect(3000, 2000, 600, 400))).toEqual(rect(500, 300, 90, 60));
+  });
+
+  it("asks once per photo, shows only its own answers, and reports an error in the status line", () => {
+    const { workbench, actions } = zoomedLoupe();
+    press(workbench, "g", "ArrowLeft");
+    const [first] = actions("photoFaces");
+    expect(first).toEqual({ action: "photoFaces", id: first.id, path: "/shoot/IMG_0001.CR3", strictness: "标准" });
+    press(workbench, "ArrowRight");
+    const second = actions("photoFaces")[1];
+    workbench.photoFaces(faces("not-asked", [face(100)]));
+    workbench.photoFaces(faces(first.id, [face(100)]));
+    expect(workbench.faceMarks.answerFor(workbench.currentPhoto.value!, "标准")).toBeUndefined();
+    workbench.photoFaces({ id: second.id, error: "无法解码照片预览" });
+    expect(workbench.status.value).toContain("无法解码照片预览");
+    expect(actions("photoFaces")).toHaveLength(2);
+  });
+
+  it("steps through the faces left to right at 100 %, both ways and around, once they are in", () => {
+    const { workbench, actions } = zoomedLoupe();
+    press(workbench, "n");
+    workbench.photoFaces(faces(actions("photoFaces")[0].id, [face(4000, ["闭眼"]), face(1000)]));
+    const spots = [[], ["n"], ["n"], ["Shift+N"]].map((keys) => (press(workbench, ...keys), [workbench.loupe.value.zoom, workbench.loupe.value.focusX * 6000]));
+    expect(spots).toEqual([["actual", 1200], ["actual", 4200], ["actual", 1200], ["actual", 4200]]);
+    press(workbench, "ArrowRight", "n");
+    workbench.photoFaces(faces(actions("photoFaces")[1].id, []));
+    expect(workbench.status.value).toBe("这张照片里没有找到人脸");
   });
 });
