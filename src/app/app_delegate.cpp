@@ -319,15 +319,24 @@ void AppDelegate::scanPhotos(std::vector<std::string> files, std::optional<std::
   if (folder) folder = library::StandardizedPath(*folder).value_or("");
   library::ScanRequest request{std::move(folder), std::move(files), launch_.supportFolder};
   std::function<void(const library::ScanProgress&)> progress;
+  std::function<void(std::vector<Json>)> records;
   if (scanProgressWanted_) {
     progress = [this, token](const library::ScanProgress& told) {
       if (!importToken.Is(token)) return;
       Call("window.Native.scanProgress",
            Json{{"found", told.found}, {"thumbnails", told.thumbnails}, {"total", told.total}});
     };
+    // The token tells the page which import a batch belongs to: a superseded one's may still be
+    // on its way when the next import starts.
+    records = [this, token](std::vector<Json> batch) {
+      if (!importToken.Is(token)) return;
+      Call("window.Native.scanRecords", Json{{"token", token}, {"photos", std::move(batch)}});
+    };
   }
-  queues::Global(QoS::UserInitiated, [this, token, request = std::move(request), progress = std::move(progress)] {
-    auto outcome = library::ScanPhotos(request, [this, &token] { return importToken.Is(token); }, progress);
+  queues::Global(QoS::UserInitiated, [this, token, request = std::move(request), progress = std::move(progress),
+                                      records = std::move(records)] {
+    auto outcome =
+        library::ScanPhotos(request, [this, &token] { return importToken.Is(token); }, progress, records);
     if (outcome.superseded) return;
     Json photos = Json::array();
     for (auto& record : outcome.photos) photos.push_back(std::move(record));

@@ -88,7 +88,8 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   void choosePhotos(const Json& initialPath);
   void scanFolder(const std::string& folder);
   void scanPhotos(std::vector<std::string> files, std::optional<std::string> folder);
-  // The "watchScanProgress" action: whether imports from now on tell window.Native.scanProgress.
+  // The "watchScanProgress" action: whether imports from now on tell window.Native.scanProgress, and
+  // window.Native.scanRecords with the records whose thumbnails are ready.
   // A page that never asked (an older one, or one just reloaded) defines no such function.
   void watchScanProgress(const Json& body);
   // Previews and edits.
