@@ -51,6 +51,8 @@ export const NATIVE_CALLBACK_NAMES = [
   "photoMetadata",
   "scanProgress",
   "photoRegion",
+  "scanRecords",
+  "openPhotosRequested",
 ] as const;
 
 export type NativeCallbackName = (typeof NATIVE_CALLBACK_NAMES)[number];

@@ -15,7 +15,7 @@ describe("window.Native", () => {
   it("defines all 49 callbacks, each accepting payloads of any shape without throwing", () => {
     const errors = vi.spyOn(console, "error").mockImplementation(() => {});
     const native = installNative(makeWorkbench().workbench.handlers());
-    expect(new Set(NATIVE_CALLBACK_NAMES).size).toBe(49);
+    expect(new Set(NATIVE_CALLBACK_NAMES).size).toBe(51);
     expect(Object.keys(native).sort()).toEqual([...NATIVE_CALLBACK_NAMES].sort());
     expect((globalThis as any).window.Native).toBe(native);
     for (const name of NATIVE_CALLBACK_NAMES) {
