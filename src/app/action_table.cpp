@@ -38,6 +38,7 @@ const std::vector<ActionRow>& ActionTable() {
          // The page names a folder by its absolute path; an empty or relative path imports nothing.
          app.scanFolder(StringField(body, "path"));
        }},
+      {"importRequestedPhotos", [](AppDelegate& app, const Json& body) { app.importRequestedPhotos(body); }},
       {"watchScanProgress", [](AppDelegate& app, const Json& body) { app.watchScanProgress(body); }},
       {"analyze", [](AppDelegate& app, const Json& body) { app.analysisRun().analyzePhotos(body); }},
       {"cancelAnalysis", [](AppDelegate& app, const Json&) { app.analysisRun().cancel(); }},

@@ -27,6 +27,8 @@ namespace tw::app {
 namespace {
 // A temporary file this old belongs to no write still under way, in this instance or another.
 constexpr std::chrono::seconds kAbandonedTemporaryAge{300};
+// The page names this many of the photos it is asked to open.
+constexpr size_t kOpenRequestNames = 3;
 }  // namespace
 
 const char* WindowTitle(bool testMode) { return testMode ? texts::kWindowTitleTestMode : texts::kWindowTitle; }
@@ -111,8 +113,8 @@ void AppDelegate::ready() {
   appUpdate_.sendAppUpdateState();
   // Told last, so that nothing the page shows for the restored project hides it.
   if (savedStateNotice_) Status(*std::exchange(savedStateNotice_, std::nullopt));
-  // Photos the program was started with replace the restored project, as a new import does.
-  if (!photosToOpen_.empty()) scanPhotos(std::exchange(photosToOpen_, {}), std::nullopt);
+  // Photos the program was started with: the page asks about them against the restored project.
+  if (openRequest_ && !openRequest_->asked) AskToOpenPhotos();
   // Its answers come later, after the handshake.
   appUpdate_.checkSilentlyWhenAutomatic();
   if (!launch_.testMode) {
@@ -188,19 +190,16 @@ void AppDelegate::openFolder(const std::string& path) {
 
 void AppDelegate::openURLs(const std::vector<std::string>& urls) {
   if (urls.empty()) return;
-  // Photos are imported as if chosen in the photo panel; the import takes only the regular CR3 and
-  // JPEG files among them.
+  // Photos are imported as if chosen in the photo panel once the page says yes; the import takes
+  // only the regular CR3 and JPEG files among them.
   std::vector<std::string> photos;
   for (const std::string& url : urls) {
     if (auto path = PathFromFileURL(url)) photos.push_back(std::move(*path));
   }
   if (!photos.empty()) {
     platform_.Activate();
-    if (pageReady_) {
-      scanPhotos(std::move(photos), std::nullopt);
-    } else {
-      photosToOpen_ = std::move(photos);
-    }
+    openRequest_ = OpenRequest{NewUUIDString(), std::move(photos)};
+    if (pageReady_) AskToOpenPhotos();
     return;
   }
   const std::string& url = urls.front();
@@ -223,6 +222,25 @@ void AppDelegate::openURLs(const std::vector<std::string>& urls) {
     if (!saveLocation.empty()) platform_.OpenFolder(saveLocation);
   }
   Status(fmt::format(texts::kOpenedFromPlugin, command));
+}
+
+void AppDelegate::AskToOpenPhotos() {
+  openRequest_->asked = true;
+  Json names = Json::array();
+  for (const std::string& path : openRequest_->photos) {
+    if (names.size() == kOpenRequestNames) break;
+    // The page holds only UTF-8 text; the import counts such a name among the skipped ones.
+    if (std::string name = LastPathComponent(path); IsValidUTF8(name)) names.push_back(std::move(name));
+  }
+  Call("window.Native.openPhotosRequested",
+       Json{{"token", openRequest_->token}, {"count", openRequest_->photos.size()}, {"names", std::move(names)}});
+}
+
+void AppDelegate::importRequestedPhotos(const Json& body) {
+  if (!openRequest_ || StringField(body, "token") != openRequest_->token) return;
+  std::vector<std::string> photos = std::move(openRequest_->photos);
+  openRequest_.reset();
+  scanPhotos(std::move(photos), std::nullopt);
 }
 
 // ---- Camera cards --------------------------------------------------------------------------
@@ -301,15 +319,24 @@ void AppDelegate::scanPhotos(std::vector<std::string> files, std::optional<std::
   if (folder) folder = library::StandardizedPath(*folder).value_or("");
   library::ScanRequest request{std::move(folder), std::move(files), launch_.supportFolder};
   std::function<void(const library::ScanProgress&)> progress;
+  std::function<void(std::vector<Json>)> records;
   if (scanProgressWanted_) {
     progress = [this, token](const library::ScanProgress& told) {
       if (!importToken.Is(token)) return;
       Call("window.Native.scanProgress",
            Json{{"found", told.found}, {"thumbnails", told.thumbnails}, {"total", told.total}});
     };
+    // The token tells the page which import a batch belongs to: a superseded one's may still be
+    // on its way when the next import starts.
+    records = [this, token](std::vector<Json> batch) {
+      if (!importToken.Is(token)) return;
+      Call("window.Native.scanRecords", Json{{"token", token}, {"photos", std::move(batch)}});
+    };
   }
-  queues::Global(QoS::UserInitiated, [this, token, request = std::move(request), progress = std::move(progress)] {
-    auto outcome = library::ScanPhotos(request, [this, &token] { return importToken.Is(token); }, progress);
+  queues::Global(QoS::UserInitiated, [this, token, request = std::move(request), progress = std::move(progress),
+                                      records = std::move(records)] {
+    auto outcome =
+        library::ScanPhotos(request, [this, &token] { return importToken.Is(token); }, progress, records);
     if (outcome.superseded) return;
     Json photos = Json::array();
     for (auto& record : outcome.photos) photos.push_back(std::move(record));

@@ -62,7 +62,12 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   // The script message handler "native".
   void didReceiveScriptMessage(const Json& body);
   // The URL scheme "tidewick:", and photos handed over as file URLs (the file manager's "open with").
+  // Photos are kept here and the page is asked first (window.Native.openPhotosRequested): an
+  // import replaces its project, and it knows whether that holds decisions.
   void openURLs(const std::vector<std::string>& urls);
+  // The "importRequestedPhotos" action: the page's yes to the newest request, by its token. The
+  // photos imported are the ones kept, never paths the page sends; a stale token does nothing.
+  void importRequestedPhotos(const Json& body);
 
   // ---- Operations reached from the action table -------------------------------------------
   void ready();
@@ -83,7 +88,8 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   void choosePhotos(const Json& initialPath);
   void scanFolder(const std::string& folder);
   void scanPhotos(std::vector<std::string> files, std::optional<std::string> folder);
-  // The "watchScanProgress" action: whether imports from now on tell window.Native.scanProgress.
+  // The "watchScanProgress" action: whether imports from now on tell window.Native.scanProgress, and
+  // window.Native.scanRecords with the records whose thumbnails are ready.
   // A page that never asked (an older one, or one just reloaded) defines no such function.
   void watchScanProgress(const Json& body);
   // Previews and edits.
@@ -133,6 +139,7 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   Json comfySetupSnapshot() const { return comfySetup_.comfySetupSnapshot(); }
   workbench::HealthSources HealthSourcesOfThisProgram();
 
+  void AskToOpenPhotos();
   void PublishScan(const std::string& token, std::optional<std::string> folder, Json photos, long skipped,
                    long nonUTF8Names);
 
@@ -145,8 +152,14 @@ class AppDelegate final : public FeatureHost, public bridge::TWBridgeServerDeleg
   std::optional<std::string> savedStateNotice_;
   bool pageReady_ = false;
   bool scanProgressWanted_ = false;
-  // Photos opened before the page could take them: imported once it says it is ready.
-  std::vector<std::string> photosToOpen_;
+  // Photos handed over to be opened, until the page says yes to them or a newer request replaces
+  // them. One handed over before "ready" is asked about once the handshake has restored the project.
+  struct OpenRequest {
+    std::string token;
+    std::vector<std::string> photos;
+    bool asked = false;
+  };
+  std::optional<OpenRequest> openRequest_;
   struct QuitRequest {
     std::string token;
     std::function<void()> quit;

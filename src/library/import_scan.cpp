@@ -14,9 +14,11 @@
 #include <cmath>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 namespace tw::library {
 namespace {
@@ -27,6 +29,7 @@ struct Candidate {
   std::string path;  // standardized
   FileStat stat;
   std::string thumbnailPath;
+  std::string id;
 };
 
 bool IsImportableName(const std::string& name) {
@@ -34,6 +37,24 @@ bool IsImportableName(const std::string& name) {
   std::string extension = ToLower(PathExtension(name));
   return extension == "cr3" || extension == "jpg" || extension == "jpeg";
 }
+
+// Lets a report through at most once per interval, the first one at once. Its caller serialises.
+class Throttle {
+ public:
+  explicit Throttle(std::chrono::milliseconds interval) : interval_(interval) {}
+  bool Due(bool force = false) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && passed_ && now - passedAt_ < interval_) return false;
+    passed_ = true;
+    passedAt_ = now;
+    return true;
+  }
+
+ private:
+  std::chrono::milliseconds interval_;
+  bool passed_ = false;
+  std::chrono::steady_clock::time_point passedAt_;
+};
 
 // Tells a scan's progress from any of its threads, one call at a time, at most once per interval
 // unless forced, and never the same numbers twice.
@@ -43,11 +64,8 @@ class ProgressReporter {
   void Report(const ScanProgress& now, bool force = false) {
     if (!progress_) return;
     std::lock_guard lock(mutex_);
-    const auto time = std::chrono::steady_clock::now();
-    if (now == last_ || (!force && told_ && time - toldAt_ < kScanProgressInterval)) return;
+    if (now == last_ || !throttle_.Due(force)) return;
     last_ = now;
-    told_ = true;
-    toldAt_ = time;
     progress_(now);
   }
 
@@ -55,8 +73,25 @@ class ProgressReporter {
   const std::function<void(const ScanProgress&)>& progress_;
   std::mutex mutex_;
   ScanProgress last_;
-  bool told_ = false;
-  std::chrono::steady_clock::time_point toldAt_;
+  Throttle throttle_{kScanProgressInterval};
+};
+
+// Tells records from any of a scan's threads in batches, one call at a time, at most once per
+// interval; records added in between wait for the next batch.
+class RecordBatcher {
+ public:
+  explicit RecordBatcher(const std::function<void(std::vector<Json>)>& records) : records_(records) {}
+  void Add(std::vector<Json> ready) {
+    std::lock_guard lock(mutex_);
+    waiting_.insert(waiting_.end(), std::make_move_iterator(ready.begin()), std::make_move_iterator(ready.end()));
+    if (!waiting_.empty() && throttle_.Due()) records_(std::exchange(waiting_, {}));
+  }
+
+ private:
+  const std::function<void(std::vector<Json>)>& records_;
+  std::mutex mutex_;
+  std::vector<Json> waiting_;
+  Throttle throttle_{kScanRecordsInterval};
 };
 
 // Every entry under the folder in enumeration order; hidden files and the contents of hidden
@@ -141,6 +176,17 @@ std::string RecordDate(const timespec& modified) {
   return text;
 }
 
+Json PhotoRecord(const Candidate& candidate) {
+  std::string name = LastPathComponent(candidate.path);
+  return {{"id", candidate.id},
+          {"path", candidate.path},
+          {"name", name},
+          {"format", ToLower(PathExtension(name)) == "cr3" ? "CR3" : "JPG"},
+          {"size", candidate.stat.size},
+          {"date", RecordDate(candidate.stat.modified)},
+          {"thumbnail", FileURLFromPath(candidate.thumbnailPath)}};
+}
+
 void MakeThumbnail(const Candidate& candidate) {
   auto image = imaging::CreateThumbnail(candidate.path, kThumbnailSize);
   if (!image) return;
@@ -150,17 +196,20 @@ void MakeThumbnail(const Candidate& candidate) {
   if (bytes) WriteFileAtomically(candidate.thumbnailPath, *bytes, 0666, Durability::Cached);
 }
 
-// Makes the missing thumbnails with up to one worker per core; ready hears how many are ready, first
-// those already cached, then one more after every thumbnail tried.
+// Makes the missing thumbnails with up to one worker per core; ready hears how many are ready and
+// which candidates have just become so, first those already cached, then one after every thumbnail
+// tried.
+using ThumbnailsReady = std::function<void(long count, const std::vector<const Candidate*>& now)>;
 void MakeMissingThumbnails(const std::vector<Candidate>& candidates, const std::function<bool()>& stillCurrent,
-                           std::atomic<bool>& superseded, const std::function<void(long)>& ready) {
+                           std::atomic<bool>& superseded, const ThumbnailsReady& ready) {
   std::vector<const Candidate*> missing;
+  std::vector<const Candidate*> cached;
   for (const auto& candidate : candidates) {
     FileStat thumbnail = StatPath(candidate.thumbnailPath);
-    if (!thumbnail.exists || thumbnail.size == 0) missing.push_back(&candidate);
+    (!thumbnail.exists || thumbnail.size == 0 ? missing : cached).push_back(&candidate);
   }
-  std::atomic<long> readyCount{static_cast<long>(candidates.size() - missing.size())};
-  ready(readyCount);
+  std::atomic<long> readyCount{static_cast<long>(cached.size())};
+  ready(readyCount, cached);
   if (missing.empty()) return;
   std::atomic<size_t> next{0};
   auto work = [&] {
@@ -170,7 +219,7 @@ void MakeMissingThumbnails(const std::vector<Candidate>& candidates, const std::
         return;
       }
       MakeThumbnail(*missing[i]);
-      ready(++readyCount);
+      ready(++readyCount, {missing[i]});
     }
   };
   size_t workers = std::min<size_t>(missing.size(), std::max(1u, std::thread::hardware_concurrency()));
@@ -243,9 +292,11 @@ std::string ThumbnailFileName(const std::string& standardizedPath, unsigned long
 }
 
 ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& stillCurrent,
-                       const std::function<void(const ScanProgress&)>& progress) {
+                       const std::function<void(const ScanProgress&)>& progress,
+                       const std::function<void(std::vector<Json>)>& records) {
   ScanOutcome outcome;
   ProgressReporter reporter(progress);
+  RecordBatcher batcher(records);
   std::vector<std::string> entries = request.files;
   if (request.folder) {
     auto folder = StandardizedPath(*request.folder);
@@ -267,36 +318,34 @@ ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& 
   for (auto& candidate : candidates) {
     candidate.thumbnailPath =
         JoinPath(cache, ThumbnailFileName(candidate.path, candidate.stat.size, candidate.stat.modified));
+    candidate.id = NewUUIDString();
   }
 
   std::atomic<bool> superseded{false};
   const long total = static_cast<long>(candidates.size());
   // The first count and the last are always told: the page learns the whole at once, and sees it full.
   std::atomic<bool> first{true};
-  MakeMissingThumbnails(candidates, stillCurrent, superseded, [&](long ready) {
-    reporter.Report({total, ready, total}, first.exchange(false) || ready == total);
-  });
+  auto ready = [&](long count, const std::vector<const Candidate*>& now) {
+    reporter.Report({total, count, total}, first.exchange(false) || count == total);
+    // With every thumbnail ready the outcome follows at once, and carries them all.
+    if (!records || count == total) return;
+    std::vector<Json> batch;
+    for (const Candidate* candidate : now) batch.push_back(PhotoRecord(*candidate));
+    batcher.Add(std::move(batch));
+  };
+  MakeMissingThumbnails(candidates, stillCurrent, superseded, ready);
   if (superseded || !stillCurrent()) {
     outcome.superseded = true;
     return outcome;
   }
 
-  std::vector<Json> records;
-  records.reserve(candidates.size());
-  for (const auto& candidate : candidates) {
-    std::string name = LastPathComponent(candidate.path);
-    records.push_back({{"id", NewUUIDString()},
-                       {"path", candidate.path},
-                       {"name", name},
-                       {"format", ToLower(PathExtension(name)) == "cr3" ? "CR3" : "JPG"},
-                       {"size", candidate.stat.size},
-                       {"date", RecordDate(candidate.stat.modified)},
-                       {"thumbnail", FileURLFromPath(candidate.thumbnailPath)}});
-  }
-  SortByDateThenName(records, [](const Json& record) {
+  std::vector<Json> photos;
+  photos.reserve(candidates.size());
+  for (const auto& candidate : candidates) photos.push_back(PhotoRecord(candidate));
+  SortByDateThenName(photos, [](const Json& record) {
     return std::pair(record["date"].get<std::string>(), record["path"].get<std::string>());
   });
-  outcome.photos = std::move(records);
+  outcome.photos = std::move(photos);
   return outcome;
 }
 

@@ -39,6 +39,9 @@ struct ScanProgress {
 };
 // Progress is told at most this often, and once more when every thumbnail is ready.
 inline constexpr std::chrono::milliseconds kScanProgressInterval{100};
+// Records whose thumbnails are ready are told in batches, the first at once, later ones at most
+// this often.
+inline constexpr std::chrono::milliseconds kScanRecordsInterval{150};
 
 struct ScanOutcome {
   bool superseded = false;       // a newer import took over: nothing may be published
@@ -53,10 +56,14 @@ std::optional<std::string> StandardizedPath(const std::string& path);
 
 // Worker thread. stillCurrent is asked before every file (and by every thumbnail worker); once it
 // answers false the scan stops and reports superseded. Thumbnails are made by up to one worker per
-// core; the records and their order are exactly those of a one-by-one scan. progress (when given)
-// is called from the scan's threads, one call at a time, before the scan returns.
+// core; the records and their order are exactly those of a one-by-one scan. progress and records
+// (when given) are called from the scan's threads, one call at a time, before the scan returns.
+// records hears the photo records (the very ones of the outcome, in no particular order) as their
+// thumbnails become ready; those still waiting for their batch when the last thumbnail is ready are
+// left to the outcome.
 ScanOutcome ScanPhotos(const ScanRequest& request, const std::function<bool()>& stillCurrent,
-                       const std::function<void(const ScanProgress&)>& progress = nullptr);
+                       const std::function<void(const ScanProgress&)>& progress = nullptr,
+                       const std::function<void(std::vector<Json>)>& records = nullptr);
 
 // The photos an import of these absolute files and folders would take (same rules and order),
 // without making thumbnails: for command-line tools. Any thread.

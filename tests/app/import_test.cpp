@@ -130,6 +130,23 @@ TEST_F(ImportTest, ASelectionNamingAFileTwiceGivesOneRecord) {
   EXPECT_EQ(app_->selectedFolder, shoot_ / "a");
 }
 
+TEST_F(ImportTest, PhotosOpenedFromTheFileManagerAreImportedOnlyOnThePagesYesToTheNewestRequest) {
+  Copy("orientation-1.jpg", shoot_ / "IMG 1.jpg");
+  Send({{"action", "ready"}});
+  for (int i = 0; i < 2; ++i) queues::Main([&] { app_->openURLs({"file://" + shoot_ / "IMG%201.jpg"}); });
+  RunUntilQuiet();
+  auto asked = Payloads("window.Native.openPhotosRequested");
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[1], (Json{{"token", asked[1]["token"]}, {"count", 1}, {"names", Json::array({"IMG 1.jpg"})}}));
+  for (const Json& token : {asked[0]["token"], Json(""), Json(3)}) {
+    Send({{"action", "importRequestedPhotos"}, {"token", token}, {"paths", Json::array({shoot_ / "IMG 1.jpg"})}});
+  }
+  EXPECT_TRUE(Payloads("window.Native.receiveScan").empty()) << "nothing before the newest request's yes";
+  for (int i = 0; i < 2; ++i) Send({{"action", "importRequestedPhotos"}, {"token", asked[1]["token"]}});
+  ASSERT_EQ(Payloads("window.Native.receiveScan").size(), 1u) << "a request is taken once";
+  EXPECT_EQ(Names(LastScan()), std::vector<std::string>{"IMG 1.jpg"});
+}
+
 TEST_F(ImportTest, ANewerImportSilencesTheRunningOne) {
   TempFolder other;
   Copy("orientation-1.jpg", shoot_ / "first.jpg");

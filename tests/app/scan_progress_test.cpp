@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
+#include <set>
 
 namespace tw::testing {
 namespace {
@@ -25,7 +27,7 @@ TEST_F(ScanProgressTest, CountsUpToTheWholeImportBeforeItIsReceived) {
   fs::copy_file(kPhotos + "coffee.png", shoot_ / "not-imported.png");
   // A page that never asked defines no scanProgress.
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
-  EXPECT_TRUE(Payloads("window.Native.scanProgress").empty());
+  EXPECT_TRUE(Payloads("window.Native.scanProgress").empty() && Payloads("window.Native.scanRecords").empty());
   fs::remove_all(support_ / library::kThumbnailCacheFolder);
 
   ClearOutput();
@@ -47,12 +49,29 @@ TEST_F(ScanProgressTest, CountsUpToTheWholeImportBeforeItIsReceived) {
   // Two forced ones (first and full) besides those the interval allows.
   EXPECT_LE(progress.size(), 2 + static_cast<size_t>(seconds / 0.1) + 1) << seconds << " s";
 
+  // Records come in batches as their thumbnails are made, each once, each the very record received.
+  const Json scan = Payloads("window.Native.receiveScan").back();
+  std::map<std::string, Json> received;
+  for (const Json& photo : scan["photos"]) received[photo["id"]] = photo;
+  auto batches = Payloads("window.Native.scanRecords");
+  ASSERT_FALSE(batches.empty());
+  EXPECT_LE(batches.size(), 1 + static_cast<size_t>(seconds / 0.15) + 1) << seconds << " s";
+  std::set<std::string> told;
+  for (const Json& batch : batches) {
+    EXPECT_EQ(batch["token"], batches[0]["token"]);
+    for (const Json& record : batch["photos"]) {
+      EXPECT_EQ(record, received[record["id"]]);
+      EXPECT_TRUE(told.insert(record["id"]).second) << record;
+    }
+  }
+
   // Again with every thumbnail cached: full as soon as the total is known.
   ClearOutput();
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   for (const Json& told : Payloads("window.Native.scanProgress")) {
     if (told["total"] != 0) EXPECT_EQ(told["thumbnails"], kPhotoCount);
   }
+  EXPECT_TRUE(Payloads("window.Native.scanRecords").empty()) << "the scan itself follows at once";
 }
 
 }  // namespace

@@ -34,6 +34,9 @@ export const T = {
   // While the folder is still searched the total is not known yet.
   scanning: (found: number, thumbnails: number, total: number) =>
     total ? `正在导入：缩略图 ${thumbnails} / ${total}` : `正在查找照片：已找到 ${found} 张`,
+  importShown: (count: number) => `已显示 ${count} 张，导入完成后可以标记`,
+  openRequested: (count: number, names: string[]) =>
+    `要打开的 ${count} 张照片：${names.join("、")}${count > names.length ? " 等" : ""}`,
   remaining: (seconds: number) => `剩余约 ${formatDuration(seconds)}`,
   analysisDone: "本地分析完成",
   analysisCancelled: "已取消分析",

@@ -52,6 +52,8 @@ export const NATIVE_CALLBACK_NAMES = [
   "scanProgress",
   "photoRegion",
   "photoFaces",
+  "scanRecords",
+  "openPhotosRequested",
 ] as const;
 
 export type NativeCallbackName = (typeof NATIVE_CALLBACK_NAMES)[number];

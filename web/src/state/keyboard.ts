@@ -108,6 +108,8 @@ export function handleKey(workbench: Workbench, input: KeyInput): boolean {
     }
     return false;
   }
+  // An import's first records are not the project's yet, and the project's own are out of sight.
+  if (workbench.importPreview.value) return false;
   const modifier = modifierOf(input);
   for (const binding of KEY_TABLE) {
     if (binding.modifier !== modifier || !binding.keys.includes(key)) continue;

@@ -99,7 +99,7 @@ export function sanitizePhoto(raw: unknown): PhotoRecord | null {
   return photo;
 }
 
-function sanitizePhotos(raw: unknown): PhotoRecord[] {
+export function sanitizePhotos(raw: unknown): PhotoRecord[] {
   if (!Array.isArray(raw)) return [];
   const seen = new Set<string>();
   const photos: PhotoRecord[] = [];

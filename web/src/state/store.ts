@@ -31,7 +31,7 @@ import {
   type UndoEntry,
 } from "./decisions";
 import { countDecisions, defaultFilter, isAnalysed, matchesFilter, visibleItems, type Filter } from "./filters";
-import { boolField, isObject, newToken, numberField, stringField, type JsonObject } from "./json";
+import { boolField, isObject, newToken, numberField, stringArrayField, stringField, type JsonObject } from "./json";
 import { AIService } from "./aiService";
 import { AppUpdate } from "./appUpdate";
 import { ComfySetup } from "./comfySetup";
@@ -42,7 +42,7 @@ import { readHealthReport, type HealthReport } from "./health";
 import { readBridgeStatus, type BridgeStatus } from "./pluginBridge";
 import { PhotoEdit } from "./photoEdit";
 import { ProjectStyle } from "./projectStyle";
-import { adoptScan, clampRating, emptyProject, projectToSaved, readScanResult, restoreProject } from "./project";
+import { adoptScan, clampRating, emptyProject, projectToSaved, readScanResult, restoreProject, sanitizePhotos } from "./project";
 import { readProjectBackups, type ProjectBackup } from "./projectBackups";
 import { addRecentProject, type RecentProject } from "./recentProjects";
 import { ProjectSaver } from "./saver";
@@ -135,6 +135,12 @@ export interface PreviewAnswer {
   error?: string;
 }
 
+// Photos the file manager asked the program to open, as the program describes them.
+export interface OpenRequest {
+  count: number;
+  names: string[];
+}
+
 export type Dialog = null | "keys" | "trash" | "advancedExport" | "settings" | "workbench" | "cloud" | "replaceProject" | "edit";
 export type WorkbenchTab = "project" | "style" | "faceBatch" | "health";
 export type StyleScope = "selected" | "kept" | "all";
@@ -179,6 +185,9 @@ export class Workbench {
   readonly analysis = signal<AnalysisRun | null>(null);
   // The import under way, as the program counts it; null when none is.
   readonly scanProgress = signal<{ found: number; thumbnails: number; total: number } | null>(null);
+  // Records of the import under way whose thumbnails are ready, shown read-only in the grid until
+  // the scan itself replaces the project; null when there are none.
+  readonly importPreview = signal<{ token: string; photos: PhotoRecord[] } | null>(null);
   readonly cloudRun = signal<CloudRun | null>(null);
   // Why the cloud could not judge a photo in this session's runs; not kept with the project.
   readonly cloudErrors = signal<ReadonlyMap<string, string>>(new Map());
@@ -230,6 +239,8 @@ export class Workbench {
   // Photos of the cloud run under way that have not been answered yet. Its answers carry only
   // the photo's id, so an id answered once, or never sent, is not taken again.
   private readonly cloudPending = new Set<string>();
+  // Imports whose records no longer show: a late batch of one of them is not shown again.
+  private readonly retiredImports = new Set<string>();
   // Backup lists carry no token; only as many as were asked for are taken.
   private backupListsAwaited = 0;
   // The backup asked to be opened: its answer is the archive answer, told apart by this.
@@ -341,6 +352,38 @@ export class Workbench {
     this.scanProgress.value = { found, thumbnails, total };
   }
 
+  // A batch of the running import's records; a batch of a newer import replaces the records shown.
+  scanRecords(payload: unknown): void {
+    if (!isObject(payload) || !Array.isArray(payload.photos)) return;
+    const token = stringField(payload, "token");
+    if (!token || this.retiredImports.has(token)) return;
+    const shown = this.importPreview.value;
+    const before = shown?.token === token ? shown.photos : [];
+    const known = new Set(before.map((photo) => photo.id));
+    const added = sanitizePhotos(payload.photos).filter((photo) => !known.has(photo.id));
+    if (!added.length) return;
+    if (shown && shown.token !== token) this.retiredImports.add(shown.token);
+    batch(() => {
+      // The grid now shows the import: the old project's views would act on photos out of sight.
+      if (!shown) this.closeViewsForImport();
+      this.importPreview.value = { token, photos: [...before, ...added] };
+    });
+  }
+
+  private closeViewsForImport(): void {
+    if (this.loupe.value.open) this.closeLoupe();
+    this.closeCompare();
+  }
+
+  // The running import's records leave the grid (the scan arrived, the import ended or a new one
+  // was asked for).
+  private retireImportPreview(): void {
+    const shown = this.importPreview.value;
+    if (!shown) return;
+    this.retiredImports.add(shown.token);
+    this.importPreview.value = null;
+  }
+
   savedState(): JsonObject {
     return projectToSaved(this.project.value);
   }
@@ -371,6 +414,7 @@ export class Workbench {
 
   receiveState(payload: unknown): void {
     batch(() => {
+      this.retireImportPreview();
       this.project.value = restoreProject(payload);
       this.restored.value = true;
       this.resetViewForNewProject();
@@ -408,6 +452,7 @@ export class Workbench {
     if (!scan) return;
     batch(() => {
       this.scanProgress.value = null;
+      this.retireImportPreview();
       this.updateProject((project) => {
         const adopted = adoptScan(project, scan);
         const hasHashes = adopted.photos.some((photo) => typeof photo.result?.hash === "string");
@@ -490,6 +535,7 @@ export class Workbench {
     const fromBackup = this.backupAwaited !== null;
     this.backupAwaited = null;
     batch(() => {
+      this.retireImportPreview();
       // The list is this machine's, not the archive's.
       const recent = this.project.value.recentProjects;
       this.updateProject(() => ({ ...restoreProject(state), recentProjects: recent }));
@@ -625,8 +671,11 @@ export class Workbench {
   // line instead of a scan, so a status also ends the import's progress.
   setStatus(payload: unknown): void {
     if (typeof payload !== "string") return;
-    this.status.value = payload;
-    this.scanProgress.value = null;
+    batch(() => {
+      this.status.value = payload;
+      this.scanProgress.value = null;
+      this.retireImportPreview();
+    });
   }
 
   say(text: string): void {
@@ -682,8 +731,18 @@ export class Workbench {
     this.startImport({ action: "scanPath", path: card.dcim || card.path });
   }
 
-  // The import asked for while the user decides whether to replace the project.
-  private pendingImport: ActionBody | null = null;
+  // The import asked for while the user decides whether to replace the project, and for photos
+  // opened from the file manager, what they are.
+  readonly pendingImport = signal<{ message: ActionBody; opening?: OpenRequest } | null>(null);
+
+  // The file manager asked the program to open photos; it imports them once told the token back.
+  openPhotosRequested(payload: unknown): void {
+    if (!isObject(payload)) return;
+    const token = stringField(payload, "token");
+    const count = numberField(payload, "count");
+    if (!token || !Number.isSafeInteger(count) || count < 1) return;
+    this.startImport({ action: "importRequestedPhotos", token }, { count, names: stringArrayField(payload, "names") });
+  }
 
   // Photos with a decision or stars: the work an import would take out of view.
   decidedCount(): number {
@@ -691,26 +750,27 @@ export class Workbench {
   }
 
   // An import replaces the project, so with decisions made the user is asked first.
-  private startImport(message: ActionBody): void {
+  private startImport(message: ActionBody, opening?: OpenRequest): void {
     if (!this.decidedCount()) {
       this.sendImport(message);
       return;
     }
-    this.pendingImport = message;
+    this.pendingImport.value = { message, opening };
     this.dialog.value = "replaceProject";
   }
 
   confirmImport(): void {
-    const message = this.pendingImport;
-    this.pendingImport = null;
+    const pending = this.pendingImport.value;
+    this.pendingImport.value = null;
     this.dialog.value = null;
-    if (message) this.sendImport(message);
+    if (pending) this.sendImport(pending.message);
   }
 
   // The program backs up the stored project before it adopts new photos; the pending save goes
   // first so that the backup holds the latest decisions.
   private sendImport(message: ActionBody): void {
     this.saver.flush();
+    this.retireImportPreview();
     this.post(message);
     // The card's banner has done its work once the card is being imported.
     if (message.action === "scanPath") this.card.value = null;
@@ -1698,6 +1758,8 @@ export class Workbench {
       photoEditResult: (p) => this.photoEditResult(p),
       photoMetadata: (p) => this.photoMetadata(p),
       scanProgress: (p) => this.scanProgressed(p),
+      scanRecords: (p) => this.scanRecords(p),
+      openPhotosRequested: (p) => this.openPhotosRequested(p),
       photoRegion: (p) => this.photoRegion(p),
       photoFaces: (p) => this.photoFaces(p),
     };

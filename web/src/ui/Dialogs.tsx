@@ -39,10 +39,12 @@ function TrashDialog({ workbench }: { workbench: Workbench }) {
 
 function ReplaceProjectDialog({ workbench }: { workbench: Workbench }) {
   const close = () => (workbench.dialog.value = null);
+  const opening = workbench.pendingImport.value?.opening;
   const cancel = useRef<HTMLButtonElement>(null);
   useEffect(() => cancel.current?.focus(), []);
   return (
     <Modal title={T.replaceTitle} onClose={close} testid="replace-dialog">
+      {opening && <p data-testid="open-request">{T.openRequested(opening.count, opening.names)}</p>}
       <p>{T.replaceConfirm(workbench.decidedCount())}</p>
       <div class="modal-actions">
         <button onClick={close} ref={cancel}>

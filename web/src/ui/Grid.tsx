@@ -140,11 +140,16 @@ const Cell = memo(function Cell(props: CellProps) {
   );
 });
 
+const NO_SELECTION: ReadonlySet<string> = new Set();
+
 export function Grid({ workbench }: { workbench: Workbench }) {
-  const items = workbench.items.value;
+  // While an import runs, the records whose thumbnails are ready, read-only, instead of the project.
+  const importPreview = workbench.importPreview.value;
+  const previewItems = useMemo(() => importPreview?.photos.map((photo) => ({ photo, stackSize: 1 })), [importPreview]);
+  const items = previewItems ?? workbench.items.value;
   const cellSize = workbench.project.value.view.cellSize;
   const collapse = workbench.project.value.view.collapseBursts;
-  const selection = workbench.selection.value;
+  const selection = previewItems ? { currentId: null, ids: NO_SELECTION } : workbench.selection.value;
   const scroller = useRef<HTMLDivElement>(null);
   const [viewport, setViewport] = useState({ width: 0, height: 0, scrollTop: 0 });
 
@@ -189,10 +194,11 @@ export function Grid({ workbench }: { workbench: Workbench }) {
   const { pick, open, toggleGroup } = useMemo(
     () => ({
       pick(id: string, event: MouseEvent) {
-        if (event.button !== 0) return;
+        if (event.button !== 0 || workbench.importPreview.value) return;
         workbench.select(id, event.shiftKey ? "range" : event.ctrlKey || event.metaKey ? "toggle" : "single");
       },
       open(id: string) {
+        if (workbench.importPreview.value) return;
         workbench.select(id);
         workbench.openLoupe();
       },
@@ -230,7 +236,7 @@ export function Grid({ workbench }: { workbench: Workbench }) {
 
   const total = workbench.photos.value.length;
   return (
-    <div class="grid-scroller" ref={scroller} data-testid="grid">
+    <div class="grid-scroller" ref={scroller} data-testid="grid" data-importing={previewItems ? "1" : undefined}>
       {items.length === 0 && <p class="empty">{total ? T.emptyFilter : T.emptyProject}</p>}
       <div class="grid-canvas" style={{ height: `${geometry.totalHeight}px` }}>
         {cells}

@@ -8,12 +8,14 @@ export function StatusBar({ workbench }: { workbench: Workbench }) {
   const burstRun = workbench.burstRun.value;
   const counts = workbench.counts.value;
   const scan = workbench.scanProgress.value;
+  const shown = workbench.importPreview.value;
   return (
     <footer class="statusbar">
       {scan && (
         <div class="progress-block" data-testid="scan-progress">
           <progress max={scan.total || 1} value={scan.total ? scan.thumbnails : undefined} />
           <span>{T.scanning(scan.found, scan.thumbnails, scan.total)}</span>
+          {shown && <span class="muted" data-testid="import-shown">{T.importShown(shown.photos.length)}</span>}
         </div>
       )}
       {run && (

@@ -120,20 +120,21 @@ describe("judging focus", () => {
     expect([next.faces.length, await page.locator('[data-flagged="1"]').count()]).toEqual([3, 0]);
   });
 
-  it("counts an import of three hundred files in a bar that ends with the scan", async () => {
+  it("counts an import of three hundred files in a bar, showing the first records read-only, until the scan", async () => {
     const session = await flows.start();
     const { page } = session;
     await page.evaluate(() => {
       new MutationObserver(() => {
         if (document.querySelector('[data-testid="scan-progress"] progress')) (window as any).barSeen = true;
+        if (document.querySelector('[data-importing] [data-testid="grid-cell"]')) (window as any).recordsSeen = true;
       }).observe(document.body, { subtree: true, childList: true });
     });
     await session.importPaths([flows.shoot(Object.fromEntries(Array.from({ length: 300 }, (_, i) => [`IMG_${String(i).padStart(4, "0")}.jpg`, "orientation-1.jpg"])))]);
     const calls = session.delivered.map((call) => call.fn.replace("window.Native.", ""));
     expect(session.delivered.filter((call) => call.fn.endsWith(".scanProgress")).at(-1)?.arg).toEqual({ found: 300, thumbnails: 300, total: 300 });
-    expect(calls.lastIndexOf("scanProgress")).toBeLessThan(calls.indexOf("receiveScan"));
-    expect(await page.evaluate(() => (window as any).barSeen)).toBe(true);
-    await expect.poll(() => page.getByTestId("scan-progress").count()).toBe(0);
+    expect(Math.max(calls.lastIndexOf("scanProgress"), calls.lastIndexOf("scanRecords"))).toBeLessThan(calls.indexOf("receiveScan"));
+    expect(await page.evaluate(() => [(window as any).barSeen, (window as any).recordsSeen])).toEqual([true, true]);
+    await expect.poll(() => page.locator('[data-testid="scan-progress"], [data-importing]').count()).toBe(0);
   });
 
   it("orders two cameras' photos by capture time, interleaved, and by file name on request", async () => {

@@ -68,6 +68,11 @@ describe("the project", () => {
     await expect.poll(() => page.locator(".cell-stars").count()).toBe(1);
     await session.screenshot("restored-project");
     expect(session.sent("saveState")).toHaveLength(0);
+    // A photo opened from the file manager asks first too; declining keeps the project.
+    session.send({ "@open-url": `file://${join(shoot, NAMES[0])}` });
+    await expect.poll(() => page.getByTestId("open-request").textContent()).toBe(`要打开的 1 张照片：${NAMES[0]}`);
+    await page.getByTestId("replace-dialog").getByText("取消").click();
+    expect([session.sent("importRequestedPhotos").length, await page.getByTestId("grid-cell").count()]).toEqual([0, NAMES.length]);
 
     const [first, second] = stored.photos;
     await page.locator(`[data-id="${first.id}"]`).click();

@@ -1,7 +1,7 @@
 import { describe, expect, it } from "vitest";
 import type { Workbench } from "../../src/state/store";
 import { turnDraft } from "../../src/state/photoEdit";
-import { analysed, photo, started } from "./helpers";
+import { analysed, photo, press, started } from "./helpers";
 
 describe("local analysis and previews", () => {
   it("takes results of the current run only, with progress, and keeps their issues with the project", () => {
@@ -105,8 +105,11 @@ describe("import and card", () => {
     expect(workbench.scanProgress.value).toBeNull();
     workbench.scanProgressed({ found: 3, thumbnails: 1, total: 3 });
     expect(workbench.scanProgress.value).toEqual({ found: 3, thumbnails: 1, total: 3 });
+    for (const batch of [[photo(8)], [photo(8), photo(9)]]) workbench.scanRecords({ token: "I1", photos: batch });
+    expect([workbench.importPreview.value?.photos.map((p) => p.id), press(workbench, "x"), workbench.counts.value.淘汰]).toEqual([["ID-8", "ID-9"], [false], 0]);
     workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 0, photos: [photo(7)] });
-    expect(workbench.scanProgress.value).toBeNull();
+    workbench.scanRecords({ token: "I1", photos: [photo(10)] });
+    expect([workbench.scanProgress.value, workbench.importPreview.value]).toEqual([null, null]);
     workbench.scanProgressed({ found: 5, thumbnails: 0, total: 0 });
     workbench.setStatus("没有可导入的照片");
     expect(workbench.scanProgress.value).toBeNull();
@@ -135,6 +138,17 @@ describe("import and card", () => {
     workbench.confirmImport();
     expect(posted).toEqual([expect.objectContaining({ action: "saveState" }), { action: "scanPath", path: "/media/EOS_DIGITAL/DCIM" }]);
     expect(workbench.card.value).toBeNull();
+  });
+
+  it("imports photos opened from the file manager by the program's token, asking first when decisions would be replaced", () => {
+    const { workbench, actions } = started(2);
+    workbench.openPhotosRequested({ token: "T1", count: 1, names: ["a.jpg"] });
+    workbench.rate(3);
+    for (const bad of [null, { token: "", count: 1 }, { token: "T2", count: 0 }]) workbench.openPhotosRequested(bad);
+    workbench.openPhotosRequested({ token: "T3", count: 4, names: ["a.jpg", "b.jpg"] });
+    expect([workbench.dialog.value, workbench.pendingImport.value?.opening]).toEqual(["replaceProject", { count: 4, names: ["a.jpg", "b.jpg"] }]);
+    workbench.confirmImport();
+    expect(actions("importRequestedPhotos")).toEqual([{ action: "importRequestedPhotos", token: "T1" }, { action: "importRequestedPhotos", token: "T3" }]);
   });
 });
 

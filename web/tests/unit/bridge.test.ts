@@ -12,10 +12,10 @@ describe("window.Native", () => {
     vi.restoreAllMocks();
   });
 
-  it("defines all 50 callbacks, each accepting payloads of any shape without throwing", () => {
+  it("defines all 52 callbacks, each accepting payloads of any shape without throwing", () => {
     const errors = vi.spyOn(console, "error").mockImplementation(() => {});
     const native = installNative(makeWorkbench().workbench.handlers());
-    expect(new Set(NATIVE_CALLBACK_NAMES).size).toBe(50);
+    expect(new Set(NATIVE_CALLBACK_NAMES).size).toBe(52);
     expect(Object.keys(native).sort()).toEqual([...NATIVE_CALLBACK_NAMES].sort());
     expect((globalThis as any).window.Native).toBe(native);
     for (const name of NATIVE_CALLBACK_NAMES) {
