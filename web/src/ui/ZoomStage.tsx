@@ -89,6 +89,7 @@ export function ZoomStage({ workbench, photo, onFocus }: { workbench: Workbench;
         alt=""
         draggable={false}
         data-testid="loupe-image"
+        data-photo={photo.id}
         data-preview={isPreview ? "1" : "0"}
         style={imageStyle}
         onLoad={(event) => {
