@@ -8,7 +8,7 @@
 //
 // usage: vite-node loupe_bench.ts TIDEWICK_BINARY CORPUS_FOLDER   (CORPUS_FOLDER/jpeg: 6000×4000 JPEGs)
 // env: BENCH_LOUPE_PHOTOS (40), BENCH_LOUPE_STEPS (30), BENCH_LOUPE_PACE_MS (300)
-import { copyFileSync, mkdtempSync, readdirSync, rmSync } from "node:fs";
+import { copyFileSync, mkdtempSync, readdirSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { startSession } from "../../web/tests/e2e/session";
@@ -79,6 +79,12 @@ function installProbe(): void {
   document.addEventListener("load", check, true);
 }
 
+// The program's processor time so far (user and system, all threads), in ms.
+function processorMs(pid: number): number {
+  const fields = readFileSync(`/proc/${pid}/stat`, "utf8").replace(/^.*\) /, "").split(" ");
+  return ((Number(fields[11]) + Number(fields[12])) * 1000) / 100;
+}
+
 function percentile(sorted: number[], p: number): number {
   return sorted[Math.min(sorted.length - 1, Math.ceil((p / 100) * sorted.length) - 1)];
 }
@@ -101,6 +107,8 @@ async function run(shoot: string, preload: boolean, supportDir: string) {
       return !!img && img.dataset.preview === "1" && img.complete && img.naturalWidth > 0;
     }, undefined, { timeout: 60_000 });
     const start = Date.now();
+    const busyBefore = processorMs(session.child.pid!);
+    const madeBefore: number = await page.evaluate(() => (window as any).__loupeProbe.answers.size);
     for (let i = 0; i < STEPS; i++) {
       // The workload's own pace: one key every PACE_MS from the first, whatever the page does.
       const due = start + i * PACE_MS;
@@ -108,7 +116,8 @@ async function run(shoot: string, preload: boolean, supportDir: string) {
       await page.keyboard.press("ArrowRight");
     }
     await new Promise((resolve) => setTimeout(resolve, start + STEPS * PACE_MS - Date.now()));
-    const measured: { steps: Step[]; making: number[] } = await page.evaluate(() => {
+    const busy = processorMs(session.child.pid!) - busyBefore;
+    const measured: { steps: Step[]; making: number[]; busyPerPreview?: number } = await page.evaluate(() => {
       const probe = (window as any).__loupeProbe;
       probe.closed = true;
       const steps = probe.steps.map((step: Step) => {
@@ -120,13 +129,15 @@ async function run(shoot: string, preload: boolean, supportDir: string) {
     });
     const errors = session.stderr.filter((line) => line.includes("page error"));
     if (errors.length) throw new Error(errors.join("\n"));
+    const madeWhileStepping = measured.making.length - madeBefore;
+    if (madeWhileStepping > 0) measured.busyPerPreview = busy / madeWhileStepping;
     return measured;
   } finally {
     await session.close();
   }
 }
 
-function report(label: string, { steps, making }: { steps: Step[]; making: number[] }) {
+function report(label: string, { steps, making, busyPerPreview }: { steps: Step[]; making: number[]; busyPerPreview?: number }) {
   const times = steps.map((step) => step.sharp ?? Infinity).sort((a, b) => a - b);
   const sharp = steps.filter((step) => step.sharp !== undefined);
   const early = sharp.filter((step) => step.answered !== undefined && step.answered <= 0).length;
@@ -135,7 +146,8 @@ function report(label: string, { steps, making }: { steps: Step[]; making: numbe
       `  missed ${steps.length - sharp.length}/${steps.length}  preview answered before the key ${early}/${sharp.length}`,
   );
   const made = [...making].sort((a, b) => a - b);
-  if (made.length) console.log(`${"".padEnd(18)} ${made.length} previews made, from the ask to the answer: median ${ms(percentile(made, 50))}, p95 ${ms(percentile(made, 95))}`);
+  const busy = busyPerPreview === undefined ? "" : `; the program's processor time per preview made while stepping ${ms(busyPerPreview)}`;
+  if (made.length) console.log(`${"".padEnd(18)} ${made.length} previews made, from the ask to the answer: median ${ms(percentile(made, 50))}, p95 ${ms(percentile(made, 95))}${busy}`);
   return percentile(times, 95);
 }
 
