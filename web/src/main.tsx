@@ -5,6 +5,8 @@ import { App } from "./ui/App";
 import "./ui/style.css";
 
 const workbench = new Workbench(postToNative);
+// "?preload=0": the loupe makes no previews ahead, to measure what making them ahead gains.
+workbench.preloading = new URLSearchParams(location.search).get("preload") !== "0";
 installNative(workbench.handlers());
 render(<App workbench={workbench} />, document.getElementById("app")!);
 // A pending save must not be lost when the window closes or the page reloads.

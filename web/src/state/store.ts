@@ -46,6 +46,7 @@ import { adoptScan, clampRating, emptyProject, projectToSaved, readScanResult, r
 import { readProjectBackups, type ProjectBackup } from "./projectBackups";
 import { addRecentProject, type RecentProject } from "./recentProjects";
 import { ProjectSaver } from "./saver";
+import { PREVIEWS_IN_FLIGHT, previewNeighbours, type StepDirection } from "./previewPreload";
 import type {
   AdvancedExportOptions,
   AnalysisSettings,
@@ -196,6 +197,10 @@ export class Workbench {
   readonly exportRun = signal<ExportRun | null>(null);
   readonly loupe = signal<LoupeState>({ open: false, zoom: "fit", focusX: 0.5, focusY: 0.5, fullScreen: false });
   readonly previews = signal<ReadonlyMap<string, PreviewAnswer>>(new Map());
+  // Whether the loupe makes its neighbours' previews ahead (off only to measure what that gains).
+  preloading = true;
+  // The way the loupe last stepped, so that the photos ahead are made first.
+  private readonly stepDirection = signal<StepDirection>(1);
   // The loupe's view in CSS pixels, as the loupe measured it.
   readonly loupeViewport = signal<Viewport>({ width: 0, height: 0, dpr: 1 });
   // Photos' upright full sizes: from the program's regions, else as the loaded preview suggests.
@@ -821,7 +826,10 @@ export class Workbench {
     const currentId = this.selection.value.currentId;
     const at = currentId ? items.findIndex((item) => item.photo.id === currentId) : -1;
     const target = at < 0 ? 0 : Math.max(0, Math.min(items.length - 1, at + delta));
-    this.select(items[target].photo.id, extend && !this.loupe.value.open ? "range" : "single");
+    batch(() => {
+      if (delta !== 0) this.stepDirection.value = delta > 0 ? 1 : -1;
+      this.select(items[target].photo.id, extend && !this.loupe.value.open ? "range" : "single");
+    });
     if (this.loupe.value.open) this.requestPreview();
   }
 
@@ -1226,14 +1234,28 @@ export class Workbench {
     if (pending?.key === taken.key) this.stepFace(pending.step);
   }
 
+  // The loupe's photos whose previews are made ahead, nearest first; none outside the loupe.
+  readonly loupeNeighbours = computed<readonly PhotoRecord[]>(() => {
+    const photo = this.currentPhoto.value;
+    if (!this.loupe.value.open || !photo || !this.preloading) return [];
+    const items = this.items.value;
+    const at = items.findIndex((item) => item.photo.id === photo.id);
+    return previewNeighbours(items, at, this.stepDirection.value).map((item) => item.photo);
+  });
+
   requestPreview(): void {
     const photo = this.currentPhoto.value;
     if (!photo) return;
     this.askPreview(photo);
-    // The next frame is asked for too, so stepping through a burst does not wait.
-    const items = this.items.value;
-    const at = items.findIndex((item) => item.photo.id === photo.id);
-    if (at >= 0 && at + 1 < items.length) this.askPreview(items[at + 1].photo);
+    this.preloadNeighbours();
+  }
+
+  // A neighbour that answered with an error is not asked again until the loupe comes to it.
+  private preloadNeighbours(): void {
+    for (const neighbour of this.loupeNeighbours.value) {
+      if (this.pendingPreviews.size >= PREVIEWS_IN_FLIGHT) return;
+      if (!this.previews.value.has(neighbour.id)) this.askPreview(neighbour);
+    }
   }
 
   askPreview(photo: PhotoRecord): void {
@@ -1251,6 +1273,8 @@ export class Workbench {
     const previews = new Map(this.previews.value);
     previews.set(id, url ? { url } : { error: error || "大图不可用" });
     this.previews.value = previews;
+    // A preview made leaves room for the next of the loupe's neighbours.
+    this.preloadNeighbours();
   }
 
   // ---- capture data ------------------------------------------------------------------------

@@ -1,14 +1,41 @@
+import { useEffect } from "preact/hooks";
 import { decisionOf, issuesOf, reviewReasonsOf } from "../state/filters";
 import { actualSizeOffset } from "../state/loupeRegion";
+import { DECODED_KEPT, RecentCache } from "../state/previewPreload";
 import type { Workbench } from "../state/store";
+import type { PhotoRecord } from "../state/types";
 import { T } from "../texts";
 import { ZoomButtons, ZoomStage } from "./ZoomStage";
 
 export { actualSizeOffset };
 
+// The previews of the loupe's photo and its neighbours, decoded before they are shown: a
+// 2800-pixel JPEG takes tens of milliseconds to decode, which a step should not wait for.
+const decodedPreviews = new RecentCache<HTMLImageElement>(DECODED_KEPT);
+
+function useDecodedAhead(workbench: Workbench, photo: PhotoRecord): void {
+  const previews = workbench.previews.value;
+  const urls = [photo, ...workbench.loupeNeighbours.value].flatMap((shown) => previews.get(shown.id)?.url ?? []);
+  useEffect(() => {
+    for (const url of urls) {
+      decodedPreviews.keep(url, () => {
+        const image = new Image();
+        image.src = url;
+        image.decode().catch(() => undefined);
+        return image;
+      });
+    }
+  }, [urls.join("\n")]);
+}
+
 export function Loupe({ workbench }: { workbench: Workbench }) {
   const photo = workbench.currentPhoto.value;
   if (!photo) return null;
+  return <LoupeView workbench={workbench} photo={photo} />;
+}
+
+function LoupeView({ workbench, photo }: { workbench: Workbench; photo: PhotoRecord }) {
+  useDecodedAhead(workbench, photo);
   const items = workbench.items.value;
   const position = items.findIndex((item) => item.photo.id === photo.id);
   const decision = decisionOf(photo);

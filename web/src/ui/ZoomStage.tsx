@@ -86,6 +86,7 @@ export function ZoomStage({ workbench, photo, onFocus, faces }: { workbench: Wor
         alt=""
         draggable={false}
         data-testid="loupe-image"
+        data-photo={photo.id}
         data-preview={isPreview ? "1" : "0"}
         style={imageStyle}
         onLoad={(event) => {

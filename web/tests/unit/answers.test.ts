@@ -1,6 +1,7 @@
 import { describe, expect, it } from "vitest";
 import type { Workbench } from "../../src/state/store";
 import { turnDraft } from "../../src/state/photoEdit";
+import { RecentCache } from "../../src/state/previewPreload";
 import { analysed, photo, press, started } from "./helpers";
 
 describe("local analysis and previews", () => {
@@ -36,13 +37,31 @@ describe("local analysis and previews", () => {
   });
 
   it("keeps only awaited previews, once each", () => {
-    const { workbench } = started(3);
+    const { workbench } = started(4);
     workbench.openLoupe();
-    workbench.previewReady({ id: "ID-3", url: "file:///stale.jpg" });
+    workbench.previewReady({ id: "ID-4", url: "file:///stale.jpg" });
     workbench.previewReady({ id: "ID-1", url: "file:///data/PreviewCache/1-lens.jpg" });
     workbench.previewReady({ id: "ID-2", error: "原文件当前不可访问，正在显示缓存预览" });
     workbench.previewReady({ id: "ID-1", url: "file:///other.jpg" });
     expect([...workbench.previews.value]).toEqual([["ID-1", { url: "file:///data/PreviewCache/1-lens.jpg" }], ["ID-2", { error: "原文件当前不可访问，正在显示缓存预览" }]]);
+  });
+
+  it("makes the loupe's neighbours ahead, the stepping direction first, two previews at a time", () => {
+    const { workbench, actions } = started(8);
+    workbench.select("ID-5");
+    workbench.openLoupe();
+    const atOpening = actions("previewPhoto").length;
+    workbench.previewReady({ id: "ID-6", url: "file:///6.jpg" });
+    press(workbench, "ArrowLeft");
+    for (const id of ["ID-5", "ID-7", "ID-4"]) workbench.previewReady({ id, url: `file:///${id}.jpg` });
+    expect([atOpening, actions("previewPhoto").map((body) => body.id)]).toEqual([2, ["ID-5", "ID-6", "ID-7", "ID-4", "ID-3", "ID-2"]]);
+  });
+
+  it("keeps the decoded previews last kept, each made once", () => {
+    const cache = new RecentCache<string>(2);
+    const made: string[] = [];
+    for (const key of ["a", "b", "a", "c", "a"]) cache.keep(key, () => (made.push(key), key));
+    expect([made, cache.keys()]).toEqual([["a", "b", "c"], ["c", "a"]]);
   });
 });
 
