@@ -23,7 +23,7 @@ Json PreparePreview(const std::string& id, const std::string& photoPath, const s
 
   if (imaging::PreviewCacheNeedsRefresh(photoPath, cache)) {
     std::optional<imaging::PreviewSource> source = imaging::ReadPreviewSource(photoPath);
-    imaging::MaybeImage image = source ? imaging::CreateRenderedImage(photoPath, kPreviewSize, lens) : std::nullopt;
+    imaging::MaybeImage image = source ? imaging::CreateViewingImage(photoPath, kPreviewSize, lens) : std::nullopt;
     if (image) {
       if (auto bytes = imaging::EncodeJPEG(*image, kPreviewQuality)) {
         const std::string temporary = JoinPath(folder, ".preview-" + NewUUIDString() + ".jpg");

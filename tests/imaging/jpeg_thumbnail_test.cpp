@@ -25,6 +25,13 @@ TEST(JPEGThumbnail, EverySizeKeepsItsLongSideAndThePicture) {
     const vips::VImage reference = vips::VImage::thumbnail(path.c_str(), size);
     EXPECT_LT(MeanDifference(*thumbnail, reference), 1.5);
   }
+  // The picture only looked at decodes 2800 at half scale: the same size, the same picture.
+  MaybeImage viewing = CreateViewingImage(path, 2800, true);
+  ASSERT_TRUE(viewing);
+  testing::ExpectDecodedForm(*viewing);
+  EXPECT_EQ(viewing->width(), 2800);
+  EXPECT_EQ(viewing->height(), 1867);
+  EXPECT_LT(MeanDifference(*viewing, vips::VImage::thumbnail(path.c_str(), 2800)), 1.5);
 }
 
 TEST(JPEGThumbnail, AMidSizePhotoIsReducedExactlyAsLibvipsDoes) {

@@ -33,6 +33,11 @@ MaybeImage CreateThumbnail(const std::string& path, int maxPixelSize, Backdrop b
 MaybeImage CreateRenderedImage(const std::string& path, int maxPixelSize, bool lensWanted,
                                bool* lensApplied = nullptr);
 
+// CreateRenderedImage for a picture that is only looked at (the loupe's preview): a JPEG is decoded
+// at the smallest scale libjpeg offers that still holds maxPixelSize, which costs less and looks
+// the same on screen, but is not the picture analysis and exports measure.
+MaybeImage CreateViewingImage(const std::string& path, int maxPixelSize, bool lensWanted);
+
 // Full resolution, upright. A raw is developed in full (lens-corrected when lensWanted and
 // available); a raw that cannot be developed yields its embedded JPEG only when that JPEG is full
 // size (at least 95 % of the raw's width and height), otherwise nullopt: a reduced rendering is

@@ -2,6 +2,7 @@
 #include "library/imaging/file_signature.hpp"
 #include "library/imaging/raw_rendering.hpp"
 #include "library/imaging/raw_thumbnail.hpp"
+#include "library/imaging/vips_images.hpp"
 
 namespace tw::imaging {
 
@@ -25,6 +26,18 @@ MaybeImage CreateRenderedImage(const std::string& pathOrURL, int maxPixelSize, b
   } catch (...) {
   }
   return CreateThumbnail(path, maxPixelSize);
+}
+
+MaybeImage CreateViewingImage(const std::string& pathOrURL, int maxPixelSize, bool lensWanted) {
+  std::string path = detail::LocalPath(pathOrURL);
+  if (detail::RouteForFile(path) != detail::DecoderRoute::Vips) return CreateRenderedImage(path, maxPixelSize, lensWanted);
+  try {
+    EnsureVipsStarted();
+    return detail::VipsThumbnail(path, maxPixelSize, Backdrop::White, detail::ShrinkOnLoad::Full);
+  } catch (...) {
+    // An undecodable photo is nullopt, never a crash.
+  }
+  return std::nullopt;
 }
 
 }  // namespace tw::imaging

@@ -18,9 +18,14 @@ std::optional<std::string> TakeBlob(VipsBlob* blob);
 // Turns the pixels of an image stored with this EXIF orientation (1...8) so they stand upright.
 vips::VImage Upright(vips::VImage image, int orientation);
 
+// How much of a JPEG's reduction its scaled decoding may take: all but a Lanczos step's room for a
+// picture that is measured (analysis, exports), all it can for one that is only looked at.
+enum class ShrinkOnLoad { LeaveLanczosRoom, Full };
+
 // Shrink-on-load thumbnail of a file libvips reads (never a raw): upright, long side at most
 // maxPixelSize, never upscaled. A truncated file, or one of more than kMaxDecodePixels, is an error.
-DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize, Backdrop backdrop);
+DecodedImage VipsThumbnail(const std::string& path, int maxPixelSize, Backdrop backdrop,
+                           ShrinkOnLoad shrinkOnLoad = ShrinkOnLoad::LeaveLanczosRoom);
 
 // VipsThumbnail, keeping the picture a JPEG was shrunk to on load (upright, in the same form) when
 // it is larger than the thumbnail: reading it cost nothing more. `loaded` is nullopt otherwise.
