@@ -1,7 +1,7 @@
 import { describe, expect, it } from "vitest";
 import type { Workbench } from "../../src/state/store";
 import { turnDraft } from "../../src/state/photoEdit";
-import { analysed, photo, started } from "./helpers";
+import { analysed, photo, press, started } from "./helpers";
 
 describe("local analysis and previews", () => {
   it("takes results of the current run only, with progress, and keeps their issues with the project", () => {
@@ -47,35 +47,23 @@ describe("local analysis and previews", () => {
 });
 
 describe("trash and rated export", () => {
-  it("trashes only rejects after asking, and drops exactly the ids reported moved, once", () => {
+  it("trashes only rejects after asking, and drops exactly the ids each awaited request reports moved, once", () => {
     const { workbench, actions } = started(4);
     workbench.askTrashRejects();
     expect(workbench.dialog.value).toBeNull();
-    workbench.decide("淘汰");
-    workbench.decide("淘汰");
+    press(workbench, "x", "x");
     workbench.askTrashRejects();
     expect(workbench.dialog.value).toBe("trash");
     workbench.trashRejects();
-    const [trash] = actions("trashRatedPhotos");
-    expect(trash.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
-    workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2"], message: "x" });
-    workbench.ratingTrashComplete({ token: trash.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
-    workbench.ratingTrashComplete({ token: trash.token, removedIDs: ["ID-2"], message: "x" });
-    expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-2", "ID-3", "ID-4"]);
-    expect(workbench.status.value).toBe("已移动 1 张，另有文件无法移动：权限不足");
-  });
-
-  it("awaits every trash request: an earlier answer still removes its photos", () => {
-    const { workbench, actions } = started(3);
-    workbench.decide("淘汰");
-    workbench.trashRejects();
-    workbench.select("ID-2");
-    workbench.decide("淘汰");
+    press(workbench, "x");
     workbench.trashRejects();
     const [first, second] = actions("trashRatedPhotos");
-    workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-1"], message: "已将 1 张照片移到废纸篓" });
-    workbench.ratingTrashComplete({ token: second.token, removedIDs: ["ID-2"], message: "已将 1 张照片移到废纸篓" });
-    expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-3"]);
+    expect(first.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
+    workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2", "ID-3"], message: "x" });
+    workbench.ratingTrashComplete({ token: second.token, removedIDs: ["ID-3"], message: "已将 1 张照片移到废纸篓" });
+    workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
+    workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-2"], message: "x" });
+    expect([workbench.photos.value.map((p) => p.id), workbench.status.value]).toEqual([["ID-2", "ID-4"], "已移动 1 张，另有文件无法移动：权限不足"]);
   });
 
   it("exports rated photos that are not rejected, into the folder remembered with the project", () => {
@@ -99,29 +87,24 @@ describe("trash and rated export", () => {
 });
 
 describe("import and card", () => {
-  it("shows the import's counts until the scan or a closing status arrives, ignoring counts that cannot be", () => {
-    const { workbench } = started(1);
+  it("shows the import's counts until its scan, adopts the scan in the order received with the work of unchanged files, and ignores what is no scan", () => {
+    const { workbench, advance, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
     for (const bad of [null, { found: -1 }, { found: 2.5 }, { found: 3, thumbnails: 4, total: 3 }, { found: "3" }]) workbench.scanProgressed(bad && { thumbnails: 0, total: 0, ...bad });
     expect(workbench.scanProgress.value).toBeNull();
     workbench.scanProgressed({ found: 3, thumbnails: 1, total: 3 });
     expect(workbench.scanProgress.value).toEqual({ found: 3, thumbnails: 1, total: 3 });
-    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 0, photos: [photo(7)] });
-    expect(workbench.scanProgress.value).toBeNull();
-    workbench.scanProgressed({ found: 5, thumbnails: 0, total: 0 });
-    workbench.setStatus("没有可导入的照片");
-    expect(workbench.scanProgress.value).toBeNull();
-  });
-
-  it("adopts a scan in the order received, keeps the work on unchanged files, says what it skipped, and ignores payloads that are no scan", () => {
-    const { workbench, advance, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
     workbench.receiveScan(null);
     workbench.receiveScan([]);
     workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [{ ...photo(2), id: "NEW-2", size: 99 }, { ...photo(1), id: "NEW-1" }] });
     expect(workbench.photos.value.map((p) => [p.id, p.status, p.rating, p.group])).toEqual([["NEW-2", undefined, undefined, undefined], ["NEW-1", "保留", 3, undefined]]);
-    expect(workbench.selection.value.currentId).toBe("NEW-2");
+    expect([workbench.selection.value.currentId, workbench.scanProgress.value]).toEqual(["NEW-2", null]);
     expect(workbench.status.value).toBe("已导入 2 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
     advance(1000);
     expect(saves()).toHaveLength(1);
+    // A closing status ends the counts as well.
+    workbench.scanProgressed({ found: 5, thumbnails: 0, total: 0 });
+    workbench.setStatus("没有可导入的照片");
+    expect(workbench.scanProgress.value).toBeNull();
   });
 
   it("asks before a card import replaces decisions, saves them before the program backs the project up, and scans DCIM", () => {
@@ -139,50 +122,35 @@ describe("import and card", () => {
 });
 
 describe("crop and rotate", () => {
-  it("asks with the photo's path and date, the turns taken modulo 4 and the crop kept inside the picture", () => {
+  it("asks once with the turns modulo 4 and the crop inside the picture, adds the awaited copy after its photo, and shows errors and cancels", () => {
     const { workbench, actions } = started(2);
-    workbench.select("ID-2");
     workbench.openEdit();
     expect(workbench.dialog.value).toBe("edit");
     const edit = workbench.photoEdit;
     edit.setDraft({ turns: 7, crop: { x: -0.2, y: 0.5, w: 3, h: Number.NaN } });
     expect(edit.state.value.draft).toEqual({ turns: 3, crop: { x: 0, y: 0.5, w: 1, h: 0.5 } });
     // A quarter turn takes the chosen part of the photo with it.
-    edit.setDraft({ turns: 0, crop: { x: 0.1, y: 0.2, w: 0.3, h: 0.4 } });
-    edit.setDraft(turnDraft(edit.state.value.draft, 1));
+    edit.setDraft(turnDraft({ turns: 0, crop: { x: 0.1, y: 0.2, w: 0.3, h: 0.4 } }, 1));
     const turned = edit.state.value.draft;
     expect([turned.turns, turned.crop.x, turned.crop.y, turned.crop.w, turned.crop.h].map((v) => +v.toFixed(6))).toEqual([1, 0.4, 0.1, 0.4, 0.3]);
     expect(turnDraft(turned, -1).crop.x).toBeCloseTo(0.1);
     workbench.saveEdit();
     workbench.saveEdit();
-    expect(actions("editPhoto")).toEqual([expect.objectContaining({ path: "/shoot/IMG_0002.CR3", turns: 1, date: photo(2).date, crop: turned.crop, token: edit.state.value.token })]);
-  });
-
-  it("adds the saved copy after its photo, ignores other tokens and shows errors and cancels", () => {
-    const { workbench, actions } = started(2);
-    workbench.openEdit();
-    const answer = (payload: Record<string, unknown>) => {
-      workbench.saveEdit();
-      workbench.photoEditResult({ token: actions("editPhoto").at(-1)!.token, ...payload });
-    };
+    const [{ token }] = actions("editPhoto");
+    expect(actions("editPhoto")).toEqual([{ action: "editPhoto", path: "/shoot/IMG_0001.CR3", turns: 1, date: photo(1).date, crop: turned.crop, token }]);
     const copy = { ...photo(9), path: "/out/IMG_0001（1）.jpg", format: "JPG", width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3" };
-    workbench.saveEdit();
-    workbench.photoEditResult({ token: "OLD", photo: copy });
-    workbench.photoEditResult(null);
-    const token = actions("editPhoto")[0].token;
-    workbench.photoEditResult({ token, photo: { ...copy, thumbnail: "file:///etc/passwd" } });
-    // Answered once; a repeat is stale.
-    workbench.photoEditResult({ token, photo: { ...copy, id: "ID-10" } });
+    for (const answer of [{ token: "OLD", photo: copy }, null, { token, photo: { ...copy, thumbnail: "file:///etc/passwd" } }, { token, photo: { ...copy, id: "ID-10" } }]) workbench.photoEditResult(answer);
     expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-1", "ID-9", "ID-2"]);
     expect(workbench.photos.value[1]).toMatchObject({ width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3", thumbnail: "" });
     expect(workbench.selection.value.currentId).toBe("ID-9");
-    answer({ cancelled: true });
-    expect(workbench.photoEdit.state.value).toMatchObject({ token: null, message: "已取消保存" });
-    answer({ error: "原文件不可访问" });
-    expect(workbench.status.value).toBe("原文件不可访问");
-    answer({ photo: { ...copy, id: "ID-11", path: "relative.jpg" } });
-    expect(workbench.photos.value).toHaveLength(3);
-    expect(workbench.status.value).toBe("保存失败");
+    const answered = (payload: Record<string, unknown>) => {
+      workbench.saveEdit();
+      workbench.photoEditResult({ token: actions("editPhoto").at(-1)!.token, ...payload });
+      return [workbench.photoEdit.state.value.token, workbench.photoEdit.state.value.message, workbench.status.value, workbench.photos.value.length];
+    };
+    expect(answered({ cancelled: true }).slice(0, 2)).toEqual([null, "已取消保存"]);
+    expect(answered({ error: "原文件不可访问" })[2]).toBe("原文件不可访问");
+    expect(answered({ photo: { ...copy, id: "ID-11", path: "relative.jpg" } }).slice(2)).toEqual(["保存失败", 3]);
     workbench.openFolder("relative/dir");
     workbench.openFolder("/out");
     expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);
