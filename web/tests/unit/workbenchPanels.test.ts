@@ -8,25 +8,19 @@ describe("plug-in status", () => {
   const GRS = { configured: true, maskedKey: "sk-…9f", baseURL: "https://api.grsai.com", model: "nano-banana", status: "连接正常", detail: "" };
   const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: GRS, error: "" };
 
-  it("follows every report, and an empty one means the service is not running", () => {
+  it("follows every report, an empty one meaning no service, shows fields of the wrong type as unknown, and counts plug-ins by the flag without a count", () => {
     const { workbench } = makeWorkbench();
     const bridgeStatus = workbench.handlers().bridgeStatus!;
-    bridgeStatus(RUNNING);
     const { mode: _, ...shown } = RUNNING;
-    expect(workbench.bridge.value).toEqual({ ...shown, grsAI: { configured: true, model: "nano-banana", status: "连接正常", detail: "" } });
-    bridgeStatus({ ...RUNNING, listening: false, connected: false, connectedCount: 0, error: "Network 1/98" });
-    expect(workbench.bridge.value).toMatchObject({ listening: false, connectedCount: 0, error: "Network 1/98" });
     for (const empty of [{}, null]) {
       bridgeStatus(RUNNING);
+      expect(workbench.bridge.value).toEqual({ ...shown, grsAI: { configured: true, model: "nano-banana", status: "连接正常", detail: "" } });
       bridgeStatus(empty);
       expect(workbench.bridge.value).toBeNull();
     }
-  });
-
-  it("shows fields of the wrong type as unknown rather than as a state, and counts plug-ins by the flag without a count", () => {
-    const status = readBridgeStatus({ listening: "yes", connected: 1, connectedCount: -3, port: 99999, saveLocation: ["/tmp"], grsAI: "broken", error: { text: "x" } });
-    expect(status).toEqual({ listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" });
-    expect(connectedPlugins(status!)).toBeNull();
+    bridgeStatus({ listening: "yes", connected: 1, connectedCount: -3, port: 99999, saveLocation: ["/tmp"], grsAI: "broken", error: { text: "x" } });
+    expect(workbench.bridge.value).toEqual({ listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" });
+    expect(connectedPlugins(workbench.bridge.value!)).toBeNull();
     expect(readBridgeStatus({ grsAI: { configured: "true", status: 3 } })?.grsAI).toEqual({ configured: null, model: null, status: null, detail: "" });
     expect(readBridgeStatus([RUNNING])).toBeNull();
     expect([{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }].map((s) => connectedPlugins(readBridgeStatus(s)!))).toEqual([3, "some", 0]);
@@ -104,51 +98,43 @@ describe("health report", () => {
 describe("whole-set style", () => {
   const JPEG = "data:image/jpeg;base64,/9j/4AAQ";
 
-  function previewed() {
-    const env = started(3);
-    env.workbench.style.referenceSelected({ reference: { path: "/refs/sunset.jpg", name: "sunset.jpg", preview: JPEG } });
-    env.workbench.previewStyle("all");
-    return { ...env, token: env.actions("previewProjectStyle")[0].token as string };
-  }
-
-  it("shows only the awaited preview's pairs, never other addresses, and exports that preview", () => {
-    const { workbench, token, actions } = previewed();
+  it("shows only the awaited preview's pairs, never other addresses, exports that preview, and ignores the run's answers after a cancel", () => {
+    const { workbench, actions } = started(3);
+    const style = workbench.style;
+    style.referenceSelected({ reference: { path: "/refs/sunset.jpg", name: "sunset.jpg", preview: JPEG } });
+    const preview = (answer: Record<string, unknown>) => {
+      workbench.previewStyle("all");
+      style.previewAnswer({ token: style.state.value.token, ...answer });
+      return style.state.value.token;
+    };
+    preview({ error: "参考图已改变，请重新预览" });
+    expect(style.state.value).toMatchObject({ phase: "idle", message: "参考图已改变，请重新预览" });
     const pairs = [{ name: "IMG_0001.CR3", before: JPEG, after: JPEG }];
-    workbench.style.previewAnswer({ token: "OLD", previews: pairs, total: 9 });
-    expect(workbench.style.state.value.phase).toBe("previewing");
-    workbench.style.previewAnswer({ token, previews: [...pairs, { name: "x", before: "https://evil.example/a.jpg", after: "javascript:alert(1)" }, 5], total: 3 });
-    expect(workbench.style.state.value).toMatchObject({ phase: "ready", total: 3, previews: [...pairs, { name: "x", before: "", after: "" }] });
-    workbench.style.exportCopies();
+    workbench.previewStyle("all");
+    const token = style.state.value.token;
+    style.previewAnswer({ token: "OLD", previews: pairs, total: 9 });
+    expect(style.state.value.phase).toBe("previewing");
+    style.previewAnswer({ token, previews: [...pairs, { name: "x", before: "https://evil.example/a.jpg", after: "javascript:alert(1)" }, 5], total: 3 });
+    expect(style.state.value).toMatchObject({ phase: "ready", total: 3, previews: [...pairs, { name: "x", before: "", after: "" }] });
+    style.exportCopies();
     expect(actions("exportProjectStyle")).toEqual([{ action: "exportProjectStyle", token }]);
     // The folder panel dismissed: the same preview can still be exported.
-    workbench.style.exportAnswer({ token, cancelled: true });
-    expect(workbench.style.state.value.phase).toBe("ready");
-    workbench.style.exportCopies();
-    workbench.style.exportAnswer({ token: "OLD", message: "stale" });
-    expect(workbench.style.state.value.phase).toBe("exporting");
-    workbench.style.exportAnswer({ token, message: "已另存 3 张 JPEG 副本。原片不变。参数记录已保存。" });
-    expect(workbench.style.state.value).toMatchObject({ phase: "idle", token: null });
-    expect(workbench.status.value).toBe("已另存 3 张 JPEG 副本。原片不变。参数记录已保存。");
-  });
-
-  it("shows a preview error; changed options retire a shown preview; a cancel ignores the run's later answers", () => {
-    const { workbench, token } = previewed();
-    workbench.style.previewAnswer({ token, error: "参考图已改变，请重新预览" });
-    expect(workbench.style.state.value).toMatchObject({ phase: "idle", message: "参考图已改变，请重新预览" });
-    const previewAgain = () => {
-      workbench.previewStyle("all");
-      workbench.style.previewAnswer({ token: workbench.style.state.value.token, previews: [], total: 3 });
-      return workbench.style.state.value.token;
-    };
-    previewAgain();
-    workbench.style.setOptions({ strength: 100 });
-    expect(workbench.style.state.value).toMatchObject({ phase: "idle", token: null, previews: [], strength: 100 });
-    const last = previewAgain();
-    workbench.style.exportCopies();
-    workbench.style.cancel();
-    workbench.style.exportAnswer({ token: last, message: "已另存 1 张 JPEG 副本。" });
-    expect(workbench.style.state.value.message).toBe("已停止导出；已写好的副本保留");
-    expect(workbench.status.value).not.toContain("已另存");
+    style.exportAnswer({ token, cancelled: true });
+    expect(style.state.value.phase).toBe("ready");
+    style.exportCopies();
+    style.exportAnswer({ token: "OLD", message: "stale" });
+    expect(style.state.value.phase).toBe("exporting");
+    style.exportAnswer({ token, message: "已另存 3 张 JPEG 副本。原片不变。参数记录已保存。" });
+    expect([style.state.value.phase, style.state.value.token, workbench.status.value]).toEqual(["idle", null, "已另存 3 张 JPEG 副本。原片不变。参数记录已保存。"]);
+    // Changed options retire a shown preview.
+    preview({ previews: [], total: 3 });
+    style.setOptions({ strength: 100 });
+    expect(style.state.value).toMatchObject({ phase: "idle", token: null, previews: [], strength: 100 });
+    const last = preview({ previews: [], total: 3 });
+    style.exportCopies();
+    style.cancel();
+    style.exportAnswer({ token: last, message: "已另存 1 张 JPEG 副本。" });
+    expect([style.state.value.message, workbench.status.value]).toEqual(["已停止导出；已写好的副本保留", "已另存 3 张 JPEG 副本。原片不变。参数记录已保存。"]);
   });
 
   it("keeps the reference unless the answer names an absolute file with an inline preview", () => {
@@ -181,15 +167,6 @@ describe("relinking moved photos", () => {
 describe("face batch", () => {
   const PNG = "data:image/png;base64,iVBORw0KGgo=";
 
-  function ready(count: number) {
-    const env = makeWorkbench();
-    const batch = env.workbench.faceBatch;
-    batch.templateSelected({ stage: "before", image: { name: "t1.jpg", path: "/tpl/t1.jpg", preview: PNG } });
-    batch.templateSelected({ stage: "after", image: { name: "t1-修后.png", path: "/tpl/t1-修后.png", preview: PNG } });
-    batch.photosSelected({ items: Array.from({ length: count }, (_, i) => ({ id: `F-${i + 1}`, name: `IMG_${i + 1}.CR3`, path: `/shoot/IMG_${i + 1}.CR3`, thumbnail: "" })) });
-    return { ...env, batch, sentIds: () => env.actions("generateFaceBatchItem").map((a) => (a.item as { id: string }).id) };
-  }
-
   it("takes only well-formed template and photo answers", () => {
     const { faceBatch: batch } = makeWorkbench().workbench;
     batch.templateSelected({ stage: "middle", image: { path: "/a.jpg", preview: PNG } });
@@ -201,8 +178,12 @@ describe("face batch", () => {
     expect(batch.canStart()).toBe(false);
   });
 
-  it("sends one item at a time with the template, the next only after the current one ends, and retries only failures", () => {
-    const { batch, actions, workbench, sentIds } = ready(3);
+  it("sends one item at a time with the template, the next only after the current one ends, retries only failures, and a cancel leaves the item waiting", () => {
+    const { workbench, actions } = makeWorkbench();
+    const batch = workbench.faceBatch;
+    batch.templateSelected({ stage: "before", image: { name: "t1.jpg", path: "/tpl/t1.jpg", preview: PNG } });
+    batch.templateSelected({ stage: "after", image: { name: "t1-修后.png", path: "/tpl/t1-修后.png", preview: PNG } });
+    batch.photosSelected({ items: [1, 2, 3].map((n) => ({ id: `F-${n}`, name: `IMG_${n}.CR3`, path: `/shoot/IMG_${n}.CR3`, thumbnail: "" })) });
     batch.setOptions({ prompt: "  保留雀斑 ", imageSize: "4K" });
     batch.start();
     batch.start();
@@ -223,16 +204,10 @@ describe("face batch", () => {
     expect(batch.state.value.items[2]).toMatchObject({ state: "done", resultPath: "" });
     expect(workbench.status.value).toBe("批量修脸结束：完成 2 张，失败 1 张");
     batch.start();
-    expect(sentIds()).toEqual(["F-1", "F-2", "F-3", "F-2"]);
-  });
-
-  it("cancel ignores the item's late answers and leaves it waiting", () => {
-    const { batch, sentIds } = ready(2);
-    batch.start();
     batch.cancel();
-    batch.complete({ id: "F-1", result: { fileName: "late.png" } });
-    batch.failed({ id: "F-1", message: "x" });
-    expect(batch.state.value.items[0]).toMatchObject({ state: "queued", resultName: "" });
-    expect(sentIds()).toEqual(["F-1"]);
+    batch.complete({ id: "F-2", result: { fileName: "late.png" } });
+    batch.failed({ id: "F-2", message: "x" });
+    expect(batch.state.value.items[1]).toMatchObject({ state: "queued", resultName: "" });
+    expect(actions("generateFaceBatchItem").map((a) => (a.item as { id: string }).id)).toEqual(["F-1", "F-2", "F-3", "F-2"]);
   });
 });
