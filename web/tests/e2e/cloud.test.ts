@@ -2,42 +2,24 @@
 import { readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { afterAll, beforeAll, describe, expect, it } from "vitest";
-import { FakeService } from "./fakeService";
-import { NativeSession, workflows } from "./shim";
+import { startFakeService, type FakeService } from "./fakeService";
+import { workflows } from "./shim";
 
 // In name order, so the grid shows them in the same order whichever order is chosen.
 const NAMES = ["face-closed-yawn.jpg", "face-open-portrait-hopper.jpg", "orientation-1.jpg"];
 const KEEP = { decision: "保留", rating: 4, confidence: 0.95, issues: [], reason: "眼神清楚，对焦准确", bestCandidate: true };
 
-async function configureAI(session: NativeSession, service: FakeService): Promise<void> {
-  const { page } = session;
-  await session.waitForCallback("grsAIState");
-  await page.getByTestId("settings").click();
-  await page.getByTestId("ai-key").fill("sk-test-0123456789");
-  await page.getByTestId("ai-base-url").fill(service.baseURL);
-  const from = session.delivered.length;
-  await page.getByTestId("ai-save").click();
-  await session.waitForCallback("grsAIState", (state) => state.status === "已保存", { from });
-  await page.keyboard.press("Escape");
-}
-
 describe("cloud culling", () => {
   const flows = workflows();
   const shoot = flows.shoot(NAMES);
   let service: FakeService;
-  beforeAll(async () => void (service = await FakeService.start()));
+  beforeAll(async () => void (service = await startFakeService()));
   afterAll(() => service.stop());
 
   it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, then compares the burst", async () => {
-    await service.route("POST", "/v1/chat/completions", [
-      FakeService.visionAnswer(KEEP),
-      FakeService.visionAnswer({ ...KEEP, decision: "keep", reason: "不可用" }),
-      // Still out when the user stops the run.
-      FakeService.visionAnswer(KEEP, 6000),
-      FakeService.visionAnswer({ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }),
-      FakeService.visionAnswer({ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000),
-      FakeService.visionAnswer({ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }),
-    ]);
+    // The third is still out when the user stops the run, the fifth when the comparison is stopped.
+    await service.scriptChats([[KEEP], [{ ...KEEP, decision: "keep", reason: "不可用" }], [KEEP, 6000], [{ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }],
+      [{ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000], [{ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }]]);
     // The three photos as one stored burst, the first its best frame.
     const photos = NAMES.map((name, i) => ({ id: `P-${i}`, path: join(shoot, name), name, format: "JPG", size: 1, date: `2026-05-01T10:00:0${i}`, thumbnail: `file://${join(shoot, name)}`, group: "B1", best: i === 0 || undefined }));
     const session = await flows.start({
@@ -45,7 +27,13 @@ describe("cloud culling", () => {
       prepareSupportDir: (dir) => writeFileSync(join(dir, "current-project.json"), JSON.stringify({ photos, folder: shoot })),
     });
     const { page } = session;
-    await configureAI(session, service);
+    await session.waitForCallback("grsAIState");
+    await page.getByTestId("settings").click();
+    await page.getByTestId("ai-key").fill("sk-test-0123456789");
+    await page.getByTestId("ai-base-url").fill(service.baseURL);
+    await page.getByTestId("ai-save").click();
+    await session.waitForCallback("grsAIState", (state) => state.status === "已保存");
+    await page.keyboard.press("Escape");
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(3);
 
     await page.getByTestId("cloud-review").click();
@@ -54,7 +42,6 @@ describe("cloud culling", () => {
     await page.getByTestId("cloud-scene").selectOption("portrait");
     await page.getByTestId("cloud-double-check").uncheck();
     await page.getByTestId("cloud-weight-noise").fill("0");
-    await session.screenshot("cloud-dialog");
     await page.getByTestId("cloud-start").click();
     expect(session.sent("cloudAnalyze")[0].options).toMatchObject({ scene: "portrait", doubleCheck: false, weights: { noise: 0, eyes: 5 } });
     await session.waitForCallback("cloudAnalysisProgress", (p) => p.processed === 2);
@@ -66,7 +53,6 @@ describe("cloud culling", () => {
     await expect.poll(() => page.getByTestId("cloud-badge").allTextContents()).toEqual(["云保留", "云?"]);
     await expect.poll(() => page.getByTestId("cloud-verdict").textContent()).toContain("眼神清楚，对焦准确");
     expect(await page.getByTestId("cloud-verdict").textContent()).toContain("置信度 95%");
-    await session.screenshot("cloud-verdicts");
 
     // C takes the cloud's decision and rating; Ctrl+Z puts the photo back.
     await page.keyboard.press("c");
@@ -105,7 +91,7 @@ describe("cloud culling", () => {
     await page.getByTestId("compare-burst").click();
     await session.waitForCallback("burstProgress", (p) => p.token === comparison(1));
     // The stop must find the request out, holding the answer scripted to come late.
-    await expect.poll(() => service.received("/v1/chat/completions"), { timeout: 20_000 }).toBe(5);
+    await expect.poll(() => service.chatsReceived(), { timeout: 20_000 }).toBe(5);
     await expect.poll(() => page.getByTestId("burst-progress").textContent()).toContain("云端比较连拍 B1 0 / 1");
     await page.getByTestId("cancel-burst").click();
     await expect.poll(() => page.getByTestId("burst-progress").count()).toBe(0);
