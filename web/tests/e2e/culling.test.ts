@@ -20,33 +20,26 @@ describe("culling a shoot", () => {
     const session = await flows.start();
     const { page } = session;
     const scan = await session.importPaths([shoot]);
-    expect(scan.photos).toHaveLength(NAMES.length);
     await expect.poll(() => page.getByTestId("shown-count").textContent()).toBe(`${NAMES.length} 张`);
-    await session.screenshot("grid-imported");
 
     await page.getByTestId("analyse").click();
     const panel = page.getByTestId("analysis-panel");
     await panel.getByRole("button", { name: "严格" }).click();
     await panel.getByLabel("噪点过高").uncheck();
-    await session.screenshot("analysis-panel");
-    const analysisStart = session.delivered.length;
     await page.getByTestId("analyse-missing").click();
     const [request] = session.sent("analyze");
     expect(request.settings).toEqual({ strictness: "严格", enabled: ["整体模糊", "人脸失焦", "闭眼", "过曝", "欠曝"], sound: true });
-    const complete = await session.waitForCallback("analysisComplete", () => true, { from: analysisStart, timeoutMs: 120_000 });
-    expect(complete).toEqual({ token: request.token, cancelled: false });
-    expect(session.delivered.slice(analysisStart).filter((c) => c.fn === "window.Native.analysisResult")).toHaveLength(NAMES.length);
+    expect(await session.waitForCallback("analysisComplete", () => true, { timeoutMs: 120_000 })).toEqual({ token: request.token, cancelled: false });
+    expect(session.delivered.filter((c) => c.fn === "window.Native.analysisResult")).toHaveLength(NAMES.length);
     await expect.poll(() => page.getByTestId("analysis-progress").count()).toBe(0);
     expect(session.effects.some((e) => e.effect === "sound")).toBe(true);
     await expect.poll(() => page.getByTestId("metrics").textContent()).toContain("亮度");
-    await session.screenshot("grid-analysed");
 
     // The identical frames form a burst with one best frame; collapsed, it is one cell that opens again.
     await expect.poll(() => page.locator(".group-tag").count()).toBe(2);
     expect(await page.locator(".group-tag.best").count()).toBe(1);
     await page.getByText("折叠连拍").click();
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length - 1);
-    await session.screenshot("grid-bursts-collapsed");
     await page.locator(".group-tag").first().click();
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length);
     await page.getByText("折叠连拍").click();
@@ -65,7 +58,6 @@ describe("culling a shoot", () => {
     await page.getByTestId("trash-rejects").click();
     await expect.poll(() => page.getByTestId("trash-starred").textContent()).toContain("其中 1 张带有星级");
     await expect.poll(() => page.evaluate(() => (document.activeElement as HTMLElement | null)?.dataset.testid)).toBe("cancel-trash");
-    await session.screenshot("trash-confirm");
     await page.getByTestId("confirm-trash").click();
     const trashed = await session.waitForCallback("ratingTrashComplete");
     expect(trashed.removedIDs).toHaveLength(2);
@@ -79,10 +71,8 @@ describe("culling a shoot", () => {
     expect((await session.waitForCallback("ratingExportFolder")).path).toBe(exportBase);
     expect((await session.waitForCallback("ratingExportComplete")).outputs).toHaveLength(2);
     expect(readdirSync(join(exportBase, today())).filter((name) => name.endsWith(".xmp"))).toHaveLength(2);
-    const exportsBefore = session.delivered.length;
     await page.getByTestId("export-rated").click();
-    await session.waitForCallback("ratingExportComplete", () => true, { from: exportsBefore });
-    expect(session.sent("exportRatedPhotos")[1].folder).toBe(exportBase);
+    await expect.poll(() => session.sent("exportRatedPhotos")[1]?.folder).toBe(exportBase);
 
     const manifestPath = join(flows.tempDir("tidewick-manifest-"), "list.txt");
     session.answerPanel([manifestPath]);
@@ -96,7 +86,6 @@ describe("culling a shoot", () => {
     const dialog = page.getByTestId("export-dialog");
     await dialog.getByRole("button", { name: "JPEG" }).click();
     await dialog.getByLabel(/全部照片/).check();
-    await session.screenshot("advanced-export");
     session.answerPanel([advancedBase]);
     const exportFrom = session.delivered.length;
     await page.getByTestId("start-export").click();
@@ -107,12 +96,7 @@ describe("culling a shoot", () => {
     const kept = scan.photos[3].name.replace(/\.jpg$/, "");
     expect(readdirSync(join(done.folder, "保留")).sort()).toEqual([`${kept}.jpg`, `${kept}.xmp`]);
     await expect.poll(() => page.getByTestId("status").textContent()).toBe(done.message);
-    await page.getByTestId("settings").click();
-    await session.screenshot("settings");
-    await page.keyboard.press("Escape");
-
-    await page.evaluate(() => window.dispatchEvent(new Event("pagehide")));
-    expect(await session.close()).toBe(0);
+    await session.screenshot("culled");
   });
 
   it("cancels a running analysis; the photos analysed before keep their results, the rest wait", async () => {
@@ -125,7 +109,6 @@ describe("culling a shoot", () => {
     await page.getByTestId("analyse-missing").click();
     await session.waitForCallback("analysisResult", () => true, { from, timeoutMs: 60_000 });
     await expect.poll(() => page.getByTestId("analysis-progress").textContent()).toMatch(/正在分析 \d+ \/ \d+/);
-    await session.screenshot("analysis-running");
     await page.getByTestId("cancel-analysis").click();
     expect((await session.waitForCallback("analysisComplete", () => true, { from, timeoutMs: 60_000 })).cancelled).toBe(true);
     expect(session.sent("cancelAnalysis")).toHaveLength(1);

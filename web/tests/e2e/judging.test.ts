@@ -9,19 +9,16 @@ const LARGE = "nikon-d5300-6000x4000.jpg";
 
 describe("judging focus", () => {
   const flows = workflows();
-  async function imported(copies: Record<string, string>) {
+  it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side at one zoom and spot, panned together, deciding the focused one", async () => {
     const session = await flows.start();
-    return { session, page: session.page, scan: await session.importPaths([flows.shoot(copies)]) };
-  }
-
-  it("shows a 6000-pixel photo's own pixels at 100 %: the region image is as large as the region asked for", async () => {
-    const { session, page, scan } = await imported({ "DSC_0001.jpg": LARGE });
+    const { page } = session;
+    const scan = await session.importPaths([flows.shoot({ "DSC_0001.jpg": LARGE, "DSC_0002.jpg": LARGE, "DSC_0003.jpg": "orientation-1.jpg" })]);
     await page.getByTestId("grid-cell").first().click();
     await page.keyboard.press("Space");
     await session.waitForCallback("previewReady", (p) => p.id === scan.photos[0].id);
     await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview")).toBe("1");
-    const box = (await page.locator(".loupe-frame").boundingBox())!;
-    await page.mouse.click(box.x + box.width * 0.5, box.y + box.height * 0.5);
+    const frame = (await page.locator(".loupe-frame").boundingBox())!;
+    await page.mouse.click(frame.x + frame.width * 0.5, frame.y + frame.height * 0.5);
     const answer = await session.waitForCallback("photoRegion", (p) => p.id === scan.photos[0].id && !p.error);
     const asked = session.sent("photoRegion").at(-1)!;
     expect([answer.photoWidth, answer.photoHeight, answer.x, answer.y, answer.width, answer.height]).toEqual([6000, 4000, asked.x, asked.y, asked.width, asked.height]);
@@ -29,11 +26,9 @@ describe("judging focus", () => {
     await expect.poll(() => region.evaluate((img: HTMLImageElement) => [img.naturalWidth, img.naturalHeight])).toEqual([asked.width, asked.height]);
     // One photo pixel per screen pixel: far more than the 2800-pixel preview shows.
     expect(await region.evaluate((img: HTMLImageElement) => img.getBoundingClientRect().width)).toBeCloseTo(asked.width, 0);
-    await session.screenshot("judging-region");
-  });
+    for (const key of ["z", "Escape"]) await page.keyboard.press(key);
+    await expect.poll(() => page.getByTestId("loupe").count()).toBe(0);
 
-  it("shows two photos side by side at one zoom and spot, panned together, deciding the focused one", async () => {
-    const { session, page, scan } = await imported({ "DSC_0001.jpg": LARGE, "DSC_0002.jpg": LARGE, "DSC_0003.jpg": "orientation-1.jpg" });
     await page.getByTestId("grid-cell").nth(0).click();
     await page.getByTestId("grid-cell").nth(1).click({ modifiers: ["Control"] });
     await page.keyboard.press("v");
@@ -67,7 +62,7 @@ describe("judging focus", () => {
     await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
   });
 
-  it("counts an import of three hundred files in a bar that ends with the scan", async () => {
+  it("counts an import of three hundred files in a bar that ends with the scan, then orders two cameras' photos by capture time, interleaved, and by file name on request", async () => {
     const session = await flows.start();
     const { page } = session;
     await page.evaluate(() => {
@@ -81,17 +76,14 @@ describe("judging focus", () => {
     expect(calls.lastIndexOf("scanProgress")).toBeLessThan(calls.indexOf("receiveScan"));
     expect(await page.evaluate(() => (window as any).barSeen)).toBe(true);
     await expect.poll(() => page.getByTestId("scan-progress").count()).toBe(0);
-  });
 
-  it("orders two cameras' photos by capture time, interleaved, and by file name on request", async () => {
-    const session = await flows.start();
-    const { page } = session;
     const folder = flows.shoot({ "A_0001.jpg": "orientation-1.jpg", "A_0002.jpg": "orientation-1.jpg", "B_0001.jpg": "orientation-1.jpg", "B_0002.jpg": "orientation-1.jpg" });
     const planted = { A_0001: "14:03:20", A_0002: "14:05:00", B_0001: "14:02:00", B_0002: "14:04:10" };
     for (const [name, time] of Object.entries(planted))
       execFileSync("exiv2", ["-M", `set Exif.Photo.DateTimeOriginal 2024:05:01 ${time}`, "-M", `set Exif.Image.Model Body${name[0]}`, join(folder, `${name}.jpg`)]);
+    const from = session.delivered.length;
     await session.importPaths([folder]);
-    await session.waitForCallback("photoMetadata");
+    await session.waitForCallback("photoMetadata", () => true, { from });
     // The cells are placed absolutely, not in document order.
     const gridOrder = () => page.getByTestId("grid-cell").evaluateAll((cells) =>
       cells.map((cell) => ({ name: cell.getAttribute("title"), top: parseFloat((cell as HTMLElement).style.top), left: parseFloat((cell as HTMLElement).style.left) }))

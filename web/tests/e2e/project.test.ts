@@ -17,11 +17,9 @@ describe("the project", () => {
     let session = await flows.start({ supportDir });
     let { page } = session;
     const version = await session.waitForCallback<string>("version");
-    await session.waitForCallback("lensCorrectionState");
     expect(session.sent("ready")).toHaveLength(1);
     await expect.poll(() => page.getByTestId("version").textContent()).toContain(version);
     expect(await page.getByText("还没有照片").count()).toBe(1);
-    await session.screenshot("start-empty");
 
     const scan = await session.importPaths([shoot]);
     expect(scan.source).toBe("folder");
@@ -35,7 +33,6 @@ describe("the project", () => {
     // The photo panel opens in the project's folder.
     expect([picked.source, session.sent("choosePhotos").at(-1)]).toEqual(["files", { action: "choosePhotos", path: shoot }]);
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(2);
-    await session.screenshot("grid-picked-photos");
     await page.getByTestId("grid-cell").first().click();
     for (const key of ["p", "5"]) await page.keyboard.press(key);
 
@@ -47,8 +44,7 @@ describe("the project", () => {
     await page.getByTestId("confirm-import").click();
     const again = await session.waitForCallback("receiveScan", () => true, { from: before });
     expect(again.photos).toHaveLength(NAMES.length);
-    await expect.poll(() => page.getByTestId("counts").textContent()).toContain("保留 1");
-    await expect.poll(() => page.getByTestId("counts").textContent()).toContain("★ 1");
+    await expect.poll(() => page.getByTestId("counts").textContent()).toMatch(/保留 1.*★ 1/);
 
     // The save is debounced; closing the page hands over what is pending.
     await page.evaluate(() => window.dispatchEvent(new Event("pagehide")));
@@ -66,7 +62,6 @@ describe("the project", () => {
     page = session.page;
     await expect.poll(() => page.getByTestId("counts").textContent()).toContain("保留 1");
     await expect.poll(() => page.locator(".cell-stars").count()).toBe(1);
-    await session.screenshot("restored-project");
     expect(session.sent("saveState")).toHaveLength(0);
 
     const [first, second] = stored.photos;
@@ -78,7 +73,6 @@ describe("the project", () => {
     await expect.poll(() => image.getAttribute("data-preview")).toBe("1");
     await expect.poll(() => image.evaluate((img: HTMLImageElement) => img.naturalWidth)).toBeGreaterThan(0);
     expect(session.sent("previewPhoto").map((b) => b.id)).toEqual([first.id, second.id]);
-    await session.screenshot("loupe-fit");
 
     // A click zooms to 100 %; a drag pans; stepping keeps 100 %; Z goes back to fit.
     const box = (await page.locator(".loupe-frame").boundingBox())!;
@@ -104,13 +98,12 @@ describe("the project", () => {
 
     const source = join(shoot, NAMES[0]);
     const sourceSize = statSync(source).size;
-    await page.locator(`[data-id="${stored.photos.find((p: any) => p.name === NAMES[0]).id}"]`).click();
+    await page.getByTitle(NAMES[0], { exact: true }).click();
     await page.keyboard.press("e");
     await expect.poll(() => page.getByTestId("edit-dialog").count()).toBe(1);
     await page.getByTestId("rotate-right").click();
     await expect.poll(() => page.getByTestId("edit-turns").textContent()).toBe("90°");
     for (const side of ["crop-w", "crop-h"]) await page.getByTestId(side).fill("50").then(() => page.getByTestId(side).press("Tab"));
-    await session.screenshot("edit-dialog");
     session.answerPanel([out]);
     await page.getByTestId("edit-save").click();
     const answer = await session.waitForCallback("photoEditResult");
