@@ -81,9 +81,7 @@ describe("judging focus", () => {
     const planted = { A_0001: "14:03:20", A_0002: "14:05:00", B_0001: "14:02:00", B_0002: "14:04:10" };
     for (const [name, time] of Object.entries(planted))
       execFileSync("exiv2", ["-M", `set Exif.Photo.DateTimeOriginal 2024:05:01 ${time}`, "-M", `set Exif.Image.Model Body${name[0]}`, join(folder, `${name}.jpg`)]);
-    const from = session.delivered.length;
-    await session.importPaths([folder]);
-    await session.waitForCallback("photoMetadata", () => true, { from });
+    await session.answerTo(() => session.importPaths([folder]), "photoMetadata");
     // The cells are placed absolutely, not in document order.
     const gridOrder = () => page.getByTestId("grid-cell").evaluateAll((cells) =>
       cells.map((cell) => ({ name: cell.getAttribute("title"), top: parseFloat((cell as HTMLElement).style.top), left: parseFloat((cell as HTMLElement).style.left) }))

@@ -37,12 +37,10 @@ describe("the project", () => {
     for (const key of ["p", "5"]) await page.keyboard.press(key);
 
     // With decisions made, the import asks first; unchanged files keep their work.
-    const before = session.delivered.length;
     session.answerPanel([shoot]);
     await page.getByTestId("import-folder").click();
     await expect.poll(() => page.getByTestId("replace-dialog").textContent()).toContain("2 张照片已做决定或评星");
-    await page.getByTestId("confirm-import").click();
-    const again = await session.waitForCallback("receiveScan", () => true, { from: before });
+    const again = await session.answerTo(() => page.getByTestId("confirm-import").click(), "receiveScan");
     expect(again.photos).toHaveLength(NAMES.length);
     await expect.poll(() => page.getByTestId("counts").textContent()).toMatch(/保留 1.*★ 1/);
 

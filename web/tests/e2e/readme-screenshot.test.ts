@@ -20,10 +20,8 @@ describe("README screenshot", () => {
     const scan = await session.importPaths([flows.shoot(SHOOT)]);
     expect(scan.photos).toHaveLength(SHOOT.length);
     await page.getByTestId("analyse").click();
-    const from = session.delivered.length;
-    await page.getByTestId("analyse-missing").click();
-    await session.waitForCallback("analysisComplete", () => true, { from, timeoutMs: 120_000 });
-    const results = session.delivered.slice(from).filter((call) => call.fn === "window.Native.analysisResult").map((call: any) => call.arg);
+    await session.answerTo(() => page.getByTestId("analyse-missing").click(), "analysisComplete", () => true, 120_000);
+    const results = session.delivered.filter((call) => call.fn === "window.Native.analysisResult").map((call: any) => call.arg);
     const idOf = new Map<string, string>(scan.photos.map((photo: any) => [photo.name, photo.id]));
 
     const faulted = results.filter((answer) => answer.result?.issues?.length);

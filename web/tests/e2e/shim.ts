@@ -64,11 +64,16 @@ export class NativeSession {
     return this.posted.filter((body) => body.action === action);
   }
 
-  async importPaths(paths: string[], button: "folder" | "photos" = "folder"): Promise<any> {
-    const from = this.delivered.length;
+  importPaths(paths: string[], button: "folder" | "photos" = "folder"): Promise<any> {
     this.answerPanel(paths);
-    await (button === "folder" ? this.page.getByTestId("import-folder") : this.page.getByText("导入照片")).click();
-    return this.waitForCallback("receiveScan", () => true, { from });
+    return this.answerTo(() => (button === "folder" ? this.page.getByTestId("import-folder") : this.page.getByText("导入照片")).click(), "receiveScan");
+  }
+
+  // The first callback `name` delivered since `act` began that satisfies the predicate.
+  async answerTo<T = any>(act: () => Promise<unknown>, name: string, predicate: (arg: any) => boolean = () => true, timeoutMs?: number): Promise<T> {
+    const from = this.delivered.length;
+    await act();
+    return this.waitForCallback<T>(name, predicate, { from, timeoutMs });
   }
 
   // The first callback `name` (e.g. "receiveState") delivered at or after index `from` that satisfies the predicate.
