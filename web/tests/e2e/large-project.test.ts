@@ -1,5 +1,4 @@
 // A stored project of 20,000 photos: the grid stays small in the DOM however far it is scrolled.
-// The frame times are printed as figures; the test asserts the DOM bound and the photos shown.
 import { writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { describe, expect, it } from "vitest";
@@ -31,38 +30,21 @@ describe("a project of 20,000 photos", () => {
     const bounded = async () => expect(await cells()).toSatisfy((n: number) => n > 0 && n < MAX_CELLS_IN_DOM);
     await bounded();
 
-    // Wheel scrolling as a person does, the frame times recorded; then jumps to the end, counting the cells at every stop.
+    // Wheel scrolling as a person does; then jumps to the end, counting the cells at every stop.
     await page.mouse.move(300, 400);
-    await page.evaluate(() => {
-      const w = window as any;
-      w.__frames = [];
-      let last = performance.now();
-      const loop = (t: number) => {
-        w.__frames.push(t - last);
-        last = t;
-        if (!w.__stopFrames) requestAnimationFrame(loop);
-      };
-      requestAnimationFrame(loop);
-    });
     for (let i = 0; i < 150; i++) await page.mouse.wheel(0, 500);
     const figures = await page.evaluate(async () => {
-      const w = window as any;
-      w.__stopFrames = true;
-      const times = (w.__frames as number[]).slice(3).sort((a, b) => a - b);
       const scroller = document.querySelector('[data-testid="grid"]') as HTMLElement;
-      const wheel = { scrolled: scroller.scrollTop, median: times[Math.floor(times.length / 2)], p95: times[Math.floor(times.length * 0.95)] };
-      const frame = () => new Promise<number>((resolve) => requestAnimationFrame((t) => resolve(t)));
-      const stride = (scroller.scrollHeight - scroller.clientHeight) / 200;
+      const scrolled = scroller.scrollTop;
+      const frame = () => new Promise((resolve) => requestAnimationFrame(resolve));
       let maxCells = scroller.querySelectorAll(".cell").length;
       for (let i = 1; i <= 200; i++) {
-        scroller.scrollTop = Math.round(i * stride);
-        await frame();
-        await frame();
+        scroller.scrollTop = Math.round((i * (scroller.scrollHeight - scroller.clientHeight)) / 200);
+        await frame().then(frame);
         maxCells = Math.max(maxCells, scroller.querySelectorAll(".cell").length);
       }
-      return { ...wheel, maxCells };
+      return { scrolled, maxCells };
     });
-    console.log(`20,000 photos: wheel scrolling ${figures.scrolled} px, frame median ${figures.median.toFixed(1)} ms, 95th percentile ${figures.p95.toFixed(1)} ms; at most ${figures.maxCells} cells in the DOM across the grid`);
     expect(figures.scrolled).toBeGreaterThan(0);
     expect(figures.maxCells).toBeLessThan(MAX_CELLS_IN_DOM);
 
@@ -72,7 +54,6 @@ describe("a project of 20,000 photos", () => {
     await expect.poll(() => page.locator('[data-id="SYN-0"]').count()).toBe(1);
     await page.keyboard.press("End");
     await expect.poll(() => page.locator('[data-id="SYN-19999"].current').count()).toBe(1);
-    await session.screenshot("grid-20000-end");
 
     // Filtered, and the smallest cells at the minimum window size: still a bounded number.
     await page.getByTestId("filter-保留").click();

@@ -7,21 +7,15 @@ import { analysed, makeWorkbench, photo, press, started } from "./helpers";
 describe("AI service settings", () => {
   const SAVED = { configured: true, maskedKey: "sk-…9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite", status: "已保存", detail: "API 密钥已保存在当前用户的本地配置中" };
 
-  it("sends the typed key once, trimmed, and a connection check once until the next report", () => {
+  it("sends the typed key once, trimmed, and a connection check once until the next report; reads fields of the wrong type as unknown and keeps the last good report for none", () => {
     const { workbench, posted } = makeWorkbench();
     workbench.ai.save("  sk-secret-key-9f3a \n", " https://api.grsai.com ", "nano-banana-2-lite");
     workbench.ai.test();
     workbench.ai.test();
     expect(posted).toEqual([{ action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" }, { action: "testGRSAIConnection" }]);
-    workbench.handlers().grsAIState!(SAVED);
-    expect(workbench.ai.checking.value).toBe(false);
-  });
-
-  it("reads fields of the wrong type as unknown and keeps the last good report for no report at all", () => {
+    for (const report of [SAVED, null, {}, [SAVED]]) workbench.handlers().grsAIState!(report);
+    expect([workbench.ai.checking.value, workbench.ai.state.value]).toEqual([false, SAVED]);
     expect(readAIServiceState({ configured: "yes", maskedKey: 5, baseURL: ["x"], status: null })).toEqual({ configured: null, maskedKey: null, baseURL: "", model: "", status: null, detail: "" });
-    const { workbench } = makeWorkbench();
-    for (const report of [SAVED, null, {}, [SAVED]]) workbench.ai.report(report);
-    expect(workbench.ai.state.value).toEqual(SAVED);
   });
 });
 
@@ -45,9 +39,17 @@ describe("cloud review", () => {
     expect(workbench.savedState().cloudReview).toMatchObject({ scene: "portrait", policy: "strict", doubleCheck: false });
   });
 
-  it("merges each verdict into its photo with the culling list's keys, and keeps it with the project", () => {
+  it("merges each awaited verdict into its photo with the culling list's keys and keeps it with the project; ignores answers not sent, repeated, of the wrong shape or after a cancel", () => {
     const { workbench } = reviewing();
+    for (const payload of [null, "x", { id: 2, result: KEEP }, { processed: "a" }]) {
+      workbench.cloudAnalysisProgress(payload);
+      workbench.cloudAnalysisResult(payload);
+    }
+    expect(workbench.cloudRun.value).toMatchObject({ processed: 0, failed: 0 });
+    workbench.cloudAnalysisResult({ id: "ID-9", result: KEEP, processed: 1, total: 3 });
     workbench.cloudAnalysisResult({ id: "ID-1", result: KEEP, processed: 1, total: 3 });
+    workbench.cloudAnalysisResult({ id: "ID-1", result: REJECT, processed: 2, total: 3 });
+    expect(workbench.cloudRun.value?.processed).toBe(1);
     workbench.cloudAnalysisResult({ id: "ID-2", error: "GRS AI 返回 HTTP 401", processed: 2, total: 3 });
     workbench.cloudAnalysisResult({ id: "ID-3", result: { ...REJECT, doubleChecked: true, agreement: false, bestCandidate: 0 }, processed: 3, total: 3 });
     const [first, second, third] = workbench.photos.value;
@@ -64,6 +66,10 @@ describe("cloud review", () => {
     restored.receiveState(JSON.parse(JSON.stringify(workbench.savedState())));
     expect(cloudVerdictOf(restored.photos.value[0])).toEqual(cloudVerdictOf(first));
     expect(restored.photos.value[0].cloudReason).toBe("眼神清楚");
+    workbench.startCloudReview("all");
+    workbench.cancelCloudReview();
+    workbench.cloudAnalysisResult({ id: "ID-2", result: REJECT, processed: 2, total: 3 });
+    expect(cloudRecordOf(workbench.photos.value[1]).kind).toBe("none");
   });
 
   it("shows a record it cannot use as unreadable, without any of its values, answered or stored", () => {
@@ -78,24 +84,6 @@ describe("cloud review", () => {
     // A hand-edited stored file cannot smuggle a verdict in.
     const restored = started([photo(1, { cloud: { ...KEEP, rating: 9 }, cloudBest: "yes" as unknown as boolean })]).workbench;
     expect([cloudRecordOf(restored.photos.value[0]).kind, restored.photos.value[0].cloudBest]).toEqual(["unreadable", undefined]);
-  });
-
-  it("ignores answers for photos it did not send, answered twice, after a cancel, or of the wrong shape", () => {
-    const { workbench } = reviewing([photo(1), photo(2)]);
-    workbench.cloudAnalysisResult({ id: "ID-9", result: KEEP, processed: 1, total: 2 });
-    workbench.cloudAnalysisResult({ id: "ID-1", result: KEEP, processed: 1, total: 2 });
-    workbench.cloudAnalysisResult({ id: "ID-1", result: REJECT, processed: 2, total: 2 });
-    expect(cloudVerdictOf(workbench.photos.value[0])?.decision).toBe("保留");
-    expect(workbench.cloudRun.value?.processed).toBe(1);
-    workbench.cancelCloudReview();
-    workbench.cloudAnalysisResult({ id: "ID-2", result: REJECT, processed: 2, total: 2 });
-    expect(cloudRecordOf(workbench.photos.value[1]).kind).toBe("none");
-    workbench.startCloudReview("all");
-    for (const payload of [null, "x", { id: 2, result: KEEP }, { processed: "a" }]) {
-      workbench.cloudAnalysisProgress(payload);
-      workbench.cloudAnalysisResult(payload);
-    }
-    expect(workbench.cloudRun.value).toMatchObject({ processed: 0, failed: 0 });
   });
 
   it("accepts the cloud's decision and rating for every filtered photo as one undo step, and filters by disagreement", () => {
