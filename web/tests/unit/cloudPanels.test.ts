@@ -1,7 +1,6 @@
 import { describe, expect, it } from "vitest";
 import { readAIServiceState } from "../../src/state/aiService";
 import { cloudRecordOf, cloudVerdictOf } from "../../src/state/cloudReview";
-import { readRecentProjects } from "../../src/state/recentProjects";
 import { analysed, makeWorkbench, photo, press, started } from "./helpers";
 
 describe("AI service settings", () => {
@@ -132,39 +131,5 @@ describe("burst comparison in the cloud", () => {
       expect(best(made)).toEqual([true, undefined, undefined, undefined]);
       expect(made.workbench.undoStack.value).toHaveLength(0);
     }
-  });
-});
-
-describe("recent projects", () => {
-  const opened = (photos: number[], projectName: string, extra = {}) => ({ archive: { format: "tidewick-project", state: { photos: photos.map((n) => photo(n)), projectName, ...extra } } });
-
-  it("lists archives saved and opened, newest first, kept with the stored project but not in archives", () => {
-    const { workbench, actions } = started([photo(1)], { projectName: "婚礼" });
-    for (const answer of [{ cancelled: true }, { error: "无法保存项目，请检查目录权限与磁盘空间" }]) {
-      workbench.saveArchive();
-      workbench.projectArchiveSaved(answer);
-    }
-    expect(workbench.project.value.recentProjects).toEqual([]);
-    workbench.saveArchive();
-    workbench.projectArchiveSaved({ ok: true });
-    workbench.projectArchiveLoaded(opened([2, 3], "毕业照", { recentProjects: [{ name: "别人的", photos: 1, at: "2026-01-01T00:00:00Z", how: "saved" }] }));
-    expect(workbench.project.value.recentProjects.map(({ name, photos, how }) => [name, photos, how])).toEqual([["毕业照", 2, "opened"], ["婚礼", 1, "saved"]]);
-    // The same shoot again moves up instead of being listed twice.
-    workbench.projectArchiveLoaded(opened([1], "婚礼"));
-    expect(workbench.project.value.recentProjects.map((entry) => entry.name)).toEqual(["婚礼", "毕业照"]);
-    workbench.saveArchive();
-    expect(actions("exportProjectArchive").at(-1)!.archive).not.toHaveProperty("state.recentProjects");
-    const restored = started(0).workbench;
-    restored.receiveState(JSON.parse(JSON.stringify(workbench.savedState())));
-    expect(restored.project.value.recentProjects).toEqual(workbench.project.value.recentProjects);
-    restored.forgetRecentProject(0);
-    expect(restored.project.value.recentProjects.map((entry) => entry.name)).toEqual(["毕业照"]);
-  });
-
-  it("drops stored entries it cannot read and keeps at most eight", () => {
-    const good = { name: "a", photos: 3, at: "2026-05-01T10:00:00.000Z", how: "saved" };
-    expect(readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null, "a"])).toEqual([good]);
-    expect(readRecentProjects(Array.from({ length: 12 }, (_, i) => ({ ...good, name: `p${i}` })))).toHaveLength(8);
-    expect(readRecentProjects({ 0: good })).toEqual([]);
   });
 });

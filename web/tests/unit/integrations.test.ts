@@ -58,13 +58,10 @@ describe("companion applications and the local ComfyUI set-up", () => {
 
   const SETUP = { busy: 0, dependencyReady: false, desktopInstalled: 1, instanceInstalled: 1, instanceName: "ComfyUI", instancePath: "/home/ann/ComfyUI", memoryGB: 23, missingBytes: 6793621505, modelRoot: "/home/ann/ComfyUI/ComfyUI/models", modelsReady: 0, modelsTotal: 4, nodeReady: true };
 
-  it("reads the snapshot, and counts or flags of the wrong kind as unknown", () => {
+  it("reads counts or flags of the wrong kind as unknown, installs once until the program answers, keeps a bounded log, and checks until its probes answered", () => {
     expect(readComfySetup(SETUP)).toEqual({ ...SETUP, busy: false, desktopInstalled: true, instanceInstalled: true });
     expect(readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1", instanceInstalled: 2 })).toMatchObject({ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false, instanceInstalled: null });
     expect(readComfySetup({})).toBeNull();
-  });
-
-  it("installs once until the program answers, keeps a bounded log, and checks until its probes answered", () => {
     const { workbench, actions } = makeWorkbench();
     const h = workbench.handlers();
     h.comfySetupState!(SETUP);
@@ -76,15 +73,13 @@ describe("companion applications and the local ComfyUI set-up", () => {
     for (const line of [{ event: "step", message: "下载模型" }, "step|下载模型", null, { event: 3 }]) h.comfySetupProgress!(line);
     expect(workbench.comfy.log.value).toEqual([{ event: "step", message: "下载模型" }]);
     for (let i = 0; i < SETUP_LOG_MAX + 5; i++) h.comfySetupProgress!({ event: "ready", message: `#${i}` });
-    expect(workbench.comfy.log.value).toHaveLength(SETUP_LOG_MAX);
-    expect(workbench.comfy.log.value.at(-1)?.message).toBe(`#${SETUP_LOG_MAX + 4}`);
+    expect([workbench.comfy.log.value.length, workbench.comfy.log.value.at(-1)?.message]).toEqual([SETUP_LOG_MAX, `#${SETUP_LOG_MAX + 4}`]);
     // The start's probe is shown too; a check lasts until each asked probe answered.
     h.comfySetupConnection!({ connected: false, message: "尚未连通。" });
     workbench.comfy.checkConnection();
     workbench.comfy.checkConnection();
     h.comfySetupConnection!({ connected: "true", message: "本机 ComfyUI 已连通 · 127.0.0.1:8188" });
-    expect(workbench.comfy.connection.value?.connected).toBeNull();
-    expect(workbench.comfy.checking.value).toBe(true);
+    expect([workbench.comfy.connection.value?.connected, workbench.comfy.checking.value]).toEqual([null, true]);
     h.comfySetupConnection!({ connected: true, message: "本机 ComfyUI 已连通 · 127.0.0.1:8188" });
     expect(workbench.comfy.checking.value).toBe(false);
   });

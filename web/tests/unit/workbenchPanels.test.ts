@@ -2,6 +2,7 @@ import { describe, expect, it } from "vitest";
 import { folderOf } from "../../src/state/faceBatch";
 import { readHealthReport } from "../../src/state/health";
 import { connectedPlugins, readBridgeStatus } from "../../src/state/pluginBridge";
+import { readRecentProjects } from "../../src/state/recentProjects";
 import { makeWorkbench, photo, started } from "./helpers";
 
 describe("plug-in status", () => {
@@ -32,7 +33,7 @@ describe("project archives and automatic backups", () => {
   const BROKEN = { name: "20261206-unreadable-7.json", savedAt: 1796552100, bytes: 10, photos: null, readable: false };
   const archive = (photos: unknown) => ({ archive: { format: "tidewick-project", version: 1, state: photos } });
 
-  it("saves the project as stored, tagged as an archive, reports only the awaited outcome, and opens only an object state", () => {
+  it("saves the project as stored, tagged as an archive, reports only the awaited outcome, opens only an object state, and lists the archives saved and opened", () => {
     const { workbench, actions } = makeWorkbench();
     workbench.saveArchive();
     workbench.receiveState({ photos: [photo(1, { status: "保留" })], projectName: "婚礼" });
@@ -46,9 +47,30 @@ describe("project archives and automatic backups", () => {
     workbench.projectArchiveSaved({ ok: true });
     workbench.saveArchive();
     workbench.projectArchiveSaved({ cancelled: true });
-    expect(workbench.status.value).toBe("项目档案超过 20 MB，请缩小项目");
+    expect([workbench.status.value, workbench.project.value.recentProjects]).toEqual(["项目档案超过 20 MB，请缩小项目", []]);
     for (const payload of [{ cancelled: true }, archive([photo(2)]), archive("x")]) workbench.projectArchiveLoaded(payload);
     expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-1"]);
+    workbench.saveArchive();
+    workbench.projectArchiveSaved({ ok: true });
+    workbench.projectArchiveLoaded(archive({ photos: [photo(2), photo(3)], projectName: "毕业照", recentProjects: [{ name: "别人的", photos: 1, at: "2026-01-01T00:00:00Z", how: "saved" }] }));
+    expect(workbench.project.value.recentProjects.map(({ name, photos, how }) => [name, photos, how])).toEqual([["毕业照", 2, "opened"], ["婚礼", 1, "saved"]]);
+    // The same shoot again moves up instead of being listed twice; the list stays out of archives but is stored.
+    workbench.projectArchiveLoaded(archive({ photos: [photo(1)], projectName: "婚礼" }));
+    expect(workbench.project.value.recentProjects.map((entry) => entry.name)).toEqual(["婚礼", "毕业照"]);
+    workbench.saveArchive();
+    expect(actions("exportProjectArchive").at(-1)!.archive).not.toHaveProperty("state.recentProjects");
+    const restored = started(0).workbench;
+    restored.receiveState(JSON.parse(JSON.stringify(workbench.savedState())));
+    expect(restored.project.value.recentProjects).toEqual(workbench.project.value.recentProjects);
+    restored.forgetRecentProject(0);
+    expect(restored.project.value.recentProjects.map((entry) => entry.name)).toEqual(["毕业照"]);
+  });
+
+  it("drops stored recent entries it cannot read and keeps at most eight", () => {
+    const good = { name: "a", photos: 3, at: "2026-05-01T10:00:00.000Z", how: "saved" };
+    expect(readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null, "a"])).toEqual([good]);
+    expect(readRecentProjects(Array.from({ length: 12 }, (_, i) => ({ ...good, name: `p${i}` })))).toHaveLength(8);
+    expect(readRecentProjects({ 0: good })).toEqual([]);
   });
 
   it("takes only backup lists it asked for, and leaves out entries that are no backup of its folder", () => {
