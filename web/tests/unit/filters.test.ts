@@ -1,4 +1,5 @@
 import { describe, expect, it } from "vitest";
+import { dateSeconds, frameScore, groupBursts, hashDistance } from "../../src/state/bursts";
 import { countDecisions, defaultFilter, matchesFilter, visibleItems, type Filter } from "../../src/state/filters";
 import { analysed, photo, started } from "./helpers";
 
@@ -42,5 +43,33 @@ describe("filters and counts", () => {
     expect(workbench.items.value.map((i) => i.photo.id)).toEqual(["ID-1"]);
     advance(5000);
     expect(saves()).toHaveLength(0);
+  });
+});
+
+function at(n: number, second: number, hash: string, extra: Record<string, unknown> = {}) {
+  return photo(n, { date: `2026-05-01T10:00:${String(second).padStart(2, "0")}`, result: analysed(hash, extra) });
+}
+
+describe("burst grouping", () => {
+  it.each([
+    ["0000000000000000", "0000000000000000", 0],
+    ["0000000000000000", "ffffffffffffffff", 64],
+    ["00000000000000ff", "0000000100000000", 9],
+    ["xyz", "0000000000000000", null],
+    [undefined, "0000000000000000", null],
+  ])("hash distance of %s and %s is %s bits", (a, b, bits) => expect(hashDistance(a, b)).toBe(bits));
+
+  it("groups consecutive similar frames close in time, labels them in order, and clears old labels", () => {
+    expect([dateSeconds("2026-05-01T10:00:05")! - dateSeconds("2026-05-01T09:59:58")!, dateSeconds("")]).toEqual([7, null]);
+    // Three alike, then a different picture twice, and that picture again much later; an old label without a hash.
+    const photos = [at(1, 0, "0000000000000000"), at(2, 1, "0000000000000003"), at(3, 2, "000000000000000f"), at(4, 3, "ffffffffffffffff"), at(5, 4, "fffffffffffffffe"), at(6, 30, "fffffffffffffffe"), photo(7, { group: "B9", best: true })];
+    const { photos: grouped, groups } = groupBursts(photos);
+    expect([groups, grouped.map((p) => p.group ?? "-"), grouped[6].best]).toEqual([2, ["B1", "B1", "B1", "B2", "B2", "-", "-"], undefined]);
+  });
+
+  it("marks the best frame by the analysis: closed eyes and issues lose", () => {
+    const photos = [{ ...at(1, 0, "0000000000000000", { closedEyes: 1, issues: ["闭眼"] }), issues: ["闭眼"] }, at(2, 0, "0000000000000001", { faceFocusScore: 0.9, sharpness: 300 }), at(3, 1, "0000000000000003", { faceFocusScore: 0.5, sharpness: 300 })];
+    expect(groupBursts(photos).photos.map((p) => p.best ?? false)).toEqual([false, true, false]);
+    expect(frameScore(photos[0])).toBeLessThan(frameScore(photos[2]));
   });
 });
