@@ -65,32 +65,15 @@ describe("the project", () => {
     const [first, second] = stored.photos;
     await page.locator(`[data-id="${first.id}"]`).click();
     await page.keyboard.press("Space");
-    const ready = await session.waitForCallback("previewReady", (p) => p.id === first.id);
-    expect(ready.url).toMatch(/^file:\/\/.*PreviewCache/);
+    expect((await session.waitForCallback("previewReady", (p) => p.id === first.id)).url).toMatch(/^file:\/\/.*PreviewCache/);
     const image = page.getByTestId("loupe-image");
     await expect.poll(() => image.getAttribute("data-preview")).toBe("1");
     await expect.poll(() => image.evaluate((img: HTMLImageElement) => img.naturalWidth)).toBeGreaterThan(0);
     expect(session.sent("previewPhoto").map((b) => b.id)).toEqual([first.id, second.id]);
 
-    // A click zooms to 100 %; a drag pans; stepping keeps 100 %; Z goes back to fit.
-    const box = (await page.locator(".loupe-frame").boundingBox())!;
-    await page.mouse.click(box.x + box.width * 0.3, box.y + box.height * 0.4);
-    const zoomed = () => page.getByTestId("zoom-actual").getAttribute("class").then((name) => name ?? "");
-    await expect.poll(zoomed).toContain("active");
-    const unpanned = await image.evaluate((img) => img.style.transform);
-    await page.mouse.move(box.x + 200, box.y + 200);
-    await page.mouse.down();
-    await page.mouse.move(box.x + 120, box.y + 150, { steps: 5 });
-    await page.mouse.up();
-    expect(await image.evaluate((img) => img.style.transform)).not.toBe(unpanned);
-    await session.screenshot("loupe-actual");
-
+    await session.screenshot("loupe");
     await page.keyboard.press("ArrowRight");
     await expect.poll(() => page.locator(".loupe-name").textContent()).toBe(second.name);
-    expect(await zoomed()).toContain("active");
-    await session.waitForCallback("previewReady", (p) => p.id === second.id);
-    await page.keyboard.press("z");
-    await expect.poll(zoomed).not.toContain("active");
     await page.keyboard.press("Escape");
     await expect.poll(() => page.getByTestId("loupe").count()).toBe(0);
 

@@ -86,7 +86,7 @@ describe("trash and rated export", () => {
   });
 });
 
-describe("import and card", () => {
+describe("imports, the card and saved copies", () => {
   it("shows the import's counts until its scan, adopts the scan in the order received with the work of unchanged files, and ignores what is no scan", () => {
     const { workbench, advance, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
     for (const bad of [null, { found: -1 }, { found: 2.5 }, { found: 3, thumbnails: 4, total: 3 }, { found: "3" }]) workbench.scanProgressed(bad && { thumbnails: 0, total: 0, ...bad });
@@ -119,9 +119,7 @@ describe("import and card", () => {
     expect(posted).toEqual([expect.objectContaining({ action: "saveState" }), { action: "scanPath", path: "/media/EOS_DIGITAL/DCIM" }]);
     expect(workbench.card.value).toBeNull();
   });
-});
 
-describe("crop and rotate", () => {
   it("asks once with the turns modulo 4 and the crop inside the picture, adds the awaited copy after its photo, and shows errors and cancels", () => {
     const { workbench, actions } = started(2);
     workbench.openEdit();

@@ -3,7 +3,7 @@ import { readAIServiceState } from "../../src/state/aiService";
 import { cloudRecordOf, cloudVerdictOf } from "../../src/state/cloudReview";
 import { analysed, makeWorkbench, photo, press, started } from "./helpers";
 
-describe("AI service settings", () => {
+describe("the AI service and cloud culling", () => {
   const SAVED = { configured: true, maskedKey: "sk-…9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite", status: "已保存", detail: "API 密钥已保存在当前用户的本地配置中" };
 
   it("sends the typed key once, trimmed, and a connection check once until the next report; reads fields of the wrong type as unknown and keeps the last good report for none", () => {
@@ -16,9 +16,7 @@ describe("AI service settings", () => {
     expect([workbench.ai.checking.value, workbench.ai.state.value]).toEqual([false, SAVED]);
     expect(readAIServiceState({ configured: "yes", maskedKey: 5, baseURL: ["x"], status: null })).toEqual({ configured: null, maskedKey: null, baseURL: "", model: "", status: null, detail: "" });
   });
-});
 
-describe("cloud review", () => {
   const KEEP = { decision: "保留", rating: 4, confidence: 0.9, issues: ["构图问题"], reason: "眼神清楚", bestCandidate: true, usage: { prompt_tokens: 9 } };
   const REJECT = { decision: "淘汰", rating: 1, confidence: 0.8, issues: ["闭眼"], reason: "闭眼", bestCandidate: false };
 
@@ -102,9 +100,7 @@ describe("cloud review", () => {
     press(workbench, "Control+z");
     expect(work()).toEqual([["待定", 2], [undefined, undefined], [undefined, undefined], [undefined, undefined]]);
   });
-});
 
-describe("burst comparison in the cloud", () => {
   function comparing() {
     const made = started([photo(1, { group: "B1", best: true }), photo(2, { group: "B1" }), photo(3, { group: "B1" }), photo(4, { group: "B2" })]);
     made.workbench.compareBurst();

@@ -2,7 +2,7 @@ import { describe, expect, it } from "vitest";
 import { actualSizeOffset } from "../../src/ui/Loupe";
 import { cellPosition, gridGeometry, scrollToReveal, visibleRange } from "../../src/ui/gridLayout";
 
-describe("virtual grid geometry", () => {
+describe("virtual grid and loupe geometry", () => {
   it("fits as many stretched columns of the preferred size as the width allows, builds the rows in view, and scrolls just enough to reveal a cell", () => {
     const small = gridGeometry(916, 170, 100);
     expect([small.columns, small.rows, small.cellWidth * 5 + 4 * 6 <= 900, gridGeometry(100, 170, 3).columns]).toEqual([5, 20, true, 1]);
@@ -13,9 +13,7 @@ describe("virtual grid geometry", () => {
     expect([scrollToReveal(g, 0, 0, 600), scrollToReveal(g, 0, 500, 600)]).toEqual([null, 0]);
     expect(cellPosition(g, 50).top + g.rowHeight).toBeLessThanOrEqual(scrollToReveal(g, 50, 0, 600)! + 600);
   });
-});
 
-describe("loupe at 100 %", () => {
   // The focus point goes to the middle of the view, but no empty space shows past an edge of a
   // larger image, and a smaller image is centred.
   it.each([

@@ -7,7 +7,7 @@ import { makeWorkbench } from "./helpers";
 const BASE = { currentVersion: "0.7.1", currentBuild: "1", manifestURL: "https://example.com/update.json", automatic: true };
 const FOUND = { ...BASE, status: "发现新版本", available: true, latestVersion: "0.8.0", latestBuild: "12", downloadURL: "https://example.com/tidewick-0.8.0.tar.gz", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" };
 
-describe("update check", () => {
+describe("update check, companion applications and the local ComfyUI set-up", () => {
   it("offers a download only for a newer version with an HTTPS page, and ignores reports that are no state", () => {
     const { workbench } = makeWorkbench();
     const report = workbench.handlers().appUpdateState!;
@@ -39,9 +39,7 @@ describe("update check", () => {
     workbench.appUpdate.check("");
     expect(posted.filter((body) => body.action === "checkForAppUpdate")).toHaveLength(0);
   });
-});
 
-describe("companion applications and the local ComfyUI set-up", () => {
   it("reads 1 / 0 or booleans as installed, and shows only the open answers it asked for", () => {
     const apps = readCompanionApps({ photoshop: { installed: 1, name: "Photoshop", path: "/opt/photoshop/photoshop" }, pixcake: { installed: "1", name: "像素蛋糕" } });
     expect(apps).toEqual({ photoshop: { installed: true, name: "Photoshop" }, pixcake: { installed: null, name: "像素蛋糕" } });

@@ -5,7 +5,7 @@ import { connectedPlugins, readBridgeStatus } from "../../src/state/pluginBridge
 import { readRecentProjects } from "../../src/state/recentProjects";
 import { makeWorkbench, photo, started } from "./helpers";
 
-describe("plug-in status", () => {
+describe("reports from the program", () => {
   const GRS = { configured: true, maskedKey: "sk-…9f", baseURL: "https://api.grsai.com", model: "nano-banana", status: "连接正常", detail: "" };
   const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: GRS, error: "" };
 
@@ -26,9 +26,19 @@ describe("plug-in status", () => {
     expect(readBridgeStatus([RUNNING])).toBeNull();
     expect([{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }].map((s) => connectedPlugins(readBridgeStatus(s)!))).toEqual([3, "some", 0]);
   });
+
+  it("reads broken rows as unknown and keeps the last report for no report", () => {
+    const { workbench } = makeWorkbench();
+    workbench.workbenchHealth({ version: "1.4.0", build: "57", rows: [{ name: "云端接口", ok: true, message: "连接正常" }, { name: "本地生图模型（可选）", ok: 0, message: "模型文件 0 / 4" }] });
+    workbench.workbenchHealth({ rows: "none" });
+    workbench.workbenchHealth(null);
+    expect(workbench.health.value.report?.rows.map((row) => row.ok)).toEqual([true, false]);
+    const rows = [null, { name: 7, ok: "yes", message: "m" }, { ok: 1 }];
+    expect(readHealthReport({ version: 2, rows })).toEqual({ version: "", build: "", rows: [{ name: "", ok: null, message: "m" }, { name: "", ok: true, message: "" }] });
+  });
 });
 
-describe("project archives and automatic backups", () => {
+describe("project archives, automatic backups and relinking", () => {
   const NEWEST = { name: "20261207-101500-before-import.json", savedAt: 1796638500.25, bytes: 2048, photos: 12, readable: true };
   const BROKEN = { name: "20261206-unreadable-7.json", savedAt: 1796552100, bytes: 10, photos: null, readable: false };
   const archive = (photos: unknown) => ({ archive: { format: "tidewick-project", version: 1, state: photos } });
@@ -97,21 +107,22 @@ describe("project archives and automatic backups", () => {
     workbench.projectArchiveLoaded(archive({ photos: [photo(4)] }));
     expect(workbench.project.value.recentProjects).toHaveLength(1);
   });
-});
 
-describe("health report", () => {
-  it("reads broken rows as unknown and keeps the last report for no report", () => {
-    const { workbench } = makeWorkbench();
-    workbench.workbenchHealth({ version: "1.4.0", build: "57", rows: [{ name: "云端接口", ok: true, message: "连接正常" }, { name: "本地生图模型（可选）", ok: 0, message: "模型文件 0 / 4" }] });
-    workbench.workbenchHealth({ rows: "none" });
-    workbench.workbenchHealth(null);
-    expect(workbench.health.value.report?.rows.map((row) => row.ok)).toEqual([true, false]);
-    const rows = [null, { name: 7, ok: "yes", message: "m" }, { ok: 1 }];
-    expect(readHealthReport({ version: 2, rows })).toEqual({ version: "", build: "", rows: [{ name: "", ok: null, message: "m" }, { name: "", ok: true, message: "" }] });
+  it("relinks moved photos: sends ids and paths once, takes absolute new paths of found photos and keeps their work", () => {
+    const { workbench, actions } = started([photo(1, { status: "保留", rating: 4 }), photo(2), photo(3)]);
+    workbench.relinkPhotos();
+    workbench.relinkPhotos();
+    expect(actions("relinkProjectPhotos")).toEqual([{ action: "relinkProjectPhotos", photos: [1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })) }]);
+    const found = { id: "ID-1", path: "/moved/img_0001.cr3", name: "img_0001.cr3", thumbnail: "file:///data/ProjectThumbnails/A.jpg" };
+    workbench.projectPhotosRelinked({ photos: [found, { id: "ID-2", path: "relative/IMG_0002.CR3", name: "IMG_0002.CR3", thumbnail: "" }, "junk"], missing: 2 });
+    // Not awaited any more.
+    workbench.projectPhotosRelinked({ photos: [{ id: "ID-3", path: "/x/IMG_0003.CR3" }], missing: 0 });
+    expect(workbench.photos.value[0]).toMatchObject({ ...found, status: "保留", rating: 4 });
+    expect([workbench.photos.value[1].path, workbench.photos.value[2].path, workbench.status.value]).toEqual(["/shoot/IMG_0002.CR3", "/shoot/IMG_0003.CR3", "已重新关联 1 张照片，2 张未找到或重名"]);
   });
 });
 
-describe("whole-set style", () => {
+describe("whole-set style and face batch", () => {
   const JPEG = "data:image/jpeg;base64,/9j/4AAQ";
 
   it("shows only the awaited preview's pairs, never other addresses, exports that preview, and ignores the run's answers after a cancel", () => {
@@ -161,24 +172,7 @@ describe("whole-set style", () => {
     workbench.style.referenceSelected({ reference: { path: "/refs/a.jpg", preview: JPEG } });
     expect(workbench.style.state.value.reference).toEqual({ path: "/refs/a.jpg", name: "a.jpg", preview: JPEG });
   });
-});
 
-describe("relinking moved photos", () => {
-  it("sends ids and paths once, takes absolute new paths of found photos and keeps their work", () => {
-    const { workbench, actions } = started([photo(1, { status: "保留", rating: 4 }), photo(2), photo(3)]);
-    workbench.relinkPhotos();
-    workbench.relinkPhotos();
-    expect(actions("relinkProjectPhotos")).toEqual([{ action: "relinkProjectPhotos", photos: [1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })) }]);
-    const found = { id: "ID-1", path: "/moved/img_0001.cr3", name: "img_0001.cr3", thumbnail: "file:///data/ProjectThumbnails/A.jpg" };
-    workbench.projectPhotosRelinked({ photos: [found, { id: "ID-2", path: "relative/IMG_0002.CR3", name: "IMG_0002.CR3", thumbnail: "" }, "junk"], missing: 2 });
-    // Not awaited any more.
-    workbench.projectPhotosRelinked({ photos: [{ id: "ID-3", path: "/x/IMG_0003.CR3" }], missing: 0 });
-    expect(workbench.photos.value[0]).toMatchObject({ ...found, status: "保留", rating: 4 });
-    expect([workbench.photos.value[1].path, workbench.photos.value[2].path, workbench.status.value]).toEqual(["/shoot/IMG_0002.CR3", "/shoot/IMG_0003.CR3", "已重新关联 1 张照片，2 张未找到或重名"]);
-  });
-});
-
-describe("face batch", () => {
   const PNG = "data:image/png;base64,iVBORw0KGgo=";
 
   it("takes only well-formed answers, sends one item at a time with the template, the next only after the current one ends, retries only failures, and a cancel leaves the item waiting", () => {

@@ -38,7 +38,7 @@ function zoomedLoupe(photos = [photo(1), photo(2)], view = {}) {
 }
 const answer = (ask: Record<string, unknown>, url = "file:///cache/r.jpg") => ({ ...ask, url, photoWidth: 6000, photoHeight: 4000 });
 
-describe("the loupe's regions", () => {
+describe("the loupe's regions, alone and side by side", () => {
   it("asks for the clicked spot's full-resolution pixels and shows only the newest answer", () => {
     const { workbench, actions } = zoomedLoupe();
     expect(actions("photoRegion")).toHaveLength(0);
@@ -71,9 +71,7 @@ describe("the loupe's regions", () => {
     workbench.setZoom("fit");
     expect(press(workbench, "Alt+ArrowRight")).toEqual([false]);
   });
-});
 
-describe("side by side", () => {
   it("opens on four frames of the current burst around it, keys act on the focused one only, and every compared photo asks for the same region", () => {
     const { workbench, asked } = zoomedLoupe([1, 2, 3, 4, 5, 6].map((n) => photo(n, { group: n <= 5 ? "B1" : undefined })), { collapseBursts: true });
     workbench.closeLoupe();
