@@ -1,5 +1,4 @@
 import { describe, expect, it } from "vitest";
-import type { Workbench } from "../../src/state/store";
 import { turnDraft } from "../../src/state/photoEdit";
 import { analysed, photo, press, started } from "./helpers";
 
@@ -22,17 +21,13 @@ describe("local analysis and previews", () => {
     expect(workbench.analysis.value).toBeNull();
     advance(5000);
     expect((saves().at(-1)!.state as any).photos[0].issues).toEqual(["过曝"]);
-  });
-
-  it.each<[string, (workbench: Workbench) => void]>([
-    ["a cancel", (workbench) => workbench.cancelAnalysis()],
-    ["a new import", (workbench) => workbench.receiveScan({ folder: "/other", source: "folder", skipped: 0, photos: [photo(1)] })],
-  ])("stops listening to a run at %s", (_, retire) => {
-    const { workbench, actions } = started(2);
-    workbench.startAnalysis("all");
-    retire(workbench);
-    workbench.analysisResult({ token: actions("analyze")[0].token, id: "ID-1", result: analysed("0"), processed: 1, total: 2, remaining: 1 });
-    expect(workbench.photos.value[0].result).toBeUndefined();
+    // A cancel or a new import stops listening to a run.
+    for (const retire of [() => workbench.cancelAnalysis(), () => workbench.receiveScan({ folder: "/other", source: "folder", skipped: 0, photos: [photo(1)] })]) {
+      workbench.startAnalysis("all");
+      retire();
+      workbench.analysisResult({ token: actions("analyze").at(-1)!.token, id: "ID-1", result: analysed("0123456789abcdef"), processed: 1, total: 2, remaining: 1 });
+      expect(workbench.photos.value[0].result?.hash).not.toBe("0123456789abcdef");
+    }
   });
 
   it("keeps only awaited previews, once each", () => {
@@ -47,42 +42,33 @@ describe("local analysis and previews", () => {
 });
 
 describe("trash and rated export", () => {
-  it("trashes only rejects after asking, and drops exactly the ids each awaited request reports moved, once", () => {
-    const { workbench, actions } = started(4);
+  it("trashes only rejects after asking, drops exactly the ids each awaited request reports moved, and exports rated photos not rejected into the folder kept with the project", () => {
+    const { workbench, actions, advance, saves } = started(4);
     workbench.askTrashRejects();
     expect(workbench.dialog.value).toBeNull();
-    press(workbench, "x", "x");
+    press(workbench, "x", "x", "4", "2");
     workbench.askTrashRejects();
     expect(workbench.dialog.value).toBe("trash");
     workbench.trashRejects();
+    workbench.select("ID-4");
     press(workbench, "x");
     workbench.trashRejects();
     const [first, second] = actions("trashRatedPhotos");
     expect(first.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
     workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2", "ID-3"], message: "x" });
-    workbench.ratingTrashComplete({ token: second.token, removedIDs: ["ID-3"], message: "已将 1 张照片移到废纸篓" });
+    workbench.ratingTrashComplete({ token: second.token, removedIDs: ["ID-4"], message: "已将 1 张照片移到废纸篓" });
     workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
     workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-2"], message: "x" });
-    expect([workbench.photos.value.map((p) => p.id), workbench.status.value]).toEqual([["ID-2", "ID-4"], "已移动 1 张，另有文件无法移动：权限不足"]);
-  });
-
-  it("exports rated photos that are not rejected, into the folder remembered with the project", () => {
-    const { workbench, actions, advance, saves } = started(4);
-    workbench.rate(4);
-    workbench.rate(2);
-    workbench.select("ID-2");
-    workbench.decide("淘汰");
+    expect([workbench.photos.value.map((p) => p.id), workbench.status.value]).toEqual([["ID-2", "ID-3"], "已移动 1 张，另有文件无法移动：权限不足"]);
     workbench.exportRated();
-    const [first] = actions("exportRatedPhotos");
-    expect(first).toMatchObject({ folder: "", photos: [{ id: "ID-1", path: "/shoot/IMG_0001.CR3", rating: 4 }] });
+    const [exported] = actions("exportRatedPhotos");
+    expect(exported).toMatchObject({ folder: "", photos: [{ id: "ID-3", path: "/shoot/IMG_0003.CR3", rating: 4 }] });
     workbench.ratingExportFolder({ path: "/exports" });
-    workbench.ratingExportComplete({ token: first.token, outputs: [{}], errors: [], message: "已导出 1 张原片" });
+    workbench.ratingExportComplete({ token: exported.token, outputs: [{}], errors: [], message: "已导出 1 张原片" });
     advance(5000);
-    expect((saves().at(-1)!.state as any).ratingExportFolder).toBe("/exports");
     workbench.exportRated();
-    expect(actions("exportRatedPhotos")[1].folder).toBe("/exports");
-    workbench.ratingExportComplete({ token: first.token, message: "stale" });
-    expect(workbench.status.value).toBe("已导出 1 张原片");
+    workbench.ratingExportComplete({ token: exported.token, message: "stale" });
+    expect([(saves().at(-1)!.state as any).ratingExportFolder, actions("exportRatedPhotos")[1].folder, workbench.status.value]).toEqual(["/exports", "/exports", "已导出 1 张原片"]);
   });
 });
 
