@@ -8,18 +8,7 @@ const BASE = { currentVersion: "0.7.1", currentBuild: "1", manifestURL: "https:/
 const FOUND = { ...BASE, status: "发现新版本", available: true, latestVersion: "0.8.0", latestBuild: "12", downloadURL: "https://example.com/tidewick-0.8.0.tar.gz", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" };
 
 describe("update check, companion applications and the local ComfyUI set-up", () => {
-  it("offers a download only for a newer version with an HTTPS page, and ignores reports that are no state", () => {
-    const { workbench } = makeWorkbench();
-    const report = workbench.handlers().appUpdateState!;
-    report(FOUND);
-    for (const broken of [null, "发现新版本", [FOUND], { ...FOUND, status: 3 }]) report(broken);
-    expect(workbench.appUpdate.state.value?.found).toEqual({ version: "0.8.0", build: "12", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" });
-    for (const odd of [{ downloadURL: "javascript:alert(1)" }, { available: "true" }, { latestVersion: 8 }]) expect(readAppUpdateState({ ...FOUND, ...odd })?.found).toBeNull();
-    expect(readAppUpdateState({ status: "检查失败", automatic: "yes", checking: 1 })).toMatchObject({ automatic: null, checking: false, manifestURL: "" });
-    expect(readAppUpdateState({ ...FOUND, releaseNotes: "x".repeat(10_000) })!.found!.releaseNotes.length).toBe(4000);
-  });
-
-  it("saves settings only once the state is known, checks once at a time, and takes only the download answer it awaits", () => {
+  it("saves settings only once the state is known, offers a download only for a newer version with an HTTPS page, takes only the download answer it awaits, and checks once at a time", () => {
     const { workbench, posted } = makeWorkbench();
     const h = workbench.handlers();
     workbench.appUpdate.setAutomatic(false);
@@ -29,11 +18,13 @@ describe("update check, companion applications and the local ComfyUI set-up", ()
     expect(posted).toEqual([{ action: "saveUpdateSettings", manifestURL: "file:///tmp/update.json", automatic: true }]);
     h.appUpdateDownload!({ success: true, message: "已在浏览器打开下载页面" });
     expect(workbench.appUpdate.download.value).toBeNull();
-    h.appUpdateState!(FOUND);
+    for (const report of [FOUND, null, "发现新版本", [FOUND], { ...FOUND, status: 3 }]) h.appUpdateState!(report);
+    expect(workbench.appUpdate.state.value?.found).toEqual({ version: "0.8.0", build: "12", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" });
+    for (const odd of [{ downloadURL: "javascript:alert(1)" }, { available: "true" }, { latestVersion: 8 }]) expect(readAppUpdateState({ ...FOUND, ...odd })?.found).toBeNull();
+    expect(readAppUpdateState({ status: "检查失败", automatic: "yes", checking: 1 })).toMatchObject({ automatic: null, checking: false, manifestURL: "" });
+    expect(readAppUpdateState({ ...FOUND, releaseNotes: "x".repeat(10_000) })!.found!.releaseNotes.length).toBe(4000);
     workbench.appUpdate.startDownload();
-    h.appUpdateDownload!("没有可下载的新版本");
-    h.appUpdateDownload!({ success: "yes", message: "无法打开下载地址" });
-    h.appUpdateDownload!({ success: true, message: "late" });
+    for (const answer of ["没有可下载的新版本", { success: "yes", message: "无法打开下载地址" }, { success: true, message: "late" }]) h.appUpdateDownload!(answer);
     expect(workbench.appUpdate.download.value).toEqual({ success: false, message: "无法打开下载地址" });
     h.appUpdateState!({ ...BASE, status: "正在检查…", checking: true });
     workbench.appUpdate.check("");
