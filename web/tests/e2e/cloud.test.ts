@@ -37,8 +37,7 @@ describe("cloud culling", () => {
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(3);
 
     await page.getByTestId("cloud-review").click();
-    await expect.poll(() => page.getByTestId("cloud-dialog").isVisible()).toBe(true);
-    expect(await page.getByTestId("cloud-not-configured").count()).toBe(0);
+    await expect.poll(() => Promise.all([page.getByTestId("cloud-dialog").isVisible(), page.getByTestId("cloud-not-configured").count()])).toEqual([true, 0]);
     await page.getByTestId("cloud-scene").selectOption("portrait");
     await page.getByTestId("cloud-double-check").uncheck();
     await page.getByTestId("cloud-weight-noise").fill("0");
@@ -47,8 +46,7 @@ describe("cloud culling", () => {
     await session.waitForCallback("cloudAnalysisProgress", (p) => p.processed === 2);
     await expect.poll(() => page.getByTestId("cloud-progress").textContent()).toContain(`云端筛片 2 / 3：${NAMES[2]}`);
     await page.getByTestId("cancel-cloud").click();
-    expect(session.sent("cancelCloudAnalysis")).toHaveLength(1);
-    await expect.poll(() => page.getByTestId("cloud-progress").count()).toBe(0);
+    await expect.poll(() => Promise.all([page.getByTestId("cloud-progress").count(), session.sent("cancelCloudAnalysis").length])).toEqual([0, 1]);
     await expect.poll(() => page.getByTestId("status").textContent()).toBe("已停止云端筛片；已返回的结果保留");
     await expect.poll(() => page.getByTestId("cloud-badge").allTextContents()).toEqual(["云保留", "云?"]);
     await expect.poll(() => page.getByTestId("cloud-verdict").textContent()).toContain("眼神清楚，对焦准确");
@@ -56,8 +54,7 @@ describe("cloud culling", () => {
 
     // C takes the cloud's decision and rating; Ctrl+Z puts the photo back.
     await page.keyboard.press("c");
-    await expect.poll(() => page.locator(".cell.current .decision-flag").textContent()).toBe("保留");
-    expect(await page.locator(".cell.current [data-testid=stars]").textContent()).toBe("★★★★");
+    await expect.poll(() => Promise.all([page.locator(".cell.current .decision-flag").textContent(), page.locator(".cell.current [data-testid=stars]").textContent()])).toEqual(["保留", "★★★★"]);
     await page.keyboard.press("Control+z");
     await expect.poll(() => page.locator(".cell.current .decision-flag").count()).toBe(0);
 
@@ -71,17 +68,13 @@ describe("cloud culling", () => {
 
     const list = join(shoot, "清单.txt");
     session.answerPanel([list]);
-    await page.getByTestId("manifest").click();
-    await session.waitForCallback("reviewManifestComplete");
+    await session.answerTo(() => page.getByTestId("manifest").click(), "reviewManifestComplete");
     expect(readFileSync(list, "utf8")).toContain("眼神清楚，对焦准确（云端推荐） · 95%");
 
     // The burst compared: the winner becomes its best frame, undoably.
-    await page.getByTestId("compare-burst").click();
-    const done = await session.waitForCallback("burstComplete");
-    expect(done.result.winnerId).toBe("P-1");
+    expect((await session.answerTo(() => page.getByTestId("compare-burst").click(), "burstComplete")).result.winnerId).toBe("P-1");
     await expect.poll(() => page.getByTestId("burst-outcome").textContent()).toContain(`云端选出 ${NAMES[1]} 为本组最佳（置信度 90%）：第二张眼睛睁开`);
-    await expect.poll(() => page.locator(".group-tag.best").count()).toBe(1);
-    expect(await page.locator(`.cell[data-id="P-1"] .group-tag`).textContent()).toBe("B1 ★");
+    await expect.poll(() => Promise.all([page.locator(".group-tag.best").count(), page.locator(`.cell[data-id="P-1"] .group-tag`).textContent()])).toEqual([1, "B1 ★"]);
     await session.screenshot("burst-compared");
     await page.keyboard.press("Control+z");
     await expect.poll(() => page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
@@ -99,9 +92,7 @@ describe("cloud culling", () => {
 
     // An undecided answer with its reason; only the third comparison's own answer counts, as the
     // stopped one may still have answered before its stop arrived.
-    await page.getByTestId("compare-burst").click();
-    const undecided = await session.waitForCallback("burstComplete", (p) => p.token === comparison(2));
-    expect(undecided.result.winnerId).toBeUndefined();
+    expect((await session.answerTo(() => page.getByTestId("compare-burst").click(), "burstComplete", (p) => p.token === comparison(2))).result.winnerId).toBeUndefined();
     await expect.poll(() => page.getByTestId("burst-outcome").textContent()).toBe("连拍 B1：云端未能决出最佳。候选差距不明确，建议人工比较：三张几乎一样");
     expect(await page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
     expect(session.sent("cancelBurst")).toHaveLength(1);

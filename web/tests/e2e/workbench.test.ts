@@ -59,8 +59,7 @@ describe("workbench", () => {
     await expect.poll(() => page.getByTestId("project-tab").textContent()).toContain("还没有保存或打开过项目档案");
     const archive = join(output, "拍摄项目.tideproject");
     session.answerPanel([archive]);
-    await page.getByTestId("save-archive").click();
-    await session.waitForCallback("projectArchiveSaved", (p) => p.ok === true);
+    await session.answerTo(() => page.getByTestId("save-archive").click(), "projectArchiveSaved", (p) => p.ok === true);
     const entries = page.getByTestId("recent-project");
     await expect.poll(() => entries.allTextContents()).toEqual([expect.stringContaining("2 张 · 保存于")]);
     session.answerPanel([archive]);
@@ -73,27 +72,21 @@ describe("workbench", () => {
     await page.getByTestId("choose-reference").click();
     await expect.poll(() => page.getByTestId("style-reference-name").textContent()).toBe("face-closed-yawn.jpg");
     await page.getByTestId("style-preserve").uncheck();
-    await page.getByTestId("preview-style").click();
-    const preview = await session.waitForCallback("projectStylePreview");
-    expect(preview.total).toBe(2);
-    expect(session.sent("previewProjectStyle")[0]).toMatchObject({ token: preview.token, options: { strength: 60, preserveColors: false } });
+    const preview = await session.answerTo(() => page.getByTestId("preview-style").click(), "projectStylePreview");
+    expect([preview.total, session.sent("previewProjectStyle")[0]]).toMatchObject([2, { token: preview.token, options: { strength: 60, preserveColors: false } }]);
     await expect.poll(() => page.locator("[data-testid=style-pairs] img").count()).toBe(4);
     session.answerPanel([output]);
-    await page.getByTestId("export-style").click();
-    const done = await session.waitForCallback("projectStyleComplete");
+    const done = await session.answerTo(() => page.getByTestId("export-style").click(), "projectStyleComplete");
     expect(done.message).toContain("已另存 2 张 JPEG 副本");
     await expect.poll(() => page.getByTestId("style-message").textContent()).toBe(done.message);
-    const runFolder = readdirSync(output).find((name) => !name.endsWith(".tideproject"))!;
-    expect(readdirSync(join(output, runFolder)).sort()).toEqual(["0001-orientation-1-风格.jpg", "0002-under-night-snow-风格.jpg", "处理记录.json"]);
+    expect(readdirSync(join(output, readdirSync(output).find((name) => !name.endsWith(".tideproject"))!)).sort()).toEqual(["0001-orientation-1-风格.jpg", "0002-under-night-snow-风格.jpg", "处理记录.json"]);
     // The program let go of the preview; exporting again needs a new one.
     await expect.poll(() => page.getByTestId("export-style").isDisabled()).toBe(true);
 
     await page.getByRole("tab", { name: "诊断" }).click();
     await expect.poll(() => page.getByTestId("export-health").isDisabled()).toBe(true);
-    await page.getByTestId("check-health").click();
-    const report = await session.waitForCallback("workbenchHealth");
-    const rows = page.locator("[data-testid=health-rows] li .health-name");
-    await expect.poll(() => rows.allTextContents()).toEqual(report.rows.map((row: { name: string }) => row.name));
+    const report = await session.answerTo(() => page.getByTestId("check-health").click(), "workbenchHealth");
+    await expect.poll(() => page.locator("[data-testid=health-rows] li .health-name").allTextContents()).toEqual(report.rows.map((row: { name: string }) => row.name));
     await page.getByTestId("export-health").click();
     await expect.poll(() => session.sent("exportHealthReport").length).toBe(1);
 
