@@ -1,7 +1,7 @@
 // The built page in Debian's Chromium against `tidewick --headless`: the page's posts become lines
 // on the program's input, and each callback line it prints is delivered to window.Native, in order.
 import { spawn, type ChildProcessWithoutNullStreams } from "node:child_process";
-import { copyFileSync, existsSync, mkdirSync, mkdtempSync, rmSync } from "node:fs";
+import { copyFileSync, existsSync, mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { createInterface } from "node:readline";
@@ -12,9 +12,6 @@ import { afterAll, afterEach } from "vitest";
 export const repoDir = resolve(dirname(fileURLToPath(import.meta.url)), "../../..");
 const builtPage = join(repoDir, "resources/Web/index.html");
 export const testPhotosDir = join(repoDir, "tests/data/photos");
-
-// supportDir: an earlier session's test data folder, to start again on its stored project.
-export type SessionOptions = { viewport?: { width: number; height: number }; prepareSupportDir?: (dir: string) => void; env?: Record<string, string>; supportDir?: string };
 
 export class NativeSession {
   readonly delivered: Array<{ fn: string; arg: any }> = [];
@@ -52,17 +49,10 @@ export class NativeSession {
   }
 
   // A page message body or a control line ("@panel", "@mount"); the page may still post its pending save on pagehide after the program's input ended.
-  send(value: unknown): void {
-    if (!this.child.stdin.writableEnded) this.child.stdin.write(JSON.stringify(value) + "\n");
-  }
-
-  answerPanel(paths: string[] | null): void {
-    this.send({ "@panel": paths ? { paths } : null });
-  }
-
-  sent(action: string): Array<Record<string, any>> {
-    return this.posted.filter((body) => body.action === action);
-  }
+  send = (value: unknown) => void (this.child.stdin.writableEnded || this.child.stdin.write(JSON.stringify(value) + "\n"));
+  // The paths the next file panel answers with, or null for a dismissed panel.
+  answerPanel = (paths: string[] | null) => this.send({ "@panel": paths ? { paths } : null });
+  sent = (action: string) => this.posted.filter((body) => body.action === action);
 
   importPaths(paths: string[], button: "folder" | "photos" = "folder"): Promise<any> {
     this.answerPanel(paths);
@@ -93,9 +83,9 @@ export class NativeSession {
     });
   }
 
+  // Saved among the test artefacts; Playwright makes the folder.
   async screenshot(name: string): Promise<string> {
     const file = join(repoDir, "test-artifacts", `${name}.png`);
-    mkdirSync(dirname(file), { recursive: true });
     await this.page.screenshot({ path: file });
     return file;
   }
@@ -133,7 +123,8 @@ export function workflows() {
       for (const [name, sample] of Array.isArray(names) ? names.map((name) => [name, name]) : Object.entries(names)) copyFileSync(join(testPhotosDir, sample), join(dir, name));
       return dir;
     },
-    async start(options: SessionOptions = {}): Promise<NativeSession> {
+    // supportDir: an earlier session's test data folder, to start again on its stored project.
+    async start(options: { viewport?: { width: number; height: number }; prepareSupportDir?: (dir: string) => void; env?: Record<string, string>; supportDir?: string } = {}): Promise<NativeSession> {
       if (!existsSync(builtPage)) throw new Error(`the page is not built: ${builtPage} (run npm run build)`);
       const bin = process.env.TIDEWICK_BIN ?? join(repoDir, "build/src/shell/tidewick");
       if (!existsSync(bin)) throw new Error(`tidewick executable not found at ${bin}; build it or set TIDEWICK_BIN`);
