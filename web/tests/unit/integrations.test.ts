@@ -31,11 +31,16 @@ describe("update check, companion applications and the local ComfyUI set-up", ()
     expect(posted.filter((body) => body.action === "checkForAppUpdate")).toHaveLength(0);
   });
 
-  it("reads 1 / 0 or booleans as installed, and shows only the open answers it asked for", () => {
+  const SETUP = { busy: 0, dependencyReady: false, desktopInstalled: 1, instanceInstalled: 1, instanceName: "ComfyUI", instancePath: "/home/ann/ComfyUI", memoryGB: 23, missingBytes: 6793621505, modelRoot: "/home/ann/ComfyUI/ComfyUI/models", modelsReady: 0, modelsTotal: 4, nodeReady: true };
+
+  it("reads 1 / 0 or booleans as installed and counts or flags of the wrong kind as unknown, shows only the answers asked for, installs once until the program answers, keeps a bounded log, and checks until the probes answered", () => {
+    expect(readComfySetup(SETUP)).toEqual({ ...SETUP, busy: false, desktopInstalled: true, instanceInstalled: true });
+    expect(readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1", instanceInstalled: 2 })).toMatchObject({ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false, instanceInstalled: null });
+    expect(readComfySetup({})).toBeNull();
+    const { workbench, actions } = makeWorkbench();
     const apps = readCompanionApps({ photoshop: { installed: 1, name: "Photoshop", path: "/opt/photoshop/photoshop" }, pixcake: { installed: "1", name: "像素蛋糕" } });
     expect(apps).toEqual({ photoshop: { installed: true, name: "Photoshop" }, pixcake: { installed: null, name: "像素蛋糕" } });
     expect(readCompanionApps({ photoshop: [] })).toEqual({ photoshop: null, pixcake: null });
-    const { workbench } = makeWorkbench();
     const answer = workbench.handlers().workflowAppOpened!;
     answer({ success: true, name: "Photoshop", message: "" });
     expect(workbench.companionApps.opened.value).toBeNull();
@@ -43,15 +48,6 @@ describe("update check, companion applications and the local ComfyUI set-up", ()
     answer({ success: 1, name: "像素蛋糕", message: "未检测到像素蛋糕，你仍可从导出文件夹手动继续" });
     answer({ success: true, name: "Photoshop", message: "" });
     expect(workbench.companionApps.opened.value).toEqual({ success: false, name: "像素蛋糕", message: "未检测到像素蛋糕，你仍可从导出文件夹手动继续" });
-  });
-
-  const SETUP = { busy: 0, dependencyReady: false, desktopInstalled: 1, instanceInstalled: 1, instanceName: "ComfyUI", instancePath: "/home/ann/ComfyUI", memoryGB: 23, missingBytes: 6793621505, modelRoot: "/home/ann/ComfyUI/ComfyUI/models", modelsReady: 0, modelsTotal: 4, nodeReady: true };
-
-  it("reads counts or flags of the wrong kind as unknown, installs once until the program answers, keeps a bounded log, and checks until its probes answered", () => {
-    expect(readComfySetup(SETUP)).toEqual({ ...SETUP, busy: false, desktopInstalled: true, instanceInstalled: true });
-    expect(readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1", instanceInstalled: 2 })).toMatchObject({ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false, instanceInstalled: null });
-    expect(readComfySetup({})).toBeNull();
-    const { workbench, actions } = makeWorkbench();
     const h = workbench.handlers();
     h.comfySetupState!(SETUP);
     workbench.comfy.install();

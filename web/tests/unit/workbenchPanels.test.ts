@@ -9,7 +9,7 @@ describe("reports from the program", () => {
   const GRS = { configured: true, maskedKey: "sk-…9f", baseURL: "https://api.grsai.com", model: "nano-banana", status: "连接正常", detail: "" };
   const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: GRS, error: "" };
 
-  it("follows every report, an empty one meaning no service, shows fields of the wrong type as unknown, and counts plug-ins by the flag without a count", () => {
+  it("follows every plug-in status and health report, an empty status meaning no service, shows fields of the wrong type as unknown, and counts plug-ins by the flag without a count", () => {
     const { workbench } = makeWorkbench();
     const bridgeStatus = workbench.handlers().bridgeStatus!;
     const { mode: _, ...shown } = RUNNING;
@@ -25,10 +25,7 @@ describe("reports from the program", () => {
     expect(readBridgeStatus({ grsAI: { configured: "true", status: 3 } })?.grsAI).toEqual({ configured: null, model: null, status: null, detail: "" });
     expect(readBridgeStatus([RUNNING])).toBeNull();
     expect([{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }].map((s) => connectedPlugins(readBridgeStatus(s)!))).toEqual([3, "some", 0]);
-  });
-
-  it("reads broken rows as unknown and keeps the last report for no report", () => {
-    const { workbench } = makeWorkbench();
+    // The health report: broken rows read as unknown, and the last report kept for none.
     workbench.workbenchHealth({ version: "1.4.0", build: "57", rows: [{ name: "云端接口", ok: true, message: "连接正常" }, { name: "本地生图模型（可选）", ok: 0, message: "模型文件 0 / 4" }] });
     workbench.workbenchHealth({ rows: "none" });
     workbench.workbenchHealth(null);
@@ -125,7 +122,7 @@ describe("project archives, automatic backups and relinking", () => {
 describe("whole-set style and face batch", () => {
   const JPEG = "data:image/jpeg;base64,/9j/4AAQ";
 
-  it("shows only the awaited preview's pairs, never other addresses, exports that preview, and ignores the run's answers after a cancel", () => {
+  it("shows only the awaited preview's pairs, never other addresses, exports that preview, ignores the run's answers after a cancel, and keeps only a safe reference", () => {
     const { workbench, actions } = started(3);
     const style = workbench.style;
     style.referenceSelected({ reference: { path: "/refs/sunset.jpg", name: "sunset.jpg", preview: JPEG } });
@@ -162,15 +159,13 @@ describe("whole-set style and face batch", () => {
     style.cancel();
     style.exportAnswer({ token: last, message: "已另存 1 张 JPEG 副本。" });
     expect([style.state.value.message, workbench.status.value]).toEqual(["已停止导出；已写好的副本保留", "已另存 3 张 JPEG 副本。原片不变。参数记录已保存。"]);
-  });
-
-  it("keeps the reference unless the answer names an absolute file with an inline preview", () => {
-    const { workbench } = makeWorkbench();
-    for (const reference of [{ path: "refs/a.jpg", name: "a.jpg", preview: JPEG }, { path: "/refs/a.jpg", preview: "file:///refs/a.jpg" }]) workbench.style.referenceSelected({ reference });
-    workbench.style.referenceSelected({ cancelled: true });
-    expect(workbench.style.state.value.reference).toBeNull();
-    workbench.style.referenceSelected({ reference: { path: "/refs/a.jpg", preview: JPEG } });
-    expect(workbench.style.state.value.reference).toEqual({ path: "/refs/a.jpg", name: "a.jpg", preview: JPEG });
+    // The reference is kept only when the answer names an absolute file with an inline preview.
+    const fresh = makeWorkbench().workbench.style;
+    for (const reference of [{ path: "refs/a.jpg", name: "a.jpg", preview: JPEG }, { path: "/refs/a.jpg", preview: "file:///refs/a.jpg" }]) fresh.referenceSelected({ reference });
+    fresh.referenceSelected({ cancelled: true });
+    expect(fresh.state.value.reference).toBeNull();
+    fresh.referenceSelected({ reference: { path: "/refs/a.jpg", preview: JPEG } });
+    expect(fresh.state.value.reference).toEqual({ path: "/refs/a.jpg", name: "a.jpg", preview: JPEG });
   });
 
   const PNG = "data:image/png;base64,iVBORw0KGgo=";
