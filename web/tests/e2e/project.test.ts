@@ -17,17 +17,12 @@ describe("the project", () => {
     let session = await flows.start({ supportDir });
     let { page } = session;
     const version = await session.waitForCallback<string>("version");
-    expect(session.sent("ready")).toHaveLength(1);
-    await expect.poll(() => page.getByTestId("version").textContent()).toContain(version);
-    expect(await page.getByText("还没有照片").count()).toBe(1);
+    await expect.poll(() => Promise.all([session.texts("version"), page.getByText("还没有照片").count(), session.sent("ready").length])).toEqual([[expect.stringContaining(version)], 1, 1]);
 
     const scan = await session.importPaths([shoot]);
-    expect(scan.source).toBe("folder");
-    expect(scan.photos[0].thumbnail).toMatch(/^file:\/\/.*ThumbnailCache/);
+    expect([scan.source, scan.photos[0].thumbnail]).toEqual(["folder", expect.stringMatching(/^file:\/\/.*ThumbnailCache/)]);
     await expect.poll(() => page.getByTestId("status").textContent()).toBe(`已导入 ${NAMES.length} 张照片；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入`);
-    await expect
-      .poll(() => page.evaluate(() => [...document.querySelectorAll<HTMLImageElement>(".cell img")].every((img) => img.complete && img.naturalWidth > 0)))
-      .toBe(true);
+    await expect.poll(() => page.evaluate(() => [...document.querySelectorAll<HTMLImageElement>(".cell img")].every((img) => img.complete && img.naturalWidth > 0))).toBe(true);
 
     const picked = await session.importPaths([join(shoot, NAMES[2]), join(shoot, NAMES[3])], "photos");
     // The photo panel opens in the project's folder.
@@ -49,17 +44,12 @@ describe("the project", () => {
     expect(await session.close()).toBe(0);
     const stored = JSON.parse(readFileSync(join(supportDir, "current-project.json"), "utf8"));
     const work = Object.fromEntries(stored.photos.map((p: any) => [p.name, [p.status ?? null, p.rating ?? null]]));
-    expect(work).toEqual({
-      ...Object.fromEntries(NAMES.map((name) => [name, [null, null]])),
-      [picked.photos[0].name]: ["保留", null],
-      [picked.photos[1].name]: [null, 5],
-    });
+    expect(work).toEqual({ ...Object.fromEntries(NAMES.map((name) => [name, [null, null]])), [picked.photos[0].name]: ["保留", null], [picked.photos[1].name]: [null, 5] });
 
     // Starting again gives the work back and sends no save of its own.
     session = await flows.start({ supportDir });
     page = session.page;
-    await expect.poll(() => page.getByTestId("counts").textContent()).toContain("保留 1");
-    await expect.poll(() => page.locator(".cell-stars").count()).toBe(1);
+    await expect.poll(() => Promise.all([session.texts("counts"), page.locator(".cell-stars").count()])).toEqual([[expect.stringContaining("保留 1")], 1]);
     expect(session.sent("saveState")).toHaveLength(0);
 
     const [first, second] = stored.photos;
@@ -67,8 +57,7 @@ describe("the project", () => {
     await page.keyboard.press("Space");
     expect((await session.waitForCallback("previewReady", (p) => p.id === first.id)).url).toMatch(/^file:\/\/.*PreviewCache/);
     const image = page.getByTestId("loupe-image");
-    await expect.poll(() => image.getAttribute("data-preview")).toBe("1");
-    await expect.poll(() => image.evaluate((img: HTMLImageElement) => img.naturalWidth)).toBeGreaterThan(0);
+    await expect.poll(() => Promise.all([image.getAttribute("data-preview"), image.evaluate((img: HTMLImageElement) => img.naturalWidth > 0)])).toEqual(["1", true]);
     expect(session.sent("previewPhoto").map((b) => b.id)).toEqual([first.id, second.id]);
 
     await session.screenshot("loupe");
@@ -86,16 +75,13 @@ describe("the project", () => {
     await expect.poll(() => page.getByTestId("edit-turns").textContent()).toBe("90°");
     for (const side of ["crop-w", "crop-h"]) await page.getByTestId(side).fill("50").then(() => page.getByTestId(side).press("Tab"));
     session.answerPanel([out]);
-    await page.getByTestId("edit-save").click();
-    const answer = await session.waitForCallback("photoEditResult");
+    const answer = await session.answerTo(() => page.getByTestId("edit-save").click(), "photoEditResult");
     expect(session.sent("editPhoto")[0]).toMatchObject({ path: source, turns: 1, crop: { x: 0, y: 0, w: 0.5, h: 0.5 }, token: answer.token });
     // The turned picture is 1072 × 2000; half of each side is kept.
     expect(answer.photo).toMatchObject({ name: "canon-t6-coins-2000x1072（1）.jpg", format: "JPG", width: 536, height: 1000, sourcePath: source });
-    expect(readdirSync(out)).toEqual(["canon-t6-coins-2000x1072（1）.jpg"]);
-    expect(statSync(source).size).toBe(sourceSize);
+    expect([readdirSync(out), statSync(source).size]).toEqual([["canon-t6-coins-2000x1072（1）.jpg"], sourceSize]);
     await expect.poll(() => page.getByTestId("edit-message").textContent()).toContain("已另存为");
     await page.keyboard.press("Escape");
-    await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length + 1);
-    await expect.poll(() => page.locator(".inspector-name").textContent()).toBe(answer.photo.name);
+    await expect.poll(() => Promise.all([page.getByTestId("grid-cell").count(), page.locator(".inspector-name").textContent()])).toEqual([NAMES.length + 1, answer.photo.name]);
   });
 });

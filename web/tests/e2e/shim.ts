@@ -53,6 +53,8 @@ export class NativeSession {
   // The paths the next file panel answers with, or null for a dismissed panel.
   answerPanel = (paths: string[] | null) => this.send({ "@panel": paths ? { paths } : null });
   sent = (action: string) => this.posted.filter((body) => body.action === action);
+  // The texts of the elements with these test ids, to poll several at once.
+  texts = (...ids: string[]) => Promise.all(ids.map((id) => this.page.getByTestId(id).textContent()));
 
   importPaths(paths: string[], button: "folder" | "photos" = "folder"): Promise<any> {
     this.answerPanel(paths);
