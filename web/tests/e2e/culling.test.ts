@@ -31,9 +31,8 @@ describe("culling a shoot", () => {
     expect(request.settings).toEqual({ strictness: "严格", enabled: ["整体模糊", "人脸失焦", "闭眼", "过曝", "欠曝"], sound: true });
     expect(await session.waitForCallback("analysisComplete", () => true, { timeoutMs: 120_000 })).toEqual({ token: request.token, cancelled: false });
     expect(session.delivered.filter((c) => c.fn === "window.Native.analysisResult")).toHaveLength(NAMES.length);
-    await expect.poll(() => page.getByTestId("analysis-progress").count()).toBe(0);
+    await expect.poll(() => Promise.all([page.getByTestId("analysis-progress").count(), session.texts("metrics")])).toEqual([0, [expect.stringContaining("亮度")]]);
     expect(session.effects).toContainEqual(expect.objectContaining({ effect: "sound" }));
-    await expect.poll(() => page.getByTestId("metrics").textContent()).toContain("亮度");
 
     // The identical frames form a burst with one best frame; collapsed, it is one cell that opens again.
     await expect.poll(() => Promise.all([page.locator(".group-tag").count(), page.locator(".group-tag.best").count()])).toEqual([2, 1]);
@@ -49,8 +48,7 @@ describe("culling a shoot", () => {
     await expect.poll(() => page.getByTestId("counts").textContent()).toMatch(/保留 1.*淘汰 2.*★ 3/);
 
     await page.getByTestId("trash-rejects").click();
-    await expect.poll(() => page.getByTestId("trash-starred").textContent()).toContain("其中 1 张带有星级");
-    await expect.poll(() => page.evaluate(() => (document.activeElement as HTMLElement | null)?.dataset.testid)).toBe("cancel-trash");
+    await expect.poll(() => Promise.all([session.texts("trash-starred"), page.evaluate(() => (document.activeElement as HTMLElement | null)?.dataset.testid)])).toEqual([[expect.stringContaining("其中 1 张带有星级")], "cancel-trash"]);
     await page.getByTestId("confirm-trash").click();
     expect((await session.waitForCallback("ratingTrashComplete")).removedIDs).toHaveLength(2);
     await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length - 2);
@@ -60,16 +58,14 @@ describe("culling a shoot", () => {
     const exportBase = flows.tempDir("tidewick-export-");
     session.answerPanel([exportBase]);
     await page.getByTestId("export-rated").click();
-    expect((await session.waitForCallback("ratingExportFolder")).path).toBe(exportBase);
-    expect((await session.waitForCallback("ratingExportComplete")).outputs).toHaveLength(2);
+    expect([(await session.waitForCallback("ratingExportFolder")).path, (await session.waitForCallback("ratingExportComplete")).outputs.length]).toEqual([exportBase, 2]);
     expect(readdirSync(join(exportBase, today())).filter((name) => name.endsWith(".xmp"))).toHaveLength(2);
     await page.getByTestId("export-rated").click();
     await expect.poll(() => session.sent("exportRatedPhotos")[1]?.folder).toBe(exportBase);
 
     const manifestPath = join(flows.tempDir("tidewick-manifest-"), "list.txt");
     session.answerPanel([manifestPath]);
-    await page.getByTestId("manifest").click();
-    expect((await session.waitForCallback("reviewManifestComplete")).success).toBe(true);
+    expect((await session.answerTo(() => page.getByTestId("manifest").click(), "reviewManifestComplete")).success).toBe(true);
     for (const line of [`项目：${basename(shoot)}`, `照片总数：${NAMES.length - 2}`, "保留：1", "B1（本组最佳）"]) expect(readFileSync(manifestPath, "utf8")).toContain(line);
 
     const advancedBase = flows.tempDir("tidewick-advanced-");
@@ -97,8 +93,7 @@ describe("culling a shoot", () => {
     await expect.poll(() => page.getByTestId("analysis-progress").textContent()).toMatch(/正在分析 \d+ \/ \d+/);
     await page.getByTestId("cancel-analysis").click();
     expect([(await session.waitForCallback("analysisComplete", () => true, { timeoutMs: 60_000 })).cancelled, session.sent("cancelAnalysis").length]).toEqual([true, 1]);
-    await expect.poll(() => page.getByTestId("status").textContent()).toBe("已取消分析");
-    await expect.poll(() => page.getByTestId("analysis-progress").count()).toBe(0);
+    await expect.poll(() => Promise.all([session.texts("status"), page.getByTestId("analysis-progress").count()])).toEqual([["已取消分析"], 0]);
 
     // Focused first, as a person's click does.
     await page.getByTestId("filter-issue").focus();

@@ -33,14 +33,12 @@ describe("workbench", () => {
     const listed = await session.answerTo(() => page.getByTestId("workbench").click(), "projectBackups");
     expect(listed.backups.map((b: { name: string }) => b.name)).toEqual(["1700000000-earlier.json", "1600000000-broken.json"]);
     const backups = page.getByTestId("backup");
-    await expect.poll(() => backups.allTextContents()).toEqual([expect.stringMatching(/2023\/11\/14.*2 张/), expect.stringContaining("无法读取，不能打开")]);
-    expect(await backups.last().getByRole("button").count()).toBe(0);
+    await expect.poll(() => Promise.all([backups.allTextContents(), backups.last().getByRole("button").count()])).toEqual([[expect.stringMatching(/2023\/11\/14.*2 张/), expect.stringContaining("无法读取，不能打开")], 0]);
 
     // Escape takes the question back and leaves the dialog open; then it is asked and answered.
     await backups.first().getByRole("button", { name: /^打开…/ }).press("Enter");
     const confirm = page.getByTestId("backup-confirm");
-    await expect.poll(() => confirm.textContent()).toContain("当前项目会先自动备份");
-    await expect.poll(() => page.evaluate(() => document.activeElement?.getAttribute("data-testid"))).toBe("confirm-open-backup");
+    await expect.poll(() => Promise.all([confirm.textContent(), page.evaluate(() => document.activeElement?.getAttribute("data-testid"))])).toEqual([expect.stringContaining("当前项目会先自动备份"), "confirm-open-backup"]);
     await page.keyboard.press("Escape");
     await expect.poll(() => confirm.count()).toBe(0);
     expect([await page.getByTestId("workbench-dialog").count(), session.sent("openProjectBackup")]).toEqual([1, []]);
@@ -48,12 +46,10 @@ describe("workbench", () => {
     const from = session.delivered.length;
     await session.answerTo(() => page.keyboard.press("Enter"), "projectArchiveLoaded");
     expect(session.sent("openProjectBackup")).toEqual([{ action: "openProjectBackup", name: "1700000000-earlier.json" }]);
-    await expect.poll(() => page.locator("[data-id]").count()).toBe(2);
-    await expect.poll(() => page.getByTestId("status").textContent()).toBe("已打开自动备份，共 2 张照片；原项目已备份");
+    await expect.poll(() => Promise.all([page.locator("[data-id]").count(), session.texts("status")])).toEqual([2, ["已打开自动备份，共 2 张照片；原项目已备份"]]);
     // The one-photo shoot it replaced is now the newest backup.
     const relisted = await session.waitForCallback("projectBackups", () => true, { from });
-    expect(relisted.backups).toHaveLength(3);
-    expect(relisted.backups[0].savedAt).toBeGreaterThan(listed.backups[0].savedAt);
+    expect([relisted.backups.length, relisted.backups[0].savedAt > listed.backups[0].savedAt]).toEqual([3, true]);
     await expect.poll(() => backups.count()).toBe(3);
 
     await expect.poll(() => page.getByTestId("project-tab").textContent()).toContain("还没有保存或打开过项目档案");
@@ -101,8 +97,7 @@ describe("workbench", () => {
     await page.getByTestId("add-face-photos").click();
     await expect.poll(() => page.getByTestId("face-item").count()).toBe(2);
     await page.getByTestId("start-face-batch").click();
-    await expect.poll(() => page.locator("[data-testid=face-item].face-failed").count()).toBe(2);
-    await expect.poll(() => page.getByTestId("face-item").first().textContent()).toContain("请先设置生成图片保存位置");
+    await expect.poll(() => Promise.all([page.locator("[data-testid=face-item].face-failed").count(), page.getByTestId("face-item").first().textContent()])).toEqual([2, expect.stringContaining("请先设置生成图片保存位置")]);
     expect(session.sent("generateFaceBatchItem").map((body) => body.item.path)).toEqual(NAMES.map((name) => join(shoot, name)));
     await session.screenshot("workbench-face-batch");
     await page.keyboard.press("Escape");

@@ -44,7 +44,7 @@ describe("keys that decide and rate", () => {
     expect([...workbench.selection.value.ids]).toEqual(["ID-4"]);
   });
 
-  it("lists every key it acts on once; ? and dialogs hold the keys back except Escape; F shows the loupe full screen", () => {
+  it("lists every key it acts on once; ? and dialogs hold the keys back except Escape; F shows the loupe full screen; stars may keep the photo; decisions are marked", () => {
     const shown = KEY_TABLE.filter((binding) => binding.shown);
     expect(shown.every((binding) => binding.what)).toBe(true);
     expect(new Set(shown.map((binding) => `${binding.place} ${binding.shown}`)).size).toBe(shown.length);
@@ -55,10 +55,7 @@ describe("keys that decide and rate", () => {
     expect([workbench.counts.value.淘汰, workbench.dialog.value]).toEqual([0, null]);
     const loupe = () => [workbench.loupe.value.open, workbench.loupe.value.fullScreen];
     expect([["f"], ["F"], ["f", "Escape"]].map((keys) => (press(workbench, ...keys), loupe()))).toEqual([[true, true], [true, false], [false, false]]);
-  });
-
-  it("keeps the photo after stars when asked to, and marks each decision in the loupe for the photo decided", () => {
-    const { workbench } = started(4);
+    // An option keeps the photo after stars; the loupe marks each decision for the photo decided.
     workbench.setView({ starsAdvance: false });
     press(workbench, "3", "x");
     expect([workbench.decisionMark.value, workbench.currentPhoto.value?.id, (workbench.savedState().view as { starsAdvance: boolean }).starsAdvance]).toEqual([null, "ID-2", false]);
