@@ -33,9 +33,8 @@ describe("judging focus", () => {
     await page.getByTestId("grid-cell").nth(1).click({ modifiers: ["Control"] });
     await page.keyboard.press("v");
     const panes = page.getByTestId("compare-pane");
-    await expect.poll(() => panes.count()).toBe(2);
     for (const photo of scan.photos.slice(0, 2)) await session.waitForCallback("previewReady", (p) => p.id === photo.id);
-    await expect.poll(() => page.locator('[data-testid="compare-pane"] [data-preview="1"]').count()).toBe(2);
+    await expect.poll(() => Promise.all([panes.count(), page.locator('[data-testid="compare-pane"] [data-preview="1"]').count()])).toEqual([2, 2]);
     await page.keyboard.press("z");
     const transforms = () => page.locator('[data-testid="compare-pane"] [data-testid="loupe-image"]').evaluateAll((imgs) => imgs.map((img) => (img as HTMLElement).style.transform));
     await expect.poll(async () => (await transforms())[0]).toContain("translate");
@@ -50,9 +49,8 @@ describe("judging focus", () => {
     const panned = await transforms();
     expect([panned[0] !== zoomed[0], panned[1]]).toEqual([true, panned[0]]);
     for (const photo of scan.photos.slice(0, 2)) await session.waitForCallback("photoRegion", (p) => p.id === photo.id);
-    await expect.poll(() => page.getByTestId("loupe-region").count()).toBe(2);
     // The focus starts on the photo clicked last.
-    await expect.poll(() => panes.nth(1).getAttribute("class")).toContain("focused");
+    await expect.poll(() => Promise.all([page.getByTestId("loupe-region").count(), panes.nth(1).getAttribute("class")])).toEqual([2, expect.stringContaining("focused")]);
     await session.screenshot("judging-compare");
     await page.keyboard.press("Escape");
     await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
@@ -69,12 +67,11 @@ describe("judging focus", () => {
     await session.importPaths([flows.shoot(Object.fromEntries(Array.from({ length: 300 }, (_, i) => [`IMG_${String(i).padStart(4, "0")}.jpg`, "orientation-1.jpg"])))]);
     const calls = session.delivered.map((call) => call.fn.replace("window.Native.", ""));
     expect(session.delivered.filter((call) => call.fn.endsWith(".scanProgress")).at(-1)?.arg).toEqual({ found: 300, thumbnails: 300, total: 300 });
-    expect(calls.lastIndexOf("scanProgress")).toBeLessThan(calls.indexOf("receiveScan"));
-    expect(await page.evaluate(() => (window as any).barSeen)).toBe(true);
+    expect([calls.lastIndexOf("scanProgress") < calls.indexOf("receiveScan"), await page.evaluate(() => (window as any).barSeen)]).toEqual([true, true]);
     await expect.poll(() => page.getByTestId("scan-progress").count()).toBe(0);
 
-    const folder = flows.shoot({ "A_0001.jpg": "orientation-1.jpg", "A_0002.jpg": "orientation-1.jpg", "B_0001.jpg": "orientation-1.jpg", "B_0002.jpg": "orientation-1.jpg" });
     const planted = { A_0001: "14:03:20", A_0002: "14:05:00", B_0001: "14:02:00", B_0002: "14:04:10" };
+    const folder = flows.shoot(Object.fromEntries(Object.keys(planted).map((name) => [`${name}.jpg`, "orientation-1.jpg"])));
     for (const [name, time] of Object.entries(planted))
       execFileSync("exiv2", ["-M", `set Exif.Photo.DateTimeOriginal 2024:05:01 ${time}`, "-M", `set Exif.Image.Model Body${name[0]}`, join(folder, `${name}.jpg`)]);
     await session.answerTo(() => session.importPaths([folder]), "photoMetadata");
