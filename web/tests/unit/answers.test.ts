@@ -3,8 +3,8 @@ import { turnDraft } from "../../src/state/photoEdit";
 import { analysed, photo, press, started } from "./helpers";
 
 describe("local analysis and previews", () => {
-  it("takes results of the current run only, with progress, and keeps their issues with the project", () => {
-    const { workbench, actions, advance, saves } = started(2);
+  it("takes results of the current run only, with progress, keeps their issues with the project, and keeps only awaited previews", () => {
+    const { workbench, actions, advance, saves } = started(3);
     workbench.startAnalysis("all");
     const token = actions("analyze")[0].token;
     const result = analysed("0000000000000000", { issues: ["过曝"] });
@@ -21,6 +21,13 @@ describe("local analysis and previews", () => {
     expect(workbench.analysis.value).toBeNull();
     advance(5000);
     expect((saves().at(-1)!.state as any).photos[0].issues).toEqual(["过曝"]);
+    // The loupe keeps only the previews it awaits, once each.
+    workbench.openLoupe();
+    workbench.previewReady({ id: "ID-3", url: "file:///stale.jpg" });
+    workbench.previewReady({ id: "ID-1", url: "file:///data/PreviewCache/1-lens.jpg" });
+    workbench.previewReady({ id: "ID-2", error: "原文件当前不可访问，正在显示缓存预览" });
+    workbench.previewReady({ id: "ID-1", url: "file:///other.jpg" });
+    expect([...workbench.previews.value]).toEqual([["ID-1", { url: "file:///data/PreviewCache/1-lens.jpg" }], ["ID-2", { error: "原文件当前不可访问，正在显示缓存预览" }]]);
     // A cancel or a new import stops listening to a run.
     for (const retire of [() => workbench.cancelAnalysis(), () => workbench.receiveScan({ folder: "/other", source: "folder", skipped: 0, photos: [photo(1)] })]) {
       workbench.startAnalysis("all");
@@ -28,16 +35,6 @@ describe("local analysis and previews", () => {
       workbench.analysisResult({ token: actions("analyze").at(-1)!.token, id: "ID-1", result: analysed("0123456789abcdef"), processed: 1, total: 2, remaining: 1 });
       expect(workbench.photos.value[0].result?.hash).not.toBe("0123456789abcdef");
     }
-  });
-
-  it("keeps only awaited previews, once each", () => {
-    const { workbench } = started(3);
-    workbench.openLoupe();
-    workbench.previewReady({ id: "ID-3", url: "file:///stale.jpg" });
-    workbench.previewReady({ id: "ID-1", url: "file:///data/PreviewCache/1-lens.jpg" });
-    workbench.previewReady({ id: "ID-2", error: "原文件当前不可访问，正在显示缓存预览" });
-    workbench.previewReady({ id: "ID-1", url: "file:///other.jpg" });
-    expect([...workbench.previews.value]).toEqual([["ID-1", { url: "file:///data/PreviewCache/1-lens.jpg" }], ["ID-2", { error: "原文件当前不可访问，正在显示缓存预览" }]]);
   });
 });
 

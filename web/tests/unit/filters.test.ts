@@ -26,20 +26,18 @@ describe("filters and counts", () => {
     [{ decision: "淘汰", issue: "过曝" }, []],
   ])("%o shows %o", (filter, expected) => expect(photos.filter((p) => matchesFilter(p, { ...defaultFilter(), ...filter })).map((p) => p.id)).toEqual(expected));
 
-  it("collapses a burst to its best frame unless the group is expanded", () => {
-    const burst = [photo(1), photo(2, { group: "B1" }), photo(3, { group: "B1", best: true }), photo(4, { group: "B1" }), photo(5)];
-    const collapsed = visibleItems(burst, defaultFilter(), true, new Set());
-    expect(collapsed.map((i) => [i.photo.id, i.stackSize])).toEqual([["ID-1", 1], ["ID-3", 3], ["ID-5", 1]]);
-    expect([visibleItems(burst, defaultFilter(), true, new Set(["B1"])).length, visibleItems(burst, defaultFilter(), false, new Set()).length]).toEqual([5, 5]);
-  });
-
-  it("counts decisions and rated photos, and a filter change keeps the project untouched and saves nothing", () => {
+  it("counts decisions and rated photos, a filter change keeps the project untouched and saves nothing, and a collapsed burst shows its best frame", () => {
     expect(countDecisions(photos)).toEqual({ 保留: 1, 待定: 1, 淘汰: 1, 未决定: 2, rated: 3, total: 5 });
     const { workbench, advance, saves } = started(photos);
     workbench.setFilter({ decision: "保留" });
     expect(workbench.items.value.map((i) => i.photo.id)).toEqual(["ID-1"]);
     advance(5000);
     expect(saves()).toHaveLength(0);
+    // A burst collapses to its best frame unless the group is expanded.
+    const burst = [photo(1), photo(2, { group: "B1" }), photo(3, { group: "B1", best: true }), photo(4, { group: "B1" }), photo(5)];
+    const collapsed = visibleItems(burst, defaultFilter(), true, new Set());
+    expect(collapsed.map((i) => [i.photo.id, i.stackSize])).toEqual([["ID-1", 1], ["ID-3", 3], ["ID-5", 1]]);
+    expect([visibleItems(burst, defaultFilter(), true, new Set(["B1"])).length, visibleItems(burst, defaultFilter(), false, new Set()).length]).toEqual([5, 5]);
   });
 });
 
