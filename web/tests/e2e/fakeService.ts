@@ -39,4 +39,3 @@ export async function startFakeService() {
     },
   };
 }
-export type FakeService = Awaited<ReturnType<typeof startFakeService>>;

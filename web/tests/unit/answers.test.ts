@@ -1,134 +1,128 @@
-import { describe, expect, it } from "vitest";
+import { expect, it } from "vitest";
 import { turnDraft } from "../../src/state/photoEdit";
 import { analysed, photo, press, started } from "./helpers";
 
-describe("local analysis and previews", () => {
-  it("takes results of the current run only, with progress, keeps their issues with the project, and keeps only awaited previews", () => {
-    const { workbench, actions, advance, saves } = started(3);
+it("takes results of the current run only, with progress, keeps their issues with the project, and keeps only awaited previews", () => {
+  const { workbench, actions, advance, saves } = started(3);
+  workbench.startAnalysis("all");
+  const token = actions("analyze")[0].token;
+  const result = analysed("0000000000000000", { issues: ["过曝"] });
+  workbench.analysisResult({ token: "OLD", id: "ID-1", result: analysed("ffffffffffffffff"), processed: 1, total: 9, remaining: 3 });
+  expect(workbench.photos.value[0].result).toBeUndefined();
+  workbench.analysisResult({ token, id: "ID-1", result, processed: 1, total: 2, remaining: 4 });
+  expect(workbench.photos.value[0]).toMatchObject({ result, issues: ["过曝"] });
+  expect(workbench.analysis.value).toMatchObject({ processed: 1, total: 2, remaining: 4 });
+  workbench.analysisComplete({ token: "OLD", cancelled: true });
+  expect(workbench.analysis.value).not.toBeNull();
+  workbench.analysisResult({ token, id: "ID-2", result: { error: "无法解码照片预览" }, processed: 2, total: 2, remaining: 0 });
+  expect(workbench.photos.value[1].issues).toEqual([]);
+  workbench.analysisComplete({ token, cancelled: false });
+  expect(workbench.analysis.value).toBeNull();
+  advance(5000);
+  expect((saves().at(-1)!.state as any).photos[0].issues).toEqual(["过曝"]);
+  // The loupe keeps only the previews it awaits, once each.
+  workbench.openLoupe();
+  workbench.previewReady({ id: "ID-3", url: "file:///stale.jpg" });
+  workbench.previewReady({ id: "ID-1", url: "file:///data/PreviewCache/1-lens.jpg" });
+  workbench.previewReady({ id: "ID-2", error: "原文件当前不可访问，正在显示缓存预览" });
+  workbench.previewReady({ id: "ID-1", url: "file:///other.jpg" });
+  expect([...workbench.previews.value]).toEqual([["ID-1", { url: "file:///data/PreviewCache/1-lens.jpg" }], ["ID-2", { error: "原文件当前不可访问，正在显示缓存预览" }]]);
+  // A cancel or a new import stops listening to a run.
+  for (const retire of [() => workbench.cancelAnalysis(), () => workbench.receiveScan({ folder: "/other", source: "folder", skipped: 0, photos: [photo(1)] })]) {
     workbench.startAnalysis("all");
-    const token = actions("analyze")[0].token;
-    const result = analysed("0000000000000000", { issues: ["过曝"] });
-    workbench.analysisResult({ token: "OLD", id: "ID-1", result: analysed("ffffffffffffffff"), processed: 1, total: 9, remaining: 3 });
-    expect(workbench.photos.value[0].result).toBeUndefined();
-    workbench.analysisResult({ token, id: "ID-1", result, processed: 1, total: 2, remaining: 4 });
-    expect(workbench.photos.value[0]).toMatchObject({ result, issues: ["过曝"] });
-    expect(workbench.analysis.value).toMatchObject({ processed: 1, total: 2, remaining: 4 });
-    workbench.analysisComplete({ token: "OLD", cancelled: true });
-    expect(workbench.analysis.value).not.toBeNull();
-    workbench.analysisResult({ token, id: "ID-2", result: { error: "无法解码照片预览" }, processed: 2, total: 2, remaining: 0 });
-    expect(workbench.photos.value[1].issues).toEqual([]);
-    workbench.analysisComplete({ token, cancelled: false });
-    expect(workbench.analysis.value).toBeNull();
-    advance(5000);
-    expect((saves().at(-1)!.state as any).photos[0].issues).toEqual(["过曝"]);
-    // The loupe keeps only the previews it awaits, once each.
-    workbench.openLoupe();
-    workbench.previewReady({ id: "ID-3", url: "file:///stale.jpg" });
-    workbench.previewReady({ id: "ID-1", url: "file:///data/PreviewCache/1-lens.jpg" });
-    workbench.previewReady({ id: "ID-2", error: "原文件当前不可访问，正在显示缓存预览" });
-    workbench.previewReady({ id: "ID-1", url: "file:///other.jpg" });
-    expect([...workbench.previews.value]).toEqual([["ID-1", { url: "file:///data/PreviewCache/1-lens.jpg" }], ["ID-2", { error: "原文件当前不可访问，正在显示缓存预览" }]]);
-    // A cancel or a new import stops listening to a run.
-    for (const retire of [() => workbench.cancelAnalysis(), () => workbench.receiveScan({ folder: "/other", source: "folder", skipped: 0, photos: [photo(1)] })]) {
-      workbench.startAnalysis("all");
-      retire();
-      workbench.analysisResult({ token: actions("analyze").at(-1)!.token, id: "ID-1", result: analysed("0123456789abcdef"), processed: 1, total: 2, remaining: 1 });
-      expect(workbench.photos.value[0].result?.hash).not.toBe("0123456789abcdef");
-    }
-  });
+    retire();
+    workbench.analysisResult({ token: actions("analyze").at(-1)!.token, id: "ID-1", result: analysed("0123456789abcdef"), processed: 1, total: 2, remaining: 1 });
+    expect(workbench.photos.value[0].result?.hash).not.toBe("0123456789abcdef");
+  }
 });
 
-describe("trash and rated export", () => {
-  it("trashes only rejects after asking, drops exactly the ids each awaited request reports moved, and exports rated photos not rejected into the folder kept with the project", () => {
-    const { workbench, actions, advance, saves } = started(4);
-    workbench.askTrashRejects();
-    expect(workbench.dialog.value).toBeNull();
-    press(workbench, "x", "x", "4", "2");
-    workbench.askTrashRejects();
-    expect(workbench.dialog.value).toBe("trash");
-    workbench.trashRejects();
-    workbench.select("ID-4");
-    press(workbench, "x");
-    workbench.trashRejects();
-    const [first, second] = actions("trashRatedPhotos");
-    expect(first.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
-    workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2", "ID-3"], message: "x" });
-    workbench.ratingTrashComplete({ token: second.token, removedIDs: ["ID-4"], message: "已将 1 张照片移到废纸篓" });
-    workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
-    workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-2"], message: "x" });
-    expect([workbench.photos.value.map((p) => p.id), workbench.status.value]).toEqual([["ID-2", "ID-3"], "已移动 1 张，另有文件无法移动：权限不足"]);
-    workbench.exportRated();
-    const [exported] = actions("exportRatedPhotos");
-    expect(exported).toMatchObject({ folder: "", photos: [{ id: "ID-3", path: "/shoot/IMG_0003.CR3", rating: 4 }] });
-    workbench.ratingExportFolder({ path: "/exports" });
-    workbench.ratingExportComplete({ token: exported.token, outputs: [{}], errors: [], message: "已导出 1 张原片" });
-    advance(5000);
-    workbench.exportRated();
-    workbench.ratingExportComplete({ token: exported.token, message: "stale" });
-    expect([(saves().at(-1)!.state as any).ratingExportFolder, actions("exportRatedPhotos")[1].folder, workbench.status.value]).toEqual(["/exports", "/exports", "已导出 1 张原片"]);
-  });
+it("trashes only rejects after asking, drops exactly the ids each awaited request reports moved, and exports rated photos not rejected into the folder kept with the project", () => {
+  const { workbench, actions, advance, saves } = started(4);
+  workbench.askTrashRejects();
+  expect(workbench.dialog.value).toBeNull();
+  press(workbench, "x", "x", "4", "2");
+  workbench.askTrashRejects();
+  expect(workbench.dialog.value).toBe("trash");
+  workbench.trashRejects();
+  workbench.select("ID-4");
+  press(workbench, "x");
+  workbench.trashRejects();
+  const [first, second] = actions("trashRatedPhotos");
+  expect(first.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
+  workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2", "ID-3"], message: "x" });
+  workbench.ratingTrashComplete({ token: second.token, removedIDs: ["ID-4"], message: "已将 1 张照片移到废纸篓" });
+  workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
+  workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-2"], message: "x" });
+  expect([workbench.photos.value.map((p) => p.id), workbench.status.value]).toEqual([["ID-2", "ID-3"], "已移动 1 张，另有文件无法移动：权限不足"]);
+  workbench.exportRated();
+  const [exported] = actions("exportRatedPhotos");
+  expect(exported).toMatchObject({ folder: "", photos: [{ id: "ID-3", path: "/shoot/IMG_0003.CR3", rating: 4 }] });
+  workbench.ratingExportFolder({ path: "/exports" });
+  workbench.ratingExportComplete({ token: exported.token, outputs: [{}], errors: [], message: "已导出 1 张原片" });
+  advance(5000);
+  workbench.exportRated();
+  workbench.ratingExportComplete({ token: exported.token, message: "stale" });
+  expect([(saves().at(-1)!.state as any).ratingExportFolder, actions("exportRatedPhotos")[1].folder, workbench.status.value]).toEqual(["/exports", "/exports", "已导出 1 张原片"]);
 });
 
-describe("imports, the card and saved copies", () => {
-  it("shows the import's counts until its scan, adopts the scan in the order received with the work of unchanged files, ignores what is no scan, and asks before a card import replaces decisions", () => {
-    const { workbench, posted, advance, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
-    for (const bad of [null, { found: -1 }, { found: 2.5 }, { found: 3, thumbnails: 4, total: 3 }, { found: "3" }]) workbench.scanProgressed(bad && { thumbnails: 0, total: 0, ...bad });
-    expect(workbench.scanProgress.value).toBeNull();
-    workbench.scanProgressed({ found: 3, thumbnails: 1, total: 3 });
-    expect(workbench.scanProgress.value).toEqual({ found: 3, thumbnails: 1, total: 3 });
-    workbench.receiveScan(null);
-    workbench.receiveScan([]);
-    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [{ ...photo(2), id: "NEW-2", size: 99 }, { ...photo(1), id: "NEW-1" }] });
-    expect(workbench.photos.value.map((p) => [p.id, p.status, p.rating, p.group])).toEqual([["NEW-2", undefined, undefined, undefined], ["NEW-1", "保留", 3, undefined]]);
-    expect([workbench.selection.value.currentId, workbench.scanProgress.value]).toEqual(["NEW-2", null]);
-    expect(workbench.status.value).toBe("已导入 2 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
-    advance(1000);
-    expect(saves()).toHaveLength(1);
-    // A closing status ends the counts as well.
-    workbench.scanProgressed({ found: 5, thumbnails: 0, total: 0 });
-    workbench.setStatus("没有可导入的照片");
-    expect(workbench.scanProgress.value).toBeNull();
-    // A card import asks before it replaces decisions, and saves them before the program backs the project up.
-    workbench.rate(2);
-    const before = posted.length;
-    workbench.cardDetected({ path: "/media/EOS_DIGITAL", dcim: "/media/EOS_DIGITAL/DCIM" });
-    workbench.importCard();
-    expect([workbench.dialog.value, posted.length]).toEqual(["replaceProject", before]);
-    workbench.confirmImport();
-    expect([posted.slice(before), workbench.card.value]).toEqual([[expect.objectContaining({ action: "saveState" }), { action: "scanPath", path: "/media/EOS_DIGITAL/DCIM" }], null]);
-  });
+it("shows the import's counts until its scan, adopts the scan in the order received with the work of unchanged files, ignores what is no scan, and asks before a card import replaces decisions", () => {
+  const { workbench, posted, advance, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
+  for (const bad of [null, { found: -1 }, { found: 2.5 }, { found: 3, thumbnails: 4, total: 3 }, { found: "3" }]) workbench.scanProgressed(bad && { thumbnails: 0, total: 0, ...bad });
+  expect(workbench.scanProgress.value).toBeNull();
+  workbench.scanProgressed({ found: 3, thumbnails: 1, total: 3 });
+  expect(workbench.scanProgress.value).toEqual({ found: 3, thumbnails: 1, total: 3 });
+  workbench.receiveScan(null);
+  workbench.receiveScan([]);
+  workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [{ ...photo(2), id: "NEW-2", size: 99 }, { ...photo(1), id: "NEW-1" }] });
+  expect(workbench.photos.value.map((p) => [p.id, p.status, p.rating, p.group])).toEqual([["NEW-2", undefined, undefined, undefined], ["NEW-1", "保留", 3, undefined]]);
+  expect([workbench.selection.value.currentId, workbench.scanProgress.value]).toEqual(["NEW-2", null]);
+  expect(workbench.status.value).toBe("已导入 2 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
+  advance(1000);
+  expect(saves()).toHaveLength(1);
+  // A closing status ends the counts as well.
+  workbench.scanProgressed({ found: 5, thumbnails: 0, total: 0 });
+  workbench.setStatus("没有可导入的照片");
+  expect(workbench.scanProgress.value).toBeNull();
+  // A card import asks before it replaces decisions, and saves them before the program backs the project up.
+  workbench.rate(2);
+  const before = posted.length;
+  workbench.cardDetected({ path: "/media/EOS_DIGITAL", dcim: "/media/EOS_DIGITAL/DCIM" });
+  workbench.importCard();
+  expect([workbench.dialog.value, posted.length]).toEqual(["replaceProject", before]);
+  workbench.confirmImport();
+  expect([posted.slice(before), workbench.card.value]).toEqual([[expect.objectContaining({ action: "saveState" }), { action: "scanPath", path: "/media/EOS_DIGITAL/DCIM" }], null]);
+});
 
-  it("asks once with the turns modulo 4 and the crop inside the picture, adds the awaited copy after its photo, and shows errors and cancels", () => {
-    const { workbench, actions } = started(2);
-    workbench.openEdit();
-    expect(workbench.dialog.value).toBe("edit");
-    const edit = workbench.photoEdit;
-    edit.setDraft({ turns: 7, crop: { x: -0.2, y: 0.5, w: 3, h: Number.NaN } });
-    expect(edit.state.value.draft).toEqual({ turns: 3, crop: { x: 0, y: 0.5, w: 1, h: 0.5 } });
-    // A quarter turn takes the chosen part of the photo with it.
-    edit.setDraft(turnDraft({ turns: 0, crop: { x: 0.1, y: 0.2, w: 0.3, h: 0.4 } }, 1));
-    const turned = edit.state.value.draft;
-    expect([turned.turns, turned.crop.x, turned.crop.y, turned.crop.w, turned.crop.h].map((v) => +v.toFixed(6))).toEqual([1, 0.4, 0.1, 0.4, 0.3]);
-    expect(turnDraft(turned, -1).crop.x).toBeCloseTo(0.1);
+it("asks once for a turned and cropped copy, the turns modulo 4 and the crop inside the picture, adds the awaited copy after its photo, and shows errors and cancels", () => {
+  const { workbench, actions } = started(2);
+  workbench.openEdit();
+  expect(workbench.dialog.value).toBe("edit");
+  const edit = workbench.photoEdit;
+  edit.setDraft({ turns: 7, crop: { x: -0.2, y: 0.5, w: 3, h: Number.NaN } });
+  expect(edit.state.value.draft).toEqual({ turns: 3, crop: { x: 0, y: 0.5, w: 1, h: 0.5 } });
+  // A quarter turn takes the chosen part of the photo with it.
+  edit.setDraft(turnDraft({ turns: 0, crop: { x: 0.1, y: 0.2, w: 0.3, h: 0.4 } }, 1));
+  const turned = edit.state.value.draft;
+  expect([turned.turns, turned.crop.x, turned.crop.y, turned.crop.w, turned.crop.h].map((v) => +v.toFixed(6))).toEqual([1, 0.4, 0.1, 0.4, 0.3]);
+  expect(turnDraft(turned, -1).crop.x).toBeCloseTo(0.1);
+  workbench.saveEdit();
+  workbench.saveEdit();
+  const [{ token }] = actions("editPhoto");
+  expect(actions("editPhoto")).toEqual([{ action: "editPhoto", path: "/shoot/IMG_0001.CR3", turns: 1, date: photo(1).date, crop: turned.crop, token }]);
+  const copy = { ...photo(9), path: "/out/IMG_0001（1）.jpg", format: "JPG", width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3" };
+  for (const answer of [{ token: "OLD", photo: copy }, null, { token, photo: { ...copy, thumbnail: "file:///etc/passwd" } }, { token, photo: { ...copy, id: "ID-10" } }]) workbench.photoEditResult(answer);
+  expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-1", "ID-9", "ID-2"]);
+  expect(workbench.photos.value[1]).toMatchObject({ width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3", thumbnail: "" });
+  expect(workbench.selection.value.currentId).toBe("ID-9");
+  const answered = (payload: Record<string, unknown>) => {
     workbench.saveEdit();
-    workbench.saveEdit();
-    const [{ token }] = actions("editPhoto");
-    expect(actions("editPhoto")).toEqual([{ action: "editPhoto", path: "/shoot/IMG_0001.CR3", turns: 1, date: photo(1).date, crop: turned.crop, token }]);
-    const copy = { ...photo(9), path: "/out/IMG_0001（1）.jpg", format: "JPG", width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3" };
-    for (const answer of [{ token: "OLD", photo: copy }, null, { token, photo: { ...copy, thumbnail: "file:///etc/passwd" } }, { token, photo: { ...copy, id: "ID-10" } }]) workbench.photoEditResult(answer);
-    expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-1", "ID-9", "ID-2"]);
-    expect(workbench.photos.value[1]).toMatchObject({ width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3", thumbnail: "" });
-    expect(workbench.selection.value.currentId).toBe("ID-9");
-    const answered = (payload: Record<string, unknown>) => {
-      workbench.saveEdit();
-      workbench.photoEditResult({ token: actions("editPhoto").at(-1)!.token, ...payload });
-      return [workbench.photoEdit.state.value.token, workbench.photoEdit.state.value.message, workbench.status.value, workbench.photos.value.length];
-    };
-    expect(answered({ cancelled: true }).slice(0, 2)).toEqual([null, "已取消保存"]);
-    expect(answered({ error: "原文件不可访问" })[2]).toBe("原文件不可访问");
-    expect(answered({ photo: { ...copy, id: "ID-11", path: "relative.jpg" } }).slice(2)).toEqual(["保存失败", 3]);
-    workbench.openFolder("relative/dir");
-    workbench.openFolder("/out");
-    expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);
-  });
+    workbench.photoEditResult({ token: actions("editPhoto").at(-1)!.token, ...payload });
+    return [workbench.photoEdit.state.value.token, workbench.photoEdit.state.value.message, workbench.status.value, workbench.photos.value.length];
+  };
+  expect(answered({ cancelled: true }).slice(0, 2)).toEqual([null, "已取消保存"]);
+  expect(answered({ error: "原文件不可访问" })[2]).toBe("原文件不可访问");
+  expect(answered({ photo: { ...copy, id: "ID-11", path: "relative.jpg" } }).slice(2)).toEqual(["保存失败", 3]);
+  workbench.openFolder("relative/dir");
+  workbench.openFolder("/out");
+  expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);
 });

@@ -66,30 +66,28 @@ describe("keys that decide and rate", () => {
   });
 });
 
-describe("the current photo follows the filter", () => {
-  it("auto-advance goes to the neighbour shown, a key never acts on a hidden photo, and with nothing shown none decides", () => {
-    const { workbench } = started([photo(1, { status: "保留" }), photo(2), photo(3), photo(4, { status: "保留" }), photo(5, { group: "B1", best: true }), photo(6, { group: "B1" })]);
-    const statuses = () => workbench.photos.value.map((p) => p.status ?? "-");
-    workbench.setFilter({ decision: "未决定" });
-    press(workbench, "p");
-    expect([workbench.items.value.map((i) => i.photo.id), workbench.selection.value.currentId]).toEqual([["ID-3", "ID-5", "ID-6"], "ID-3"]);
-    // The nearest shown photo takes the place of a selection that is hidden.
-    press(workbench, "Control+z");
-    workbench.setFilter({ decision: "all" });
-    workbench.select("ID-1");
-    workbench.select("ID-3", "range");
-    workbench.setFilter({ decision: "保留" });
-    press(workbench, "x");
-    expect(statuses()).toEqual(["保留", "-", "-", "淘汰", "-", "-"]);
-    press(workbench, "Control+z");
-    workbench.setFilter({ decision: "all" });
-    workbench.select("ID-6");
-    workbench.setFilter({ decision: "淘汰" });
-    press(workbench, "x");
-    expect(statuses()).toEqual(["保留", "-", "-", "保留", "-", "-"]);
-    // The photo is current again when shown; a collapsed frame hands over to its burst.
-    workbench.setFilter({ decision: "all" });
-    workbench.setView({ collapseBursts: true });
-    expect(workbench.selection.value.currentId).toBe("ID-5");
-  });
+it("the current photo follows the filter: auto-advance goes to the neighbour shown, a key never acts on a hidden photo, and with nothing shown none decides", () => {
+  const { workbench } = started([photo(1, { status: "保留" }), photo(2), photo(3), photo(4, { status: "保留" }), photo(5, { group: "B1", best: true }), photo(6, { group: "B1" })]);
+  const statuses = () => workbench.photos.value.map((p) => p.status ?? "-");
+  workbench.setFilter({ decision: "未决定" });
+  press(workbench, "p");
+  expect([workbench.items.value.map((i) => i.photo.id), workbench.selection.value.currentId]).toEqual([["ID-3", "ID-5", "ID-6"], "ID-3"]);
+  // The nearest shown photo takes the place of a selection that is hidden.
+  press(workbench, "Control+z");
+  workbench.setFilter({ decision: "all" });
+  workbench.select("ID-1");
+  workbench.select("ID-3", "range");
+  workbench.setFilter({ decision: "保留" });
+  press(workbench, "x");
+  expect(statuses()).toEqual(["保留", "-", "-", "淘汰", "-", "-"]);
+  press(workbench, "Control+z");
+  workbench.setFilter({ decision: "all" });
+  workbench.select("ID-6");
+  workbench.setFilter({ decision: "淘汰" });
+  press(workbench, "x");
+  expect(statuses()).toEqual(["保留", "-", "-", "保留", "-", "-"]);
+  // The photo is current again when shown; a collapsed frame hands over to its burst.
+  workbench.setFilter({ decision: "all" });
+  workbench.setView({ collapseBursts: true });
+  expect(workbench.selection.value.currentId).toBe("ID-5");
 });

@@ -5,34 +5,32 @@ import { connectedPlugins, readBridgeStatus } from "../../src/state/pluginBridge
 import { readRecentProjects } from "../../src/state/recentProjects";
 import { makeWorkbench, photo, started } from "./helpers";
 
-describe("reports from the program", () => {
-  const GRS = { configured: true, maskedKey: "sk-…9f", baseURL: "https://api.grsai.com", model: "nano-banana", status: "连接正常", detail: "" };
-  const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: GRS, error: "" };
+const GRS = { configured: true, maskedKey: "sk-…9f", baseURL: "https://api.grsai.com", model: "nano-banana", status: "连接正常", detail: "" };
+const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: GRS, error: "" };
 
-  it("follows every plug-in status and health report, an empty status meaning no service, shows fields of the wrong type as unknown, and counts plug-ins by the flag without a count", () => {
-    const { workbench } = makeWorkbench();
-    const bridgeStatus = workbench.handlers().bridgeStatus!;
-    const { mode: _, ...shown } = RUNNING;
-    for (const empty of [{}, null]) {
-      bridgeStatus(RUNNING);
-      expect(workbench.bridge.value).toEqual({ ...shown, grsAI: { configured: true, model: "nano-banana", status: "连接正常", detail: "" } });
-      bridgeStatus(empty);
-      expect(workbench.bridge.value).toBeNull();
-    }
-    bridgeStatus({ listening: "yes", connected: 1, connectedCount: -3, port: 99999, saveLocation: ["/tmp"], grsAI: "broken", error: { text: "x" } });
-    expect(workbench.bridge.value).toEqual({ listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" });
-    expect(connectedPlugins(workbench.bridge.value!)).toBeNull();
-    expect(readBridgeStatus({ grsAI: { configured: "true", status: 3 } })?.grsAI).toEqual({ configured: null, model: null, status: null, detail: "" });
-    expect(readBridgeStatus([RUNNING])).toBeNull();
-    expect([{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }].map((s) => connectedPlugins(readBridgeStatus(s)!))).toEqual([3, "some", 0]);
-    // The health report: broken rows read as unknown, and the last report kept for none.
-    workbench.workbenchHealth({ version: "1.4.0", build: "57", rows: [{ name: "云端接口", ok: true, message: "连接正常" }, { name: "本地生图模型（可选）", ok: 0, message: "模型文件 0 / 4" }] });
-    workbench.workbenchHealth({ rows: "none" });
-    workbench.workbenchHealth(null);
-    expect(workbench.health.value.report?.rows.map((row) => row.ok)).toEqual([true, false]);
-    const rows = [null, { name: 7, ok: "yes", message: "m" }, { ok: 1 }];
-    expect(readHealthReport({ version: 2, rows })).toEqual({ version: "", build: "", rows: [{ name: "", ok: null, message: "m" }, { name: "", ok: true, message: "" }] });
-  });
+it("follows every plug-in status and health report, an empty status meaning no service, shows fields of the wrong type as unknown, and counts plug-ins by the flag without a count", () => {
+  const { workbench } = makeWorkbench();
+  const bridgeStatus = workbench.handlers().bridgeStatus!;
+  const { mode: _, ...shown } = RUNNING;
+  for (const empty of [{}, null]) {
+    bridgeStatus(RUNNING);
+    expect(workbench.bridge.value).toEqual({ ...shown, grsAI: { configured: true, model: "nano-banana", status: "连接正常", detail: "" } });
+    bridgeStatus(empty);
+    expect(workbench.bridge.value).toBeNull();
+  }
+  bridgeStatus({ listening: "yes", connected: 1, connectedCount: -3, port: 99999, saveLocation: ["/tmp"], grsAI: "broken", error: { text: "x" } });
+  expect(workbench.bridge.value).toEqual({ listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" });
+  expect(connectedPlugins(workbench.bridge.value!)).toBeNull();
+  expect(readBridgeStatus({ grsAI: { configured: "true", status: 3 } })?.grsAI).toEqual({ configured: null, model: null, status: null, detail: "" });
+  expect(readBridgeStatus([RUNNING])).toBeNull();
+  expect([{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }].map((s) => connectedPlugins(readBridgeStatus(s)!))).toEqual([3, "some", 0]);
+  // The health report: broken rows read as unknown, and the last report kept for none.
+  workbench.workbenchHealth({ version: "1.4.0", build: "57", rows: [{ name: "云端接口", ok: true, message: "连接正常" }, { name: "本地生图模型（可选）", ok: 0, message: "模型文件 0 / 4" }] });
+  workbench.workbenchHealth({ rows: "none" });
+  workbench.workbenchHealth(null);
+  expect(workbench.health.value.report?.rows.map((row) => row.ok)).toEqual([true, false]);
+  const rows = [null, { name: 7, ok: "yes", message: "m" }, { ok: 1 }];
+  expect(readHealthReport({ version: 2, rows })).toEqual({ version: "", build: "", rows: [{ name: "", ok: null, message: "m" }, { name: "", ok: true, message: "" }] });
 });
 
 describe("project archives, automatic backups and relinking", () => {
