@@ -93,7 +93,9 @@ const ms = (value: number) => (Number.isFinite(value) ? `${value.toFixed(0)} ms`
 
 // supportDir: the program's data folder; a second run on it finds the previews made by the first.
 async function run(shoot: string, preload: boolean, supportDir: string) {
-  const session = await startSession({ pageQuery: preload ? "" : "?preload=0", viewport: { width: 1600, height: 1000 }, supportDir });
+  const dirs: string[] = [];
+  const tempDir = (prefix: string) => dirs[dirs.push(mkdtempSync(join(tmpdir(), prefix))) - 1];
+  const session = await startSession({ pageQuery: preload ? "" : "?preload=0", viewport: { width: 1600, height: 1000 }, supportDir }, tempDir);
   try {
     await session.waitForCallback("receiveState", () => true, { timeoutMs: 60_000 });
     const { page } = session;
@@ -134,6 +136,7 @@ async function run(shoot: string, preload: boolean, supportDir: string) {
     return measured;
   } finally {
     await session.close();
+    for (const dir of dirs) rmSync(dir, { recursive: true, force: true });
   }
 }
 

@@ -1,123 +1,93 @@
 // Cloud culling against the program and the local stand-in of the AI service.
 import { readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
-import { afterAll, beforeAll, describe, expect, it } from "vitest";
-import { FakeService } from "./fakeService";
-import { NativeSession, workflows } from "./shim";
+import { afterAll, expect, it } from "vitest";
+import { startFakeService } from "./fakeService";
+import { workflows } from "./shim";
 
 // In name order, so the grid shows them in the same order whichever order is chosen.
 const NAMES = ["face-closed-yawn.jpg", "face-open-portrait-hopper.jpg", "orientation-1.jpg"];
 const KEEP = { decision: "保留", rating: 4, confidence: 0.95, issues: [], reason: "眼神清楚，对焦准确", bestCandidate: true };
 
-async function configureAI(session: NativeSession, service: FakeService): Promise<void> {
+const flows = workflows();
+const shoot = flows.shoot(NAMES);
+const service = await startFakeService();
+afterAll(() => service.stop());
+
+it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, then compares the burst", async () => {
+  // The third is still out when the user stops the run, the fifth when the comparison is stopped.
+  await service.scriptChats([[KEEP], [{ ...KEEP, decision: "keep", reason: "不可用" }], [KEEP, 6000], [{ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }],
+    [{ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000], [{ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }]]);
+  // The three photos as one stored burst, the first its best frame.
+  const photos = NAMES.map((name, i) => ({ id: `P-${i}`, path: join(shoot, name), name, format: "JPG", size: 1, date: `2026-05-01T10:00:0${i}`, thumbnail: `file://${join(shoot, name)}`, group: "B1", best: i === 0 || undefined }));
+  const session = await flows.start({
+    env: { TIDEWICK_TEST_CA_FILE: service.caFile },
+    prepareSupportDir: (dir) => writeFileSync(join(dir, "current-project.json"), JSON.stringify({ photos, folder: shoot })),
+  });
   const { page } = session;
   await session.waitForCallback("grsAIState");
   await page.getByTestId("settings").click();
   await page.getByTestId("ai-key").fill("sk-test-0123456789");
   await page.getByTestId("ai-base-url").fill(service.baseURL);
-  const from = session.delivered.length;
   await page.getByTestId("ai-save").click();
-  await session.waitForCallback("grsAIState", (state) => state.status === "已保存", { from });
+  await session.waitForCallback("grsAIState", (state) => state.status === "已保存");
   await page.keyboard.press("Escape");
-}
+  await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(3);
 
-describe("cloud culling", () => {
-  const flows = workflows();
-  const shoot = flows.shoot(NAMES);
-  let service: FakeService;
-  beforeAll(async () => void (service = await FakeService.start()));
-  afterAll(() => service.stop());
+  await page.getByTestId("cloud-review").click();
+  await expect.poll(() => Promise.all([page.getByTestId("cloud-dialog").isVisible(), page.getByTestId("cloud-not-configured").count()])).toEqual([true, 0]);
+  await page.getByTestId("cloud-scene").selectOption("portrait");
+  await page.getByTestId("cloud-double-check").uncheck();
+  await page.getByTestId("cloud-weight-noise").fill("0");
+  await page.getByTestId("cloud-start").click();
+  expect(session.sent("cloudAnalyze")[0].options).toMatchObject({ scene: "portrait", doubleCheck: false, weights: { noise: 0, eyes: 5 } });
+  await session.waitForCallback("cloudAnalysisProgress", (p) => p.processed === 2);
+  await expect.poll(() => page.getByTestId("cloud-progress").textContent()).toContain(`云端筛片 2 / 3：${NAMES[2]}`);
+  await page.getByTestId("cancel-cloud").click();
+  await expect.poll(() => Promise.all([page.getByTestId("cloud-progress").count(), session.sent("cancelCloudAnalysis").length])).toEqual([0, 1]);
+  await expect.poll(() => Promise.all([session.texts("status", "cloud-verdict"), page.getByTestId("cloud-badge").allTextContents()]))
+    .toEqual([["已停止云端筛片；已返回的结果保留", expect.stringMatching(/置信度 95%.*眼神清楚，对焦准确/)], ["云保留", "云?"]]);
 
-  it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, then compares the burst", async () => {
-    await service.route("POST", "/v1/chat/completions", [
-      FakeService.visionAnswer(KEEP),
-      FakeService.visionAnswer({ ...KEEP, decision: "keep", reason: "不可用" }),
-      // Still out when the user stops the run.
-      FakeService.visionAnswer(KEEP, 6000),
-      FakeService.visionAnswer({ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }),
-      FakeService.visionAnswer({ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000),
-      FakeService.visionAnswer({ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }),
-    ]);
-    // The three photos as one stored burst, the first its best frame.
-    const photos = NAMES.map((name, i) => ({ id: `P-${i}`, path: join(shoot, name), name, format: "JPG", size: 1, date: `2026-05-01T10:00:0${i}`, thumbnail: `file://${join(shoot, name)}`, group: "B1", best: i === 0 || undefined }));
-    const session = await flows.start({
-      env: { TIDEWICK_TEST_CA_FILE: service.caFile },
-      prepareSupportDir: (dir) => writeFileSync(join(dir, "current-project.json"), JSON.stringify({ photos, folder: shoot })),
-    });
-    const { page } = session;
-    await configureAI(session, service);
-    await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(3);
+  // C takes the cloud's decision and rating; Ctrl+Z puts the photo back.
+  await page.keyboard.press("c");
+  await expect.poll(() => Promise.all([page.locator(".cell.current .decision-flag").textContent(), page.locator(".cell.current [data-testid=stars]").textContent()])).toEqual(["保留", "★★★★"]);
+  await page.keyboard.press("Control+z");
+  await expect.poll(() => page.locator(".cell.current .decision-flag").count()).toBe(0);
 
-    await page.getByTestId("cloud-review").click();
-    await expect.poll(() => page.getByTestId("cloud-dialog").isVisible()).toBe(true);
-    expect(await page.getByTestId("cloud-not-configured").count()).toBe(0);
-    await page.getByTestId("cloud-scene").selectOption("portrait");
-    await page.getByTestId("cloud-double-check").uncheck();
-    await page.getByTestId("cloud-weight-noise").fill("0");
-    await session.screenshot("cloud-dialog");
-    await page.getByTestId("cloud-start").click();
-    expect(session.sent("cloudAnalyze")[0].options).toMatchObject({ scene: "portrait", doubleCheck: false, weights: { noise: 0, eyes: 5 } });
-    await session.waitForCallback("cloudAnalysisProgress", (p) => p.processed === 2);
-    await expect.poll(() => page.getByTestId("cloud-progress").textContent()).toContain(`云端筛片 2 / 3：${NAMES[2]}`);
-    await page.getByTestId("cancel-cloud").click();
-    expect(session.sent("cancelCloudAnalysis")).toHaveLength(1);
-    await expect.poll(() => page.getByTestId("cloud-progress").count()).toBe(0);
-    await expect.poll(() => page.getByTestId("status").textContent()).toBe("已停止云端筛片；已返回的结果保留");
-    await expect.poll(() => page.getByTestId("cloud-badge").allTextContents()).toEqual(["云保留", "云?"]);
-    await expect.poll(() => page.getByTestId("cloud-verdict").textContent()).toContain("眼神清楚，对焦准确");
-    expect(await page.getByTestId("cloud-verdict").textContent()).toContain("置信度 95%");
-    await session.screenshot("cloud-verdicts");
+  // The unusable answer is never applied, whatever filter it is accepted from.
+  await page.getByTestId("filter-cloud").focus();
+  await page.getByTestId("filter-cloud").selectOption("unreadable");
+  await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(1);
+  await page.keyboard.press("Shift+C");
+  await expect.poll(() => page.getByTestId("status").textContent()).toBe("没有需要采用的云端建议");
+  await page.getByTestId("filter-cloud").selectOption("all");
 
-    // C takes the cloud's decision and rating; Ctrl+Z puts the photo back.
-    await page.keyboard.press("c");
-    await expect.poll(() => page.locator(".cell.current .decision-flag").textContent()).toBe("保留");
-    expect(await page.locator(".cell.current [data-testid=stars]").textContent()).toBe("★★★★");
-    await page.keyboard.press("Control+z");
-    await expect.poll(() => page.locator(".cell.current .decision-flag").count()).toBe(0);
+  const list = join(shoot, "清单.txt");
+  session.answerPanel([list]);
+  await session.answerTo(() => page.getByTestId("manifest").click(), "reviewManifestComplete");
+  expect(readFileSync(list, "utf8")).toContain("眼神清楚，对焦准确（云端推荐） · 95%");
 
-    // The unusable answer is never applied, whatever filter it is accepted from.
-    await page.getByTestId("filter-cloud").focus();
-    await page.getByTestId("filter-cloud").selectOption("unreadable");
-    await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(1);
-    await page.keyboard.press("Shift+C");
-    await expect.poll(() => page.getByTestId("status").textContent()).toBe("没有需要采用的云端建议");
-    await page.getByTestId("filter-cloud").selectOption("all");
+  // The burst compared: the winner becomes its best frame, undoably.
+  expect((await session.answerTo(() => page.getByTestId("compare-burst").click(), "burstComplete")).result.winnerId).toBe("P-1");
+  await expect.poll(() => page.getByTestId("burst-outcome").textContent()).toContain(`云端选出 ${NAMES[1]} 为本组最佳（置信度 90%）：第二张眼睛睁开`);
+  await expect.poll(() => Promise.all([page.locator(".group-tag.best").count(), page.locator(`.cell[data-id="P-1"] .group-tag`).textContent()])).toEqual([1, "B1 ★"]);
+  await session.screenshot("burst-compared");
+  await page.keyboard.press("Control+z");
+  await expect.poll(() => page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
 
-    const list = join(shoot, "清单.txt");
-    session.answerPanel([list]);
-    await page.getByTestId("manifest").click();
-    await session.waitForCallback("reviewManifestComplete");
-    expect(readFileSync(list, "utf8")).toContain("眼神清楚，对焦准确（云端推荐） · 95%");
+  // Stopped while the model is still answering: the photos stay as they are.
+  const comparison = (n: number) => session.sent("compareBurst")[n]?.token;
+  await page.getByTestId("compare-burst").click();
+  await session.waitForCallback("burstProgress", (p) => p.token === comparison(1));
+  // The stop must find the request out, holding the answer scripted to come late.
+  await expect.poll(() => service.chatsReceived(), { timeout: 20_000 }).toBe(5);
+  await expect.poll(() => page.getByTestId("burst-progress").textContent()).toContain("云端比较连拍 B1 0 / 1");
+  await page.getByTestId("cancel-burst").click();
+  await expect.poll(() => Promise.all([page.getByTestId("burst-progress").count(), session.texts("status")])).toEqual([0, ["已停止云端比较连拍"]]);
 
-    // The burst compared: the winner becomes its best frame, undoably.
-    await page.getByTestId("compare-burst").click();
-    const done = await session.waitForCallback("burstComplete");
-    expect(done.result.winnerId).toBe("P-1");
-    await expect.poll(() => page.getByTestId("burst-outcome").textContent()).toContain(`云端选出 ${NAMES[1]} 为本组最佳（置信度 90%）：第二张眼睛睁开`);
-    await expect.poll(() => page.locator(".group-tag.best").count()).toBe(1);
-    expect(await page.locator(`.cell[data-id="P-1"] .group-tag`).textContent()).toBe("B1 ★");
-    await session.screenshot("burst-compared");
-    await page.keyboard.press("Control+z");
-    await expect.poll(() => page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
-
-    // Stopped while the model is still answering: the photos stay as they are.
-    const comparison = (n: number) => session.sent("compareBurst")[n]?.token;
-    await page.getByTestId("compare-burst").click();
-    await session.waitForCallback("burstProgress", (p) => p.token === comparison(1));
-    // The stop must find the request out, holding the answer scripted to come late.
-    await expect.poll(() => service.received("/v1/chat/completions"), { timeout: 20_000 }).toBe(5);
-    await expect.poll(() => page.getByTestId("burst-progress").textContent()).toContain("云端比较连拍 B1 0 / 1");
-    await page.getByTestId("cancel-burst").click();
-    await expect.poll(() => page.getByTestId("burst-progress").count()).toBe(0);
-    await expect.poll(() => page.getByTestId("status").textContent()).toBe("已停止云端比较连拍");
-
-    // An undecided answer with its reason; only the third comparison's own answer counts, as the
-    // stopped one may still have answered before its stop arrived.
-    await page.getByTestId("compare-burst").click();
-    const undecided = await session.waitForCallback("burstComplete", (p) => p.token === comparison(2));
-    expect(undecided.result.winnerId).toBeUndefined();
-    await expect.poll(() => page.getByTestId("burst-outcome").textContent()).toBe("连拍 B1：云端未能决出最佳。候选差距不明确，建议人工比较：三张几乎一样");
-    expect(await page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
-    expect(session.sent("cancelBurst")).toHaveLength(1);
-  });
+  // An undecided answer with its reason; only the third comparison's own answer counts, as the
+  // stopped one may still have answered before its stop arrived.
+  expect((await session.answerTo(() => page.getByTestId("compare-burst").click(), "burstComplete", (p) => p.token === comparison(2))).result.winnerId).toBeUndefined();
+  await expect.poll(() => Promise.all([session.texts("burst-outcome"), page.locator(`.cell[data-id="P-0"] .group-tag`).textContent(), session.sent("cancelBurst").length]))
+    .toEqual([["连拍 B1：云端未能决出最佳。候选差距不明确，建议人工比较：三张几乎一样"], "B1 ★", 1]);
 });

@@ -1,74 +1,41 @@
 // The repository's local HTTPS stand-in of the AI service (tests/ai/fake_grsai.py): answers are
 // scripted per path, and the program trusts its throw-away certificate authority through
 // TIDEWICK_TEST_CA_FILE.
-import { spawn, type ChildProcessByStdio } from "node:child_process";
-import type { Readable, Writable } from "node:stream";
+import { spawn } from "node:child_process";
 import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { createInterface } from "node:readline";
 import { repoDir } from "./shim";
 
-export interface ScriptedResponse {
-  status?: number;
-  json?: unknown;
-  text?: string;
-  delay_ms?: number;
-}
+const CHAT = "/v1/chat/completions";
 
-export class FakeService {
-  private readonly replies: Array<(line: string) => void> = [];
-
-  private constructor(
-    private readonly child: ChildProcessByStdio<Writable, Readable, null>,
-    private readonly workdir: string,
-    readonly port: number,
-    readonly caFile: string,
-    lines: AsyncIterator<string>,
-  ) {
-    void (async () => {
-      for (let next = await lines.next(); !next.done; next = await lines.next()) this.replies.shift()?.(next.value);
-    })();
-  }
-
-  static async start(): Promise<FakeService> {
-    const workdir = mkdtempSync(join(tmpdir(), "tidewick-fake-ai-"));
-    const child = spawn("python3", [join(repoDir, "tests/ai/fake_grsai.py"), "--workdir", workdir], { stdio: ["pipe", "pipe", "inherit"] });
-    const lines = createInterface({ input: child.stdout })[Symbol.asyncIterator]();
-    const first = await lines.next();
-    const match = /^ready (\d+) (\S+)$/.exec(first.done ? "" : first.value);
-    if (!match) throw new Error(`the AI service stand-in did not start: ${first.value}`);
-    return new FakeService(child, workdir, Number(match[1]), match[2], lines);
-  }
-
-  get baseURL(): string {
-    return `https://127.0.0.1:${this.port}`;
-  }
-
-  route(method: string, path: string, responses: ScriptedResponse[]): Promise<unknown> {
-    return new Promise((resolve) => {
-      this.replies.push((line) => resolve(JSON.parse(line)));
-      this.child.stdin.write(JSON.stringify({ op: "route", method, path, responses }) + "\n");
-    });
-  }
-
-  // How many requests the stand-in has received on a path (logged as they arrive, before any delay).
-  async received(path: string): Promise<number> {
-    const log = await new Promise<unknown>((resolve) => {
-      this.replies.push((line) => resolve(JSON.parse(line)));
-      this.child.stdin.write(JSON.stringify({ op: "requests" }) + "\n");
-    });
-    return Array.isArray(log) ? log.filter((request) => request?.path === path).length : 0;
-  }
-
-  // A chat answer whose text is the given object, as the vision model would write it.
-  static visionAnswer(answer: unknown, delayMs = 0): ScriptedResponse {
-    const json = { choices: [{ message: { content: JSON.stringify(answer) } }], usage: { prompt_tokens: 10, completion_tokens: 5 } };
-    return delayMs ? { json, delay_ms: delayMs } : { json };
-  }
-
-  stop(): void {
-    this.child.stdin.end();
-    rmSync(this.workdir, { recursive: true, force: true });
-  }
+export async function startFakeService() {
+  const workdir = mkdtempSync(join(tmpdir(), "tidewick-fake-ai-"));
+  const child = spawn("python3", [join(repoDir, "tests/ai/fake_grsai.py"), "--workdir", workdir], { stdio: ["pipe", "pipe", "inherit"] });
+  const lines = createInterface({ input: child.stdout })[Symbol.asyncIterator]();
+  const first = await lines.next();
+  const match = /^ready (\d+) (\S+)$/.exec(first.done ? "" : first.value);
+  if (!match) throw new Error(`the AI service stand-in did not start: ${first.value}`);
+  // Each command's answer is the stand-in's next line.
+  const ask = async (command: Record<string, unknown>): Promise<any> => {
+    child.stdin.write(JSON.stringify(command) + "\n");
+    const next = await lines.next();
+    return JSON.parse(next.done ? "null" : next.value);
+  };
+  return {
+    baseURL: `https://127.0.0.1:${match[1]}`,
+    caFile: match[2],
+    // The chat answers in order, each text the given object as the vision model writes it, sent after its delay.
+    scriptChats: (answers: Array<[answer: unknown, delayMs?: number]>) => {
+      const responses = answers.map(([answer, delayMs = 0]) => ({ json: { choices: [{ message: { content: JSON.stringify(answer) } }], usage: { prompt_tokens: 10, completion_tokens: 5 } }, delay_ms: delayMs }));
+      return ask({ op: "route", method: "POST", path: CHAT, responses });
+    },
+    // How many chat requests the stand-in has received (logged as they arrive, before any delay).
+    chatsReceived: async () => ((await ask({ op: "requests" })) as Array<{ path: string }>).filter((request) => request.path === CHAT).length,
+    stop: () => {
+      child.stdin.end();
+      rmSync(workdir, { recursive: true, force: true });
+    },
+  };
 }

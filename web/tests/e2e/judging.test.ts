@@ -3,157 +3,139 @@
 // interleave by capture time.
 import { execFileSync } from "node:child_process";
 import { join } from "node:path";
-import { describe, expect, it } from "vitest";
+import { expect, it } from "vitest";
 import { workflows } from "./shim";
 
 const LARGE = "nikon-d5300-6000x4000.jpg";
 
-describe("judging focus", () => {
-  const flows = workflows();
-  async function imported(copies: Record<string, string>) {
-    const session = await flows.start();
-    return { session, page: session.page, scan: await session.importPaths([flows.shoot(copies)]) };
-  }
+const flows = workflows();
+it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side at one zoom and spot, panned together", async () => {
+  const session = await flows.start();
+  const { page } = session;
+  const scan = await session.importPaths([flows.shoot({ "DSC_0001.jpg": LARGE, "DSC_0002.jpg": LARGE, "DSC_0003.jpg": "orientation-1.jpg" })]);
+  await page.getByTestId("grid-cell").first().click();
+  await page.keyboard.press("Space");
+  await session.waitForCallback("previewReady", (p) => p.id === scan.photos[0].id);
+  await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview")).toBe("1");
+  const frame = (await page.locator(".loupe-frame").boundingBox())!;
+  await page.mouse.click(frame.x + frame.width * 0.5, frame.y + frame.height * 0.5);
+  const answer = await session.waitForCallback("photoRegion", (p) => p.id === scan.photos[0].id && !p.error);
+  const asked = session.sent("photoRegion").at(-1)!;
+  expect([answer.photoWidth, answer.photoHeight, answer.x, answer.y, answer.width, answer.height]).toEqual([6000, 4000, asked.x, asked.y, asked.width, asked.height]);
+  const region = page.getByTestId("loupe-region");
+  await expect.poll(() => region.evaluate((img: HTMLImageElement) => [img.naturalWidth, img.naturalHeight])).toEqual([asked.width, asked.height]);
+  // One photo pixel per screen pixel: far more than the 2800-pixel preview shows.
+  expect(await region.evaluate((img: HTMLImageElement) => img.getBoundingClientRect().width)).toBeCloseTo(asked.width, 0);
+  for (const key of ["z", "Escape"]) await page.keyboard.press(key);
+  await expect.poll(() => page.getByTestId("loupe").count()).toBe(0);
 
-  it("shows a 6000-pixel photo's own pixels at 100 %: the region image is as large as the region asked for", async () => {
-    const { session, page, scan } = await imported({ "DSC_0001.jpg": LARGE });
-    await page.getByTestId("grid-cell").first().click();
-    await page.keyboard.press("Space");
-    await session.waitForCallback("previewReady", (p) => p.id === scan.photos[0].id);
-    await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview")).toBe("1");
-    const box = (await page.locator(".loupe-frame").boundingBox())!;
-    await page.mouse.click(box.x + box.width * 0.5, box.y + box.height * 0.5);
-    const answer = await session.waitForCallback("photoRegion", (p) => p.id === scan.photos[0].id && !p.error);
-    const asked = session.sent("photoRegion").at(-1)!;
-    expect([answer.photoWidth, answer.photoHeight, answer.x, answer.y, answer.width, answer.height]).toEqual([6000, 4000, asked.x, asked.y, asked.width, asked.height]);
-    const region = page.getByTestId("loupe-region");
-    await expect.poll(() => region.evaluate((img: HTMLImageElement) => [img.naturalWidth, img.naturalHeight])).toEqual([asked.width, asked.height]);
-    // One photo pixel per screen pixel: far more than the 2800-pixel preview shows.
-    expect(await region.evaluate((img: HTMLImageElement) => img.getBoundingClientRect().width)).toBeCloseTo(asked.width, 0);
-    await session.screenshot("judging-region");
-  });
+  await page.getByTestId("grid-cell").nth(0).click();
+  await page.getByTestId("grid-cell").nth(1).click({ modifiers: ["Control"] });
+  await page.keyboard.press("v");
+  const panes = page.getByTestId("compare-pane");
+  for (const photo of scan.photos.slice(0, 2)) await session.waitForCallback("previewReady", (p) => p.id === photo.id);
+  await expect.poll(() => Promise.all([panes.count(), page.locator('[data-testid="compare-pane"] [data-preview="1"]').count()])).toEqual([2, 2]);
+  await page.keyboard.press("z");
+  const transforms = () => page.locator('[data-testid="compare-pane"] [data-testid="loupe-image"]').evaluateAll((imgs) => imgs.map((img) => (img as HTMLElement).style.transform));
+  await expect.poll(async () => (await transforms())[0]).toContain("translate");
+  const zoomed = await transforms();
+  expect(zoomed[1]).toBe(zoomed[0]);
+  // A drag in the second pane moves both.
+  const box = (await panes.nth(1).locator(".loupe-frame").boundingBox())!;
+  await page.mouse.move(box.x + 100, box.y + 100);
+  await page.mouse.down();
+  await page.mouse.move(box.x + 20, box.y + 40, { steps: 4 });
+  await page.mouse.up();
+  const panned = await transforms();
+  expect([panned[0] !== zoomed[0], panned[1]]).toEqual([true, panned[0]]);
+  for (const photo of scan.photos.slice(0, 2)) await session.waitForCallback("photoRegion", (p) => p.id === photo.id);
+  // The focus starts on the photo clicked last.
+  await expect.poll(() => Promise.all([page.getByTestId("loupe-region").count(), panes.nth(1).getAttribute("class")])).toEqual([2, expect.stringContaining("focused")]);
+  await session.screenshot("judging-compare");
+  await page.keyboard.press("Escape");
+  await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
+});
 
-  it("shows two photos side by side at one zoom and spot, panned together, deciding the focused one", async () => {
-    const { session, page, scan } = await imported({ "DSC_0001.jpg": LARGE, "DSC_0002.jpg": LARGE, "DSC_0003.jpg": "orientation-1.jpg" });
-    await page.getByTestId("grid-cell").nth(0).click();
-    await page.getByTestId("grid-cell").nth(1).click({ modifiers: ["Control"] });
-    await page.keyboard.press("v");
-    const panes = page.getByTestId("compare-pane");
-    await expect.poll(() => panes.count()).toBe(2);
-    for (const photo of scan.photos.slice(0, 2)) await session.waitForCallback("previewReady", (p) => p.id === photo.id);
-    await expect.poll(() => page.locator('[data-testid="compare-pane"] [data-preview="1"]').count()).toBe(2);
-    await page.keyboard.press("z");
-    const transforms = () => page.locator('[data-testid="compare-pane"] [data-testid="loupe-image"]').evaluateAll((imgs) => imgs.map((img) => (img as HTMLElement).style.transform));
-    await expect.poll(async () => (await transforms())[0]).toContain("translate");
-    const zoomed = await transforms();
-    expect(zoomed[1]).toBe(zoomed[0]);
-    // A drag in the second pane moves both.
-    const box = (await panes.nth(1).locator(".loupe-frame").boundingBox())!;
-    await page.mouse.move(box.x + 100, box.y + 100);
-    await page.mouse.down();
-    await page.mouse.move(box.x + 20, box.y + 40, { steps: 4 });
-    await page.mouse.up();
-    const panned = await transforms();
-    expect([panned[0] !== zoomed[0], panned[1]]).toEqual([true, panned[0]]);
-    for (const photo of scan.photos.slice(0, 2)) await session.waitForCallback("photoRegion", (p) => p.id === photo.id);
-    await expect.poll(() => page.getByTestId("loupe-region").count()).toBe(2);
-    // The focus starts on the photo clicked last and moves with Tab; X rejects the focused one only.
-    await expect.poll(() => panes.nth(1).getAttribute("class")).toContain("focused");
-    await page.keyboard.press("Tab");
-    await page.keyboard.press("x");
-    await expect.poll(() => panes.nth(0).locator(".decision-text").textContent()).toBe("淘汰");
-    expect(await panes.nth(1).locator(".decision-text").textContent()).toBe("未决定");
-    await session.screenshot("judging-compare");
-    await page.keyboard.press("Escape");
-    await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
-  });
-
-  it("marks the analysed faces over the loupe in every zoom, the one whose eyes are shut apart, and zooms to each face at 100 %", async () => {
-    const { session, page } = await imported({ "IMG_0001.jpg": "face-group3-eyes-downcast-iso6400.jpg", "IMG_0002.jpg": "face-group3-open.jpg" });
-    await page.locator('[data-testid="grid-cell"][title="IMG_0001.jpg"]').click();
-    await page.keyboard.press("Space");
-    await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview")).toBe("1");
-    await page.keyboard.press("g");
-    const faces = await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[0].id);
-    const boxes = page.getByTestId("face-box");
-    await expect.poll(() => boxes.count()).toBe(faces.faces.length);
-    // Each mark's distance (CSS px) from the face's box on the image as the browser shows it.
-    const offsets = () => page.evaluate((photoWidth) => {
-      const img = document.querySelector('[data-testid="loupe-image"]') as HTMLImageElement;
-      const r = img.getBoundingClientRect();
-      const fit = img.style.objectFit === "contain" ? Math.min(r.width / img.naturalWidth, r.height / img.naturalHeight) : 0;
-      const shown = fit ? { left: r.left + (r.width - img.naturalWidth * fit) / 2, top: r.top + (r.height - img.naturalHeight * fit) / 2, width: img.naturalWidth * fit } : r;
-      const s = shown.width / photoWidth;
-      return [...document.querySelectorAll<HTMLElement>('[data-testid="face-box"]')].map((mark) => {
-        const [x, y, w, h] = mark.dataset.box!.split(",").map(Number), b = mark.getBoundingClientRect();
-        return Math.max(Math.abs(b.left - shown.left - x * s), Math.abs(b.top - shown.top - y * s), Math.abs(b.width - w * s), Math.abs(b.height - h * s));
-      });
-    }, faces.width);
-    expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
-    const flagged = faces.faces.filter((face: any) => face.triggers.includes("闭眼")).length;
-    expect([flagged, await page.locator('[data-flagged="1"]').count()]).toEqual([1, 1]);
-    expect(await page.locator('[data-flagged="1"] .face-label').textContent()).toBe("闭眼");
-    await session.screenshot("judging-faces");
-
-    // N: the leftmost face at 100 %, as near the middle as the photo's edges let it be.
-    await page.keyboard.press("n");
-    await session.waitForCallback("photoRegion", (p) => !p.error);
-    await expect.poll(() => page.getByTestId("loupe-region").count()).toBe(1);
-    expect(await page.getByTestId("loupe-image").evaluate((img) => img.getBoundingClientRect().width)).toBeCloseTo(faces.width, 0);
-    expect(await page.getByTestId("status").textContent()).toContain(`人脸 1 / ${faces.faces.length}`);
-    const leftmost = Math.min(...faces.faces.map((face: any) => face.box.x));
-    const first = (await page.locator(`[data-box^="${leftmost},"]`).boundingBox())!;
-    const frame = (await page.locator(".loupe-frame").boundingBox())!;
-    const image = (await page.getByTestId("loupe-image").boundingBox())!;
-    const centred = (mark: number, view: number, start: number, size: number) => Math.abs(mark - view) < 1.5 || Math.abs(start) < 1 || Math.abs(start + size - 2 * view) < 1;
-    expect(centred(first.x + first.width / 2 - frame.x, frame.width / 2, image.x - frame.x, image.width)).toBe(true);
-    expect(centred(first.y + first.height / 2 - frame.y, frame.height / 2, image.y - frame.y, image.height)).toBe(true);
-    expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
-    // 200 % and a pan keep the marks on the faces; the marks stay on for the next photo.
-    await page.keyboard.press("Shift+Z");
-    await page.keyboard.press("Alt+ArrowRight");
-    await expect.poll(() => page.getByTestId("loupe-image").evaluate((img) => img.getBoundingClientRect().width)).toBeCloseTo(2 * faces.width, 0);
-    expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
-    await page.keyboard.press("ArrowRight");
-    const next = await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[1]?.id);
-    await expect.poll(() => boxes.count()).toBe(next.faces.length);
-    expect([next.faces.length, await page.locator('[data-flagged="1"]').count()]).toEqual([3, 0]);
-  });
-
-  it("counts an import of three hundred files in a bar, showing the first records read-only, until the scan", async () => {
-    const session = await flows.start();
-    const { page } = session;
-    await page.evaluate(() => {
-      new MutationObserver(() => {
-        if (document.querySelector('[data-testid="scan-progress"] progress')) (window as any).barSeen = true;
-        if (document.querySelector('[data-importing] [data-testid="grid-cell"]')) (window as any).recordsSeen = true;
-      }).observe(document.body, { subtree: true, childList: true });
+it("marks the analysed faces over the loupe in every zoom, the one whose eyes are shut apart, and zooms to each face at 100 %", async () => {
+  const session = await flows.start();
+  const { page } = session;
+  await session.importPaths([flows.shoot({ "IMG_0001.jpg": "face-group3-eyes-downcast-iso6400.jpg", "IMG_0002.jpg": "face-group3-open.jpg" })]);
+  await page.locator('[data-testid="grid-cell"][title="IMG_0001.jpg"]').click();
+  await page.keyboard.press("Space");
+  await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview")).toBe("1");
+  await page.keyboard.press("g");
+  const faces = await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[0].id);
+  const boxes = page.getByTestId("face-box");
+  await expect.poll(() => boxes.count()).toBe(faces.faces.length);
+  // Each mark's distance (CSS px) from the face's box on the image as the browser shows it.
+  const offsets = () => page.evaluate((photoWidth) => {
+    const img = document.querySelector('[data-testid="loupe-image"]') as HTMLImageElement;
+    const r = img.getBoundingClientRect();
+    const fit = img.style.objectFit === "contain" ? Math.min(r.width / img.naturalWidth, r.height / img.naturalHeight) : 0;
+    const shown = fit ? { left: r.left + (r.width - img.naturalWidth * fit) / 2, top: r.top + (r.height - img.naturalHeight * fit) / 2, width: img.naturalWidth * fit } : r;
+    const s = shown.width / photoWidth;
+    return [...document.querySelectorAll<HTMLElement>('[data-testid="face-box"]')].map((mark) => {
+      const [x, y, w, h] = mark.dataset.box!.split(",").map(Number), b = mark.getBoundingClientRect();
+      return Math.max(Math.abs(b.left - shown.left - x * s), Math.abs(b.top - shown.top - y * s), Math.abs(b.width - w * s), Math.abs(b.height - h * s));
     });
-    await session.importPaths([flows.shoot(Object.fromEntries(Array.from({ length: 300 }, (_, i) => [`IMG_${String(i).padStart(4, "0")}.jpg`, "orientation-1.jpg"])))]);
-    const calls = session.delivered.map((call) => call.fn.replace("window.Native.", ""));
-    expect(session.delivered.filter((call) => call.fn.endsWith(".scanProgress")).at(-1)?.arg).toEqual({ found: 300, thumbnails: 300, total: 300 });
-    expect(Math.max(calls.lastIndexOf("scanProgress"), calls.lastIndexOf("scanRecords"))).toBeLessThan(calls.indexOf("receiveScan"));
-    expect(await page.evaluate(() => [(window as any).barSeen, (window as any).recordsSeen])).toEqual([true, true]);
-    await expect.poll(() => page.locator('[data-testid="scan-progress"], [data-importing]').count()).toBe(0);
-  });
+  }, faces.width);
+  expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
+  const flagged = faces.faces.filter((face: any) => face.triggers.includes("闭眼")).length;
+  expect([flagged, await page.locator('[data-flagged="1"]').count()]).toEqual([1, 1]);
+  expect(await page.locator('[data-flagged="1"] .face-label').textContent()).toBe("闭眼");
+  await session.screenshot("judging-faces");
 
-  it("orders two cameras' photos by capture time, interleaved, and by file name on request", async () => {
-    const session = await flows.start();
-    const { page } = session;
-    const folder = flows.shoot({ "A_0001.jpg": "orientation-1.jpg", "A_0002.jpg": "orientation-1.jpg", "B_0001.jpg": "orientation-1.jpg", "B_0002.jpg": "orientation-1.jpg" });
-    const planted = { A_0001: "14:03:20", A_0002: "14:05:00", B_0001: "14:02:00", B_0002: "14:04:10" };
-    for (const [name, time] of Object.entries(planted))
-      execFileSync("exiv2", ["-M", `set Exif.Photo.DateTimeOriginal 2024:05:01 ${time}`, "-M", `set Exif.Image.Model Body${name[0]}`, join(folder, `${name}.jpg`)]);
-    await session.importPaths([folder]);
-    await session.waitForCallback("photoMetadata");
-    // The cells are placed absolutely, not in document order.
-    const gridOrder = () => page.getByTestId("grid-cell").evaluateAll((cells) =>
-      cells.map((cell) => ({ name: cell.getAttribute("title"), top: parseFloat((cell as HTMLElement).style.top), left: parseFloat((cell as HTMLElement).style.left) }))
-        .sort((a, b) => a.top - b.top || a.left - b.left).map((cell) => cell.name));
-    await expect.poll(gridOrder).toEqual(["B_0001.jpg", "A_0001.jpg", "B_0002.jpg", "A_0002.jpg"]);
-    await page.getByTestId("grid-cell").first().click();
-    await expect.poll(() => page.getByTestId("capture-details").textContent()).toContain("BodyB");
-    await page.getByTestId("photo-order").selectOption("name");
-    await expect.poll(gridOrder).toEqual(["A_0001.jpg", "A_0002.jpg", "B_0001.jpg", "B_0002.jpg"]);
+  // N: the leftmost face at 100 %, as near the middle as the photo's edges let it be.
+  await page.keyboard.press("n");
+  await session.waitForCallback("photoRegion", (p) => !p.error);
+  await expect.poll(() => page.getByTestId("loupe-region").count()).toBe(1);
+  expect(await page.getByTestId("loupe-image").evaluate((img) => img.getBoundingClientRect().width)).toBeCloseTo(faces.width, 0);
+  expect(await page.getByTestId("status").textContent()).toContain(`人脸 1 / ${faces.faces.length}`);
+  const leftmost = Math.min(...faces.faces.map((face: any) => face.box.x));
+  const first = (await page.locator(`[data-box^="${leftmost},"]`).boundingBox())!;
+  const frame = (await page.locator(".loupe-frame").boundingBox())!;
+  const image = (await page.getByTestId("loupe-image").boundingBox())!;
+  const centred = (mark: number, view: number, start: number, size: number) => Math.abs(mark - view) < 1.5 || Math.abs(start) < 1 || Math.abs(start + size - 2 * view) < 1;
+  expect(centred(first.x + first.width / 2 - frame.x, frame.width / 2, image.x - frame.x, image.width)).toBe(true);
+  expect(centred(first.y + first.height / 2 - frame.y, frame.height / 2, image.y - frame.y, image.height)).toBe(true);
+  expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
+  // 200 % and a pan keep the marks on the faces; the marks stay on for the next photo.
+  await page.keyboard.press("Shift+Z");
+  await page.keyboard.press("Alt+ArrowRight");
+  await expect.poll(() => page.getByTestId("loupe-image").evaluate((img) => img.getBoundingClientRect().width)).toBeCloseTo(2 * faces.width, 0);
+  expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
+  await page.keyboard.press("ArrowRight");
+  const next = await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[1]?.id);
+  await expect.poll(() => boxes.count()).toBe(next.faces.length);
+  expect([next.faces.length, await page.locator('[data-flagged="1"]').count()]).toEqual([3, 0]);
+});
+
+it("counts an import of three hundred files in a bar, showing the first records read-only, until the scan, then orders two cameras' photos by capture time, interleaved, and by file name on request", async () => {
+  const session = await flows.start();
+  const { page } = session;
+  await page.evaluate(() => {
+    new MutationObserver(() => {
+      if (document.querySelector('[data-testid="scan-progress"] progress')) (window as any).barSeen = true;
+      if (document.querySelector('[data-importing] [data-testid="grid-cell"]')) (window as any).recordsSeen = true;
+    }).observe(document.body, { subtree: true, childList: true });
   });
+  await session.importPaths([flows.shoot(Object.fromEntries(Array.from({ length: 300 }, (_, i) => [`IMG_${String(i).padStart(4, "0")}.jpg`, "orientation-1.jpg"])))]);
+  expect(session.delivered.filter((call) => call.fn.endsWith(".scanProgress")).at(-1)?.arg).toEqual({ found: 300, thumbnails: 300, total: 300 });
+  expect(await page.evaluate(() => [(window as any).barSeen, (window as any).recordsSeen])).toEqual([true, true]);
+  await expect.poll(() => page.locator('[data-testid="scan-progress"], [data-importing]').count()).toBe(0);
+
+  const planted = { A_0001: "14:03:20", A_0002: "14:05:00", B_0001: "14:02:00", B_0002: "14:04:10" };
+  const folder = flows.shoot(Object.fromEntries(Object.keys(planted).map((name) => [`${name}.jpg`, "orientation-1.jpg"])));
+  for (const [name, time] of Object.entries(planted))
+    execFileSync("exiv2", ["-M", `set Exif.Photo.DateTimeOriginal 2024:05:01 ${time}`, "-M", `set Exif.Image.Model Body${name[0]}`, join(folder, `${name}.jpg`)]);
+  await session.answerTo(() => session.importPaths([folder]), "photoMetadata");
+  // The cells are placed absolutely, not in document order.
+  const gridOrder = () => page.getByTestId("grid-cell").evaluateAll((cells) =>
+    cells.map((cell) => ({ name: cell.getAttribute("title"), top: parseFloat((cell as HTMLElement).style.top), left: parseFloat((cell as HTMLElement).style.left) }))
+      .sort((a, b) => a.top - b.top || a.left - b.left).map((cell) => cell.name));
+  await expect.poll(gridOrder).toEqual(["B_0001.jpg", "A_0001.jpg", "B_0002.jpg", "A_0002.jpg"]);
+  await page.getByTestId("grid-cell").first().click();
+  await expect.poll(() => page.getByTestId("capture-details").textContent()).toContain("BodyB");
+  await page.getByTestId("photo-order").selectOption("name");
+  await expect.poll(gridOrder).toEqual(["A_0001.jpg", "A_0002.jpg", "B_0001.jpg", "B_0002.jpg"]);
 });

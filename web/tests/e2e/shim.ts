@@ -10,27 +10,23 @@ export * from "./session";
 // temporary folders the file made are removed after the file.
 export function workflows() {
   const dirs: string[] = [];
-  let session: NativeSession | null = null;
-  afterEach(async () => {
-    await session?.close();
-    session = null;
-  });
+  let session: NativeSession | undefined;
+  afterEach(() => session?.close());
   afterAll(() => dirs.forEach((dir) => rmSync(dir, { recursive: true, force: true })));
+  const tempDir = (prefix = "tidewick-"): string => {
+    dirs.push(mkdtempSync(join(tmpdir(), prefix)));
+    return dirs.at(-1)!;
+  };
   return {
-    tempDir(prefix = "tidewick-"): string {
-      const dir = mkdtempSync(join(tmpdir(), prefix));
-      dirs.push(dir);
-      return dir;
-    },
+    tempDir,
     // A shoot folder of copies of sample photos: the samples' own names, or { name in the shoot: sample }.
     shoot(names: readonly string[] | Record<string, string>): string {
-      const dir = this.tempDir("tidewick-shoot-");
-      const copies = Array.isArray(names) ? names.map((name) => [name, name]) : Object.entries(names);
-      for (const [name, sample] of copies) copyFileSync(join(testPhotosDir, sample), join(dir, name));
+      const dir = tempDir("tidewick-shoot-");
+      for (const [name, sample] of Array.isArray(names) ? names.map((name) => [name, name]) : Object.entries(names)) copyFileSync(join(testPhotosDir, sample), join(dir, name));
       return dir;
     },
     async start(options: SessionOptions = {}): Promise<NativeSession> {
-      session = await startSession(options);
+      session = await startSession(options, tempDir);
       await session.waitForCallback("receiveState", () => true, { timeoutMs: 60_000 });
       return session;
     },

@@ -1,139 +1,104 @@
 // The workbench dialog against the program.
 import { mkdirSync, readdirSync, utimesSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
-import { describe, expect, it } from "vitest";
+import { expect, it } from "vitest";
 import { workflows } from "./shim";
 
 const NAMES = ["orientation-1.jpg", "under-night-snow.jpg"];
 
-describe("workbench", () => {
-  const flows = workflows();
-  const shoot = flows.shoot([...NAMES, "face-closed-yawn.jpg"]);
-  const output = flows.tempDir("tidewick-style-out-");
+const flows = workflows();
+const shoot = flows.shoot([...NAMES, "face-closed-yawn.jpg"]);
+const output = flows.tempDir("tidewick-style-out-");
 
-  it("previews a style and writes copies of exactly that preview, checks health, queues a face batch and reopens a saved archive", async () => {
-    const session = await flows.start();
-    const { page } = session;
-    await session.importPaths(NAMES.map((name) => join(shoot, name)), "photos");
-    await page.getByTestId("workbench").click();
-    await expect.poll(() => page.getByTestId("project-tab").textContent()).toContain("还没有保存或打开过项目档案");
-
-    const archive = join(output, "拍摄项目.tideproject");
-    session.answerPanel([archive]);
-    await page.getByTestId("save-archive").click();
-    await session.waitForCallback("projectArchiveSaved", (p) => p.ok === true);
-    const entries = page.getByTestId("recent-project");
-    await expect.poll(() => entries.count()).toBe(1);
-    expect(await entries.first().textContent()).toContain("2 张 · 保存于");
-    session.answerPanel([archive]);
-    await entries.first().getByRole("button", { name: /^打开…/ }).click();
-    await session.waitForCallback("projectArchiveLoaded");
-    await expect.poll(() => entries.first().textContent()).toContain("2 张 · 打开于");
-    expect(await entries.count()).toBe(1);
-    await session.screenshot("workbench-recent-projects");
-
-    await page.getByRole("tab", { name: "项目" }).press("ArrowRight");
-    await expect.poll(() => page.getByTestId("style-tab").isVisible()).toBe(true);
-    session.answerPanel([join(shoot, "face-closed-yawn.jpg")]);
-    await page.getByTestId("choose-reference").click();
-    await expect.poll(() => page.getByTestId("style-reference-name").textContent()).toBe("face-closed-yawn.jpg");
-    await page.getByTestId("style-preserve").uncheck();
-    await page.getByTestId("preview-style").click();
-    const preview = await session.waitForCallback("projectStylePreview");
-    expect(preview.total).toBe(2);
-    expect(session.sent("previewProjectStyle")[0]).toMatchObject({ token: preview.token, options: { strength: 60, preserveColors: false } });
-    await expect.poll(() => page.locator("[data-testid=style-pairs] img").count()).toBe(4);
-    session.answerPanel([output]);
-    await page.getByTestId("export-style").click();
-    const done = await session.waitForCallback("projectStyleComplete");
-    expect(done.message).toContain("已另存 2 张 JPEG 副本");
-    await expect.poll(() => page.getByTestId("style-message").textContent()).toBe(done.message);
-    const runFolder = readdirSync(output).find((name) => !name.endsWith(".tideproject"))!;
-    expect(readdirSync(join(output, runFolder)).sort()).toEqual(["0001-orientation-1-风格.jpg", "0002-under-night-snow-风格.jpg", "处理记录.json"]);
-    // The program let go of the preview; exporting again needs a new one.
-    await expect.poll(() => page.getByTestId("export-style").isDisabled()).toBe(true);
-    await session.screenshot("workbench-style");
-
-    await page.getByRole("tab", { name: "诊断" }).click();
-    await expect.poll(() => page.getByTestId("export-health").isDisabled()).toBe(true);
-    await page.getByTestId("check-health").click();
-    const report = await session.waitForCallback("workbenchHealth");
-    const rows = page.locator("[data-testid=health-rows] li .health-name");
-    await expect.poll(() => rows.allTextContents()).toEqual(report.rows.map((row: { name: string }) => row.name));
-    await page.getByTestId("export-health").click();
-    await expect.poll(() => session.sent("exportHealthReport").length).toBe(1);
-
-    // Each face batch item fails with the program's reason: no save folder is set.
-    await page.getByRole("tab", { name: "批量修脸" }).click();
-    for (const [stage, name] of [["before", "face-closed-yawn.jpg"], ["after", "orientation-1.jpg"]] as const) {
-      session.answerPanel([join(shoot, name)]);
-      await page.getByTestId(`choose-template-${stage}`).click();
-      await expect.poll(() => page.getByTestId(`template-${stage}`).textContent()).toBe(name);
-    }
-    session.answerPanel(NAMES.map((name) => join(shoot, name)));
-    await page.getByTestId("add-face-photos").click();
-    await expect.poll(() => page.getByTestId("face-item").count()).toBe(2);
-    await page.getByTestId("start-face-batch").click();
-    await expect.poll(() => page.locator("[data-testid=face-item].face-failed").count()).toBe(2);
-    await expect.poll(() => page.getByTestId("face-item").first().textContent()).toContain("请先设置生成图片保存位置");
-    expect(session.sent("generateFaceBatchItem").map((body) => body.item.path)).toEqual(NAMES.map((name) => join(shoot, name)));
-    await session.screenshot("workbench-face-batch");
-    await page.keyboard.press("Escape");
-    await expect.poll(() => page.getByTestId("workbench-dialog").count()).toBe(0);
+it("goes back to an earlier shoot through its automatic backup after asking, reopens a saved archive, writes copies of exactly the previewed style, checks health and queues a face batch", async () => {
+  const session = await flows.start({
+    prepareSupportDir: (dir) => {
+      const records = join(dir, "ProjectRecords");
+      mkdirSync(records);
+      // An earlier shoot of two photos, as the program stores a project, and a file that is no
+      // project: listed, marked, never offered.
+      const photos = NAMES.map((name, i) => ({ id: `EARLIER-${i}`, path: join(shoot, name), name, format: "JPG", size: 1, date: "" }));
+      writeFileSync(join(records, "1700000000-earlier.json"), JSON.stringify({ photos, projectName: "早先的拍摄" }));
+      writeFileSync(join(records, "1600000000-broken.json"), "{ not json");
+      utimesSync(join(records, "1700000000-earlier.json"), new Date(2023, 10, 14), new Date(2023, 10, 14));
+      utimesSync(join(records, "1600000000-broken.json"), new Date(2020, 8, 13), new Date(2020, 8, 13));
+    },
   });
+  const { page } = session;
+  await session.importPaths([join(shoot, "face-closed-yawn.jpg")], "photos");
+  // Opening a backup backs up the stored project first, so the shoot on show must be stored.
+  await expect.poll(() => session.sent("saveState").some((body) => body.state?.photos?.length === 1)).toBe(true);
 
-  it("goes back to an earlier shoot through its automatic backup, after asking", async () => {
-    const session = await flows.start({
-      prepareSupportDir: (dir) => {
-        const records = join(dir, "ProjectRecords");
-        mkdirSync(records);
-        // An earlier shoot of two photos, as the program stores a project, and a file that is no
-        // project: listed, marked, never offered.
-        const photos = NAMES.map((name, i) => ({ id: `EARLIER-${i}`, path: join(shoot, name), name, format: "JPG", size: 1, date: "" }));
-        writeFileSync(join(records, "1700000000-earlier.json"), JSON.stringify({ photos, projectName: "早先的拍摄" }));
-        writeFileSync(join(records, "1600000000-broken.json"), "{ not json");
-        utimesSync(join(records, "1700000000-earlier.json"), new Date(2023, 10, 14), new Date(2023, 10, 14));
-        utimesSync(join(records, "1600000000-broken.json"), new Date(2020, 8, 13), new Date(2020, 8, 13));
-      },
-    });
-    const { page } = session;
-    await session.importPaths([join(shoot, "face-closed-yawn.jpg")], "photos");
-    await expect.poll(() => page.locator("[data-id]").count()).toBe(1);
-    // Opening a backup backs up the stored project first, so the shoot on show must be stored.
-    await expect.poll(() => session.sent("saveState").some((body) => body.state?.photos?.length === 1)).toBe(true);
+  const listed = await session.answerTo(() => page.getByTestId("workbench").click(), "projectBackups");
+  expect(listed.backups.map((b: { name: string }) => b.name)).toEqual(["1700000000-earlier.json", "1600000000-broken.json"]);
+  const backups = page.getByTestId("backup");
+  await expect.poll(() => Promise.all([backups.allTextContents(), backups.last().getByRole("button").count()])).toEqual([[expect.stringMatching(/2023\/11\/14.*2 张/), expect.stringContaining("无法读取，不能打开")], 0]);
 
-    let from = session.delivered.length;
-    await page.getByTestId("workbench").click();
-    const listed = await session.waitForCallback("projectBackups", () => true, { from });
-    expect(listed.backups.map((b: { name: string }) => b.name)).toEqual(["1700000000-earlier.json", "1600000000-broken.json"]);
-    const entries = page.getByTestId("backup");
-    await expect.poll(() => entries.count()).toBe(2);
-    expect(await entries.first().textContent()).toContain("2023/11/14");
-    expect(await entries.first().textContent()).toContain("2 张");
-    expect(await entries.last().textContent()).toContain("无法读取，不能打开");
-    expect(await entries.last().getByRole("button").count()).toBe(0);
+  // Escape takes the question back and leaves the dialog open; then it is asked and answered.
+  await backups.first().getByRole("button", { name: /^打开…/ }).press("Enter");
+  const confirm = page.getByTestId("backup-confirm");
+  await expect.poll(() => Promise.all([confirm.textContent(), page.evaluate(() => document.activeElement?.getAttribute("data-testid"))])).toEqual([expect.stringContaining("当前项目会先自动备份"), "confirm-open-backup"]);
+  await page.keyboard.press("Escape");
+  await expect.poll(() => confirm.count()).toBe(0);
+  expect([await page.getByTestId("workbench-dialog").count(), session.sent("openProjectBackup")]).toEqual([1, []]);
+  await backups.first().getByRole("button", { name: /^打开…/ }).click();
+  const from = session.delivered.length;
+  await session.answerTo(() => page.keyboard.press("Enter"), "projectArchiveLoaded");
+  expect(session.sent("openProjectBackup")).toEqual([{ action: "openProjectBackup", name: "1700000000-earlier.json" }]);
+  await expect.poll(() => Promise.all([page.locator("[data-id]").count(), session.texts("status")])).toEqual([2, ["已打开自动备份，共 2 张照片；原项目已备份"]]);
+  // The one-photo shoot it replaced is now the newest backup.
+  const relisted = await session.waitForCallback("projectBackups", () => true, { from });
+  expect([relisted.backups.length, relisted.backups[0].savedAt > listed.backups[0].savedAt]).toEqual([3, true]);
+  await expect.poll(() => backups.count()).toBe(3);
 
-    // Escape takes the question back and leaves the dialog open; then it is asked and answered.
-    await entries.first().getByRole("button", { name: /^打开…/ }).press("Enter");
-    const confirm = page.getByTestId("backup-confirm");
-    await expect.poll(() => confirm.textContent()).toContain("当前项目会先自动备份");
-    await expect.poll(() => page.evaluate(() => document.activeElement?.getAttribute("data-testid"))).toBe("confirm-open-backup");
-    await page.keyboard.press("Escape");
-    await expect.poll(() => confirm.count()).toBe(0);
-    expect(await page.getByTestId("workbench-dialog").count()).toBe(1);
-    expect(session.sent("openProjectBackup")).toEqual([]);
-    await entries.first().getByRole("button", { name: /^打开…/ }).click();
-    await session.screenshot("workbench-backups");
-    from = session.delivered.length;
-    await page.keyboard.press("Enter");
-    await session.waitForCallback("projectArchiveLoaded", () => true, { from });
-    expect(session.sent("openProjectBackup")).toEqual([{ action: "openProjectBackup", name: "1700000000-earlier.json" }]);
-    await expect.poll(() => page.locator("[data-id]").count()).toBe(2);
-    await expect.poll(() => page.getByTestId("status").textContent()).toBe("已打开自动备份，共 2 张照片；原项目已备份");
-    // The one-photo shoot it replaced is now the newest backup.
-    const relisted = await session.waitForCallback("projectBackups", () => true, { from });
-    expect(relisted.backups).toHaveLength(3);
-    expect(relisted.backups[0].savedAt).toBeGreaterThan(listed.backups[0].savedAt);
-    await expect.poll(() => entries.count()).toBe(3);
-  });
+  await expect.poll(() => page.getByTestId("project-tab").textContent()).toContain("还没有保存或打开过项目档案");
+  const archive = join(output, "拍摄项目.tideproject");
+  session.answerPanel([archive]);
+  await session.answerTo(() => page.getByTestId("save-archive").click(), "projectArchiveSaved", (p) => p.ok === true);
+  const entries = page.getByTestId("recent-project");
+  await expect.poll(() => entries.allTextContents()).toEqual([expect.stringContaining("2 张 · 保存于")]);
+  session.answerPanel([archive]);
+  await entries.first().getByRole("button", { name: /^打开…/ }).click();
+  await expect.poll(() => entries.allTextContents()).toEqual([expect.stringContaining("2 张 · 打开于")]);
+
+  await page.getByRole("tab", { name: "项目" }).press("ArrowRight");
+  await expect.poll(() => page.getByTestId("style-tab").isVisible()).toBe(true);
+  session.answerPanel([join(shoot, "face-closed-yawn.jpg")]);
+  await page.getByTestId("choose-reference").click();
+  await expect.poll(() => page.getByTestId("style-reference-name").textContent()).toBe("face-closed-yawn.jpg");
+  await page.getByTestId("style-preserve").uncheck();
+  const preview = await session.answerTo(() => page.getByTestId("preview-style").click(), "projectStylePreview");
+  expect([preview.total, session.sent("previewProjectStyle")[0]]).toMatchObject([2, { token: preview.token, options: { strength: 60, preserveColors: false } }]);
+  await expect.poll(() => page.locator("[data-testid=style-pairs] img").count()).toBe(4);
+  session.answerPanel([output]);
+  const done = await session.answerTo(() => page.getByTestId("export-style").click(), "projectStyleComplete");
+  expect(done.message).toContain("已另存 2 张 JPEG 副本");
+  await expect.poll(() => page.getByTestId("style-message").textContent()).toBe(done.message);
+  expect(readdirSync(join(output, readdirSync(output).find((name) => !name.endsWith(".tideproject"))!)).sort()).toEqual(["0001-orientation-1-风格.jpg", "0002-under-night-snow-风格.jpg", "处理记录.json"]);
+  // The program let go of the preview; exporting again needs a new one.
+  await expect.poll(() => page.getByTestId("export-style").isDisabled()).toBe(true);
+
+  await page.getByRole("tab", { name: "诊断" }).click();
+  await expect.poll(() => page.getByTestId("export-health").isDisabled()).toBe(true);
+  const report = await session.answerTo(() => page.getByTestId("check-health").click(), "workbenchHealth");
+  await expect.poll(() => page.locator("[data-testid=health-rows] li .health-name").allTextContents()).toEqual(report.rows.map((row: { name: string }) => row.name));
+  await page.getByTestId("export-health").click();
+  await expect.poll(() => session.sent("exportHealthReport").length).toBe(1);
+
+  // Each face batch item fails with the program's reason: no save folder is set.
+  await page.getByRole("tab", { name: "批量修脸" }).click();
+  for (const [stage, name] of [["before", "face-closed-yawn.jpg"], ["after", "orientation-1.jpg"]] as const) {
+    session.answerPanel([join(shoot, name)]);
+    await page.getByTestId(`choose-template-${stage}`).click();
+    await expect.poll(() => page.getByTestId(`template-${stage}`).textContent()).toBe(name);
+  }
+  session.answerPanel(NAMES.map((name) => join(shoot, name)));
+  await page.getByTestId("add-face-photos").click();
+  await expect.poll(() => page.getByTestId("face-item").count()).toBe(2);
+  await page.getByTestId("start-face-batch").click();
+  await expect.poll(() => Promise.all([page.locator("[data-testid=face-item].face-failed").count(), page.getByTestId("face-item").first().textContent()])).toEqual([2, expect.stringContaining("请先设置生成图片保存位置")]);
+  expect(session.sent("generateFaceBatchItem").map((body) => body.item.path)).toEqual(NAMES.map((name) => join(shoot, name)));
+  await session.screenshot("workbench-face-batch");
+  await page.keyboard.press("Escape");
+  await expect.poll(() => page.getByTestId("workbench-dialog").count()).toBe(0);
 });

@@ -1,223 +1,158 @@
-import { describe, expect, it } from "vitest";
-import type { Workbench } from "../../src/state/store";
+import { expect, it } from "vitest";
 import { turnDraft } from "../../src/state/photoEdit";
 import { RecentCache } from "../../src/state/previewPreload";
 import { analysed, photo, press, started } from "./helpers";
 
-describe("local analysis and previews", () => {
-  it("takes results of the current run only, with progress, and keeps their issues with the project", () => {
-    const { workbench, actions, advance, saves } = started(2);
+it("takes results of the current run only, with progress, keeps their issues with the project, and keeps only awaited previews", () => {
+  const { workbench, actions, advance, saves } = started(4);
+  workbench.startAnalysis("all");
+  const token = actions("analyze")[0].token;
+  const result = analysed("0000000000000000", { issues: ["过曝"] });
+  workbench.analysisResult({ token: "OLD", id: "ID-1", result: analysed("ffffffffffffffff"), processed: 1, total: 9, remaining: 3 });
+  expect(workbench.photos.value[0].result).toBeUndefined();
+  workbench.analysisResult({ token, id: "ID-1", result, processed: 1, total: 2, remaining: 4 });
+  expect(workbench.photos.value[0]).toMatchObject({ result, issues: ["过曝"] });
+  expect(workbench.analysis.value).toMatchObject({ processed: 1, total: 2, remaining: 4 });
+  workbench.analysisComplete({ token: "OLD", cancelled: true });
+  expect(workbench.analysis.value).not.toBeNull();
+  workbench.analysisResult({ token, id: "ID-2", result: { error: "无法解码照片预览" }, processed: 2, total: 2, remaining: 0 });
+  expect(workbench.photos.value[1].issues).toEqual([]);
+  workbench.analysisComplete({ token, cancelled: false });
+  expect(workbench.analysis.value).toBeNull();
+  advance(5000);
+  expect((saves().at(-1)!.state as any).photos[0].issues).toEqual(["过曝"]);
+  // The loupe keeps only the previews it awaits, once each.
+  workbench.openLoupe();
+  workbench.previewReady({ id: "ID-4", url: "file:///stale.jpg" });
+  workbench.previewReady({ id: "ID-1", url: "file:///data/PreviewCache/1-lens.jpg" });
+  workbench.previewReady({ id: "ID-2", error: "原文件当前不可访问，正在显示缓存预览" });
+  workbench.previewReady({ id: "ID-1", url: "file:///other.jpg" });
+  expect([...workbench.previews.value]).toEqual([["ID-1", { url: "file:///data/PreviewCache/1-lens.jpg" }], ["ID-2", { error: "原文件当前不可访问，正在显示缓存预览" }]]);
+  // A cancel or a new import stops listening to a run.
+  for (const retire of [() => workbench.cancelAnalysis(), () => workbench.receiveScan({ folder: "/other", source: "folder", skipped: 0, photos: [photo(1)] })]) {
     workbench.startAnalysis("all");
-    const token = actions("analyze")[0].token;
-    const result = analysed("0000000000000000", { issues: ["过曝"] });
-    workbench.analysisResult({ token: "OLD", id: "ID-1", result: analysed("ffffffffffffffff"), processed: 1, total: 9, remaining: 3 });
-    expect(workbench.photos.value[0].result).toBeUndefined();
-    workbench.analysisResult({ token, id: "ID-1", result, processed: 1, total: 2, remaining: 4 });
-    expect(workbench.photos.value[0]).toMatchObject({ result, issues: ["过曝"] });
-    expect(workbench.analysis.value).toMatchObject({ processed: 1, total: 2, remaining: 4 });
-    workbench.analysisComplete({ token: "OLD", cancelled: true });
-    expect(workbench.analysis.value).not.toBeNull();
-    workbench.analysisResult({ token, id: "ID-2", result: { error: "无法解码照片预览" }, processed: 2, total: 2, remaining: 0 });
-    expect(workbench.photos.value[1].issues).toEqual([]);
-    workbench.analysisComplete({ token, cancelled: false });
-    expect(workbench.analysis.value).toBeNull();
-    advance(5000);
-    expect((saves().at(-1)!.state as any).photos[0].issues).toEqual(["过曝"]);
-  });
-
-  it.each<[string, (workbench: Workbench) => void]>([
-    ["a cancel", (workbench) => workbench.cancelAnalysis()],
-    ["a new import", (workbench) => workbench.receiveScan({ folder: "/other", source: "folder", skipped: 0, photos: [photo(1)] })],
-  ])("stops listening to a run at %s", (_, retire) => {
-    const { workbench, actions } = started(2);
-    workbench.startAnalysis("all");
-    retire(workbench);
-    workbench.analysisResult({ token: actions("analyze")[0].token, id: "ID-1", result: analysed("0"), processed: 1, total: 2, remaining: 1 });
-    expect(workbench.photos.value[0].result).toBeUndefined();
-  });
-
-  it("keeps only awaited previews, once each", () => {
-    const { workbench } = started(4);
-    workbench.openLoupe();
-    workbench.previewReady({ id: "ID-4", url: "file:///stale.jpg" });
-    workbench.previewReady({ id: "ID-1", url: "file:///data/PreviewCache/1-lens.jpg" });
-    workbench.previewReady({ id: "ID-2", error: "原文件当前不可访问，正在显示缓存预览" });
-    workbench.previewReady({ id: "ID-1", url: "file:///other.jpg" });
-    expect([...workbench.previews.value]).toEqual([["ID-1", { url: "file:///data/PreviewCache/1-lens.jpg" }], ["ID-2", { error: "原文件当前不可访问，正在显示缓存预览" }]]);
-  });
-
-  it("makes the loupe's neighbours ahead, the stepping direction first, two previews at a time", () => {
-    const { workbench, actions } = started(8);
-    workbench.select("ID-5");
-    workbench.openLoupe();
-    const atOpening = actions("previewPhoto").length;
-    workbench.previewReady({ id: "ID-6", url: "file:///6.jpg" });
-    press(workbench, "ArrowLeft");
-    for (const id of ["ID-5", "ID-7", "ID-4"]) workbench.previewReady({ id, url: `file:///${id}.jpg` });
-    expect([atOpening, actions("previewPhoto").map((body) => body.id)]).toEqual([2, ["ID-5", "ID-6", "ID-7", "ID-4", "ID-3", "ID-2"]]);
-  });
-
-  it("keeps the decoded previews last kept, each made once", () => {
-    const cache = new RecentCache<string>(2);
-    const made: string[] = [];
-    for (const key of ["a", "b", "a", "c", "a"]) cache.keep(key, () => (made.push(key), key));
-    expect([made, cache.keys()]).toEqual([["a", "b", "c"], ["c", "a"]]);
-  });
+    retire();
+    workbench.analysisResult({ token: actions("analyze").at(-1)!.token, id: "ID-1", result: analysed("0123456789abcdef"), processed: 1, total: 2, remaining: 1 });
+    expect(workbench.photos.value[0].result?.hash).not.toBe("0123456789abcdef");
+  }
 });
 
-describe("trash and rated export", () => {
-  it("trashes only rejects after asking, and drops exactly the ids reported moved, once", () => {
-    const { workbench, actions } = started(4);
-    workbench.askTrashRejects();
-    expect(workbench.dialog.value).toBeNull();
-    workbench.decide("淘汰");
-    workbench.decide("淘汰");
-    workbench.askTrashRejects();
-    expect(workbench.dialog.value).toBe("trash");
-    workbench.trashRejects();
-    const [trash] = actions("trashRatedPhotos");
-    expect(trash.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
-    workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2"], message: "x" });
-    workbench.ratingTrashComplete({ token: trash.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
-    workbench.ratingTrashComplete({ token: trash.token, removedIDs: ["ID-2"], message: "x" });
-    expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-2", "ID-3", "ID-4"]);
-    expect(workbench.status.value).toBe("已移动 1 张，另有文件无法移动：权限不足");
-  });
-
-  it("awaits every trash request: an earlier answer still removes its photos", () => {
-    const { workbench, actions } = started(3);
-    workbench.decide("淘汰");
-    workbench.trashRejects();
-    workbench.select("ID-2");
-    workbench.decide("淘汰");
-    workbench.trashRejects();
-    const [first, second] = actions("trashRatedPhotos");
-    workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-1"], message: "已将 1 张照片移到废纸篓" });
-    workbench.ratingTrashComplete({ token: second.token, removedIDs: ["ID-2"], message: "已将 1 张照片移到废纸篓" });
-    expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-3"]);
-  });
-
-  it("exports rated photos that are not rejected, into the folder remembered with the project", () => {
-    const { workbench, actions, advance, saves } = started(4);
-    workbench.rate(4);
-    workbench.rate(2);
-    workbench.select("ID-2");
-    workbench.decide("淘汰");
-    workbench.exportRated();
-    const [first] = actions("exportRatedPhotos");
-    expect(first).toMatchObject({ folder: "", photos: [{ id: "ID-1", path: "/shoot/IMG_0001.CR3", rating: 4 }] });
-    workbench.ratingExportFolder({ path: "/exports" });
-    workbench.ratingExportComplete({ token: first.token, outputs: [{}], errors: [], message: "已导出 1 张原片" });
-    advance(5000);
-    expect((saves().at(-1)!.state as any).ratingExportFolder).toBe("/exports");
-    workbench.exportRated();
-    expect(actions("exportRatedPhotos")[1].folder).toBe("/exports");
-    workbench.ratingExportComplete({ token: first.token, message: "stale" });
-    expect(workbench.status.value).toBe("已导出 1 张原片");
-  });
+it("makes the loupe's neighbours ahead, the stepping direction first, two previews at a time, and keeps the decoded previews last kept", () => {
+  const { workbench, actions } = started(8);
+  workbench.select("ID-5");
+  workbench.openLoupe();
+  const atOpening = actions("previewPhoto").length;
+  workbench.previewReady({ id: "ID-6", url: "file:///6.jpg" });
+  press(workbench, "ArrowLeft");
+  for (const id of ["ID-5", "ID-7", "ID-4"]) workbench.previewReady({ id, url: `file:///${id}.jpg` });
+  expect([atOpening, actions("previewPhoto").map((body) => body.id)]).toEqual([2, ["ID-5", "ID-6", "ID-7", "ID-4", "ID-3", "ID-2"]]);
+  const cache = new RecentCache<string>(2);
+  const made: string[] = [];
+  for (const key of ["a", "b", "a", "c", "a"]) cache.keep(key, () => (made.push(key), key));
+  expect([made, cache.keys()]).toEqual([["a", "b", "c"], ["c", "a"]]);
 });
 
-describe("import and card", () => {
-  it("shows the import's counts until the scan or a closing status arrives, ignoring counts that cannot be", () => {
-    const { workbench } = started(1);
-    for (const bad of [null, { found: -1 }, { found: 2.5 }, { found: 3, thumbnails: 4, total: 3 }, { found: "3" }]) workbench.scanProgressed(bad && { thumbnails: 0, total: 0, ...bad });
-    expect(workbench.scanProgress.value).toBeNull();
-    workbench.scanProgressed({ found: 3, thumbnails: 1, total: 3 });
-    expect(workbench.scanProgress.value).toEqual({ found: 3, thumbnails: 1, total: 3 });
-    for (const batch of [[photo(8)], [photo(8), photo(9)]]) workbench.scanRecords({ token: "I1", photos: batch });
-    expect([workbench.importPreview.value?.photos.map((p) => p.id), press(workbench, "x"), workbench.counts.value.淘汰]).toEqual([["ID-8", "ID-9"], [false], 0]);
-    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 0, photos: [photo(7)] });
-    workbench.scanRecords({ token: "I1", photos: [photo(10)] });
-    expect([workbench.scanProgress.value, workbench.importPreview.value]).toEqual([null, null]);
-    workbench.scanProgressed({ found: 5, thumbnails: 0, total: 0 });
-    workbench.setStatus("没有可导入的照片");
-    expect(workbench.scanProgress.value).toBeNull();
-  });
-
-  it("adopts a scan in the order received, keeps the work on unchanged files, says what it skipped, and ignores payloads that are no scan", () => {
-    const { workbench, advance, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
-    workbench.receiveScan(null);
-    workbench.receiveScan([]);
-    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [{ ...photo(2), id: "NEW-2", size: 99 }, { ...photo(1), id: "NEW-1" }] });
-    expect(workbench.photos.value.map((p) => [p.id, p.status, p.rating, p.group])).toEqual([["NEW-2", undefined, undefined, undefined], ["NEW-1", "保留", 3, undefined]]);
-    expect(workbench.selection.value.currentId).toBe("NEW-2");
-    expect(workbench.status.value).toBe("已导入 2 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
-    advance(1000);
-    expect(saves()).toHaveLength(1);
-  });
-
-  it("asks before a card import replaces decisions, saves them before the program backs the project up, and scans DCIM", () => {
-    const { workbench, posted } = started(2);
-    posted.splice(0); // the restored photos' capture data request
-    workbench.rate(2);
-    workbench.cardDetected({ path: "/media/EOS_DIGITAL", dcim: "/media/EOS_DIGITAL/DCIM" });
-    workbench.importCard();
-    expect(workbench.dialog.value).toBe("replaceProject");
-    expect(posted).toHaveLength(0);
-    workbench.confirmImport();
-    expect(posted).toEqual([expect.objectContaining({ action: "saveState" }), { action: "scanPath", path: "/media/EOS_DIGITAL/DCIM" }]);
-    expect(workbench.card.value).toBeNull();
-  });
-
-  it("imports photos opened from the file manager by the program's token, asking first when decisions would be replaced", () => {
-    const { workbench, actions } = started(2);
-    workbench.openPhotosRequested({ token: "T1", count: 1, names: ["a.jpg"] });
-    workbench.rate(3);
-    for (const bad of [null, { token: "", count: 1 }, { token: "T2", count: 0 }]) workbench.openPhotosRequested(bad);
-    workbench.openPhotosRequested({ token: "T3", count: 4, names: ["a.jpg", "b.jpg"] });
-    expect([workbench.dialog.value, workbench.pendingImport.value?.opening]).toEqual(["replaceProject", { count: 4, names: ["a.jpg", "b.jpg"] }]);
-    workbench.confirmImport();
-    expect(actions("importRequestedPhotos")).toEqual([{ action: "importRequestedPhotos", token: "T1" }, { action: "importRequestedPhotos", token: "T3" }]);
-  });
+it("trashes only rejects after asking, drops exactly the ids each awaited request reports moved, and exports rated photos not rejected into the folder kept with the project", () => {
+  const { workbench, actions, advance, saves } = started(4);
+  workbench.askTrashRejects();
+  expect(workbench.dialog.value).toBeNull();
+  press(workbench, "x", "x", "4", "2");
+  workbench.askTrashRejects();
+  expect(workbench.dialog.value).toBe("trash");
+  workbench.trashRejects();
+  workbench.select("ID-4");
+  press(workbench, "x");
+  workbench.trashRejects();
+  const [first, second] = actions("trashRatedPhotos");
+  expect(first.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
+  workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2", "ID-3"], message: "x" });
+  workbench.ratingTrashComplete({ token: second.token, removedIDs: ["ID-4"], message: "已将 1 张照片移到废纸篓" });
+  workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
+  workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-2"], message: "x" });
+  expect([workbench.photos.value.map((p) => p.id), workbench.status.value]).toEqual([["ID-2", "ID-3"], "已移动 1 张，另有文件无法移动：权限不足"]);
+  workbench.exportRated();
+  const [exported] = actions("exportRatedPhotos");
+  expect(exported).toMatchObject({ folder: "", photos: [{ id: "ID-3", path: "/shoot/IMG_0003.CR3", rating: 4 }] });
+  workbench.ratingExportFolder({ path: "/exports" });
+  workbench.ratingExportComplete({ token: exported.token, outputs: [{}], errors: [], message: "已导出 1 张原片" });
+  advance(5000);
+  workbench.exportRated();
+  workbench.ratingExportComplete({ token: exported.token, message: "stale" });
+  expect([(saves().at(-1)!.state as any).ratingExportFolder, actions("exportRatedPhotos")[1].folder, workbench.status.value]).toEqual(["/exports", "/exports", "已导出 1 张原片"]);
 });
 
-describe("crop and rotate", () => {
-  it("asks with the photo's path and date, the turns taken modulo 4 and the crop kept inside the picture", () => {
-    const { workbench, actions } = started(2);
-    workbench.select("ID-2");
-    workbench.openEdit();
-    expect(workbench.dialog.value).toBe("edit");
-    const edit = workbench.photoEdit;
-    edit.setDraft({ turns: 7, crop: { x: -0.2, y: 0.5, w: 3, h: Number.NaN } });
-    expect(edit.state.value.draft).toEqual({ turns: 3, crop: { x: 0, y: 0.5, w: 1, h: 0.5 } });
-    // A quarter turn takes the chosen part of the photo with it.
-    edit.setDraft({ turns: 0, crop: { x: 0.1, y: 0.2, w: 0.3, h: 0.4 } });
-    edit.setDraft(turnDraft(edit.state.value.draft, 1));
-    const turned = edit.state.value.draft;
-    expect([turned.turns, turned.crop.x, turned.crop.y, turned.crop.w, turned.crop.h].map((v) => +v.toFixed(6))).toEqual([1, 0.4, 0.1, 0.4, 0.3]);
-    expect(turnDraft(turned, -1).crop.x).toBeCloseTo(0.1);
-    workbench.saveEdit();
-    workbench.saveEdit();
-    expect(actions("editPhoto")).toEqual([expect.objectContaining({ path: "/shoot/IMG_0002.CR3", turns: 1, date: photo(2).date, crop: turned.crop, token: edit.state.value.token })]);
-  });
+it("shows the import's counts until its scan, adopts the scan in the order received with the work of unchanged files, ignores what is no scan, and asks before a card import replaces decisions", () => {
+  const { workbench, posted, advance, saves } = started([photo(1, { status: "保留", rating: 3, group: "B1", best: true }), photo(2, { status: "淘汰" })]);
+  for (const bad of [null, { found: -1 }, { found: 2.5 }, { found: 3, thumbnails: 4, total: 3 }, { found: "3" }]) workbench.scanProgressed(bad && { thumbnails: 0, total: 0, ...bad });
+  expect(workbench.scanProgress.value).toBeNull();
+  workbench.scanProgressed({ found: 3, thumbnails: 1, total: 3 });
+  expect(workbench.scanProgress.value).toEqual({ found: 3, thumbnails: 1, total: 3 });
+  for (const batch of [[photo(8)], [photo(8), photo(9)]]) workbench.scanRecords({ token: "I1", photos: batch });
+  expect([workbench.importPreview.value?.photos.map((p) => p.id), press(workbench, "x"), workbench.counts.value.淘汰]).toEqual([["ID-8", "ID-9"], [false], 1]);
+  workbench.receiveScan(null);
+  workbench.receiveScan([]);
+  workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [{ ...photo(2), id: "NEW-2", size: 99 }, { ...photo(1), id: "NEW-1" }] });
+  expect(workbench.photos.value.map((p) => [p.id, p.status, p.rating, p.group])).toEqual([["NEW-2", undefined, undefined, undefined], ["NEW-1", "保留", 3, undefined]]);
+  workbench.scanRecords({ token: "I1", photos: [photo(10)] });
+  expect([workbench.selection.value.currentId, workbench.scanProgress.value, workbench.importPreview.value]).toEqual(["NEW-2", null, null]);
+  expect(workbench.status.value).toBe("已导入 2 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
+  advance(1000);
+  expect(saves()).toHaveLength(1);
+  // A closing status ends the counts as well.
+  workbench.scanProgressed({ found: 5, thumbnails: 0, total: 0 });
+  workbench.setStatus("没有可导入的照片");
+  expect(workbench.scanProgress.value).toBeNull();
+  // A card import asks before it replaces decisions, and saves them before the program backs the project up.
+  workbench.rate(2);
+  const before = posted.length;
+  workbench.cardDetected({ path: "/media/EOS_DIGITAL", dcim: "/media/EOS_DIGITAL/DCIM" });
+  workbench.importCard();
+  expect([workbench.dialog.value, posted.length]).toEqual(["replaceProject", before]);
+  workbench.confirmImport();
+  expect([posted.slice(before), workbench.card.value]).toEqual([[expect.objectContaining({ action: "saveState" }), { action: "scanPath", path: "/media/EOS_DIGITAL/DCIM" }], null]);
+});
 
-  it("adds the saved copy after its photo, ignores other tokens and shows errors and cancels", () => {
-    const { workbench, actions } = started(2);
-    workbench.openEdit();
-    const answer = (payload: Record<string, unknown>) => {
-      workbench.saveEdit();
-      workbench.photoEditResult({ token: actions("editPhoto").at(-1)!.token, ...payload });
-    };
-    const copy = { ...photo(9), path: "/out/IMG_0001（1）.jpg", format: "JPG", width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3" };
+it("asks once for a turned and cropped copy, the turns modulo 4 and the crop inside the picture, adds the awaited copy after its photo, and shows errors and cancels", () => {
+  const { workbench, actions } = started(2);
+  workbench.openEdit();
+  expect(workbench.dialog.value).toBe("edit");
+  const edit = workbench.photoEdit;
+  edit.setDraft({ turns: 7, crop: { x: -0.2, y: 0.5, w: 3, h: Number.NaN } });
+  expect(edit.state.value.draft).toEqual({ turns: 3, crop: { x: 0, y: 0.5, w: 1, h: 0.5 } });
+  // A quarter turn takes the chosen part of the photo with it.
+  edit.setDraft(turnDraft({ turns: 0, crop: { x: 0.1, y: 0.2, w: 0.3, h: 0.4 } }, 1));
+  const turned = edit.state.value.draft;
+  expect([turned.turns, turned.crop.x, turned.crop.y, turned.crop.w, turned.crop.h].map((v) => +v.toFixed(6))).toEqual([1, 0.4, 0.1, 0.4, 0.3]);
+  expect(turnDraft(turned, -1).crop.x).toBeCloseTo(0.1);
+  workbench.saveEdit();
+  workbench.saveEdit();
+  const [{ token }] = actions("editPhoto");
+  expect(actions("editPhoto")).toEqual([{ action: "editPhoto", path: "/shoot/IMG_0001.CR3", turns: 1, date: photo(1).date, crop: turned.crop, token }]);
+  const copy = { ...photo(9), path: "/out/IMG_0001（1）.jpg", format: "JPG", width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3" };
+  for (const answer of [{ token: "OLD", photo: copy }, null, { token, photo: { ...copy, thumbnail: "file:///etc/passwd" } }, { token, photo: { ...copy, id: "ID-10" } }]) workbench.photoEditResult(answer);
+  expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-1", "ID-9", "ID-2"]);
+  expect(workbench.photos.value[1]).toMatchObject({ width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3", thumbnail: "" });
+  expect(workbench.selection.value.currentId).toBe("ID-9");
+  const answered = (payload: Record<string, unknown>) => {
     workbench.saveEdit();
-    workbench.photoEditResult({ token: "OLD", photo: copy });
-    workbench.photoEditResult(null);
-    const token = actions("editPhoto")[0].token;
-    workbench.photoEditResult({ token, photo: { ...copy, thumbnail: "file:///etc/passwd" } });
-    // Answered once; a repeat is stale.
-    workbench.photoEditResult({ token, photo: { ...copy, id: "ID-10" } });
-    expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-1", "ID-9", "ID-2"]);
-    expect(workbench.photos.value[1]).toMatchObject({ width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3", thumbnail: "" });
-    expect(workbench.selection.value.currentId).toBe("ID-9");
-    answer({ cancelled: true });
-    expect(workbench.photoEdit.state.value).toMatchObject({ token: null, message: "已取消保存" });
-    answer({ error: "原文件不可访问" });
-    expect(workbench.status.value).toBe("原文件不可访问");
-    answer({ photo: { ...copy, id: "ID-11", path: "relative.jpg" } });
-    expect(workbench.photos.value).toHaveLength(3);
-    expect(workbench.status.value).toBe("保存失败");
-    workbench.openFolder("relative/dir");
-    workbench.openFolder("/out");
-    expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);
-  });
+    workbench.photoEditResult({ token: actions("editPhoto").at(-1)!.token, ...payload });
+    return [workbench.photoEdit.state.value.token, workbench.photoEdit.state.value.message, workbench.status.value, workbench.photos.value.length];
+  };
+  expect(answered({ cancelled: true }).slice(0, 2)).toEqual([null, "已取消保存"]);
+  expect(answered({ error: "原文件不可访问" })[2]).toBe("原文件不可访问");
+  expect(answered({ photo: { ...copy, id: "ID-11", path: "relative.jpg" } }).slice(2)).toEqual(["保存失败", 3]);
+  workbench.openFolder("relative/dir");
+  workbench.openFolder("/out");
+  expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);
+});
+
+it("imports photos opened from the file manager by the program's token, asking first when decisions would be replaced", () => {
+  const { workbench, actions } = started(2);
+  workbench.openPhotosRequested({ token: "T1", count: 1, names: ["a.jpg"] });
+  workbench.rate(3);
+  for (const bad of [null, { token: "", count: 1 }, { token: "T2", count: 0 }]) workbench.openPhotosRequested(bad);
+  workbench.openPhotosRequested({ token: "T3", count: 4, names: ["a.jpg", "b.jpg"] });
+  expect([workbench.dialog.value, workbench.pendingImport.value?.opening]).toEqual(["replaceProject", { count: 4, names: ["a.jpg", "b.jpg"] }]);
+  workbench.confirmImport();
+  expect(actions("importRequestedPhotos")).toEqual([{ action: "importRequestedPhotos", token: "T1" }, { action: "importRequestedPhotos", token: "T3" }]);
 });

@@ -57,13 +57,6 @@ describe("capture data answers", () => {
 });
 
 describe("the grid's order and bursts by capture time", () => {
-  it("asks for the capture data of an import in parts of at most 2,000 photos", () => {
-    const { workbench, actions } = started(0);
-    const many = Array.from({ length: 2001 }, (_, i) => photo(i + 1));
-    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 0, photos: many });
-    expect(actions("photoMetadata").map((ask) => [(ask.ids as string[]).length, (ask.paths as string[])[0]])).toEqual([[2000, many[0].path], [1, many[2000].path]]);
-  });
-
   it("interleaves two bodies by capture time, and keeps the import's order while a time is missing", () => {
     const { workbench, actions } = started([...photos].reverse());
     expect(actions("photoMetadata")).toHaveLength(1);
@@ -77,20 +70,18 @@ describe("the grid's order and bursts by capture time", () => {
     workbench.move(1);
     expect(workbench.currentPhoto.value?.id).toBe("B-1");
     workbench.setView({ order: "name" });
-    expect(shown()).toEqual(["A-1", "A-2", "A-3", "B-1", "B-2"]);
-    expect((workbench.savedState().view as { order: string }).order).toBe("name");
-  });
-
-  it("ignores answers for photos not asked about, of a replaced project or answered before", () => {
-    const { workbench } = started(photos);
+    expect([shown(), (workbench.savedState().view as { order: string }).order]).toEqual([["A-1", "A-2", "A-3", "B-1", "B-2"], "name"]);
+    // Answers for photos not asked about, of a replaced project or answered before are left out.
     workbench.receiveState({ photos: photos.slice(0, 2) });
     for (const answer of [[{ id: "A-9", camera: "X" }], answers, [{ id: "A-1", camera: "Other" }]]) workbench.photoMetadata({ photos: answer });
-    expect(workbench.captureData.value.get("A-1")?.camera).toBe("ILCE-7M4");
-    expect(workbench.captureAnswers.value.has("B-1")).toBe(false);
+    expect([workbench.captureData.value.get("A-1")?.camera, workbench.captureAnswers.value.has("B-1")]).toEqual(["ILCE-7M4", false]);
   });
 
-  it("forms an import's bursts again from capture times: one body's frames, not the other's", () => {
-    const { workbench } = started(0);
+  it("asks for an import's capture data in parts of at most 2,000 photos, and forms its bursts again from capture times: one body's frames, not the other's", () => {
+    const { workbench, actions } = started(0);
+    const many = Array.from({ length: 2001 }, (_, i) => photo(i + 1));
+    workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 0, photos: many });
+    expect(actions("photoMetadata").map((ask) => [(ask.ids as string[]).length, (ask.paths as string[])[0]])).toEqual([[2000, many[0].path], [1, many[2000].path]]);
     // Every frame looks alike; file dates put all of them within the gap.
     const scanned = photos.map((p) => ({ ...p, date: "2024-05-01T14:03:22", result: analysed("0000000000000000") }));
     workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 0, photos: scanned });

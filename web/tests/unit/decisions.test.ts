@@ -1,57 +1,35 @@
 import { describe, expect, it } from "vitest";
+import { KEY_TABLE } from "../../src/state/keyboard";
 import { T } from "../../src/texts";
 import { photo, press, started } from "./helpers";
 
-describe("single-key decisions and ratings", () => {
-  it("P, X, U and digits decide or rate and move on; the last photo stays current", () => {
-    const { workbench } = started(5);
+describe("keys that decide and rate", () => {
+  it("decide or rate and move on, undo one named step at a time back to undecided, and stop undoing at a trash", () => {
+    const { workbench } = started([photo(1, { rating: 2 }), photo(2), photo(3), photo(4), photo(5)]);
+    const work = () => workbench.photos.value.map((p) => [p.status ?? "-", p.rating ?? "-"]);
     press(workbench, "p", "X", "u", "5", "0");
-    expect(workbench.photos.value.map((p) => p.status ?? p.rating)).toEqual(["保留", "淘汰", "待定", 5, 0]);
+    expect(work()).toEqual([["保留", 2], ["淘汰", "-"], ["待定", "-"], ["-", 5], ["-", 0]]);
     expect(workbench.selection.value.currentId).toBe("ID-5");
-    // Without auto-advance the current photo stays.
+    // Without auto-advance the photo stays; a repeated decision is no step.
     workbench.select("ID-1");
     workbench.setView({ autoAdvance: false });
-    press(workbench, "x");
-    expect(workbench.selection.value.currentId).toBe("ID-1");
-  });
-
-  it("Ctrl+Z undoes decisions and ratings one step at a time, back to undecided; a repeated decision is no step", () => {
-    const { workbench } = started([photo(1, { rating: 2 }), photo(2)]);
-    press(workbench, "x");
-    workbench.select("ID-1");
-    press(workbench, "4");
-    workbench.select("ID-1");
-    workbench.setView({ autoAdvance: false });
-    press(workbench, "x", "Control+z");
-    expect(workbench.photos.value[0]).toMatchObject({ status: "淘汰", rating: 2 });
-    expect(workbench.selection.value.currentId).toBe("ID-1");
-    press(workbench, "Meta+z");
-    expect("status" in workbench.photos.value[0]).toBe(false);
-    press(workbench, "Control+z");
-    expect(workbench.status.value).toBe("没有可撤销的操作");
-  });
-
-  it("undo names what it undoes, and stops at a trash rather than undo an older step", () => {
-    const { workbench } = started(3);
-    press(workbench, "x");
-    workbench.selectAllVisible();
-    press(workbench, "4", "Control+z");
-    expect(workbench.status.value).toBe("已撤销：给 3 张照片评 4 星");
-    workbench.trashRejects();
-    press(workbench, "Control+z", "Control+z");
-    expect(workbench.status.value).toBe(T.undoTrash);
-    expect(workbench.photos.value[0].status).toBe("淘汰");
-  });
-
-  it("with several photos selected a key decides all of them, as one step, and does not advance", () => {
-    const { workbench } = started(5);
+    press(workbench, "x", "x", "Control+z");
+    expect([workbench.photos.value[0].status, workbench.selection.value.currentId]).toEqual(["保留", "ID-1"]);
+    // Several selected: one step for all of them, and no advance.
     workbench.select("ID-2");
     workbench.select("ID-4", "range");
-    press(workbench, "x");
-    expect(workbench.photos.value.map((p) => p.status ?? "-")).toEqual(["-", "淘汰", "淘汰", "淘汰", "-"]);
+    press(workbench, "4");
     expect(workbench.selection.value.currentId).toBe("ID-4");
+    press(workbench, "Meta+z");
+    expect(workbench.status.value).toBe("已撤销：给 3 张照片评 4 星");
+    press(workbench, ...Array(6).fill("Control+z"));
+    expect(work()).toEqual([["-", 2], ["-", "-"], ["-", "-"], ["-", "-"], ["-", "-"]]);
+    expect(["status" in workbench.photos.value[0], workbench.status.value]).toEqual([false, "没有可撤销的操作"]);
+    workbench.select("ID-2");
+    press(workbench, "x");
+    workbench.trashRejects();
     press(workbench, "Control+z");
-    expect(workbench.counts.value.淘汰).toBe(0);
+    expect([workbench.status.value, workbench.photos.value[1].status]).toEqual([T.undoTrash, "淘汰"]);
   });
 
   it("arrows move by one cell and by one row; Shift extends the selection from its anchor", () => {
@@ -66,40 +44,50 @@ describe("single-key decisions and ratings", () => {
     expect([...workbench.selection.value.ids]).toEqual(["ID-4"]);
   });
 
-  it("keys are not taken while a dialog is open, except Escape closing it", () => {
-    const { workbench } = started(2);
+  it("lists every key it acts on once; ? and dialogs hold the keys back except Escape; F shows the loupe full screen; stars may keep the photo; decisions are marked", () => {
+    const shown = KEY_TABLE.filter((binding) => binding.shown);
+    expect(shown.every((binding) => binding.what)).toBe(true);
+    expect(new Set(shown.map((binding) => `${binding.place} ${binding.shown}`)).size).toBe(shown.length);
+    const { workbench } = started();
+    expect(press(workbench, "?", "x", "?")).toEqual([true, false, true]);
     workbench.dialog.value = "settings";
     expect(press(workbench, "x", "Escape")).toEqual([false, true]);
     expect([workbench.counts.value.淘汰, workbench.dialog.value]).toEqual([0, null]);
+    const loupe = () => [workbench.loupe.value.open, workbench.loupe.value.fullScreen];
+    expect([["f"], ["F"], ["f", "Escape"]].map((keys) => (press(workbench, ...keys), loupe()))).toEqual([[true, true], [true, false], [false, false]]);
+    // An option keeps the photo after stars; the loupe marks each decision for the photo decided.
+    workbench.setView({ starsAdvance: false });
+    press(workbench, "3", "x");
+    expect([workbench.decisionMark.value, workbench.currentPhoto.value?.id, (workbench.savedState().view as { starsAdvance: boolean }).starsAdvance]).toEqual([null, "ID-2", false]);
+    press(workbench, " ", "x");
+    const first = workbench.decisionMark.value!;
+    press(workbench, "p");
+    expect([first, workbench.decisionMark.value]).toMatchObject([{ id: "ID-2", decision: "淘汰" }, { id: "ID-3", decision: "保留", count: first.count + 1 }]);
   });
 });
 
-describe("the current photo follows the filter", () => {
-  it("under a decision filter, auto-advance goes to the neighbour the user saw", () => {
-    const { workbench } = started(4);
-    workbench.setFilter({ decision: "未决定" });
-    press(workbench, "p");
-    expect(workbench.items.value.map((i) => i.photo.id)).toEqual(["ID-2", "ID-3", "ID-4"]);
-    expect(workbench.selection.value.currentId).toBe("ID-2");
-  });
-
-  it("a key never acts on a hidden photo: the nearest shown one takes the place of the selection", () => {
-    const { workbench } = started([photo(1, { status: "保留" }), photo(2), photo(3), photo(4, { status: "保留" })]);
-    workbench.select("ID-1");
-    workbench.select("ID-3", "range");
-    workbench.setFilter({ decision: "保留" });
-    press(workbench, "x");
-    expect(workbench.photos.value.map((p) => p.status ?? "-")).toEqual(["保留", "-", "-", "淘汰"]);
-  });
-
-  it("with nothing shown no key decides; the photo is current again when shown, a collapsed frame hands over to its burst", () => {
-    const { workbench } = started([photo(1, { group: "B1", best: true }), photo(2, { group: "B1" }), photo(3)]);
-    workbench.select("ID-2");
-    workbench.setFilter({ decision: "淘汰" });
-    press(workbench, "x");
-    expect(workbench.undoStack.value).toHaveLength(0);
-    workbench.setFilter({ decision: "all" });
-    workbench.setView({ collapseBursts: true });
-    expect(workbench.selection.value.currentId).toBe("ID-1");
-  });
+it("the current photo follows the filter: auto-advance goes to the neighbour shown, a key never acts on a hidden photo, and with nothing shown none decides", () => {
+  const { workbench } = started([photo(1, { status: "保留" }), photo(2), photo(3), photo(4, { status: "保留" }), photo(5, { group: "B1", best: true }), photo(6, { group: "B1" })]);
+  const statuses = () => workbench.photos.value.map((p) => p.status ?? "-");
+  workbench.setFilter({ decision: "未决定" });
+  press(workbench, "p");
+  expect([workbench.items.value.map((i) => i.photo.id), workbench.selection.value.currentId]).toEqual([["ID-3", "ID-5", "ID-6"], "ID-3"]);
+  // The nearest shown photo takes the place of a selection that is hidden.
+  press(workbench, "Control+z");
+  workbench.setFilter({ decision: "all" });
+  workbench.select("ID-1");
+  workbench.select("ID-3", "range");
+  workbench.setFilter({ decision: "保留" });
+  press(workbench, "x");
+  expect(statuses()).toEqual(["保留", "-", "-", "淘汰", "-", "-"]);
+  press(workbench, "Control+z");
+  workbench.setFilter({ decision: "all" });
+  workbench.select("ID-6");
+  workbench.setFilter({ decision: "淘汰" });
+  press(workbench, "x");
+  expect(statuses()).toEqual(["保留", "-", "-", "保留", "-", "-"]);
+  // The photo is current again when shown; a collapsed frame hands over to its burst.
+  workbench.setFilter({ decision: "all" });
+  workbench.setView({ collapseBursts: true });
+  expect(workbench.selection.value.currentId).toBe("ID-5");
 });

@@ -1,4 +1,5 @@
 import { describe, expect, it } from "vitest";
+import { dateSeconds, frameScore, groupBursts, hashDistance } from "../../src/state/bursts";
 import { countDecisions, defaultFilter, matchesFilter, visibleItems, type Filter } from "../../src/state/filters";
 import { analysed, photo, started } from "./helpers";
 
@@ -25,22 +26,45 @@ describe("filters and counts", () => {
     [{ decision: "淘汰", issue: "过曝" }, []],
   ])("%o shows %o", (filter, expected) => expect(photos.filter((p) => matchesFilter(p, { ...defaultFilter(), ...filter })).map((p) => p.id)).toEqual(expected));
 
-  it("counts decisions and rated photos", () => {
+  it("counts decisions and rated photos, a filter change keeps the project untouched and saves nothing, and a collapsed burst shows its best frame", () => {
     expect(countDecisions(photos)).toEqual({ 保留: 1, 待定: 1, 淘汰: 1, 未决定: 2, rated: 3, total: 5 });
-  });
-
-  it("collapses a burst to its best frame unless the group is expanded", () => {
-    const burst = [photo(1), photo(2, { group: "B1" }), photo(3, { group: "B1", best: true }), photo(4, { group: "B1" }), photo(5)];
-    const collapsed = visibleItems(burst, defaultFilter(), true, new Set());
-    expect(collapsed.map((i) => [i.photo.id, i.stackSize])).toEqual([["ID-1", 1], ["ID-3", 3], ["ID-5", 1]]);
-    expect([visibleItems(burst, defaultFilter(), true, new Set(["B1"])).length, visibleItems(burst, defaultFilter(), false, new Set()).length]).toEqual([5, 5]);
-  });
-
-  it("a filter change keeps the project untouched and saves nothing", () => {
     const { workbench, advance, saves } = started(photos);
     workbench.setFilter({ decision: "保留" });
     expect(workbench.items.value.map((i) => i.photo.id)).toEqual(["ID-1"]);
     advance(5000);
     expect(saves()).toHaveLength(0);
+    // A burst collapses to its best frame unless the group is expanded.
+    const burst = [photo(1), photo(2, { group: "B1" }), photo(3, { group: "B1", best: true }), photo(4, { group: "B1" }), photo(5)];
+    const collapsed = visibleItems(burst, defaultFilter(), true, new Set());
+    expect(collapsed.map((i) => [i.photo.id, i.stackSize])).toEqual([["ID-1", 1], ["ID-3", 3], ["ID-5", 1]]);
+    expect([visibleItems(burst, defaultFilter(), true, new Set(["B1"])).length, visibleItems(burst, defaultFilter(), false, new Set()).length]).toEqual([5, 5]);
+  });
+});
+
+function at(n: number, second: number, hash: string, extra: Record<string, unknown> = {}) {
+  return photo(n, { date: `2026-05-01T10:00:${String(second).padStart(2, "0")}`, result: analysed(hash, extra) });
+}
+
+describe("burst grouping", () => {
+  it.each([
+    ["0000000000000000", "0000000000000000", 0],
+    ["0000000000000000", "ffffffffffffffff", 64],
+    ["00000000000000ff", "0000000100000000", 9],
+    ["xyz", "0000000000000000", null],
+    [undefined, "0000000000000000", null],
+  ])("hash distance of %s and %s is %s bits", (a, b, bits) => expect(hashDistance(a, b)).toBe(bits));
+
+  it("groups consecutive similar frames close in time, labels them in order, and clears old labels", () => {
+    expect([dateSeconds("2026-05-01T10:00:05")! - dateSeconds("2026-05-01T09:59:58")!, dateSeconds("")]).toEqual([7, null]);
+    // Three alike, then a different picture twice, and that picture again much later; an old label without a hash.
+    const photos = [at(1, 0, "0000000000000000"), at(2, 1, "0000000000000003"), at(3, 2, "000000000000000f"), at(4, 3, "ffffffffffffffff"), at(5, 4, "fffffffffffffffe"), at(6, 30, "fffffffffffffffe"), photo(7, { group: "B9", best: true })];
+    const { photos: grouped, groups } = groupBursts(photos);
+    expect([groups, grouped.map((p) => p.group ?? "-"), grouped[6].best]).toEqual([2, ["B1", "B1", "B1", "B2", "B2", "-", "-"], undefined]);
+  });
+
+  it("marks the best frame by the analysis: closed eyes and issues lose", () => {
+    const photos = [{ ...at(1, 0, "0000000000000000", { closedEyes: 1, issues: ["闭眼"] }), issues: ["闭眼"] }, at(2, 0, "0000000000000001", { faceFocusScore: 0.9, sharpness: 300 }), at(3, 1, "0000000000000003", { faceFocusScore: 0.5, sharpness: 300 })];
+    expect(groupBursts(photos).photos.map((p) => p.best ?? false)).toEqual([false, true, false]);
+    expect(frameScore(photos[0])).toBeLessThan(frameScore(photos[2]));
   });
 });

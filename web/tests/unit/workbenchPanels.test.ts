@@ -2,43 +2,43 @@ import { describe, expect, it } from "vitest";
 import { folderOf } from "../../src/state/faceBatch";
 import { readHealthReport } from "../../src/state/health";
 import { connectedPlugins, readBridgeStatus } from "../../src/state/pluginBridge";
+import { readRecentProjects } from "../../src/state/recentProjects";
 import { makeWorkbench, photo, started } from "./helpers";
 
-describe("plug-in status", () => {
-  const GRS = { configured: true, maskedKey: "sk-…9f", baseURL: "https://api.grsai.com", model: "nano-banana", status: "连接正常", detail: "" };
-  const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: GRS, error: "" };
+const GRS = { configured: true, maskedKey: "sk-…9f", baseURL: "https://api.grsai.com", model: "nano-banana", status: "连接正常", detail: "" };
+const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: GRS, error: "" };
 
-  it("follows every report, and an empty one means the service is not running", () => {
-    const { workbench } = makeWorkbench();
-    const bridgeStatus = workbench.handlers().bridgeStatus!;
+it("follows every plug-in status and health report, an empty status meaning no service, shows fields of the wrong type as unknown, and counts plug-ins by the flag without a count", () => {
+  const { workbench } = makeWorkbench();
+  const bridgeStatus = workbench.handlers().bridgeStatus!;
+  const { mode: _, ...shown } = RUNNING;
+  for (const empty of [{}, null]) {
     bridgeStatus(RUNNING);
-    const { mode: _, ...shown } = RUNNING;
     expect(workbench.bridge.value).toEqual({ ...shown, grsAI: { configured: true, model: "nano-banana", status: "连接正常", detail: "" } });
-    bridgeStatus({ ...RUNNING, listening: false, connected: false, connectedCount: 0, error: "Network 1/98" });
-    expect(workbench.bridge.value).toMatchObject({ listening: false, connectedCount: 0, error: "Network 1/98" });
-    for (const empty of [{}, null]) {
-      bridgeStatus(RUNNING);
-      bridgeStatus(empty);
-      expect(workbench.bridge.value).toBeNull();
-    }
-  });
-
-  it("shows fields of the wrong type as unknown rather than as a state, and counts plug-ins by the flag without a count", () => {
-    const status = readBridgeStatus({ listening: "yes", connected: 1, connectedCount: -3, port: 99999, saveLocation: ["/tmp"], grsAI: "broken", error: { text: "x" } });
-    expect(status).toEqual({ listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" });
-    expect(connectedPlugins(status!)).toBeNull();
-    expect(readBridgeStatus({ grsAI: { configured: "true", status: 3 } })?.grsAI).toEqual({ configured: null, model: null, status: null, detail: "" });
-    expect(readBridgeStatus([RUNNING])).toBeNull();
-    expect([{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }].map((s) => connectedPlugins(readBridgeStatus(s)!))).toEqual([3, "some", 0]);
-  });
+    bridgeStatus(empty);
+    expect(workbench.bridge.value).toBeNull();
+  }
+  bridgeStatus({ listening: "yes", connected: 1, connectedCount: -3, port: 99999, saveLocation: ["/tmp"], grsAI: "broken", error: { text: "x" } });
+  expect(workbench.bridge.value).toEqual({ listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" });
+  expect(connectedPlugins(workbench.bridge.value!)).toBeNull();
+  expect(readBridgeStatus({ grsAI: { configured: "true", status: 3 } })?.grsAI).toEqual({ configured: null, model: null, status: null, detail: "" });
+  expect(readBridgeStatus([RUNNING])).toBeNull();
+  expect([{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }].map((s) => connectedPlugins(readBridgeStatus(s)!))).toEqual([3, "some", 0]);
+  // The health report: broken rows read as unknown, and the last report kept for none.
+  workbench.workbenchHealth({ version: "1.4.0", build: "57", rows: [{ name: "云端接口", ok: true, message: "连接正常" }, { name: "本地生图模型（可选）", ok: 0, message: "模型文件 0 / 4" }] });
+  workbench.workbenchHealth({ rows: "none" });
+  workbench.workbenchHealth(null);
+  expect(workbench.health.value.report?.rows.map((row) => row.ok)).toEqual([true, false]);
+  const rows = [null, { name: 7, ok: "yes", message: "m" }, { ok: 1 }];
+  expect(readHealthReport({ version: 2, rows })).toEqual({ version: "", build: "", rows: [{ name: "", ok: null, message: "m" }, { name: "", ok: true, message: "" }] });
 });
 
-describe("project archives and automatic backups", () => {
+describe("project archives, automatic backups and relinking", () => {
   const NEWEST = { name: "20261207-101500-before-import.json", savedAt: 1796638500.25, bytes: 2048, photos: 12, readable: true };
   const BROKEN = { name: "20261206-unreadable-7.json", savedAt: 1796552100, bytes: 10, photos: null, readable: false };
   const archive = (photos: unknown) => ({ archive: { format: "tidewick-project", version: 1, state: photos } });
 
-  it("saves the project as stored, tagged as an archive, reports only the awaited outcome, and opens only an object state", () => {
+  it("saves the project as stored, tagged as an archive, reports only the awaited outcome, opens only an object state, and lists the archives saved and opened", () => {
     const { workbench, actions } = makeWorkbench();
     workbench.saveArchive();
     workbench.receiveState({ photos: [photo(1, { status: "保留" })], projectName: "婚礼" });
@@ -52,13 +52,34 @@ describe("project archives and automatic backups", () => {
     workbench.projectArchiveSaved({ ok: true });
     workbench.saveArchive();
     workbench.projectArchiveSaved({ cancelled: true });
-    expect(workbench.status.value).toBe("项目档案超过 20 MB，请缩小项目");
+    expect([workbench.status.value, workbench.project.value.recentProjects]).toEqual(["项目档案超过 20 MB，请缩小项目", []]);
     for (const payload of [{ cancelled: true }, archive([photo(2)]), archive("x")]) workbench.projectArchiveLoaded(payload);
     expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-1"]);
+    workbench.saveArchive();
+    workbench.projectArchiveSaved({ ok: true });
+    workbench.projectArchiveLoaded(archive({ photos: [photo(2), photo(3)], projectName: "毕业照", recentProjects: [{ name: "别人的", photos: 1, at: "2026-01-01T00:00:00Z", how: "saved" }] }));
+    expect(workbench.project.value.recentProjects.map(({ name, photos, how }) => [name, photos, how])).toEqual([["毕业照", 2, "opened"], ["婚礼", 1, "saved"]]);
+    // The same shoot again moves up instead of being listed twice; the list stays out of archives but is stored.
+    workbench.projectArchiveLoaded(archive({ photos: [photo(1)], projectName: "婚礼" }));
+    expect(workbench.project.value.recentProjects.map((entry) => entry.name)).toEqual(["婚礼", "毕业照"]);
+    workbench.saveArchive();
+    expect(actions("exportProjectArchive").at(-1)!.archive).not.toHaveProperty("state.recentProjects");
+    const restored = started(0).workbench;
+    restored.receiveState(JSON.parse(JSON.stringify(workbench.savedState())));
+    expect(restored.project.value.recentProjects).toEqual(workbench.project.value.recentProjects);
+    restored.forgetRecentProject(0);
+    expect(restored.project.value.recentProjects.map((entry) => entry.name)).toEqual(["毕业照"]);
   });
 
-  it("takes only backup lists it asked for, and leaves out entries that are no backup of its folder", () => {
-    const { workbench } = makeWorkbench();
+  it("drops stored recent entries it cannot read and keeps at most eight", () => {
+    const good = { name: "a", photos: 3, at: "2026-05-01T10:00:00.000Z", how: "saved" };
+    expect(readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null, "a"])).toEqual([good]);
+    expect(readRecentProjects(Array.from({ length: 12 }, (_, i) => ({ ...good, name: `p${i}` })))).toHaveLength(8);
+    expect(readRecentProjects({ 0: good })).toEqual([]);
+  });
+
+  it("takes only backup lists it asked for, without entries that are no backup of its folder, and opens only a readable listed one, not as a recent archive", () => {
+    const { workbench, actions } = started([photo(1)], { projectName: "婚礼" });
     const list = workbench.handlers().projectBackups!;
     list({ backups: [NEWEST] });
     expect(workbench.backups.value).toBeNull();
@@ -71,138 +92,95 @@ describe("project archives and automatic backups", () => {
     workbench.listBackups();
     list({ backups: "none" });
     expect(workbench.backups.value).toHaveLength(4);
-  });
-
-  it("opens only a readable listed backup, not as a recent archive, and lists again since the replaced project became one", () => {
-    const { workbench, actions } = started([photo(1)], { projectName: "婚礼" });
-    workbench.listBackups();
-    workbench.handlers().projectBackups!({ backups: [NEWEST, BROKEN] });
-    for (const name of [BROKEN.name, "other.json", NEWEST.name]) workbench.openBackup(name);
+    for (const name of [BROKEN.name, "c.json", "other.json", NEWEST.name]) workbench.openBackup(name);
     expect(actions("openProjectBackup")).toEqual([{ action: "openProjectBackup", name: NEWEST.name }]);
+    // The replaced project became a backup, so the list is asked for again.
     workbench.projectArchiveLoaded(archive({ photos: [photo(2), photo(3)] }));
-    expect(workbench.project.value.recentProjects).toEqual([]);
-    expect(actions("listProjectBackups")).toHaveLength(2);
+    expect([workbench.project.value.recentProjects, actions("listProjectBackups").length]).toEqual([[], 3]);
     // An archive opened afterwards is an archive again.
     workbench.openArchive();
     workbench.projectArchiveLoaded(archive({ photos: [photo(4)] }));
     expect(workbench.project.value.recentProjects).toHaveLength(1);
   });
-});
 
-describe("health report", () => {
-  it("reads broken rows as unknown and keeps the last report for no report", () => {
-    const { workbench } = makeWorkbench();
-    workbench.workbenchHealth({ version: "1.4.0", build: "57", rows: [{ name: "云端接口", ok: true, message: "连接正常" }, { name: "本地生图模型（可选）", ok: 0, message: "模型文件 0 / 4" }] });
-    workbench.workbenchHealth({ rows: "none" });
-    workbench.workbenchHealth(null);
-    expect(workbench.health.value.report?.rows.map((row) => row.ok)).toEqual([true, false]);
-    const rows = [null, { name: 7, ok: "yes", message: "m" }, { ok: 1 }];
-    expect(readHealthReport({ version: 2, rows })).toEqual({ version: "", build: "", rows: [{ name: "", ok: null, message: "m" }, { name: "", ok: true, message: "" }] });
-  });
-});
-
-describe("whole-set style", () => {
-  const JPEG = "data:image/jpeg;base64,/9j/4AAQ";
-
-  function previewed() {
-    const env = started(3);
-    env.workbench.style.referenceSelected({ reference: { path: "/refs/sunset.jpg", name: "sunset.jpg", preview: JPEG } });
-    env.workbench.previewStyle("all");
-    return { ...env, token: env.actions("previewProjectStyle")[0].token as string };
-  }
-
-  it("shows only the awaited preview's pairs, never other addresses, and exports that preview", () => {
-    const { workbench, token, actions } = previewed();
-    const pairs = [{ name: "IMG_0001.CR3", before: JPEG, after: JPEG }];
-    workbench.style.previewAnswer({ token: "OLD", previews: pairs, total: 9 });
-    expect(workbench.style.state.value.phase).toBe("previewing");
-    workbench.style.previewAnswer({ token, previews: [...pairs, { name: "x", before: "https://evil.example/a.jpg", after: "javascript:alert(1)" }, 5], total: 3 });
-    expect(workbench.style.state.value).toMatchObject({ phase: "ready", total: 3, previews: [...pairs, { name: "x", before: "", after: "" }] });
-    workbench.style.exportCopies();
-    expect(actions("exportProjectStyle")).toEqual([{ action: "exportProjectStyle", token }]);
-    // The folder panel dismissed: the same preview can still be exported.
-    workbench.style.exportAnswer({ token, cancelled: true });
-    expect(workbench.style.state.value.phase).toBe("ready");
-    workbench.style.exportCopies();
-    workbench.style.exportAnswer({ token: "OLD", message: "stale" });
-    expect(workbench.style.state.value.phase).toBe("exporting");
-    workbench.style.exportAnswer({ token, message: "已另存 3 张 JPEG 副本。原片不变。参数记录已保存。" });
-    expect(workbench.style.state.value).toMatchObject({ phase: "idle", token: null });
-    expect(workbench.status.value).toBe("已另存 3 张 JPEG 副本。原片不变。参数记录已保存。");
-  });
-
-  it("shows a preview error; changed options retire a shown preview; a cancel ignores the run's later answers", () => {
-    const { workbench, token } = previewed();
-    workbench.style.previewAnswer({ token, error: "参考图已改变，请重新预览" });
-    expect(workbench.style.state.value).toMatchObject({ phase: "idle", message: "参考图已改变，请重新预览" });
-    const previewAgain = () => {
-      workbench.previewStyle("all");
-      workbench.style.previewAnswer({ token: workbench.style.state.value.token, previews: [], total: 3 });
-      return workbench.style.state.value.token;
-    };
-    previewAgain();
-    workbench.style.setOptions({ strength: 100 });
-    expect(workbench.style.state.value).toMatchObject({ phase: "idle", token: null, previews: [], strength: 100 });
-    const last = previewAgain();
-    workbench.style.exportCopies();
-    workbench.style.cancel();
-    workbench.style.exportAnswer({ token: last, message: "已另存 1 张 JPEG 副本。" });
-    expect(workbench.style.state.value.message).toBe("已停止导出；已写好的副本保留");
-    expect(workbench.status.value).not.toContain("已另存");
-  });
-
-  it("keeps the reference unless the answer names an absolute file with an inline preview", () => {
-    const { workbench } = makeWorkbench();
-    for (const reference of [{ path: "refs/a.jpg", name: "a.jpg", preview: JPEG }, { path: "/refs/a.jpg", preview: "file:///refs/a.jpg" }]) workbench.style.referenceSelected({ reference });
-    workbench.style.referenceSelected({ cancelled: true });
-    expect(workbench.style.state.value.reference).toBeNull();
-    workbench.style.referenceSelected({ reference: { path: "/refs/a.jpg", preview: JPEG } });
-    expect(workbench.style.state.value.reference).toEqual({ path: "/refs/a.jpg", name: "a.jpg", preview: JPEG });
-  });
-});
-
-describe("relinking moved photos", () => {
-  it("sends ids and paths once, takes absolute new paths of found photos and keeps their work", () => {
+  it("relinks moved photos: sends ids and paths once, takes absolute new paths of found photos and keeps their work", () => {
     const { workbench, actions } = started([photo(1, { status: "保留", rating: 4 }), photo(2), photo(3)]);
     workbench.relinkPhotos();
     workbench.relinkPhotos();
     expect(actions("relinkProjectPhotos")).toEqual([{ action: "relinkProjectPhotos", photos: [1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })) }]);
     const found = { id: "ID-1", path: "/moved/img_0001.cr3", name: "img_0001.cr3", thumbnail: "file:///data/ProjectThumbnails/A.jpg" };
     workbench.projectPhotosRelinked({ photos: [found, { id: "ID-2", path: "relative/IMG_0002.CR3", name: "IMG_0002.CR3", thumbnail: "" }, "junk"], missing: 2 });
-    expect(workbench.photos.value[0]).toMatchObject({ ...found, status: "保留", rating: 4 });
-    expect(workbench.photos.value[1].path).toBe("/shoot/IMG_0002.CR3");
-    expect(workbench.status.value).toBe("已重新关联 1 张照片，2 张未找到或重名");
     // Not awaited any more.
     workbench.projectPhotosRelinked({ photos: [{ id: "ID-3", path: "/x/IMG_0003.CR3" }], missing: 0 });
-    expect(workbench.photos.value[2].path).toBe("/shoot/IMG_0003.CR3");
+    expect(workbench.photos.value[0]).toMatchObject({ ...found, status: "保留", rating: 4 });
+    expect([workbench.photos.value[1].path, workbench.photos.value[2].path, workbench.status.value]).toEqual(["/shoot/IMG_0002.CR3", "/shoot/IMG_0003.CR3", "已重新关联 1 张照片，2 张未找到或重名"]);
   });
 });
 
-describe("face batch", () => {
+describe("whole-set style and face batch", () => {
+  const JPEG = "data:image/jpeg;base64,/9j/4AAQ";
+
+  it("shows only the awaited preview's pairs, never other addresses, exports that preview, ignores the run's answers after a cancel, and keeps only a safe reference", () => {
+    const { workbench, actions } = started(3);
+    const style = workbench.style;
+    style.referenceSelected({ reference: { path: "/refs/sunset.jpg", name: "sunset.jpg", preview: JPEG } });
+    const preview = (answer: Record<string, unknown>) => {
+      workbench.previewStyle("all");
+      style.previewAnswer({ token: style.state.value.token, ...answer });
+      return style.state.value.token;
+    };
+    preview({ error: "参考图已改变，请重新预览" });
+    expect(style.state.value).toMatchObject({ phase: "idle", message: "参考图已改变，请重新预览" });
+    const pairs = [{ name: "IMG_0001.CR3", before: JPEG, after: JPEG }];
+    workbench.previewStyle("all");
+    const token = style.state.value.token;
+    style.previewAnswer({ token: "OLD", previews: pairs, total: 9 });
+    expect(style.state.value.phase).toBe("previewing");
+    style.previewAnswer({ token, previews: [...pairs, { name: "x", before: "https://evil.example/a.jpg", after: "javascript:alert(1)" }, 5], total: 3 });
+    expect(style.state.value).toMatchObject({ phase: "ready", total: 3, previews: [...pairs, { name: "x", before: "", after: "" }] });
+    style.exportCopies();
+    expect(actions("exportProjectStyle")).toEqual([{ action: "exportProjectStyle", token }]);
+    // The folder panel dismissed: the same preview can still be exported.
+    style.exportAnswer({ token, cancelled: true });
+    expect(style.state.value.phase).toBe("ready");
+    style.exportCopies();
+    style.exportAnswer({ token: "OLD", message: "stale" });
+    expect(style.state.value.phase).toBe("exporting");
+    style.exportAnswer({ token, message: "已另存 3 张 JPEG 副本。原片不变。参数记录已保存。" });
+    expect([style.state.value.phase, style.state.value.token, workbench.status.value]).toEqual(["idle", null, "已另存 3 张 JPEG 副本。原片不变。参数记录已保存。"]);
+    // Changed options retire a shown preview.
+    preview({ previews: [], total: 3 });
+    style.setOptions({ strength: 100 });
+    expect(style.state.value).toMatchObject({ phase: "idle", token: null, previews: [], strength: 100 });
+    const last = preview({ previews: [], total: 3 });
+    style.exportCopies();
+    style.cancel();
+    style.exportAnswer({ token: last, message: "已另存 1 张 JPEG 副本。" });
+    expect([style.state.value.message, workbench.status.value]).toEqual(["已停止导出；已写好的副本保留", "已另存 3 张 JPEG 副本。原片不变。参数记录已保存。"]);
+    // The reference is kept only when the answer names an absolute file with an inline preview.
+    const fresh = makeWorkbench().workbench.style;
+    for (const reference of [{ path: "refs/a.jpg", name: "a.jpg", preview: JPEG }, { path: "/refs/a.jpg", preview: "file:///refs/a.jpg" }]) fresh.referenceSelected({ reference });
+    fresh.referenceSelected({ cancelled: true });
+    expect(fresh.state.value.reference).toBeNull();
+    fresh.referenceSelected({ reference: { path: "/refs/a.jpg", preview: JPEG } });
+    expect(fresh.state.value.reference).toEqual({ path: "/refs/a.jpg", name: "a.jpg", preview: JPEG });
+  });
+
   const PNG = "data:image/png;base64,iVBORw0KGgo=";
 
-  function ready(count: number) {
-    const env = makeWorkbench();
-    const batch = env.workbench.faceBatch;
-    batch.templateSelected({ stage: "before", image: { name: "t1.jpg", path: "/tpl/t1.jpg", preview: PNG } });
-    batch.templateSelected({ stage: "after", image: { name: "t1-修后.png", path: "/tpl/t1-修后.png", preview: PNG } });
-    batch.photosSelected({ items: Array.from({ length: count }, (_, i) => ({ id: `F-${i + 1}`, name: `IMG_${i + 1}.CR3`, path: `/shoot/IMG_${i + 1}.CR3`, thumbnail: "" })) });
-    return { ...env, batch, sentIds: () => env.actions("generateFaceBatchItem").map((a) => (a.item as { id: string }).id) };
-  }
-
-  it("takes only well-formed template and photo answers", () => {
-    const { faceBatch: batch } = makeWorkbench().workbench;
+  it("takes only well-formed answers, sends one item at a time with the template, the next only after the current one ends, retries only failures, and a cancel leaves the item waiting", () => {
+    const { workbench, actions } = makeWorkbench();
+    const batch = workbench.faceBatch;
     batch.templateSelected({ stage: "middle", image: { path: "/a.jpg", preview: PNG } });
     batch.templateSelected({ stage: "before", image: { path: "a.jpg", preview: PNG } });
     batch.templateSelected({ stage: "after", image: { path: "/a.jpg", preview: "http://x/a.jpg" } });
-    expect(batch.state.value).toMatchObject({ before: null, after: null });
     batch.photosSelected({ items: [{ id: "", path: "/a.jpg" }, { id: "X", path: "rel.jpg" }, { id: "Y", path: "/b.jpg", thumbnail: "javascript:x" }, 4] });
-    expect(batch.state.value.items.map((item) => [item.id, item.name, item.thumbnail])).toEqual([["Y", "b.jpg", ""]]);
-    expect(batch.canStart()).toBe(false);
-  });
-
-  it("sends one item at a time with the template, the next only after the current one ends, and retries only failures", () => {
-    const { batch, actions, workbench, sentIds } = ready(3);
+    const { before, after, items } = batch.state.value;
+    expect([before, after, items.map((item) => [item.id, item.name, item.thumbnail]), batch.canStart()]).toEqual([null, null, [["Y", "b.jpg", ""]], false]);
+    batch.removeItem("Y");
+    batch.templateSelected({ stage: "before", image: { name: "t1.jpg", path: "/tpl/t1.jpg", preview: PNG } });
+    batch.templateSelected({ stage: "after", image: { name: "t1-修后.png", path: "/tpl/t1-修后.png", preview: PNG } });
+    batch.photosSelected({ items: [1, 2, 3].map((n) => ({ id: `F-${n}`, name: `IMG_${n}.CR3`, path: `/shoot/IMG_${n}.CR3`, thumbnail: "" })) });
     batch.setOptions({ prompt: "  保留雀斑 ", imageSize: "4K" });
     batch.start();
     batch.start();
@@ -223,16 +201,10 @@ describe("face batch", () => {
     expect(batch.state.value.items[2]).toMatchObject({ state: "done", resultPath: "" });
     expect(workbench.status.value).toBe("批量修脸结束：完成 2 张，失败 1 张");
     batch.start();
-    expect(sentIds()).toEqual(["F-1", "F-2", "F-3", "F-2"]);
-  });
-
-  it("cancel ignores the item's late answers and leaves it waiting", () => {
-    const { batch, sentIds } = ready(2);
-    batch.start();
     batch.cancel();
-    batch.complete({ id: "F-1", result: { fileName: "late.png" } });
-    batch.failed({ id: "F-1", message: "x" });
-    expect(batch.state.value.items[0]).toMatchObject({ state: "queued", resultName: "" });
-    expect(sentIds()).toEqual(["F-1"]);
+    batch.complete({ id: "F-2", result: { fileName: "late.png" } });
+    batch.failed({ id: "F-2", message: "x" });
+    expect(batch.state.value.items[1]).toMatchObject({ state: "queued", resultName: "" });
+    expect(actions("generateFaceBatchItem").map((a) => (a.item as { id: string }).id)).toEqual(["F-1", "F-2", "F-3", "F-2"]);
   });
 });
