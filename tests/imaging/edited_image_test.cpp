@@ -80,8 +80,7 @@ TEST(EditedImage, TurnsAreClockwiseModuloFourAndCropsAreInFractionsOfTheTurnedPi
   // After a quarter turn the picture is 30 wide and 40 high; the right third, lower half.
   MaybeImage edited = CreateEditedImage(source, 1, 2.0 / 3.0, 0.5, 1.0 / 3.0, 0.5);
   ASSERT_TRUE(edited);
-  EXPECT_EQ(edited->width(), 10);
-  EXPECT_EQ(edited->height(), 20);
+  EXPECT_EQ(std::pair(edited->width(), edited->height()), std::pair(10, 20));
   // Turned (20, 20) is source (20, 30 - 1 - 20).
   EXPECT_EQ(Origin(*edited, 0, 0), std::make_pair(20, 9));
 }
@@ -111,12 +110,10 @@ TEST(EditedImage, PhotoWithOrientationSixIsCroppedAsItAppears) {
   // the upright reference, not a half of the stored pixels.
   MaybeImage turnedFile = CreateFullEditImage(Photo("orientation-6.jpg"), false);
   MaybeImage uprightFile = CreateFullEditImage(Photo("orientation-1.jpg"), false);
-  ASSERT_TRUE(turnedFile);
-  ASSERT_TRUE(uprightFile);
+  ASSERT_TRUE(turnedFile && uprightFile);
   MaybeImage leftHalf = CreateEditedImage(*turnedFile, 0, 0, 0, 0.5, 1);
   MaybeImage referenceHalf = CreateEditedImage(*uprightFile, 0, 0, 0, 0.5, 1);
-  ASSERT_TRUE(leftHalf);
-  ASSERT_TRUE(referenceHalf);
+  ASSERT_TRUE(leftHalf && referenceHalf);
   EXPECT_EQ(leftHalf->width(), (turnedFile->width() + 1) / 2);
   EXPECT_EQ(leftHalf->height(), turnedFile->height());
   EXPECT_LT(MeanDifference(*leftHalf, *referenceHalf), 12.0);
