@@ -40,12 +40,12 @@ def make_certificates(workdir, openssl):
     return cert, key, ca_cert
 
 
-def expected_multipart(boundary, spec):
+def expected_multipart(boundary, form):
     disposition = '--%s\r\nContent-Disposition: form-data; name="%s"'
-    text = "".join((disposition + "\r\n\r\n%s\r\n") % (boundary, n, spec[n]) for n in ("token", "key"))
+    text = "".join((disposition + "\r\n\r\n%s\r\n") % (boundary, n, form[n]) for n in ("token", "key"))
     text += (disposition + '; filename="%s"\r\nContent-Type: %s\r\n\r\n') % (
-        boundary, "file", spec["filename"], spec["content_type"])
-    return text.encode() + base64.b64decode(spec["file_b64"]) + ("\r\n--%s--\r\n" % boundary).encode()
+        boundary, "file", form["filename"], form["content_type"])
+    return text.encode() + base64.b64decode(form["file_b64"]) + ("\r\n--%s--\r\n" % boundary).encode()
 
 
 class Handler(BaseHTTPRequestHandler):
