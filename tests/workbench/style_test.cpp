@@ -24,11 +24,8 @@ Json Options(double strength, bool preserveColors = false) {
 
 void ExpectValues(const std::optional<StyleValues>& v, double exposure, double r, double g, double b, double s) {
   ASSERT_TRUE(v.has_value());
-  EXPECT_NEAR(v->exposure, exposure, 1e-9);
-  EXPECT_NEAR(v->r, r, 1e-9);
-  EXPECT_NEAR(v->g, g, 1e-9);
-  EXPECT_NEAR(v->b, b, 1e-9);
-  EXPECT_NEAR(v->saturation, s, 1e-9);
+  const double got[] = {v->exposure, v->r, v->g, v->b, v->saturation}, expected[] = {exposure, r, g, b, s};
+  for (int i = 0; i < 5; ++i) EXPECT_NEAR(got[i], expected[i], 1e-9) << i;
 }
 
 vips::VImage Colour(std::array<double, 3> rgb) { return ColourImage(rgb, 64, 48); }
