@@ -16,11 +16,8 @@ class ConfigurationTest : public ServiceTest {};
 TEST_F(ConfigurationTest, StartsFromTheStoredSettingsOrTheDefaultsAndMasksTheKey) {
   EXPECT_TRUE(TWCloudAddress(GRSAIDefaultBaseURL()).has_value()) << "the build's default address is valid";
   auto fresh = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  EXPECT_EQ(fresh->stateSnapshot(), (Json{{"maskedKey", "未设置"},
-                                          {"configured", false},
-                                          {"baseURL", "https://default.example.com"},
-                                          {"model", "nano-banana-2-lite"},
-                                          {"status", "未检查"},
+  EXPECT_EQ(fresh->stateSnapshot(), (Json{{"maskedKey", "未设置"}, {"configured", false}, {"baseURL", "https://default.example.com"},
+                                          {"model", "nano-banana-2-lite"}, {"status", "未检查"},
                                           {"detail", "请填写 API 密钥后执行连通性检查"}}));
   fresh->storeAPIKey("abcdefgh");
   Json snapshot = fresh->stateSnapshot();
@@ -32,11 +29,9 @@ TEST_F(ConfigurationTest, StartsFromTheStoredSettingsOrTheDefaultsAndMasksTheKey
   settings().Set("TWGRSAIBaseURL", "https://proxy.example.com/ai");
   settings().Set("TWGRSAIModel", "other-model");
   auto stored = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  EXPECT_EQ(stored->baseURL(), "https://proxy.example.com/ai");
-  EXPECT_EQ(stored->model(), "other-model");
-  EXPECT_EQ(stored->status(), "已配置");
-  EXPECT_EQ(stored->statusDetail(), "API 密钥已保存，可执行连通性检查");
-  EXPECT_TRUE(stored->configured());
+  EXPECT_EQ(stored->stateSnapshot(), (Json{{"maskedKey", "sk-…efgh"}, {"configured", true}, {"baseURL", "https://proxy.example.com/ai"},
+                                           {"model", "other-model"}, {"status", "已配置"},
+                                           {"detail", "API 密钥已保存，可执行连通性检查"}}));
 
   // A plain HTTP address edited into the file by hand disables the client.
   settings().Set("TWGRSAIBaseURL", "http://proxy.example.com");
@@ -53,9 +48,8 @@ TEST_F(ConfigurationTest, SavingNormalisesAndTrimsKeepsWhatIsLeftEmptyAndStoresN
   EXPECT_TRUE(client->configured());
   // Every client reads the same settings.
   auto other = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  EXPECT_EQ(other->apiKey(), "sk-new-key-123");
-  EXPECT_EQ(other->baseURL(), "https://api.example.com");
-  EXPECT_EQ(other->model(), "gen-2");
+  EXPECT_EQ(std::tuple(other->apiKey(), other->baseURL(), other->model()),
+            std::tuple(std::string("sk-new-key-123"), std::string("https://api.example.com"), std::string("gen-2")));
 
   client->updateAPIKey(" \n", "https://api2.example.com", "");
   EXPECT_EQ(client->status(), "已保存");
@@ -69,12 +63,9 @@ TEST_F(ConfigurationTest, SavingNormalisesAndTrimsKeepsWhatIsLeftEmptyAndStoresN
     client->updateAPIKey("sk-second-key", address, "gen-3");
     EXPECT_EQ(client->status(), "地址无效");
     EXPECT_EQ(client->statusDetail(), "请填写纯 HTTPS 接口网址，不含密钥或查询参数。此次更改未保存。");
-    EXPECT_FALSE(client->configured());
-    EXPECT_EQ(client->apiKey(), "sk-new-key-123");
-    EXPECT_EQ(client->baseURL(), "https://api2.example.com");
-    EXPECT_EQ(client->model(), "gen-2");
+    EXPECT_EQ(std::tuple(client->configured(), client->apiKey(), client->baseURL(), client->model()),
+              std::tuple(false, std::string("sk-new-key-123"), std::string("https://api2.example.com"), std::string("gen-2")));
     EXPECT_EQ(ReadWholeFile(settings().path()).value_or(""), fileBefore);
-    EXPECT_EQ(client->stateSnapshot()["configured"], false);
   }
   client->updateAPIKey("", "https://api.example.com", "");
   EXPECT_TRUE(client->configured());
@@ -99,70 +90,52 @@ TEST_F(ConfigurationTest, ACheckWithoutKeyOrAfterARejectedAddressAnswersAtOnceAn
   EXPECT_TRUE(fake().Requests().empty());
 }
 
-struct ProbeCase {
-  const char* name;
-  Json response;
-  const char* status;
-  const char* detail;
-};
-
-// Test names show the case's name rather than its bytes.
-void PrintTo(const ProbeCase& probe, std::ostream* out) { *out << probe.name; }
-
-class ProbeMappingTest : public ServiceTest, public ::testing::WithParamInterface<ProbeCase> {};
-
-TEST_P(ProbeMappingTest, MapsTheAnswerToAStatusWord) {
-  fake().Route("GET", "/v1/api/result", Json::array({GetParam().response}));
-  auto client = ConfiguredClient();
-  std::optional<Json> answer;
-  bool onMain = false;
-  client->testConnection([&](Json snapshot) {
-    onMain = queues::IsMainThread();
-    answer = std::move(snapshot);
-  });
-  EXPECT_EQ(client->status(), "检查中");
-  EXPECT_EQ(client->statusDetail(), "正在连接 GRS AI…");
-  EXPECT_FALSE(answer);
-  Drive([&] { return answer.has_value(); });
-  ASSERT_TRUE(answer);
-  EXPECT_TRUE(onMain);
-  EXPECT_EQ((*answer)["status"], GetParam().status);
-  EXPECT_EQ((*answer)["detail"], GetParam().detail);
-
-  Json probes = fake().RequestsTo("GET", "/v1/api/result");
-  ASSERT_EQ(probes.size(), 1u);
-  std::string query = probes[0]["query"];
-  EXPECT_TRUE(query.starts_with("id=tidewick-connectivity-")) << query;
-  EXPECT_EQ(query.size(), std::string("id=tidewick-connectivity-").size() + 36);
-  EXPECT_EQ(probes[0]["headers"]["authorization"], std::string("Bearer ") + kTestKey);
-  EXPECT_EQ(probes[0]["headers"]["user-agent"], "TidewickWorkbench/0.7.1");
-  EXPECT_EQ(probes[0]["headers"]["content-type"], "application/json");
+TEST_F(ConfigurationTest, TheProbesAnswerMapsToAStatusWord) {
+  const std::string notAPI = "网络有响应，但不是有效 API 数据，请检查节点地址或网络拦截。";
+  const auto answer = [](int status, Json body) { return Json{{"status", status}, {"json", std::move(body)}}; };
+  const auto text = [](int status, const char* text, const char* type) {
+    return Json{{"status", status}, {"text", text}, {"content_type", type}};
+  };
+  const std::tuple<Json, std::string, std::string> cases[] = {
+      {answer(404, {{"code", 404}, {"msg", "task not found"}}), "连接正常", "节点返回 API 数据（HTTP 404），未提交生成；不代表已验证模型额度。"},
+      {answer(200, {{"status", "running"}}), "连接正常", "节点返回 API 数据（HTTP 200），未提交生成；不代表已验证模型额度。"},
+      {text(404, "<html><body>Not Found</body></html>", "text/html"), "响应格式错误", notAPI},
+      {answer(200, Json::array({1, 2})), "响应格式错误", notAPI},
+      {Json{{"status", 200}}, "响应格式错误", notAPI},
+      {text(502, "bad gateway", "text/plain"), "服务异常", "GRS AI 返回 HTTP 502"},
+      {answer(418, Json::object()), "节点响应异常", "网络已连通，但接口返回 HTTP 418"},
+      {answer(401, {{"error", "invalid key"}}), "密钥无效", "GRS AI 返回 HTTP 401"},
+      {answer(403, Json::object()), "密钥无效", "GRS AI 返回 HTTP 403"},
+      {answer(429, Json::object()), "请求过于频繁", "网络已连通，但服务商正在限流，请稍后再检查。"},
+      {Json{{"drop", true}}, "连接失败", "网络连接已中断。"},
+  };
+  for (const auto& [response, status, detail] : cases) {
+    SCOPED_TRACE(response.dump());
+    fake().Reset();
+    fake().Route("GET", "/v1/api/result", Json::array({response}));
+    auto client = ConfiguredClient();
+    std::optional<Json> answered;
+    bool onMain = false;
+    client->testConnection([&](Json snapshot) {
+      onMain = queues::IsMainThread();
+      answered = std::move(snapshot);
+    });
+    EXPECT_EQ(std::pair(client->status(), client->statusDetail()), std::pair(std::string("检查中"), std::string("正在连接 GRS AI…")));
+    EXPECT_FALSE(answered);
+    Drive([&] { return answered.has_value(); });
+    ASSERT_TRUE(answered);
+    EXPECT_TRUE(onMain);
+    EXPECT_EQ(std::pair((*answered)["status"], (*answered)["detail"]), std::pair(Json(status), Json(detail)));
+    Json probes = fake().RequestsTo("GET", "/v1/api/result");
+    ASSERT_EQ(probes.size(), 1u);
+    std::string query = probes[0]["query"];
+    EXPECT_TRUE(query.starts_with("id=tidewick-connectivity-")) << query;
+    EXPECT_EQ(query.size(), std::string("id=tidewick-connectivity-").size() + 36);
+    EXPECT_EQ(probes[0]["headers"]["authorization"], std::string("Bearer ") + kTestKey);
+    EXPECT_EQ(probes[0]["headers"]["user-agent"], "TidewickWorkbench/0.7.1");
+    EXPECT_EQ(probes[0]["headers"]["content-type"], "application/json");
+  }
 }
-
-Json Answer(int status, Json body) { return {{"status", status}, {"json", std::move(body)}}; }
-constexpr char kNotAPI[] = "网络有响应，但不是有效 API 数据，请检查节点地址或网络拦截。";
-Json TextAnswer(int status, const char* text, const char* type) {
-  return {{"status", status}, {"text", text}, {"content_type", type}};
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Statuses, ProbeMappingTest,
-    ::testing::Values(
-        ProbeCase{"Json404", Answer(404, {{"code", 404}, {"msg", "task not found"}}), "连接正常",
-                  "节点返回 API 数据（HTTP 404），未提交生成；不代表已验证模型额度。"},
-        ProbeCase{"Json200", Answer(200, {{"status", "running"}}), "连接正常",
-                  "节点返回 API 数据（HTTP 200），未提交生成；不代表已验证模型额度。"},
-        ProbeCase{"Html404", TextAnswer(404, "<html><body>Not Found</body></html>", "text/html"), "响应格式错误", kNotAPI},
-        ProbeCase{"JsonArray200", Answer(200, Json::array({1, 2})), "响应格式错误", kNotAPI},
-        ProbeCase{"Empty200", Json{{"status", 200}}, "响应格式错误", kNotAPI},
-        ProbeCase{"Gateway502", TextAnswer(502, "bad gateway", "text/plain"), "服务异常", "GRS AI 返回 HTTP 502"},
-        ProbeCase{"Teapot418", Answer(418, Json::object()), "节点响应异常", "网络已连通，但接口返回 HTTP 418"},
-        ProbeCase{"Unauthorized401", Answer(401, {{"error", "invalid key"}}), "密钥无效", "GRS AI 返回 HTTP 401"},
-        ProbeCase{"Forbidden403", Answer(403, Json::object()), "密钥无效", "GRS AI 返回 HTTP 403"},
-        ProbeCase{"RateLimited429", Answer(429, Json::object()), "请求过于频繁",
-                  "网络已连通，但服务商正在限流，请稍后再检查。"},
-        ProbeCase{"Dropped", Json{{"drop", true}}, "连接失败", "网络连接已中断。"}),
-    [](const ::testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ConfigurationTest, ARefusedConnectionOrAnUntrustedCertificateIsAConnectionFailure) {
   // A bound socket that never listens refuses every connection.

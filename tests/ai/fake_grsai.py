@@ -1,30 +1,9 @@
 #!/usr/bin/env python3
-"""A scriptable stand-in for the AI service, for the client's tests.
-
-Usage: fake_grsai.py --workdir DIR [--openssl PATH]
-
-Creates a throw-away CA and a server certificate for 127.0.0.1 with openssl, serves HTTPS on
-127.0.0.1 at a port the system picks, and prints one line "ready <port> <ca-file>" on stdout.
-
-It is then driven by JSON commands on stdin, one per line; each gets exactly one JSON line back:
-  {"op": "reset"}                        forget all routes and the request log
-  {"op": "route", "method": "GET", "path": "/v1/api/result", "responses": [...]}
-        answers for requests to that path (query ignored), used in order; the last one repeats
-  {"op": "requests"}                     the request log: [{method, path, query, headers, body_b64}]
-
-A response is an object:
-  status        HTTP status (default 200)
-  json          a JSON body, or
-  text          a text body, or
-  b64           a binary body, or
-  size, fill    a body of `size` bytes repeating the one-character `fill`
-  content_type  overrides the media type (defaults: application/json, text/plain, image/png)
-  drop          true: close the connection without answering
-  delay_ms      wait this long before answering (the request is logged at once)
-  multipart     {token, key, filename, content_type, file_b64}: the request body must be exactly
-                that multipart form (with the boundary named in its Content-Type); otherwise the
-                answer is 422 with what differed.
-End of stdin ends the program.
+"""A scriptable HTTPS stand-in for the AI service: prints "ready <port> <ca-file>", then takes one JSON
+command a line on stdin ({"op": "reset"}, {"op": "route", "method", "path", "responses"}, {"op": "requests"})
+and answers each with one JSON line. A response has status, one of json/text/b64/size+fill, and optionally
+content_type, drop (close unanswered), delay_ms (logged at once) and multipart (the exact form the request
+body must be, else 422). Routes ignore the query; the last response repeats.
 """
 import argparse
 import base64
@@ -44,12 +23,8 @@ request_log = []
 
 
 def make_certificates(workdir, openssl):
-    ca_key = os.path.join(workdir, "ca.key")
-    ca_cert = os.path.join(workdir, "ca.pem")
-    key = os.path.join(workdir, "server.key")
-    csr = os.path.join(workdir, "server.csr")
-    cert = os.path.join(workdir, "server.pem")
-    ext = os.path.join(workdir, "server.ext")
+    ca_key, ca_cert, key, csr, cert, ext = (os.path.join(workdir, name) for name in (
+        "ca.key", "ca.pem", "server.key", "server.csr", "server.pem", "server.ext"))
     quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "check": True}
     ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
     subprocess.run([openssl, "req", "-x509", *ec, "-keyout", ca_key, "-out", ca_cert, "-days", "2",
@@ -65,34 +40,12 @@ def make_certificates(workdir, openssl):
     return cert, key, ca_cert
 
 
-def expected_multipart(boundary, spec):
-    crlf = b"\r\n"
-    b = boundary.encode()
-    out = b""
-    for name in ("token", "key"):
-        out += b"--" + b + crlf
-        out += ('Content-Disposition: form-data; name="%s"' % name).encode() + crlf + crlf
-        out += spec[name].encode() + crlf
-    out += b"--" + b + crlf
-    out += ('Content-Disposition: form-data; name="file"; filename="%s"' % spec["filename"]).encode() + crlf
-    out += ("Content-Type: %s" % spec["content_type"]).encode() + crlf + crlf
-    out += base64.b64decode(spec["file_b64"])
-    out += crlf + b"--" + b + b"--" + crlf
-    return out
-
-
-def multipart_mismatch(headers, body, spec):
-    content_type = headers.get("Content-Type", "")
-    prefix = "multipart/form-data; boundary="
-    if not content_type.startswith(prefix):
-        return "content type is %r" % content_type
-    expected = expected_multipart(content_type[len(prefix):], spec)
-    if body == expected:
-        return None
-    for i, (got, want) in enumerate(zip(body, expected)):
-        if got != want:
-            return "first difference at byte %d" % i
-    return "length %d, expected %d" % (len(body), len(expected))
+def expected_multipart(boundary, form):
+    disposition = '--%s\r\nContent-Disposition: form-data; name="%s"'
+    text = "".join((disposition + "\r\n\r\n%s\r\n") % (boundary, n, form[n]) for n in ("token", "key"))
+    text += (disposition + '; filename="%s"\r\nContent-Type: %s\r\n\r\n') % (
+        boundary, "file", form["filename"], form["content_type"])
+    return text.encode() + base64.b64decode(form["file_b64"]) + ("\r\n--%s--\r\n" % boundary).encode()
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -130,9 +83,11 @@ class Handler(BaseHTTPRequestHandler):
             return
         status = response.get("status", 200)
         if "multipart" in response:
-            mismatch = multipart_mismatch(self.headers, request_body, response["multipart"])
-            if mismatch:
-                status, response = 422, {"text": "multipart mismatch: " + mismatch}
+            prefix = "multipart/form-data; boundary="
+            content_type = self.headers.get("Content-Type", "")
+            if not content_type.startswith(prefix) or request_body != expected_multipart(
+                    content_type[len(prefix):], response["multipart"]):
+                status, response = 422, {"text": "multipart mismatch"}
         if "json" in response:
             data, media = json.dumps(response["json"], ensure_ascii=False).encode(), "application/json"
         elif "text" in response:
@@ -151,10 +106,7 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(data)
 
-    do_GET = handle_any
-    do_POST = handle_any
-    do_PUT = handle_any
-    do_DELETE = handle_any
+    do_GET = do_POST = handle_any
 
 
 def command(line):

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 #include <stdexcept>
 #include <vector>
 
@@ -24,14 +25,8 @@ FakeService* g_instance = nullptr;
 
 class FakeServiceEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { service_ = new FakeService(); g_instance = service_; }
-  void TearDown() override {
-    g_instance = nullptr;
-    delete service_;
-  }
-
- private:
-  FakeService* service_ = nullptr;
+  void SetUp() override { g_instance = new FakeService(); }
+  void TearDown() override { delete std::exchange(g_instance, nullptr); }
 };
 
 [[maybe_unused]] auto* const g_environment = ::testing::AddGlobalTestEnvironment(new FakeServiceEnvironment);
@@ -64,8 +59,8 @@ FakeService::FakeService() {
   close(input[0]);
   close(output[1]);
   if (spawned != 0) throw std::runtime_error("could not start the fake service");
-  toChild_ = input[1];
-  fromChild_ = output[0];
+  toChild_ = fdopen(input[1], "w");
+  fromChild_ = fdopen(output[0], "r");
 
   std::istringstream ready(ReadLine());
   std::string word, caFile;
@@ -75,9 +70,9 @@ FakeService::FakeService() {
 }
 
 FakeService::~FakeService() {
-  if (toChild_ >= 0) close(toChild_);  // end of input ends the fake
+  if (toChild_) fclose(toChild_);  // end of input ends the fake
   if (child_ > 0) waitpid(child_, nullptr, 0);
-  if (fromChild_ >= 0) close(fromChild_);
+  if (fromChild_) fclose(fromChild_);
   std::error_code ignored;
   std::filesystem::remove_all(workdir_, ignored);
 }
@@ -85,28 +80,18 @@ FakeService::~FakeService() {
 std::string FakeService::baseURL() const { return "https://127.0.0.1:" + std::to_string(port_); }
 
 std::string FakeService::ReadLine() {
-  for (;;) {
-    auto newline = buffered_.find('\n');
-    if (newline != std::string::npos) {
-      std::string line = buffered_.substr(0, newline);
-      buffered_.erase(0, newline + 1);
-      return line;
-    }
-    char chunk[65536];
-    ssize_t n = read(fromChild_, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::runtime_error("the fake service stopped answering");
-    buffered_.append(chunk, static_cast<size_t>(n));
-  }
+  char* line = nullptr;
+  size_t capacity = 0;
+  const ssize_t length = getline(&line, &capacity, fromChild_);
+  std::string text = length > 0 ? std::string(line, static_cast<size_t>(length) - 1) : "";
+  free(line);
+  if (length <= 0) throw std::runtime_error("the fake service stopped answering");
+  return text;
 }
 
 Json FakeService::Command(const Json& command) {
-  std::string line = command.dump() + "\n";
-  for (size_t written = 0; written < line.size();) {
-    ssize_t n = write(toChild_, line.data() + written, line.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::runtime_error("the fake service stopped reading");
-    written += static_cast<size_t>(n);
+  if (fprintf(toChild_, "%s\n", command.dump().c_str()) < 0 || fflush(toChild_) != 0) {
+    throw std::runtime_error("the fake service stopped reading");
   }
   auto answer = ParseJSON(ReadLine());
   if (!answer) throw std::runtime_error("the fake service answered garbage");

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
@@ -42,9 +44,8 @@ class FakeService {
 
   std::string workdir_;
   pid_t child_ = -1;
-  int toChild_ = -1;
-  int fromChild_ = -1;
-  std::string buffered_;
+  FILE* toChild_ = nullptr;
+  FILE* fromChild_ = nullptr;
   int port_ = 0;
 };
 

@@ -32,9 +32,7 @@ imaging::DecodedImage Thumbnail(const std::string& name) {
 const Json kEyeAndFocusChecks = {{"enabled", {texts::kClosedEyes, texts::kFaceOutOfFocus}}};
 
 bool HasReason(const Json& result, std::string_view reason) {
-  for (const Json& item : result["reviewReasons"])
-    if (item == reason) return true;
-  return false;
+  return std::find(result["reviewReasons"].begin(), result["reviewReasons"].end(), Json(reason)) != result["reviewReasons"].end();
 }
 
 TEST(DlibFaceDetector, TheLinkedInDetectorIsDlibsOwn) {
@@ -46,11 +44,10 @@ TEST(DlibFaceDetector, MissingOrBrokenModelMeansDetectionDidNotRun) {
   const auto picture = testing::UniformPicture(200, 200, 128);
   DlibFaceDetector missing("/nonexistent/tidewick/landmarks.dat");
   const FaceDetection detection = missing.Detect(picture);
-  EXPECT_FALSE(detection.succeeded);
-  EXPECT_TRUE(detection.faces.empty());
+  EXPECT_FALSE(detection.succeeded || !detection.faces.empty());
   const Json result = AssessPhoto(picture, kEyeAndFocusChecks, "标准", missing);
-  EXPECT_EQ(result["reviewReasons"], Json::array({texts::kFaceDetectionIncomplete}));
-  EXPECT_EQ(result["faces"], 0);
+  EXPECT_EQ(std::pair(result["reviewReasons"], result["faces"]),
+            std::pair(Json::array({texts::kFaceDetectionIncomplete}), Json(0)));
 
   const auto broken = std::filesystem::temp_directory_path() / "tidewick-broken-landmarks.dat";
   std::ofstream(broken) << "not a model";
@@ -129,12 +126,9 @@ TEST(Assessment, FindsTheFacesAPersonSeesAndDoesNotCallOpenEyesClosed) {
       {"flower.webp", 0}};
   for (const auto& [name, faces] : photos) {
     const Json result = AssessPhoto(Thumbnail(name), kEyeAndFocusChecks, "标准", ThreadFaceDetector());
-    EXPECT_EQ(result["faces"], faces) << name;
-    EXPECT_EQ(result["closedEyes"], 0) << name;
+    EXPECT_EQ(std::pair(result["faces"], result["closedEyes"]), std::pair(Json(faces), Json(0))) << name;
     for (const Json& issue : result["issues"]) EXPECT_NE(issue, texts::kClosedEyes) << name;
-    if (faces > 0) {
-      EXPECT_GE(result["eyesChecked"].get<int>(), 1) << name;
-    }
+    EXPECT_GE(result["eyesChecked"].get<int>(), faces > 0 ? 1 : 0) << name;
     EXPECT_FALSE(HasReason(result, texts::kFaceDetectionIncomplete)) << name;
   }
 }

@@ -75,32 +75,27 @@ TEST(GrayPixels, StretchesToTheSquareTopRowFirstKeepingGreysAndTurningColoursToT
         .cast(VIPS_FORMAT_UCHAR)
         .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
   };
-  const std::uint8_t green = GrayPixels(solid(0, 255, 0), 4)[5];
-  const std::uint8_t red = GrayPixels(solid(255, 0, 0), 4)[5];
-  const std::uint8_t blue = GrayPixels(solid(0, 0, 255), 4)[5];
-  EXPECT_GT(green, red);
-  EXPECT_GT(red, blue);
-  EXPECT_GT(blue, 0);
+  const std::uint8_t green = GrayPixels(solid(0, 255, 0), 4)[5], red = GrayPixels(solid(255, 0, 0), 4)[5],
+                     blue = GrayPixels(solid(0, 0, 255), 4)[5];
+  EXPECT_TRUE(green > red && red > blue && blue > 0) << int(green) << " " << int(red) << " " << int(blue);
 }
 
 TEST(DHash, UniformIsAllZeroDarkeningColumnsAllOnesAndTheFirstComparisonIsTheMostSignificantBit) {
-  EXPECT_EQ(DHash(UniformPicture(300, 200, 90)), "0000000000000000");
   EXPECT_EQ(DHash(imaging::DecodedImage()), "0");
-  // Strictly darker from left to right, whatever the rows.
-  EXPECT_EQ(DHash(GreyPicture(90, 80, [](int x, int) { return std::uint8_t(250 - 2 * x); })),
-            "ffffffffffffffff");
-  // Brightening columns never compare greater.
-  EXPECT_EQ(DHash(GreyPicture(90, 80, [](int x, int) { return std::uint8_t(20 + 2 * x); })),
-            "0000000000000000");
-  // A 9 × 8 picture is its own grid. Only column 0 > column 1 in row 0 compares greater.
-  const auto first = GreyPicture(9, 8, [](int x, int y) { return y == 0 && x == 0 ? 200 : 100; });
-  EXPECT_EQ(DHash(first), "8000000000000000");
-  // Only column 7 > column 8 in row 7: the last bit.
-  const auto last = GreyPicture(9, 8, [](int x, int y) { return y == 7 && x == 7 ? 200 : 100; });
-  EXPECT_EQ(DHash(last), "0000000000000001");
-  // Row 1, column 3 > column 4: bit 63 - (8 + 3).
-  const auto middle = GreyPicture(9, 8, [](int x, int y) { return y == 1 && x <= 3 ? 200 : 100; });
-  EXPECT_EQ(DHash(middle), "0010000000000000");
+  // A 9 × 8 picture is its own grid: a brighter (x, y) than its right neighbour sets bit 63 - (8y + x).
+  const auto brighterAt = [](int column, int row) {
+    return GreyPicture(9, 8, [=](int x, int y) { return std::uint8_t(y == row && x <= column ? 200 : 100); });
+  };
+  const std::pair<imaging::DecodedImage, const char*> cases[] = {
+      {UniformPicture(300, 200, 90), "0000000000000000"},
+      // Strictly darker from left to right, whatever the rows; brightening columns never compare greater.
+      {GreyPicture(90, 80, [](int x, int) { return std::uint8_t(250 - 2 * x); }), "ffffffffffffffff"},
+      {GreyPicture(90, 80, [](int x, int) { return std::uint8_t(20 + 2 * x); }), "0000000000000000"},
+      {brighterAt(0, 0), "8000000000000000"},
+      {GreyPicture(9, 8, [](int x, int y) { return std::uint8_t(y == 7 && x == 7 ? 200 : 100); }), "0000000000000001"},
+      {brighterAt(3, 1), "0010000000000000"},
+  };
+  for (const auto& [picture, hash] : cases) EXPECT_EQ(DHash(picture), hash);
 }
 
 TEST(EyeAspect, HeightOverWidthOfThePointsWithAFloorUnderTheWidth) {
@@ -117,21 +112,16 @@ TEST(EyeAspect, HeightOverWidthOfThePointsWithAFloorUnderTheWidth) {
 }
 
 TEST(FaceCheckVisible, SizeAndPoseLimits) {
-  const FaceBox small{0.3, 0.3, 0.1, 0.1};  // 40 × 30 px on 400 × 300
-  EXPECT_FALSE(FaceCheckVisible(400, 300, small, 0, 0));
-  const FaceBox justLarge{0.3, 0.3, 0.12, 0.16};  // 48 × 48 px
-  EXPECT_TRUE(FaceCheckVisible(400, 300, justLarge, 0, 0));
-  const FaceBox narrow{0.3, 0.3, 0.1199, 0.5};
-  EXPECT_FALSE(FaceCheckVisible(400, 300, narrow, 0, 0));
-
-  EXPECT_TRUE(FaceCheckVisible(400, 300, justLarge, 0.45, -0.45));
-  EXPECT_TRUE(FaceCheckVisible(400, 300, justLarge, -0.45, 0.45));
-  EXPECT_FALSE(FaceCheckVisible(400, 300, justLarge, 0.4501, 0));
-  EXPECT_FALSE(FaceCheckVisible(400, 300, justLarge, 0, -0.4501));
-  EXPECT_FALSE(FaceCheckVisible(400, 300, justLarge, std::nan(""), 0));
-
-  // Where the box sits does not matter, even outside the picture.
-  EXPECT_TRUE(FaceCheckVisible(400, 300, FaceBox{-2, 5, 0.12, 0.16}, 0, 0));
+  const FaceBox justLarge{0.3, 0.3, 0.12, 0.16};  // 48 × 48 px on 400 × 300
+  const std::tuple<FaceBox, double, double, bool> cases[] = {
+      {{0.3, 0.3, 0.1, 0.1}, 0, 0, false}, {justLarge, 0, 0, true}, {{0.3, 0.3, 0.1199, 0.5}, 0, 0, false},
+      {justLarge, 0.45, -0.45, true}, {justLarge, -0.45, 0.45, true}, {justLarge, 0.4501, 0, false},
+      {justLarge, 0, -0.4501, false}, {justLarge, std::nan(""), 0, false},
+      // Where the box sits does not matter, even outside the picture.
+      {{-2, 5, 0.12, 0.16}, 0, 0, true}};
+  for (const auto& [box, yaw, roll, visible] : cases) {
+    EXPECT_EQ(FaceCheckVisible(400, 300, box, yaw, roll), visible) << box.width << " " << yaw << " " << roll;
+  }
 }
 
 TEST(FaceRegionSharpness, MeasuresOnlyTheFaceAndNotTooSmallOnes) {
@@ -145,10 +135,8 @@ TEST(FaceRegionSharpness, MeasuresOnlyTheFaceAndNotTooSmallOnes) {
   // Half outside at the top (lower-left origin): 120 px tall box, 60 px visible, 80 px wide.
   EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.3, 0.8, 0.2, 0.4}), 0.0);
   EXPECT_EQ(FaceRegionSharpness(imaging::DecodedImage(), FaceBox{0, 0, 1, 1}), -1.0);
-  const double stripes = FaceRegionSharpness(picture, FaceBox{0.05, 0.05, 0.4, 0.4});
-  const double flat = FaceRegionSharpness(picture, FaceBox{0.55, 0.55, 0.4, 0.4});
-  EXPECT_GT(stripes, 100.0);
-  EXPECT_EQ(flat, 0.0);
+  EXPECT_GT(FaceRegionSharpness(picture, FaceBox{0.05, 0.05, 0.4, 0.4}), 100.0);
+  EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.55, 0.55, 0.4, 0.4}), 0.0);
   // The crop goes through the 96 × 96 grid of the whole-picture measure.
   const auto crop = picture.extract_area(0, 150, 200, 150);
   EXPECT_DOUBLE_EQ(FaceRegionSharpness(picture, FaceBox{0, 0, 0.5, 0.5}),

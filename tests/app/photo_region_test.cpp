@@ -36,11 +36,10 @@ class PhotoRegionTest : public ControllerTest {
     ASSERT_TRUE(answer.contains("url")) << answer;
     vips::VImage region = vips::VImage::new_from_file(PathFromFileURL(answer["url"])->c_str());
     const int scale = answer["scale"];
-    ASSERT_EQ(region.width(), answer["width"].get<int>() * scale);
-    ASSERT_EQ(region.height(), answer["height"].get<int>() * scale);
+    ASSERT_EQ(std::pair(region.width(), region.height()),
+              std::pair(answer["width"].get<int>() * scale, answer["height"].get<int>() * scale));
     ASSERT_TRUE(whole.has_value());
-    EXPECT_EQ(answer["photoWidth"], whole->width());
-    EXPECT_EQ(answer["photoHeight"], whole->height());
+    EXPECT_EQ(std::pair(answer["photoWidth"], answer["photoHeight"]), std::pair(Json(whole->width()), Json(whole->height())));
     vips::VImage expected = whole->extract_area(answer["x"], answer["y"], answer["width"], answer["height"]);
     if (scale > 1) region = region.subsample(scale, scale);
     EXPECT_EQ((region.cast(VIPS_FORMAT_INT) - expected.cast(VIPS_FORMAT_INT)).abs().max(), 0) << answer;
@@ -53,8 +52,7 @@ TEST_F(PhotoRegionTest, GivesThePhotosOwnUprightPixelsAtOneAndTwoTimes) {
     const std::string photo = kPhotos + "orientation-" + std::to_string(orientation) + ".jpg";
     for (int scale : {1, 2}) {
       Json answer = Region(photo, 50, 40, 100, 60, scale);
-      EXPECT_EQ(answer["x"], 50);
-      EXPECT_EQ(answer["width"], 100);
+      EXPECT_EQ(std::pair(answer["x"], answer["width"]), std::pair(Json(50), Json(100)));
       ExpectPixelsOf(answer, imaging::CreateFullEditImage(photo, true));
     }
   }
@@ -78,8 +76,7 @@ TEST_F(PhotoRegionTest, ARawThatCannotBeDevelopedShowsItsFullScaleEmbeddedJPEG) 
     Send({{"action", "saveLensSettings"}, {"enabled", lens}});
     Json answer = Region(raw, 3000, 1900, 800, 300);
     EXPECT_TRUE(answer["url"].get<std::string>().ends_with(lens ? "-lens.png" : "-plain.png")) << answer;
-    EXPECT_EQ(answer["photoWidth"], 3584);
-    EXPECT_EQ(answer["height"], 116);
+    EXPECT_EQ(std::pair(answer["photoWidth"], answer["height"]), std::pair(Json(3584), Json(116)));
     ExpectPixelsOf(answer, imaging::CreateThumbnail(raw, 3584));
   }
   // Its 1620-pixel preview is never passed off as the full picture.

@@ -5,6 +5,7 @@
 #include "bridge_fixture.hpp"
 #include "library/imaging/decoding.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/shoot_files.hpp"
 
 #include <algorithm>
 #include <filesystem>
@@ -36,12 +37,7 @@ class FaceBatchTest : public tw::testing::ControllerTest {
     Send(body);
   }
   static Json TemplateStage(Json stage) { return {{"action", "chooseFaceTemplateImage"}, {"stage", std::move(stage)}}; }
-  std::vector<std::string> Saved() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(saved_.path())) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Saved() const { return tw::testing::Names(saved_.path()); }
 
   tw::testing::TempFolder saved_;
   tw::testing::TempFolder folder_;
@@ -72,11 +68,10 @@ TEST_F(FaceBatchTest, TemplatePhotosAndQueuePhotosComeFromThePanels) {
   ASSERT_EQ(items.size(), 2u) << "a file that gives no thumbnail is left out";
   for (size_t i = 0; i < 2; ++i) {
     const std::string path = i == 0 ? kJPEG : kCR3;
-    EXPECT_EQ(items[i]["path"], path);
-    EXPECT_EQ(items[i]["name"], LastPathComponent(path));
-    EXPECT_EQ(items[i]["id"].get<std::string>().size(), 36u);
     const std::string thumbnail = support_ / ("FaceBatchThumbnails/" + PathHashFileName(path));
-    EXPECT_EQ(items[i]["thumbnail"], FileURLFromPath(thumbnail));
+    EXPECT_EQ(items[i]["id"].get<std::string>().size(), 36u);
+    EXPECT_EQ(items[i], (Json{{"id", items[i]["id"]}, {"path", path}, {"name", LastPathComponent(path)},
+                              {"thumbnail", FileURLFromPath(thumbnail)}}));
     auto image = imaging::CreateThumbnail(thumbnail, 10000);
     ASSERT_TRUE(image);
     EXPECT_EQ(std::max(image->width(), image->height()), 600);
@@ -95,9 +90,8 @@ TEST_F(FaceBatchTest, AnItemGoesOutWithTheTemplatePairAndComesBackUnderThePhotos
   EXPECT_EQ(percents, (std::vector<int>{3, 8, 15, 13, 20, 18, 25, 26, 94, 100}));
   auto complete = Payloads("window.Native.faceBatchComplete");
   ASSERT_EQ(complete.size(), 2u);
-  EXPECT_EQ(complete[0]["id"], "A");
-  EXPECT_EQ(complete[0]["result"]["fileName"], "canon-r6-container-with-preview（1）.png");
-  EXPECT_EQ(complete[1]["result"]["filePath"], saved_ / "canon-r6-container-with-preview（2）.png");
+  EXPECT_EQ(std::tuple(complete[0]["id"], complete[0]["result"]["fileName"], complete[1]["result"]["filePath"]),
+            std::tuple(Json("A"), Json("canon-r6-container-with-preview（1）.png"), Json(saved_ / "canon-r6-container-with-preview（2）.png")));
   EXPECT_EQ(Saved(), (std::vector<std::string>{"canon-r6-container-with-preview（1）.png",
                                                "canon-r6-container-with-preview（2）.png"}));
   EXPECT_EQ(ReadWholeFile(saved_ / "canon-r6-container-with-preview（1）.png"), std::string(kResultBytes));
@@ -116,9 +110,7 @@ TEST_F(FaceBatchTest, AnItemGoesOutWithTheTemplatePairAndComesBackUnderThePhotos
   const std::string prompt = generate["prompt"];
   EXPECT_TRUE(prompt.starts_with("输入图像顺序：图1是当前待修照片，图2是样板修前照片，图3是同一张样板的修后照片。")) << prompt;
   EXPECT_TRUE(prompt.ends_with("不要把样板人物的固定像素复制到图1。样板名称：夏日样板。皮肤自然")) << prompt;
-  EXPECT_EQ(generate["aspectRatio"], "auto");
-  EXPECT_EQ(generate["imageSize"], "1K");
-  EXPECT_EQ(generate["images"].size(), 3u);
+  EXPECT_EQ(std::tuple(generate["aspectRatio"], generate["imageSize"], generate["images"].size()), std::tuple(Json("auto"), Json("1K"), 3u));
 }
 
 TEST_F(FaceBatchTest, AnItemThatCannotGoOutFailsWithItsReason) {
@@ -161,8 +153,7 @@ TEST_F(FaceBatchTest, ACancelSilencesTheItemUnderWay) {
   loop_.Run([] { return TheFakeService().Received("POST", kGeneratePath, 1); });
   Send({{"action", "cancelFaceBatchGeneration"}});
   EXPECT_FALSE(Payloads("window.Native.faceBatchProgress").empty());
-  EXPECT_TRUE(Payloads("window.Native.faceBatchComplete").empty());
-  EXPECT_TRUE(Payloads("window.Native.faceBatchFailed").empty());
+  EXPECT_TRUE(Payloads("window.Native.faceBatchComplete").empty() && Payloads("window.Native.faceBatchFailed").empty());
   EXPECT_TRUE(Saved().empty());
 }
 

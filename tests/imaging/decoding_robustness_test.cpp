@@ -61,15 +61,13 @@ TEST(Sizes, SmallPhotosAreNeverUpscaledAndANonPositiveSizeGivesOnePixel) {
     MaybeImage rendered = CreateRenderedImage(Photo(name), 8192, true);
     ASSERT_TRUE(thumbnail && rendered) << name;
     ExpectDecodedForm(*thumbnail);
-    EXPECT_EQ(thumbnail->width(), stored.width()) << name;
-    EXPECT_EQ(thumbnail->height(), stored.height()) << name;
-    EXPECT_EQ(rendered->width(), stored.width()) << name;
+    EXPECT_EQ(std::tuple(thumbnail->width(), thumbnail->height(), rendered->width()),
+              std::tuple(stored.width(), stored.height(), stored.width())) << name;
   }
   MaybeImage zero = CreateThumbnail(Photo("orientation-1.jpg"), 0);
   MaybeImage negative = CreateRenderedImage(Photo("orientation-1.jpg"), -5, false);
   ASSERT_TRUE(zero && negative);
-  EXPECT_EQ(LongSide(*zero), 1);
-  EXPECT_EQ(LongSide(*negative), 1);
+  EXPECT_EQ(std::pair(LongSide(*zero), LongSide(*negative)), std::pair(1, 1));
 }
 
 TEST(Formats, GreyAlphaAndColourFilesAllComeOutAsThreeBandSRGB) {
@@ -137,8 +135,8 @@ TEST(Concurrency, DecodersRunSideBySideWithTheSameResults) {
     for (size_t i = 0; i < files.size(); ++i) {
       ASSERT_EQ(results[t][i].has_value(), expected[i].has_value()) << files[i];
       if (!expected[i]) continue;
-      ASSERT_EQ(results[t][i]->width(), expected[i]->width()) << files[i];
-      ASSERT_EQ(results[t][i]->height(), expected[i]->height()) << files[i];
+      ASSERT_EQ(std::pair(results[t][i]->width(), results[t][i]->height()),
+                std::pair(expected[i]->width(), expected[i]->height())) << files[i];
       EXPECT_EQ((*results[t][i] - *expected[i]).abs().max(), 0.0) << files[i];
     }
   }

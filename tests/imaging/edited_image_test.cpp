@@ -59,9 +59,8 @@ TEST(EditedImage, TurnsAreClockwiseModuloFourAndCropsAreInFractionsOfTheTurnedPi
   ASSERT_EQ(turned->height(), kWidth);
   ExpectDecodedForm(*turned);
   // Clockwise: the bottom-left corner comes to the top left, the top-left corner to the top right.
-  EXPECT_EQ(Origin(*turned, 0, 0), std::make_pair(0, kHeight - 1));
-  EXPECT_EQ(Origin(*turned, kHeight - 1, 0), std::make_pair(0, 0));
-  EXPECT_EQ(Origin(*turned, 0, kWidth - 1), std::make_pair(kWidth - 1, kHeight - 1));
+  EXPECT_EQ(std::tuple(Origin(*turned, 0, 0), Origin(*turned, kHeight - 1, 0), Origin(*turned, 0, kWidth - 1)),
+            std::tuple(std::pair(0, kHeight - 1), std::pair(0, 0), std::pair(kWidth - 1, kHeight - 1)));
 
   MaybeImage minusOne = CreateEditedImage(source, -1, 0, 0, 1, 1);
   MaybeImage three = CreateEditedImage(source, 3, 0, 0, 1, 1);
@@ -80,8 +79,7 @@ TEST(EditedImage, TurnsAreClockwiseModuloFourAndCropsAreInFractionsOfTheTurnedPi
   // After a quarter turn the picture is 30 wide and 40 high; the right third, lower half.
   MaybeImage edited = CreateEditedImage(source, 1, 2.0 / 3.0, 0.5, 1.0 / 3.0, 0.5);
   ASSERT_TRUE(edited);
-  EXPECT_EQ(edited->width(), 10);
-  EXPECT_EQ(edited->height(), 20);
+  EXPECT_EQ(std::pair(edited->width(), edited->height()), std::pair(10, 20));
   // Turned (20, 20) is source (20, 30 - 1 - 20).
   EXPECT_EQ(Origin(*edited, 0, 0), std::make_pair(20, 9));
 }
@@ -100,9 +98,8 @@ TEST(EditedImage, EdgesFloorSizesRoundHalfAwayFromZeroAndKeepAtLeastOnePixel) {
            Case{0.5, 0.5, 0.001, 0.001, 1, 1, {20, 15}}}) {
     MaybeImage edited = CreateEditedImage(Gradient(), 0, crop.x, crop.y, crop.w, crop.h);
     ASSERT_TRUE(edited) << crop.x;
-    EXPECT_EQ(edited->width(), crop.width) << crop.x;
-    EXPECT_EQ(edited->height(), crop.height) << crop.x;
-    EXPECT_EQ(Origin(*edited, 0, 0), crop.origin) << crop.x;
+    EXPECT_EQ(std::tuple(edited->width(), edited->height(), Origin(*edited, 0, 0)), std::tuple(crop.width, crop.height, crop.origin))
+        << crop.x;
   }
 }
 
@@ -111,14 +108,11 @@ TEST(EditedImage, PhotoWithOrientationSixIsCroppedAsItAppears) {
   // the upright reference, not a half of the stored pixels.
   MaybeImage turnedFile = CreateFullEditImage(Photo("orientation-6.jpg"), false);
   MaybeImage uprightFile = CreateFullEditImage(Photo("orientation-1.jpg"), false);
-  ASSERT_TRUE(turnedFile);
-  ASSERT_TRUE(uprightFile);
+  ASSERT_TRUE(turnedFile && uprightFile);
   MaybeImage leftHalf = CreateEditedImage(*turnedFile, 0, 0, 0, 0.5, 1);
   MaybeImage referenceHalf = CreateEditedImage(*uprightFile, 0, 0, 0, 0.5, 1);
-  ASSERT_TRUE(leftHalf);
-  ASSERT_TRUE(referenceHalf);
-  EXPECT_EQ(leftHalf->width(), (turnedFile->width() + 1) / 2);
-  EXPECT_EQ(leftHalf->height(), turnedFile->height());
+  ASSERT_TRUE(leftHalf && referenceHalf);
+  EXPECT_EQ(std::pair(leftHalf->width(), leftHalf->height()), std::pair((turnedFile->width() + 1) / 2, turnedFile->height()));
   EXPECT_LT(MeanDifference(*leftHalf, *referenceHalf), 12.0);
   vips::VImage stored = vips::VImage::new_from_file(Photo("orientation-6.jpg").c_str());
   vips::VImage storedHalf = stored.extract_area(0, 0, stored.width() / 2, stored.height());

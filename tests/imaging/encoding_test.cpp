@@ -23,8 +23,7 @@ TEST(EncodeJPEG, RoundTripKeepsSizeAndPictureAndDropsOrientation) {
   ASSERT_GE(jpeg->size(), 3u);
   EXPECT_EQ(jpeg->substr(0, 3), "\xFF\xD8\xFF");
   vips::VImage decoded = DecodeBytes(*jpeg);
-  EXPECT_EQ(decoded.width(), upright->width());
-  EXPECT_EQ(decoded.height(), upright->height());
+  EXPECT_EQ(std::pair(decoded.width(), decoded.height()), std::pair(upright->width(), upright->height()));
   EXPECT_EQ(decoded.bands(), 3);
   // Upright pixels with an orientation tag would be turned a second time by every viewer.
   EXPECT_EQ(vips_image_get_orientation(decoded.get_image()), 1);
@@ -59,8 +58,7 @@ TEST(ImagePreviewDataURL, InlineJpegOfTheThumbnailAt900OrEmptyWhenUndecodable) {
   std::string jpeg(reinterpret_cast<const char*>(bytes), length);
   g_free(bytes);
   vips::VImage decoded = DecodeBytes(jpeg);
-  EXPECT_EQ(decoded.width(), 900);
-  EXPECT_EQ(decoded.height(), 600);
+  EXPECT_EQ(std::pair(decoded.width(), decoded.height()), std::pair(900, 600));
   EXPECT_EQ(ImagePreviewDataURL(Photo("missing.jpg")), "");
   EXPECT_EQ(ImagePreviewDataURL(Photo("iphone-pruned-black.dng")), "");
 }

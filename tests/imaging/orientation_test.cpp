@@ -69,8 +69,7 @@ TEST(HeifOrientation, HeifRotationIsAppliedOnceAndExifOrientationIgnored) {
 TEST(OtherOrientation, PortraitStoredWithOrientationSixAndEightComesOutTheSame) {
   MaybeImage six = CreateThumbnail(Photo("face-hopper-orientation-6.jpg"), 128);
   MaybeImage eight = CreateThumbnail(Photo("face-hopper-orientation-8.jpg"), 128);
-  ASSERT_TRUE(six);
-  ASSERT_TRUE(eight);
+  ASSERT_TRUE(six && eight);
   EXPECT_LT(MeanDifference(*six, *eight), kSamePicture);
 }
 

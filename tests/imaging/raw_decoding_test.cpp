@@ -55,8 +55,7 @@ TEST(CanonCR3, AnUndevelopableRawRendersFromItsPreviewsAndHasNoFullEditImage) {
   MaybeImage image = CreateRenderedImage(Photo(kR6Container), 4096, true, &lensApplied);
   ASSERT_TRUE(image);
   ExpectDecodedForm(*image);
-  EXPECT_EQ(image->width(), 3584);
-  EXPECT_EQ(image->height(), 2016);
+  EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(3584, 2016));
   EXPECT_FALSE(lensApplied);
   // LibRaw measures the sensor area as 3584x2386; 2016 rows are 84 % of it.
   EXPECT_FALSE(CreateFullEditImage(Photo(kR6Container), true));
@@ -82,43 +81,36 @@ TEST(BrokenRaws, ACorruptCR3StubOrAPrunedDngGivesNothingNotABlackPicture) {
   EXPECT_FALSE(CreateFullEditImage(Photo(kPrunedDng), false));
 }
 
-TEST(CanonCR2, RenderedWithLensCorrectionIsTheDevelopedRawAndWithoutItTheThumbnail) {
+TEST(CanonCR2, RenderedWithLensCorrectionIsTheDevelopedRawWhoseGeometryAloneChangesAndWithoutItTheThumbnail) {
   bool lensApplied = false;
   MaybeImage rendered = CreateRenderedImage(Photo(kCanon30D), 640, true, &lensApplied);
   MaybeImage preview = CreateThumbnail(Photo(kCanon30D), 640);
-  ASSERT_TRUE(rendered);
-  ASSERT_TRUE(preview);
+  ASSERT_TRUE(rendered && preview);
   ExpectDecodedForm(*rendered);
   EXPECT_TRUE(lensApplied) << "lensfun knows the EOS 30D and the EF-S 18-55mm";
-  EXPECT_EQ(rendered->width(), 640);
-  EXPECT_EQ(rendered->height(), 427);
+  EXPECT_EQ(std::pair(rendered->width(), rendered->height()), std::pair(640, 427));
   // LibRaw's tone rendering is not the camera's, but the scene is the same.
   EXPECT_GT(GreyCorrelation(*rendered, *preview), 0.8);
 
-  MaybeImage plain = CreateRenderedImage(Photo(kCanon30D), 640, false, &lensApplied);
-  ASSERT_TRUE(plain);
+  MaybeImage unCorrected = CreateRenderedImage(Photo(kCanon30D), 640, false, &lensApplied);
+  ASSERT_TRUE(unCorrected);
   EXPECT_FALSE(lensApplied);
-  EXPECT_EQ((*plain - *preview).abs().max(), 0.0);
+  EXPECT_EQ((*unCorrected - *preview).abs().max(), 0.0);
 
   // A raw smaller than the request is rendered at its own size.
   MaybeImage large = CreateRenderedImage(Photo(kCanon30D), 8192, true, &lensApplied);
   ASSERT_TRUE(large);
   EXPECT_TRUE(lensApplied);
-  EXPECT_EQ(large->width(), 3522);
-  EXPECT_EQ(large->height(), 2348);
-}
+  EXPECT_EQ(std::pair(large->width(), large->height()), std::pair(3522, 2348));
 
-TEST(CanonCR2, LensCorrectionChangesTheGeometryOnly) {
   detail::RawSource plainSource(Photo(kCanon30D));
   detail::RawSource correctedSource(Photo(kCanon30D));
   std::optional<detail::RawRendering> plain = detail::RenderRaw(plainSource, 480, false);
   std::optional<detail::RawRendering> corrected = detail::RenderRaw(correctedSource, 480, true);
-  ASSERT_TRUE(plain);
-  ASSERT_TRUE(corrected);
+  ASSERT_TRUE(plain && corrected);
   EXPECT_FALSE(plain->lensApplied);
   EXPECT_TRUE(corrected->lensApplied);
-  ASSERT_EQ(plain->image.width(), corrected->image.width());
-  ASSERT_EQ(plain->image.height(), corrected->image.height());
+  ASSERT_EQ(std::pair(plain->image.width(), plain->image.height()), std::pair(corrected->image.width(), corrected->image.height()));
   EXPECT_GT((plain->image - corrected->image).abs().avg(), 1.0);
   EXPECT_GT(GreyCorrelation(plain->image, corrected->image), 0.9);
 }
@@ -127,8 +119,7 @@ TEST(CanonCR2, FullEditImageIsTheWholeSensorDeveloped) {
   MaybeImage image = CreateFullEditImage(Photo(kCanon30D), true);
   ASSERT_TRUE(image);
   ExpectDecodedForm(*image);
-  EXPECT_EQ(image->width(), 3522);
-  EXPECT_EQ(image->height(), 2348);
+  EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(3522, 2348));
   // The size its header states, read without developing, is the size the full picture has.
   EXPECT_EQ(ImagePixelSize(Photo(kCanon30D)), std::make_pair(3522L, 2348L));
   EXPECT_EQ(ImagePixelSize(Photo("canon-t6-coins-2000x1072.jpg")), std::make_pair(2000L, 1072L));
@@ -150,8 +141,7 @@ TEST(RawRouting, TheFirstBytesDecideNotTheName) {
   MaybeImage image = CreateThumbnail(jpeg, 200);
   ASSERT_TRUE(image);
   ExpectDecodedForm(*image);
-  EXPECT_EQ(image->width(), 150);
-  EXPECT_EQ(image->height(), 200);
+  EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(150, 200));
   EXPECT_TRUE(CreateRenderedImage(jpeg, 200, true));
 }
 

@@ -91,8 +91,7 @@ TEST_F(AppUpdateTest, EveryOutcomeReachesThePageInOrder) {
             (Json{{"success", true}, {"message", "已在浏览器打开下载页面；下载后请退出旧版再覆盖安装。"}}));
 
   Json same = checked(Check(ManifestFile("same.json", Manifest("0.7.1.0", kPage).dump())));
-  EXPECT_EQ(same["status"], "已经是最新版");
-  EXPECT_EQ(same["available"], false);
+  EXPECT_EQ(std::pair(same["status"], same["available"]), std::pair(Json("已经是最新版"), Json(false)));
   // A local manifest may not send the browser to a local file either.
   EXPECT_EQ(failure(checked(Check(ManifestFile("local.json", Manifest("9.0", "file:///tmp/x.tar.gz").dump())))),
             (std::vector<Json>{"清单格式错误", "需要 version 与 HTTPS downloadURL"}));
@@ -153,13 +152,9 @@ TEST_F(AppUpdateTest, SettingsAreStoredTrimmedAndAnythingButTrueTurnsAutomaticCh
       {{"action", "saveUpdateSettings"}, {"manifestURL", " https://a.example/u.json\n"}},
       {{"action", "saveUpdateSettings"}, {"manifestURL", 5}, {"automatic", true}}};
   auto run = RunHeadless(saves, sandbox_.Options());
-  auto states = run.Payloads(kState);
-  ASSERT_EQ(states.size(), 2u) << run.rawOutput;
-  EXPECT_EQ(states[0]["manifestURL"], "https://a.example/u.json");
-  EXPECT_EQ(states[0]["automatic"], false);
-  EXPECT_EQ(states[1]["manifestURL"], "");
-  EXPECT_EQ(states[1]["automatic"], true);
-  EXPECT_EQ(states[1]["status"], "尚未检查");
+  std::vector<Json> states;
+  for (const Json& state : run.Payloads(kState)) states.push_back({state["manifestURL"], state["automatic"], state["status"]});
+  EXPECT_EQ(states, (std::vector<Json>{{"https://a.example/u.json", false, "尚未检查"}, {"", true, "尚未检查"}})) << run.rawOutput;
   EXPECT_EQ(settings_.GetString(kManifestURLSetting), "");
 }
 

@@ -3,6 +3,7 @@
 #include "integrations/comfy_installer.hpp"
 #include "integrations/comfy_setup_snapshot.hpp"
 #include "support/headless_process.hpp"
+#include "support/shoot_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 extern char** environ;
 
@@ -39,12 +39,6 @@ void Sparse(const std::string& path, unsigned long long size) {
   fs::resize_file(path, size);
 }
 
-std::string ReadText(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
-
 // local_file_server.py serving one folder; its requests are logged to log().
 class LocalFileServer {
  public:
@@ -55,11 +49,9 @@ class LocalFileServer {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, input[0], 0);
     posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-    std::vector<std::string> args{TIDEWICK_PYTHON3, TIDEWICK_FILE_SERVER, folder_.path(), log()};
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ)) throw std::runtime_error("spawn");
+    std::string args[] = {TIDEWICK_PYTHON3, TIDEWICK_FILE_SERVER, folder_.path(), log()};
+    char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), nullptr};
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ)) throw std::runtime_error("spawn");
     posix_spawn_file_actions_destroy(&actions);
     close(input[0]);
     close(output[1]);
@@ -127,9 +119,7 @@ TEST(ComfySetup, SnapshotFromComfyDesktopsFiles) {
 
   auto result = RunHeadless(std::vector<Json>{{{"action", "refreshComfySetup"}}, {{"action", "workbenchHealth"}}},
                             box.Options());
-  auto states = result.Payloads("window.Native.comfySetupState");
-  ASSERT_EQ(states.size(), 1u) << result.rawOutput;
-  Json state = states[0];
+  Json state = result.Payloads("window.Native.comfySetupState").at(0);
   EXPECT_GT(state["memoryGB"].get<long>(), 0);
   state.erase("memoryGB");
   EXPECT_EQ(state, (Json{{"desktopInstalled", 0}, {"instanceInstalled", 1}, {"instanceName", "工作室"},
@@ -161,16 +151,14 @@ TEST(ComfySetup, ModelRootFallsBackUnlessTheFileNamesAnAbsoluteFolder) {
 TEST(ComfySetup, InstallerOutputBecomesEventsLineByLine) {
   InstallerOutput output;
   EXPECT_TRUE(output.Feed("download|正在下").empty());
-  auto events = output.Feed("载\nno bar here\nready|a|b\n\xff|x\ntail|");
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].event, "download");
-  EXPECT_EQ(events[0].message, "正在下载");
-  EXPECT_EQ(events[1].message, "a");
+  std::vector<std::pair<std::string, std::string>> events;
+  for (const auto& e : output.Feed("载\nno bar here\nready|a|b\n\xff|x\ntail|")) events.emplace_back(e.event, e.message);
+  EXPECT_EQ(events, (std::vector<std::pair<std::string, std::string>>{{"download", "正在下载"}, {"ready", "a"}}));
   EXPECT_EQ(output.Feed(std::string(70000, 'x') + "\nend|1\n").size(), 1u) << "an overlong line is dropped whole";
 }
 
 TEST(ComfySetup, ScriptDownloadsTheSameFilesTheProgramCounts) {
-  const std::string script = ReadText(TIDEWICK_SETUP_DIR "/comfy-setup.sh");
+  const std::string script = testing::ReadBytes(TIDEWICK_SETUP_DIR "/comfy-setup.sh");
   for (const ComfyModelFile& file : ComfyModelFiles()) {
     EXPECT_NE(script.find(std::string(file.relativePath) + " " + std::to_string(file.size) + " "), std::string::npos)
         << file.relativePath;
@@ -207,6 +195,7 @@ std::vector<std::string> Events(const testing::HeadlessResult& result) {
   for (const Json& event : result.Payloads("window.Native.comfySetupProgress")) {
     events.push_back(event["event"].get<std::string>() + "|" + event["message"].get<std::string>());
   }
+  if (events.empty()) events.push_back("<no event>");
   return events;
 }
 
@@ -234,42 +223,39 @@ TEST(ComfySetup, InstallerResumesAfterACutAndRefusesAWrongSize) {
   WriteText(server / upscaler, content.substr(0, 1000));
   auto first = RunHeadless(std::vector<Json>{install, install}, options);
   auto events = Events(first);
-  ASSERT_FALSE(events.empty()) << first.rawOutput;
   EXPECT_EQ(events[0], "ready|flux-2-klein-4b-Q4_K_M.gguf 已就绪");
   EXPECT_NE(std::find(events.begin(), events.end(),
                       "error|realesr-general-x4v3.pth 大小校验失败（1000 字节，应为 4885111）"), events.end());
   EXPECT_EQ(events.back(), "failed|安装未完成；可再次点击继续，已下载的部分会保留。");
   EXPECT_EQ(std::count_if(events.begin(), events.end(), [](auto& e) { return e.rfind("download|", 0) == 0; }), 1)
       << "the second request while the first ran started nothing";
-  auto states = first.Payloads("window.Native.comfySetupState");
-  ASSERT_EQ(states.size(), 3u);
-  EXPECT_EQ(states[0]["busy"], 1);
-  EXPECT_EQ(states[1]["busy"], 1) << "the busy state answers the second request";
-  EXPECT_EQ(states[2]["busy"], 0);
+  // The busy state answers the second request; the node and its package are installed all the same.
+  std::vector<Json> states;
+  for (const Json& state : first.Payloads("window.Native.comfySetupState")) {
+    states.push_back({state["busy"], state["nodeReady"], state["dependencyReady"]});
+  }
+  EXPECT_EQ(states.size(), 3u);
+  EXPECT_EQ(states.at(0)[0], 1);
+  EXPECT_EQ(states.at(1)[0], 1);
+  EXPECT_EQ(states.at(2), Json::array({0, true, true}));
   EXPECT_EQ(fs::file_size(target + ".part"), 1000u);
   EXPECT_FALSE(fs::exists(target));
-  // The node and its package are installed all the same.
-  EXPECT_TRUE(states[2]["nodeReady"]);
-  EXPECT_TRUE(states[2]["dependencyReady"]);
-  EXPECT_EQ(ReadText(box.instance + "/ComfyUI/.venv/pip-arguments"),
+  EXPECT_EQ(testing::ReadBytes(box.instance + "/ComfyUI/.venv/pip-arguments"),
             "-m pip install --disable-pip-version-check -r " TIDEWICK_SETUP_DIR "/ComfyUI-GGUF/requirements.txt\n");
 
   // The whole file now, but the connection breaks after a million bytes.
   WriteText(server / upscaler, content);
   WriteText(server / (upscaler + ".cut"), "1000000");
   auto cut = RunHeadless(std::vector<Json>{install}, options);
-  ASSERT_FALSE(Events(cut).empty()) << cut.rawOutput << cut.errorOutput;
-  EXPECT_EQ(Events(cut).back(), "failed|安装未完成；可再次点击继续，已下载的部分会保留。") << cut.rawOutput;
+  EXPECT_EQ(Events(cut).back(), "failed|安装未完成；可再次点击继续，已下载的部分会保留。") << cut.rawOutput << cut.errorOutput;
   EXPECT_EQ(fs::file_size(target + ".part"), 1001000u);
 
   auto resumed = RunHeadless(std::vector<Json>{install}, options);
-  events = Events(resumed);
-  ASSERT_FALSE(events.empty()) << resumed.rawOutput;
-  EXPECT_EQ(events.back(), "finished|本地图生图文件已就绪。若刚安装节点，请重启 Comfy Desktop 后检查连接。")
+  EXPECT_EQ(Events(resumed).back(), "finished|本地图生图文件已就绪。若刚安装节点，请重启 Comfy Desktop 后检查连接。")
       << resumed.rawOutput;
-  EXPECT_EQ(ReadText(target), content);
+  EXPECT_EQ(testing::ReadBytes(target), content);
   EXPECT_FALSE(fs::exists(target + ".part"));
-  EXPECT_EQ(ReadText(server.log()), "/" + upscaler + " -\n/" + upscaler + " bytes=1000-\n/" + upscaler +
+  EXPECT_EQ(testing::ReadBytes(server.log()), "/" + upscaler + " -\n/" + upscaler + " bytes=1000-\n/" + upscaler +
                                         " bytes=1001000-\n");
   EXPECT_EQ(resumed.Payloads("window.Native.comfySetupState").back()["modelsReady"], 4);
 }

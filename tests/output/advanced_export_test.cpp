@@ -74,39 +74,32 @@ TEST_F(AdvancedExportTest, AnEmptyListAnswersWithoutAPanelAndACancelledPanelExpo
   EXPECT_TRUE(Names(exports_.path()).empty());
 }
 
-TEST_F(AdvancedExportTest, JpegQualityIsClampedToHalfAndWhole) {
+TEST_F(AdvancedExportTest, JpegQualityIsClampedOtherFormatTextsAreJpegAndPngTiffAndHeicDecode) {
   Json answer = Export(Json::array({{{"path", raw_}}}), {{"format", "jpeg"}, {"quality", 0.3}}, exports_.path());
   const std::string dated = Dated(exports_.path());
   EXPECT_EQ(answer, (Json{{"message", "已导出 1 张"}, {"folder", dated}}));
-  EXPECT_EQ(Names(dated), (std::vector<std::string>{"IMG_0001.jpg", "IMG_0001.xmp"}));
   EXPECT_EQ(PictureData(ReadBytes(dated + "/IMG_0001.jpg")), ExpectedJPEG(raw_, 0.5));
   EXPECT_EQ(ReadBytes(dated + "/IMG_0001.xmp"), LabelSidecar("0", "未分类"));
+  Export(Json::array({{{"path", raw_}}}), {{"format", "../../escape"}}, exports_.path());
+  EXPECT_EQ(Names(dated), (std::vector<std::string>{"IMG_0001.jpg", "IMG_0001.xmp", "IMG_0001（1）.jpg", "IMG_0001（1）.xmp"}));
+  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{output::DatedFolderName(std::time(nullptr))});
 
-  const std::vector<std::pair<Json, double>> cases = {
-      {{{"format", "jpeg"}, {"quality", 1.4}}, 1.0},
-      {{{"format", "jpeg"}}, 0.92},
-      {{{"format", "jpeg"}, {"quality", 0}}, 0.92},
-      {{{"format", "jpeg"}, {"quality", "high"}}, 0.92}};
-  for (const auto& [options, quality] : cases) {
+  const std::pair<Json, double> qualities[] = {{{{"format", "jpeg"}, {"quality", 1.4}}, 1.0}, {{{"format", "jpeg"}}, 0.92},
+                                               {{{"format", "jpeg"}, {"quality", 0}}, 0.92},
+                                               {{{"format", "jpeg"}, {"quality", "high"}}, 0.92}, {{{"format", "gif"}}, 0.75}};
+  for (const auto& [options, quality] : qualities) {
     TempFolder folder;
     Export(Json::array({{{"path", small_}}}), options, folder.path());
     EXPECT_EQ(PictureData(ReadBytes(Dated(folder.path()) + "/SMALL.jpg")), ExpectedJPEG(small_, quality)) << options;
   }
-}
-
-TEST_F(AdvancedExportTest, PngTiffAndHeicAreDecodableRenderingsOfThePhoto) {
   auto rendered = imaging::CreateRenderedImage(small_, 8192, true);
   ASSERT_TRUE(rendered);
   for (const std::string format : {"png", "tiff", "heic"}) {
     TempFolder folder;
-    Json answer = Export(Json::array({{{"path", small_}, {"status", "保留"}, {"rating", 3}}}), {{"format", format}},
-                         folder.path());
-    EXPECT_EQ(answer["message"], "已导出 1 张") << format;
-    const std::string output = Dated(folder.path()) + "/SMALL." + format;
-    auto image = imaging::CreateThumbnail(output, 8192);
-    ASSERT_TRUE(image) << output;
-    EXPECT_EQ(image->width(), rendered->width());
-    EXPECT_EQ(image->height(), rendered->height());
+    Export(Json::array({{{"path", small_}, {"status", "保留"}, {"rating", 3}}}), {{"format", format}}, folder.path());
+    auto image = imaging::CreateThumbnail(Dated(folder.path()) + "/SMALL." + format, 8192);
+    ASSERT_TRUE(image) << format;
+    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(rendered->width(), rendered->height()));
     EXPECT_EQ(ReadBytes(Dated(folder.path()) + "/SMALL.xmp"), LabelSidecar("3", "保留"));
   }
 }
@@ -135,33 +128,36 @@ TEST_F(AdvancedExportTest, SortingByDecisionPutsKeptAndPendingPhotosInSubfolders
   EXPECT_EQ(Exiv2Value(dated + "/保留/A.xmp", "Xmp.xmp.Label"), "保留");
 }
 
-TEST_F(AdvancedExportTest, AnExistingNameIsSkippedAndTheProgressStillAdvances) {
-  ASSERT_FALSE(CreateDirectories(Dated(exports_.path())));
-  WriteBytes(Dated(exports_.path()) + "/IMG_0001.CR3", "earlier export");
-  Json answer = Export(Json::array({{{"path", raw_}}}), {{"conflict", "skip"}}, exports_.path());
-  EXPECT_EQ(answer["message"], "已导出 0 张，跳过 1 张");
-  EXPECT_EQ(Payloads("window.Native.exportProgress"),
-            (std::vector<Json>{{{"completed", 1}, {"total", 1}, {"name", "IMG_0001.CR3"}}}));
-  EXPECT_EQ(ReadBytes(Dated(exports_.path()) + "/IMG_0001.CR3"), "earlier export");
-  EXPECT_EQ(Names(Dated(exports_.path())), std::vector<std::string>{"IMG_0001.CR3"}) << "no sidecar for a skipped photo";
-}
-
-TEST_F(AdvancedExportTest, ReplaceSwapsTheEarlierFileOnlyForAFinishedOne) {
+TEST_F(AdvancedExportTest, SkipKeepsAnEarlierFileReplaceSwapsItOnlyForAFinishedOneAndThePlainExportSkips) {
   const std::string dated = Dated(exports_.path());
   ASSERT_FALSE(CreateDirectories(dated));
+  WriteBytes(dated + "/IMG_0001.CR3", "earlier export");
+  Json answer = Export(Json::array({{{"path", raw_}}}), {{"conflict", "skip"}}, exports_.path());
+  EXPECT_EQ(answer["message"], "已导出 0 张，跳过 1 张");
+  EXPECT_EQ(Payloads("window.Native.exportProgress"), (std::vector<Json>{{{"completed", 1}, {"total", 1}, {"name", "IMG_0001.CR3"}}}));
+  EXPECT_EQ(ReadBytes(dated + "/IMG_0001.CR3"), "earlier export");
+  EXPECT_EQ(Names(dated), std::vector<std::string>{"IMG_0001.CR3"}) << "no sidecar for a skipped photo";
+
   WriteBytes(dated + "/SMALL.jpg", "earlier export");
   WriteBytes(dated + "/SMALL.xmp", LabelSidecar("1", "保留"));  // an earlier export's
-  Json answer = Export(Json::array({{{"path", small_}, {"rating", 5}}}), {{"conflict", "replace"}}, exports_.path());
+  answer = Export(Json::array({{{"path", small_}, {"rating", 5}}}), {{"conflict", "replace"}}, exports_.path());
   EXPECT_EQ(answer["message"], "已导出 1 张");
   EXPECT_EQ(ReadBytes(dated + "/SMALL.jpg"), ReadBytes(small_));
   EXPECT_EQ(ReadBytes(dated + "/SMALL.xmp"), LabelSidecar("5", "未分类"));
-
   // A rendering that fails leaves the earlier file where it was.
   WriteBytes(dated + "/BROKEN.jpg", "earlier rendering");
   answer = Export(Json::array({{{"path", corrupt_}}}), {{"conflict", "replace"}, {"format", "jpeg"}}, exports_.path());
   EXPECT_EQ(answer["message"], "已导出 0 张，失败 1 张");
   EXPECT_EQ(ReadBytes(dated + "/BROKEN.jpg"), "earlier rendering");
-  EXPECT_EQ(Names(dated), (std::vector<std::string>{"BROKEN.jpg", "SMALL.jpg", "SMALL.xmp"}));
+  EXPECT_EQ(Names(dated), (std::vector<std::string>{"BROKEN.jpg", "IMG_0001.CR3", "SMALL.jpg", "SMALL.xmp"}));
+
+  // The plain export copies, sorted, and its options are fixed: what is there is skipped.
+  TempFolder plain;
+  Json photos = Json::array({{{"path", small_}, {"status", "保留"}, {"rating", 2}}, {{"path", raw_}, {"status", "淘汰"}}});
+  EXPECT_EQ(Export(photos, nullptr, plain.path(), "export")["message"], "已导出 2 张");
+  EXPECT_EQ(ReadBytes(Dated(plain.path()) + "/保留/SMALL.jpg"), ReadBytes(small_));
+  EXPECT_EQ(ReadBytes(Dated(plain.path()) + "/IMG_0001.CR3"), ReadBytes(raw_));
+  EXPECT_EQ(Export(photos, {{"format", "png"}, {"conflict", "replace"}}, plain.path(), "export")["message"], "已导出 0 张，跳过 2 张");
 }
 
 TEST_F(AdvancedExportTest, APhotoThatCannotBeDecodedCountsAsFailedAndTheOthersGoOn) {
@@ -175,26 +171,6 @@ TEST_F(AdvancedExportTest, APhotoThatCannotBeDecodedCountsAsFailedAndTheOthersGo
   EXPECT_EQ(answer["message"], "已导出 2 张，失败 2 张");
   EXPECT_EQ(Names(Dated(exports_.path())),
             (std::vector<std::string>{"IMG_0001.png", "IMG_0001.xmp", "SMALL.png", "SMALL.xmp"}));
-}
-
-TEST_F(AdvancedExportTest, ThePlainExportCopiesSortedAndSkipsWhatIsThere) {
-  Json photos = Json::array({{{"path", small_}, {"status", "保留"}, {"rating", 2}}, {{"path", raw_}, {"status", "淘汰"}}});
-  Json first = Export(photos, nullptr, exports_.path(), "export");
-  EXPECT_EQ(first["message"], "已导出 2 张");
-  const std::string dated = Dated(exports_.path());
-  EXPECT_EQ(ReadBytes(dated + "/保留/SMALL.jpg"), ReadBytes(small_));
-  EXPECT_EQ(ReadBytes(dated + "/IMG_0001.CR3"), ReadBytes(raw_));
-  Json again = Export(photos, {{"format", "png"}}, exports_.path(), "export");
-  EXPECT_EQ(again["message"], "已导出 0 张，跳过 2 张") << "the plain export's options are fixed";
-}
-
-TEST_F(AdvancedExportTest, OtherFormatTextsAreJpegNamedAsJpeg) {
-  Export(Json::array({{{"path", raw_}}}), {{"format", "gif"}}, exports_.path());
-  Export(Json::array({{{"path", raw_}}}), {{"format", "../../escape"}}, exports_.path());
-  const std::string dated = Dated(exports_.path());
-  EXPECT_EQ(Names(dated), (std::vector<std::string>{"IMG_0001.jpg", "IMG_0001.xmp", "IMG_0001（1）.jpg", "IMG_0001（1）.xmp"}));
-  EXPECT_EQ(PictureData(ReadBytes(dated + "/IMG_0001.jpg")), ExpectedJPEG(raw_, 0.75));
-  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{output::DatedFolderName(std::time(nullptr))});
 }
 
 TEST_F(AdvancedExportTest, WritesThatFailCountAsFailedAndLeaveNoPartialFile) {

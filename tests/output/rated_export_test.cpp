@@ -13,14 +13,9 @@
 namespace tw::testing {
 namespace {
 
-const std::string kSidecarRating4 =
-    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
-    "<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/></rdf:RDF></x:xmpmeta>";
-
 std::string SidecarWithRating(const std::string& rating) {
-  std::string text = kSidecarRating4;
-  text.replace(text.find("\"4\""), 3, "\"" + rating + "\"");
-  return text;
+  return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+         "<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"" + rating + "\"/></rdf:RDF></x:xmpmeta>";
 }
 
 class RatedExportTest : public ControllerTest {
@@ -56,17 +51,14 @@ TEST_F(RatedExportTest, ExportingTwiceOnOneDayGivesNumberedCopiesEachWithItsSide
   Json second = Export(Json::array({photo}), exports_.path(), "T2");
 
   const std::string dated = Today();
-  EXPECT_EQ(first, (Json{{"token", "T1"},
-                         {"outputs", Json::array({{{"id", "P1"}, {"path", dated + "/IMG_0001.CR3"}}})},
-                         {"errors", Json::array()},
-                         {"folder", dated},
-                         {"baseFolder", exports_.path()},
+  EXPECT_EQ(first, (Json{{"token", "T1"}, {"outputs", Json::array({{{"id", "P1"}, {"path", dated + "/IMG_0001.CR3"}}})},
+                         {"errors", Json::array()}, {"folder", dated}, {"baseFolder", exports_.path()},
                          {"message", "已导出 1 张原片"}}));
-  EXPECT_EQ(second["token"], "T2");
-  EXPECT_EQ(second["outputs"], Json::array({{{"id", "P1"}, {"path", dated + "/IMG_0001（1）.CR3"}}}));
+  EXPECT_EQ(std::pair(second["token"], second["outputs"]),
+            std::pair(Json("T2"), Json::array({{{"id", "P1"}, {"path", dated + "/IMG_0001（1）.CR3"}}})));
   EXPECT_EQ(Names(dated),
             (std::vector<std::string>{"IMG_0001.CR3", "IMG_0001.xmp", "IMG_0001（1）.CR3", "IMG_0001（1）.xmp"}));
-  EXPECT_EQ(ReadBytes(dated + "/IMG_0001（1）.xmp"), kSidecarRating4);
+  EXPECT_EQ(ReadBytes(dated + "/IMG_0001（1）.xmp"), SidecarWithRating("4"));
   for (const char* copy : {"/IMG_0001.CR3", "/IMG_0001（1）.CR3"}) {
     EXPECT_EQ(ReadBytes(dated + copy), ReadBytes(cr3_));
     EXPECT_TRUE(SameTime(StatPath(dated + copy).modified, StatPath(cr3_).modified)) << "the copy keeps its date";
@@ -84,16 +76,13 @@ TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareOneSidecarWithTheHigherRating)
 
 TEST_F(RatedExportTest, TheSidecarIsOneExactLineThatExiv2ReadsWithTheRatingAsAWholeNumber) {
   Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", 4.7}}, {{"id", "B"}, {"path", other_}}}), exports_.path());
-  const std::string sidecar = Today() + "/IMG_0001.xmp";
-  EXPECT_EQ(ReadBytes(sidecar), kSidecarRating4);
-  EXPECT_EQ(ReadBytes(Today() + "/IMG_0002.xmp"), SidecarWithRating("0")) << "no rating counts as 0";
-  EXPECT_EQ(Exiv2Value(sidecar, "Xmp.xmp.Rating"), "4");
-  TempFolder other;
+  EXPECT_EQ(Exiv2Value(Today() + "/IMG_0001.xmp", "Xmp.xmp.Rating"), "4");
   Export(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", "3"}}, {{"id", "B"}, {"path", other_}, {"rating", nullptr}}}),
-         other.path());
-  const std::string day = output::DatedFolderName(std::time(nullptr));
-  EXPECT_EQ(ReadBytes(other / day + "/IMG_0001.xmp"), SidecarWithRating("3"));
-  EXPECT_EQ(ReadBytes(other / day + "/IMG_0002.xmp"), SidecarWithRating("0"));
+         exports_.path());
+  // No rating counts as 0.
+  for (auto [name, rating] : {std::pair{"IMG_0001", "4"}, {"IMG_0002", "0"}, {"IMG_0001（1）", "3"}, {"IMG_0002（1）", "0"}}) {
+    EXPECT_EQ(ReadBytes(Today() + "/" + name + ".xmp"), SidecarWithRating(rating)) << name;
+  }
 }
 
 TEST_F(RatedExportTest, AnUnreachableSourceIsOneErrorAndTheOthersAreStillExported) {
@@ -129,19 +118,17 @@ TEST_F(RatedExportTest, WithoutAFolderThePanelAsksAndItsFolderIsReportedFirstAnd
   platform_->QueuePanelAnswer(std::nullopt);
   Send({{"action", "exportRatedPhotos"}, {"token", "T-C"}, {"photos", Json::array({{{"id", "A"}, {"path", jpg_}}})}});
   EXPECT_EQ(lines_, (std::vector<Json>{{{"fn", "window.Native.ratingExportComplete"},
-                                        {"arg", {{"token", "T-C"},
-                                                 {"cancelled", true},
-                                                 {"outputs", Json::array()},
+                                        {"arg", {{"token", "T-C"}, {"cancelled", true}, {"outputs", Json::array()},
                                                  {"message", "已取消导出，星级和原片保留"}}}}}));
   ClearOutput();
   platform_->QueuePanelAnswer(std::vector<std::string>{exports_.path()});
   Send({{"action", "exportRatedPhotos"}, {"token", 5}, {"photos", Json::array({{{"id", "A"}, {"path", jpg_}, {"rating", 1}}})}});
   ASSERT_EQ(lines_.size(), 2u);
   EXPECT_EQ(lines_[0], (Json{{"fn", "window.Native.ratingExportFolder"}, {"arg", {{"path", exports_.path()}}}}));
-  Json answer = lines_[1]["arg"];
-  EXPECT_EQ(answer["token"], "") << "a token that is not a string counts as empty";
-  EXPECT_EQ(answer["baseFolder"], exports_.path());
-  EXPECT_EQ(answer["message"], "已导出 1 张原片");
+  // A token that is not a string counts as empty.
+  EXPECT_EQ(lines_[1]["arg"], (Json{{"token", ""}, {"outputs", {{{"id", "A"}, {"path", Today() + "/IMG_0001.JPG"}}}},
+                                    {"errors", Json::array()}, {"folder", Today()}, {"baseFolder", exports_.path()},
+                                    {"message", "已导出 1 张原片"}}));
   EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.JPG"), ReadBytes(jpg_));
 
   // Choosing the folder alone only reports it; a cancelled panel answers nothing.
@@ -162,12 +149,12 @@ TEST_F(RatedExportTest, ExportsStartedTogetherRunOneAfterTheOther) {
   RunUntilQuiet();
   auto answers = Payloads("window.Native.ratingExportComplete");
   ASSERT_EQ(answers.size(), 2u);
-  EXPECT_EQ(answers[0]["token"], "FIRST");
-  EXPECT_EQ(answers[0]["outputs"][0]["path"], Today() + "/IMG_0001.CR3");
-  EXPECT_EQ(answers[0]["outputs"][1]["path"], Today() + "/IMG_0001.JPG");
-  EXPECT_EQ(answers[1]["token"], "SECOND");
-  EXPECT_EQ(answers[1]["outputs"][0]["path"], Today() + "/IMG_0001（1）.CR3");
-  EXPECT_EQ(answers[1]["outputs"][1]["path"], Today() + "/IMG_0001（1）.JPG");
+  EXPECT_EQ(std::pair(answers[0]["token"], answers[0]["outputs"]),
+            std::pair(Json("FIRST"), Json::array({{{"id", "A"}, {"path", Today() + "/IMG_0001.CR3"}},
+                                                  {{"id", "B"}, {"path", Today() + "/IMG_0001.JPG"}}})));
+  EXPECT_EQ(std::pair(answers[1]["token"], answers[1]["outputs"]),
+            std::pair(Json("SECOND"), Json::array({{{"id", "A"}, {"path", Today() + "/IMG_0001（1）.CR3"}},
+                                                   {{"id", "B"}, {"path", Today() + "/IMG_0001（1）.JPG"}}})));
 }
 
 TEST_F(RatedExportTest, WritesThatFailReportEachPhotoWithTheSystemsTextAndLeaveNoPartialFile) {

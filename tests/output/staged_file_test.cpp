@@ -81,90 +81,62 @@ class StagedFileTest : public ::testing::TestWithParam<StagedFile::Naming> {
  protected:
   TempFolder folder_;
   StagedFile::Naming naming_ = GetParam();
-  // Nothing but the named files: no temporary file is ever left behind.
-  void ExpectOnly(std::vector<std::string> names) {
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(Names(folder_.path()), names);
-  }
 };
 
-TEST_P(StagedFileTest, ANameTakenAfterItWasChosenIsNeverOverwrittenOrReplacedWhenSkipping) {
-  // Another export takes the free name between the check and the write.
+TEST_P(StagedFileTest, NothingGoesOverANameTakenMeanwhileTheSourceAFolderTheUsersSidecarOrAnEarlierFileOnAFailedWrite) {
+  const auto staged = [this](const std::string& bytes) {
+    auto file = std::make_unique<StagedFile>(folder_.path(), naming_);
+    EXPECT_FALSE(file->Write(bytes));
+    return file;
+  };
+  // Another export takes the free name between the check and the write; skipping leaves it alone.
   std::string chosen = *ExportDestination(folder_.path(), "IMG.jpg", ConflictMode::Rename);
   WriteBytes(chosen, "the other export's file");
-
-  StagedFile staged(folder_.path(), naming_);
-  ASSERT_FALSE(staged.Write("ours"));
-  PlaceResult placed = PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Rename);
+  PlaceResult placed = PlaceByRule(*staged("ours"), folder_.path(), "IMG.jpg", ConflictMode::Rename);
   ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed) << placed.error;
   EXPECT_EQ(placed.path, folder_ / "IMG（1）.jpg");
-  EXPECT_EQ(ReadBytes(chosen), "the other export's file");
   EXPECT_EQ(ReadBytes(placed.path), "ours");
-  {  // Skip mode leaves it alone.
-    StagedFile skipped(folder_.path(), naming_);
-    ASSERT_FALSE(skipped.Write("ours too"));
-    EXPECT_EQ(PlaceByRule(skipped, folder_.path(), "IMG.jpg", ConflictMode::Skip).outcome, PlaceResult::Outcome::Skipped);
-  }
+  EXPECT_EQ(PlaceByRule(*staged("ours too"), folder_.path(), "IMG.jpg", ConflictMode::Skip).outcome, PlaceResult::Outcome::Skipped);
   EXPECT_EQ(ReadBytes(chosen), "the other export's file");
-  ExpectOnly({"IMG.jpg", "IMG（1）.jpg"});
-}
 
-TEST_P(StagedFileTest, ReplaceSwapsInTheFinishedFileAndNeverReplacesTheSource) {
-  WriteBytes(folder_ / "IMG.jpg", "earlier export");
-  {
-    StagedFile staged(folder_.path(), naming_);
-    ASSERT_FALSE(staged.Write("new rendering"));
-    PlaceResult placed = PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Replace);
-    ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
-    EXPECT_EQ(placed.path, folder_ / "IMG.jpg");
-    EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "new rendering");
-  }
-  // Exporting a folder into itself: the item holding the name is the photo being exported.
+  // Replace swaps in the finished file, but never over the photo being exported (a folder into itself).
+  WriteBytes(folder_ / "OLD.jpg", "earlier export");
+  placed = PlaceByRule(*staged("new rendering"), folder_.path(), "OLD.jpg", ConflictMode::Replace);
+  EXPECT_EQ(std::pair(placed.outcome, placed.path), std::pair(PlaceResult::Outcome::Placed, folder_ / "OLD.jpg"));
+  EXPECT_EQ(ReadBytes(folder_ / "OLD.jpg"), "new rendering");
   WriteBytes(folder_ / "SRC.jpg", "the photographer's original");
-  StagedFile staged(folder_.path(), naming_);
-  ASSERT_FALSE(staged.Write("rendering of SRC"));
-  PlaceResult placed = PlaceByRule(staged, folder_.path(), "SRC.jpg", ConflictMode::Replace, folder_ / "SRC.jpg");
-  ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
-  EXPECT_EQ(placed.path, folder_ / "SRC（1）.jpg");
+  placed = PlaceByRule(*staged("rendering of SRC"), folder_.path(), "SRC.jpg", ConflictMode::Replace, folder_ / "SRC.jpg");
+  EXPECT_EQ(std::pair(placed.outcome, placed.path), std::pair(PlaceResult::Outcome::Placed, folder_ / "SRC（1）.jpg"));
   EXPECT_EQ(ReadBytes(folder_ / "SRC.jpg"), "the photographer's original");
-  ExpectOnly({"IMG.jpg", "SRC.jpg", "SRC（1）.jpg"});
-}
 
-TEST_P(StagedFileTest, NothingGoesOverAFolderOrAnExactNameTakenAndADirectoryIsNoCopySource) {
-  ASSERT_FALSE(CreateDirectories(folder_ / "IMG.jpg"));
-  WriteBytes(folder_ / "IMG.jpg/inside.jpg", "kept");
+  // A folder, the user's own sidecar and a directory as copy source.
+  ASSERT_FALSE(CreateDirectories(folder_ / "DIR.jpg"));
+  WriteBytes(folder_ / "DIR.jpg/inside.jpg", "kept");
   WriteBytes(folder_ / "USER.xmp", "the user's own sidecar");
+  EXPECT_EQ(PlaceByRule(*staged("x"), folder_.path(), "DIR.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
+  EXPECT_EQ(staged("ours")->PlaceExactly(folder_ / "USER.xmp").outcome, PlaceResult::Outcome::Skipped);
   {
-    StagedFile staged(folder_.path(), naming_);
-    ASSERT_FALSE(staged.Write("x"));
-    EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Replace).outcome,
-              PlaceResult::Outcome::Failed);
-    StagedFile sidecar(folder_.path(), naming_);
-    ASSERT_FALSE(sidecar.Write("ours"));
-    EXPECT_EQ(sidecar.PlaceExactly(folder_ / "USER.xmp").outcome, PlaceResult::Outcome::Skipped);
     StagedFile copy(folder_.path(), naming_);
     EXPECT_TRUE(copy.CopyFrom(ReadableFile::Open(folder_.path())).has_value());
     EXPECT_EQ(PlaceByRule(copy, folder_.path(), "X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
   }
-  EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg/inside.jpg"), "kept");
+  EXPECT_EQ(ReadBytes(folder_ / "DIR.jpg/inside.jpg"), "kept");
   EXPECT_EQ(ReadBytes(folder_ / "USER.xmp"), "the user's own sidecar");
-  ExpectOnly({"IMG.jpg", "USER.xmp"});
-}
 
-TEST_P(StagedFileTest, AFailedWriteLeavesNothingUnderTheFinalNameAndTheEarlierFileInPlace) {
-  WriteBytes(folder_ / "IMG.jpg", "earlier export");
-  const std::string big(256 * 1024, 'x');
+  // A write that fails on a full disk, replacing or not.
   {
     FileSizeLimit limit(64 * 1024);
-    StagedFile staged(folder_.path(), naming_);
-    EXPECT_TRUE(staged.Write(big).has_value());
-    EXPECT_EQ(PlaceByRule(staged, folder_.path(), "IMG.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
-    StagedFile fresh(folder_.path(), naming_);
+    const std::string big(256 * 1024, 'x');
+    StagedFile replacing(folder_.path(), naming_), fresh(folder_.path(), naming_);
+    EXPECT_TRUE(replacing.Write(big).has_value());
+    EXPECT_EQ(PlaceByRule(replacing, folder_.path(), "OLD.jpg", ConflictMode::Replace).outcome, PlaceResult::Outcome::Failed);
     EXPECT_TRUE(fresh.Write(big).has_value());
     EXPECT_EQ(PlaceByRule(fresh, folder_.path(), "NEW.jpg", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
   }
-  EXPECT_EQ(ReadBytes(folder_ / "IMG.jpg"), "earlier export");
-  ExpectOnly({"IMG.jpg"});
+  EXPECT_EQ(ReadBytes(folder_ / "OLD.jpg"), "new rendering");
+  // Nothing but the named files: no temporary file is ever left behind.
+  EXPECT_EQ(Names(folder_.path()), (std::vector<std::string>{"DIR.jpg", "IMG.jpg", "IMG（1）.jpg", "OLD.jpg", "SRC.jpg",
+                                                             "SRC（1）.jpg", "USER.xmp"}));
 }
 
 TEST_P(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) {

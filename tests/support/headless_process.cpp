@@ -66,27 +66,21 @@ Child Spawn(const HeadlessOptions& options) {
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
 
-  std::vector<std::string> argumentTexts{TIDEWICK_BIN};
-  argumentTexts.insert(argumentTexts.end(), options.arguments.begin(), options.arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : argumentTexts) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::map<std::string, std::string> environment;
+  std::vector<std::string> arguments{TIDEWICK_BIN}, environment;
+  arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
   for (char** e = environ; *e; ++e) {
-    std::string entry = *e;
-    auto eq = entry.find('=');
-    if (eq != std::string::npos) environment[entry.substr(0, eq)] = entry.substr(eq + 1);
+    const std::string entry = *e;
+    if (!options.environment.count(entry.substr(0, entry.find('=')))) environment.push_back(entry);
   }
-  for (const auto& [key, value] : options.environment) environment[key] = value;
-  std::vector<std::string> envTexts;
-  for (const auto& [key, value] : environment) envTexts.push_back(key + "=" + value);
-  std::vector<char*> envp;
-  for (auto& e : envTexts) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
+  for (const auto& [key, value] : options.environment) environment.push_back(key + "=" + value);
+  auto pointers = [](std::vector<std::string>& texts) {
+    std::vector<char*> list;
+    for (auto& text : texts) list.push_back(text.data());
+    list.push_back(nullptr);
+    return list;
+  };
   Child child;
-  if (posix_spawn(&child.pid, TIDEWICK_BIN, &actions, nullptr, argv.data(), envp.data()) != 0) {
+  if (posix_spawn(&child.pid, TIDEWICK_BIN, &actions, nullptr, pointers(arguments).data(), pointers(environment).data()) != 0) {
     throw std::runtime_error("spawn tidewick");
   }
   posix_spawn_file_actions_destroy(&actions);
@@ -229,12 +223,8 @@ HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const Hea
   state.Start(options);
   std::string input;
   for (const auto& line : inputLines) input += line + "\n";
-  // One write of everything, as a script piping a file would.
-  std::thread writer([&state, input] {
-    WriteAll(state.child.in, input);
-    state.CloseInput();
-  });
-  writer.join();
+  // One write of everything, as a script piping a file would; the reader thread drains the output meanwhile.
+  WriteAll(state.child.in, input);
   return state.Collect();
 }
 
