@@ -1,6 +1,7 @@
 import { describe, expect, it } from "vitest";
 import { dateSeconds, frameScore, groupBursts, hashDistance } from "../../src/state/bursts";
 import { countDecisions, defaultFilter, matchesFilter, visibleItems, type Filter } from "../../src/state/filters";
+import { cellPosition, gridGeometry, scrollToReveal, visibleRange } from "../../src/ui/gridLayout";
 import { analysed, photo, started } from "./helpers";
 
 const photos = [
@@ -11,7 +12,7 @@ const photos = [
   photo(5, { status: "other" as any, result: { error: "无法解码照片预览" } }),
 ];
 
-describe("filters and counts", () => {
+describe("the grid: filters, counts and layout", () => {
   it.each<[Partial<Filter>, string[]]>([
     [{ decision: "保留" }, ["ID-1"]],
     // A missing or unknown status is undecided.
@@ -38,6 +39,17 @@ describe("filters and counts", () => {
     const collapsed = visibleItems(burst, defaultFilter(), true, new Set());
     expect(collapsed.map((i) => [i.photo.id, i.stackSize])).toEqual([["ID-1", 1], ["ID-3", 3], ["ID-5", 1]]);
     expect([visibleItems(burst, defaultFilter(), true, new Set(["B1"])).length, visibleItems(burst, defaultFilter(), false, new Set()).length]).toEqual([5, 5]);
+  });
+
+  it("fits as many stretched columns of the preferred size as the width allows, builds the rows in view, and scrolls just enough to reveal a cell", () => {
+    const small = gridGeometry(916, 170, 100);
+    expect([small.columns, small.rows, small.cellWidth * 5 + 4 * 6 <= 900, gridGeometry(100, 170, 3).columns]).toEqual([5, 20, true, 1]);
+    expect(visibleRange(gridGeometry(916, 170, 0), 0, 600, 0)).toEqual({ first: 0, last: -1 });
+    const g = gridGeometry(916, 170, 20_000);
+    const range = visibleRange(g, 250_000, 600, 20_000);
+    expect([cellPosition(g, range.first).top <= 250_000, cellPosition(g, range.last).top + g.rowHeight >= 250_600]).toEqual([true, true]);
+    expect([scrollToReveal(g, 0, 0, 600), scrollToReveal(g, 0, 500, 600)]).toEqual([null, 0]);
+    expect(cellPosition(g, 50).top + g.rowHeight).toBeLessThanOrEqual(scrollToReveal(g, 50, 0, 600)! + 600);
   });
 });
 

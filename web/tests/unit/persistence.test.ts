@@ -1,4 +1,6 @@
-import { expect, it } from "vitest";
+import { expect, it, vi } from "vitest";
+import { NATIVE_CALLBACK_NAMES } from "../../src/bridge/callbackNames";
+import { installNative } from "../../src/bridge/native";
 import { projectToSaved, restoreProject } from "../../src/state/project";
 import { analysed, makeWorkbench, photo, started } from "./helpers";
 
@@ -66,4 +68,22 @@ it("sends the keys the program reads, keeps unknown keys of a newer page, and ro
   expect(state.photos[0]).toMatchObject({ status: "待定", issues: ["过曝"], cloudReason: "自然", cloudBest: true, cloudConfidence: 0.8, result: { hash: "0000000000000000" } });
   const saved = workbench.savedState();
   expect(projectToSaved(restoreProject(JSON.parse(JSON.stringify(saved))))).toEqual(saved);
+});
+
+it("window.Native defines all 52 callbacks, each taking payloads of any shape, and a failing handler breaks none of them", () => {
+  (globalThis as any).window = {};
+  const errors = vi.spyOn(console, "error").mockImplementation(() => {});
+  const native = installNative(makeWorkbench().workbench.handlers());
+  expect(new Set(NATIVE_CALLBACK_NAMES).size).toBe(52);
+  expect(Object.keys(native).sort()).toEqual([...NATIVE_CALLBACK_NAMES].sort());
+  expect((globalThis as any).window.Native).toBe(native);
+  for (const name of NATIVE_CALLBACK_NAMES) {
+    for (const payload of [null, undefined, "unexpected", [], 7]) expect(() => native[name](payload)).not.toThrow();
+  }
+  expect(errors).not.toHaveBeenCalled();
+  const failing = installNative({ status: () => void JSON.parse("{") });
+  expect(() => failing.status("x")).not.toThrow();
+  expect(errors).toHaveBeenCalledOnce();
+  errors.mockRestore();
+  delete (globalThis as any).window;
 });

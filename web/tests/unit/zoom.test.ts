@@ -1,6 +1,7 @@
 import { describe, expect, it } from "vitest";
 import { rectOnStage } from "../../src/state/faceMarks";
 import { fittedPlacement, readRegionAnswer, regionFor, visibleRect } from "../../src/state/loupeRegion";
+import { actualSizeOffset } from "../../src/ui/Loupe";
 import { photo, press, started } from "./helpers";
 
 const PHOTO = { width: 6000, height: 4000 };
@@ -26,6 +27,16 @@ describe("region geometry", () => {
     expect([{ x: 1 }, { url: "https://example.com/r.jpg" }, { scale: 3 }].map((change) => readRegionAnswer({ ...good, ...change }))).toEqual([null, null, null]);
     expect(readRegionAnswer({ id: "a", error: "坏" })).toEqual({ id: "a", error: "坏" });
   });
+
+  // The focus point goes to the middle of the view, but no empty space shows past an edge of a
+  // larger image, and a smaller image is centred.
+  it.each([
+    [800, 4000, 0.5, 400 - 2000],
+    [800, 4000, 0.25, 400 - 1000],
+    [800, 4000, 0, 0],
+    [800, 4000, 1, 800 - 4000],
+    [800, 600, 0.1, 100],
+  ])("view %i, image %i, focus %f: offset %i", (view, image, focus, offset) => expect(actualSizeOffset(view, image, focus)).toBe(offset));
 });
 
 // Two 6000 px photos whose previews are 2800 px wide, the loupe open on the first.
