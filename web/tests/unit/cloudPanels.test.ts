@@ -12,8 +12,8 @@ it("sends the typed key once, trimmed, and a connection check once until the nex
   workbench.ai.test();
   expect(posted).toEqual([{ action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" }, { action: "testGRSAIConnection" }]);
   for (const report of [SAVED, null, {}, [SAVED]]) workbench.handlers().grsAIState!(report);
-  expect([workbench.ai.checking.value, workbench.ai.state.value]).toEqual([false, SAVED]);
-  expect(readAIServiceState({ configured: "yes", maskedKey: 5, baseURL: ["x"], status: null })).toEqual({ configured: null, maskedKey: null, baseURL: "", model: "", status: null, detail: "" });
+  expect([workbench.ai.checking.value, workbench.ai.state.value, readAIServiceState({ configured: "yes", maskedKey: 5, baseURL: ["x"], status: null })])
+    .toEqual([false, SAVED, { configured: null, maskedKey: null, baseURL: "", model: "", status: null, detail: "" }]);
 });
 
 const KEEP = { decision: "保留", rating: 4, confidence: 0.9, issues: ["构图问题"], reason: "眼神清楚", bestCandidate: true, usage: { prompt_tokens: 9 } };
@@ -31,8 +31,7 @@ it("sends the photos with their local cross-check, merges each awaited verdict i
   workbench.startCloudReview("all");
   const [{ photos, options }] = actions("cloudAnalyze");
   expect((photos as unknown[])[0]).toEqual({ id: "ID-1", path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", thumbnail: "file:///data/ThumbnailCache/1.jpg", issues: ["闭眼"], result: { sharpness: 200, brightness: 0.4, noise: 2, confidence: 0.72 } });
-  expect(options).toMatchObject({ policy: "strict", quality: "standard", model: "gemini-3.1-flash-lite" });
-  expect(workbench.savedState().cloudReview).toMatchObject({ scene: "portrait", policy: "strict", doubleCheck: false });
+  expect([options, workbench.savedState().cloudReview]).toMatchObject([{ policy: "strict", quality: "standard", model: "gemini-3.1-flash-lite" }, { scene: "portrait", policy: "strict", doubleCheck: false }]);
   for (const payload of [null, "x", { id: 2, result: KEEP }, { processed: "a" }]) {
     workbench.cloudAnalysisProgress(payload);
     workbench.cloudAnalysisResult(payload);
@@ -46,18 +45,14 @@ it("sends the photos with their local cross-check, merges each awaited verdict i
   workbench.cloudAnalysisResult({ id: "ID-3", result: { ...REJECT, doubleChecked: true, agreement: false, bestCandidate: 0 }, processed: 3, total: 3 });
   const [first, second, third] = workbench.photos.value;
   // The user's own decision is untouched until the verdict is accepted.
-  expect(first).toMatchObject({ cloudReason: "眼神清楚", cloudConfidence: 0.9, cloudBest: true });
   expect([first.status, third.cloudBest]).toEqual([undefined, undefined]);
-  expect(cloudVerdictOf(first)).toMatchObject({ decision: "保留", rating: 4, issues: ["构图问题"], best: true, doubleChecked: false });
-  expect(cloudRecordOf(second).kind).toBe("none");
-  expect(workbench.cloudErrors.value.get("ID-2")).toBe("GRS AI 返回 HTTP 401");
-  expect(cloudVerdictOf(third)).toMatchObject({ doubleChecked: true, agreement: false, best: false });
+  expect([first, cloudVerdictOf(first), cloudRecordOf(second).kind, workbench.cloudErrors.value.get("ID-2"), cloudVerdictOf(third)]).toMatchObject([{ cloudReason: "眼神清楚", cloudConfidence: 0.9, cloudBest: true },
+    { decision: "保留", rating: 4, issues: ["构图问题"], best: true, doubleChecked: false }, "none", "GRS AI 返回 HTTP 401", { doubleChecked: true, agreement: false, best: false }]);
   workbench.cloudAnalysisComplete({ cancelled: false, processed: 3, failed: 1 });
   expect(workbench.status.value).toBe("云端筛片完成：3 张，其中 1 张失败");
   const restored = started(0).workbench;
   restored.receiveState(JSON.parse(JSON.stringify(workbench.savedState())));
-  expect(cloudVerdictOf(restored.photos.value[0])).toEqual(cloudVerdictOf(first));
-  expect(restored.photos.value[0].cloudReason).toBe("眼神清楚");
+  expect([cloudVerdictOf(restored.photos.value[0]), restored.photos.value[0].cloudReason]).toEqual([cloudVerdictOf(first), "眼神清楚"]);
   workbench.startCloudReview("all");
   workbench.cancelCloudReview();
   workbench.cloudAnalysisResult({ id: "ID-2", result: REJECT, processed: 2, total: 3 });
@@ -71,8 +66,7 @@ it("shows a record it cannot use as unreadable, without any of its values, answe
   bad.forEach((result, i) => workbench.cloudAnalysisResult({ id: `ID-${i + 1}`, result, processed: i + 1, total: bad.length }));
   for (const p of workbench.photos.value) expect([cloudRecordOf(p).kind, p.cloudReason, p.cloudConfidence]).toEqual(["unreadable", undefined, undefined]);
   workbench.acceptCloud("filtered");
-  expect(workbench.photos.value.every((p) => p.status === undefined && p.rating === undefined)).toBe(true);
-  expect(workbench.undoStack.value).toHaveLength(0);
+  expect([workbench.photos.value.every((p) => p.status === undefined && p.rating === undefined), workbench.undoStack.value.length]).toEqual([true, 0]);
   // A hand-edited stored file cannot smuggle a verdict in.
   const restored = started([photo(1, { cloud: { ...KEEP, rating: 9 }, cloudBest: "yes" as unknown as boolean })]).workbench;
   expect([cloudRecordOf(restored.photos.value[0]).kind, restored.photos.value[0].cloudBest]).toEqual(["unreadable", undefined]);
@@ -86,8 +80,7 @@ it("accepts the cloud's decision and rating for every filtered photo as one undo
   expect([shownUnder("disagree"), shownUnder("淘汰"), shownUnder("all").length]).toEqual([["ID-1", "ID-2"], ["ID-2"], 4]);
   press(workbench, "Shift+C");
   const work = () => workbench.photos.value.map((p) => [p.status, p.rating]);
-  expect(work()).toEqual([["保留", 4], ["淘汰", 1], ["保留", 4], [undefined, undefined]]);
-  expect(workbench.status.value).toBe("已采用 3 张照片的云端决定和星级（可撤销）");
+  expect([work(), workbench.status.value]).toEqual([[["保留", 4], ["淘汰", 1], ["保留", 4], [undefined, undefined]], "已采用 3 张照片的云端决定和星级（可撤销）"]);
   press(workbench, "Control+z");
   expect(work()).toEqual([["待定", 2], [undefined, undefined], [undefined, undefined], [undefined, undefined]]);
 });
@@ -96,8 +89,7 @@ it("sends the current photo's burst, and changes no frame for a failure, a winne
   const { workbench, actions } = started([photo(1, { group: "B1", best: true }), photo(2, { group: "B1" }), photo(3, { group: "B1" }), photo(4, { group: "B2" })]);
   const compare = () => (workbench.compareBurst(), actions("compareBurst").at(-1)!.token as string);
   workbench.burstComplete({ token: compare(), error: "已有连拍比较正在进行" });
-  expect(actions("compareBurst")[0].photos).toEqual([1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
-  expect(workbench.burstOutcomes.value.get("B1")).toEqual({ kind: "failed", message: "已有连拍比较正在进行" });
+  expect([actions("compareBurst")[0].photos, workbench.burstOutcomes.value.get("B1")]).toEqual([[1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })), { kind: "failed", message: "已有连拍比较正在进行" }]);
   workbench.burstComplete({ token: compare(), result: { winnerId: "ID-4", confidence: 0.9, reason: "" } });
   const outcome = workbench.burstOutcomes.value.get("B1");
   const token = compare();

@@ -22,10 +22,8 @@ it("follows every plug-in status and health report, an empty status meaning no s
     expect(workbench.bridge.value).toBeNull();
   }
   bridgeStatus({ listening: "yes", connected: 1, connectedCount: -3, port: 99999, saveLocation: ["/tmp"], grsAI: "broken", error: { text: "x" } });
-  expect(workbench.bridge.value).toEqual({ listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" });
-  expect(connectedPlugins(workbench.bridge.value!)).toBeNull();
+  expect([workbench.bridge.value, connectedPlugins(workbench.bridge.value!), readBridgeStatus([RUNNING])]).toEqual([{ listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" }, null, null]);
   expect(readBridgeStatus({ grsAI: { configured: "true", status: 3 } })?.grsAI).toEqual({ configured: null, model: null, status: null, detail: "" });
-  expect(readBridgeStatus([RUNNING])).toBeNull();
   expect([{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }].map((s) => connectedPlugins(readBridgeStatus(s)!))).toEqual([3, "some", 0]);
   // The health report: broken rows read as unknown, and the last report kept for none.
   workbench.workbenchHealth({ version: "1.4.0", build: "57", rows: [{ name: "云端接口", ok: true, message: "连接正常" }, { name: "本地生图模型（可选）", ok: 0, message: "模型文件 0 / 4" }] });
@@ -52,8 +50,7 @@ it("saves settings only once the state is known, offers a download only for a ne
   for (const report of [FOUND, null, "发现新版本", [FOUND], { ...FOUND, status: 3 }]) h.appUpdateState!(report);
   expect(workbench.appUpdate.state.value?.found).toEqual({ version: "0.8.0", build: "12", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" });
   for (const odd of [{ downloadURL: "javascript:alert(1)" }, { available: "true" }, { latestVersion: 8 }]) expect(readAppUpdateState({ ...FOUND, ...odd })?.found).toBeNull();
-  expect(readAppUpdateState({ status: "检查失败", automatic: "yes", checking: 1 })).toMatchObject({ automatic: null, checking: false, manifestURL: "" });
-  expect(readAppUpdateState({ ...FOUND, releaseNotes: "x".repeat(10_000) })!.found!.releaseNotes.length).toBe(4000);
+  expect([readAppUpdateState({ status: "检查失败", automatic: "yes", checking: 1 }), readAppUpdateState({ ...FOUND, releaseNotes: "x".repeat(10_000) })!.found!.releaseNotes.length]).toMatchObject([{ automatic: null, checking: false, manifestURL: "" }, 4000]);
   workbench.appUpdate.startDownload();
   for (const answer of ["没有可下载的新版本", { success: "yes", message: "无法打开下载地址" }, { success: true, message: "late" }]) h.appUpdateDownload!(answer);
   expect(workbench.appUpdate.download.value).toEqual({ success: false, message: "无法打开下载地址" });
@@ -66,12 +63,10 @@ const SETUP = { busy: 0, dependencyReady: false, desktopInstalled: 1, instanceIn
 
 it("reads 1 / 0 or booleans as installed and counts or flags of the wrong kind as unknown, shows only the answers asked for, installs once until the program answers, keeps a bounded log, and checks until the probes answered", () => {
   expect(readComfySetup(SETUP)).toEqual({ ...SETUP, busy: false, desktopInstalled: true, instanceInstalled: true });
-  expect(readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1", instanceInstalled: 2 })).toMatchObject({ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false, instanceInstalled: null });
-  expect(readComfySetup({})).toBeNull();
+  expect([readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1", instanceInstalled: 2 }), readComfySetup({})]).toMatchObject([{ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false, instanceInstalled: null }, null]);
   const { workbench, actions } = makeWorkbench();
-  const apps = readCompanionApps({ photoshop: { installed: 1, name: "Photoshop", path: "/opt/photoshop/photoshop" }, pixcake: { installed: "1", name: "像素蛋糕" } });
-  expect(apps).toEqual({ photoshop: { installed: true, name: "Photoshop" }, pixcake: { installed: null, name: "像素蛋糕" } });
-  expect(readCompanionApps({ photoshop: [] })).toEqual({ photoshop: null, pixcake: null });
+  expect([readCompanionApps({ photoshop: { installed: 1, name: "Photoshop", path: "/opt/photoshop/photoshop" }, pixcake: { installed: "1", name: "像素蛋糕" } }), readCompanionApps({ photoshop: [] })])
+    .toEqual([{ photoshop: { installed: true, name: "Photoshop" }, pixcake: { installed: null, name: "像素蛋糕" } }, { photoshop: null, pixcake: null }]);
   const answer = workbench.handlers().workflowAppOpened!;
   answer({ success: true, name: "Photoshop", message: "" });
   expect(workbench.companionApps.opened.value).toBeNull();
@@ -140,9 +135,8 @@ describe("project archives, automatic backups and relinking", () => {
 
   it("drops stored recent entries it cannot read and keeps at most eight", () => {
     const good = { name: "a", photos: 3, at: "2026-05-01T10:00:00.000Z", how: "saved" };
-    expect(readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null, "a"])).toEqual([good]);
-    expect(readRecentProjects(Array.from({ length: 12 }, (_, i) => ({ ...good, name: `p${i}` })))).toHaveLength(8);
-    expect(readRecentProjects({ 0: good })).toEqual([]);
+    const twelve = Array.from({ length: 12 }, (_, i) => ({ ...good, name: `p${i}` }));
+    expect([readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null, "a"]), readRecentProjects(twelve), readRecentProjects({ 0: good })]).toEqual([[good], twelve.slice(0, 8), []]);
   });
 
   it("takes only backup lists it asked for, without entries that are no backup of its folder, and opens only a readable listed one, not as a recent archive", () => {
@@ -179,8 +173,7 @@ describe("project archives, automatic backups and relinking", () => {
     workbench.projectPhotosRelinked({ photos: [found, { id: "ID-2", path: "relative/IMG_0002.CR3", name: "IMG_0002.CR3", thumbnail: "" }, "junk"], missing: 2 });
     // Not awaited any more.
     workbench.projectPhotosRelinked({ photos: [{ id: "ID-3", path: "/x/IMG_0003.CR3" }], missing: 0 });
-    expect(workbench.photos.value[0]).toMatchObject({ ...found, status: "保留", rating: 4 });
-    expect([workbench.photos.value[1].path, workbench.photos.value[2].path, workbench.status.value]).toEqual(["/shoot/IMG_0002.CR3", "/shoot/IMG_0003.CR3", "已重新关联 1 张照片，2 张未找到或重名"]);
+    expect([workbench.photos.value, workbench.status.value]).toMatchObject([[{ ...found, status: "保留", rating: 4 }, { path: "/shoot/IMG_0002.CR3" }, { path: "/shoot/IMG_0003.CR3" }], "已重新关联 1 张照片，2 张未找到或重名"]);
   });
 });
 
@@ -261,17 +254,14 @@ describe("whole-set style and face batch", () => {
     batch.progress({ id: "F-1", progress: 140, stage: "生成中", detail: "约 20 秒" });
     expect(batch.state.value.items[0]).toMatchObject({ state: "running", progress: 100, stage: "生成中", message: "约 20 秒" });
     batch.complete({ id: "F-1", result: { fileName: "IMG_1（1）.png", filePath: "/out/IMG_1（1）.png" } });
-    expect(batch.state.value.items[0]).toMatchObject({ state: "done", resultName: "IMG_1（1）.png", resultPath: "/out/IMG_1（1）.png" });
-    expect(folderOf("/out/IMG_1（1）.png")).toBe("/out");
+    expect([batch.state.value.items[0], folderOf("/out/IMG_1（1）.png")]).toMatchObject([{ state: "done", resultName: "IMG_1（1）.png", resultPath: "/out/IMG_1（1）.png" }, "/out"]);
     batch.failed({ id: "F-2", message: "请先设置生成图片保存位置" });
     batch.complete({ id: "F-3", result: null });
-    expect(batch.state.value.items[2]).toMatchObject({ state: "done", resultPath: "" });
-    expect(workbench.status.value).toBe("批量修脸结束：完成 2 张，失败 1 张");
+    expect([batch.state.value.items[2], workbench.status.value]).toMatchObject([{ state: "done", resultPath: "" }, "批量修脸结束：完成 2 张，失败 1 张"]);
     batch.start();
     batch.cancel();
     batch.complete({ id: "F-2", result: { fileName: "late.png" } });
     batch.failed({ id: "F-2", message: "x" });
-    expect(batch.state.value.items[1]).toMatchObject({ state: "queued", resultName: "" });
-    expect(actions("generateFaceBatchItem").map((a) => (a.item as { id: string }).id)).toEqual(["F-1", "F-2", "F-3", "F-2"]);
+    expect([batch.state.value.items[1], actions("generateFaceBatchItem").map((a) => (a.item as { id: string }).id)]).toMatchObject([{ state: "queued", resultName: "" }, ["F-1", "F-2", "F-3", "F-2"]]);
   });
 });
