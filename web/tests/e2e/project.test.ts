@@ -21,13 +21,12 @@ it("starts empty, imports, asks before replacing decisions, keeps them across a 
 
   const scan = await session.importPaths([shoot]);
   expect([scan.source, scan.photos[0].thumbnail]).toEqual(["folder", expect.stringMatching(/^file:\/\/.*ThumbnailCache/)]);
-  await expect.poll(() => page.getByTestId("status").textContent()).toBe(`已导入 ${NAMES.length} 张照片；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入`);
-  await expect.poll(() => page.evaluate(() => [...document.querySelectorAll<HTMLImageElement>(".cell img")].every((img) => img.complete && img.naturalWidth > 0))).toBe(true);
+  await expect.poll(() => Promise.all([page.getByTestId("status").textContent(), page.evaluate(() => [...document.querySelectorAll<HTMLImageElement>(".cell img")].every((img) => img.complete && img.naturalWidth > 0))]))
+    .toEqual([`已导入 ${NAMES.length} 张照片；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入`, true]);
 
   const picked = await session.importPaths([join(shoot, NAMES[2]), join(shoot, NAMES[3])], "photos");
   // The photo panel opens in the project's folder.
-  expect([picked.source, session.sent("choosePhotos").at(-1)]).toEqual(["files", { action: "choosePhotos", path: shoot }]);
-  await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(2);
+  await expect.poll(() => Promise.all([picked.source, session.sent("choosePhotos").at(-1), page.getByTestId("grid-cell").count()])).toEqual(["files", { action: "choosePhotos", path: shoot }, 2]);
   await page.getByTestId("grid-cell").first().click();
   for (const key of ["p", "5"]) await page.keyboard.press(key);
 
@@ -36,8 +35,7 @@ it("starts empty, imports, asks before replacing decisions, keeps them across a 
   await page.getByTestId("import-folder").click();
   await expect.poll(() => page.getByTestId("replace-dialog").textContent()).toContain("2 张照片已做决定或评星");
   const again = await session.answerTo(() => page.getByTestId("confirm-import").click(), "receiveScan");
-  expect(again.photos).toHaveLength(NAMES.length);
-  await expect.poll(() => page.getByTestId("counts").textContent()).toMatch(/保留 1.*★ 1/);
+  await expect.poll(() => Promise.all([again.photos.length, page.getByTestId("counts").textContent()])).toEqual([NAMES.length, expect.stringMatching(/保留 1.*★ 1/)]);
 
   // The save is debounced; closing the page hands over what is pending.
   await page.evaluate(() => window.dispatchEvent(new Event("pagehide")));
@@ -84,8 +82,7 @@ it("starts empty, imports, asks before replacing decisions, keeps them across a 
   const answer = await session.answerTo(() => page.getByTestId("edit-save").click(), "photoEditResult");
   expect(session.sent("editPhoto")[0]).toMatchObject({ path: source, turns: 1, crop: { x: 0, y: 0, w: 0.5, h: 0.5 }, token: answer.token });
   // The turned picture is 1072 × 2000; half of each side is kept.
-  expect(answer.photo).toMatchObject({ name: "canon-t6-coins-2000x1072（1）.jpg", format: "JPG", width: 536, height: 1000, sourcePath: source });
-  expect([readdirSync(out), statSync(source).size]).toEqual([["canon-t6-coins-2000x1072（1）.jpg"], sourceSize]);
+  expect([answer.photo, readdirSync(out), statSync(source).size]).toMatchObject([{ name: "canon-t6-coins-2000x1072（1）.jpg", format: "JPG", width: 536, height: 1000, sourcePath: source }, ["canon-t6-coins-2000x1072（1）.jpg"], sourceSize]);
   await expect.poll(() => page.getByTestId("edit-message").textContent()).toContain("已另存为");
   await page.keyboard.press("Escape");
   await expect.poll(() => Promise.all([page.getByTestId("grid-cell").count(), page.locator(".inspector-name").textContent()])).toEqual([NAMES.length + 1, answer.photo.name]);
@@ -125,8 +122,7 @@ it("scrolls through the whole grid with only the visible cells in the DOM", asyn
     }
     return { scrolled, maxCells };
   });
-  expect(figures.scrolled).toBeGreaterThan(0);
-  expect(figures.maxCells).toBeLessThan(MAX_CELLS_IN_DOM);
+  expect([figures.scrolled > 0, figures.maxCells < MAX_CELLS_IN_DOM]).toEqual([true, true]);
 
   // At the bottom the last photo is shown; Home and End select from the keyboard.
   await expect.poll(() => page.locator('[data-id="SYN-19999"]').count()).toBe(1);
