@@ -9,7 +9,7 @@ import { workflows } from "./shim";
 const LARGE = "nikon-d5300-6000x4000.jpg";
 
 const flows = workflows();
-it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side at one zoom and spot, panned together", async () => {
+it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side at one zoom and spot, panned together; marks the analysed faces over the loupe in every zoom, the shut eyes apart, and zooms to each face; counts a large import in a bar and orders two cameras' photos by capture time", async () => {
   const session = await flows.start();
   const { page } = session;
   const scan = await session.importPaths([flows.shoot({ "DSC_0001.jpg": LARGE, "DSC_0002.jpg": LARGE, "DSC_0003.jpg": "orientation-1.jpg" })]);
@@ -17,8 +17,8 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await page.keyboard.press("Space");
   await session.waitForCallback("previewReady", (p) => p.id === scan.photos[0].id);
   await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview")).toBe("1");
-  const frame = (await page.locator(".loupe-frame").boundingBox())!;
-  await page.mouse.click(frame.x + frame.width * 0.5, frame.y + frame.height * 0.5);
+  const loupeFrame = (await page.locator(".loupe-frame").boundingBox())!;
+  await page.mouse.click(loupeFrame.x + loupeFrame.width * 0.5, loupeFrame.y + loupeFrame.height * 0.5);
   const answer = await session.waitForCallback("photoRegion", (p) => p.id === scan.photos[0].id && !p.error);
   const asked = session.sent("photoRegion").at(-1)!;
   expect([answer.photoWidth, answer.photoHeight, answer.x, answer.y, answer.width, answer.height]).toEqual([6000, 4000, asked.x, asked.y, asked.width, asked.height]);
@@ -54,11 +54,8 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await session.screenshot("judging-compare");
   await page.keyboard.press("Escape");
   await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
-});
 
-it("marks the analysed faces over the loupe in every zoom, the one whose eyes are shut apart, and zooms to each face at 100 %", async () => {
-  const session = await flows.start();
-  const { page } = session;
+  // The faces the analysis judged, marked in every zoom.
   await session.importPaths([flows.shoot({ "IMG_0001.jpg": "face-group3-eyes-downcast-iso6400.jpg", "IMG_0002.jpg": "face-group3-open.jpg" })]);
   await page.locator('[data-testid="grid-cell"][title="IMG_0001.jpg"]').click();
   await page.keyboard.press("Space");
@@ -85,8 +82,7 @@ it("marks the analysed faces over the loupe in every zoom, the one whose eyes ar
   await session.screenshot("judging-faces");
 
   // N: the leftmost face at 100 %, as near the middle as the photo's edges let it be.
-  await page.keyboard.press("n");
-  await session.waitForCallback("photoRegion", (p) => !p.error);
+  await session.answerTo(() => page.keyboard.press("n"), "photoRegion", (p) => !p.error);
   await expect.poll(() => Promise.all([page.getByTestId("loupe-region").count(), page.getByTestId("status").textContent()])).toEqual([1, expect.stringContaining(`人脸 1 / ${faces.faces.length}`)]);
   expect(await page.getByTestId("loupe-image").evaluate((img) => img.getBoundingClientRect().width)).toBeCloseTo(faces.width, 0);
   const leftmost = Math.min(...faces.faces.map((face: any) => face.box.x));
@@ -105,11 +101,9 @@ it("marks the analysed faces over the loupe in every zoom, the one whose eyes ar
   const next = await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[1]?.id);
   await expect.poll(() => boxes.count()).toBe(next.faces.length);
   expect([next.faces.length, await page.locator('[data-flagged="1"]').count()]).toEqual([3, 0]);
-});
+  await page.keyboard.press("Escape");
 
-it("counts an import of three hundred files in a bar, showing the first records read-only, until the scan, then orders two cameras' photos by capture time, interleaved, and by file name on request", async () => {
-  const session = await flows.start();
-  const { page } = session;
+  // Three hundred files counted in a bar, the first records shown read-only until the scan; then two cameras by capture time, interleaved, and by name on request.
   await page.evaluate(() => {
     new MutationObserver(() => {
       if (document.querySelector('[data-testid="scan-progress"] progress')) (window as any).barSeen = true;

@@ -13,8 +13,15 @@ import { analysed, makeWorkbench, photo, press, started } from "./helpers";
 const SAVED = { configured: true, maskedKey: "sk-…9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite", status: "已保存", detail: "API 密钥已保存在当前用户的本地配置中" };
 const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: SAVED, error: "" };
 
-it("follows every plug-in status and health report, an empty status meaning no service, shows fields of the wrong type as unknown, and counts plug-ins by the flag without a count", () => {
-  const { workbench } = makeWorkbench();
+it("sends a typed AI key once, trimmed, and a check once until the next report; follows every AI service, plug-in and health report, an empty plug-in status meaning no service, shows fields of the wrong type as unknown, and counts plug-ins by the flag without a count", () => {
+  const { workbench, posted } = makeWorkbench();
+  workbench.ai.save("  sk-secret-key-9f3a \n", " https://api.grsai.com ", "nano-banana-2-lite");
+  workbench.ai.test();
+  workbench.ai.test();
+  expect(posted).toEqual([{ action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" }, { action: "testGRSAIConnection" }]);
+  for (const report of [SAVED, null, {}, [SAVED]]) workbench.handlers().grsAIState!(report);
+  expect([workbench.ai.checking.value, workbench.ai.state.value, readAIServiceState({ configured: "yes", maskedKey: 5, baseURL: ["x"], status: null })])
+    .toEqual([false, SAVED, { configured: null, maskedKey: null, baseURL: "", model: "", status: null, detail: "" }]);
   const bridgeStatus = workbench.handlers().bridgeStatus!;
   const { mode: _, ...shown } = RUNNING;
   for (const empty of [{}, null]) {
@@ -39,7 +46,9 @@ it("follows every plug-in status and health report, an empty status meaning no s
 const BASE = { currentVersion: "0.7.1", currentBuild: "1", manifestURL: "https://example.com/update.json", automatic: true };
 const FOUND = { ...BASE, status: "发现新版本", available: true, latestVersion: "0.8.0", latestBuild: "12", downloadURL: "https://example.com/tidewick-0.8.0.tar.gz", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" };
 
-it("saves settings only once the state is known, offers a download only for a newer version with an HTTPS page, takes only the download answer it awaits, and checks once at a time", () => {
+const SETUP = { busy: 0, dependencyReady: false, desktopInstalled: 1, instanceInstalled: 1, instanceName: "ComfyUI", instancePath: "/home/ann/ComfyUI", memoryGB: 23, missingBytes: 6793621505, modelRoot: "/home/ann/ComfyUI/ComfyUI/models", modelsReady: 0, modelsTotal: 4, nodeReady: true };
+
+it("saves update settings only once the state is known, offers a download only for a newer version with an HTTPS page, checks once at a time; shows only the app and ComfyUI answers asked for, installs once until the program answers, keeps a bounded log, and checks until the probes answered", () => {
   const { workbench, posted } = makeWorkbench();
   const h = workbench.handlers();
   workbench.appUpdate.setAutomatic(false);
@@ -59,14 +68,9 @@ it("saves settings only once the state is known, offers a download only for a ne
   h.appUpdateState!({ ...BASE, status: "正在检查…", checking: true });
   workbench.appUpdate.check("");
   expect(posted.filter((body) => body.action === "checkForAppUpdate")).toHaveLength(0);
-});
-
-const SETUP = { busy: 0, dependencyReady: false, desktopInstalled: 1, instanceInstalled: 1, instanceName: "ComfyUI", instancePath: "/home/ann/ComfyUI", memoryGB: 23, missingBytes: 6793621505, modelRoot: "/home/ann/ComfyUI/ComfyUI/models", modelsReady: 0, modelsTotal: 4, nodeReady: true };
-
-it("reads 1 / 0 or booleans as installed and counts or flags of the wrong kind as unknown, shows only the answers asked for, installs once until the program answers, keeps a bounded log, and checks until the probes answered", () => {
+  // ComfyUI and the companion apps: 1 / 0 or booleans read as installed, counts or flags of the wrong kind as unknown.
   expect(readComfySetup(SETUP)).toEqual({ ...SETUP, busy: false, desktopInstalled: true, instanceInstalled: true });
   expect([readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1", instanceInstalled: 2 }), readComfySetup({})]).toMatchObject([{ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false, instanceInstalled: null }, null]);
-  const { workbench, actions } = makeWorkbench();
   expect([readCompanionApps({ photoshop: { installed: 1, name: "Photoshop", path: "/opt/photoshop/photoshop" }, pixcake: { installed: "1", name: "像素蛋糕" } }), readCompanionApps({ photoshop: [] })])
     .toEqual([{ photoshop: { installed: true, name: "Photoshop" }, pixcake: { installed: null, name: "像素蛋糕" } }, { photoshop: null, pixcake: null }]);
   const answer = workbench.handlers().workflowAppOpened!;
@@ -76,13 +80,12 @@ it("reads 1 / 0 or booleans as installed and counts or flags of the wrong kind a
   answer({ success: 1, name: "像素蛋糕", message: "未检测到像素蛋糕，你仍可从导出文件夹手动继续" });
   answer({ success: true, name: "Photoshop", message: "" });
   expect(workbench.companionApps.opened.value).toEqual({ success: false, name: "像素蛋糕", message: "未检测到像素蛋糕，你仍可从导出文件夹手动继续" });
-  const h = workbench.handlers();
   h.comfySetupState!(SETUP);
   workbench.comfy.install();
   workbench.comfy.install();
   h.comfySetupState!({ ...SETUP, busy: 1 });
   workbench.comfy.install();
-  expect(actions("installComfyModels")).toHaveLength(1);
+  expect(posted.filter((body) => body.action === "installComfyModels")).toHaveLength(1);
   for (const line of [{ event: "step", message: "下载模型" }, "step|下载模型", null, { event: 3 }]) h.comfySetupProgress!(line);
   expect(workbench.comfy.log.value).toEqual([{ event: "step", message: "下载模型" }]);
   for (let i = 0; i < SETUP_LOG_MAX + 5; i++) h.comfySetupProgress!({ event: "ready", message: `#${i}` });
@@ -266,17 +269,6 @@ describe("whole-set style and face batch", () => {
     batch.failed({ id: "F-2", message: "x" });
     expect([batch.state.value.items[1], actions("generateFaceBatchItem").map((a) => (a.item as { id: string }).id)]).toMatchObject([{ state: "queued", resultName: "" }, ["F-1", "F-2", "F-3", "F-2"]]);
   });
-});
-
-it("sends the typed key once, trimmed, and a connection check once until the next report; reads fields of the wrong type as unknown and keeps the last good report for none", () => {
-  const { workbench, posted } = makeWorkbench();
-  workbench.ai.save("  sk-secret-key-9f3a \n", " https://api.grsai.com ", "nano-banana-2-lite");
-  workbench.ai.test();
-  workbench.ai.test();
-  expect(posted).toEqual([{ action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" }, { action: "testGRSAIConnection" }]);
-  for (const report of [SAVED, null, {}, [SAVED]]) workbench.handlers().grsAIState!(report);
-  expect([workbench.ai.checking.value, workbench.ai.state.value, readAIServiceState({ configured: "yes", maskedKey: 5, baseURL: ["x"], status: null })])
-    .toEqual([false, SAVED, { configured: null, maskedKey: null, baseURL: "", model: "", status: null, detail: "" }]);
 });
 
 const KEEP = { decision: "保留", rating: 4, confidence: 0.9, issues: ["构图问题"], reason: "眼神清楚", bestCandidate: true, usage: { prompt_tokens: 9 } };
