@@ -1,34 +1,46 @@
-// Cloud culling against the program and the local stand-in of the AI service.
+// Cloud culling against the program and the repository's local HTTPS stand-in of the AI service
+// (tests/ai/fake_grsai.py), whose throw-away certificate authority the program trusts through
+// TIDEWICK_TEST_CA_FILE.
+import { spawn } from "node:child_process";
 import { readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
+import { createInterface } from "node:readline";
 import { afterAll, expect, it } from "vitest";
-import { startFakeService } from "./fakeService";
-import { workflows } from "./shim";
+import { repoDir, workflows } from "./shim";
 
 // In name order, so the grid shows them in the same order whichever order is chosen.
 const NAMES = ["face-closed-yawn.jpg", "face-open-portrait-hopper.jpg", "orientation-1.jpg"];
 const KEEP = { decision: "保留", rating: 4, confidence: 0.95, issues: [], reason: "眼神清楚，对焦准确", bestCandidate: true };
+const CHAT = "/v1/chat/completions";
 
 const flows = workflows();
 const shoot = flows.shoot(NAMES);
-const service = await startFakeService();
-afterAll(() => service.stop());
+const service = spawn("python3", [join(repoDir, "tests/ai/fake_grsai.py"), "--workdir", flows.tempDir("tidewick-fake-ai-")], { stdio: ["pipe", "pipe", "inherit"] });
+afterAll(() => service.stdin.end());
+const lines = createInterface({ input: service.stdout })[Symbol.asyncIterator]();
+const nextLine = async () => ((next) => (next.done ? "null" : next.value))(await lines.next());
+const [ready, port, caFile] = /^ready (\d+) (\S+)$/.exec(await nextLine()) ?? [];
+if (!ready) throw new Error("the AI service stand-in did not start");
+// Each command's answer is the stand-in's next line.
+const ask = async (command: Record<string, unknown>): Promise<any> => (service.stdin.write(JSON.stringify(command) + "\n"), JSON.parse(await nextLine()));
 
 it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, then compares the burst", async () => {
   // The third is still out when the user stops the run, the fifth when the comparison is stopped.
-  await service.scriptChats([[KEEP], [{ ...KEEP, decision: "keep", reason: "不可用" }], [KEEP, 6000], [{ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }],
-    [{ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000], [{ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }]]);
+  // Each chat answer is the given object as the vision model writes it, sent after its delay.
+  const chats: Array<[unknown, number?]> = [[KEEP], [{ ...KEEP, decision: "keep", reason: "不可用" }], [KEEP, 6000], [{ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }],
+    [{ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000], [{ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }]];
+  await ask({ op: "route", method: "POST", path: CHAT, responses: chats.map(([answer, delay_ms = 0]) => ({ json: { choices: [{ message: { content: JSON.stringify(answer) } }], usage: { prompt_tokens: 10, completion_tokens: 5 } }, delay_ms })) });
   // The three photos as one stored burst, the first its best frame.
   const photos = NAMES.map((name, i) => ({ id: `P-${i}`, path: join(shoot, name), name, format: "JPG", size: 1, date: `2026-05-01T10:00:0${i}`, thumbnail: `file://${join(shoot, name)}`, group: "B1", best: i === 0 || undefined }));
   const session = await flows.start({
-    env: { TIDEWICK_TEST_CA_FILE: service.caFile },
+    env: { TIDEWICK_TEST_CA_FILE: caFile },
     prepareSupportDir: (dir) => writeFileSync(join(dir, "current-project.json"), JSON.stringify({ photos, folder: shoot })),
   });
   const { page } = session;
   await session.waitForCallback("grsAIState");
   await page.getByTestId("settings").click();
   await page.getByTestId("ai-key").fill("sk-test-0123456789");
-  await page.getByTestId("ai-base-url").fill(service.baseURL);
+  await page.getByTestId("ai-base-url").fill(`https://127.0.0.1:${port}`);
   await page.getByTestId("ai-save").click();
   await session.waitForCallback("grsAIState", (state) => state.status === "已保存");
   await page.keyboard.press("Escape");
@@ -69,8 +81,8 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
 
   // The burst compared: the winner becomes its best frame, undoably.
   expect((await session.answerTo(() => page.getByTestId("compare-burst").click(), "burstComplete")).result.winnerId).toBe("P-1");
-  await expect.poll(() => page.getByTestId("burst-outcome").textContent()).toContain(`云端选出 ${NAMES[1]} 为本组最佳（置信度 90%）：第二张眼睛睁开`);
-  await expect.poll(() => Promise.all([page.locator(".group-tag.best").count(), page.locator(`.cell[data-id="P-1"] .group-tag`).textContent()])).toEqual([1, "B1 ★"]);
+  await expect.poll(() => Promise.all([page.getByTestId("burst-outcome").textContent(), page.locator(".group-tag.best").count(), page.locator(`.cell[data-id="P-1"] .group-tag`).textContent()]))
+    .toEqual([expect.stringContaining(`云端选出 ${NAMES[1]} 为本组最佳（置信度 90%）：第二张眼睛睁开`), 1, "B1 ★"]);
   await session.screenshot("burst-compared");
   await page.keyboard.press("Control+z");
   await expect.poll(() => page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
@@ -80,7 +92,7 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
   await page.getByTestId("compare-burst").click();
   await session.waitForCallback("burstProgress", (p) => p.token === comparison(1));
   // The stop must find the request out, holding the answer scripted to come late.
-  await expect.poll(() => service.chatsReceived(), { timeout: 20_000 }).toBe(5);
+  await expect.poll(async () => (await ask({ op: "requests" })).filter((request: { path: string }) => request.path === CHAT).length, { timeout: 20_000 }).toBe(5);
   await expect.poll(() => page.getByTestId("burst-progress").textContent()).toContain("云端比较连拍 B1 0 / 1");
   await page.getByTestId("cancel-burst").click();
   await expect.poll(() => Promise.all([page.getByTestId("burst-progress").count(), session.texts("status")])).toEqual([0, ["已停止云端比较连拍"]]);

@@ -27,11 +27,9 @@ it("imports, analyses as chosen, rejects two with X, trashes them, exports the r
   await panel.getByLabel("噪点过高").uncheck();
   await page.getByTestId("analyse-missing").click();
   const [request] = session.sent("analyze");
-  expect(request.settings).toEqual({ strictness: "严格", enabled: ["整体模糊", "人脸失焦", "闭眼", "过曝", "欠曝"], sound: true });
-  expect(await session.waitForCallback("analysisComplete", () => true, { timeoutMs: 120_000 })).toEqual({ token: request.token, cancelled: false });
-  expect(session.delivered.filter((c) => c.fn === "window.Native.analysisResult")).toHaveLength(NAMES.length);
-  await expect.poll(() => Promise.all([page.getByTestId("analysis-progress").count(), session.texts("metrics")])).toEqual([0, [expect.stringContaining("亮度")]]);
-  expect(session.effects).toContainEqual(expect.objectContaining({ effect: "sound" }));
+  expect([request.settings, await session.waitForCallback("analysisComplete", () => true, { timeoutMs: 120_000 }), session.delivered.filter((c) => c.fn === "window.Native.analysisResult").length])
+    .toEqual([{ strictness: "严格", enabled: ["整体模糊", "人脸失焦", "闭眼", "过曝", "欠曝"], sound: true }, { token: request.token, cancelled: false }, NAMES.length]);
+  await expect.poll(() => Promise.all([page.getByTestId("analysis-progress").count(), session.texts("metrics"), session.effects])).toEqual([0, [expect.stringContaining("亮度")], expect.arrayContaining([expect.objectContaining({ effect: "sound" })])]);
 
   // The identical frames form a burst with one best frame; collapsed, it is one cell that opens again.
   await expect.poll(() => Promise.all([page.locator(".group-tag").count(), page.locator(".group-tag.best").count()])).toEqual([2, 1]);
@@ -50,15 +48,14 @@ it("imports, analyses as chosen, rejects two with X, trashes them, exports the r
   await expect.poll(() => Promise.all([session.texts("trash-starred"), page.evaluate(() => (document.activeElement as HTMLElement | null)?.dataset.testid)])).toEqual([[expect.stringContaining("其中 1 张带有星级")], "cancel-trash"]);
   await page.getByTestId("confirm-trash").click();
   expect((await session.waitForCallback("ratingTrashComplete")).removedIDs).toHaveLength(2);
-  await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length - 2);
-  expect(scan.photos.slice(0, 2).map((p: any) => existsSync(p.path))).toEqual([false, false]);
+  await expect.poll(() => Promise.all([page.getByTestId("grid-cell").count(), ...scan.photos.slice(0, 2).map((p: any) => existsSync(p.path))])).toEqual([NAMES.length - 2, false, false]);
 
   // The first export asks for the folder, which the page then remembers.
   const exportBase = flows.tempDir("tidewick-export-");
   session.answerPanel([exportBase]);
   await page.getByTestId("export-rated").click();
-  expect([(await session.waitForCallback("ratingExportFolder")).path, (await session.waitForCallback("ratingExportComplete")).outputs.length]).toEqual([exportBase, 2]);
-  expect(readdirSync(join(exportBase, today())).filter((name) => name.endsWith(".xmp"))).toHaveLength(2);
+  const exportedTo = [(await session.waitForCallback("ratingExportFolder")).path, (await session.waitForCallback("ratingExportComplete")).outputs.length];
+  expect([...exportedTo, readdirSync(join(exportBase, today())).filter((name) => name.endsWith(".xmp")).length]).toEqual([exportBase, 2, 2]);
   await page.getByTestId("export-rated").click();
   await expect.poll(() => session.sent("exportRatedPhotos")[1]?.folder).toBe(exportBase);
 
@@ -74,11 +71,9 @@ it("imports, analyses as chosen, rejects two with X, trashes them, exports the r
   await dialog.getByLabel(/全部照片/).check();
   session.answerPanel([advancedBase]);
   const done = await session.answerTo(() => page.getByTestId("start-export").click(), "exportComplete", () => true, 60_000);
-  expect(session.delivered.filter((c) => c.fn === "window.Native.exportProgress").map((c) => c.arg.completed)).toEqual([1, 2, 3, 4, 5]);
-  expect(done.folder).toBe(join(advancedBase, today()));
+  expect([session.delivered.filter((c) => c.fn === "window.Native.exportProgress").map((c) => c.arg.completed), done.folder]).toEqual([[1, 2, 3, 4, 5], join(advancedBase, today())]);
   const kept = scan.photos[3].name.replace(/\.jpg$/, "");
-  expect(readdirSync(join(done.folder, "保留")).sort()).toEqual([`${kept}.jpg`, `${kept}.xmp`]);
-  await expect.poll(() => page.getByTestId("status").textContent()).toBe(done.message);
+  await expect.poll(() => Promise.all([page.getByTestId("status").textContent(), readdirSync(join(done.folder, "保留")).sort()])).toEqual([done.message, [`${kept}.jpg`, `${kept}.xmp`]]);
   await session.screenshot("culled");
 });
 
@@ -90,8 +85,8 @@ it("cancels a running analysis; the photos analysed before keep their results, t
   await session.answerTo(() => page.getByTestId("analyse-missing").click(), "analysisResult", () => true, 60_000);
   await expect.poll(() => page.getByTestId("analysis-progress").textContent()).toMatch(/正在分析 \d+ \/ \d+/);
   await page.getByTestId("cancel-analysis").click();
-  expect([(await session.waitForCallback("analysisComplete", () => true, { timeoutMs: 60_000 })).cancelled, session.sent("cancelAnalysis").length]).toEqual([true, 1]);
-  await expect.poll(() => Promise.all([session.texts("status"), page.getByTestId("analysis-progress").count()])).toEqual([["已取消分析"], 0]);
+  const { cancelled } = await session.waitForCallback("analysisComplete", () => true, { timeoutMs: 60_000 });
+  await expect.poll(() => Promise.all([cancelled, session.sent("cancelAnalysis").length, session.texts("status"), page.getByTestId("analysis-progress").count()])).toEqual([true, 1, ["已取消分析"], 0]);
 
   // Focused first, as a person's click does.
   await page.getByTestId("filter-issue").focus();

@@ -9,7 +9,7 @@ import { workflows } from "./shim";
 const LARGE = "nikon-d5300-6000x4000.jpg";
 
 const flows = workflows();
-it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side at one zoom and spot, panned together", async () => {
+it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side at one zoom and spot, panned together; marks the analysed faces over the loupe in every zoom, the shut eyes apart, and zooms to each face; counts a large import in a bar and orders two cameras' photos by capture time", async () => {
   const session = await flows.start();
   const { page } = session;
   const scan = await session.importPaths([flows.shoot({ "DSC_0001.jpg": LARGE, "DSC_0002.jpg": LARGE, "DSC_0003.jpg": "orientation-1.jpg" })]);
@@ -17,8 +17,8 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await page.keyboard.press("Space");
   await session.waitForCallback("previewReady", (p) => p.id === scan.photos[0].id);
   await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview")).toBe("1");
-  const frame = (await page.locator(".loupe-frame").boundingBox())!;
-  await page.mouse.click(frame.x + frame.width * 0.5, frame.y + frame.height * 0.5);
+  const loupeFrame = (await page.locator(".loupe-frame").boundingBox())!;
+  await page.mouse.click(loupeFrame.x + loupeFrame.width * 0.5, loupeFrame.y + loupeFrame.height * 0.5);
   const answer = await session.waitForCallback("photoRegion", (p) => p.id === scan.photos[0].id && !p.error);
   const asked = session.sent("photoRegion").at(-1)!;
   expect([answer.photoWidth, answer.photoHeight, answer.x, answer.y, answer.width, answer.height]).toEqual([6000, 4000, asked.x, asked.y, asked.width, asked.height]);
@@ -54,11 +54,8 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await session.screenshot("judging-compare");
   await page.keyboard.press("Escape");
   await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
-});
 
-it("marks the analysed faces over the loupe in every zoom, the one whose eyes are shut apart, and zooms to each face at 100 %", async () => {
-  const session = await flows.start();
-  const { page } = session;
+  // The faces the analysis judged, marked in every zoom.
   await session.importPaths([flows.shoot({ "IMG_0001.jpg": "face-group3-eyes-downcast-iso6400.jpg", "IMG_0002.jpg": "face-group3-open.jpg" })]);
   await page.locator('[data-testid="grid-cell"][title="IMG_0001.jpg"]').click();
   await page.keyboard.press("Space");
@@ -81,23 +78,19 @@ it("marks the analysed faces over the loupe in every zoom, the one whose eyes ar
   }, faces.width);
   expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
   const flagged = faces.faces.filter((face: any) => face.triggers.includes("闭眼")).length;
-  expect([flagged, await page.locator('[data-flagged="1"]').count()]).toEqual([1, 1]);
-  expect(await page.locator('[data-flagged="1"] .face-label').textContent()).toBe("闭眼");
+  expect([flagged, await page.locator('[data-flagged="1"]').count(), await page.locator('[data-flagged="1"] .face-label').textContent()]).toEqual([1, 1, "闭眼"]);
   await session.screenshot("judging-faces");
 
   // N: the leftmost face at 100 %, as near the middle as the photo's edges let it be.
-  await page.keyboard.press("n");
-  await session.waitForCallback("photoRegion", (p) => !p.error);
-  await expect.poll(() => page.getByTestId("loupe-region").count()).toBe(1);
+  await session.answerTo(() => page.keyboard.press("n"), "photoRegion", (p) => !p.error);
+  await expect.poll(() => Promise.all([page.getByTestId("loupe-region").count(), page.getByTestId("status").textContent()])).toEqual([1, expect.stringContaining(`人脸 1 / ${faces.faces.length}`)]);
   expect(await page.getByTestId("loupe-image").evaluate((img) => img.getBoundingClientRect().width)).toBeCloseTo(faces.width, 0);
-  expect(await page.getByTestId("status").textContent()).toContain(`人脸 1 / ${faces.faces.length}`);
   const leftmost = Math.min(...faces.faces.map((face: any) => face.box.x));
   const first = (await page.locator(`[data-box^="${leftmost},"]`).boundingBox())!;
   const frame = (await page.locator(".loupe-frame").boundingBox())!;
   const image = (await page.getByTestId("loupe-image").boundingBox())!;
   const centred = (mark: number, view: number, start: number, size: number) => Math.abs(mark - view) < 1.5 || Math.abs(start) < 1 || Math.abs(start + size - 2 * view) < 1;
-  expect(centred(first.x + first.width / 2 - frame.x, frame.width / 2, image.x - frame.x, image.width)).toBe(true);
-  expect(centred(first.y + first.height / 2 - frame.y, frame.height / 2, image.y - frame.y, image.height)).toBe(true);
+  expect([centred(first.x + first.width / 2 - frame.x, frame.width / 2, image.x - frame.x, image.width), centred(first.y + first.height / 2 - frame.y, frame.height / 2, image.y - frame.y, image.height)]).toEqual([true, true]);
   expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
   // 200 % and a pan keep the marks on the faces; the marks stay on for the next photo.
   await page.keyboard.press("Shift+Z");
@@ -108,11 +101,9 @@ it("marks the analysed faces over the loupe in every zoom, the one whose eyes ar
   const next = await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[1]?.id);
   await expect.poll(() => boxes.count()).toBe(next.faces.length);
   expect([next.faces.length, await page.locator('[data-flagged="1"]').count()]).toEqual([3, 0]);
-});
+  await page.keyboard.press("Escape");
 
-it("counts an import of three hundred files in a bar, showing the first records read-only, until the scan, then orders two cameras' photos by capture time, interleaved, and by file name on request", async () => {
-  const session = await flows.start();
-  const { page } = session;
+  // Three hundred files counted in a bar, the first records shown read-only until the scan; then two cameras by capture time, interleaved, and by name on request.
   await page.evaluate(() => {
     new MutationObserver(() => {
       if (document.querySelector('[data-testid="scan-progress"] progress')) (window as any).barSeen = true;
@@ -120,8 +111,7 @@ it("counts an import of three hundred files in a bar, showing the first records 
     }).observe(document.body, { subtree: true, childList: true });
   });
   await session.importPaths([flows.shoot(Object.fromEntries(Array.from({ length: 300 }, (_, i) => [`IMG_${String(i).padStart(4, "0")}.jpg`, "orientation-1.jpg"])))]);
-  expect(session.delivered.filter((call) => call.fn.endsWith(".scanProgress")).at(-1)?.arg).toEqual({ found: 300, thumbnails: 300, total: 300 });
-  expect(await page.evaluate(() => [(window as any).barSeen, (window as any).recordsSeen])).toEqual([true, true]);
+  expect([session.delivered.filter((call) => call.fn.endsWith(".scanProgress")).at(-1)?.arg, await page.evaluate(() => [(window as any).barSeen, (window as any).recordsSeen])]).toEqual([{ found: 300, thumbnails: 300, total: 300 }, [true, true]]);
   await expect.poll(() => page.locator('[data-testid="scan-progress"], [data-importing]').count()).toBe(0);
 
   const planted = { A_0001: "14:03:20", A_0002: "14:05:00", B_0001: "14:02:00", B_0002: "14:04:10" };

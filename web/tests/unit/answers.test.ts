@@ -11,8 +11,7 @@ it("takes results of the current run only, with progress, keeps their issues wit
   workbench.analysisResult({ token: "OLD", id: "ID-1", result: analysed("ffffffffffffffff"), processed: 1, total: 9, remaining: 3 });
   expect(workbench.photos.value[0].result).toBeUndefined();
   workbench.analysisResult({ token, id: "ID-1", result, processed: 1, total: 2, remaining: 4 });
-  expect(workbench.photos.value[0]).toMatchObject({ result, issues: ["过曝"] });
-  expect(workbench.analysis.value).toMatchObject({ processed: 1, total: 2, remaining: 4 });
+  expect([workbench.photos.value[0], workbench.analysis.value]).toMatchObject([{ result, issues: ["过曝"] }, { processed: 1, total: 2, remaining: 4 }]);
   workbench.analysisComplete({ token: "OLD", cancelled: true });
   expect(workbench.analysis.value).not.toBeNull();
   workbench.analysisResult({ token, id: "ID-2", result: { error: "无法解码照片预览" }, processed: 2, total: 2, remaining: 0 });
@@ -94,8 +93,8 @@ it("shows the import's counts until its scan, adopts the scan in the order recei
   workbench.receiveScan({ folder: "/shoot", source: "folder", skipped: 2, photos: [{ ...photo(2), id: "NEW-2", size: 99 }, { ...photo(1), id: "NEW-1" }] });
   expect(workbench.photos.value.map((p) => [p.id, p.status, p.rating, p.group])).toEqual([["NEW-2", undefined, undefined, undefined], ["NEW-1", "保留", 3, undefined]]);
   workbench.scanRecords({ token: "I1", photos: [photo(10)] });
-  expect([workbench.selection.value.currentId, workbench.scanProgress.value, workbench.importPreview.value]).toEqual(["NEW-2", null, null]);
-  expect(workbench.status.value).toBe("已导入 2 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入");
+  expect([workbench.selection.value.currentId, workbench.scanProgress.value, workbench.importPreview.value, workbench.status.value])
+    .toEqual(["NEW-2", null, null, "已导入 2 张照片，跳过 2 个（不是普通文件，或文件名不是 UTF-8 编码）；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入"]);
   advance(1000);
   expect(saves()).toHaveLength(1);
   // A closing status ends the counts as well.
@@ -130,17 +129,13 @@ it("asks once for a turned and cropped copy, the turns modulo 4 and the crop ins
   expect(actions("editPhoto")).toEqual([{ action: "editPhoto", path: "/shoot/IMG_0001.CR3", turns: 1, date: photo(1).date, crop: turned.crop, token }]);
   const copy = { ...photo(9), path: "/out/IMG_0001（1）.jpg", format: "JPG", width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3" };
   for (const answer of [{ token: "OLD", photo: copy }, null, { token, photo: { ...copy, thumbnail: "file:///etc/passwd" } }, { token, photo: { ...copy, id: "ID-10" } }]) workbench.photoEditResult(answer);
-  expect(workbench.photos.value.map((p) => p.id)).toEqual(["ID-1", "ID-9", "ID-2"]);
-  expect(workbench.photos.value[1]).toMatchObject({ width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3", thumbnail: "" });
-  expect(workbench.selection.value.currentId).toBe("ID-9");
+  expect([workbench.photos.value.map((p) => p.id), workbench.photos.value[1], workbench.selection.value.currentId]).toMatchObject([["ID-1", "ID-9", "ID-2"], { width: 40, height: 30, sourcePath: "/shoot/IMG_0001.CR3", thumbnail: "" }, "ID-9"]);
   const answered = (payload: Record<string, unknown>) => {
     workbench.saveEdit();
     workbench.photoEditResult({ token: actions("editPhoto").at(-1)!.token, ...payload });
     return [workbench.photoEdit.state.value.token, workbench.photoEdit.state.value.message, workbench.status.value, workbench.photos.value.length];
   };
-  expect(answered({ cancelled: true }).slice(0, 2)).toEqual([null, "已取消保存"]);
-  expect(answered({ error: "原文件不可访问" })[2]).toBe("原文件不可访问");
-  expect(answered({ photo: { ...copy, id: "ID-11", path: "relative.jpg" } }).slice(2)).toEqual(["保存失败", 3]);
+  expect([answered({ cancelled: true }).slice(0, 2), answered({ error: "原文件不可访问" })[2], answered({ photo: { ...copy, id: "ID-11", path: "relative.jpg" } }).slice(2)]).toEqual([[null, "已取消保存"], "原文件不可访问", ["保存失败", 3]]);
   workbench.openFolder("relative/dir");
   workbench.openFolder("/out");
   expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);

@@ -8,8 +8,7 @@ describe("keys that decide and rate", () => {
     const { workbench } = started([photo(1, { rating: 2 }), photo(2), photo(3), photo(4), photo(5)]);
     const work = () => workbench.photos.value.map((p) => [p.status ?? "-", p.rating ?? "-"]);
     press(workbench, "p", "X", "u", "5", "0");
-    expect(work()).toEqual([["保留", 2], ["淘汰", "-"], ["待定", "-"], ["-", 5], ["-", 0]]);
-    expect(workbench.selection.value.currentId).toBe("ID-5");
+    expect([work(), workbench.selection.value.currentId]).toEqual([[["保留", 2], ["淘汰", "-"], ["待定", "-"], ["-", 5], ["-", 0]], "ID-5"]);
     // Without auto-advance the photo stays; a repeated decision is no step.
     workbench.select("ID-1");
     workbench.setView({ autoAdvance: false });
@@ -23,8 +22,7 @@ describe("keys that decide and rate", () => {
     press(workbench, "Meta+z");
     expect(workbench.status.value).toBe("已撤销：给 3 张照片评 4 星");
     press(workbench, ...Array(6).fill("Control+z"));
-    expect(work()).toEqual([["-", 2], ["-", "-"], ["-", "-"], ["-", "-"], ["-", "-"]]);
-    expect(["status" in workbench.photos.value[0], workbench.status.value]).toEqual([false, "没有可撤销的操作"]);
+    expect([work(), "status" in workbench.photos.value[0], workbench.status.value]).toEqual([[["-", 2], ["-", "-"], ["-", "-"], ["-", "-"], ["-", "-"]], false, "没有可撤销的操作"]);
     workbench.select("ID-2");
     press(workbench, "x");
     workbench.trashRejects();
@@ -46,13 +44,11 @@ describe("keys that decide and rate", () => {
 
   it("lists every key it acts on once; ? and dialogs hold the keys back except Escape; F shows the loupe full screen; stars may keep the photo; decisions are marked", () => {
     const shown = KEY_TABLE.filter((binding) => binding.shown);
-    expect(shown.every((binding) => binding.what)).toBe(true);
-    expect(new Set(shown.map((binding) => `${binding.place} ${binding.shown}`)).size).toBe(shown.length);
+    expect([shown.every((binding) => binding.what), new Set(shown.map((binding) => `${binding.place} ${binding.shown}`)).size]).toEqual([true, shown.length]);
     const { workbench } = started();
     expect(press(workbench, "?", "x", "?")).toEqual([true, false, true]);
     workbench.dialog.value = "settings";
-    expect(press(workbench, "x", "Escape")).toEqual([false, true]);
-    expect([workbench.counts.value.淘汰, workbench.dialog.value]).toEqual([0, null]);
+    expect([press(workbench, "x", "Escape"), workbench.counts.value.淘汰, workbench.dialog.value]).toEqual([[false, true], 0, null]);
     const loupe = () => [workbench.loupe.value.open, workbench.loupe.value.fullScreen];
     expect([["f"], ["F"], ["f", "Escape"]].map((keys) => (press(workbench, ...keys), loupe()))).toEqual([[true, true], [true, false], [false, false]]);
     // An option keeps the photo after stars; the loupe marks each decision for the photo decided.

@@ -1,28 +1,38 @@
 import { describe, expect, it } from "vitest";
+import { readAIServiceState } from "../../src/state/aiService";
+import { readAppUpdateState } from "../../src/state/appUpdate";
+import { cloudRecordOf, cloudVerdictOf } from "../../src/state/cloudReview";
+import { readComfySetup, SETUP_LOG_MAX } from "../../src/state/comfySetup";
+import { readCompanionApps } from "../../src/state/companionApps";
 import { folderOf } from "../../src/state/faceBatch";
 import { readHealthReport } from "../../src/state/health";
 import { connectedPlugins, readBridgeStatus } from "../../src/state/pluginBridge";
 import { readRecentProjects } from "../../src/state/recentProjects";
-import { makeWorkbench, photo, started } from "./helpers";
+import { analysed, makeWorkbench, photo, press, started } from "./helpers";
 
-const GRS = { configured: true, maskedKey: "sk-…9f", baseURL: "https://api.grsai.com", model: "nano-banana", status: "连接正常", detail: "" };
-const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: GRS, error: "" };
+const SAVED = { configured: true, maskedKey: "sk-…9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite", status: "已保存", detail: "API 密钥已保存在当前用户的本地配置中" };
+const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: SAVED, error: "" };
 
-it("follows every plug-in status and health report, an empty status meaning no service, shows fields of the wrong type as unknown, and counts plug-ins by the flag without a count", () => {
-  const { workbench } = makeWorkbench();
+it("sends a typed AI key once, trimmed, and a check once until the next report; follows every AI service, plug-in and health report, an empty plug-in status meaning no service, shows fields of the wrong type as unknown, and counts plug-ins by the flag without a count", () => {
+  const { workbench, posted } = makeWorkbench();
+  workbench.ai.save("  sk-secret-key-9f3a \n", " https://api.grsai.com ", "nano-banana-2-lite");
+  workbench.ai.test();
+  workbench.ai.test();
+  expect(posted).toEqual([{ action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" }, { action: "testGRSAIConnection" }]);
+  for (const report of [SAVED, null, {}, [SAVED]]) workbench.handlers().grsAIState!(report);
+  expect([workbench.ai.checking.value, workbench.ai.state.value, readAIServiceState({ configured: "yes", maskedKey: 5, baseURL: ["x"], status: null })])
+    .toEqual([false, SAVED, { configured: null, maskedKey: null, baseURL: "", model: "", status: null, detail: "" }]);
   const bridgeStatus = workbench.handlers().bridgeStatus!;
   const { mode: _, ...shown } = RUNNING;
   for (const empty of [{}, null]) {
     bridgeStatus(RUNNING);
-    expect(workbench.bridge.value).toEqual({ ...shown, grsAI: { configured: true, model: "nano-banana", status: "连接正常", detail: "" } });
+    expect(workbench.bridge.value).toEqual({ ...shown, grsAI: { configured: true, model: "nano-banana-2-lite", status: "已保存", detail: "API 密钥已保存在当前用户的本地配置中" } });
     bridgeStatus(empty);
     expect(workbench.bridge.value).toBeNull();
   }
   bridgeStatus({ listening: "yes", connected: 1, connectedCount: -3, port: 99999, saveLocation: ["/tmp"], grsAI: "broken", error: { text: "x" } });
-  expect(workbench.bridge.value).toEqual({ listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" });
-  expect(connectedPlugins(workbench.bridge.value!)).toBeNull();
+  expect([workbench.bridge.value, connectedPlugins(workbench.bridge.value!), readBridgeStatus([RUNNING])]).toEqual([{ listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" }, null, null]);
   expect(readBridgeStatus({ grsAI: { configured: "true", status: 3 } })?.grsAI).toEqual({ configured: null, model: null, status: null, detail: "" });
-  expect(readBridgeStatus([RUNNING])).toBeNull();
   expect([{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }].map((s) => connectedPlugins(readBridgeStatus(s)!))).toEqual([3, "some", 0]);
   // The health report: broken rows read as unknown, and the last report kept for none.
   workbench.workbenchHealth({ version: "1.4.0", build: "57", rows: [{ name: "云端接口", ok: true, message: "连接正常" }, { name: "本地生图模型（可选）", ok: 0, message: "模型文件 0 / 4" }] });
@@ -31,6 +41,63 @@ it("follows every plug-in status and health report, an empty status meaning no s
   expect(workbench.health.value.report?.rows.map((row) => row.ok)).toEqual([true, false]);
   const rows = [null, { name: 7, ok: "yes", message: "m" }, { ok: 1 }];
   expect(readHealthReport({ version: 2, rows })).toEqual({ version: "", build: "", rows: [{ name: "", ok: null, message: "m" }, { name: "", ok: true, message: "" }] });
+});
+
+const BASE = { currentVersion: "0.7.1", currentBuild: "1", manifestURL: "https://example.com/update.json", automatic: true };
+const FOUND = { ...BASE, status: "发现新版本", available: true, latestVersion: "0.8.0", latestBuild: "12", downloadURL: "https://example.com/tidewick-0.8.0.tar.gz", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" };
+
+const SETUP = { busy: 0, dependencyReady: false, desktopInstalled: 1, instanceInstalled: 1, instanceName: "ComfyUI", instancePath: "/home/ann/ComfyUI", memoryGB: 23, missingBytes: 6793621505, modelRoot: "/home/ann/ComfyUI/ComfyUI/models", modelsReady: 0, modelsTotal: 4, nodeReady: true };
+
+it("saves update settings only once the state is known, offers a download only for a newer version with an HTTPS page, checks once at a time; shows only the app and ComfyUI answers asked for, installs once until the program answers, keeps a bounded log, and checks until the probes answered", () => {
+  const { workbench, posted } = makeWorkbench();
+  const h = workbench.handlers();
+  workbench.appUpdate.setAutomatic(false);
+  expect(posted).toEqual([]);
+  h.appUpdateState!({ ...BASE, status: "尚未检查" });
+  workbench.appUpdate.saveAddress("  file:///tmp/update.json ");
+  expect(posted).toEqual([{ action: "saveUpdateSettings", manifestURL: "file:///tmp/update.json", automatic: true }]);
+  h.appUpdateDownload!({ success: true, message: "已在浏览器打开下载页面" });
+  expect(workbench.appUpdate.download.value).toBeNull();
+  for (const report of [FOUND, null, "发现新版本", [FOUND], { ...FOUND, status: 3 }]) h.appUpdateState!(report);
+  expect(workbench.appUpdate.state.value?.found).toEqual({ version: "0.8.0", build: "12", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" });
+  for (const odd of [{ downloadURL: "javascript:alert(1)" }, { available: "true" }, { latestVersion: 8 }]) expect(readAppUpdateState({ ...FOUND, ...odd })?.found).toBeNull();
+  expect([readAppUpdateState({ status: "检查失败", automatic: "yes", checking: 1 }), readAppUpdateState({ ...FOUND, releaseNotes: "x".repeat(10_000) })!.found!.releaseNotes.length]).toMatchObject([{ automatic: null, checking: false, manifestURL: "" }, 4000]);
+  workbench.appUpdate.startDownload();
+  for (const answer of ["没有可下载的新版本", { success: "yes", message: "无法打开下载地址" }, { success: true, message: "late" }]) h.appUpdateDownload!(answer);
+  expect(workbench.appUpdate.download.value).toEqual({ success: false, message: "无法打开下载地址" });
+  h.appUpdateState!({ ...BASE, status: "正在检查…", checking: true });
+  workbench.appUpdate.check("");
+  expect(posted.filter((body) => body.action === "checkForAppUpdate")).toHaveLength(0);
+  // ComfyUI and the companion apps: 1 / 0 or booleans read as installed, counts or flags of the wrong kind as unknown.
+  expect(readComfySetup(SETUP)).toEqual({ ...SETUP, busy: false, desktopInstalled: true, instanceInstalled: true });
+  expect([readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1", instanceInstalled: 2 }), readComfySetup({})]).toMatchObject([{ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false, instanceInstalled: null }, null]);
+  expect([readCompanionApps({ photoshop: { installed: 1, name: "Photoshop", path: "/opt/photoshop/photoshop" }, pixcake: { installed: "1", name: "像素蛋糕" } }), readCompanionApps({ photoshop: [] })])
+    .toEqual([{ photoshop: { installed: true, name: "Photoshop" }, pixcake: { installed: null, name: "像素蛋糕" } }, { photoshop: null, pixcake: null }]);
+  const answer = workbench.handlers().workflowAppOpened!;
+  answer({ success: true, name: "Photoshop", message: "" });
+  expect(workbench.companionApps.opened.value).toBeNull();
+  workbench.companionApps.open("pixcake");
+  answer({ success: 1, name: "像素蛋糕", message: "未检测到像素蛋糕，你仍可从导出文件夹手动继续" });
+  answer({ success: true, name: "Photoshop", message: "" });
+  expect(workbench.companionApps.opened.value).toEqual({ success: false, name: "像素蛋糕", message: "未检测到像素蛋糕，你仍可从导出文件夹手动继续" });
+  h.comfySetupState!(SETUP);
+  workbench.comfy.install();
+  workbench.comfy.install();
+  h.comfySetupState!({ ...SETUP, busy: 1 });
+  workbench.comfy.install();
+  expect(posted.filter((body) => body.action === "installComfyModels")).toHaveLength(1);
+  for (const line of [{ event: "step", message: "下载模型" }, "step|下载模型", null, { event: 3 }]) h.comfySetupProgress!(line);
+  expect(workbench.comfy.log.value).toEqual([{ event: "step", message: "下载模型" }]);
+  for (let i = 0; i < SETUP_LOG_MAX + 5; i++) h.comfySetupProgress!({ event: "ready", message: `#${i}` });
+  expect([workbench.comfy.log.value.length, workbench.comfy.log.value.at(-1)?.message]).toEqual([SETUP_LOG_MAX, `#${SETUP_LOG_MAX + 4}`]);
+  // The start's probe is shown too; a check lasts until each asked probe answered.
+  h.comfySetupConnection!({ connected: false, message: "尚未连通。" });
+  workbench.comfy.checkConnection();
+  workbench.comfy.checkConnection();
+  h.comfySetupConnection!({ connected: "true", message: "本机 ComfyUI 已连通 · 127.0.0.1:8188" });
+  expect([workbench.comfy.connection.value?.connected, workbench.comfy.checking.value]).toEqual([null, true]);
+  h.comfySetupConnection!({ connected: true, message: "本机 ComfyUI 已连通 · 127.0.0.1:8188" });
+  expect(workbench.comfy.checking.value).toBe(false);
 });
 
 describe("project archives, automatic backups and relinking", () => {
@@ -73,9 +140,8 @@ describe("project archives, automatic backups and relinking", () => {
 
   it("drops stored recent entries it cannot read and keeps at most eight", () => {
     const good = { name: "a", photos: 3, at: "2026-05-01T10:00:00.000Z", how: "saved" };
-    expect(readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null, "a"])).toEqual([good]);
-    expect(readRecentProjects(Array.from({ length: 12 }, (_, i) => ({ ...good, name: `p${i}` })))).toHaveLength(8);
-    expect(readRecentProjects({ 0: good })).toEqual([]);
+    const twelve = Array.from({ length: 12 }, (_, i) => ({ ...good, name: `p${i}` }));
+    expect([readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null, "a"]), readRecentProjects(twelve), readRecentProjects({ 0: good })]).toEqual([[good], twelve.slice(0, 8), []]);
   });
 
   it("takes only backup lists it asked for, without entries that are no backup of its folder, and opens only a readable listed one, not as a recent archive", () => {
@@ -112,8 +178,7 @@ describe("project archives, automatic backups and relinking", () => {
     workbench.projectPhotosRelinked({ photos: [found, { id: "ID-2", path: "relative/IMG_0002.CR3", name: "IMG_0002.CR3", thumbnail: "" }, "junk"], missing: 2 });
     // Not awaited any more.
     workbench.projectPhotosRelinked({ photos: [{ id: "ID-3", path: "/x/IMG_0003.CR3" }], missing: 0 });
-    expect(workbench.photos.value[0]).toMatchObject({ ...found, status: "保留", rating: 4 });
-    expect([workbench.photos.value[1].path, workbench.photos.value[2].path, workbench.status.value]).toEqual(["/shoot/IMG_0002.CR3", "/shoot/IMG_0003.CR3", "已重新关联 1 张照片，2 张未找到或重名"]);
+    expect([workbench.photos.value, workbench.status.value]).toMatchObject([[{ ...found, status: "保留", rating: 4 }, { path: "/shoot/IMG_0002.CR3" }, { path: "/shoot/IMG_0003.CR3" }], "已重新关联 1 张照片，2 张未找到或重名"]);
   });
 });
 
@@ -194,17 +259,100 @@ describe("whole-set style and face batch", () => {
     batch.progress({ id: "F-1", progress: 140, stage: "生成中", detail: "约 20 秒" });
     expect(batch.state.value.items[0]).toMatchObject({ state: "running", progress: 100, stage: "生成中", message: "约 20 秒" });
     batch.complete({ id: "F-1", result: { fileName: "IMG_1（1）.png", filePath: "/out/IMG_1（1）.png" } });
-    expect(batch.state.value.items[0]).toMatchObject({ state: "done", resultName: "IMG_1（1）.png", resultPath: "/out/IMG_1（1）.png" });
-    expect(folderOf("/out/IMG_1（1）.png")).toBe("/out");
+    expect([batch.state.value.items[0], folderOf("/out/IMG_1（1）.png")]).toMatchObject([{ state: "done", resultName: "IMG_1（1）.png", resultPath: "/out/IMG_1（1）.png" }, "/out"]);
     batch.failed({ id: "F-2", message: "请先设置生成图片保存位置" });
     batch.complete({ id: "F-3", result: null });
-    expect(batch.state.value.items[2]).toMatchObject({ state: "done", resultPath: "" });
-    expect(workbench.status.value).toBe("批量修脸结束：完成 2 张，失败 1 张");
+    expect([batch.state.value.items[2], workbench.status.value]).toMatchObject([{ state: "done", resultPath: "" }, "批量修脸结束：完成 2 张，失败 1 张"]);
     batch.start();
     batch.cancel();
     batch.complete({ id: "F-2", result: { fileName: "late.png" } });
     batch.failed({ id: "F-2", message: "x" });
-    expect(batch.state.value.items[1]).toMatchObject({ state: "queued", resultName: "" });
-    expect(actions("generateFaceBatchItem").map((a) => (a.item as { id: string }).id)).toEqual(["F-1", "F-2", "F-3", "F-2"]);
+    expect([batch.state.value.items[1], actions("generateFaceBatchItem").map((a) => (a.item as { id: string }).id)]).toMatchObject([{ state: "queued", resultName: "" }, ["F-1", "F-2", "F-3", "F-2"]]);
   });
+});
+
+const KEEP = { decision: "保留", rating: 4, confidence: 0.9, issues: ["构图问题"], reason: "眼神清楚", bestCandidate: true, usage: { prompt_tokens: 9 } };
+const REJECT = { decision: "淘汰", rating: 1, confidence: 0.8, issues: ["闭眼"], reason: "闭眼", bestCandidate: false };
+
+function reviewing(photos = [photo(1), photo(2), photo(3)]) {
+  const made = started(photos);
+  made.workbench.startCloudReview("all");
+  return made;
+}
+
+it("sends the photos with their local cross-check, merges each awaited verdict into its photo, keeps verdicts and settings with the project, and ignores answers not sent, repeated, of the wrong shape or after a cancel", () => {
+  const { workbench, actions } = started([photo(1, { issues: ["闭眼"], result: analysed("00", { brightness: 0.4, noise: 2 }) }), photo(2), photo(3)]);
+  workbench.setCloudSettings({ scene: "portrait", policy: "strict", doubleCheck: false, model: "" });
+  workbench.startCloudReview("all");
+  const [{ photos, options }] = actions("cloudAnalyze");
+  expect((photos as unknown[])[0]).toEqual({ id: "ID-1", path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", thumbnail: "file:///data/ThumbnailCache/1.jpg", issues: ["闭眼"], result: { sharpness: 200, brightness: 0.4, noise: 2, confidence: 0.72 } });
+  expect([options, workbench.savedState().cloudReview]).toMatchObject([{ policy: "strict", quality: "standard", model: "gemini-3.1-flash-lite" }, { scene: "portrait", policy: "strict", doubleCheck: false }]);
+  for (const payload of [null, "x", { id: 2, result: KEEP }, { processed: "a" }]) {
+    workbench.cloudAnalysisProgress(payload);
+    workbench.cloudAnalysisResult(payload);
+  }
+  expect(workbench.cloudRun.value).toMatchObject({ processed: 0, failed: 0 });
+  workbench.cloudAnalysisResult({ id: "ID-9", result: KEEP, processed: 1, total: 3 });
+  workbench.cloudAnalysisResult({ id: "ID-1", result: KEEP, processed: 1, total: 3 });
+  workbench.cloudAnalysisResult({ id: "ID-1", result: REJECT, processed: 2, total: 3 });
+  expect(workbench.cloudRun.value?.processed).toBe(1);
+  workbench.cloudAnalysisResult({ id: "ID-2", error: "GRS AI 返回 HTTP 401", processed: 2, total: 3 });
+  workbench.cloudAnalysisResult({ id: "ID-3", result: { ...REJECT, doubleChecked: true, agreement: false, bestCandidate: 0 }, processed: 3, total: 3 });
+  const [first, second, third] = workbench.photos.value;
+  // The user's own decision is untouched until the verdict is accepted.
+  expect([first.status, third.cloudBest]).toEqual([undefined, undefined]);
+  expect([first, cloudVerdictOf(first), cloudRecordOf(second).kind, workbench.cloudErrors.value.get("ID-2"), cloudVerdictOf(third)]).toMatchObject([{ cloudReason: "眼神清楚", cloudConfidence: 0.9, cloudBest: true },
+    { decision: "保留", rating: 4, issues: ["构图问题"], best: true, doubleChecked: false }, "none", "GRS AI 返回 HTTP 401", { doubleChecked: true, agreement: false, best: false }]);
+  workbench.cloudAnalysisComplete({ cancelled: false, processed: 3, failed: 1 });
+  expect(workbench.status.value).toBe("云端筛片完成：3 张，其中 1 张失败");
+  const restored = started(0).workbench;
+  restored.receiveState(JSON.parse(JSON.stringify(workbench.savedState())));
+  expect([cloudVerdictOf(restored.photos.value[0]), restored.photos.value[0].cloudReason]).toEqual([cloudVerdictOf(first), "眼神清楚"]);
+  workbench.startCloudReview("all");
+  workbench.cancelCloudReview();
+  workbench.cloudAnalysisResult({ id: "ID-2", result: REJECT, processed: 2, total: 3 });
+  expect(cloudRecordOf(workbench.photos.value[1]).kind).toBe("none");
+});
+
+it("shows a record it cannot use as unreadable, without any of its values, answered or stored", () => {
+  const odd = [{ decision: "keep" }, { rating: 6 }, { rating: 0 }, { rating: 3.5 }, { rating: "4" }, { confidence: 1.2 }, { confidence: -0.1 }, { confidence: null }];
+  const bad = [...odd.map((change) => ({ ...KEEP, ...change })), {}, "保留", null];
+  const { workbench } = reviewing(bad.map((_, i) => photo(i + 1, { cloudReason: "旧理由", cloudConfidence: 0.5 })));
+  bad.forEach((result, i) => workbench.cloudAnalysisResult({ id: `ID-${i + 1}`, result, processed: i + 1, total: bad.length }));
+  for (const p of workbench.photos.value) expect([cloudRecordOf(p).kind, p.cloudReason, p.cloudConfidence]).toEqual(["unreadable", undefined, undefined]);
+  workbench.acceptCloud("filtered");
+  expect([workbench.photos.value.every((p) => p.status === undefined && p.rating === undefined), workbench.undoStack.value.length]).toEqual([true, 0]);
+  // A hand-edited stored file cannot smuggle a verdict in.
+  const restored = started([photo(1, { cloud: { ...KEEP, rating: 9 }, cloudBest: "yes" as unknown as boolean })]).workbench;
+  expect([cloudRecordOf(restored.photos.value[0]).kind, restored.photos.value[0].cloudBest]).toEqual(["unreadable", undefined]);
+});
+
+it("accepts the cloud's decision and rating for every filtered photo as one undo step, and filters by disagreement", () => {
+  const clean = analysed("00");
+  const { workbench } = reviewing([photo(1, { status: "待定", rating: 2, result: analysed("00", { issues: ["闭眼"] }), issues: ["闭眼"] }), photo(2, { result: clean, issues: [] }), photo(3, { result: clean, issues: [] }), photo(4)]);
+  [KEEP, REJECT, KEEP].forEach((result, i) => workbench.cloudAnalysisResult({ id: `ID-${i + 1}`, result }));
+  const shownUnder = (cloud: string) => (workbench.setFilter({ cloud: cloud as never }), workbench.items.value.map((item) => item.photo.id));
+  expect([shownUnder("disagree"), shownUnder("淘汰"), shownUnder("all").length]).toEqual([["ID-1", "ID-2"], ["ID-2"], 4]);
+  press(workbench, "Shift+C");
+  const work = () => workbench.photos.value.map((p) => [p.status, p.rating]);
+  expect([work(), workbench.status.value]).toEqual([[["保留", 4], ["淘汰", 1], ["保留", 4], [undefined, undefined]], "已采用 3 张照片的云端决定和星级（可撤销）"]);
+  press(workbench, "Control+z");
+  expect(work()).toEqual([["待定", 2], [undefined, undefined], [undefined, undefined], [undefined, undefined]]);
+});
+
+it("sends the current photo's burst, and changes no frame for a failure, a winner outside it, another token, a cancel or a payload of the wrong shape", () => {
+  const { workbench, actions } = started([photo(1, { group: "B1", best: true }), photo(2, { group: "B1" }), photo(3, { group: "B1" }), photo(4, { group: "B2" })]);
+  const compare = () => (workbench.compareBurst(), actions("compareBurst").at(-1)!.token as string);
+  workbench.burstComplete({ token: compare(), error: "已有连拍比较正在进行" });
+  expect([actions("compareBurst")[0].photos, workbench.burstOutcomes.value.get("B1")]).toEqual([[1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })), { kind: "failed", message: "已有连拍比较正在进行" }]);
+  workbench.burstComplete({ token: compare(), result: { winnerId: "ID-4", confidence: 0.9, reason: "" } });
+  const outcome = workbench.burstOutcomes.value.get("B1");
+  const token = compare();
+  workbench.burstComplete({ token: "OLD", result: { winnerId: "ID-2", confidence: 0.9, reason: "" } });
+  workbench.burstComplete(null);
+  workbench.burstProgress({ token, processed: "x", total: -4 });
+  expect(workbench.burstRun.value).toMatchObject({ processed: 0, total: 0 });
+  workbench.cancelBurstCompare();
+  workbench.burstComplete({ token, result: { winnerId: "ID-2", confidence: 0.9, reason: "" } });
+  expect([workbench.burstOutcomes.value.get("B1"), workbench.photos.value.map((p) => p.best), workbench.undoStack.value.length]).toEqual([outcome, [true, undefined, undefined, undefined], 0]);
 });
