@@ -42,27 +42,20 @@ using Picture = dlib::array2d<unsigned char>;
 using namespace texts;
 
 // An sRGB picture whose three channels all carry greyAt(x, y).
-imaging::DecodedImage GreyPicture(int width, int height,
-                                  const std::function<std::uint8_t(int, int)>& greyAt) {
+imaging::DecodedImage GreyPicture(int width, int height, const std::function<std::uint8_t(int, int)>& greyAt) {
   imaging::EnsureVipsStarted();
-  std::vector<std::uint8_t> pixels(std::size_t(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const std::uint8_t value = greyAt(x, y);
-      std::uint8_t* pixel = &pixels[(std::size_t(y) * width + x) * 3];
-      pixel[0] = pixel[1] = pixel[2] = value;
-    }
-  }
-  vips::VImage view = vips::VImage::new_from_memory(pixels.data(), pixels.size(), width, height, 3,
-                                                    VIPS_FORMAT_UCHAR);
-  return view.copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+  std::vector<std::uint8_t> grey(std::size_t(width) * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) grey[std::size_t(y) * width + x] = greyAt(x, y);
+  const auto band = vips::VImage::new_from_memory(grey.data(), grey.size(), width, height, 1, VIPS_FORMAT_UCHAR);
+  return band.bandjoin({band, band})
+      .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
       .copy_memory();
 }
 
 imaging::DecodedImage UniformPicture(int width, int height, std::uint8_t grey) {
   return GreyPicture(width, height, [grey](int, int) { return grey; });
 }
-
 
 GreyGrid Checkerboard(unsigned side) {
   GreyGrid grid(side * side);
@@ -270,7 +263,7 @@ TEST(ExactResampling, EveryPyramidLevelMatchesDlib) {
   }
 }
 
-TEST(DetectionConfidence, LogisticOverTheHogScore) {
+TEST(FaceScores, ConfidenceIsLogisticOverTheHogScoreAndSkinShareCountsSkinColouredPixels) {
   EXPECT_NEAR(DetectionConfidence(-0.2), 0.5, 1e-6);
   EXPECT_GT(DetectionConfidence(0.5), 0.98);
   EXPECT_LT(DetectionConfidence(-0.5), 0.2);
@@ -281,9 +274,7 @@ TEST(DetectionConfidence, LogisticOverTheHogScore) {
     EXPECT_LE(confidence, 1.0f);
     previous = confidence;
   }
-}
-
-TEST(SkinShare, CountsSkinColouredPixels) {
+  // Skin share counts skin-coloured pixels.
   const std::vector<std::uint8_t> pixels = {
       224, 172, 140,  // light skin
       141, 85, 36,    // dark skin
@@ -479,7 +470,6 @@ TEST(EyeOutline, UnreadableEyesGiveNoOutline) {
   EXPECT_FALSE(RefineEyeOutline(OpenEye().view(), Landmarks(0.3, 130, 250), EyeDoubt::None));
   EXPECT_FALSE(RefineEyeOutline(GreyView{}, Landmarks(0.3), EyeDoubt::None));
 }
-
 
 // A face detector that reports the faces a test wrote for it.
 

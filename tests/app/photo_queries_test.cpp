@@ -191,19 +191,6 @@ TEST_F(PhotoFacesTest, AreInTheUprightPhotosPixels) {
   }
 }
 
-TEST_F(PhotoFacesTest, BadPathsGetAnError) {
-  TempFolder folder;
-  std::ofstream(folder / "broken.jpg") << "not a picture";
-  const std::pair<std::string, std::string_view> cases[] = {{"relative.jpg", library::kNotAnImportablePhoto},
-                                                            {kPhotos + "coffee.png", library::kNotAnImportablePhoto},
-                                                            {folder / "missing.jpg", library::kNotAnImportablePhoto},
-                                                            {folder / "broken.jpg", analysis::texts::kUndecodable}};
-  for (const auto& [path, error] : cases) {
-    EXPECT_EQ(Faces(path), (Json{{"id", "F"}, {"error", std::string(error)}})) << path;
-  }
-  EXPECT_EQ(Faces(kPhotos + "face-group3-open.jpg", ""), Json()) << "no id, no one to answer";
-}
-
 TEST_F(PhotoRegionTest, GivesThePhotosOwnUprightPixelsAtOneAndTwoTimes) {
   for (int orientation = 1; orientation <= 8; ++orientation) {
     const std::string photo = kPhotos + "orientation-" + std::to_string(orientation) + ".jpg";
@@ -262,28 +249,26 @@ TEST_F(PhotoRegionTest, IsTakenFromTheCacheUntilThePhotoChanges) {
   }
 }
 
-TEST_F(PhotoRegionTest, BadRequestsGetAnErrorAndNeverAnImage) {
-  const std::string photo = kPhotos + "orientation-1.jpg";
+TEST_F(PhotoQueryTest, BadPathsAndRegionsGetAnErrorAndNeverAnImage) {
   std::ofstream(photos_ / "broken.jpg") << "not a picture";
-  const Json base = {{"id", "R"}, {"path", photo}, {"x", 0}, {"y", 0}, {"width", 10}, {"height", 10}};
-  auto with = [&base](const char* key, Json value) {
-    Json body = base;
-    body[key] = std::move(value);
-    return body;
-  };
-  const std::pair<Json, const char*> cases[] = {
-      {with("path", "relative.jpg"), library::kNotAnImportablePhoto},
-      {with("path", kPhotos + "coffee.png"), library::kNotAnImportablePhoto},
-      {with("path", photos_ / "missing.jpg"), library::kRegionSourceMissing},
-      {with("path", photos_ / "broken.jpg"), library::kRegionUndecodable},
-      {with("width", 0), library::kRegionInvalid},
-      {with("height", "10"), library::kRegionInvalid},
-      {with("scale", 3), library::kRegionInvalid},
-  };
-  for (const auto& [body, error] : cases) {
-    EXPECT_EQ(Ask("photoRegion", body), (Json{{"id", "R"}, {"error", error}})) << body;
+  // Each path's error from the faces and from the region.
+  const std::tuple<std::string, std::string_view, const char*> paths[] = {
+      {"relative.jpg", library::kNotAnImportablePhoto, library::kNotAnImportablePhoto},
+      {kPhotos + "coffee.png", library::kNotAnImportablePhoto, library::kNotAnImportablePhoto},
+      {photos_ / "missing.jpg", library::kNotAnImportablePhoto, library::kRegionSourceMissing},
+      {photos_ / "broken.jpg", analysis::texts::kUndecodable, library::kRegionUndecodable}};
+  for (const auto& [path, facesError, regionError] : paths) {
+    EXPECT_EQ(Faces(path), (Json{{"id", "F"}, {"error", std::string(facesError)}})) << path;
+    EXPECT_EQ(Region(path, 0, 0, 10, 10), (Json{{"id", "R"}, {"error", regionError}})) << path;
   }
-  EXPECT_EQ(Ask("photoRegion", with("id", "")), Json()) << "no id, no one to answer";
+  EXPECT_EQ(Faces(kPhotos + "face-group3-open.jpg", ""), Json()) << "no id, no one to answer";
+  const Json base = {{"id", "R"}, {"path", kPhotos + "orientation-1.jpg"}, {"x", 0}, {"y", 0}, {"width", 10}, {"height", 10}};
+  for (auto [key, value] : {std::pair{"width", Json(0)}, {"height", Json("10")}, {"scale", Json(3)}, {"id", Json("")}}) {
+    Json body = base;
+    body[key] = value;
+    const Json refused = {{"id", "R"}, {"error", library::kRegionInvalid}};
+    EXPECT_EQ(Ask("photoRegion", body), key == std::string("id") ? Json() : refused) << body;  // without an id no one is answered
+  }
 }
 
 }  // namespace

@@ -84,14 +84,6 @@ TEST(HeadlessProtocol, InvalidTestFoldersRefuseToStartAndTouchNothing) {
   }
 }
 
-TEST(HeadlessProtocol, OutsideTestModeTheDataFolderFollowsXdgDataHome) {
-  HeadlessSandbox sandbox;
-  auto result = RunHeadless(std::vector<Json>{{{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}},
-                            sandbox.Options(false));
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_TRUE(PathExists(sandbox.data / "岚舟/current-project.json"));
-}
-
 TEST(HeadlessProtocol, UrlControlLinesReachTheSchemeHandler) {
   HeadlessSandbox sandbox;
   TempFolder saved;
@@ -124,12 +116,15 @@ TEST(HeadlessProtocol, APhotoOpenedBeforeThePageIsReadyIsAskedAboutAfterTheResto
   EXPECT_EQ(result.Payloads("window.Native.openPhotosRequested").at(0)["names"], Json::array({"IMG 1.jpg"}));
 }
 
-TEST(HeadlessProtocol, ExitWaitsForTheDelayedCardCheck) {
+TEST(HeadlessProtocol, OutsideTestModeTheDataFolderFollowsXdgDataHomeAndExitWaitsForTheDelayedCardCheck) {
   HeadlessSandbox sandbox;
   TempFolder volumes;
   fs::create_directories(volumes / "EOS_DIGITAL/DCIM");
-  auto result = RunHeadless(std::vector<Json>{{{"@mount", volumes / "EOS_DIGITAL"}}, kReady}, sandbox.Options(false));
+  auto result = RunHeadless(std::vector<Json>{{{"@mount", volumes / "EOS_DIGITAL"}}, kReady,
+                                              {{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}},
+                            sandbox.Options(false));
   EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(PathExists(sandbox.data / "岚舟/current-project.json"));
   auto sequence = result.Sequence();
   // Outside test mode the plug-in server may report that it listens at any moment.
   std::erase(sequence, "window.Native.bridgeStatus");

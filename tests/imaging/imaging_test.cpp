@@ -127,18 +127,6 @@ TEST(CanonCR3, AnUndevelopableRawRendersFromItsPreviewsAndHasNoFullEditImage) {
   EXPECT_FALSE(CreateFullEditImage(Photo(kR6Pruned), true));
 }
 
-TEST(BrokenRaws, ACorruptCR3StubOrAPrunedDngGivesNothingNotABlackPicture) {
-  // The CR3 stub: exiv2 rejects its metadata, it has no preview, and its raw data develops to nothing.
-  EXPECT_FALSE(CreateThumbnail(Photo(kM50Corrupt), 640));
-  bool lensApplied = true;
-  EXPECT_FALSE(CreateRenderedImage(Photo(kM50Corrupt), 640, true, &lensApplied));
-  EXPECT_FALSE(lensApplied);
-  EXPECT_EQ(ImagePreviewDataURL(Photo(kM50Corrupt)), "");
-  EXPECT_FALSE(CreateThumbnail(Photo(kPrunedDng), 640));
-  EXPECT_FALSE(CreateRenderedImage(Photo(kPrunedDng), 640, true));
-  EXPECT_FALSE(CreateFullEditImage(Photo(kPrunedDng), false));
-}
-
 TEST(CanonCR2, RenderedWithLensCorrectionIsTheDevelopedRawWhoseGeometryAloneChangesAndWithoutItTheThumbnail) {
   bool lensApplied = false;
   MaybeImage rendered = CreateRenderedImage(Photo(kCanon30D), 640, true, &lensApplied);
@@ -216,13 +204,18 @@ TEST(DamagedInput, MissingEmptyTruncatedHugeOrGarbageFilesGiveNothing) {
            folder.Write("header-only.jpg", whole.substr(0, 600)), folder.Write("no-data.jpg", testing::HugeFrameJPEG()),
            // With a few bytes of data the size refuses it: decoding such a header took 6 s and 5 GB.
            folder.Write("little-data.jpg", testing::HugeFrameJPEG("\x12\x34\x56")), folder.Write("noise.jpg", garbage),
-           folder.Write("noise.CR3", garbage), folder.Write("noise.png", "\x89PNG\r\n\x1A\n" + garbage)}) {
+           folder.Write("noise.CR3", garbage), folder.Write("noise.png", "\x89PNG\r\n\x1A\n" + garbage),
+           // A CR3 stub whose metadata exiv2 rejects, with no preview and raw data that develops to nothing,
+           // and a pruned DNG: nothing, not a black picture.
+           Photo(kM50Corrupt), Photo(kPrunedDng)}) {
     EXPECT_FALSE(CreateThumbnail(path, 640)) << path;
     EXPECT_FALSE(CreateRenderedImage(path, 640, true)) << path;
     EXPECT_FALSE(CreateRenderedImage(path, 640, false)) << path;
     EXPECT_FALSE(CreateFullEditImage(path, true)) << path;
     EXPECT_EQ(ImagePreviewDataURL(path), "") << path;
   }
+  bool lensApplied = true;
+  EXPECT_FALSE(CreateRenderedImage(Photo(kM50Corrupt), 640, true, &lensApplied) || lensApplied);
 }
 
 TEST(DamagedInput, TruncatedRawsDoNotCrash) {
@@ -427,7 +420,7 @@ TEST(EncodeJPEG, LowerQualityGivesFewerBytesAndQualityOutsideTheScaleIsClampedOr
   EXPECT_FALSE(EncodeJPEG(DecodedImage(), 0.9));
 }
 
-TEST(ImagePreviewDataURL, InlineJpegOfTheThumbnailAt900OrEmptyWhenUndecodable) {
+TEST(ImagePreviewDataURL, InlineJpegOfTheThumbnailAt900) {
   std::string url = ImagePreviewDataURL(Photo("nikon-d5300-6000x4000.jpg"));
   const std::string prefix = "data:image/jpeg;base64,";
   ASSERT_EQ(url.compare(0, prefix.size(), prefix), 0);
@@ -439,7 +432,6 @@ TEST(ImagePreviewDataURL, InlineJpegOfTheThumbnailAt900OrEmptyWhenUndecodable) {
   g_free(bytes);
   vips::VImage decoded = vips::VImage::new_from_buffer(jpeg, "");
   EXPECT_EQ(std::pair(decoded.width(), decoded.height()), std::pair(900, 600));
-  EXPECT_EQ(ImagePreviewDataURL(Photo(kPrunedDng)), "");
 }
 
 // Quarter turns and crops in fractions of the turned picture, with the page's rounding tolerance.
@@ -451,10 +443,7 @@ constexpr int kHeight = 30;
 DecodedImage Gradient() {
   EnsureVipsStarted();
   vips::VImage xy = vips::VImage::xyz(kWidth, kHeight);
-  vips::VImage red = xy[0] * 5;
-  vips::VImage green = xy[1] * 8;
-  vips::VImage blue = vips::VImage::black(kWidth, kHeight) + 100;
-  return vips::VImage::bandjoin({red, green, blue})
+  return vips::VImage::bandjoin({xy[0] * 5, xy[1] * 8, vips::VImage::black(kWidth, kHeight) + 100})
       .cast(VIPS_FORMAT_UCHAR)
       .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
       .copy_memory();
@@ -488,26 +477,20 @@ TEST(EditedImage, TurnsAreClockwiseModuloFourAndCropsAreInFractionsOfTheTurnedPi
   DecodedImage source = Gradient();
   MaybeImage turned = CreateEditedImage(source, 1, 0, 0, 1, 1);
   ASSERT_TRUE(turned);
-  ASSERT_EQ(turned->width(), kHeight);
-  ASSERT_EQ(turned->height(), kWidth);
+  ASSERT_EQ(std::pair(turned->width(), turned->height()), std::pair(kHeight, kWidth));
   ExpectDecodedForm(*turned);
   // Clockwise: the bottom-left corner comes to the top left, the top-left corner to the top right.
   EXPECT_EQ(std::tuple(Origin(*turned, 0, 0), Origin(*turned, kHeight - 1, 0), Origin(*turned, 0, kWidth - 1)),
             std::tuple(std::pair(0, kHeight - 1), std::pair(0, 0), std::pair(kWidth - 1, kHeight - 1)));
 
-  MaybeImage minusOne = CreateEditedImage(source, -1, 0, 0, 1, 1);
-  MaybeImage three = CreateEditedImage(source, 3, 0, 0, 1, 1);
-  MaybeImage four = CreateEditedImage(source, 4, 0, 0, 1, 1);
-  MaybeImage minusSix = CreateEditedImage(source, -6, 0, 0, 1, 1);
-  MaybeImage two = CreateEditedImage(source, 2, 0, 0, 1, 1);
-  ASSERT_TRUE(minusOne && three && four && minusSix && two);
-  ASSERT_EQ(minusOne->width(), three->width());
-  EXPECT_EQ((*minusOne - *three).abs().max(), 0.0);
-  EXPECT_EQ(Origin(*three, 0, 0), std::make_pair(kWidth - 1, 0)) << "three quarters clockwise";
-  ASSERT_EQ(four->width(), kWidth);
-  EXPECT_EQ((*four - source).abs().max(), 0.0) << "a whole crop of no turn is the image";
-  EXPECT_EQ((*minusSix - *two).abs().max(), 0.0);
-  EXPECT_EQ(Origin(*two, 0, 0), std::make_pair(kWidth - 1, kHeight - 1));
+  const auto turn = [&source](int turns) { return CreateEditedImage(source, turns, 0, 0, 1, 1).value(); };
+  const DecodedImage three = turn(3), two = turn(2);
+  EXPECT_EQ((turn(-1) - three).abs().max(), 0.0);
+  EXPECT_EQ(Origin(three, 0, 0), std::make_pair(kWidth - 1, 0)) << "three quarters clockwise";
+  ASSERT_EQ(turn(4).width(), kWidth);
+  EXPECT_EQ((turn(4) - source).abs().max(), 0.0) << "a whole crop of no turn is the image";
+  EXPECT_EQ((turn(-6) - two).abs().max(), 0.0);
+  EXPECT_EQ(Origin(two, 0, 0), std::make_pair(kWidth - 1, kHeight - 1));
 
   // After a quarter turn the picture is 30 wide and 40 high; the right third, lower half.
   MaybeImage edited = CreateEditedImage(source, 1, 2.0 / 3.0, 0.5, 1.0 / 3.0, 0.5);
