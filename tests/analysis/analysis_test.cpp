@@ -40,17 +40,20 @@ namespace {
 
 using Picture = dlib::array2d<unsigned char>;
 using namespace texts;
+const std::string kPhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
 
 // An sRGB picture whose three channels all carry greyAt(x, y).
 imaging::DecodedImage GreyPicture(int width, int height, const std::function<std::uint8_t(int, int)>& greyAt) {
   imaging::EnsureVipsStarted();
-  std::vector<std::uint8_t> grey(std::size_t(width) * height);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) grey[std::size_t(y) * width + x] = greyAt(x, y);
-  const auto band = vips::VImage::new_from_memory(grey.data(), grey.size(), width, height, 1, VIPS_FORMAT_UCHAR);
-  return band.bandjoin({band, band})
-      .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
-      .copy_memory();
+  std::vector<std::uint8_t> pixels(std::size_t(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* pixel = &pixels[(std::size_t(y) * width + x) * 3];
+      pixel[0] = pixel[1] = pixel[2] = greyAt(x, y);
+    }
+  }
+  vips::VImage view = vips::VImage::new_from_memory(pixels.data(), pixels.size(), width, height, 3, VIPS_FORMAT_UCHAR);
+  return view.copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB)).copy_memory();
 }
 
 imaging::DecodedImage UniformPicture(int width, int height, std::uint8_t grey) {
@@ -412,11 +415,9 @@ EyePoints Landmarks(double aspect, double centreX = 130, double centreY = 130) {
 }
 
 double Aspect(const EyePoints& points) {
-  double minX = 1e9, maxX = -1e9, minY = 1e9, maxY = -1e9;
-  for (const auto& p : points) {
-    minX = std::min(minX, p.x), maxX = std::max(maxX, p.x), minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
-  }
-  return (maxY - minY) / (maxX - minX);
+  const auto [left, right] = std::ranges::minmax(points, {}, &ShapePoint::x);
+  const auto [top, bottom] = std::ranges::minmax(points, {}, &ShapePoint::y);
+  return (bottom.y - top.y) / (right.x - left.x);
 }
 
 TEST(EyeOutline, AnOpenEyeKeepsItsLandmarksAndAShutOneSeenNearlyShutIsDrawnShut) {
@@ -741,7 +742,7 @@ TEST(Assessment, APictureThatCannotBeSampledOrAFileThatMayNotBeReadGivesTheError
   char folder[] = "/tmp/tidewick-analysis-XXXXXX";
   ASSERT_NE(mkdtemp(folder), nullptr);
   const std::string photo = std::string(folder) + "/IMG_1.jpg";
-  std::filesystem::copy_file(std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/orientation-1.jpg", photo);
+  std::filesystem::copy_file(kPhotos + "orientation-1.jpg", photo);
   // Root reads everything; the photo is analysed as another user on this thread.
   int previous = setfsuid(65534);
   Json denied = analyzeURL(photo, kAllChecks, "标准", detector);
@@ -753,8 +754,6 @@ TEST(Assessment, APictureThatCannotBeSampledOrAFileThatMayNotBeReadGivesTheError
 
 // The real face detector and the whole assessment on sample photos (what a person sees in them
 // is in tests/data/labels.json).
-
-const std::string kPhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
 
 imaging::DecodedImage Thumbnail(const std::string& name) {
   const imaging::MaybeImage thumbnail = imaging::CreateThumbnail(kPhotos + name, 768);
