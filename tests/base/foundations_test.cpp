@@ -25,7 +25,7 @@ namespace {
 
 // JSON field access, atomic files, UUIDs, URLs and the callback script text.
 
-TEST(JsonFields, MissingOrMistypedFieldsFallBackToEmptyValuesAndFieldOrKeepsWhatIsPresent) {
+TEST(JsonFields, MissingOrMistypedFieldsFallBackToEmptyValuesAndTextIsCompactUtf8) {
   Json body = {{"path", 42}, {"name", "a"}, {"photos", "not an array"}, {"options", {1, 2}}, {"flag", true},
                {"absentPhotos", nullptr}};
   EXPECT_EQ(StringField(body, "path"), "");
@@ -41,9 +41,7 @@ TEST(JsonFields, MissingOrMistypedFieldsFallBackToEmptyValuesAndFieldOrKeepsWhat
   EXPECT_TRUE(FieldOr(body, "absentPhotos", Json::array()).is_null());
   EXPECT_EQ(FieldOr(body, "name", Json::array()), "a");
   EXPECT_EQ(FieldOr(body, "absent", Json::array()), Json::array());
-}
-
-TEST(JsonString, IsCompactUtf8AndNeverEmptyAndBrokenTextParsesToNothing) {
+  // Text is compact UTF-8 and never empty; broken text parses to nothing.
   EXPECT_EQ(JSONString(nullptr), "null");
   EXPECT_EQ(JSONString("状态 \"引号\"\n"), "\"状态 \\\"引号\\\"\\n\"");
   EXPECT_EQ(JSONString(Json{{"a", 1}, {"b", {true, 2.5}}}), "{\"a\":1,\"b\":[true,2.5]}");
@@ -180,7 +178,7 @@ TEST_F(QueuesTest, CallbacksFromSeveralThreadsArriveInPerThreadOrder) {
   }
 }
 
-TEST_F(QueuesTest, QuietWaitsForBackgroundWorkAndItsFollowUpsAndTheMainQueueNeverRunsATaskAtOnce) {
+TEST_F(QueuesTest, QuietWaitsForBackgroundWorkItsFollowUpsAndTimersAndTheMainQueueNeverRunsATaskAtOnce) {
   bool ran = false;
   queues::Main([&] { ran = true; });
   EXPECT_FALSE(ran);
@@ -198,9 +196,8 @@ TEST_F(QueuesTest, QuietWaitsForBackgroundWorkAndItsFollowUpsAndTheMainQueueNeve
   EXPECT_TRUE(ran);
   EXPECT_TRUE(finishedOnMain);
   EXPECT_EQ(queues::InFlightCount(), 0);
-}
 
-TEST_F(QueuesTest, QuietWaitsForARealTimer) {
+  // And for a real timer.
   bool fired = false;
   auto start = std::chrono::steady_clock::now();
   queues::AfterOnMain(std::chrono::milliseconds(50), [&] { fired = true; });
