@@ -1,11 +1,18 @@
-// Storing and restoring the page's project state.
+// What the program keeps between runs: the page's project state, the settings shared by every
+// instance, and the support folder with its resources.
+#include "app/support_folder.hpp"
 #include "base/files.hpp"
+#include "platform/resource_location.hpp"
+#include "platform/settings.hpp"
 #include "support/controller_fixture.hpp"
+#include "support/headless_process.hpp"
 #include "support/shoot_files.hpp"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 namespace tw::testing {
@@ -136,6 +143,81 @@ TEST_F(PersistenceTest, InvalidStatesAndFailedWritesAreReportedAndKeepTheOldFile
   // An array at top level is a valid project.
   Save(Json::array({1}));
   EXPECT_EQ(ParseJSON(*ReadWholeFile(ProjectFile())), Json::array({1}));
+}
+
+// The settings file shared by every instance of the program.
+
+TEST(SettingsFile, AChangeKeepsWhatAnotherInstanceWroteMeanwhile) {
+  TempFolder config;
+  const std::string path = config / "tidewick/settings.json";
+  platform::Settings first(path), second(path);
+  ASSERT_FALSE(first.Set("TWRetouchSaveLocation", "/photos/retouched").has_value());
+  // The second instance read the file before that change; its own change must not put it back.
+  ASSERT_FALSE(second.Set("TWGRSAIAPIKey", "sk-second").has_value());
+  EXPECT_EQ(second.GetString("TWRetouchSaveLocation"), "/photos/retouched");
+  EXPECT_EQ(first.GetString("TWGRSAIAPIKey"), "sk-second") << "a read picks up the other instance's write";
+  ASSERT_FALSE(first.Remove("TWGRSAIAPIKey").has_value());
+  EXPECT_EQ(platform::Settings(path).Get("TWGRSAIAPIKey"), std::nullopt);
+  EXPECT_EQ(platform::Settings(path).GetString("TWRetouchSaveLocation"), "/photos/retouched");
+}
+
+TEST(SettingsFile, AnUnreadableFileIsKeptBesideBeforeItIsWrittenOver) {
+  TempFolder config;
+  const std::string path = config / "settings.json";
+  ASSERT_FALSE(WriteFileAtomically(path, "{\"TWGRSAIAPIKey\": \"sk-typed-by-hand\",").has_value());
+  platform::Settings settings(path);
+  EXPECT_EQ(settings.Get("TWGRSAIAPIKey"), std::nullopt);
+  ASSERT_FALSE(settings.Set("TWLensCorrectionEnabled", false).has_value());
+  EXPECT_EQ(ReadWholeFile(path + ".unreadable"), "{\"TWGRSAIAPIKey\": \"sk-typed-by-hand\",");
+  EXPECT_EQ(platform::Settings(path).GetBool("TWLensCorrectionEnabled"), false);
+}
+
+TEST(TestFolder, ASymbolicLinkIntoThePrefixIsJudgedByItsTarget) {
+  TempFolder qa("/tmp/tidewick-qa-");
+  TempFolder elsewhere("/tmp/tidewick-other-");
+  std::string link = elsewhere / "link";
+  ASSERT_EQ(symlink(qa.path().c_str(), link.c_str()), 0);
+  EXPECT_EQ(app::TWQASupportURL(link), qa.path());
+
+  std::string outward = qa / "outward";
+  ASSERT_EQ(symlink(elsewhere.path().c_str(), outward.c_str()), 0);
+  EXPECT_FALSE(app::TWQASupportURL(outward).has_value());
+}
+
+TEST(TestFolder, ChoosingTheFolderAtStartUp) {
+  TempFolder qa("/tmp/tidewick-qa-");
+  auto normal = app::ChooseSupportFolder({}, "");
+  EXPECT_FALSE(normal.refused);
+  EXPECT_FALSE(normal.testMode);
+  EXPECT_TRUE(normal.folder.ends_with("/岚舟"));
+
+  auto test = app::ChooseSupportFolder({"--test-support-dir", qa.path()}, "");
+  EXPECT_TRUE(test.testMode);
+  EXPECT_EQ(test.folder, qa.path());
+
+  // The built-in folder serves when the flag names none, and a bad one refuses the start.
+  EXPECT_EQ(app::ChooseSupportFolder({}, qa.path()).folder, qa.path());
+  EXPECT_EQ(app::ChooseSupportFolder({"--test-support-dir"}, qa.path()).folder, qa.path());
+  EXPECT_TRUE(app::ChooseSupportFolder({"--test-support-dir"}, "").refused);
+  EXPECT_TRUE(app::ChooseSupportFolder({"--test-support-dir", "/home"}, "").refused);
+  EXPECT_TRUE(app::ChooseSupportFolder({}, "/home").refused);
+}
+
+// Where the program finds its page and other resources, installed or run from its build folder.
+
+TEST(ResourceLocation, TheInstalledFolderBesideBinWinsOverTheBuildTreesAndIsTheAnswerWhenNeitherExists) {
+  TempFolder root;
+  std::filesystem::create_directories(root / "build/src/shell");
+  std::filesystem::create_directories(root / "resources");
+  // A build-folder run: nothing installed beside it, the source tree's resources by their relative path.
+  EXPECT_EQ(platform::ResourceDirectoryBeside(root / "build/src/shell", "../../../resources"), root / "resources");
+
+  std::filesystem::create_directories(root / "usr/bin");
+  std::filesystem::create_directories(root / "usr/share/tidewick");
+  EXPECT_EQ(platform::ResourceDirectoryBeside(root / "usr/bin", "../../resources"), root / "usr/share/tidewick");
+
+  std::filesystem::create_directories(root / "opt/bin");
+  EXPECT_EQ(platform::ResourceDirectoryBeside(root / "opt/bin", "../missing"), root / "opt/share/tidewick");
 }
 
 }  // namespace

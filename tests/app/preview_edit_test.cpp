@@ -25,8 +25,19 @@ class PreviewTest : public ControllerTest {
     auto answers = Payloads("window.Native.previewReady");
     return answers.empty() ? Json() : answers.back();
   }
+  Json Edit(const Json& request, std::optional<std::string> folder) {
+    platform_->QueuePanelAnswer(folder ? std::optional(std::vector<std::string>{*folder}) : std::nullopt);
+    Json body = request;
+    body["action"] = "editPhoto";
+    Send(body);
+    auto answers = Payloads("window.Native.photoEditResult");
+    return answers.empty() ? Json() : answers.back();
+  }
+  Json Crop(double x, double y, double w, double h) { return {{"x", x}, {"y", y}, {"w", w}, {"h", h}}; }
   TempFolder photos_;
+  TempFolder output_;
 };
+using EditTest = PreviewTest;
 
 TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoChanges) {
   std::string photo = photos_ / "IMG_1.jpg";
@@ -122,21 +133,6 @@ TEST_F(PreviewTest, APhotoThatMayNotBeReadSaysSo) {
   setfsuid(previous);
   EXPECT_EQ(answer, (Json{{"id", "P"}, {"error", "原文件没有读取权限，正在显示缓存预览"}}));
 }
-
-class EditTest : public ControllerTest {
- protected:
-  Json Edit(const Json& request, std::optional<std::string> folder) {
-    platform_->QueuePanelAnswer(folder ? std::optional(std::vector<std::string>{*folder}) : std::nullopt);
-    Json body = request;
-    body["action"] = "editPhoto";
-    Send(body);
-    auto answers = Payloads("window.Native.photoEditResult");
-    return answers.empty() ? Json() : answers.back();
-  }
-  Json Crop(double x, double y, double w, double h) { return {{"x", x}, {"y", y}, {"w", w}, {"h", h}}; }
-  TempFolder photos_;
-  TempFolder output_;
-};
 
 TEST_F(EditTest, AWholeCropSavesANumberedUprightCopyAndNeverTouchesTheSource) {
   std::string photo = photos_ / "IMG_1.jpg";

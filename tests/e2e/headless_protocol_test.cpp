@@ -1,4 +1,3 @@
-// The headless line protocol, driven exactly as a script or the page shim drives it.
 #include "base/files.hpp"
 #include "support/headless_process.hpp"
 
@@ -12,7 +11,11 @@
 namespace tw::testing {
 namespace {
 
+// The headless line protocol, driven exactly as a script or the page shim drives it.
+
+namespace fs = std::filesystem;
 const Json kReady = {{"action", "ready"}};
+const std::string kPhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
 
 TEST(HeadlessProtocol, HandshakeLinesAreExactAndTheProgramExitsWhenIdle) {
   HeadlessSandbox sandbox;
@@ -53,7 +56,7 @@ TEST(HeadlessProtocol, AnUnreadableProjectSurvivesTheHandshakeAndTheNextSave) {
   ASSERT_EQ(result.exitStatus, 0) << result.errorOutput;
   EXPECT_EQ(result.Payloads("window.Native.receiveState"), std::vector<Json>{Json::object()});
   std::vector<std::string> kept;
-  for (const auto& entry : std::filesystem::directory_iterator(sandbox.support / "ProjectRecords")) {
+  for (const auto& entry : fs::directory_iterator(sandbox.support / "ProjectRecords")) {
     if (ReadWholeFile(entry.path()) == "{\"photos\": [{\"id\": ") kept.push_back(entry.path().filename());
   }
   ASSERT_EQ(kept.size(), 1u);
@@ -66,7 +69,7 @@ TEST(HeadlessProtocol, InvalidTestFoldersRefuseToStartAndTouchNothing) {
   TempFolder qa("/tmp/tidewick-qa-");
   TempFolder outside("/tmp/tidewick-outside-");
   std::ofstream(qa / "a-file") << "x";
-  std::filesystem::create_directories(qa / "sub");
+  fs::create_directories(qa / "sub");
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"--test-support-dir", qa / "sub/.."}, {"--test-support-dir", "tmp/tidewick-qa-x"},
         {"--test-support-dir", outside.path()}, {"--test-support-dir", qa / "a-file"}, {"--test-support-dir"}}) {
@@ -81,18 +84,10 @@ TEST(HeadlessProtocol, InvalidTestFoldersRefuseToStartAndTouchNothing) {
   }
 }
 
-TEST(HeadlessProtocol, OutsideTestModeTheDataFolderFollowsXdgDataHome) {
-  HeadlessSandbox sandbox;
-  auto result = RunHeadless(std::vector<Json>{{{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}},
-                            sandbox.Options(false));
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_TRUE(PathExists(sandbox.data / "岚舟/current-project.json"));
-}
-
 TEST(HeadlessProtocol, UrlControlLinesReachTheSchemeHandler) {
   HeadlessSandbox sandbox;
   TempFolder saved;
-  std::filesystem::create_directories(sandbox.config / "tidewick");
+  fs::create_directories(sandbox.config / "tidewick");
   std::ofstream(sandbox.config / "tidewick/settings.json") << Json{{"TWRetouchSaveLocation", saved.path()}}.dump();
   auto result = RunHeadless(std::vector<Json>{{{"@open-url", "tidewick:"}}, {{"@open-url", "TIDEWICK://history"}},
                                               {{"@open-url", "mailto:x@example.com"}}},
@@ -107,7 +102,7 @@ TEST(HeadlessProtocol, UrlControlLinesReachTheSchemeHandler) {
 TEST(HeadlessProtocol, APhotoOpenedBeforeThePageIsReadyIsAskedAboutAfterTheRestoredProject) {
   HeadlessSandbox sandbox;
   TempFolder shoot;
-  std::filesystem::copy_file(std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/orientation-1.jpg", shoot / "IMG 1.jpg");
+  fs::copy_file(kPhotos + "orientation-1.jpg", shoot / "IMG 1.jpg");
   auto result = RunHeadless(std::vector<Json>{{{"@open-url", "file://" + shoot.path() + "/IMG%201.jpg"}}, kReady},
                             sandbox.Options());
   EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
@@ -121,12 +116,15 @@ TEST(HeadlessProtocol, APhotoOpenedBeforeThePageIsReadyIsAskedAboutAfterTheResto
   EXPECT_EQ(result.Payloads("window.Native.openPhotosRequested").at(0)["names"], Json::array({"IMG 1.jpg"}));
 }
 
-TEST(HeadlessProtocol, ExitWaitsForTheDelayedCardCheck) {
+TEST(HeadlessProtocol, OutsideTestModeTheDataFolderFollowsXdgDataHomeAndExitWaitsForTheDelayedCardCheck) {
   HeadlessSandbox sandbox;
   TempFolder volumes;
-  std::filesystem::create_directories(volumes / "EOS_DIGITAL/DCIM");
-  auto result = RunHeadless(std::vector<Json>{{{"@mount", volumes / "EOS_DIGITAL"}}, kReady}, sandbox.Options(false));
+  fs::create_directories(volumes / "EOS_DIGITAL/DCIM");
+  auto result = RunHeadless(std::vector<Json>{{{"@mount", volumes / "EOS_DIGITAL"}}, kReady,
+                                              {{"action", "saveState"}, {"state", {{"photos", Json::array()}}}}},
+                            sandbox.Options(false));
   EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(PathExists(sandbox.data / "岚舟/current-project.json"));
   auto sequence = result.Sequence();
   // Outside test mode the plug-in server may report that it listens at any moment.
   std::erase(sequence, "window.Native.bridgeStatus");
@@ -142,7 +140,7 @@ TEST(HeadlessProtocol, ExitWaitsForTheDelayedCardCheck) {
 TEST(HeadlessProtocol, APanelStaysOpenWhileLaterLinesRunAndTakesItsScriptedAnswerOrIsCancelled) {
   HeadlessSandbox sandbox;
   TempFolder shoot;
-  std::filesystem::copy_file(std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/orientation-1.jpg", shoot / "IMG_1.jpg");
+  fs::copy_file(kPhotos + "orientation-1.jpg", shoot / "IMG_1.jpg");
   auto result = RunHeadless(std::vector<Json>{{{"action", "chooseFolder"}},
                                               {{"action", "choosePhotos"}},
                                               {{"@panel", {{"paths", {shoot.path()}}}}}},
@@ -172,6 +170,68 @@ TEST(HeadlessProtocol, QuitEndsAtOnce) {
                             sandbox.Options());
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_FALSE(PathExists(sandbox.support / "current-project.json"));
+}
+
+// `tidewick analyze`: the local assessment from the command line.
+
+HeadlessResult Analyze(std::vector<std::string> arguments) {
+  HeadlessOptions options;
+  options.arguments = {"analyze"};
+  options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
+  return RunTidewick({}, options);
+}
+
+TEST(AnalyzeCommand, JsonLinesFollowTheImportOrderAndTheChosenChecks) {
+  TempFolder shoot;
+  fs::copy_file(kPhotos + "blur-defocus-text.jpg", shoot / "IMG_10.jpg");
+  fs::copy_file(kPhotos + "under-severe-iso6400.jpg", shoot / "IMG_2.jpg");
+  fs::copy_file(kPhotos + "coffee.png", shoot / "not-imported.png");
+  fs::create_directories(shoot / ".hidden");
+  fs::copy_file(kPhotos + "orientation-1.jpg", shoot / ".hidden/IMG_3.jpg");
+  auto time = fs::last_write_time(shoot / "IMG_10.jpg");
+  fs::last_write_time(shoot / "IMG_2.jpg", time);
+
+  auto result = Analyze({"--json", "--checks", "欠曝", "--strictness", "严格", shoot.path()});
+  EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
+  ASSERT_EQ(result.lines.size(), 2u) << result.rawOutput;
+  EXPECT_EQ(result.lines[0]["result"].size(), 21u);
+  // Blur is not among the chosen checks.
+  EXPECT_EQ(std::tuple(result.lines[0]["path"], result.lines[0]["result"]["issues"], result.lines[1]["path"],
+                       result.lines[1]["result"]["issues"]),
+            std::tuple(Json(shoot / "IMG_2.jpg"), Json::array({"欠曝"}), Json(shoot / "IMG_10.jpg"), Json::array()));
+}
+
+TEST(AnalyzeCommand, TableEndsWithASummary) {
+  auto result = Analyze({kPhotos + "blur-defocus-text.jpg", kPhotos + "canon-m50-stub-corrupt.cr3"});
+  EXPECT_EQ(result.exitStatus, 0);
+  for (const char* text : {"blur-defocus-text.jpg", "无法解码照片预览", "2 张照片", "整体模糊 1", "无法解码 1"}) {
+    EXPECT_NE(result.rawOutput.find(text), std::string::npos) << text;
+  }
+}
+
+TEST(AnalyzeCommand, MissingPathsAndNonPhotosAreReportedAfterTheOthersAreAnalysed) {
+  TempFolder shoot;
+  fs::copy_file(kPhotos + "orientation-1.jpg", shoot / "IMG_1.jpg");
+  fs::copy_file(kPhotos + "orientation-1.jpg", shoot / "caf\xE9.jpg");
+  fs::copy_file(kPhotos + "coffee.png", shoot / "coffee.png");
+  auto result = Analyze({"--json", shoot.path(), shoot / "missing.jpg", shoot / "coffee.png"});
+  EXPECT_EQ(result.exitStatus, 1);
+  ASSERT_EQ(result.lines.size(), 1u) << result.rawOutput;
+  EXPECT_EQ(result.lines[0]["path"], shoot / "IMG_1.jpg");
+  EXPECT_EQ(result.errorOutput, "tidewick analyze: " + shoot / "missing.jpg" + ": no such file or folder\n" +
+                                    "tidewick analyze: " + shoot / "coffee.png" +
+                                    ": neither a folder nor a CR3 or JPEG photo\n"
+                                    "tidewick analyze: left out 1 photo: its file name is not UTF-8\n");
+}
+
+TEST(AnalyzeCommand, BadArgumentsExitNonZero) {
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {}, {"--strictness", "很严"}, {"--checks", "模糊", kPhotos}, {"--frobnicate", kPhotos}, {"--strictness"}}) {
+    auto result = Analyze(arguments);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.errorOutput.find("usage: tidewick analyze"), std::string::npos);
+    EXPECT_TRUE(result.rawOutput.empty());
+  }
 }
 
 }  // namespace

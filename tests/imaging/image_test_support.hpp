@@ -26,29 +26,23 @@ inline void ExpectDecodedForm(const DecodedImage& image) {
 
 inline int LongSide(const DecodedImage& image) { return std::max(image.width(), image.height()); }
 
-// Mean absolute difference per sample (0...255) after both are squeezed to the same small grid,
-// so images of different sizes (thumbnail against full decode) can be compared.
-inline double MeanDifference(const vips::VImage& a, const vips::VImage& b) {
-  // resize, not thumbnail_image: the latter would turn a stored image by its orientation tag.
-  auto small = [](const vips::VImage& image) {
-    return image.resize(48.0 / image.width(), vips::VImage::option()->set("vscale", 64.0 / image.height()))
-        .cast(VIPS_FORMAT_FLOAT);
-  };
-  return (small(a) - small(b)).abs().avg();
+// Both pictures squeezed to the same small grid of floats, so that images of different sizes
+// (thumbnail against full decode) can be compared. resize, not thumbnail_image: the latter would
+// turn a stored image by its orientation tag.
+inline vips::VImage SmallGrid(const vips::VImage& image) {
+  return image.resize(48.0 / image.width(), vips::VImage::option()->set("vscale", 64.0 / image.height()))
+      .cast(VIPS_FORMAT_FLOAT);
 }
 
-// Correlation of the grey values on a small grid (-1...1): the same scene under a different tone
+// Mean absolute difference per sample (0...255) on the small grid.
+inline double MeanDifference(const vips::VImage& a, const vips::VImage& b) { return (SmallGrid(a) - SmallGrid(b)).abs().avg(); }
+
+// Correlation of the grey values on the small grid (-1...1): the same scene under a different tone
 // rendering (a developed raw against the camera's JPEG) still correlates strongly.
 inline double GreyCorrelation(const vips::VImage& a, const vips::VImage& b) {
-  auto grey = [](const vips::VImage& image) {
-    return image.colourspace(VIPS_INTERPRETATION_B_W)
-        .resize(48.0 / image.width(), vips::VImage::option()->set("vscale", 64.0 / image.height()))
-        .cast(VIPS_FORMAT_FLOAT);
-  };
-  vips::VImage ga = grey(a);
-  vips::VImage gb = grey(b);
-  double covariance = ((ga - ga.avg()) * (gb - gb.avg())).avg();
-  return covariance / (ga.deviate() * gb.deviate());
+  const vips::VImage ga = SmallGrid(a.colourspace(VIPS_INTERPRETATION_B_W));
+  const vips::VImage gb = SmallGrid(b.colourspace(VIPS_INTERPRETATION_B_W));
+  return ((ga - ga.avg()) * (gb - gb.avg())).avg() / (ga.deviate() * gb.deviate());
 }
 
 class ScratchFolder {
