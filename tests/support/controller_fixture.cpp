@@ -32,14 +32,6 @@ void ControllerTest::Send(const Json& body) {
   loop_.RunUntilQuiet();
 }
 
-std::vector<Json> ControllerTest::Payloads(const std::string& function) const {
-  std::vector<Json> payloads;
-  for (const auto& line : lines_) {
-    if (line.is_object() && line.value("fn", "") == function) payloads.push_back(line["arg"]);
-  }
-  return payloads;
-}
-
 std::vector<Json> ControllerTest::Effects(const std::string& effect) const {
   std::vector<Json> effects;
   for (const auto& line : lines_) {

@@ -21,7 +21,7 @@ class ControllerTest : public ::testing::Test {
   void Send(const Json& body);
   void RunUntilQuiet() { loop_.RunUntilQuiet(); }
   // Payloads of one callback function delivered so far, in order.
-  std::vector<Json> Payloads(const std::string& function) const;
+  std::vector<Json> Payloads(const std::string& function) const { return PayloadsOf(lines_, function); }
   std::vector<Json> Effects(const std::string& effect) const;
   void ClearOutput() { lines_.clear(); }
 

@@ -19,7 +19,7 @@ extern char** environ;
 
 namespace tw::testing {
 
-std::vector<Json> HeadlessResult::Payloads(const std::string& function) const {
+std::vector<Json> PayloadsOf(const std::vector<Json>& lines, const std::string& function) {
   std::vector<Json> payloads;
   for (const auto& line : lines) {
     if (line.is_object() && line.value("fn", "") == function) payloads.push_back(line["arg"]);

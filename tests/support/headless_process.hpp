@@ -12,14 +12,16 @@
 
 namespace tw::testing {
 
+// The payloads of one callback function ("window.Native.status") among callback lines, in order.
+std::vector<Json> PayloadsOf(const std::vector<Json>& lines, const std::string& function);
+
 struct HeadlessResult {
   int exitStatus = -1;
   std::vector<Json> lines;   // standard output, one parsed JSON value per line
   std::string rawOutput;
   std::string errorOutput;
 
-  // The callbacks' payloads of one function ("window.Native.status"), in order.
-  std::vector<Json> Payloads(const std::string& function) const;
+  std::vector<Json> Payloads(const std::string& function) const { return PayloadsOf(lines, function); }
   // The function names of all callback lines, in order ("effect:openFolder" for effects).
   std::vector<std::string> Sequence() const;
 };

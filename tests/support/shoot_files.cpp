@@ -35,6 +35,9 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
+namespace {
+
+// Hash of every regular file below a folder (relative path → hash of its bytes).
 std::map<std::string, unsigned long long> HashFolder(const std::string& folder) {
   std::map<std::string, unsigned long long> hashes;
   for (auto& entry : fs::recursive_directory_iterator(folder)) {
@@ -43,6 +46,10 @@ std::map<std::string, unsigned long long> HashFolder(const std::string& folder) 
   }
   return hashes;
 }
+
+}  // namespace
+
+FolderSnapshot::FolderSnapshot(std::string folder) : folder_(std::move(folder)), hashes_(HashFolder(folder_)) {}
 
 std::vector<std::string> FolderSnapshot::Changes(const std::set<std::string>& leaving, const std::string& outputs) const {
   std::vector<std::string> changes;

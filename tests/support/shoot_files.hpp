@@ -20,14 +20,12 @@ inline const std::string kSamplePhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "
 std::string CopySample(const std::string& sample, const std::string& folder, const std::string& name);
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
-// Hash of every regular file below a folder (relative path → hash of its bytes).
-std::map<std::string, unsigned long long> HashFolder(const std::string& folder);
 // The files below a folder as they were when the snapshot was taken. Changes() lists every file that
 // changed, vanished or appeared since, except the files in `leaving` (relative paths, meant to go)
 // and new files below the relative folder `outputs` (none when "").
 class FolderSnapshot {
  public:
-  explicit FolderSnapshot(std::string folder) : folder_(std::move(folder)), hashes_(HashFolder(folder_)) {}
+  explicit FolderSnapshot(std::string folder);
   std::vector<std::string> Changes(const std::set<std::string>& leaving = {}, const std::string& outputs = "") const;
 
  private:
