@@ -78,27 +78,33 @@ void TWGRSAIClient::analyzePhotosData(const std::vector<std::string>& jpegImages
                {"messages", Json::array({{{"role", "user"}, {"content", std::move(content)}}})}};
   HttpRequest request = requestWithPath(kChatCompletionsPath, "POST");
   request.body = JSONString(body);
+  // A cancel or a newer request on the main queue may come after the session's thread has let the
+  // answer through, so the answer is checked once more where it is delivered.
+  auto deliver = [self = shared_from_this(), token, completion = std::move(completion)](
+                     std::optional<Json> result, std::optional<Error> error) mutable {
+    queues::Main([self, token, completion = std::move(completion), result = std::move(result),
+                  error = std::move(error)] {
+      if (self->IsActive(token)) completion(result, error);
+    });
+  };
   // On the session's thread.
-  session_->Send(std::move(request), [self = shared_from_this(), token, completion = std::move(completion)](
+  session_->Send(std::move(request), [self = shared_from_this(), token, deliver = std::move(deliver)](
                                          HttpResponse response) mutable {
     if (!self->IsActive(token)) return;
     std::optional<Json> parsed = JSONDictionaryFromData(response.body);
     if (response.error || response.status < 200 || response.status >= 300) {
       std::string fallback = response.error ? response.error->description
                                             : fmt::format(texts::kVisionHTTPFailed, response.status);
-      Error error = self->ServiceError(messageFromResponse(parsed, fallback), response.status);
-      queues::Main([completion = std::move(completion), error = std::move(error)] { completion(std::nullopt, error); });
+      deliver(std::nullopt, self->ServiceError(messageFromResponse(parsed, fallback), response.status));
       return;
     }
     std::optional<Json> result = analysisDictionaryFromText(AnswerText(parsed.value_or(Json::object())));
     if (!result) {
-      queues::Main([completion = std::move(completion)] {
-        completion(std::nullopt, errorWithMessage(texts::kVisionNoResult, codes::kVisionNoResult));
-      });
+      deliver(std::nullopt, errorWithMessage(texts::kVisionNoResult, codes::kVisionNoResult));
       return;
     }
     (*result)["usage"] = ObjectField(parsed.value_or(Json::object()), "usage");
-    queues::Main([completion = std::move(completion), result = std::move(*result)] { completion(result, std::nullopt); });
+    deliver(std::move(result), std::nullopt);
   });
 }
 

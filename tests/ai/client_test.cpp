@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 namespace tw::ai::testing {
 namespace {
@@ -472,10 +473,28 @@ TEST_F(VisionTest, ANewerRequestOrACancelSilencesTheRequestUnderWay) {
   ASSERT_TRUE(newer.result);
   EXPECT_EQ((*newer.result)["rating"], 2);
 
+  // The cancel lands after the answer has left the session's thread, before the main queue runs it.
+  struct HeldMain final : MainQueueDriver {
+    std::mutex mutex;
+    std::vector<Task> tasks;
+    void Post(Task task) override {
+      std::lock_guard lock(mutex);
+      tasks.push_back(std::move(task));
+    }
+    long Held() {
+      std::lock_guard lock(mutex);
+      return static_cast<long>(tasks.size());
+    }
+  } held;
+  queues::SetMainDriver(&held);
   client->analyzePhotoData("jpeg", "", "p", Recorder(cancelled));
   EXPECT_TRUE(client->activeToken());
+  // Nothing but the held tasks left in flight: the exchange is over and its answer posted.
+  while (held.Held() == 0 || queues::InFlightCount() != held.Held()) std::this_thread::yield();
   client->cancelCurrentTask();
   EXPECT_FALSE(client->activeToken());
+  queues::SetMainDriver(&loop_);
+  for (Task& task : held.tasks) loop_.Post(std::move(task));
   Drive();
   EXPECT_EQ(fake().RequestsTo("POST", kChatPath).size(), 3u);
   EXPECT_FALSE(cancelled.called);
