@@ -514,9 +514,6 @@ TEST_F(VisionTest, AClientDroppedByItsOwnerLivesUntilItsAnswerArrives) {
   EXPECT_TRUE(watch.expired());
 }
 
-constexpr char kTokenPath[] = "/client/resource/newUploadTokenZH";
-constexpr char kUploadPath[] = "/storage/upload";
-constexpr char kGeneratePath[] = "/v1/api/generate";
 constexpr char kResultPath[] = "/v1/api/result";
 constexpr char kDownloadPath[] = "/files/result.png";
 constexpr char kResultBytes[] = "\x89PNG result bytes";

@@ -63,6 +63,11 @@ FakeService& TheFakeService();
 
 inline constexpr char kTestKey[] = "sk-test-0123456789abcdef";
 
+// The image service's paths, as the stand-in serves them.
+inline constexpr char kTokenPath[] = "/client/resource/newUploadTokenZH";
+inline constexpr char kUploadPath[] = "/storage/upload";
+inline constexpr char kGeneratePath[] = "/v1/api/generate";
+
 class ServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -34,11 +34,11 @@ namespace tw::bridge::testing {
 namespace {
 
 using ai::testing::TheFakeService;
+using ai::testing::kGeneratePath;
+using ai::testing::kTokenPath;
+using ai::testing::kUploadPath;
 
 constexpr char kKey[] = "sk-bridge-test-0123456789";
-constexpr char kTokenPath[] = "/client/resource/newUploadTokenZH";
-constexpr char kUploadPath[] = "/storage/upload";
-constexpr char kGeneratePath[] = "/v1/api/generate";
 constexpr char kResultImagePath[] = "/files/result.png";
 constexpr char kResultBytes[] = "\x89PNG generated";
 
