@@ -1,6 +1,5 @@
-// The README's picture of the workbench: a real shoot imported and judged on this machine, with
-// its verdicts in the grid and one photo's reasons in the details. The picture is always saved
-// among the test artefacts; with TIDEWICK_README_SCREENSHOT=1 it also replaces docs/screenshot.png.
+// The README's picture: a real shoot imported and judged, its verdicts in the grid and one photo's reasons
+// in the details; saved among the test artefacts, and with TIDEWICK_README_SCREENSHOT=1 as docs/screenshot.png.
 import { spawnSync } from "node:child_process";
 import { statSync } from "node:fs";
 import { join } from "node:path";
@@ -41,7 +40,8 @@ it("shows a judged shoot: verdicts in the grid, a portrait's reasons in the deta
   const reason = String(results.find((answer) => answer.id === yawn).result.reason);
   await expect.poll(() => Promise.all([session.texts("reason"), page.locator(".decision-flag").allTextContents(), portrait.locator(".decision-flag").textContent()])).toEqual([[reason], ["淘汰", "保留"], "保留"]);
 
-  const file = await session.screenshot("readme-screenshot");
+  const file = join(repoDir, "test-artifacts", "readme-screenshot.png");
+  await page.screenshot({ path: file });
   if (process.env.TIDEWICK_README_SCREENSHOT === "1") {
     // A palette keeps the README's picture small without visible loss on the flat interface.
     const target = join(repoDir, "docs/screenshot.png");

@@ -1,6 +1,5 @@
-// The built page in Debian's Chromium against `tidewick --headless`: the page's posts become lines
-// on the program's input, and each callback line it prints is delivered to window.Native, in order.
-// Kept apart from the test runner so that a benchmark can drive a session too.
+// The built page in Chromium against `tidewick --headless`: the page's posts become lines on the program's
+// input, and each callback line it prints is delivered to window.Native, in order; a benchmark drives it too.
 import { spawn, type ChildProcessWithoutNullStreams } from "node:child_process";
 import { existsSync, mkdtempSync } from "node:fs";
 import { tmpdir } from "node:os";
@@ -85,13 +84,6 @@ export class NativeSession {
     });
   }
 
-  // Saved among the test artefacts; Playwright makes the folder.
-  async screenshot(name: string): Promise<string> {
-    const file = join(repoDir, "test-artifacts", `${name}.png`);
-    await this.page.screenshot({ path: file });
-    return file;
-  }
-
   // Ends the program's input, waits for it to finish its work and exit (killed after 30 s), and closes the browser; once.
   close(): Promise<number | null> {
     return (this.closing ??= (async () => {
@@ -106,8 +98,7 @@ export class NativeSession {
   }
 }
 
-// supportDir: an earlier session's test data folder, to start again on its stored project.
-// pageQuery: appended to the page's address, e.g. "?preload=0".
+// supportDir: an earlier session's test data folder; pageQuery: appended to the page's address.
 export type SessionOptions = { viewport?: { width: number; height: number }; prepareSupportDir?: (dir: string) => void; env?: Record<string, string>; supportDir?: string; pageQuery?: string };
 
 // tempDir makes the session's temporary folders; their removal is the caller's.
