@@ -13,9 +13,8 @@ it("posts ready once, saves nothing until the stored project arrived nor echoes 
   workbench.receiveState(null);
   expect([workbench.photos.value, workbench.restored.value]).toEqual([[], true]);
   workbench.receiveState([photo(1, { status: "保留", rating: 4 }), { id: 5, path: "/x.jpg" }, { id: "A" }, "junk", photo(1), photo(2)]);
-  expect([workbench.photos.value.map((p) => p.id), workbench.selection.value.currentId]).toEqual([["ID-1", "ID-2"], "ID-1"]);
   advance(10_000);
-  expect(saves()).toHaveLength(0);
+  expect([workbench.photos.value.map((p) => p.id), workbench.selection.value.currentId, saves().length]).toEqual([["ID-1", "ID-2"], "ID-1", 0]);
   const [record] = restoreProject({ photos: [photo(1, { status: "keep" as any, rating: 7.4, best: "yes" as any })] }).photos;
   expect([record.status, record.rating, record.best]).toEqual([undefined, 5, undefined]);
 });
@@ -27,9 +26,9 @@ it("debounces changes into one save of the whole state, hands a pending save ove
   workbench.decide("淘汰");
   advance(100);
   workbench.rate(3);
-  expect(saves()).toHaveLength(0);
+  const early = saves().length;
   advance(400);
-  expect(saves()).toHaveLength(1);
+  expect([early, saves().length]).toEqual([0, 1]);
   const state = saves()[0].state as any;
   expect([state.photos.map((p: any) => [p.id, p.status, p.rating]), state.photos[0]]).toMatchObject([[["ID-1", "保留", undefined], ["ID-2", "淘汰", undefined], ["ID-3", undefined, 3]], { path: "/shoot/IMG_0001.CR3", name: "IMG_0001.CR3", format: "CR3" }]);
   workbench.decide("待定");
@@ -50,9 +49,9 @@ it("debounces changes into one save of the whole state, hands a pending save ove
   const large = started(20_000);
   large.workbench.rate(1);
   large.advance(1000);
-  expect(large.saves()).toHaveLength(0);
+  const atFirst = large.saves().length;
   large.advance(1000);
-  expect(large.saves()).toHaveLength(1);
+  expect([atFirst, large.saves().length]).toEqual([0, 1]);
 });
 
 it("sends the keys the program reads, keeps unknown keys of a newer page, and round-trips unchanged", () => {
@@ -70,14 +69,12 @@ it("window.Native defines all 52 callbacks, each taking payloads of any shape, a
   (globalThis as any).window = {};
   const errors = vi.spyOn(console, "error").mockImplementation(() => {});
   const native = installNative(makeWorkbench().workbench.handlers());
-  expect([new Set(NATIVE_CALLBACK_NAMES).size, Object.keys(native).sort()]).toEqual([52, [...NATIVE_CALLBACK_NAMES].sort()]);
-  expect((globalThis as any).window.Native).toBe(native);
+  expect([new Set(NATIVE_CALLBACK_NAMES).size, Object.keys(native).sort(), (globalThis as any).window.Native === native]).toEqual([52, [...NATIVE_CALLBACK_NAMES].sort(), true]);
   for (const name of NATIVE_CALLBACK_NAMES) {
     for (const payload of [null, undefined, "unexpected", [], 7]) expect(() => native[name](payload)).not.toThrow();
   }
   expect(errors).not.toHaveBeenCalled();
-  const failing = installNative({ status: () => void JSON.parse("{") });
-  expect(() => failing.status("x")).not.toThrow();
+  installNative({ status: () => void JSON.parse("{") }).status("x");
   expect(errors).toHaveBeenCalledOnce();
   errors.mockRestore();
   delete (globalThis as any).window;
