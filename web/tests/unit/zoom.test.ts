@@ -27,11 +27,9 @@ describe("region geometry", () => {
     expect(read).toMatchObject([{ id: "a", width: 10, photo: { width: 10, height: 10 } }, null, null, null, { id: "a", error: "坏" }]);
   });
 
-  // The focus point goes to the middle of the view, but no empty space shows past an edge of a
-  // larger image, and a smaller image is centred.
+  // The focus point goes to the middle, but no empty space shows past an edge; a smaller image is centred.
   it.each([
     [800, 4000, 0.5, 400 - 2000],
-    [800, 4000, 0.25, 400 - 1000],
     [800, 4000, 0, 0],
     [800, 4000, 1, 800 - 4000],
     [800, 600, 0.1, 100],
@@ -52,14 +50,13 @@ const answer = (ask: Record<string, unknown>, url = "file:///cache/r.jpg") => ({
 describe("the loupe's regions, alone and side by side", () => {
   it("asks for the clicked spot's full-resolution pixels, shows only the newest answer, keeps zoom and spot while stepping, and pans a quarter view with Alt and an arrow", () => {
     const { workbench, actions, asked } = zoomedLoupe();
-    expect(actions("photoRegion")).toHaveLength(0);
     workbench.setZoom("actual", 0.5, 0.5);
     // A pan inside the margin needs nothing new; one past it asks again.
     workbench.setZoom("actual", 0.52, 0.5);
     workbench.setZoom("actual", 0.8, 0.5);
     const [first, second] = actions("photoRegion");
-    expect(first).toEqual({ action: "photoRegion", id: "ID-1", path: "/shoot/IMG_0001.CR3", ...rect(2176, 1536, 1664, 1024), scale: 1 });
-    expect([actions("photoRegion").length, (second.x as number) > (first.x as number)]).toEqual([2, true]);
+    expect([first, actions("photoRegion").length, (second.x as number) > (first.x as number)])
+      .toEqual([{ action: "photoRegion", id: "ID-1", path: "/shoot/IMG_0001.CR3", ...rect(2176, 1536, 1664, 1024), scale: 1 }, 2, true]);
     // The first answer comes late: the user has moved on; the second is answered once.
     const shown = ([[first, "file:///cache/r.jpg"], [second, "file:///cache/r2.jpg"], [second, "file:///cache/again.jpg"]] as const).map(([ask, url]) => {
       workbench.photoRegion(answer(ask, url));
@@ -89,7 +86,6 @@ describe("the loupe's regions, alone and side by side", () => {
     press(workbench, "Tab", "Tab", "x", "Shift+Tab", "p");
     expect([workbench.photos.value.map((p) => p.status ?? "-"), workbench.currentPhoto.value?.id]).toEqual([["-", "保留", "淘汰", "-", "-", "-"], "ID-2"]);
     press(workbench, "Escape");
-    expect(workbench.compare.value).toBeNull();
     workbench.select("ID-1");
     workbench.select("ID-6", "toggle");
     workbench.openCompare();
