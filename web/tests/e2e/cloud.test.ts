@@ -56,13 +56,11 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
   await expect.poll(() => Promise.all([page.getByTestId("cloud-progress").count(), session.sent("cancelCloudAnalysis").length])).toEqual([0, 1]);
   await expect.poll(() => Promise.all([session.texts("status", "cloud-verdict"), page.getByTestId("cloud-badge").allTextContents()]))
     .toEqual([["已停止云端筛片；已返回的结果保留", expect.stringMatching(/置信度 95%.*眼神清楚，对焦准确/)], ["云保留", "云?"]]);
-
   // C takes the cloud's decision and rating; Ctrl+Z puts the photo back.
   await page.keyboard.press("c");
   await expect.poll(() => Promise.all([page.locator(".cell.current .decision-flag").textContent(), page.locator(".cell.current [data-testid=stars]").textContent()])).toEqual(["保留", "★★★★"]);
   await page.keyboard.press("Control+z");
   await expect.poll(() => page.locator(".cell.current .decision-flag").count()).toBe(0);
-
   // The unusable answer is never applied, whatever filter it is accepted from.
   await page.getByTestId("filter-cloud").focus();
   await page.getByTestId("filter-cloud").selectOption("unreadable");
@@ -70,19 +68,16 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
   await page.keyboard.press("Shift+C");
   await expect.poll(() => page.getByTestId("status").textContent()).toBe("没有需要采用的云端建议");
   await page.getByTestId("filter-cloud").selectOption("all");
-
   const list = join(shoot, "清单.txt");
   session.answerPanel([list]);
   await session.answerTo(() => page.getByTestId("manifest").click(), "reviewManifestComplete");
   expect(readFileSync(list, "utf8")).toContain("眼神清楚，对焦准确（云端推荐） · 95%");
-
   // The burst compared: the winner becomes its best frame, undoably.
   expect((await session.answerTo(() => page.getByTestId("compare-burst").click(), "burstComplete")).result.winnerId).toBe("P-1");
   await expect.poll(() => Promise.all([page.getByTestId("burst-outcome").textContent(), page.locator(".group-tag.best").count(), page.locator(`.cell[data-id="P-1"] .group-tag`).textContent()]))
     .toEqual([expect.stringContaining(`云端选出 ${NAMES[1]} 为本组最佳（置信度 90%）：第二张眼睛睁开`), 1, "B1 ★"]);
   await page.keyboard.press("Control+z");
   await expect.poll(() => page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
-
   // Stopped while the model is still answering: the photos stay as they are.
   const comparison = (n: number) => session.sent("compareBurst")[n]?.token;
   await page.getByTestId("compare-burst").click();
@@ -92,7 +87,6 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
   await expect.poll(() => page.getByTestId("burst-progress").textContent()).toContain("云端比较连拍 B1 0 / 1");
   await page.getByTestId("cancel-burst").click();
   await expect.poll(() => Promise.all([page.getByTestId("burst-progress").count(), session.texts("status")])).toEqual([0, ["已停止云端比较连拍"]]);
-
   // An undecided answer with its reason; only the third comparison's own answer counts, as the
   // stopped one may still have answered before its stop arrived.
   expect((await session.answerTo(() => page.getByTestId("compare-burst").click(), "burstComplete", (p) => p.token === comparison(2))).result.winnerId).toBeUndefined();

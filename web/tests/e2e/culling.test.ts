@@ -19,7 +19,6 @@ it("imports, analyses as chosen, rejects two with X, trashes them, exports the r
   const { page } = session;
   const scan = await session.importPaths([shoot]);
   await expect.poll(() => page.getByTestId("shown-count").textContent()).toBe(`${NAMES.length} 张`);
-
   await page.getByTestId("analyse").click();
   const panel = page.getByTestId("analysis-panel");
   await panel.getByRole("button", { name: "严格" }).click();
@@ -29,7 +28,6 @@ it("imports, analyses as chosen, rejects two with X, trashes them, exports the r
   expect([request.settings, await session.waitForCallback("analysisComplete", () => true, { timeoutMs: 120_000 })])
     .toEqual([{ strictness: "严格", enabled: ["整体模糊", "人脸失焦", "闭眼", "过曝", "欠曝"], sound: true }, { token: request.token, cancelled: false }]);
   await expect.poll(() => Promise.all([page.getByTestId("analysis-progress").count(), session.texts("metrics")])).toEqual([0, [expect.stringContaining("亮度")]]);
-
   // The identical frames form a burst with one best frame; collapsed, it is one cell that opens again.
   await expect.poll(() => Promise.all([page.locator(".group-tag").count(), page.locator(".group-tag.best").count()])).toEqual([2, 1]);
   await page.getByText("折叠连拍").click();
@@ -37,26 +35,21 @@ it("imports, analyses as chosen, rejects two with X, trashes them, exports the r
   await page.locator(".group-tag").first().click();
   await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length);
   await page.getByText("折叠连拍").click();
-
   // X, X rejects the first two photos, the next three are rated or kept, and the first gets stars too.
   await page.getByTestId("grid-cell").first().click();
   for (const key of ["x", "x", "4", "p", "5", "Home", "3"]) await page.keyboard.press(key);
   await expect.poll(() => page.getByTestId("counts").textContent()).toMatch(/保留 1.*淘汰 2.*★ 3/);
-
   await page.getByTestId("trash-rejects").click();
   await expect.poll(() => Promise.all([session.texts("trash-starred"), page.evaluate(() => (document.activeElement as HTMLElement | null)?.dataset.testid)])).toEqual([[expect.stringContaining("其中 1 张带有星级")], "cancel-trash"]);
   await page.getByTestId("confirm-trash").click();
   expect((await session.waitForCallback("ratingTrashComplete")).removedIDs).toHaveLength(2);
   await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length - 2);
-
   session.answerPanel([flows.tempDir("tidewick-export-")]);
   expect((await session.answerTo(() => page.getByTestId("export-rated").click(), "ratingExportComplete")).outputs).toHaveLength(2);
-
   const manifestPath = join(flows.tempDir("tidewick-manifest-"), "list.txt");
   session.answerPanel([manifestPath]);
   expect((await session.answerTo(() => page.getByTestId("manifest").click(), "reviewManifestComplete")).success).toBe(true);
   for (const line of [`项目：${basename(shoot)}`, `照片总数：${NAMES.length - 2}`, "保留：1", "B1（本组最佳）"]) expect(readFileSync(manifestPath, "utf8")).toContain(line);
-
   const advancedBase = flows.tempDir("tidewick-advanced-");
   await page.getByTestId("advanced-export").click();
   const dialog = page.getByTestId("export-dialog");
@@ -78,7 +71,6 @@ it("cancels a running analysis; the photos analysed before keep their results, t
   await page.getByTestId("cancel-analysis").click();
   const { cancelled } = await session.waitForCallback("analysisComplete", () => true, { timeoutMs: 60_000 });
   await expect.poll(() => Promise.all([cancelled, session.sent("cancelAnalysis").length, session.texts("status"), page.getByTestId("analysis-progress").count()])).toEqual([true, 1, ["已取消分析"], 0]);
-
   // Focused first, as a person's click does.
   await page.getByTestId("filter-issue").focus();
   await page.getByTestId("filter-issue").selectOption("未分析");

@@ -26,7 +26,6 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   expect(await region.evaluate((img: HTMLImageElement) => img.getBoundingClientRect().width)).toBeCloseTo(asked.width, 0);
   for (const key of ["z", "Escape"]) await page.keyboard.press(key);
   await expect.poll(() => page.getByTestId("loupe").count()).toBe(0);
-
   await page.getByTestId("grid-cell").nth(0).click();
   await page.getByTestId("grid-cell").nth(1).click({ modifiers: ["Control"] });
   await page.keyboard.press("v");
@@ -51,7 +50,6 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await expect.poll(() => Promise.all([page.getByTestId("loupe-region").count(), panes.nth(1).getAttribute("class")])).toEqual([2, expect.stringContaining("focused")]);
   await page.keyboard.press("Escape");
   await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
-
   // The faces the analysis judged, marked in every zoom.
   await session.importPaths([flows.shoot({ "IMG_0001.jpg": "face-group3-eyes-downcast-iso6400.jpg", "IMG_0002.jpg": "face-group3-open.jpg" })]);
   await page.locator('[data-testid="grid-cell"][title="IMG_0001.jpg"]').click();
@@ -75,7 +73,6 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   }, faces.width);
   expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
   expect([await page.locator('[data-flagged="1"]').count(), await page.locator('[data-flagged="1"] .face-label').textContent()]).toEqual([1, "闭眼"]);
-
   // N: a face at 100 %.
   await session.answerTo(() => page.keyboard.press("n"), "photoRegion", (p) => !p.error);
   await expect.poll(() => Promise.all([page.getByTestId("loupe-region").count(), page.getByTestId("status").textContent()])).toEqual([1, expect.stringContaining(`人脸 1 / ${faces.faces.length}`)]);
@@ -89,7 +86,6 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[1]?.id);
   await expect.poll(() => Promise.all([boxes.count(), page.locator('[data-flagged="1"]').count()])).toEqual([3, 0]);
   await page.keyboard.press("Escape");
-
   // Three hundred files counted in a bar, the first records shown read-only until the scan; then two cameras by capture time, interleaved, and by name on request.
   await page.evaluate(() => {
     new MutationObserver(() => {
@@ -100,7 +96,6 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await session.importPaths([flows.shoot(Object.fromEntries(Array.from({ length: 300 }, (_, i) => [`IMG_${String(i).padStart(4, "0")}.jpg`, "orientation-1.jpg"])))]);
   expect(await page.evaluate(() => [(window as any).barSeen, (window as any).recordsSeen])).toEqual([true, true]);
   await expect.poll(() => page.locator('[data-testid="scan-progress"], [data-importing]').count()).toBe(0);
-
   const planted = { A_0001: "14:03:20", A_0002: "14:05:00", B_0001: "14:02:00", B_0002: "14:04:10" };
   const folder = flows.shoot(Object.fromEntries(Object.keys(planted).map((name) => [`${name}.jpg`, "orientation-1.jpg"])));
   for (const [name, time] of Object.entries(planted))

@@ -17,31 +17,26 @@ it("starts empty, imports, asks before replacing decisions, keeps them across a 
   let { page } = session;
   const version = await session.waitForCallback<string>("version");
   await expect.poll(() => Promise.all([session.texts("version"), page.getByText("还没有照片").count()])).toEqual([[expect.stringContaining(version)], 1]);
-
   await session.importPaths([shoot]);
   const loaded = () => [...document.querySelectorAll<HTMLImageElement>(".cell img")].every((img) => img.complete && img.naturalWidth > 0);
   await expect.poll(() => Promise.all([page.getByTestId("status").textContent(), page.evaluate(loaded)]))
     .toEqual([`已导入 ${NAMES.length} 张照片；只导入 CR3 和 JPG，其他格式和隐藏文件不会导入`, true]);
-
   const picked = await session.importPaths([join(shoot, NAMES[2]), join(shoot, NAMES[3])], "photos");
   // The photo panel opens in the project's folder.
   await expect.poll(() => Promise.all([session.sent("choosePhotos").at(-1), page.getByTestId("grid-cell").count()])).toEqual([{ action: "choosePhotos", path: shoot }, 2]);
   await page.getByTestId("grid-cell").first().click();
   for (const key of ["p", "5"]) await page.keyboard.press(key);
-
   session.answerPanel([shoot]);
   await page.getByTestId("import-folder").click();
   await expect.poll(() => page.getByTestId("replace-dialog").textContent()).toContain("2 张照片已做决定或评星");
   await session.answerTo(() => page.getByTestId("confirm-import").click(), "receiveScan");
   await expect.poll(() => page.getByTestId("counts").textContent()).toMatch(/保留 1.*★ 1/);
-
   // The save is debounced; closing the page hands over what is pending.
   await page.evaluate(() => window.dispatchEvent(new Event("pagehide")));
   expect(await session.close()).toBe(0);
   const stored = JSON.parse(readFileSync(join(supportDir, "current-project.json"), "utf8"));
   const work = Object.fromEntries(stored.photos.map((p: any) => [p.name, [p.status ?? null, p.rating ?? null]]));
   expect(work).toEqual({ ...Object.fromEntries(NAMES.map((name) => [name, [null, null]])), [picked.photos[0].name]: ["保留", null], [picked.photos[1].name]: [null, 5] });
-
   session = await flows.start({ supportDir });
   page = session.page;
   await expect.poll(() => Promise.all([session.texts("counts"), page.locator(".cell-stars").count()])).toEqual([[expect.stringContaining("保留 1")], 1]);
@@ -50,7 +45,6 @@ it("starts empty, imports, asks before replacing decisions, keeps them across a 
   await expect.poll(() => page.getByTestId("open-request").textContent()).toBe(`要打开的 1 张照片：${NAMES[0]}`);
   await page.getByTestId("replace-dialog").getByText("取消").click();
   expect([session.sent("importRequestedPhotos").length, await page.getByTestId("grid-cell").count()]).toEqual([0, NAMES.length]);
-
   await page.getByTitle(NAMES[0], { exact: true }).click();
   await page.keyboard.press("e");
   await page.getByTestId("rotate-right").click();

@@ -20,13 +20,11 @@ it("shows a judged shoot: verdicts in the grid, a portrait's reasons in the deta
   await session.answerTo(() => page.getByTestId("analyse-missing").click(), "analysisComplete", () => true, 120_000);
   const results = session.delivered.filter((call) => call.fn === "window.Native.analysisResult").map((call: any) => call.arg);
   const idOf = new Map<string, string>(scan.photos.map((photo: any) => [photo.name, photo.id]));
-
   const faulted = results.filter((answer) => answer.result?.issues?.length);
   expect(faulted.length).toBeGreaterThanOrEqual(4);
   for (const { id, result } of faulted) {
     await expect.poll(() => page.locator(`[data-id="${id}"] .badge.issue`).evaluateAll((badges) => badges.map((b) => b.getAttribute("title")))).toEqual(result.issues);
   }
-
   // A photographer's first decisions: the motion blur out, a sharp portrait kept with stars.
   // Each key moves on to the next photo, so the portrait is chosen again for its stars.
   const portrait = page.locator(`[data-id="${idOf.get("face-open-portrait-hopper.jpg")}"]`);
@@ -39,7 +37,6 @@ it("shows a judged shoot: verdicts in the grid, a portrait's reasons in the deta
   await page.locator(`[data-id="${yawn}"]`).click();
   const reason = String(results.find((answer) => answer.id === yawn).result.reason);
   await expect.poll(() => Promise.all([session.texts("reason"), page.locator(".decision-flag").allTextContents(), portrait.locator(".decision-flag").textContent()])).toEqual([[reason], ["淘汰", "保留"], "保留"]);
-
   const file = join(repoDir, "test-artifacts", "readme-screenshot.png");
   await page.screenshot({ path: file });
   if (process.env.TIDEWICK_README_SCREENSHOT === "1") {

@@ -27,11 +27,9 @@ it("goes back to an earlier shoot through its automatic backup after asking, reo
   await session.importPaths([join(shoot, "face-closed-yawn.jpg")], "photos");
   // Opening a backup backs up the stored project first, so the shoot on show must be stored.
   await expect.poll(() => session.sent("saveState").some((body) => body.state?.photos?.length === 1)).toBe(true);
-
   await page.getByTestId("workbench").click();
   const backups = page.getByTestId("backup");
   await expect.poll(() => Promise.all([backups.allTextContents(), backups.last().getByRole("button").count()])).toEqual([[expect.stringMatching(/2023\/11\/14.*2 张/), expect.stringContaining("无法读取，不能打开")], 0]);
-
   // Escape takes the question back and leaves the dialog open; then it is asked and answered.
   await backups.first().getByRole("button", { name: /^打开…/ }).press("Enter");
   const confirm = page.getByTestId("backup-confirm");
@@ -42,7 +40,6 @@ it("goes back to an earlier shoot through its automatic backup after asking, reo
   await session.answerTo(() => page.keyboard.press("Enter"), "projectArchiveLoaded");
   // The one-photo shoot it replaced is listed as the newest backup.
   await expect.poll(() => Promise.all([page.locator("[data-id]").count(), session.texts("status"), backups.count()])).toEqual([2, ["已打开自动备份，共 2 张照片；原项目已备份"], 3]);
-
   await expect.poll(() => page.getByTestId("project-tab").textContent()).toContain("还没有保存或打开过项目档案");
   const archive = join(output, "拍摄项目.tideproject");
   session.answerPanel([archive]);
@@ -52,7 +49,6 @@ it("goes back to an earlier shoot through its automatic backup after asking, reo
   session.answerPanel([archive]);
   await entries.first().getByRole("button", { name: /^打开…/ }).click();
   await expect.poll(() => entries.allTextContents()).toEqual([expect.stringContaining("2 张 · 打开于")]);
-
   await page.getByRole("tab", { name: "项目" }).press("ArrowRight");
   session.answerPanel([join(shoot, "face-closed-yawn.jpg")]);
   await page.getByTestId("choose-reference").click();
@@ -68,14 +64,12 @@ it("goes back to an earlier shoot through its automatic backup after asking, reo
     .toEqual(["0001-orientation-1-风格.jpg", "0002-under-night-snow-风格.jpg", "处理记录.json"]);
   // The program let go of the preview; exporting again needs a new one.
   await expect.poll(() => page.getByTestId("export-style").isDisabled()).toBe(true);
-
   await page.getByRole("tab", { name: "诊断" }).click();
   await expect.poll(() => page.getByTestId("export-health").isDisabled()).toBe(true);
   const report = await session.answerTo(() => page.getByTestId("check-health").click(), "workbenchHealth");
   await expect.poll(() => page.locator("[data-testid=health-rows] li .health-name").allTextContents()).toEqual(report.rows.map((row: { name: string }) => row.name));
   await page.getByTestId("export-health").click();
   await expect.poll(() => session.sent("exportHealthReport").length).toBe(1);
-
   // Each face batch item fails with the program's reason: no save folder is set.
   await page.getByRole("tab", { name: "批量修脸" }).click();
   for (const [stage, name] of [["before", "face-closed-yawn.jpg"], ["after", "orientation-1.jpg"]] as const) {
@@ -106,17 +100,14 @@ it("walks every settings section, at the minimum window size, from the keyboard 
   // The toolbar fits the minimum window: no control is pushed out of view.
   expect(await page.evaluate(() => document.querySelector(".toolbar")!.scrollWidth - document.querySelector(".toolbar")!.clientWidth)).toBeLessThanOrEqual(0);
   await page.getByTestId("settings").click();
-
   const lensSwitch = page.getByTestId("lens-switch");
   await expect.poll(() => lensSwitch.isChecked()).toBe(true);
   const lens = await session.answerTo(() => lensSwitch.click(), "lensCorrectionState");
   await expect.poll(() => Promise.all([session.texts("lens-detail"), lensSwitch.isChecked(), session.sent("saveLensSettings")])).toEqual([[lens.detail], false, [{ action: "saveLensSettings", enabled: false }]]);
-
   const bridge = await session.waitForCallback("bridgeStatus");
   await expect.poll(() => page.getByTestId("plugin-listening").textContent()).toBe(bridge.listening ? `正在监听本机端口 ${bridge.port}` : "未在监听，插件无法连接");
   await page.getByTestId("choose-save-location").click();
   await expect.poll(() => session.sent("chooseSaveLocation").length).toBe(1);
-
   // A closed local port: the key saved and never shown again; the check fails without leaving the machine.
   await expect.poll(() => page.getByTestId("ai-key-state").textContent()).toBe("当前密钥：未设置");
   await page.getByTestId("ai-key").fill("sk-test-0123456789");
@@ -126,7 +117,6 @@ it("walks every settings section, at the minimum window size, from the keyboard 
     .toEqual([["当前密钥：sk-…6789"], "", expect.not.stringContaining("sk-test-0123456789")]);
   await session.answerTo(() => page.getByTestId("ai-test").click(), "grsAIState");
   await expect.poll(() => session.texts("ai-status", "plugin-ai")).toEqual(["状态：连接失败", expect.stringContaining("连接失败")]);
-
   // The automatic check switched off by itself, then a typed address checked, its version shown and its page opened.
   await expect.poll(() => page.getByTestId("update-status").textContent()).toBe("状态：尚未检查");
   expect(await session.answerTo(() => page.getByTestId("update-automatic").uncheck(), "appUpdateState")).toMatchObject({ automatic: false, manifestURL: "" });
@@ -136,12 +126,10 @@ it("walks every settings section, at the minimum window size, from the keyboard 
   const download = await session.answerTo(() => page.getByTestId("update-download").click(), "appUpdateDownload");
   await expect.poll(() => Promise.all([session.texts("update-download-message"), session.effects.filter((e) => e.effect === "openURL")]))
     .toEqual([[download.message], [{ effect: "openURL", url: "https://example.com/tw-99.1.tar.gz" }]]);
-
   // Photoshop is found where the program looks for one, and opened.
   await expect.poll(() => session.texts("app-photoshop", "app-pixcake")).toEqual(["Photoshop已安装打开", "像素蛋糕未检测到打开"]);
   await session.answerTo(() => page.getByTestId("open-photoshop").press("Enter"), "workflowAppOpened");
   await expect.poll(() => Promise.all([page.getByTestId("app-opened").textContent(), session.effects])).toEqual(["已打开Photoshop", expect.arrayContaining([{ effect: "launchApp", path: launcher }])]);
-
   // No Comfy Desktop, no instance: every model is missing and the installer says what to do first.
   await expect.poll(() => session.texts("comfy-state", "comfy-models")).toEqual([expect.stringContaining("本地实例：尚未找到"), "模型文件：0 / 4 就绪，还需下载 6.3 GB"]);
   await session.answerTo(() => page.getByTestId("comfy-refresh").click(), "comfySetupState");
