@@ -136,13 +136,8 @@ it("asks once for a turned and cropped copy, the turns modulo 4 and the crop ins
   expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);
 });
 
-it("imports photos opened from the file manager by the program's token, asking first when decisions would be replaced", () => {
+it("imports photos opened from the file manager by the program's token", () => {
   const { workbench, actions } = started(2);
-  workbench.openPhotosRequested({ token: "T1", count: 1, names: ["a.jpg"] });
-  workbench.rate(3);
-  for (const bad of [null, { token: "", count: 1 }, { token: "T2", count: 0 }]) workbench.openPhotosRequested(bad);
-  workbench.openPhotosRequested({ token: "T3", count: 4, names: ["a.jpg", "b.jpg"] });
-  expect([workbench.dialog.value, workbench.pendingImport.value?.opening]).toEqual(["replaceProject", { count: 4, names: ["a.jpg", "b.jpg"] }]);
-  workbench.confirmImport();
-  expect(actions("importRequestedPhotos")).toEqual([{ action: "importRequestedPhotos", token: "T1" }, { action: "importRequestedPhotos", token: "T3" }]);
+  for (const request of [{ token: "T1", count: 1, names: ["a.jpg"] }, null, { token: "", count: 1 }, { token: "T2", count: 0 }]) workbench.openPhotosRequested(request);
+  expect(actions("importRequestedPhotos")).toEqual([{ action: "importRequestedPhotos", token: "T1" }]);
 });

@@ -1,6 +1,5 @@
 import { describe, expect, it } from "vitest";
-import { rectOnStage } from "../../src/state/faceMarks";
-import { fittedPlacement, readRegionAnswer, regionFor, visibleRect } from "../../src/state/loupeRegion";
+import { readRegionAnswer, regionFor, visibleRect } from "../../src/state/loupeRegion";
 import { actualSizeOffset } from "../../src/ui/Loupe";
 import { photo, press, started } from "./helpers";
 
@@ -99,11 +98,6 @@ describe("the loupe's regions, alone and side by side", () => {
 describe("face marks", () => {
   const face = (x: number, triggers: string[] = []) => ({ box: rect(x, 1000, 400, 500), leftEye: [x + 300, 1200], rightEye: [x + 100, 1200], eyes: "open", focus: "sharp", main: true, triggers });
   const faces = (id: unknown, list: unknown[]) => ({ id, width: 6000, height: 4000, faces: list });
-
-  it("maps a face from photo pixels onto the fitted photo, letterboxed in the view", () => {
-    const place = fittedPlacement(VIEW, PHOTO);
-    expect([place, rectOnStage(place, PHOTO, rect(3000, 2000, 600, 400))]).toEqual([{ left: 50, top: 0, width: 900, height: 600 }, rect(500, 300, 90, 60)]);
-  });
 
   it("asks once per photo, shows only its own answers, and reports an error in the status line", () => {
     const { workbench, actions } = zoomedLoupe();
