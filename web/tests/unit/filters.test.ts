@@ -86,21 +86,11 @@ const utc = (h: number, m: number, s: number) => Date.UTC(2024, 4, 1, h, m, s) /
 
 describe("capture data answers", () => {
   it("reads each field only when it has the right type and range", () => {
-    const read = readCaptureAnswers({
-      photos: [
-        { id: "1", captureTime: "2024-05-01T14:03:22.37+02:00", camera: "  EOS R5 ", serial: 42, lens: "", focalLength: 85, aperture: -2,
-          shutter: "1/250", exposureTime: 0.004, iso: "800", exposureCompensation: 0.7, width: 8192 },
-        { id: "2", error: "无法读取这张照片的拍摄信息" },
-        { id: "3", captureTime: "2024-13-01T14:03:22" },
-        { captureTime: "2024-05-01T14:03:22" },
-      ],
-    });
-    expect(Object.fromEntries(read)).toEqual({
-      1: { data: { captureTime: "2024-05-01T14:03:22.37+02:00", clockSeconds: utc(14, 3, 22) + 0.37, offsetSeconds: 7200,
-        camera: "EOS R5", focalLength: 85, shutter: "1/250", exposureTime: 0.004, exposureCompensation: 0.7, width: 8192 } },
-      2: { error: "无法读取这张照片的拍摄信息" },
-      3: { data: {} },
-    });
+    const good = { captureTime: "2024-05-01T14:03:22.37+02:00", focalLength: 85, shutter: "1/250", exposureTime: 0.004, exposureCompensation: 0.7, width: 8192 };
+    const odd = { camera: "  EOS R5 ", serial: 42, lens: "", aperture: -2, iso: "800" };
+    const error = { error: "无法读取这张照片的拍摄信息" };
+    const read = readCaptureAnswers({ photos: [{ id: "1", ...good, ...odd }, { id: "2", ...error }, { id: "3", captureTime: "2024-13-01T14:03:22" }, good] });
+    expect(Object.fromEntries(read)).toEqual({ 1: { data: { ...good, camera: "EOS R5", clockSeconds: utc(14, 3, 22) + 0.37, offsetSeconds: 7200 } }, 2: error, 3: { data: {} } });
   });
 
   it.each([
