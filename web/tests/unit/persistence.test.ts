@@ -55,12 +55,15 @@ it("debounces changes into one save of the whole state, hands a pending save ove
 });
 
 it("sends the keys the program reads, keeps unknown keys of a newer page, and round-trips unchanged", () => {
-  const record = photo(1, { result: analysed("0000000000000000"), issues: ["过曝"], cloudReason: "自然", cloudBest: true, cloudConfidence: 0.8, group: "B1", best: true });
-  const { workbench, advance, saves } = started([record], { styleSession: { kept: true } });
+  const cloud = { decision: "保留", rating: 4, confidence: 0.8, issues: [], reason: "自然", bestCandidate: true };
+  const recent = [{ name: "婚礼", photos: 1, at: "2026-05-01T10:00:00.000Z", how: "saved" }];
+  const record = photo(1, { result: analysed("0000000000000000"), issues: ["过曝"], cloud, cloudReason: "自然", cloudBest: true, cloudConfidence: 0.8, group: "B1", best: true });
+  const { workbench, advance, saves } = started([record], { styleSession: { kept: true }, recentProjects: recent });
   workbench.decide("待定");
   advance(1000);
   const state = saves()[0].state as any;
-  expect([state.styleSession, state.photos[0]]).toMatchObject([{ kept: true }, { status: "待定", issues: ["过曝"], cloudReason: "自然", cloudBest: true, cloudConfidence: 0.8, result: { hash: "0000000000000000" } }]);
+  expect([state.styleSession, state.recentProjects, state.photos[0]])
+    .toMatchObject([{ kept: true }, recent, { status: "待定", cloud, issues: ["过曝"], cloudReason: "自然", cloudBest: true, cloudConfidence: 0.8, result: { hash: "0000000000000000" } }]);
   const saved = workbench.savedState();
   expect(projectToSaved(restoreProject(JSON.parse(JSON.stringify(saved))))).toEqual(saved);
 });
