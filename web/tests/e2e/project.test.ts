@@ -30,7 +30,6 @@ it("starts empty, imports, asks before replacing decisions, keeps them across a 
   await page.getByTestId("import-folder").click();
   await expect.poll(() => page.getByTestId("replace-dialog").textContent()).toContain("2 张照片已做决定或评星");
   await session.answerTo(() => page.getByTestId("confirm-import").click(), "receiveScan");
-  await expect.poll(() => page.getByTestId("counts").textContent()).toMatch(/保留 1.*★ 1/);
   // The save is debounced; closing the page hands over what is pending.
   await page.evaluate(() => window.dispatchEvent(new Event("pagehide")));
   expect(await session.close()).toBe(0);

@@ -105,7 +105,6 @@ it("walks every settings section, at the minimum window size, from the keyboard 
   await page.getByTestId("choose-save-location").click();
   await expect.poll(() => session.sent("chooseSaveLocation").length).toBe(1);
   // A closed local port: the key saved and never shown again; the check fails without leaving the machine.
-  await expect.poll(() => page.getByTestId("ai-key-state").textContent()).toBe("当前密钥：未设置");
   await page.getByTestId("ai-key").fill("sk-test-0123456789");
   await page.getByTestId("ai-base-url").fill("https://127.0.0.1:9");
   await session.answerTo(() => page.getByTestId("ai-key").press("Enter"), "grsAIState");
@@ -114,7 +113,6 @@ it("walks every settings section, at the minimum window size, from the keyboard 
   await session.answerTo(() => page.getByTestId("ai-test").click(), "grsAIState");
   await expect.poll(() => session.texts("ai-status", "plugin-ai")).toEqual(["状态：连接失败", expect.stringContaining("连接失败")]);
   // The automatic check switched off by itself, then a typed address checked, its version shown and its page opened.
-  await expect.poll(() => page.getByTestId("update-status").textContent()).toBe("状态：尚未检查");
   expect(await session.answerTo(() => page.getByTestId("update-automatic").uncheck(), "appUpdateState")).toMatchObject({ automatic: false, manifestURL: "" });
   await page.getByTestId("update-url").fill(`file://${manifest}`);
   await session.answerTo(() => page.getByTestId("update-check").press("Enter"), "appUpdateState", (s) => s.status === "发现新版本");
