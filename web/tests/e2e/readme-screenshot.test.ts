@@ -21,10 +21,9 @@ it("shows a judged shoot: verdicts in the grid, a portrait's reasons in the deta
   const results = session.delivered.filter((call) => call.fn === "window.Native.analysisResult").map((call: any) => call.arg);
   const idOf = new Map<string, string>(scan.photos.map((photo: any) => [photo.name, photo.id]));
   const faulted = results.filter((answer) => answer.result?.issues?.length);
+  const badges = (id: string) => page.locator(`[data-id="${id}"] .badge.issue`).evaluateAll((shown) => shown.map((b) => b.getAttribute("title")));
+  await expect.poll(() => Promise.all(faulted.map(({ id }) => badges(id)))).toEqual(faulted.map(({ result }) => result.issues));
   expect(faulted.length).toBeGreaterThanOrEqual(4);
-  for (const { id, result } of faulted) {
-    await expect.poll(() => page.locator(`[data-id="${id}"] .badge.issue`).evaluateAll((badges) => badges.map((b) => b.getAttribute("title")))).toEqual(result.issues);
-  }
   // A photographer's first decisions: the motion blur out, a sharp portrait kept with stars.
   // Each key moves on to the next photo, so the portrait is chosen again for its stars.
   const portrait = page.locator(`[data-id="${idOf.get("face-open-portrait-hopper.jpg")}"]`);

@@ -15,7 +15,6 @@ const photos = [
 
 describe("the grid: filters, counts and layout", () => {
   it.each<[Partial<Filter>, string[]]>([
-    [{ decision: "保留" }, ["ID-1"]],
     // A missing or unknown status is undecided.
     [{ decision: "未决定" }, ["ID-4", "ID-5"]],
     [{ rating: 3 }, ["ID-1", "ID-4"]],
