@@ -252,12 +252,6 @@ describe("whole-set style and face batch", () => {
 const KEEP = { decision: "保留", rating: 4, confidence: 0.9, issues: ["构图问题"], reason: "眼神清楚", bestCandidate: true, usage: { prompt_tokens: 9 } };
 const REJECT = { decision: "淘汰", rating: 1, confidence: 0.8, issues: ["闭眼"], reason: "闭眼", bestCandidate: false };
 
-function reviewing(photos = [photo(1), photo(2), photo(3)]) {
-  const made = started(photos);
-  made.workbench.startCloudReview("all");
-  return made;
-}
-
 it("sends the photos with their local cross-check, merges each awaited verdict into its photo, keeps verdicts and settings with the project, and ignores answers not sent, repeated, of the wrong shape or after a cancel", () => {
   const { workbench, actions } = started([photo(1, { issues: ["闭眼"], result: analysed("00", { brightness: 0.4, noise: 2 }) }), photo(2), photo(3)]);
   workbench.setCloudSettings({ scene: "portrait", policy: "strict", doubleCheck: false, model: "" });
@@ -291,7 +285,8 @@ it("sends the photos with their local cross-check, merges each awaited verdict i
 it("shows a record it cannot use as unreadable, without any of its values, answered or stored", () => {
   const odd = [{ decision: "keep" }, { rating: 6 }, { rating: 0 }, { rating: 3.5 }, { rating: "4" }, { confidence: 1.2 }, { confidence: -0.1 }, { confidence: null }];
   const bad = [...odd.map((change) => ({ ...KEEP, ...change })), {}, "保留", null];
-  const { workbench } = reviewing(bad.map((_, i) => photo(i + 1, { cloudReason: "旧理由", cloudConfidence: 0.5 })));
+  const { workbench } = started(bad.map((_, i) => photo(i + 1, { cloudReason: "旧理由", cloudConfidence: 0.5 })));
+  workbench.startCloudReview("all");
   bad.forEach((result, i) => workbench.cloudAnalysisResult({ id: `ID-${i + 1}`, result, processed: i + 1, total: bad.length }));
   for (const p of workbench.photos.value) expect([cloudRecordOf(p).kind, p.cloudReason, p.cloudConfidence]).toEqual(["unreadable", undefined, undefined]);
   // A hand-edited stored file cannot smuggle a verdict in.
@@ -301,7 +296,8 @@ it("shows a record it cannot use as unreadable, without any of its values, answe
 
 it("accepts the cloud's decision and rating for every filtered photo as one undo step, and filters by disagreement", () => {
   const clean = analysed("00");
-  const { workbench } = reviewing([photo(1, { status: "待定", rating: 2, result: analysed("00", { issues: ["闭眼"] }), issues: ["闭眼"] }), photo(2, { result: clean, issues: [] }), photo(3, { result: clean, issues: [] }), photo(4)]);
+  const { workbench } = started([photo(1, { status: "待定", rating: 2, result: analysed("00", { issues: ["闭眼"] }), issues: ["闭眼"] }), photo(2, { result: clean, issues: [] }), photo(3, { result: clean, issues: [] }), photo(4)]);
+  workbench.startCloudReview("all");
   [KEEP, REJECT, KEEP].forEach((result, i) => workbench.cloudAnalysisResult({ id: `ID-${i + 1}`, result }));
   const shownUnder = (cloud: string) => (workbench.setFilter({ cloud: cloud as never }), workbench.items.value.map((item) => item.photo.id));
   expect([shownUnder("disagree"), shownUnder("淘汰"), shownUnder("all").length]).toEqual([["ID-1", "ID-2"], ["ID-2"], 4]);

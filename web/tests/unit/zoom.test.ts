@@ -40,7 +40,6 @@ function zoomedLoupe(photos = [photo(1), photo(2)], view = {}) {
   env.workbench.photoMetadata({ photos: photos.map((p) => ({ id: p.id, width: 6000, height: 4000 })) });
   return { ...env, asked: () => env.actions("photoRegion").map(({ id, path, ...rest }) => ({ id, ...rest })) };
 }
-const answer = (ask: Record<string, unknown>, url = "file:///cache/r.jpg") => ({ ...ask, url, photoWidth: 6000, photoHeight: 4000 });
 
 describe("the loupe's regions, alone and side by side", () => {
   it("asks for the clicked spot's full-resolution pixels, shows only the newest answer, keeps zoom and spot while stepping, and pans a quarter view with Alt and an arrow", () => {
@@ -54,7 +53,7 @@ describe("the loupe's regions, alone and side by side", () => {
       .toEqual([{ action: "photoRegion", id: "ID-1", path: "/shoot/IMG_0001.CR3", ...rect(2176, 1536, 1664, 1024), scale: 1 }, 2, true]);
     // The first answer comes late: the user has moved on; the second is answered once.
     const shown = ([[first, "file:///cache/r.jpg"], [second, "file:///cache/r2.jpg"], [second, "file:///cache/again.jpg"]] as const).map(([ask, url]) => {
-      workbench.photoRegion(answer(ask, url));
+      workbench.photoRegion({ ...ask, url, photoWidth: 6000, photoHeight: 4000 });
       return workbench.regions.value.get("ID-1")?.url;
     });
     expect(shown).toEqual([undefined, "file:///cache/r2.jpg", "file:///cache/r2.jpg"]);
