@@ -24,8 +24,7 @@ if (!ready) throw new Error("the AI service stand-in did not start");
 const ask = async (command: Record<string, unknown>): Promise<any> => (service.stdin.write(JSON.stringify(command) + "\n"), JSON.parse(await nextLine()));
 
 it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, then compares the burst", async () => {
-  // The third is still out when the user stops the run, the fifth when the comparison is stopped.
-  // Each chat answer is the given object as the vision model writes it, sent after its delay.
+  // Each chat answer as the vision model writes it, after its delay: the third is still out at the run's stop, the fifth at the comparison's.
   const chats: Array<[unknown, number?]> = [[KEEP], [{ ...KEEP, decision: "keep", reason: "不可用" }], [KEEP, 6000], [{ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }],
     [{ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000], [{ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }]];
   await ask({ op: "route", method: "POST", path: CHAT, responses: chats.map(([answer, delay_ms = 0]) => ({ json: { choices: [{ message: { content: JSON.stringify(answer) } }], usage: { prompt_tokens: 10, completion_tokens: 5 } }, delay_ms })) });
@@ -36,7 +35,6 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
     prepareSupportDir: (dir) => writeFileSync(join(dir, "current-project.json"), JSON.stringify({ photos, folder: shoot })),
   });
   const { page } = session;
-  await session.waitForCallback("grsAIState");
   await page.getByTestId("settings").click();
   await page.getByTestId("ai-key").fill("sk-test-0123456789");
   await page.getByTestId("ai-base-url").fill(`https://127.0.0.1:${port}`);
@@ -53,9 +51,8 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
   await session.waitForCallback("cloudAnalysisProgress", (p) => p.processed === 2);
   await expect.poll(() => page.getByTestId("cloud-progress").textContent()).toContain(`云端筛片 2 / 3：${NAMES[2]}`);
   await page.getByTestId("cancel-cloud").click();
-  await expect.poll(() => Promise.all([page.getByTestId("cloud-progress").count(), session.sent("cancelCloudAnalysis").length])).toEqual([0, 1]);
-  await expect.poll(() => Promise.all([session.texts("status", "cloud-verdict"), page.getByTestId("cloud-badge").allTextContents()]))
-    .toEqual([["已停止云端筛片；已返回的结果保留", expect.stringMatching(/置信度 95%.*眼神清楚，对焦准确/)], ["云保留", "云?"]]);
+  await expect.poll(() => Promise.all([page.getByTestId("cloud-progress").count(), session.sent("cancelCloudAnalysis").length, session.texts("status", "cloud-verdict"), page.getByTestId("cloud-badge").allTextContents()]))
+    .toEqual([0, 1, ["已停止云端筛片；已返回的结果保留", expect.stringMatching(/置信度 95%.*眼神清楚，对焦准确/)], ["云保留", "云?"]]);
   // C takes the cloud's decision and rating; Ctrl+Z puts the photo back.
   await page.keyboard.press("c");
   await expect.poll(() => Promise.all([page.locator(".cell.current .decision-flag").textContent(), page.locator(".cell.current [data-testid=stars]").textContent()])).toEqual(["保留", "★★★★"]);
@@ -87,8 +84,7 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
   await expect.poll(() => page.getByTestId("burst-progress").textContent()).toContain("云端比较连拍 B1 0 / 1");
   await page.getByTestId("cancel-burst").click();
   await expect.poll(() => Promise.all([page.getByTestId("burst-progress").count(), session.texts("status")])).toEqual([0, ["已停止云端比较连拍"]]);
-  // An undecided answer with its reason; only the third comparison's own answer counts, as the
-  // stopped one may still have answered before its stop arrived.
+  // An undecided answer; only the third comparison's own counts, as the stopped one may have answered before its stop.
   expect((await session.answerTo(() => page.getByTestId("compare-burst").click(), "burstComplete", (p) => p.token === comparison(2))).result.winnerId).toBeUndefined();
   await expect.poll(() => Promise.all([session.texts("burst-outcome"), page.locator(`.cell[data-id="P-0"] .group-tag`).textContent(), session.sent("cancelBurst").length]))
     .toEqual([["连拍 B1：云端未能决出最佳。候选差距不明确，建议人工比较：三张几乎一样"], "B1 ★", 1]);
