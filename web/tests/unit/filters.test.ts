@@ -83,7 +83,7 @@ const weddingPhotos = WEDDING.map((frame) => frame.photo);
 const answers = WEDDING.map((frame) => frame.answer);
 const utc = (h: number, m: number, s: number) => Date.UTC(2024, 4, 1, h, m, s) / 1000;
 
-describe("capture data answers", () => {
+describe("capture data, and the grid's order and bursts by capture time", () => {
   it("reads each field only when it has the right type and range", () => {
     const good = { captureTime: "2024-05-01T14:03:22.37+02:00", focalLength: 85, shutter: "1/250", exposureTime: 0.004, exposureCompensation: 0.7, width: 8192 };
     const odd = { camera: "  EOS R5 ", serial: 42, lens: "", aperture: -2, iso: "800" };
@@ -102,9 +102,7 @@ describe("capture data answers", () => {
     const times = new Map([["ID-1", { clockSeconds: utc(14, 0, 30), offsetSeconds: 7200 }], ["ID-2", { clockSeconds: utc(14, 0, 10) }]]);
     expect([...captureTimeline([photo(1), photo(2)], times)!.values()]).toEqual([utc(14, 0, 30), utc(14, 0, 10)]);
   });
-});
 
-describe("the grid's order and bursts by capture time", () => {
   it("interleaves two bodies by capture time, and keeps the import's order while a time is missing", () => {
     const { workbench, actions } = started([...weddingPhotos].reverse());
     expect(actions("photoMetadata")).toHaveLength(1);
