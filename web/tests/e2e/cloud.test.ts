@@ -20,7 +20,6 @@ const lines = createInterface({ input: service.stdout })[Symbol.asyncIterator]()
 const nextLine = async () => ((next) => (next.done ? "null" : next.value))(await lines.next());
 const [ready, port, caFile] = /^ready (\d+) (\S+)$/.exec(await nextLine()) ?? [];
 if (!ready) throw new Error("the AI service stand-in did not start");
-// Each command's answer is the stand-in's next line.
 const ask = async (command: Record<string, unknown>): Promise<any> => (service.stdin.write(JSON.stringify(command) + "\n"), JSON.parse(await nextLine()));
 
 it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, then compares the burst", async () => {
@@ -28,7 +27,6 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
   const chats: Array<[unknown, number?]> = [[KEEP], [{ ...KEEP, decision: "keep", reason: "不可用" }], [KEEP, 6000], [{ winnerIndex: 2, confidence: 0.9, reason: "第二张眼睛睁开" }],
     [{ winnerIndex: 1, confidence: 0.9, reason: "迟到的答案" }, 4000], [{ winnerIndex: 0, confidence: 0.5, reason: "三张几乎一样" }]];
   await ask({ op: "route", method: "POST", path: CHAT, responses: chats.map(([answer, delay_ms = 0]) => ({ json: { choices: [{ message: { content: JSON.stringify(answer) } }], usage: { prompt_tokens: 10, completion_tokens: 5 } }, delay_ms })) });
-  // The three photos as one stored burst, the first its best frame.
   const photos = NAMES.map((name, i) => ({ id: `P-${i}`, path: join(shoot, name), name, format: "JPG", size: 1, date: `2026-05-01T10:00:0${i}`, thumbnail: `file://${join(shoot, name)}`, group: "B1", best: i === 0 || undefined }));
   const session = await flows.start({
     env: { TIDEWICK_TEST_CA_FILE: caFile },
@@ -53,7 +51,6 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
   await page.getByTestId("cancel-cloud").click();
   await expect.poll(() => Promise.all([page.getByTestId("cloud-progress").count(), session.sent("cancelCloudAnalysis").length, session.texts("status", "cloud-verdict"), page.getByTestId("cloud-badge").allTextContents()]))
     .toEqual([0, 1, ["已停止云端筛片；已返回的结果保留", expect.stringMatching(/置信度 95%.*眼神清楚，对焦准确/)], ["云保留", "云?"]]);
-  // C takes the cloud's decision and rating; Ctrl+Z puts the photo back.
   await page.keyboard.press("c");
   await expect.poll(() => Promise.all([page.locator(".cell.current .decision-flag").textContent(), page.locator(".cell.current [data-testid=stars]").textContent()])).toEqual(["保留", "★★★★"]);
   await page.keyboard.press("Control+z");
@@ -69,7 +66,6 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
   session.answerPanel([list]);
   await session.answerTo(() => page.getByTestId("manifest").click(), "reviewManifestComplete");
   expect(readFileSync(list, "utf8")).toContain("眼神清楚，对焦准确（云端推荐） · 95%");
-  // The burst compared: the winner becomes its best frame, undoably.
   expect((await session.answerTo(() => page.getByTestId("compare-burst").click(), "burstComplete")).result.winnerId).toBe("P-1");
   await expect.poll(() => Promise.all([page.getByTestId("burst-outcome").textContent(), page.locator(".group-tag.best").count(), page.locator(`.cell[data-id="P-1"] .group-tag`).textContent()]))
     .toEqual([expect.stringContaining(`云端选出 ${NAMES[1]} 为本组最佳（置信度 90%）：第二张眼睛睁开`), 1, "B1 ★"]);

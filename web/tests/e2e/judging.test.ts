@@ -37,7 +37,6 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await expect.poll(async () => (await transforms())[0]).toContain("translate");
   const zoomed = await transforms();
   expect(zoomed[1]).toBe(zoomed[0]);
-  // A drag in the second pane moves both.
   const box = (await panes.nth(1).locator(".loupe-frame").boundingBox())!;
   await page.mouse.move(box.x + 100, box.y + 100);
   await page.mouse.down();
@@ -50,7 +49,6 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await expect.poll(() => Promise.all([page.getByTestId("loupe-region").count(), panes.nth(1).getAttribute("class")])).toEqual([2, expect.stringContaining("focused")]);
   await page.keyboard.press("Escape");
   await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
-  // The faces the analysis judged, marked in every zoom.
   await session.importPaths([flows.shoot({ "IMG_0001.jpg": "face-group3-eyes-downcast-iso6400.jpg", "IMG_0002.jpg": "face-group3-open.jpg" })]);
   await page.locator('[data-testid="grid-cell"][title="IMG_0001.jpg"]').click();
   await page.keyboard.press("Space");
@@ -73,7 +71,6 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   }, faces.width);
   expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
   expect([await page.locator('[data-flagged="1"]').count(), await page.locator('[data-flagged="1"] .face-label').textContent()]).toEqual([1, "闭眼"]);
-  // N: a face at 100 %.
   await session.answerTo(() => page.keyboard.press("n"), "photoRegion", (p) => !p.error);
   await expect.poll(() => Promise.all([page.getByTestId("loupe-region").count(), page.getByTestId("status").textContent()])).toEqual([1, expect.stringContaining(`人脸 1 / ${faces.faces.length}`)]);
   // 200 % and a pan keep the marks on the faces; the marks stay on for the next photo.

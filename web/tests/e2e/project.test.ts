@@ -78,7 +78,6 @@ it("scrolls through the whole grid with only the visible cells in the DOM", asyn
   await bounded();
   await page.keyboard.press("End");
   await expect.poll(() => page.locator('[data-id="SYN-19999"].current').count()).toBe(1);
-  // The smallest cells at the minimum window size: still a bounded number.
   await page.setViewportSize({ width: 980, height: 650 });
   await page.getByTestId("cell-size").fill("110");
   await expect.poll(() => page.locator(".cell").count()).toBeGreaterThan(0);

@@ -24,8 +24,7 @@ it("shows a judged shoot: verdicts in the grid, a portrait's reasons in the deta
   const badges = (id: string) => page.locator(`[data-id="${id}"] .badge.issue`).evaluateAll((shown) => shown.map((b) => b.getAttribute("title")));
   await expect.poll(() => Promise.all(faulted.map(({ id }) => badges(id)))).toEqual(faulted.map(({ result }) => result.issues));
   expect(faulted.length).toBeGreaterThanOrEqual(4);
-  // A photographer's first decisions: the motion blur out, a sharp portrait kept with stars.
-  // Each key moves on to the next photo, so the portrait is chosen again for its stars.
+  // The motion blur out, a sharp portrait kept with stars: each key moves on, so the portrait is chosen again.
   const portrait = page.locator(`[data-id="${idOf.get("face-open-portrait-hopper.jpg")}"]`);
   for (const [cell, key] of [[page.locator(`[data-id="${idOf.get("blur-motion-text.jpg")}"]`), "x"], [portrait, "p"], [portrait, "4"]] as const) {
     await cell.click();

@@ -120,7 +120,6 @@ it("walks every settings section, at the minimum window size, from the keyboard 
   const download = await session.answerTo(() => page.getByTestId("update-download").click(), "appUpdateDownload");
   await expect.poll(() => Promise.all([session.texts("update-download-message"), session.effects.filter((e) => e.effect === "openURL")]))
     .toEqual([[download.message], [{ effect: "openURL", url: "https://example.com/tw-99.1.tar.gz" }]]);
-  // Photoshop is found where the program looks for one, and opened.
   await expect.poll(() => session.texts("app-photoshop", "app-pixcake")).toEqual(["Photoshop已安装打开", "像素蛋糕未检测到打开"]);
   await session.answerTo(() => page.getByTestId("open-photoshop").press("Enter"), "workflowAppOpened");
   await expect.poll(() => Promise.all([page.getByTestId("app-opened").textContent(), session.effects])).toEqual(["已打开Photoshop", expect.arrayContaining([{ effect: "launchApp", path: launcher }])]);
