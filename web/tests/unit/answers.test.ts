@@ -134,10 +134,7 @@ it("asks once for a turned and cropped copy, the turns modulo 4 and the crop ins
   workbench.openFolder("relative/dir");
   workbench.openFolder("/out");
   expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);
-});
-
-it("imports photos opened from the file manager by the program's token", () => {
-  const { workbench, actions } = started(2);
+  // Photos the file manager opened are imported by the program's token.
   for (const request of [{ token: "T1", count: 1, names: ["a.jpg"] }, null, { token: "", count: 1 }, { token: "T2", count: 0 }]) workbench.openPhotosRequested(request);
   expect(actions("importRequestedPhotos")).toEqual([{ action: "importRequestedPhotos", token: "T1" }]);
 });
