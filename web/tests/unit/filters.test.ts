@@ -57,17 +57,15 @@ describe("burst grouping", () => {
     ["xyz", "0000000000000000", null],
   ])("hash distance of %s and %s is %s bits", (a, b, bits) => expect(hashDistance(a, b)).toBe(bits));
 
-  it("groups consecutive similar frames close in time, labels them in order, and clears old labels", () => {
+  it("groups consecutive similar frames close in time, labels them in order, clears old labels, and marks each burst's best frame", () => {
     expect([dateSeconds("2026-05-01T10:00:05")! - dateSeconds("2026-05-01T09:59:58")!, dateSeconds("")]).toEqual([7, null]);
     // Three alike, then a different picture twice, and that picture again much later; an old label without a hash.
     const photos = [at(1, 0, "0000000000000000"), at(2, 1, "0000000000000003"), at(3, 2, "000000000000000f"), at(4, 3, "ffffffffffffffff"), at(5, 4, "fffffffffffffffe"), at(6, 30, "fffffffffffffffe"), photo(7, { group: "B9", best: true })];
     const { photos: grouped, groups } = groupBursts(photos);
     expect([groups, grouped.map((p) => p.group ?? "-"), grouped[6].best]).toEqual([2, ["B1", "B1", "B1", "B2", "B2", "-", "-"], undefined]);
-  });
-
-  it("marks the best frame by the analysis: closed eyes and issues lose", () => {
-    const photos = [{ ...at(1, 0, "0000000000000000", { closedEyes: 1, issues: ["闭眼"] }), issues: ["闭眼"] }, at(2, 0, "0000000000000001", { faceFocusScore: 0.9, sharpness: 300 }), at(3, 1, "0000000000000003", { faceFocusScore: 0.5, sharpness: 300 })];
-    expect([groupBursts(photos).photos.map((p) => p.best ?? false), frameScore(photos[0]) < frameScore(photos[2])]).toEqual([[false, true, false], true]);
+    // The best frame by the analysis: closed eyes and issues lose.
+    const frames = [{ ...at(1, 0, "0000000000000000", { closedEyes: 1, issues: ["闭眼"] }), issues: ["闭眼"] }, at(2, 0, "0000000000000001", { faceFocusScore: 0.9, sharpness: 300 }), at(3, 1, "0000000000000003", { faceFocusScore: 0.5, sharpness: 300 })];
+    expect([groupBursts(frames).photos.map((p) => p.best ?? false), frameScore(frames[0]) < frameScore(frames[2])]).toEqual([[false, true, false], true]);
   });
 });
 

@@ -127,8 +127,16 @@ describe("project archives, automatic backups and relinking", () => {
     expect([readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null]), readRecentProjects(twelve), readRecentProjects({ 0: good })]).toEqual([[good], twelve.slice(0, 8), []]);
   });
 
-  it("takes only backup lists it asked for, without entries that are no backup of its folder, and opens only a readable listed one, not as a recent archive", () => {
-    const { workbench, actions } = started([photo(1)], { projectName: "婚礼" });
+  it("relinks moved photos once, taking absolute new paths of found photos with their work; takes only backup lists it asked for, without entries that are no backup of its folder, and opens only a readable listed one, not as a recent archive", () => {
+    const { workbench, actions } = started([photo(1, { status: "保留", rating: 4 }), photo(2), photo(3)]);
+    workbench.relinkPhotos();
+    workbench.relinkPhotos();
+    expect(actions("relinkProjectPhotos")).toEqual([{ action: "relinkProjectPhotos", photos: [1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })) }]);
+    const found = { id: "ID-1", path: "/moved/img_0001.cr3", name: "img_0001.cr3", thumbnail: "file:///data/ProjectThumbnails/A.jpg" };
+    workbench.projectPhotosRelinked({ photos: [found, { id: "ID-2", path: "relative/IMG_0002.CR3", name: "IMG_0002.CR3", thumbnail: "" }, "junk"], missing: 2 });
+    // Not awaited any more.
+    workbench.projectPhotosRelinked({ photos: [{ id: "ID-3", path: "/x/IMG_0003.CR3" }], missing: 0 });
+    expect([workbench.photos.value, workbench.status.value]).toMatchObject([[{ ...found, status: "保留", rating: 4 }, { path: "/shoot/IMG_0002.CR3" }, { path: "/shoot/IMG_0003.CR3" }], "已重新关联 1 张照片，2 张未找到或重名"]);
     const list = workbench.handlers().projectBackups!;
     list({ backups: [NEWEST] });
     expect(workbench.backups.value).toBeNull();
@@ -140,9 +148,8 @@ describe("project archives, automatic backups and relinking", () => {
     // A broken answer keeps the list shown.
     workbench.listBackups();
     list({ backups: "none" });
-    expect(workbench.backups.value).toHaveLength(4);
     for (const name of [BROKEN.name, "c.json", "other.json", NEWEST.name]) workbench.openBackup(name);
-    expect(actions("openProjectBackup")).toEqual([{ action: "openProjectBackup", name: NEWEST.name }]);
+    expect([workbench.backups.value?.length, actions("openProjectBackup")]).toEqual([4, [{ action: "openProjectBackup", name: NEWEST.name }]]);
     // The replaced project became a backup, so the list is asked for again.
     workbench.projectArchiveLoaded(archive({ photos: [photo(2), photo(3)] }));
     expect([workbench.project.value.recentProjects, actions("listProjectBackups").length]).toEqual([[], 3]);
@@ -150,18 +157,6 @@ describe("project archives, automatic backups and relinking", () => {
     workbench.openArchive();
     workbench.projectArchiveLoaded(archive({ photos: [photo(4)] }));
     expect(workbench.project.value.recentProjects).toHaveLength(1);
-  });
-
-  it("relinks moved photos: sends ids and paths once, takes absolute new paths of found photos and keeps their work", () => {
-    const { workbench, actions } = started([photo(1, { status: "保留", rating: 4 }), photo(2), photo(3)]);
-    workbench.relinkPhotos();
-    workbench.relinkPhotos();
-    expect(actions("relinkProjectPhotos")).toEqual([{ action: "relinkProjectPhotos", photos: [1, 2, 3].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })) }]);
-    const found = { id: "ID-1", path: "/moved/img_0001.cr3", name: "img_0001.cr3", thumbnail: "file:///data/ProjectThumbnails/A.jpg" };
-    workbench.projectPhotosRelinked({ photos: [found, { id: "ID-2", path: "relative/IMG_0002.CR3", name: "IMG_0002.CR3", thumbnail: "" }, "junk"], missing: 2 });
-    // Not awaited any more.
-    workbench.projectPhotosRelinked({ photos: [{ id: "ID-3", path: "/x/IMG_0003.CR3" }], missing: 0 });
-    expect([workbench.photos.value, workbench.status.value]).toMatchObject([[{ ...found, status: "保留", rating: 4 }, { path: "/shoot/IMG_0002.CR3" }, { path: "/shoot/IMG_0003.CR3" }], "已重新关联 1 张照片，2 张未找到或重名"]);
   });
 });
 
