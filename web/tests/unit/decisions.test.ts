@@ -30,7 +30,7 @@ describe("keys that decide and rate", () => {
     expect([workbench.status.value, workbench.photos.value[1].status]).toEqual([T.undoTrash, "淘汰"]);
   });
 
-  it("arrows move by one cell and by one row; Shift extends the selection from its anchor", () => {
+  it("arrows move by one cell and by one row, Shift extends the selection from its anchor; every key it acts on is listed once; ? and dialogs hold the keys back except Escape; F shows the loupe full screen; stars may keep the photo; decisions are marked", () => {
     const { workbench } = started(10);
     workbench.gridColumns.value = 4;
     const currents = [["ArrowDown"], ["ArrowRight", "ArrowDown"], ["ArrowDown"], ["Home"]].map((keys) => (press(workbench, ...keys), workbench.selection.value.currentId));
@@ -40,12 +40,9 @@ describe("keys that decide and rate", () => {
     expect([...workbench.selection.value.ids].sort()).toEqual(["ID-1", "ID-2", "ID-3", "ID-4", "ID-5"]);
     press(workbench, "ArrowLeft");
     expect([...workbench.selection.value.ids]).toEqual(["ID-4"]);
-  });
-
-  it("lists every key it acts on once; ? and dialogs hold the keys back except Escape; F shows the loupe full screen; stars may keep the photo; decisions are marked", () => {
     const shown = KEY_TABLE.filter((binding) => binding.shown);
     expect([shown.every((binding) => binding.what), new Set(shown.map((binding) => `${binding.place} ${binding.shown}`)).size]).toEqual([true, shown.length]);
-    const { workbench } = started();
+    workbench.select("ID-1");
     expect(press(workbench, "?", "x", "?")).toEqual([true, false, true]);
     workbench.dialog.value = "settings";
     expect([press(workbench, "x", "Escape"), workbench.counts.value.淘汰, workbench.dialog.value]).toEqual([[false, true], 0, null]);

@@ -73,9 +73,8 @@ it("window.Native defines all 52 callbacks, each taking payloads of any shape, a
   const errors = vi.spyOn(console, "error").mockImplementation(() => {});
   const native = installNative(makeWorkbench().workbench.handlers());
   expect([new Set(NATIVE_CALLBACK_NAMES).size, Object.keys(native).sort(), (globalThis as any).window.Native === native]).toEqual([52, [...NATIVE_CALLBACK_NAMES].sort(), true]);
-  for (const name of NATIVE_CALLBACK_NAMES) {
-    for (const payload of [null, undefined, "unexpected", [], 7]) expect(() => native[name](payload)).not.toThrow();
-  }
+  const shapes = [null, undefined, "unexpected", [], 7];
+  for (const name of NATIVE_CALLBACK_NAMES) shapes.forEach((payload) => native[name](payload));
   expect(errors).not.toHaveBeenCalled();
   installNative({ status: () => void JSON.parse("{") }).status("x");
   expect(errors).toHaveBeenCalledOnce();

@@ -12,22 +12,26 @@ import { readRecentProjects } from "../../src/state/recentProjects";
 import { analysed, makeWorkbench, photo, press, started } from "./helpers";
 
 const SAVED = { configured: true, maskedKey: "sk-…9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite", status: "已保存", detail: "API 密钥已保存在当前用户的本地配置中" };
+const BASE = { currentVersion: "0.7.1", currentBuild: "1", manifestURL: "https://example.com/update.json", automatic: true };
+const FOUND = { ...BASE, status: "发现新版本", available: true, latestVersion: "0.8.0", latestBuild: "12", downloadURL: "https://example.com/tidewick-0.8.0.tar.gz", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" };
+const SETUP = { busy: 0, dependencyReady: false, desktopInstalled: 1, instanceInstalled: 1, instanceName: "ComfyUI", instancePath: "/home/ann/ComfyUI", memoryGB: 23, missingBytes: 6793621505, modelRoot: "/home/ann/ComfyUI/ComfyUI/models", modelsReady: 0, modelsTotal: 4, nodeReady: true };
 const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: SAVED, error: "" };
 
-it("sends a typed AI key trimmed and a check once until the next report; reads AI service, plug-in and health reports field by field, the wrong type as unknown", () => {
-  const { workbench, posted } = makeWorkbench();
+it("sends a typed AI key trimmed and one check at a time; reads AI, plug-in, health, update, ComfyUI and app reports field by field, the wrong type as unknown; saves update settings only once known, offers only an HTTPS download of a newer version, installs once until answered, keeps a bounded log, and takes only awaited answers", () => {
+  const { workbench, posted, actions } = makeWorkbench();
+  const h = workbench.handlers();
   workbench.ai.save("  sk-secret-key-9f3a \n", " https://api.grsai.com ", "nano-banana-2-lite");
   workbench.ai.test();
   workbench.ai.test();
   expect(posted).toEqual([{ action: "saveGRSAISettings", apiKey: "sk-secret-key-9f3a", baseURL: "https://api.grsai.com", model: "nano-banana-2-lite" }, { action: "testGRSAIConnection" }]);
-  for (const report of [SAVED, {}]) workbench.handlers().grsAIState!(report);
+  for (const report of [SAVED, {}]) h.grsAIState!(report);
   expect([workbench.ai.checking.value, workbench.ai.state.value, readAIServiceState({ configured: "yes", maskedKey: 5, baseURL: ["x"] })])
     .toEqual([false, SAVED, { configured: null, maskedKey: null, baseURL: "", model: "", status: null, detail: "" }]);
   const { mode: _, ...shown } = RUNNING;
-  workbench.handlers().bridgeStatus!(RUNNING);
+  h.bridgeStatus!(RUNNING);
   expect(workbench.bridge.value).toEqual({ ...shown, grsAI: { configured: true, model: "nano-banana-2-lite", status: "已保存", detail: SAVED.detail } });
   // An empty report is a program that never started its plug-in service.
-  workbench.handlers().bridgeStatus!({});
+  h.bridgeStatus!({});
   expect([workbench.bridge.value, readBridgeStatus({ listening: "yes", connectedCount: -3, port: 99999, grsAI: "broken", error: { text: "x" } })])
     .toEqual([null, { listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" }]);
   const counts = [{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }, { port: 1 }];
@@ -36,21 +40,11 @@ it("sends a typed AI key trimmed and a check once until the next report; reads A
   workbench.workbenchHealth({ rows: "none" });
   expect([workbench.health.value.report?.rows.length, readHealthReport({ version: 2, rows: [null, { name: 7, ok: "yes", message: "m" }, { ok: 0 }] })])
     .toEqual([1, { version: "", build: "", rows: [{ name: "", ok: null, message: "m" }, { name: "", ok: false, message: "" }] }]);
-});
-
-const BASE = { currentVersion: "0.7.1", currentBuild: "1", manifestURL: "https://example.com/update.json", automatic: true };
-const FOUND = { ...BASE, status: "发现新版本", available: true, latestVersion: "0.8.0", latestBuild: "12", downloadURL: "https://example.com/tidewick-0.8.0.tar.gz", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" };
-
-const SETUP = { busy: 0, dependencyReady: false, desktopInstalled: 1, instanceInstalled: 1, instanceName: "ComfyUI", instancePath: "/home/ann/ComfyUI", memoryGB: 23, missingBytes: 6793621505, modelRoot: "/home/ann/ComfyUI/ComfyUI/models", modelsReady: 0, modelsTotal: 4, nodeReady: true };
-
-it("saves update settings only once the state is known, offers a download only for a newer version with an HTTPS page, checks once at a time; shows only the app and ComfyUI answers asked for, installs once until the program answers, keeps a bounded log, and checks until the probes answered", () => {
-  const { workbench, posted, actions } = makeWorkbench();
-  const h = workbench.handlers();
   workbench.appUpdate.setAutomatic(false);
   h.appUpdateState!({ ...BASE, status: "尚未检查" });
   workbench.appUpdate.saveAddress("  file:///tmp/update.json ");
   h.appUpdateDownload!({ success: true, message: "已在浏览器打开下载页面" });
-  expect([posted, workbench.appUpdate.download.value]).toEqual([[{ action: "saveUpdateSettings", manifestURL: "file:///tmp/update.json", automatic: true }], null]);
+  expect([actions("saveUpdateSettings"), workbench.appUpdate.download.value]).toEqual([[{ action: "saveUpdateSettings", manifestURL: "file:///tmp/update.json", automatic: true }], null]);
   for (const report of [FOUND, null, { ...FOUND, status: 3 }]) h.appUpdateState!(report);
   expect(workbench.appUpdate.state.value?.found).toEqual({ version: "0.8.0", build: "12", releaseNotes: "更快的导入", publishedAt: "2026-12-01", sha256: "" });
   for (const odd of [{ downloadURL: "javascript:alert(1)" }, { available: "true" }, { latestVersion: 8 }]) expect(readAppUpdateState({ ...FOUND, ...odd })?.found).toBeNull();
@@ -65,7 +59,7 @@ it("saves update settings only once the state is known, offers a download only f
   expect([readComfySetup({ ...SETUP, modelsReady: 5, missingBytes: -1, memoryGB: 1.5, nodeReady: "yes", busy: "1" }), readComfySetup({})]).toMatchObject([{ modelsReady: null, modelsTotal: 4, missingBytes: null, memoryGB: null, nodeReady: null, busy: false }, null]);
   expect([readCompanionApps({ photoshop: { installed: 1, name: "Photoshop", path: "/opt/photoshop/photoshop" }, pixcake: { installed: "1", name: "像素蛋糕" } }), readCompanionApps({ photoshop: [] })])
     .toEqual([{ photoshop: { installed: true, name: "Photoshop" }, pixcake: { installed: null, name: "像素蛋糕" } }, { photoshop: null, pixcake: null }]);
-  const answer = workbench.handlers().workflowAppOpened!;
+  const answer = h.workflowAppOpened!;
   answer({ success: true, name: "Photoshop", message: "" });
   expect(workbench.companionApps.opened.value).toBeNull();
   workbench.companionApps.open("pixcake");
