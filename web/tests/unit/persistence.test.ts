@@ -4,7 +4,7 @@ import { installNative } from "../../src/bridge/native";
 import { projectToSaved, restoreProject } from "../../src/state/project";
 import { analysed, makeWorkbench, photo, started } from "./helpers";
 
-it("posts ready once, saves nothing until the stored project arrived nor echoes it back, and takes what it can of a broken one", () => {
+it("posts ready once, saves nothing until the stored project arrived nor echoes it back, takes what it can of a broken one, and takes any callback payload", () => {
   const { workbench, posted, advance, saves } = makeWorkbench();
   workbench.start();
   expect(posted).toEqual([{ action: "ready" }, { action: "watchScanProgress", enabled: true }]);
@@ -17,6 +17,18 @@ it("posts ready once, saves nothing until the stored project arrived nor echoes 
   expect([workbench.photos.value.map((p) => p.id), workbench.selection.value.currentId, saves().length]).toEqual([["ID-1", "ID-2"], "ID-1", 0]);
   const [record] = restoreProject({ photos: [photo(1, { status: "keep" as any, rating: 7.4, best: "yes" as any })] }).photos;
   expect([record.status, record.rating, record.best]).toEqual([undefined, 5, undefined]);
+  // window.Native defines every callback, each taking payloads of any shape; a failing handler breaks none of them.
+  (globalThis as any).window = {};
+  const errors = vi.spyOn(console, "error").mockImplementation(() => {});
+  const native = installNative(workbench.handlers());
+  expect([new Set(NATIVE_CALLBACK_NAMES).size, Object.keys(native).sort(), (globalThis as any).window.Native === native]).toEqual([52, [...NATIVE_CALLBACK_NAMES].sort(), true]);
+  const shapes = [null, undefined, "unexpected", [], 7];
+  for (const name of NATIVE_CALLBACK_NAMES) shapes.forEach((payload) => native[name](payload));
+  expect(errors).not.toHaveBeenCalled();
+  installNative({ status: () => void JSON.parse("{") }).status("x");
+  expect(errors).toHaveBeenCalledOnce();
+  errors.mockRestore();
+  delete (globalThis as any).window;
 });
 
 it("debounces changes into one save of the whole state, hands a pending save over at once when the program is about to quit, and never waits past the maximum", () => {
@@ -66,18 +78,4 @@ it("sends the keys the program reads, keeps unknown keys of a newer page, and ro
     .toMatchObject([{ kept: true }, recent, { status: "待定", cloud, issues: ["过曝"], cloudReason: "自然", cloudBest: true, cloudConfidence: 0.8, result: { hash: "0000000000000000" } }]);
   const saved = workbench.savedState();
   expect(projectToSaved(restoreProject(JSON.parse(JSON.stringify(saved))))).toEqual(saved);
-});
-
-it("window.Native defines all 52 callbacks, each taking payloads of any shape, and a failing handler breaks none of them", () => {
-  (globalThis as any).window = {};
-  const errors = vi.spyOn(console, "error").mockImplementation(() => {});
-  const native = installNative(makeWorkbench().workbench.handlers());
-  expect([new Set(NATIVE_CALLBACK_NAMES).size, Object.keys(native).sort(), (globalThis as any).window.Native === native]).toEqual([52, [...NATIVE_CALLBACK_NAMES].sort(), true]);
-  const shapes = [null, undefined, "unexpected", [], 7];
-  for (const name of NATIVE_CALLBACK_NAMES) shapes.forEach((payload) => native[name](payload));
-  expect(errors).not.toHaveBeenCalled();
-  installNative({ status: () => void JSON.parse("{") }).status("x");
-  expect(errors).toHaveBeenCalledOnce();
-  errors.mockRestore();
-  delete (globalThis as any).window;
 });
