@@ -5,8 +5,7 @@ import { basename, join } from "node:path";
 import { expect, it } from "vitest";
 import { testPhotosDir, workflows } from "./shim";
 
-// The copies are given one modification time, so the program lists them by name; the two
-// identical frames (face-group3-open) are a burst.
+// One modification time for the copies, so the program lists them by name; the two identical frames are a burst.
 const NAMES = ["blur-defocus-text.jpg", "face-closed-yawn.jpg", "face-group3-open-2.jpg", "face-group3-open.jpg", "face-open-portrait-hopper.jpg", "noise-indoor-iso1600.jpg", "under-night-snow.jpg"];
 const SHOOT = Object.fromEntries(NAMES.map((name) => [name, name.replace("-2.jpg", ".jpg")]));
 
@@ -49,12 +48,11 @@ it("imports, analyses as chosen, rejects two with X, trashes them, exports the r
   session.answerPanel([manifestPath]);
   expect((await session.answerTo(() => page.getByTestId("manifest").click(), "reviewManifestComplete")).success).toBe(true);
   for (const line of [`项目：${basename(shoot)}`, `照片总数：${NAMES.length - 2}`, "保留：1", "B1（本组最佳）"]) expect(readFileSync(manifestPath, "utf8")).toContain(line);
-  const advancedBase = flows.tempDir("tidewick-advanced-");
   await page.getByTestId("advanced-export").click();
   const dialog = page.getByTestId("export-dialog");
   await dialog.getByRole("button", { name: "JPEG" }).click();
   await dialog.getByLabel(/全部照片/).check();
-  session.answerPanel([advancedBase]);
+  session.answerPanel([flows.tempDir("tidewick-advanced-")]);
   const done = await session.answerTo(() => page.getByTestId("start-export").click(), "exportComplete", () => true, 60_000);
   const kept = scan.photos[3].name.replace(/\.jpg$/, "");
   await expect.poll(() => Promise.all([page.getByTestId("status").textContent(), readdirSync(join(done.folder, "保留")).sort()])).toEqual([done.message, [`${kept}.jpg`, `${kept}.xmp`]]);

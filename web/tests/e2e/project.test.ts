@@ -11,7 +11,6 @@ const flows = workflows();
 
 it("starts empty, imports, asks before replacing decisions, keeps them across a restart, then saves a turned and cropped copy", async () => {
   const shoot = flows.shoot(NAMES);
-  const out = flows.tempDir("tidewick-edit-");
   const supportDir = flows.tempDir("tidewick-qa-");
   let session = await flows.start({ supportDir });
   let { page } = session;
@@ -49,7 +48,7 @@ it("starts empty, imports, asks before replacing decisions, keeps them across a 
   await page.getByTestId("rotate-right").click();
   await expect.poll(() => page.getByTestId("edit-turns").textContent()).toBe("90°");
   for (const side of ["crop-w", "crop-h"]) await page.getByTestId(side).fill("50").then(() => page.getByTestId(side).press("Tab"));
-  session.answerPanel([out]);
+  session.answerPanel([flows.tempDir("tidewick-edit-")]);
   const answer = await session.answerTo(() => page.getByTestId("edit-save").click(), "photoEditResult");
   expect(session.sent("editPhoto")[0]).toMatchObject({ path: join(shoot, NAMES[0]), turns: 1, crop: { x: 0, y: 0, w: 0.5, h: 0.5 }, token: answer.token });
   await expect.poll(() => page.getByTestId("edit-message").textContent()).toContain("已另存为");

@@ -69,8 +69,7 @@ describe("burst grouping", () => {
   });
 });
 
-// Two bodies at one wedding: the A7 files are named DSC_, the R5 files IMG_, and the R5's clock
-// is set to UTC while the A7 writes local time with its offset.
+// Two bodies at one wedding: the A7's DSC_ files in local time with its offset, the R5's IMG_ files in UTC.
 const body = (prefix: string, name: string, camera: string) => (n: number, captureTime: string) => ({
   photo: photo(n, { id: `${prefix}-${n}`, name: `${name}_${n}.JPG`, path: `/shoot/${name}_${n}.JPG` }),
   answer: { id: `${prefix}-${n}`, captureTime, camera },

@@ -15,7 +15,6 @@ export function makeWorkbench() {
   return { workbench, posted, actions, saves: () => actions("saveState"), advance: (ms: number) => vi.advanceTimersByTime(ms) };
 }
 
-// A workbench that has adopted a stored project of n numbered photos, or of the given records.
 export function started(photos: number | PhotoRecord[] = 3, extra: Record<string, unknown> = {}) {
   const env = makeWorkbench();
   env.workbench.receiveState({ photos: typeof photos === "number" ? Array.from({ length: photos }, (_, i) => photo(i + 1)) : photos, ...extra });
