@@ -10,8 +10,16 @@ const flows = workflows();
 const shoot = flows.shoot([...NAMES, "face-closed-yawn.jpg"]);
 const output = flows.tempDir("tidewick-style-out-");
 
-it("goes back to an earlier shoot through its automatic backup after asking, reopens a saved archive, writes copies of exactly the previewed style, checks health and queues a face batch", async () => {
+it("walks every settings section, at the minimum window size, from the keyboard and the mouse, each showing what the program reports; goes back to an earlier shoot through its automatic backup after asking, reopens a saved archive, writes copies of exactly the previewed style, checks health and queues a face batch", async () => {
+  const home = flows.tempDir("tidewick-home-");
+  const launcher = join(home, ".local/bin/photoshop");
+  mkdirSync(join(home, ".local/bin"), { recursive: true });
+  writeFileSync(launcher, "#!/bin/sh\n", { mode: 0o755 });
+  const manifest = join(flows.tempDir("tidewick-update-"), "update.json");
+  writeFileSync(manifest, JSON.stringify({ version: "99.1", build: 7, downloadURL: "https://example.com/tw-99.1.tar.gz", releaseNotes: "新的导入\n更快的分析" }));
+  // Port 9 (discard) has no ComfyUI behind it.
   const session = await flows.start({
+    viewport: { width: 980, height: 650 }, env: { HOME: home, TIDEWICK_TEST_COMFY_PORT: "9" },
     prepareSupportDir: (dir) => {
       const records = join(dir, "ProjectRecords");
       mkdirSync(records);
@@ -26,6 +34,45 @@ it("goes back to an earlier shoot through its automatic backup after asking, reo
     },
   });
   const { page } = session;
+  for (const name of ["lensCorrectionState", "grsAIState", "appUpdateState", "comfySetupConnection", "bridgeStatus"]) await session.waitForCallback(name);
+  // The toolbar fits the minimum window: no control is pushed out of view.
+  expect(await page.evaluate(() => document.querySelector(".toolbar")!.scrollWidth - document.querySelector(".toolbar")!.clientWidth)).toBeLessThanOrEqual(0);
+  await page.getByTestId("settings").click();
+  const lensSwitch = page.getByTestId("lens-switch");
+  const lens = await session.answerTo(() => lensSwitch.click(), "lensCorrectionState");
+  await expect.poll(() => Promise.all([session.texts("lens-detail"), lensSwitch.isChecked(), session.sent("saveLensSettings")])).toEqual([[lens.detail], false, [{ action: "saveLensSettings", enabled: false }]]);
+  const bridge = await session.waitForCallback("bridgeStatus");
+  await expect.poll(() => page.getByTestId("plugin-listening").textContent()).toBe(bridge.listening ? `正在监听本机端口 ${bridge.port}` : "未在监听，插件无法连接");
+  await page.getByTestId("choose-save-location").click();
+  await expect.poll(() => session.sent("chooseSaveLocation").length).toBe(1);
+  // A closed local port: the key saved and never shown again; the check fails without leaving the machine.
+  await page.getByTestId("ai-key").fill("sk-test-0123456789");
+  await page.getByTestId("ai-base-url").fill("https://127.0.0.1:9");
+  await session.answerTo(() => page.getByTestId("ai-key").press("Enter"), "grsAIState");
+  await expect.poll(() => Promise.all([session.texts("ai-key-state"), page.getByTestId("ai-key").inputValue(), page.content()]))
+    .toEqual([["当前密钥：sk-…6789"], "", expect.not.stringContaining("sk-test-0123456789")]);
+  await session.answerTo(() => page.getByTestId("ai-test").click(), "grsAIState");
+  await expect.poll(() => session.texts("ai-status", "plugin-ai")).toEqual(["状态：连接失败", expect.stringContaining("连接失败")]);
+  // The automatic check switched off by itself, then a typed address checked, its version shown and its page opened.
+  expect(await session.answerTo(() => page.getByTestId("update-automatic").uncheck(), "appUpdateState")).toMatchObject({ automatic: false, manifestURL: "" });
+  await page.getByTestId("update-url").fill(`file://${manifest}`);
+  await session.answerTo(() => page.getByTestId("update-check").press("Enter"), "appUpdateState", (s) => s.status === "发现新版本");
+  await expect.poll(() => session.texts("update-found", "update-notes")).toEqual([expect.stringContaining("新版本 99.1（7）"), "新的导入\n更快的分析"]);
+  const download = await session.answerTo(() => page.getByTestId("update-download").click(), "appUpdateDownload");
+  await expect.poll(() => Promise.all([session.texts("update-download-message"), session.effects.filter((e) => e.effect === "openURL")]))
+    .toEqual([[download.message], [{ effect: "openURL", url: "https://example.com/tw-99.1.tar.gz" }]]);
+  await expect.poll(() => session.texts("app-photoshop", "app-pixcake")).toEqual(["Photoshop已安装打开", "像素蛋糕未检测到打开"]);
+  await session.answerTo(() => page.getByTestId("open-photoshop").press("Enter"), "workflowAppOpened");
+  await expect.poll(() => Promise.all([page.getByTestId("app-opened").textContent(), session.effects])).toEqual(["已打开Photoshop", expect.arrayContaining([{ effect: "launchApp", path: launcher }])]);
+  // No Comfy Desktop, no instance: every model is missing and the installer says what to do first.
+  await expect.poll(() => session.texts("comfy-state", "comfy-models")).toEqual([expect.stringContaining("本地实例：尚未找到"), "模型文件：0 / 4 就绪，还需下载 6.3 GB"]);
+  await session.answerTo(() => page.getByTestId("comfy-refresh").click(), "comfySetupState");
+  const refused = await session.answerTo(() => page.getByTestId("comfy-install").click(), "comfySetupProgress");
+  const opened = await session.answerTo(() => page.getByTestId("comfy-download").click(), "comfySetupProgress", (p) => p.event === "notice");
+  await expect.poll(() => page.locator("[data-testid=comfy-log] p").allTextContents()).toEqual([`error ${refused.message}`, `notice ${opened.message}`]);
+  const probe = await session.answerTo(() => page.getByTestId("comfy-check").click(), "comfySetupConnection");
+  await expect.poll(() => Promise.all([session.texts("comfy-connection"), page.getByTestId("comfy-check").isDisabled()])).toEqual([[probe.message], false]);
+  await page.keyboard.press("Escape");
   await page.getByTestId("workbench").click();
   const backups = page.getByTestId("backup");
   await expect.poll(() => Promise.all([backups.allTextContents(), backups.last().getByRole("button").count()])).toEqual([[expect.stringMatching(/2023\/11\/14.*2 张/), expect.stringContaining("无法读取，不能打开")], 0]);
@@ -80,54 +127,4 @@ it("goes back to an earlier shoot through its automatic backup after asking, reo
     .toEqual([2, expect.stringContaining("请先设置生成图片保存位置")]);
   await page.keyboard.press("Escape");
   await expect.poll(() => page.getByTestId("workbench-dialog").count()).toBe(0);
-});
-
-it("walks every settings section, at the minimum window size, from the keyboard and the mouse, each showing what the program reports", async () => {
-  const home = flows.tempDir("tidewick-home-");
-  const launcher = join(home, ".local/bin/photoshop");
-  mkdirSync(join(home, ".local/bin"), { recursive: true });
-  writeFileSync(launcher, "#!/bin/sh\n", { mode: 0o755 });
-  const manifest = join(flows.tempDir("tidewick-update-"), "update.json");
-  writeFileSync(manifest, JSON.stringify({ version: "99.1", build: 7, downloadURL: "https://example.com/tw-99.1.tar.gz", releaseNotes: "新的导入\n更快的分析" }));
-  // Port 9 (discard) has no ComfyUI behind it.
-  const session = await flows.start({ viewport: { width: 980, height: 650 }, env: { HOME: home, TIDEWICK_TEST_COMFY_PORT: "9" } });
-  const { page } = session;
-  for (const name of ["lensCorrectionState", "grsAIState", "appUpdateState", "comfySetupConnection", "bridgeStatus"]) await session.waitForCallback(name);
-  // The toolbar fits the minimum window: no control is pushed out of view.
-  expect(await page.evaluate(() => document.querySelector(".toolbar")!.scrollWidth - document.querySelector(".toolbar")!.clientWidth)).toBeLessThanOrEqual(0);
-  await page.getByTestId("settings").click();
-  const lensSwitch = page.getByTestId("lens-switch");
-  const lens = await session.answerTo(() => lensSwitch.click(), "lensCorrectionState");
-  await expect.poll(() => Promise.all([session.texts("lens-detail"), lensSwitch.isChecked(), session.sent("saveLensSettings")])).toEqual([[lens.detail], false, [{ action: "saveLensSettings", enabled: false }]]);
-  const bridge = await session.waitForCallback("bridgeStatus");
-  await expect.poll(() => page.getByTestId("plugin-listening").textContent()).toBe(bridge.listening ? `正在监听本机端口 ${bridge.port}` : "未在监听，插件无法连接");
-  await page.getByTestId("choose-save-location").click();
-  await expect.poll(() => session.sent("chooseSaveLocation").length).toBe(1);
-  // A closed local port: the key saved and never shown again; the check fails without leaving the machine.
-  await page.getByTestId("ai-key").fill("sk-test-0123456789");
-  await page.getByTestId("ai-base-url").fill("https://127.0.0.1:9");
-  await session.answerTo(() => page.getByTestId("ai-key").press("Enter"), "grsAIState");
-  await expect.poll(() => Promise.all([session.texts("ai-key-state"), page.getByTestId("ai-key").inputValue(), page.content()]))
-    .toEqual([["当前密钥：sk-…6789"], "", expect.not.stringContaining("sk-test-0123456789")]);
-  await session.answerTo(() => page.getByTestId("ai-test").click(), "grsAIState");
-  await expect.poll(() => session.texts("ai-status", "plugin-ai")).toEqual(["状态：连接失败", expect.stringContaining("连接失败")]);
-  // The automatic check switched off by itself, then a typed address checked, its version shown and its page opened.
-  expect(await session.answerTo(() => page.getByTestId("update-automatic").uncheck(), "appUpdateState")).toMatchObject({ automatic: false, manifestURL: "" });
-  await page.getByTestId("update-url").fill(`file://${manifest}`);
-  await session.answerTo(() => page.getByTestId("update-check").press("Enter"), "appUpdateState", (s) => s.status === "发现新版本");
-  await expect.poll(() => session.texts("update-found", "update-notes")).toEqual([expect.stringContaining("新版本 99.1（7）"), "新的导入\n更快的分析"]);
-  const download = await session.answerTo(() => page.getByTestId("update-download").click(), "appUpdateDownload");
-  await expect.poll(() => Promise.all([session.texts("update-download-message"), session.effects.filter((e) => e.effect === "openURL")]))
-    .toEqual([[download.message], [{ effect: "openURL", url: "https://example.com/tw-99.1.tar.gz" }]]);
-  await expect.poll(() => session.texts("app-photoshop", "app-pixcake")).toEqual(["Photoshop已安装打开", "像素蛋糕未检测到打开"]);
-  await session.answerTo(() => page.getByTestId("open-photoshop").press("Enter"), "workflowAppOpened");
-  await expect.poll(() => Promise.all([page.getByTestId("app-opened").textContent(), session.effects])).toEqual(["已打开Photoshop", expect.arrayContaining([{ effect: "launchApp", path: launcher }])]);
-  // No Comfy Desktop, no instance: every model is missing and the installer says what to do first.
-  await expect.poll(() => session.texts("comfy-state", "comfy-models")).toEqual([expect.stringContaining("本地实例：尚未找到"), "模型文件：0 / 4 就绪，还需下载 6.3 GB"]);
-  await session.answerTo(() => page.getByTestId("comfy-refresh").click(), "comfySetupState");
-  const refused = await session.answerTo(() => page.getByTestId("comfy-install").click(), "comfySetupProgress");
-  const opened = await session.answerTo(() => page.getByTestId("comfy-download").click(), "comfySetupProgress", (p) => p.event === "notice");
-  await expect.poll(() => page.locator("[data-testid=comfy-log] p").allTextContents()).toEqual([`error ${refused.message}`, `notice ${opened.message}`]);
-  const probe = await session.answerTo(() => page.getByTestId("comfy-check").click(), "comfySetupConnection");
-  await expect.poll(() => Promise.all([session.texts("comfy-connection"), page.getByTestId("comfy-check").isDisabled()])).toEqual([[probe.message], false]);
 });
