@@ -135,7 +135,7 @@ describe("project archives, automatic backups and relinking", () => {
     list({ backups: [NEWEST] });
     expect(workbench.backups.value).toBeNull();
     workbench.listBackups();
-    const odd = [{ name: "../current-project.json" }, { name: ".hidden.json" }, { name: "notes.txt" }, { savedAt: "yesterday" }];
+    const odd = [{ name: "ProjectRecords/a.json" }, { name: ".hidden.json" }, { name: "notes.txt" }, { savedAt: "yesterday" }];
     const unsure = [{ name: "c.json", photos: 3, readable: "true" }, { name: "d.json", photos: -1 }];
     list({ backups: [NEWEST, BROKEN, ...odd.map((o) => ({ ...NEWEST, ...o })), ...unsure.map((o) => ({ ...NEWEST, ...o })), "e.json"] });
     expect(workbench.backups.value).toEqual([NEWEST, BROKEN, ...unsure.map(({ name }) => ({ ...NEWEST, name, photos: null, readable: false }))]);
