@@ -40,8 +40,7 @@ it("imports, analyses as chosen, rejects two with X, trashes them, exports the r
   await page.getByTestId("trash-rejects").click();
   await expect.poll(() => Promise.all([session.texts("trash-starred"), page.evaluate(() => (document.activeElement as HTMLElement | null)?.dataset.testid)])).toEqual([[expect.stringContaining("其中 1 张带有星级")], "cancel-trash"]);
   await page.getByTestId("confirm-trash").click();
-  expect((await session.waitForCallback("ratingTrashComplete")).removedIDs).toHaveLength(2);
-  await expect.poll(() => page.getByTestId("grid-cell").count()).toBe(NAMES.length - 2);
+  await expect.poll(() => page.getByTestId("grid-cell").count(), { timeout: 30_000 }).toBe(NAMES.length - 2);
   session.answerPanel([flows.tempDir("tidewick-export-")]);
   expect((await session.answerTo(() => page.getByTestId("export-rated").click(), "ratingExportComplete")).outputs).toHaveLength(2);
   const manifestPath = join(flows.tempDir("tidewick-manifest-"), "list.txt");

@@ -14,8 +14,7 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   const scan = await session.importPaths([flows.shoot({ "DSC_0001.jpg": LARGE, "DSC_0002.jpg": LARGE, "DSC_0003.jpg": "orientation-1.jpg" })]);
   await page.getByTestId("grid-cell").first().click();
   await page.keyboard.press("Space");
-  await session.waitForCallback("previewReady", (p) => p.id === scan.photos[0].id);
-  await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview")).toBe("1");
+  await expect.poll(() => page.getByTestId("loupe-image").getAttribute("data-preview"), { timeout: 30_000 }).toBe("1");
   const loupeFrame = (await page.locator(".loupe-frame").boundingBox())!;
   await page.mouse.click(loupeFrame.x + loupeFrame.width * 0.5, loupeFrame.y + loupeFrame.height * 0.5);
   await session.waitForCallback("photoRegion", (p) => p.id === scan.photos[0].id && !p.error);
@@ -30,8 +29,7 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await page.getByTestId("grid-cell").nth(1).click({ modifiers: ["Control"] });
   await page.keyboard.press("v");
   const panes = page.getByTestId("compare-pane");
-  for (const photo of scan.photos.slice(0, 2)) await session.waitForCallback("previewReady", (p) => p.id === photo.id);
-  await expect.poll(() => Promise.all([panes.count(), page.locator('[data-testid="compare-pane"] [data-preview="1"]').count()])).toEqual([2, 2]);
+  await expect.poll(() => Promise.all([panes.count(), page.locator('[data-testid="compare-pane"] [data-preview="1"]').count()]), { timeout: 30_000 }).toEqual([2, 2]);
   await page.keyboard.press("z");
   const transforms = () => page.locator('[data-testid="compare-pane"] [data-testid="loupe-image"]').evaluateAll((imgs) => imgs.map((img) => (img as HTMLElement).style.transform));
   await expect.poll(async () => (await transforms())[0]).toContain("translate");
@@ -44,9 +42,8 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await page.mouse.up();
   const panned = await transforms();
   expect([panned[0] !== zoomed[0], panned[1]]).toEqual([true, panned[0]]);
-  for (const photo of scan.photos.slice(0, 2)) await session.waitForCallback("photoRegion", (p) => p.id === photo.id);
   // The focus starts on the photo clicked last.
-  await expect.poll(() => Promise.all([page.getByTestId("loupe-region").count(), panes.nth(1).getAttribute("class")])).toEqual([2, expect.stringContaining("focused")]);
+  await expect.poll(() => Promise.all([page.getByTestId("loupe-region").count(), panes.nth(1).getAttribute("class")]), { timeout: 30_000 }).toEqual([2, expect.stringContaining("focused")]);
   await page.keyboard.press("Escape");
   await expect.poll(() => page.getByTestId("compare").count()).toBe(0);
   await session.importPaths([flows.shoot({ "IMG_0001.jpg": "face-group3-eyes-downcast-iso6400.jpg", "IMG_0002.jpg": "face-group3-open.jpg" })]);
@@ -79,8 +76,7 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   await expect.poll(() => page.getByTestId("loupe-image").evaluate((img) => img.getBoundingClientRect().width)).toBeCloseTo(2 * faces.width, 0);
   expect(Math.max(...(await offsets()))).toBeLessThan(1.5);
   await page.keyboard.press("ArrowRight");
-  await session.waitForCallback("photoFaces", (p) => p.id === session.sent("photoFaces")[1]?.id);
-  await expect.poll(() => Promise.all([boxes.count(), page.locator('[data-flagged="1"]').count()])).toEqual([3, 0]);
+  await expect.poll(() => Promise.all([boxes.count(), page.locator('[data-flagged="1"]').count()]), { timeout: 30_000 }).toEqual([3, 0]);
   await page.keyboard.press("Escape");
   // Three hundred files counted in a bar, the first records shown read-only until the scan; then two cameras by capture time, interleaved, and by name on request.
   await page.evaluate(() => {
