@@ -8,9 +8,7 @@ import type { PhotoRecord } from "../../src/state/types";
 export function makeWorkbench() {
   vi.useFakeTimers();
   const posted: ActionBody[] = [];
-  const workbench = new Workbench((body) => {
-    posted.push(JSON.parse(JSON.stringify(body)));
-  });
+  const workbench = new Workbench((body) => void posted.push(JSON.parse(JSON.stringify(body))));
   const actions = (name: string) => posted.filter((body) => body.action === name);
   return { workbench, posted, actions, saves: () => actions("saveState"), advance: (ms: number) => vi.advanceTimersByTime(ms) };
 }

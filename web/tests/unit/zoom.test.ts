@@ -90,25 +90,23 @@ describe("the loupe's regions, alone and side by side", () => {
   });
 });
 
-describe("face marks", () => {
-  const face = (x: number, triggers: string[] = []) => ({ box: rect(x, 1000, 400, 500), leftEye: [x + 300, 1200], rightEye: [x + 100, 1200], eyes: "open", focus: "sharp", main: true, triggers });
-  const faces = (id: unknown, list: unknown[]) => ({ id, width: 6000, height: 4000, faces: list });
+const face = (x: number, triggers: string[] = []) => ({ box: rect(x, 1000, 400, 500), leftEye: [x + 300, 1200], rightEye: [x + 100, 1200], eyes: "open", focus: "sharp", main: true, triggers });
+const faces = (id: unknown, list: unknown[]) => ({ id, width: 6000, height: 4000, faces: list });
 
-  it("asks once per photo, shows only its own answers, steps through the faces left to right at 100 %, both ways and around, and reports an error or no face", () => {
-    const { workbench, actions } = zoomedLoupe([photo(1), photo(2), photo(3)]);
-    press(workbench, "n", "ArrowLeft");
-    const [first] = actions("photoFaces");
-    expect(first).toEqual({ action: "photoFaces", id: first.id, path: "/shoot/IMG_0001.CR3", strictness: "标准" });
-    workbench.photoFaces(faces(first.id, [face(4000, ["闭眼"]), face(1000)]));
-    const spots = [[], ["n"], ["n"], ["Shift+N"]].map((keys) => (press(workbench, ...keys), [workbench.loupe.value.zoom, workbench.loupe.value.focusX * 6000]));
-    expect(spots).toEqual([["actual", 1200], ["actual", 4200], ["actual", 1200], ["actual", 4200]]);
-    press(workbench, "ArrowRight", "n");
-    workbench.photoFaces(faces("not-asked", [face(100)]));
-    expect(workbench.faceMarks.answerFor(workbench.currentPhoto.value!, "标准")).toBeUndefined();
-    workbench.photoFaces({ id: actions("photoFaces")[1].id, error: "无法解码照片预览" });
-    const error = workbench.status.value;
-    press(workbench, "ArrowRight", "n");
-    workbench.photoFaces(faces(actions("photoFaces")[2].id, []));
-    expect([error, workbench.status.value, actions("photoFaces").length]).toEqual([expect.stringContaining("无法解码照片预览"), "这张照片里没有找到人脸", 3]);
-  });
+it("asks once per photo, shows only its own answers, steps through the faces left to right at 100 %, both ways and around, and reports an error or no face", () => {
+  const { workbench, actions } = zoomedLoupe([photo(1), photo(2), photo(3)]);
+  press(workbench, "n", "ArrowLeft");
+  const [first] = actions("photoFaces");
+  expect(first).toEqual({ action: "photoFaces", id: first.id, path: "/shoot/IMG_0001.CR3", strictness: "标准" });
+  workbench.photoFaces(faces(first.id, [face(4000, ["闭眼"]), face(1000)]));
+  const spots = [[], ["n"], ["n"], ["Shift+N"]].map((keys) => (press(workbench, ...keys), [workbench.loupe.value.zoom, workbench.loupe.value.focusX * 6000]));
+  expect(spots).toEqual([["actual", 1200], ["actual", 4200], ["actual", 1200], ["actual", 4200]]);
+  press(workbench, "ArrowRight", "n");
+  workbench.photoFaces(faces("not-asked", [face(100)]));
+  expect(workbench.faceMarks.answerFor(workbench.currentPhoto.value!, "标准")).toBeUndefined();
+  workbench.photoFaces({ id: actions("photoFaces")[1].id, error: "无法解码照片预览" });
+  const error = workbench.status.value;
+  press(workbench, "ArrowRight", "n");
+  workbench.photoFaces(faces(actions("photoFaces")[2].id, []));
+  expect([error, workbench.status.value, actions("photoFaces").length]).toEqual([expect.stringContaining("无法解码照片预览"), "这张照片里没有找到人脸", 3]);
 });
