@@ -177,7 +177,6 @@ describe("whole-set style and face batch", () => {
     expect([failed, stale, style.state.value]).toMatchObject([{ phase: "idle", message: "参考图已改变，请重新预览" }, "previewing",
       { phase: "ready", total: 3, previews: [...pairs, { name: "x", before: "", after: "" }] }]);
     style.exportCopies();
-    expect(actions("exportProjectStyle")).toEqual([{ action: "exportProjectStyle", token }]);
     // The folder panel dismissed: the same preview can still be exported.
     style.exportAnswer({ token, cancelled: true });
     const dismissed = style.state.value.phase;
@@ -194,7 +193,7 @@ describe("whole-set style and face batch", () => {
     style.exportCopies();
     style.cancel();
     style.exportAnswer({ token: last, message: "已另存 1 张 JPEG 副本。" });
-    expect([style.state.value.message, workbench.status.value]).toEqual(["已停止导出；已写好的副本保留", "已另存 3 张 JPEG 副本。"]);
+    expect([style.state.value.message, workbench.status.value, actions("exportProjectStyle").map((body) => body.token)]).toEqual(["已停止导出；已写好的副本保留", "已另存 3 张 JPEG 副本。", [token, token, last]]);
     // The reference is kept only when the answer names an absolute file with an inline preview.
     const odd = [{ path: "refs/a.jpg", name: "a.jpg", preview: JPEG }, { path: "/refs/a.jpg", preview: "file:///refs/a.jpg" }];
     expect([...odd, { path: "/refs/a.jpg", preview: JPEG }].map((reference) => readReference({ reference })))
