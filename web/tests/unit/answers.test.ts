@@ -17,14 +17,12 @@ it("takes results of the current run only, with progress, keeps their issues wit
   workbench.analysisComplete({ token, cancelled: false });
   advance(5000);
   expect([workbench.analysis.value, (saves().at(-1)!.state as any).photos[0].issues]).toEqual([null, ["过曝"]]);
-  // The loupe keeps only the previews it awaits, once each.
   workbench.openLoupe();
   workbench.previewReady({ id: "ID-4", url: "file:///stale.jpg" });
   workbench.previewReady({ id: "ID-1", url: "file:///data/PreviewCache/1-lens.jpg" });
   workbench.previewReady({ id: "ID-2", error: "原文件当前不可访问，正在显示缓存预览" });
   workbench.previewReady({ id: "ID-1", url: "file:///other.jpg" });
   expect([...workbench.previews.value]).toEqual([["ID-1", { url: "file:///data/PreviewCache/1-lens.jpg" }], ["ID-2", { error: "原文件当前不可访问，正在显示缓存预览" }]]);
-  // A cancel or a new import stops listening to a run.
   for (const retire of [() => workbench.cancelAnalysis(), () => workbench.receiveScan({ folder: "/other", source: "folder", skipped: 0, photos: [photo(1)] })]) {
     workbench.startAnalysis("all");
     retire();

@@ -47,7 +47,6 @@ it("arrows move by one cell and by one row, Shift extends the selection from its
   expect([press(workbench, "x", "Escape"), workbench.counts.value.淘汰, workbench.dialog.value]).toEqual([[false, true], 0, null]);
   const loupe = () => [workbench.loupe.value.open, workbench.loupe.value.fullScreen];
   expect([["f"], ["F"], ["f", "Escape"]].map((keys) => (press(workbench, ...keys), loupe()))).toEqual([[true, true], [true, false], [false, false]]);
-  // An option keeps the photo after stars; the loupe marks each decision for the photo decided.
   workbench.setView({ starsAdvance: false });
   press(workbench, "3", "x");
   expect([workbench.decisionMark.value, workbench.currentPhoto.value?.id, (workbench.savedState().view as { starsAdvance: boolean }).starsAdvance]).toEqual([null, "ID-2", false]);

@@ -115,7 +115,6 @@ describe("project archives, automatic backups and relinking", () => {
     expect(actions("exportProjectArchive").at(-1)!.archive).not.toHaveProperty("state.recentProjects");
     workbench.forgetRecentProject(0);
     expect(workbench.project.value.recentProjects.map((entry) => entry.name)).toEqual(["婚礼"]);
-    // Stored entries it cannot read are dropped; eight at most are kept.
     const good = { name: "a", photos: 3, at: "2026-05-01T10:00:00.000Z", how: "saved" };
     const twelve = Array.from({ length: 12 }, (_, i) => ({ ...good, name: `p${i}` }));
     expect([readRecentProjects([good, { ...good, how: "x" }, { ...good, at: "soon" }, { ...good, name: 5 }, null]), readRecentProjects(twelve), readRecentProjects({ 0: good })]).toEqual([[good], twelve.slice(0, 8), []]);
@@ -194,7 +193,6 @@ describe("whole-set style and face batch", () => {
     style.cancel();
     style.exportAnswer({ token: last, message: "已另存 1 张 JPEG 副本。" });
     expect([style.state.value.message, workbench.status.value, actions("exportProjectStyle").map((body) => body.token)]).toEqual(["已停止导出；已写好的副本保留", "已另存 3 张 JPEG 副本。", [token, token, last]]);
-    // The reference is kept only when the answer names an absolute file with an inline preview.
     const odd = [{ path: "refs/a.jpg", name: "a.jpg", preview: JPEG }, { path: "/refs/a.jpg", preview: "file:///refs/a.jpg" }];
     expect([...odd, { path: "/refs/a.jpg", preview: JPEG }].map((reference) => readReference({ reference })))
       .toEqual([null, null, { path: "/refs/a.jpg", name: "a.jpg", preview: JPEG }]);
@@ -277,7 +275,6 @@ it("shows a record it cannot use as unreadable, without any of its values, answe
   workbench.startCloudReview("all");
   bad.forEach((result, i) => workbench.cloudAnalysisResult({ id: `ID-${i + 1}`, result, processed: i + 1, total: bad.length }));
   for (const p of workbench.photos.value) expect([cloudRecordOf(p).kind, p.cloudReason, p.cloudConfidence]).toEqual(["unreadable", undefined, undefined]);
-  // A hand-edited stored file cannot smuggle a verdict in.
   const restored = started([photo(1, { cloud: { ...KEEP, rating: 9 }, cloudBest: "yes" as unknown as boolean })]).workbench;
   expect([cloudRecordOf(restored.photos.value[0]).kind, restored.photos.value[0].cloudBest]).toEqual(["unreadable", undefined]);
 });

@@ -57,8 +57,7 @@ describe("the loupe's regions, alone and side by side", () => {
       return workbench.regions.value.get("ID-1")?.url;
     });
     expect(shown).toEqual([undefined, "file:///cache/r2.jpg", "file:///cache/r2.jpg"]);
-    // Stepping keeps the zoom and the spot, and asks for the next photo's same spot.
-    workbench.setZoom("double", 0.25, 0.75);
+      workbench.setZoom("double", 0.25, 0.75);
     press(workbench, "ArrowRight");
     expect(workbench.loupe.value).toMatchObject({ zoom: "double", focusX: 0.25, focusY: 0.75 });
     const [onFirst, onSecond] = asked().slice(-2);
