@@ -25,7 +25,7 @@ describe("the grid: filters, counts and layout", () => {
     [{ decision: "淘汰", issue: "闭眼", rating: 1 }, ["ID-2"]],
   ])("%o shows %o", (filter, expected) => expect(photos.filter((p) => matchesFilter(p, { ...defaultFilter(), ...filter })).map((p) => p.id)).toEqual(expected));
 
-  it("counts decisions and rated photos, a filter change keeps the project untouched and saves nothing, and a collapsed burst shows its best frame", () => {
+  it("counts decisions and rated photos, a filter change keeps the project untouched and saves nothing, a collapsed burst shows its best frame, and the cells in view are laid out", () => {
     expect(countDecisions(photos)).toEqual({ 保留: 1, 待定: 1, 淘汰: 1, 未决定: 2, rated: 3, total: 5 });
     const { workbench, advance, saves } = started(photos);
     workbench.setFilter({ decision: "保留" });
@@ -35,9 +35,7 @@ describe("the grid: filters, counts and layout", () => {
     const burst = [photo(1), photo(2, { group: "B1" }), photo(3, { group: "B1", best: true }), photo(4, { group: "B1" }), photo(5)];
     const collapsed = visibleItems(burst, defaultFilter(), true, new Set()).map((i) => [i.photo.id, i.stackSize]);
     expect(collapsed).toEqual([["ID-1", 1], ["ID-3", 3], ["ID-5", 1]]);
-  });
-
-  it("fits as many stretched columns of the preferred size as the width allows, builds the rows in view and two more each way, and scrolls just enough to reveal a cell", () => {
+    // As many stretched columns of the preferred size as fit, the rows in view and two more each way, a scroll just enough to reveal a cell.
     expect([gridGeometry(916, 170, 100), gridGeometry(100, 170, 3).columns]).toEqual([{ columns: 5, cellWidth: 175, rowHeight: 197, rows: 20, totalHeight: 4070 }, 1]);
     const g = gridGeometry(916, 170, 20_000);
     expect([visibleRange(g, 250_000, 600, 20_000), visibleRange(g, 0, 600, 0), cellPosition(g, 7)]).toEqual([{ first: 6145, last: 6184 }, { first: 0, last: -1 }, { top: 211, left: 370 }]);
