@@ -78,12 +78,15 @@ const answers = WEDDING.map((frame) => frame.answer);
 const utc = (h: number, m: number, s: number) => Date.UTC(2024, 4, 1, h, m, s) / 1000;
 
 describe("capture data, and the grid's order and bursts by capture time", () => {
-  it("reads each field only when it has the right type and range", () => {
+  it("reads each field only when it has the right type and range, and puts the capture times on one line", () => {
     const good = { captureTime: "2024-05-01T14:03:22.37+02:00", focalLength: 85, shutter: "1/250", exposureTime: 0.004, exposureCompensation: 0.7, width: 8192 };
     const odd = { camera: "  EOS R5 ", serial: 42, lens: "", aperture: -2, iso: "800" };
     const error = { error: "无法读取这张照片的拍摄信息" };
     const read = readCaptureAnswers({ photos: [{ id: "1", ...good, ...odd }, { id: "2", ...error }, { id: "3", captureTime: "2024-13-01T14:03:22" }, good] });
     expect(Object.fromEntries(read)).toEqual({ 1: { data: { ...good, camera: "EOS R5", clockSeconds: utc(14, 3, 22) + 0.37, offsetSeconds: 7200 } }, 2: error, 3: { data: {} } });
+    // When one camera wrote no offset, the clocks are compared as they read.
+    const times = new Map([["ID-1", { clockSeconds: utc(14, 0, 30), offsetSeconds: 7200 }], ["ID-2", { clockSeconds: utc(14, 0, 10) }]]);
+    expect([...captureTimeline([photo(1), photo(2)], times)!.values()]).toEqual([utc(14, 0, 30), utc(14, 0, 10)]);
   });
 
   it.each([
@@ -91,11 +94,6 @@ describe("capture data, and the grid's order and bursts by capture time", () => 
     ["2024-05-01T12:00:00.5", { clock: utc(12, 0, 0) + 0.5, offset: null }],
     ["2024-05-01 12:00:00", null],
   ])("reads the capture time %s", (time, parsed) => expect(parseCaptureTime(time)).toEqual(parsed));
-
-  it("compares the clocks as they read when one camera wrote no offset", () => {
-    const times = new Map([["ID-1", { clockSeconds: utc(14, 0, 30), offsetSeconds: 7200 }], ["ID-2", { clockSeconds: utc(14, 0, 10) }]]);
-    expect([...captureTimeline([photo(1), photo(2)], times)!.values()]).toEqual([utc(14, 0, 30), utc(14, 0, 10)]);
-  });
 
   it("interleaves two bodies by capture time, and keeps the import's order while a time is missing", () => {
     const { workbench, actions } = started([...weddingPhotos].reverse());

@@ -156,7 +156,7 @@ describe("project archives, automatic backups and relinking", () => {
 describe("whole-set style and face batch", () => {
   const JPEG = "data:image/jpeg;base64,/9j/4AAQ";
 
-  it("shows only the awaited preview's pairs, never other addresses, exports that preview, ignores the run's answers after a cancel, and keeps only a safe reference", () => {
+  it("shows only the awaited preview's pairs, never other addresses, exports that preview, ignores the run's answers after a cancel, and keeps only a safe reference; a face batch sends the next item only after the current one ends, retries only failures, and a cancel leaves the item waiting", () => {
     const { workbench, actions } = started(3);
     const style = workbench.style;
     style.referenceSelected({ reference: { path: "/refs/sunset.jpg", name: "sunset.jpg", preview: JPEG } });
@@ -196,12 +196,8 @@ describe("whole-set style and face batch", () => {
     const odd = [{ path: "refs/a.jpg", name: "a.jpg", preview: JPEG }, { path: "/refs/a.jpg", preview: "file:///refs/a.jpg" }];
     expect([...odd, { path: "/refs/a.jpg", preview: JPEG }].map((reference) => readReference({ reference })))
       .toEqual([null, null, { path: "/refs/a.jpg", name: "a.jpg", preview: JPEG }]);
-  });
-
-  const PNG = "data:image/png;base64,iVBORw0KGgo=";
-
-  it("takes only well-formed answers, sends one item at a time with the template, the next only after the current one ends, retries only failures, and a cancel leaves the item waiting", () => {
-    const { workbench, actions } = makeWorkbench();
+    // The face batch takes only well-formed answers and sends one item at a time with the template.
+    const PNG = "data:image/png;base64,iVBORw0KGgo=";
     const batch = workbench.faceBatch;
     batch.templateSelected({ stage: "middle", image: { path: "/a.jpg", preview: PNG } });
     batch.templateSelected({ stage: "before", image: { path: "a.jpg", preview: PNG } });

@@ -14,9 +14,8 @@ describe("region geometry", () => {
     ["a spot at a corner, held inside the photo", VIEW, 1, 0, 1, rect(0, 3400, 1000, 600)],
   ])("shows %s", (_, view, scale, x, y, shown) => expect(visibleRect(view, PHOTO, scale, x, y)).toEqual(shown));
 
-  it("asks for the visible part with a snapped margin, never past the photo's edges", () => expect(regionFor(rect(5100, 3500, 900, 500), PHOTO)).toEqual(rect(4864, 3328, 1136, 672)));
-
-  it("takes only answers that name a region inside the photo and a local image", () => {
+  it("asks for the visible part with a snapped margin, never past the photo's edges, and takes only answers that name a region inside the photo and a local image", () => {
+    expect(regionFor(rect(5100, 3500, 900, 500), PHOTO)).toEqual(rect(4864, 3328, 1136, 672));
     const good = { id: "a", url: "file:///cache/r.jpg", ...rect(0, 0, 10, 10), scale: 1, photoWidth: 10, photoHeight: 10 };
     const read = [good, { ...good, x: 1 }, { ...good, url: "https://example.com/r.jpg" }, { ...good, scale: 3 }, { id: "a", error: "坏" }].map(readRegionAnswer);
     expect(read).toMatchObject([{ id: "a", width: 10, photo: { width: 10, height: 10 } }, null, null, null, { id: "a", error: "坏" }]);
