@@ -3,7 +3,7 @@ import { turnDraft } from "../../src/state/photoEdit";
 import { RecentCache } from "../../src/state/previewPreload";
 import { analysed, photo, press, started } from "./helpers";
 
-it("takes results of the current run only, with progress, and keeps their issues with the project", () => {
+it("takes results of the current run only, with progress, and keeps their issues with the project; trashes only rejects after asking, drops exactly the ids each awaited request reports moved, and exports rated photos not rejected into the folder kept with the project", () => {
   const { workbench, actions, advance, saves } = started(4);
   workbench.startAnalysis("all");
   const token = actions("analyze")[0].token;
@@ -17,12 +17,37 @@ it("takes results of the current run only, with progress, and keeps their issues
   workbench.analysisComplete({ token, cancelled: false });
   advance(5000);
   expect([workbench.analysis.value, (saves().at(-1)!.state as any).photos[0].issues]).toEqual([null, ["过曝"]]);
-  for (const retire of [() => workbench.cancelAnalysis(), () => workbench.receiveScan({ folder: "/other", source: "folder", skipped: 0, photos: [photo(1)] })]) {
+  for (const retire of [() => workbench.cancelAnalysis(), () => workbench.receiveScan({ folder: "/other", source: "folder", skipped: 0, photos: [1, 2, 3, 4].map((n) => photo(n)) })]) {
     workbench.startAnalysis("all");
     retire();
     workbench.analysisResult({ token: actions("analyze").at(-1)!.token, id: "ID-1", result: analysed("0123456789abcdef"), processed: 1, total: 2, remaining: 1 });
     expect(workbench.photos.value[0].result?.hash).not.toBe("0123456789abcdef");
   }
+  workbench.askTrashRejects();
+  const none = workbench.dialog.value;
+  press(workbench, "x", "x", "4", "2");
+  workbench.askTrashRejects();
+  expect([none, workbench.dialog.value]).toEqual([null, "trash"]);
+  workbench.trashRejects();
+  workbench.select("ID-4");
+  press(workbench, "x");
+  workbench.trashRejects();
+  const [asked, again] = actions("trashRatedPhotos");
+  expect(asked.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
+  workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2", "ID-3"], message: "x" });
+  workbench.ratingTrashComplete({ token: again.token, removedIDs: ["ID-4"], message: "已将 1 张照片移到废纸篓" });
+  workbench.ratingTrashComplete({ token: asked.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
+  workbench.ratingTrashComplete({ token: asked.token, removedIDs: ["ID-2"], message: "x" });
+  expect([workbench.photos.value.map((p) => p.id), workbench.status.value]).toEqual([["ID-2", "ID-3"], "已移动 1 张，另有文件无法移动：权限不足"]);
+  workbench.exportRated();
+  const [exported] = actions("exportRatedPhotos");
+  expect(exported).toMatchObject({ folder: "", photos: [{ id: "ID-3", path: "/shoot/IMG_0003.CR3", rating: 4 }] });
+  workbench.ratingExportFolder({ path: "/exports" });
+  workbench.ratingExportComplete({ token: exported.token, outputs: [{}], errors: [], message: "已导出 1 张原片" });
+  advance(5000);
+  workbench.exportRated();
+  workbench.ratingExportComplete({ token: exported.token, message: "stale" });
+  expect([(saves().at(-1)!.state as any).ratingExportFolder, actions("exportRatedPhotos")[1].folder, workbench.status.value]).toEqual(["/exports", "/exports", "已导出 1 张原片"]);
 });
 
 it("makes the loupe's neighbours ahead, the stepping direction first, two previews at a time, keeps only awaited previews, once each, and keeps the decoded previews last kept", () => {
@@ -42,35 +67,6 @@ it("makes the loupe's neighbours ahead, the stepping direction first, two previe
   const made: string[] = [];
   for (const key of ["a", "b", "a", "c", "a"]) cache.keep(key, () => (made.push(key), key));
   expect([made, cache.keys()]).toEqual([["a", "b", "c"], ["c", "a"]]);
-});
-
-it("trashes only rejects after asking, drops exactly the ids each awaited request reports moved, and exports rated photos not rejected into the folder kept with the project", () => {
-  const { workbench, actions, advance, saves } = started(4);
-  workbench.askTrashRejects();
-  const none = workbench.dialog.value;
-  press(workbench, "x", "x", "4", "2");
-  workbench.askTrashRejects();
-  expect([none, workbench.dialog.value]).toEqual([null, "trash"]);
-  workbench.trashRejects();
-  workbench.select("ID-4");
-  press(workbench, "x");
-  workbench.trashRejects();
-  const [first, second] = actions("trashRatedPhotos");
-  expect(first.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
-  workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2", "ID-3"], message: "x" });
-  workbench.ratingTrashComplete({ token: second.token, removedIDs: ["ID-4"], message: "已将 1 张照片移到废纸篓" });
-  workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
-  workbench.ratingTrashComplete({ token: first.token, removedIDs: ["ID-2"], message: "x" });
-  expect([workbench.photos.value.map((p) => p.id), workbench.status.value]).toEqual([["ID-2", "ID-3"], "已移动 1 张，另有文件无法移动：权限不足"]);
-  workbench.exportRated();
-  const [exported] = actions("exportRatedPhotos");
-  expect(exported).toMatchObject({ folder: "", photos: [{ id: "ID-3", path: "/shoot/IMG_0003.CR3", rating: 4 }] });
-  workbench.ratingExportFolder({ path: "/exports" });
-  workbench.ratingExportComplete({ token: exported.token, outputs: [{}], errors: [], message: "已导出 1 张原片" });
-  advance(5000);
-  workbench.exportRated();
-  workbench.ratingExportComplete({ token: exported.token, message: "stale" });
-  expect([(saves().at(-1)!.state as any).ratingExportFolder, actions("exportRatedPhotos")[1].folder, workbench.status.value]).toEqual(["/exports", "/exports", "已导出 1 张原片"]);
 });
 
 it("shows the import's counts until its scan, adopts the scan in the order received with the work of unchanged files, ignores what is no scan, and asks before a card import replaces decisions", () => {
