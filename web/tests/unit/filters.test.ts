@@ -48,11 +48,10 @@ function at(n: number, second: number, hash: string, extra: Record<string, unkno
 }
 
 describe("burst grouping", () => {
-  it.each([
-    ["0000000000000000", "ffffffffffffffff", 64],
-    ["00000000000000ff", "0000000100000000", 9],
-    ["xyz", "0000000000000000", null],
-  ])("hash distance of %s and %s is %s bits", (a, b, bits) => expect(hashDistance(a, b)).toBe(bits));
+  it("counts the bits two hashes differ in, and nothing for a hash it cannot read", () => {
+    const pairs = [["0000000000000000", "ffffffffffffffff"], ["00000000000000ff", "0000000100000000"], ["xyz", "0000000000000000"]];
+    expect(pairs.map(([a, b]) => hashDistance(a, b))).toEqual([64, 9, null]);
+  });
 
   it("groups consecutive similar frames close in time, labels them in order, clears old labels, and marks each burst's best frame", () => {
     expect([dateSeconds("2026-05-01T10:00:05")! - dateSeconds("2026-05-01T09:59:58")!, dateSeconds("")]).toEqual([7, null]);
@@ -89,11 +88,10 @@ describe("capture data, and the grid's order and bursts by capture time", () => 
     expect([...captureTimeline([photo(1), photo(2)], times)!.values()]).toEqual([utc(14, 0, 30), utc(14, 0, 10)]);
   });
 
-  it.each([
-    ["2024-05-01T12:00:00-03:30", { clock: utc(12, 0, 0), offset: -12600 }],
-    ["2024-05-01T12:00:00.5", { clock: utc(12, 0, 0) + 0.5, offset: null }],
-    ["2024-05-01 12:00:00", null],
-  ])("reads the capture time %s", (time, parsed) => expect(parseCaptureTime(time)).toEqual(parsed));
+  it("reads a capture time with a negative offset, sub-seconds without one, and no other form", () => {
+    expect(["2024-05-01T12:00:00-03:30", "2024-05-01T12:00:00.5", "2024-05-01 12:00:00"].map(parseCaptureTime))
+      .toEqual([{ clock: utc(12, 0, 0), offset: -12600 }, { clock: utc(12, 0, 0) + 0.5, offset: null }, null]);
+  });
 
   it("interleaves two bodies by capture time, and keeps the import's order while a time is missing", () => {
     const { workbench, actions } = started([...weddingPhotos].reverse());
