@@ -34,7 +34,6 @@ it("shows a 6000-pixel photo's own pixels at 100 %, then two photos side by side
   const transforms = () => page.locator('[data-testid="compare-pane"] [data-testid="loupe-image"]').evaluateAll((imgs) => imgs.map((img) => (img as HTMLElement).style.transform));
   await expect.poll(async () => (await transforms())[0]).toContain("translate");
   const zoomed = await transforms();
-  expect(zoomed[1]).toBe(zoomed[0]);
   const box = (await panes.nth(1).locator(".loupe-frame").boundingBox())!;
   await page.mouse.move(box.x + 100, box.y + 100);
   await page.mouse.down();

@@ -51,11 +51,11 @@ describe("the loupe's regions, alone and side by side", () => {
       return workbench.regions.value.get("ID-1")?.url;
     });
     expect(shown).toEqual([undefined, "file:///cache/r2.jpg", "file:///cache/r2.jpg"]);
-      workbench.setZoom("double", 0.25, 0.75);
+    // Stepping keeps the zoom and the spot, and asks for the next photo's same spot.
+    workbench.setZoom("double", 0.25, 0.75);
     press(workbench, "ArrowRight");
-    expect(workbench.loupe.value).toMatchObject({ zoom: "double", focusX: 0.25, focusY: 0.75 });
     const [onFirst, onSecond] = asked().slice(-2);
-    expect(onSecond).toEqual({ ...onFirst, id: "ID-2" });
+    expect([workbench.loupe.value, onSecond]).toMatchObject([{ zoom: "double", focusX: 0.25, focusY: 0.75 }, { ...onFirst, id: "ID-2" }]);
     workbench.setZoom("actual", 0, 0.5);
     expect(press(workbench, "Alt+ArrowRight")).toEqual([true]);
     // At the left edge the view's middle is 500 px in; a quarter view (250 px) further is 750.
