@@ -67,7 +67,6 @@ it("reviews a burst in the cloud, stops on request, accepts a verdict undoably, 
     .toEqual([expect.stringContaining(`云端选出 ${NAMES[1]} 为本组最佳（置信度 90%）：第二张眼睛睁开`), 1, "B1 ★"]);
   await page.keyboard.press("Control+z");
   await expect.poll(() => page.locator(`.cell[data-id="P-0"] .group-tag`).textContent()).toBe("B1 ★");
-  // Stopped while the model is still answering: the photos stay as they are.
   await page.getByTestId("compare-burst").click();
   // The stop must find the request out, holding the answer scripted to come late.
   await expect.poll(async () => (await ask({ op: "requests" })).filter((request: { path: string }) => request.path === CHAT).length, { timeout: 20_000 }).toBe(5);

@@ -69,7 +69,6 @@ it("scrolls through the whole grid with only the visible cells in the DOM", asyn
   await expect.poll(() => page.getByTestId("shown-count").textContent()).toBe(`${COUNT} 张`);
   const bounded = async () => expect(await page.locator(".cell").count()).toSatisfy((n: number) => n > 0 && n < 300);
   await bounded();
-  // Wheel scrolling as a person does; End then reaches the last photo.
   await page.mouse.move(300, 400);
   for (let i = 0; i < 150; i++) await page.mouse.wheel(0, 500);
   await expect.poll(() => page.getByTestId("grid").evaluate((grid) => grid.scrollTop)).toBeGreaterThan(0);

@@ -199,15 +199,12 @@ describe("whole-set style and face batch", () => {
     // The face batch takes only well-formed answers and sends one item at a time with the template.
     const PNG = "data:image/png;base64,iVBORw0KGgo=";
     const batch = workbench.faceBatch;
-    batch.templateSelected({ stage: "middle", image: { path: "/a.jpg", preview: PNG } });
-    batch.templateSelected({ stage: "before", image: { path: "a.jpg", preview: PNG } });
-    batch.templateSelected({ stage: "after", image: { path: "/a.jpg", preview: "http://x/a.jpg" } });
+    for (const [stage, path, preview] of [["middle", "/a.jpg", PNG], ["before", "a.jpg", PNG], ["after", "/a.jpg", "http://x/a.jpg"]]) batch.templateSelected({ stage, image: { path, preview } });
     batch.photosSelected({ items: [{ id: "", path: "/a.jpg" }, { id: "X", path: "rel.jpg" }, { id: "Y", path: "/b.jpg", thumbnail: "javascript:x" }, 4] });
     const { before, after, items } = batch.state.value;
     expect([before, after, items.map((item) => [item.id, item.name, item.thumbnail]), batch.canStart()]).toEqual([null, null, [["Y", "b.jpg", ""]], false]);
     batch.removeItem("Y");
-    batch.templateSelected({ stage: "before", image: { name: "t1.jpg", path: "/tpl/t1.jpg", preview: PNG } });
-    batch.templateSelected({ stage: "after", image: { name: "t1-修后.png", path: "/tpl/t1-修后.png", preview: PNG } });
+    for (const [stage, name] of [["before", "t1.jpg"], ["after", "t1-修后.png"]]) batch.templateSelected({ stage, image: { name, path: `/tpl/${name}`, preview: PNG } });
     batch.photosSelected({ items: [1, 2, 3].map((n) => ({ id: `F-${n}`, name: `IMG_${n}.CR3`, path: `/shoot/IMG_${n}.CR3`, thumbnail: "" })) });
     batch.setOptions({ prompt: "  保留雀斑 ", imageSize: "4K" });
     batch.start();
@@ -246,9 +243,7 @@ it("sends the photos with their local cross-check, merges each awaited verdict i
     workbench.cloudAnalysisResult(payload);
   }
   expect(workbench.cloudRun.value).toMatchObject({ processed: 0, failed: 0 });
-  workbench.cloudAnalysisResult({ id: "ID-9", result: KEEP, processed: 1, total: 3 });
-  workbench.cloudAnalysisResult({ id: "ID-1", result: KEEP, processed: 1, total: 3 });
-  workbench.cloudAnalysisResult({ id: "ID-1", result: REJECT, processed: 2, total: 3 });
+  for (const [id, result, processed] of [["ID-9", KEEP, 1], ["ID-1", KEEP, 1], ["ID-1", REJECT, 2]]) workbench.cloudAnalysisResult({ id, result, processed, total: 3 });
   expect(workbench.cloudRun.value?.processed).toBe(1);
   workbench.cloudAnalysisResult({ id: "ID-2", error: "GRS AI 返回 HTTP 401", processed: 2, total: 3 });
   workbench.cloudAnalysisResult({ id: "ID-3", result: { ...REJECT, doubleChecked: true, agreement: false, bestCandidate: 0 }, processed: 3, total: 3 });

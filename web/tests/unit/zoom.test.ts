@@ -38,10 +38,8 @@ function zoomedLoupe(photos = [photo(1), photo(2)], view = {}) {
 describe("the loupe's regions, alone and side by side", () => {
   it("asks for the clicked spot's full-resolution pixels, shows only the newest answer, keeps zoom and spot while stepping, and pans a quarter view with Alt and an arrow", () => {
     const { workbench, actions, asked } = zoomedLoupe();
-    workbench.setZoom("actual", 0.5, 0.5);
     // A pan inside the margin needs nothing new; one past it asks again.
-    workbench.setZoom("actual", 0.52, 0.5);
-    workbench.setZoom("actual", 0.8, 0.5);
+    for (const x of [0.5, 0.52, 0.8]) workbench.setZoom("actual", x, 0.5);
     const [first, second] = actions("photoRegion");
     expect([first, actions("photoRegion").length, (second.x as number) > (first.x as number)])
       .toEqual([{ action: "photoRegion", id: "ID-1", path: "/shoot/IMG_0001.CR3", ...rect(2176, 1536, 1664, 1024), scale: 1 }, 2, true]);
