@@ -34,10 +34,8 @@ it("takes results of the current run only, with progress, and keeps their issues
   workbench.trashRejects();
   const [asked, again] = actions("trashRatedPhotos");
   expect(asked.photos).toEqual([1, 2].map((n) => ({ id: `ID-${n}`, path: `/shoot/IMG_000${n}.CR3` })));
-  workbench.ratingTrashComplete({ token: "OTHER", removedIDs: ["ID-1", "ID-2", "ID-3"], message: "x" });
-  workbench.ratingTrashComplete({ token: again.token, removedIDs: ["ID-4"], message: "已将 1 张照片移到废纸篓" });
-  workbench.ratingTrashComplete({ token: asked.token, removedIDs: ["ID-1"], message: "已移动 1 张，另有文件无法移动：权限不足" });
-  workbench.ratingTrashComplete({ token: asked.token, removedIDs: ["ID-2"], message: "x" });
+  const moved = [["OTHER", ["ID-1", "ID-2", "ID-3"], "x"], [again.token, ["ID-4"], "已将 1 张照片移到废纸篓"], [asked.token, ["ID-1"], "已移动 1 张，另有文件无法移动：权限不足"], [asked.token, ["ID-2"], "x"]];
+  for (const [token, removedIDs, message] of moved) workbench.ratingTrashComplete({ token, removedIDs, message });
   expect([workbench.photos.value.map((p) => p.id), workbench.status.value]).toEqual([["ID-2", "ID-3"], "已移动 1 张，另有文件无法移动：权限不足"]);
   workbench.exportRated();
   const [exported] = actions("exportRatedPhotos");
@@ -55,14 +53,12 @@ it("makes the loupe's neighbours ahead, the stepping direction first, two previe
   workbench.select("ID-5");
   workbench.openLoupe();
   const atOpening = actions("previewPhoto").length;
-  workbench.previewReady({ id: "ID-8", url: "file:///stale.jpg" });
-  workbench.previewReady({ id: "ID-6", url: "file:///6.jpg" });
+  for (const id of ["ID-8", "ID-6"]) workbench.previewReady({ id, url: `file:///${id}.jpg` });
   press(workbench, "ArrowLeft");
   for (const id of ["ID-5", "ID-7", "ID-4"]) workbench.previewReady({ id, url: `file:///${id}.jpg` });
-  workbench.previewReady({ id: "ID-3", error: "原文件当前不可访问" });
-  workbench.previewReady({ id: "ID-6", url: "file:///other.jpg" });
+  for (const answer of [{ id: "ID-3", error: "原文件当前不可访问" }, { id: "ID-6", url: "file:///other.jpg" }]) workbench.previewReady(answer);
   expect([atOpening, actions("previewPhoto").map((body) => body.id), workbench.previews.value.get("ID-6"), workbench.previews.value.get("ID-3"), workbench.previews.value.has("ID-8")])
-    .toEqual([2, ["ID-5", "ID-6", "ID-7", "ID-4", "ID-3", "ID-2"], { url: "file:///6.jpg" }, { error: "原文件当前不可访问" }, false]);
+    .toEqual([2, ["ID-5", "ID-6", "ID-7", "ID-4", "ID-3", "ID-2"], { url: "file:///ID-6.jpg" }, { error: "原文件当前不可访问" }, false]);
   const cache = new RecentCache<string>(2);
   const made: string[] = [];
   for (const key of ["a", "b", "a", "c", "a"]) cache.keep(key, () => (made.push(key), key));
@@ -123,8 +119,7 @@ it("asks once for a turned and cropped copy, the turns modulo 4 and the crop ins
     return [workbench.photoEdit.state.value.token, workbench.photoEdit.state.value.message, workbench.status.value, workbench.photos.value.length];
   };
   expect([answered({ cancelled: true }).slice(0, 2), answered({ error: "原文件不可访问" })[2], answered({ photo: { ...copy, id: "ID-11", path: "relative.jpg" } }).slice(2)]).toEqual([[null, "已取消保存"], "原文件不可访问", ["保存失败", 3]]);
-  workbench.openFolder("relative/dir");
-  workbench.openFolder("/out");
+  for (const path of ["relative/dir", "/out"]) workbench.openFolder(path);
   expect(actions("openFolder")).toEqual([{ action: "openFolder", path: "/out" }]);
   // Photos the file manager opened are imported by the program's token.
   for (const request of [{ token: "T1", count: 1, names: ["a.jpg"] }, null, { token: "", count: 1 }, { token: "T2", count: 0 }]) workbench.openPhotosRequested(request);

@@ -36,8 +36,7 @@ it("sends a typed AI key trimmed and one check at a time; reads AI, plug-in, hea
     .toEqual([null, { listening: null, connected: null, connectedCount: null, port: null, saveLocation: null, grsAI: null, error: "" }]);
   const counts = [{ connected: true, connectedCount: 3 }, { connected: true }, { connected: false }, { port: 1 }];
   expect(counts.map((s) => connectedPlugins(readBridgeStatus(s)!))).toEqual([3, "some", 0, null]);
-  workbench.workbenchHealth({ rows: [{ name: "云端接口", ok: true, message: "连接正常" }] });
-  workbench.workbenchHealth({ rows: "none" });
+  for (const report of [{ rows: [{ name: "云端接口", ok: true, message: "连接正常" }] }, { rows: "none" }]) workbench.workbenchHealth(report);
   expect([workbench.health.value.report?.rows.length, readHealthReport({ version: 2, rows: [null, { name: 7, ok: "yes", message: "m" }, { ok: 0 }] })])
     .toEqual([1, { version: "", build: "", rows: [{ name: "", ok: null, message: "m" }, { name: "", ok: false, message: "" }] }]);
   workbench.appUpdate.setAutomatic(false);
@@ -292,8 +291,7 @@ it("sends the current photo's burst, and changes no frame for a failure, a winne
   workbench.burstComplete({ token: compare(), result: { winnerId: "ID-4", confidence: 0.9, reason: "" } });
   const outcome = workbench.burstOutcomes.value.get("B1");
   const token = compare();
-  workbench.burstComplete({ token: "OLD", result: { winnerId: "ID-2", confidence: 0.9, reason: "" } });
-  workbench.burstComplete(null);
+  for (const answer of [{ token: "OLD", result: { winnerId: "ID-2", confidence: 0.9, reason: "" } }, null]) workbench.burstComplete(answer);
   workbench.burstProgress({ token, processed: "x", total: -4 });
   expect([workbench.burstRun.value, workbench.burstOutcomes.value.get("B1"), workbench.photos.value.map((p) => p.best), workbench.undoStack.value.length])
     .toMatchObject([{ processed: 0, total: 0 }, outcome, [true, undefined, undefined, undefined], 0]);
