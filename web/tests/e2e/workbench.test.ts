@@ -29,8 +29,7 @@ it("walks every settings section, at the minimum window size, from the keyboard 
       // The shoot on show, which opening a backup backs up first.
       writeFileSync(join(dir, "current-project.json"), JSON.stringify({ photos: [{ ...photos[0], id: "SHOWN" }] }));
       writeFileSync(join(records, "1600000000-broken.json"), "{ not json");
-      utimesSync(join(records, "1700000000-earlier.json"), new Date(2023, 10, 14), new Date(2023, 10, 14));
-      utimesSync(join(records, "1600000000-broken.json"), new Date(2020, 8, 13), new Date(2020, 8, 13));
+      for (const [name, at] of [["1700000000-earlier.json", new Date(2023, 10, 14)], ["1600000000-broken.json", new Date(2020, 8, 13)]] as const) utimesSync(join(records, name), at, at);
     },
   });
   const { page } = session;
