@@ -13,10 +13,7 @@ export function workflows() {
   let session: NativeSession | undefined;
   afterEach(() => session?.close());
   afterAll(() => dirs.forEach((dir) => rmSync(dir, { recursive: true, force: true })));
-  const tempDir = (prefix = "tidewick-"): string => {
-    dirs.push(mkdtempSync(join(tmpdir(), prefix)));
-    return dirs.at(-1)!;
-  };
+  const tempDir = (prefix = "tidewick-"): string => dirs[dirs.push(mkdtempSync(join(tmpdir(), prefix))) - 1];
   return {
     tempDir,
     // A shoot folder of copies of sample photos: the samples' own names, or { name in the shoot: sample }.
