@@ -10,7 +10,7 @@ const flows = workflows();
 const shoot = flows.shoot([...NAMES, "face-closed-yawn.jpg"]);
 const output = flows.tempDir("tidewick-style-out-");
 
-it("walks every settings section, at the minimum window size, from the keyboard and the mouse, each showing what the program reports; goes back to an earlier shoot through its automatic backup after asking, reopens a saved archive, writes copies of exactly the previewed style, checks health and queues a face batch", async () => {
+it("walks every settings section at the minimum window size, then goes back to an earlier shoot through its backup, reopens an archive, exports the previewed style, checks health and queues a face batch", async () => {
   const home = flows.tempDir("tidewick-home-");
   const launcher = join(home, ".local/bin/photoshop");
   mkdirSync(join(home, ".local/bin"), { recursive: true });

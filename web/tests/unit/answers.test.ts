@@ -3,7 +3,7 @@ import { turnDraft } from "../../src/state/photoEdit";
 import { RecentCache } from "../../src/state/previewPreload";
 import { analysed, photo, press, started } from "./helpers";
 
-it("takes results of the current run only, with progress, and keeps their issues with the project; trashes only rejects after asking, drops exactly the ids each awaited request reports moved, and exports rated photos not rejected into the folder kept with the project", () => {
+it("takes only the current run's results with progress, keeps their issues with the project; trashes only rejects after asking, only the ids each awaited request moved, and exports rated photos into the kept folder", () => {
   const { workbench, actions, advance, saves } = started(4);
   workbench.startAnalysis("all");
   const token = actions("analyze")[0].token;

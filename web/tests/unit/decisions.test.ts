@@ -29,7 +29,7 @@ it("keys decide or rate and move on, undo one named step at a time back to undec
   expect([workbench.status.value, workbench.photos.value[1].status]).toEqual([T.undoTrash, "淘汰"]);
 });
 
-it("arrows move by one cell and by one row, Shift extends the selection from its anchor; every key it acts on is listed once; ? and dialogs hold the keys back except Escape; F shows the loupe full screen; stars may keep the photo; decisions are marked", () => {
+it("arrows move by cell and row, Shift extends; every key is listed once, held back by ? and dialogs but Escape; F fills the screen; stars may keep the photo; decisions are marked", () => {
   const { workbench } = started(10);
   workbench.gridColumns.value = 4;
   const currents = [["ArrowDown"], ["ArrowRight", "ArrowDown"], ["ArrowDown"], ["Home"]].map((keys) => (press(workbench, ...keys), workbench.selection.value.currentId));

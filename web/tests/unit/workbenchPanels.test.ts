@@ -17,7 +17,7 @@ const FOUND = { ...BASE, status: "发现新版本", available: true, latestVersi
 const SETUP = { busy: 0, dependencyReady: false, desktopInstalled: 1, instanceInstalled: 1, instanceName: "ComfyUI", instancePath: "/home/ann/ComfyUI", memoryGB: 23, missingBytes: 6793621505, modelRoot: "/home/ann/ComfyUI/ComfyUI/models", modelsReady: 0, modelsTotal: 4, nodeReady: true };
 const RUNNING = { listening: true, connected: true, connectedCount: 2, mode: "local", port: 32188, saveLocation: "/home/ann/AI 修图", grsAI: SAVED, error: "" };
 
-it("sends a typed AI key trimmed and one check at a time; reads AI, plug-in, health, update, ComfyUI and app reports field by field, the wrong type as unknown; saves update settings only once known, offers only an HTTPS download of a newer version, installs once until answered, keeps a bounded log, and takes only awaited answers", () => {
+it("sends a typed AI key trimmed and one check at a time; reads AI, plug-in, health, update, ComfyUI and app reports field by field; saves update settings once known, offers only an HTTPS download of a newer version, installs once until answered", () => {
   const { workbench, posted, actions } = makeWorkbench();
   const h = workbench.handlers();
   workbench.ai.save("  sk-secret-key-9f3a \n", " https://api.grsai.com ", "nano-banana-2-lite");
