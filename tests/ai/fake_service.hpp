@@ -64,7 +64,6 @@ class FakeService {
   int port_ = 0;
 };
 
-// The instance started by the test program's environment.
 FakeService& TheFakeService();
 
 inline constexpr char kTestKey[] = "sk-test-0123456789abcdef";
@@ -98,7 +97,6 @@ class ServiceTest : public ::testing::Test {
   platform::Settings& settings() { return *settings_; }
   const std::string& folder() const { return folder_; }
 
-  // A client with a stored key whose base address is the fake.
   std::shared_ptr<TWGRSAIClient> ConfiguredClient() {
     settings_->Set(kAPIKeySetting, kTestKey);
     settings_->Set(kBaseURLSetting, fake().baseURL());

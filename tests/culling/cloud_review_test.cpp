@@ -22,13 +22,6 @@ namespace {
 
 const std::string kWeightClosing = "。按相对权重判断，0 表示不据此淘汰；没有人物时忽略人脸项，偏好不能代替可见证据。";
 
-TEST(CullingPrompt, LabelsFallBackToAutoAndConservative) {
-  EXPECT_EQ(SceneLabel({{"scene", "wedding"}}), "自动判断题材");
-  EXPECT_EQ(SceneLabel({{"scene", "group"}}), "合照或多人");
-  EXPECT_EQ(PolicyLabel(Json("strict")), "保守，优先防止误淘汰");
-  EXPECT_EQ(PolicyLabel({{"policy", "strict"}}), "严格，明显瑕疵可淘汰");
-}
-
 TEST(CullingPrompt, WeightsAreClampedToZeroTo115WithOneDecimalInTheirFixedOrder) {
   EXPECT_EQ(cullingWeightDescription({{"sharpness", 2}, {"eyes", -1}, {"exposure", "3"}}),
             "清晰度 2.0、睁眼状态 0.0、曝光 0.0、噪点 0.0、人脸质量 0.0、构图与姿态 0.0" + kWeightClosing);
@@ -37,16 +30,16 @@ TEST(CullingPrompt, WeightsAreClampedToZeroTo115WithOneDecimalInTheirFixedOrder)
   EXPECT_EQ(cullingWeightDescription(Json::array({1, 2})), cullingWeightDescription(Json::object()));
 }
 
-// Unknown values show in the whole prompt below.
-TEST(CullingPrompt, TheLocalResultIsQuotedAsItStands) {
+TEST(CullingPrompt, LabelsTheLocalResultAndTheWholePromptOfTwoLinesWithTheDoubledFullStop) {
+  EXPECT_EQ(SceneLabel({{"scene", "wedding"}}), "自动判断题材");
+  EXPECT_EQ(SceneLabel({{"scene", "group"}}), "合照或多人");
+  EXPECT_EQ(PolicyLabel(Json("strict")), "保守，优先防止误淘汰");
+  EXPECT_EQ(PolicyLabel({{"policy", "strict"}}), "严格，明显瑕疵可淘汰");
   Json photo = {{"issues", {"闭眼", "过曝"}},
                 {"result", {{"sharpness", 150.0}, {"brightness", 0.4}, {"noise", 12}, {"confidence", 0.72}}}};
   EXPECT_EQ(LocalCrossCheckSentence(photo),
             "本地算法仅供交叉核对：问题=闭眼、过曝；清晰度=150；亮度=0.4；噪点=12；本地置信度=0.72。"
             "不得因为本地结果存在就直接判定，必须以画面可见证据复核。");
-}
-
-TEST(CullingPrompt, TheWholePromptIsTwoLinesWithTheDoubledFullStop) {
   const std::string prompt =
       cloudReviewPromptForPhoto({{"path", "/a.jpg"}}, {{"scene", "portrait"}, {"weights", {{"eyes", 3}}}});
   const std::string first =
@@ -89,7 +82,6 @@ Json Verdict(const Json& record, const Json& usage = kUsage) {
 
 Json Delayed(Json response) { return response.update({{"delay_ms", 1500}}), response; }
 
-// The verdict as the page receives it.
 Json Answered(Json record, const Json& usage = kUsage) { return record.update({{"usage", usage}}), record; }
 
 Json Photo(const std::string& id, const std::string& file) {
@@ -122,7 +114,6 @@ class CloudRunTest : public ::testing::Test {
     }
     return values;
   }
-  // The bodies the service received, in order.
   static std::vector<Json> Sent() {
     std::vector<Json> bodies;
     for (const std::string& body : TheFakeService().BodiesTo("POST", kPath)) bodies.push_back(ParseJSON(body).value());
@@ -203,7 +194,6 @@ TEST_F(CloudRunTest, DoubtfulVerdictsAreCheckedIndependentlyAndMerged) {
   EXPECT_EQ(Prompt(sent[2]), SecondPassPrompt(Prompt(sent[1])));
   EXPECT_EQ(Picture(sent[2]), Picture(sent[1]));
 
-  // Without the option nothing is sent twice, however doubtful.
   TheFakeService().Reset();
   Answer({Verdict(lone)});
   EXPECT_EQ(Received(Run({Start({Photo("lone", kSmall)})}), kResult, "result"), std::vector<Json>{Answered(lone)});
@@ -286,7 +276,6 @@ Json Result(Json members, long in, long out, long requests) {
   members["requests"] = requests;
   return members;
 }
-const Json kNoRequest = Result(Json::object(), 0, 0, 0);
 // The result of a won tournament whose every answer carried kComparisonUsage.
 Json Won(const std::string& id, double confidence, const std::string& reason, long requests) {
   return Result({{"winnerId", id}, {"confidence", confidence}, {"reason", reason}}, 100 * requests, 10 * requests,
@@ -422,7 +411,7 @@ TEST_F(BurstComparisonTest, ListsThatCannotBeComparedAreRefusedWithoutARequest) 
            {home, "比较照片列表无效"}, {repeated, "比较照片列表无效"},
            {unreadable, "无法读取一张比较照片，请检查存储卡或文件位置；没有提交本轮请求"}}) {
     lines.push_back({{"action", "compareBurst"}, {"photos", photos}, {"token", std::to_string(lines.size())}});
-    expected.push_back({{"token", lines.back()["token"]}, {"result", kNoRequest}, {"error", error}});
+    expected.push_back({{"token", lines.back()["token"]}, {"result", Result(Json::object(), 0, 0, 0)}, {"error", error}});
   }
   auto run = RunHeadless(lines, sandbox_.Options());
   EXPECT_EQ(run.Payloads("window.Native.burstComplete"), expected);

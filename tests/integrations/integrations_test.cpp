@@ -28,7 +28,6 @@ void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// A file of the given length that takes no room on disk.
 void Sparse(const std::string& path, unsigned long long size) {
   WriteText(path, "");
   fs::resize_file(path, size);
@@ -51,7 +50,6 @@ class LocalFileServer {
   int port_ = 0;
 };
 
-// A sandbox with a Comfy Desktop instance of its own.
 struct ComfySandbox : HeadlessSandbox {
   std::string instance = home / "ComfyUI-Studio";
   std::string comfyConfig = config / "Comfy Desktop";
@@ -71,7 +69,6 @@ struct ComfySandbox : HeadlessSandbox {
 
 TEST(ComfySetup, SnapshotFromComfyDesktopsFiles) {
   ComfySandbox box;
-  const std::string second = box.home / "second";
   WriteText(box.home / "broken/ComfyUI/README", "");  // no main.py: skipped for a later entry
   box.List(Json::array({"not an entry",
                         {{"status", "installed"}, {"sourceId", "standalone"}, {"installPath", box.home / "broken"}},
@@ -99,9 +96,8 @@ TEST(ComfySetup, SnapshotFromComfyDesktopsFiles) {
                          {"nodeReady", true}, {"dependencyReady", true},
                          {"missingBytes", files[1].size + files[3].size}, {"busy", 0}}));
   // The health report's local-model row reads the same snapshot.
-  auto health = result.Payloads("window.Native.workbenchHealth");
-  ASSERT_EQ(health.size(), 1u);
-  EXPECT_NE(JSONString(health[0]["rows"][3]).find("模型文件 2 / 4"), std::string::npos) << health[0]["rows"][3];
+  const std::string health = JSONString(result.Payloads("window.Native.workbenchHealth").at(0)["rows"][3]);
+  EXPECT_NE(health.find("模型文件 2 / 4"), std::string::npos) << health;
 }
 
 TEST(ComfySetup, ModelRootFallsBackUnlessTheFileNamesAnAbsoluteFolder) {
@@ -259,12 +255,9 @@ TEST(WorkflowApps, FoundByDesktopIdOrNameAndLaunched) {
                                               {{"action", "openWorkflowApp"}, {"app", "pixcake"}},
                                               {{"action", "openWorkflowApp"}, {"app", 7}}},
                             box.Options());
-  auto states = result.Payloads("window.Native.workflowAppsState");
-  ASSERT_EQ(states.size(), 1u) << result.rawOutput;
-  EXPECT_EQ(states[0], (Json{{"photoshop", {{"installed", 1}, {"name", "Photoshop"},
-                                            {"path", box.applications + "/wine-ps-2025.desktop"}}},
-                             {"pixcake", {{"installed", 1}, {"name", "像素蛋糕"},
-                                          {"path", box.applications + "/pixcake.desktop"}}}}));
+  EXPECT_EQ(result.Payloads("window.Native.workflowAppsState"),
+            (std::vector<Json>{{{"photoshop", {{"installed", 1}, {"name", "Photoshop"}, {"path", box.applications + "/wine-ps-2025.desktop"}}},
+                                {"pixcake", {{"installed", 1}, {"name", "像素蛋糕"}, {"path", box.applications + "/pixcake.desktop"}}}}}));
   // Each launch is answered; a key that is not pixcake means Photoshop.
   auto launches = result.lines;
   std::erase_if(launches, [](const Json& line) {
@@ -303,7 +296,6 @@ TEST(WorkflowApps, MissingApplicationsAndComfyDesktopFromItsFallbackPlace) {
   EXPECT_EQ(result.Payloads("window.Native.comfySetupProgress"),
             (std::vector<Json>{{{"event", "notice"}, {"message", "Comfy Desktop 已打开；请选择本地实例并等待服务启动。"}}}));
 
-  // Without Comfy Desktop, opening it opens the download page instead.
   fs::remove(box.home / "Applications/ComfyUI.AppImage");
   auto download = RunHeadless(std::vector<Json>{{{"action", "openComfyDesktop"}}}, box.Options());
   EXPECT_EQ(download.Sequence(), (std::vector<std::string>{"effect:openURL", "window.Native.comfySetupProgress"}));
@@ -311,7 +303,6 @@ TEST(WorkflowApps, MissingApplicationsAndComfyDesktopFromItsFallbackPlace) {
 }
 
 using ai::testing::TheFakeService;
-using tw::testing::HeadlessResult;
 using tw::testing::HeadlessSession;
 
 constexpr char kState[] = "window.Native.appUpdateState";
@@ -356,7 +347,6 @@ TEST_F(AppUpdateTest, EveryOutcomeReachesThePageInOrder) {
   TheFakeService().Route("GET", "/gone.json", {{{"status", 404}, {"text", "not here"}}});
   HeadlessSession app(sandbox_.Options());
   auto next = [&app] { return app.WaitFor(kState).value_or(Json::object()); };
-  // Each check's outcome after its "checking" state.
   auto checked = [&](const Json& message) {
     app.Send(message);
     EXPECT_EQ(next(), (Json{{"currentVersion", "0.7.1"}, {"currentBuild", "1"}, {"manifestURL", ""},
@@ -406,12 +396,9 @@ TEST_F(AppUpdateTest, EveryOutcomeReachesThePageInOrder) {
   app.Send({{"action", "downloadAppUpdate"}});
   EXPECT_EQ(app.WaitFor(kDownload).value_or(Json())["success"], false);
 
-  HeadlessResult run = app.Finish();
-  std::vector<Json> opened;
-  for (const Json& line : run.lines) {
-    if (line.value("effect", "") == "openURL") opened.push_back(line["url"]);
-  }
-  EXPECT_EQ(opened, std::vector<Json>{kPage});
+  std::vector<Json> effects = app.Finish().lines;
+  std::erase_if(effects, [](const Json& line) { return !line.contains("effect"); });
+  EXPECT_EQ(effects, std::vector<Json>(1, {{"effect", "openURL"}, {"url", kPage}}));
   EXPECT_FALSE(settings_.GetString(kManifestURLSetting).has_value());
   EXPECT_NEAR(settings_.Get(kLastCheckSetting).value_or(0).get<double>(), Now(), 60);
 }
@@ -456,9 +443,7 @@ TEST_F(AppUpdateTest, SettingsAreStoredTrimmedAndAnythingButTrueTurnsAutomaticCh
 }
 
 TEST(CompareVersions, ComponentsCompareByTheirLeadingNumbers) {
-  EXPECT_EQ(CompareVersions("1.2", "1.2.0"), 0);
   EXPECT_EQ(CompareVersions("1.10", "1.9"), 1);
-  EXPECT_EQ(CompareVersions("0.7.1", "0.7.2"), -1);
   EXPECT_EQ(CompareVersions("1.x", "1"), 0);
   EXPECT_EQ(CompareVersions("99999999999999999999999", "1"), 1);
 }

@@ -29,8 +29,6 @@ const Json kCancelPanel = {{"@panel", nullptr}};
 // What Payloads() gives for one callback: braces alone may read as a list of several values.
 std::vector<Json> One(Json payload) { return std::vector<Json>(1, std::move(payload)); }
 
-// The messages (panel answers included) through `tidewick --headless` in test mode; checks the exit.
-
 HeadlessResult RunPage(const HeadlessSandbox& sandbox, const std::vector<Json>& lines) {
   HeadlessResult result = RunHeadless(lines, sandbox.Options());
   EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
@@ -88,7 +86,6 @@ TEST(ProjectClean, DepthAndLengthAreBoundedSecretsAddressesAndImagesGoAtAnyDepth
   EXPECT_EQ(cleaned, (Json{{"format", "tidewick-project"},
                            {"state", {{"photos", {{{"id", "A"}, {"note", ""}, {"label", "Data:kept"}, {"rating", 4}}}},
                                       {"settings", Nested(5, {{"keep", true}})}}}}));
-  // Depth and length are bounded.
   EXPECT_EQ(TWProjectClean(Nested(19, 1)), Nested(19, nullptr)) << "a value 19 levels below the top is null";
   EXPECT_EQ(TWProjectClean(Nested(18, 1)), Nested(18, 1));
   EXPECT_EQ(TWProjectClean(Json(std::vector<int>(25000, 7))).size(), 20000u);
@@ -133,7 +130,6 @@ TEST(ProjectArchiveHeadless, SavedArchiveIsCleanedAndPrettyWhereThePanelSays) {
   EXPECT_EQ(result.Payloads("window.Native.projectArchiveSaved"), One({{"cancelled", true}}));
 }
 
-// Only a project archive (or a bare project) opens, and only once the current project is backed up.
 TEST(ProjectArchiveHeadless, OpeningBacksUpTheCurrentProjectAndAnythingElseLeavesItAlone) {
   HeadlessSandbox sandbox;
   TempFolder elsewhere;
@@ -280,7 +276,6 @@ TEST(HealthHeadless, FiveRowsInOrderThenTheReportSavedWhereThePanelSays) {
   EXPECT_EQ(result.Payloads("window.Native.status"), One("脱敏诊断报告已保存"));
   EXPECT_EQ(ParseJSON(ReadBytes(reports / "岚舟-诊断报告.txt")), report);
 
-  // A file where the folder should be fails the check without writing.
   const std::string file = ColourPhoto(generated / "f.jpg", {1, 1, 1});
   platform::Settings(sandbox.config / "tidewick/settings.json").Set("TWRetouchSaveLocation", file);
   result = RunPage(sandbox, {{{"action", "workbenchHealth"}}});
@@ -454,7 +449,6 @@ TEST_F(StyleHeadless, ACancelInTheMiddleStopsTheRunReportsNothingAndTheRecordSay
   HeadlessSession session(sandbox.Options());
   session.Send(Preview("T", photos));
   ASSERT_EQ(session.WaitFor("window.Native.projectStylePreview").value_or(Json())["total"], 16);
-  // The panel's answer goes first: the program may show the panel before a later line arrives.
   session.Send(PanelAnswer(exports.path()));
   session.Send({{"action", "exportProjectStyle"}, {"token", "T"}});
   WaitForFileInSubfolder(exports.path(), "-风格.jpg");
