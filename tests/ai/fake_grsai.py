@@ -4,7 +4,6 @@ command a line on stdin ({"op": "reset"}, {"op": "route", "method", "path", "res
 A response has status, one of json/text/b64/size+fill, and optionally content_type, drop (close unanswered),
 delay_ms (logged at once) and multipart (the exact form the body must be, else 422). Routes ignore the query;
 the last response repeats."""
-import argparse
 import base64
 import json
 import os
@@ -64,11 +63,8 @@ class Handler(BaseHTTPRequestHandler):
                 "headers": {k.lower(): v for k, v in self.headers.items()},
                 "body_b64": base64.b64encode(body).decode(),
             })
-            queue = routes.get((self.command, parts.path))
-            if queue:
-                response = queue.pop(0) if len(queue) > 1 else queue[0]
-            else:
-                response = {"status": 500, "text": "unscripted request %s %s" % (self.command, parts.path)}
+            queue = routes.get((self.command, parts.path)) or [{"status": 500, "text": "unscripted " + self.path}]
+            response = queue.pop(0) if len(queue) > 1 else queue[0]
         self.answer(response, body)
 
     def answer(self, response, request_body):
@@ -117,26 +113,16 @@ def command(request):
     return {"ok": True}
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--workdir", required=True)
-    parser.add_argument("--openssl", default="openssl")
-    args = parser.parse_args()
-    cert, key, ca = make_certificates(args.workdir, args.openssl)
-
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-
-    print("ready %d %s" % (server.server_address[1], ca), flush=True)
-    for line in sys.stdin:
-        if line.strip():
-            print(json.dumps(command(json.loads(line))), flush=True)
-    # The server's threads are daemons: ending here ends them without waiting for a poll cycle.
-
-
-if __name__ == "__main__":
-    main()
+args = dict(zip(sys.argv[1::2], sys.argv[2::2]))  # --workdir DIR [--openssl PATH]
+cert, key, ca = make_certificates(args["--workdir"], args.get("--openssl", "openssl"))
+server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+server.daemon_threads = True
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(cert, key)
+server.socket = context.wrap_socket(server.socket, server_side=True)
+threading.Thread(target=server.serve_forever, daemon=True).start()
+print("ready %d %s" % (server.server_address[1], ca), flush=True)
+for line in sys.stdin:
+    if line.strip():
+        print(json.dumps(command(json.loads(line))), flush=True)
+# The server's threads are daemons: ending here ends them without waiting for a poll cycle.

@@ -125,14 +125,6 @@ TEST(ComfySetup, InstallerOutputBecomesEventsLineByLine) {
   EXPECT_EQ(output.Feed(std::string(70000, 'x') + "\nend|1\n").size(), 1u) << "an overlong line is dropped whole";
 }
 
-TEST(ComfySetup, ScriptDownloadsTheSameFilesTheProgramCounts) {
-  const std::string script = testing::ReadBytes(TIDEWICK_SETUP_DIR "/comfy-setup.sh");
-  for (const ComfyModelFile& file : ComfyModelFiles()) {
-    EXPECT_NE(script.find(std::string(file.relativePath) + " " + std::to_string(file.size) + " "), std::string::npos)
-        << file.relativePath;
-  }
-}
-
 TEST(ComfySetup, ProbeAnswersConnectedOnlyWhenTheServerDescribesItsSystem) {
   LocalFileServer server;
   WriteText(server / "system_stats", R"({"system": {"os": "posix"}, "devices": []})");
