@@ -420,9 +420,7 @@ TEST_F(BurstComparisonTest, ListsThatCannotBeComparedAreRefusedWithoutARequest) 
 
 TEST_F(BurstComparisonTest, OneComparisonAtATimeAndACancelSilencesIt) {
   const Json photos = Frames(4);
-  Json slow = Comparison(1, 0.9, "稳");
-  slow["delay_ms"] = 1500;
-  TheFakeService().Route("POST", kPath, Json::array({slow}));
+  TheFakeService().Route("POST", kPath, Json::array({Delayed(Comparison(1, 0.9, "稳"))}));
   HeadlessSession session(sandbox_.Options());
   auto compare = [&](const std::string& token, Json frames) {
     session.Send(
@@ -438,8 +436,7 @@ TEST_F(BurstComparisonTest, OneComparisonAtATimeAndACancelSilencesIt) {
   session.Send({{"action", "cancelBurst"}});
   // Cancelled while its first frame renders, then started again under the same token: the first
   // comparison's rendering must not send its frames once it is done.
-  const std::string large = kLarge;
-  compare("C", Json::array({{{"id", "L0"}, {"path", large}}, {{"id", "L1"}, {"path", large}}}));
+  compare("C", Json::array({{{"id", "L0"}, {"path", kLarge}}, {{"id", "L1"}, {"path", kLarge}}}));
   session.Send({{"action", "cancelBurst"}});
   compare("C", Json::array({photos[2], photos[3]}));
   auto run = session.Finish();
