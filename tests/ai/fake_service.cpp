@@ -124,9 +124,7 @@ std::vector<std::string> FakeService::BodiesTo(const std::string& method, const 
 
 void FakeService::AwaitRequests(const std::string& method, const std::string& path, size_t count) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (RequestsTo(method, path).size() < count) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no request to " << path;
-  }
+  while (!Received(method, path, count)) ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no request to " << path;
 }
 
 }  // namespace tw::ai::testing
