@@ -371,19 +371,17 @@ TEST_F(AppUpdateTest, EveryOutcomeReachesThePageInOrder) {
 
   Json same = checked(Check(ManifestFile("same.json", Manifest("0.7.1.0", kPage).dump())));
   EXPECT_EQ(std::pair(same["status"], same["available"]), std::pair(Json("已经是最新版"), Json(false)));
-  // A local manifest may not send the browser to a local file either.
-  EXPECT_EQ(failure(checked(Check(ManifestFile("local.json", Manifest("9.0", "file:///tmp/x.tar.gz").dump())))),
-            (std::vector<Json>{"清单格式错误", "需要 version 与 HTTPS downloadURL"}));
   Json large = Manifest("9.0", kPage);
   large["releaseNotes"] = std::string(kManifestSizeLimit, 'x');
-  EXPECT_EQ(failure(checked(Check(ManifestFile("large.json", large.dump())))),
-            (std::vector<Json>{"清单格式错误", "更新清单超过 1 MB"}));
-  EXPECT_EQ(failure(checked(Check(ManifestFile("broken.json", "{\"version\":")))),
-            (std::vector<Json>{"清单格式错误", "未能读取数据，因为它的格式不正确。"}));
-  EXPECT_EQ(failure(checked(Check(TheFakeService().URL("/gone.json")))),
-            (std::vector<Json>{"检查失败", "更新服务器返回 HTTP 404"}));
-  EXPECT_EQ(failure(checked(Check("file://" + manifests_ / "missing.json"))),
-            (std::vector<Json>{"检查失败", "无法读取本地更新清单"}));
+  // A local manifest may not send the browser to a local file either.
+  for (const auto& [address, expected] : std::vector<std::pair<std::string, std::vector<Json>>>{
+           {ManifestFile("local.json", Manifest("9.0", "file:///tmp/x.tar.gz").dump()), {"清单格式错误", "需要 version 与 HTTPS downloadURL"}},
+           {ManifestFile("large.json", large.dump()), {"清单格式错误", "更新清单超过 1 MB"}},
+           {ManifestFile("broken.json", "{\"version\":"), {"清单格式错误", "未能读取数据，因为它的格式不正确。"}},
+           {TheFakeService().URL("/gone.json"), {"检查失败", "更新服务器返回 HTTP 404"}},
+           {"file://" + manifests_ / "missing.json", {"检查失败", "无法读取本地更新清单"}}}) {
+    EXPECT_EQ(failure(checked(Check(address))), expected) << address;
+  }
   // A manifest no longer found has nothing to download.
   app.Send({{"action", "downloadAppUpdate"}});
   EXPECT_EQ(app.WaitFor(kDownload).value_or(Json())["success"], false);
