@@ -213,7 +213,8 @@ TEST_F(CloudRunTest, APhotoWithoutAReadableFileFailsWithoutARequestAFailedReques
   const Json moved = {{"id", "moved"}, {"path", folder / "gone.jpg"}, {"thumbnail", FileURLFromPath(kSmall)}};
   HeadlessResult run = Run({Start({Photo("a", kSmall), Photo("fifo", fifo), Photo("relative", relative), web, 42, moved})});
   const Json none = "无法准备云端识别预览图";
-  EXPECT_EQ(Received(run, kResult, "error"), (std::vector<Json>{"无效的令牌 " + ai::MaskedAPIKey(kKey), none, none, none, none, nullptr}));
+  EXPECT_EQ(Received(run, kResult, "error"),
+            (std::vector<Json>{"无效的令牌 " + ai::MaskedAPIKey(kKey), none, none, none, none, nullptr}));
   EXPECT_EQ(Received(run, kResult, "id"), (std::vector<Json>{"a", "fifo", "relative", "web", "", "moved"}));
   EXPECT_EQ(Received(run, kComplete), (std::vector<Json>{{{"cancelled", false}, {"processed", 6}, {"failed", 5}}}));
   EXPECT_EQ(Sent().size(), 2u);

@@ -248,8 +248,10 @@ TEST(WorkflowApps, FoundByDesktopIdOrNameAndLaunched) {
                                               {{"action", "openWorkflowApp"}, {"app", 7}}},
                             box.Options());
   EXPECT_EQ(result.Payloads("window.Native.workflowAppsState"),
-            (std::vector<Json>{{{"photoshop", {{"installed", 1}, {"name", "Photoshop"}, {"path", box.applications + "/wine-ps-2025.desktop"}}},
-                                {"pixcake", {{"installed", 1}, {"name", "像素蛋糕"}, {"path", box.applications + "/pixcake.desktop"}}}}}));
+            (std::vector<Json>{{{"photoshop", {{"installed", 1}, {"name", "Photoshop"},
+                                               {"path", box.applications + "/wine-ps-2025.desktop"}}},
+                                {"pixcake", {{"installed", 1}, {"name", "像素蛋糕"},
+                                             {"path", box.applications + "/pixcake.desktop"}}}}}));
   // Each launch is answered; a key that is not pixcake means Photoshop.
   auto launches = result.lines;
   std::erase_if(launches, [](const Json& line) {
@@ -375,7 +377,8 @@ TEST_F(AppUpdateTest, EveryOutcomeReachesThePageInOrder) {
   large["releaseNotes"] = std::string(kManifestSizeLimit, 'x');
   // A local manifest may not send the browser to a local file either.
   for (const auto& [address, expected] : std::vector<std::pair<std::string, std::vector<Json>>>{
-           {ManifestFile("local.json", Manifest("9.0", "file:///tmp/x.tar.gz").dump()), {"清单格式错误", "需要 version 与 HTTPS downloadURL"}},
+           {ManifestFile("local.json", Manifest("9.0", "file:///tmp/x.tar.gz").dump()),
+            {"清单格式错误", "需要 version 与 HTTPS downloadURL"}},
            {ManifestFile("large.json", large.dump()), {"清单格式错误", "更新清单超过 1 MB"}},
            {ManifestFile("broken.json", "{\"version\":"), {"清单格式错误", "未能读取数据，因为它的格式不正确。"}},
            {TheFakeService().URL("/gone.json"), {"检查失败", "更新服务器返回 HTTP 404"}},
