@@ -1,11 +1,9 @@
 #!/usr/bin/env python3
-"""A scriptable HTTPS stand-in for the AI service: prints "ready <port> <ca-file>", then takes one JSON
-command a line on stdin ({"op": "reset"}, {"op": "route", "method", "path", "responses"}, {"op": "requests"})
-and answers each with one JSON line. A response has status, one of json/text/b64/size+fill, and optionally
-content_type, drop (close unanswered), delay_ms (logged at once) and multipart (the exact form the request
-body must be, else 422). Routes ignore the query; the last response repeats.
-"""
-import argparse
+"""A scriptable HTTPS stand-in for the AI service: prints "ready <port> <ca-file>", then answers one JSON
+command a line on stdin ({"op": "reset"}, {"op": "route", "method", "path", "responses"}, {"op": "requests"}).
+A response has status, one of json/text/b64/size+fill, and optionally content_type, drop (close unanswered),
+delay_ms (logged at once) and multipart (the exact form the body must be, else 422). Routes ignore the query;
+the last response repeats."""
 import base64
 import json
 import os
@@ -25,18 +23,16 @@ request_log = []
 def make_certificates(workdir, openssl):
     ca_key, ca_cert, key, csr, cert, ext = (os.path.join(workdir, name) for name in (
         "ca.key", "ca.pem", "server.key", "server.csr", "server.pem", "server.ext"))
-    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "check": True}
+    def run(*args):
+        subprocess.run([openssl, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-    subprocess.run([openssl, "req", "-x509", *ec, "-keyout", ca_key, "-out", ca_cert, "-days", "2",
-                    "-subj", "/CN=Tidewick Test CA", "-addext", "basicConstraints=critical,CA:TRUE",
-                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"], **quiet)
-    subprocess.run([openssl, "req", "-new", *ec, "-keyout", key, "-out", csr, "-subj", "/CN=127.0.0.1"],
-                   **quiet)
+    run("req", "-x509", *ec, "-keyout", ca_key, "-out", ca_cert, "-days", "2", "-subj", "/CN=Tidewick Test CA",
+        "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    run("req", "-new", *ec, "-keyout", key, "-out", csr, "-subj", "/CN=127.0.0.1")
     with open(ext, "w") as f:
-        f.write("subjectAltName=IP:127.0.0.1\n"
-                "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n")
-    subprocess.run([openssl, "x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key,
-                    "-CAcreateserial", "-out", cert, "-days", "2", "-extfile", ext], **quiet)
+        f.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n")
+    run("x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key, "-CAcreateserial", "-out", cert, "-days", "2",
+        "-extfile", ext)
     return cert, key, ca_cert
 
 
@@ -67,11 +63,8 @@ class Handler(BaseHTTPRequestHandler):
                 "headers": {k.lower(): v for k, v in self.headers.items()},
                 "body_b64": base64.b64encode(body).decode(),
             })
-            queue = routes.get((self.command, parts.path))
-            if queue:
-                response = queue.pop(0) if len(queue) > 1 else queue[0]
-            else:
-                response = {"status": 500, "text": "unscripted request %s %s" % (self.command, parts.path)}
+            queue = routes.get((self.command, parts.path)) or [{"status": 500, "text": "unscripted " + self.path}]
+            response = queue.pop(0) if len(queue) > 1 else queue[0]
         self.answer(response, body)
 
     def answer(self, response, request_body):
@@ -88,16 +81,15 @@ class Handler(BaseHTTPRequestHandler):
             if not content_type.startswith(prefix) or request_body != expected_multipart(
                     content_type[len(prefix):], response["multipart"]):
                 status, response = 422, {"text": "multipart mismatch"}
+        data, media = b"", None
         if "json" in response:
             data, media = json.dumps(response["json"], ensure_ascii=False).encode(), "application/json"
         elif "text" in response:
             data, media = response["text"].encode(), "text/plain; charset=utf-8"
         elif "b64" in response:
-            data, media = base64.b64decode(response["b64"]), "image/png"
+            data = base64.b64decode(response["b64"])
         elif "size" in response:
-            data, media = response.get("fill", "A").encode() * response["size"], "image/png"
-        else:
-            data, media = b"", None
+            data = response["fill"].encode() * response["size"]
         media = response.get("content_type", media)
         self.send_response(status)
         if media:
@@ -109,42 +101,28 @@ class Handler(BaseHTTPRequestHandler):
     do_GET = do_POST = handle_any
 
 
-def command(line):
-    request = json.loads(line)
-    op = request.get("op")
+def command(request):
     with lock:
-        if op == "reset":
+        if request["op"] == "requests":
+            return list(request_log)
+        if request["op"] == "reset":
             routes.clear()
             request_log.clear()
-            return {"ok": True}
-        if op == "route":
+        else:
             routes[(request["method"], request["path"])] = list(request["responses"])
-            return {"ok": True}
-        if op == "requests":
-            return list(request_log)
-    return {"error": "unknown op %r" % op}
+    return {"ok": True}
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--workdir", required=True)
-    parser.add_argument("--openssl", default="openssl")
-    args = parser.parse_args()
-    cert, key, ca = make_certificates(args.workdir, args.openssl)
-
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-
-    print("ready %d %s" % (server.server_address[1], ca), flush=True)
-    for line in sys.stdin:
-        if line.strip():
-            print(json.dumps(command(line)), flush=True)
-    # The server's threads are daemons: ending here ends them without waiting for a poll cycle.
-
-
-if __name__ == "__main__":
-    main()
+args = dict(zip(sys.argv[1::2], sys.argv[2::2]))  # --workdir DIR [--openssl PATH]
+cert, key, ca = make_certificates(args["--workdir"], args.get("--openssl", "openssl"))
+server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+server.daemon_threads = True
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(cert, key)
+server.socket = context.wrap_socket(server.socket, server_side=True)
+threading.Thread(target=server.serve_forever, daemon=True).start()
+print("ready %d %s" % (server.server_address[1], ca), flush=True)
+for line in sys.stdin:
+    if line.strip():
+        print(json.dumps(command(json.loads(line))), flush=True)
+# The server's threads are daemons: ending here ends them without waiting for a poll cycle.

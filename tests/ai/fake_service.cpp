@@ -2,19 +2,14 @@
 
 #include "ai/base64.hpp"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <sstream>
-#include <utility>
 #include <stdexcept>
-#include <vector>
+#include <utility>
 
 extern char** environ;
 
@@ -38,31 +33,54 @@ FakeService& TheFakeService() {
   return *g_instance;
 }
 
-FakeService::FakeService() {
-  std::string base = std::filesystem::temp_directory_path() / "tidewick-fake-grsai-XXXXXX";
-  if (!mkdtemp(base.data())) throw std::runtime_error("mkdtemp failed");
-  workdir_ = base;
-
+ChildProcess::ChildProcess(std::vector<std::string> args) {
   int input[2], output[2];
   if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-  std::vector<std::string> args = {TIDEWICK_PYTHON3, TIDEWICK_FAKE_GRSAI_SCRIPT, "--workdir", workdir_,
-                                   "--openssl", TIDEWICK_OPENSSL};
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  int spawned = posix_spawn(&child_, argv[0], &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(input[0]);
   close(output[1]);
-  if (spawned != 0) throw std::runtime_error("could not start the fake service");
-  toChild_ = fdopen(input[1], "w");
-  fromChild_ = fdopen(output[0], "r");
+  input_ = fdopen(input[1], "w");
+  output_ = fdopen(output[0], "r");
+  if (spawned != 0) throw std::runtime_error("could not start " + args[1]);
+}
 
-  std::istringstream ready(ReadLine());
+ChildProcess::~ChildProcess() {
+  fclose(input_);
+  if (pid_ > 0) waitpid(pid_, nullptr, 0);
+  fclose(output_);
+}
+
+std::string ChildProcess::ReadLine() {
+  char* line = nullptr;
+  size_t capacity = 0;
+  const ssize_t length = getline(&line, &capacity, output_);
+  std::string text = length > 0 ? std::string(line, static_cast<size_t>(length) - 1) : "";
+  free(line);
+  if (length <= 0) throw std::runtime_error("a helper program stopped answering");
+  return text;
+}
+
+void ChildProcess::WriteLine(const std::string& line) {
+  if (fprintf(input_, "%s\n", line.c_str()) < 0 || fflush(input_) != 0) {
+    throw std::runtime_error("a helper program stopped reading");
+  }
+}
+
+FakeService::FakeService() {
+  std::string base = std::filesystem::temp_directory_path() / "tidewick-fake-grsai-XXXXXX";
+  if (!mkdtemp(base.data())) throw std::runtime_error("mkdtemp failed");
+  workdir_ = base;
+  child_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+      TIDEWICK_PYTHON3, TIDEWICK_FAKE_GRSAI_SCRIPT, "--workdir", workdir_, "--openssl", TIDEWICK_OPENSSL});
+  std::istringstream ready(child_->ReadLine());
   std::string word, caFile;
   ready >> word >> port_ >> caFile;
   if (word != "ready" || port_ <= 0) throw std::runtime_error("the fake service did not start");
@@ -70,43 +88,23 @@ FakeService::FakeService() {
 }
 
 FakeService::~FakeService() {
-  if (toChild_) fclose(toChild_);  // end of input ends the fake
-  if (child_ > 0) waitpid(child_, nullptr, 0);
-  if (fromChild_) fclose(fromChild_);
+  child_.reset();
   std::error_code ignored;
   std::filesystem::remove_all(workdir_, ignored);
 }
 
-std::string FakeService::baseURL() const { return "https://127.0.0.1:" + std::to_string(port_); }
-
-std::string FakeService::ReadLine() {
-  char* line = nullptr;
-  size_t capacity = 0;
-  const ssize_t length = getline(&line, &capacity, fromChild_);
-  std::string text = length > 0 ? std::string(line, static_cast<size_t>(length) - 1) : "";
-  free(line);
-  if (length <= 0) throw std::runtime_error("the fake service stopped answering");
-  return text;
-}
-
 Json FakeService::Command(const Json& command) {
-  if (fprintf(toChild_, "%s\n", command.dump().c_str()) < 0 || fflush(toChild_) != 0) {
-    throw std::runtime_error("the fake service stopped reading");
-  }
-  auto answer = ParseJSON(ReadLine());
+  child_->WriteLine(command.dump());
+  auto answer = ParseJSON(child_->ReadLine());
   if (!answer) throw std::runtime_error("the fake service answered garbage");
   return *answer;
 }
-
-void FakeService::Reset() { Command({{"op", "reset"}}); }
 
 void FakeService::Route(const std::string& method, const std::string& path, Json responses) {
   // `{answer}` is one answer or a list of one, depending on the compiler: both mean the same here.
   if (!responses.is_array()) responses = Json::array({std::move(responses)});
   Command({{"op", "route"}, {"method", method}, {"path", path}, {"responses", std::move(responses)}});
 }
-
-Json FakeService::Requests() { return Command({{"op", "requests"}}); }
 
 Json FakeService::RequestsTo(const std::string& method, const std::string& path) {
   Json matching = Json::array();
@@ -122,10 +120,6 @@ std::vector<std::string> FakeService::BodiesTo(const std::string& method, const 
     bodies.push_back(Base64DecodeIgnoringUnknown(request["body_b64"].get<std::string>()));
   }
   return bodies;
-}
-
-bool FakeService::Received(const std::string& method, const std::string& path, size_t count) {
-  return RequestsTo(method, path).size() >= count;
 }
 
 void FakeService::AwaitRequests(const std::string& method, const std::string& path, size_t count) {

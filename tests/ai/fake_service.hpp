@@ -1,9 +1,6 @@
 #pragma once
-// The test side of fake_grsai.py: starts it as a child process, waits for its "ready" line and
-// scripts it through its standard input. One instance serves a whole test program, because the
-// client reads the extra CA file only once per process. ServiceTest is what every test of the
-// client against it shares: a RunLoop as the main queue, the manual clock for retries and polls,
-// a settings file of its own, and a way to drive everything until the work under test is done.
+// fake_grsai.py started once per test program (the client reads the extra CA file once per process) and
+// scripted through its standard input; ServiceTest drives the client against it on a manual clock.
 #include "ai/grsai_client.hpp"
 #include "base/json.hpp"
 #include "base/queues.hpp"
@@ -22,43 +19,55 @@
 
 namespace tw::ai::testing {
 
+// A helper program with pipes to its standard input and output; closing its input ends it.
+class ChildProcess {
+ public:
+  explicit ChildProcess(std::vector<std::string> args);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  std::string ReadLine();
+  void WriteLine(const std::string& line);
+
+ private:
+  pid_t pid_ = -1;
+  FILE* input_ = nullptr;
+  FILE* output_ = nullptr;
+};
+
 class FakeService {
  public:
   // Starts the fake (generating its certificates) and points TIDEWICK_TEST_CA_FILE at its CA.
   FakeService();
   ~FakeService();
-  FakeService(const FakeService&) = delete;
-  FakeService& operator=(const FakeService&) = delete;
 
   int port() const { return port_; }
-  std::string baseURL() const;  // "https://127.0.0.1:<port>"
+  std::string baseURL() const { return "https://127.0.0.1:" + std::to_string(port_); }
   std::string URL(const std::string& path) const { return baseURL() + path; }
 
-  void Reset();
+  void Reset() { Command({{"op", "reset"}}); }
   // Answers for one path; the last one repeats.
   void Route(const std::string& method, const std::string& path, Json responses);
-  // Every request received since the last reset, in order.
-  Json Requests();
+  // Every request received since the last reset, in order, or those to one path.
+  Json Requests() { return Command({{"op", "requests"}}); }
   Json RequestsTo(const std::string& method, const std::string& path);
   // The bodies of those requests, decoded, in order.
   std::vector<std::string> BodiesTo(const std::string& method, const std::string& path);
-  // Whether `count` requests to the path have been logged (each is logged on arrival, before any delay).
-  bool Received(const std::string& method, const std::string& path, size_t count);
-  // Waits until they have; fails the test after 30 s.
+  // Whether `count` requests to the path have arrived (each is logged before any delay); waits for
+  // them, failing the test after 30 s.
+  bool Received(const std::string& method, const std::string& path, size_t count) {
+    return RequestsTo(method, path).size() >= count;
+  }
   void AwaitRequests(const std::string& method, const std::string& path, size_t count);
 
  private:
   Json Command(const Json& command);
-  std::string ReadLine();
 
   std::string workdir_;
-  pid_t child_ = -1;
-  FILE* toChild_ = nullptr;
-  FILE* fromChild_ = nullptr;
+  std::unique_ptr<ChildProcess> child_;
   int port_ = 0;
 };
 
-// The instance started by the test program's environment.
 FakeService& TheFakeService();
 
 inline constexpr char kTestKey[] = "sk-test-0123456789abcdef";
@@ -92,9 +101,8 @@ class ServiceTest : public ::testing::Test {
   platform::Settings& settings() { return *settings_; }
   const std::string& folder() const { return folder_; }
 
-  // A client with a stored key whose base address is the fake.
-  std::shared_ptr<TWGRSAIClient> ConfiguredClient(const std::string& key = kTestKey) {
-    settings_->Set(kAPIKeySetting, key);
+  std::shared_ptr<TWGRSAIClient> ConfiguredClient() {
+    settings_->Set(kAPIKeySetting, kTestKey);
     settings_->Set(kBaseURLSetting, fake().baseURL());
     return TWGRSAIClient::Create(*settings_, "https://default.invalid");
   }

@@ -1,10 +1,6 @@
-"""A plain-HTTP file server on 127.0.0.1 for the integration tests: serves one folder with byte
-ranges, so that downloads can resume. A file "<name>.cut" beside a served file holds a byte count:
-the next answer for that file stops after that many bytes and the marker is removed, as a broken
-connection would. Every request is logged to LOG as "<path> <Range header or ->".
-Prints "ready <port>" once it listens; ends when its standard input closes.
-
-usage: local_file_server.py FOLDER LOG
+"""usage: local_file_server.py FOLDER LOG: serves FOLDER over plain HTTP on 127.0.0.1 with resumable ranges,
+logging "<path> <Range or ->" lines to LOG. "<name>.cut" holds a byte count after which the next answer for
+<name> breaks off (the marker is then removed). Prints "ready <port>"; ends when its standard input closes.
 """
 import http.server
 import os
@@ -32,12 +28,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
         match = re.match(r"bytes=(\d+)-$", self.headers.get("Range", ""))
         if match:
             start = int(match.group(1))
-            if start >= len(data):
-                self.send_response(416)
-                self.send_header("Content-Range", "bytes */%d" % len(data))
-                self.send_header("Content-Length", "0")
-                self.end_headers()
-                return
             self.send_response(206)
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
         else:
