@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -106,20 +105,14 @@ std::optional<std::string> Exiv2Value(const std::string& sidecar, const std::str
   return output;
 }
 
-FileSizeLimit::FileSizeLimit(unsigned long bytes) {
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  saved_[0] = saved.rlim_cur;
-  saved_[1] = saved.rlim_max;
-  savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = bytes;
+FileSizeLimit::FileSizeLimit(unsigned long bytes) : savedHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
+  getrlimit(RLIMIT_FSIZE, &saved_);
+  rlimit small{bytes, saved_.rlim_max};
   if (setrlimit(RLIMIT_FSIZE, &small) != 0) throw std::runtime_error("setrlimit");
 }
 
 FileSizeLimit::~FileSizeLimit() {
-  rlimit saved{saved_[0], saved_[1]};
-  setrlimit(RLIMIT_FSIZE, &saved);
+  setrlimit(RLIMIT_FSIZE, &saved_);
   std::signal(SIGXFSZ, savedHandler_);
 }
 
