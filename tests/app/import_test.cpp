@@ -1,7 +1,6 @@
 // Folder and file import: which files become records, their order, thumbnails, backups and progress.
 #include "base/files.hpp"
 #include "library/imaging/decoding.hpp"
-#include "library/import_scan.hpp"
 #include "support/controller_fixture.hpp"
 #include "support/shoot_files.hpp"
 
@@ -44,6 +43,8 @@ TEST_F(ImportTest, KeepsCr3AndJpegFilesAsSeparateRecordsWithThumbnailsReusedOnRe
   for (const char* name : {"A.CR3", "A.JPG", "b.jpeg"}) SetModified(shoot_ / name, 1700000000);
 
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
+  EXPECT_TRUE(Payloads("window.Native.scanProgress").empty() && Payloads("window.Native.scanRecords").empty())
+      << "a page that never asked defines no scanProgress";
   Json first = LastScan();
   EXPECT_EQ(std::tuple(first["folder"], first["source"], first["skipped"]), std::tuple(Json(shoot_.path()), Json("folder"), Json(0)));
   EXPECT_EQ(Names(first), (std::vector<std::string>{"A.CR3", "A.JPG", "b.jpeg"}));
@@ -203,12 +204,6 @@ TEST_F(ScanProgressTest, CountsUpToTheWholeImportBeforeItIsReceived) {
   constexpr long kPhotoCount = 60;
   for (long i = 0; i < kPhotoCount; ++i) Copy("canon-t6-coins-2000x1072.jpg", shoot_ / ("IMG_" + std::to_string(1000 + i) + ".jpg"));
   Copy("coffee.png", shoot_ / "not-imported.png");
-  // A page that never asked defines no scanProgress.
-  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
-  EXPECT_TRUE(Payloads("window.Native.scanProgress").empty() && Payloads("window.Native.scanRecords").empty());
-  fs::remove_all(support_ / library::kThumbnailCacheFolder);
-
-  ClearOutput();
   Send({{"action", "watchScanProgress"}, {"enabled", true}});
   const auto start = std::chrono::steady_clock::now();
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});

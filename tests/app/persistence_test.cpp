@@ -5,10 +5,8 @@
 #include "platform/resource_location.hpp"
 #include "platform/settings.hpp"
 #include "support/controller_fixture.hpp"
-#include "support/headless_process.hpp"
 #include "support/shoot_files.hpp"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>

@@ -67,13 +67,9 @@ class PhotoRequestTest : public ControllerTest {
   TempFolder photos_;
   TempFolder output_;
 };
-using CaptureDataTest = PhotoRequestTest;
-using PhotoFacesTest = PhotoRequestTest;
-using PhotoRegionTest = PhotoRequestTest;
-using PreviewTest = PhotoRequestTest;
 using EditTest = PhotoRequestTest;
 
-TEST_F(CaptureDataTest, ReadsTimeBodyLensAndExposureOfJPEGAndCR3) {
+TEST_F(PhotoRequestTest, CaptureDataReadsTimeBodyLensAndExposureOfJPEGAndCR3) {
   // A sideways portrait with a body and a long exposure planted: its size is told upright, the rest is unknown.
   const std::string planted = photos_ / "IMG_0001.JPG";
   fs::copy_file(kSamplePhotos + "orientation-6.jpg", planted);
@@ -96,7 +92,7 @@ TEST_F(CaptureDataTest, ReadsTimeBodyLensAndExposureOfJPEGAndCR3) {
                           {"exposureCompensation", 0.0}, {"width", 3584}, {"height", 2386}}}));
 }
 
-TEST_F(CaptureDataTest, OneMessageReadsAtMostTwoThousandPhotosAndAnswersOnlyIdsThatAreText) {
+TEST_F(PhotoRequestTest, CaptureDataOneMessageReadsAtMostTwoThousandPhotosAndAnswersOnlyIdsThatAreText) {
   const size_t max = library::kMaxMetadataPhotosPerMessage;
   // The first id is no text, so no one is answered; a path that is no text, or none at all, is no photo.
   Json ids = Json::array({7}), paths = Json::array({""});
@@ -122,7 +118,7 @@ std::multiset<Json> Values(const Json& faces, const char* key) {
   return values;
 }
 
-TEST_F(PhotoFacesTest, AgreeWithTheAssessmentOfTheSamePhoto) {
+TEST_F(PhotoRequestTest, FacesAgreeWithTheAssessmentOfTheSamePhoto) {
   // Each face's eyes as `tidewick analyze` judges the same photo; the counts must match its record.
   const std::pair<const char*, std::multiset<Json>> cases[] = {
       {"face-group3-open.jpg", {"open", "open", "open"}},
@@ -146,7 +142,7 @@ TEST_F(PhotoFacesTest, AgreeWithTheAssessmentOfTheSamePhoto) {
   }
 }
 
-TEST_F(PhotoFacesTest, AreInTheUprightPhotosPixels) {
+TEST_F(PhotoRequestTest, FacesAreInTheUprightPhotosPixels) {
   // The same sitter, upright and in a square crop stored on its side (orientation 6).
   const Json upright = Faces(kSamplePhotos + "face-open-portrait-hopper.jpg");
   EXPECT_EQ(Json::array({upright["width"], upright["height"]}), Json::array({512, 600}));
@@ -163,7 +159,7 @@ TEST_F(PhotoFacesTest, AreInTheUprightPhotosPixels) {
   }
 }
 
-TEST_F(PhotoRegionTest, GivesThePhotosOwnUprightPixelsAtOneAndTwoTimes) {
+TEST_F(PhotoRequestTest, ARegionHasThePhotosOwnUprightPixelsAtOneAndTwoTimes) {
   for (int orientation = 1; orientation <= 8; ++orientation) {
     const std::string photo = kSamplePhotos + "orientation-" + std::to_string(orientation) + ".jpg";
     for (int scale : {1, 2}) {
@@ -185,7 +181,7 @@ TEST_F(PhotoRegionTest, GivesThePhotosOwnUprightPixelsAtOneAndTwoTimes) {
   }
 }
 
-TEST_F(PhotoRegionTest, ARawThatCannotBeDevelopedShowsItsFullScaleEmbeddedJPEG) {
+TEST_F(PhotoRequestTest, ARegionOfARawThatCannotBeDevelopedComesFromItsFullScaleEmbeddedJPEG) {
   // Its raw data does not develop; its 3584x2016 JPEG has the sensor's width, cropped to 16:9.
   const std::string raw = kSamplePhotos + "canon-r6-container-with-preview.CR3";
   for (bool lens : {true, false}) {
@@ -200,7 +196,7 @@ TEST_F(PhotoRegionTest, ARawThatCannotBeDevelopedShowsItsFullScaleEmbeddedJPEG) 
             (Json{{"id", "R"}, {"error", library::kRegionUndecodable}}));
 }
 
-TEST_F(PhotoRegionTest, IsTakenFromTheCacheUntilThePhotoChanges) {
+TEST_F(PhotoRequestTest, ARegionIsTakenFromTheCacheUntilThePhotoChanges) {
   const std::string photo = photos_ / "IMG_1.jpg";
   fs::copy_file(kSamplePhotos + "canon-t6-coins-2000x1072.jpg", photo);
   Json first = Region(photo, 1000, 500, 300, 200);
@@ -237,7 +233,7 @@ TEST_F(PhotoRequestTest, BadPathsAndRegionsGetAnErrorFromEachQueryAndNeverAnImag
   }
 }
 
-TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoChanges) {
+TEST_F(PhotoRequestTest, PreviewsAreCachedOnePerLensSettingAndRefreshedWhenThePhotoChanges) {
   std::string photo = photos_ / "IMG_1.jpg";
   fs::copy_file(kSamplePhotos + "canon-t6-coins-2000x1072.jpg", photo);
   SetModified(photo, 1600000000);
@@ -261,7 +257,7 @@ TEST_F(PreviewTest, CachesOnePreviewPerLensSettingAndRefreshesWhenThePhotoChange
   }
 }
 
-TEST_F(PreviewTest, TheLensSettingIsTheOneWhenThePageAsked) {
+TEST_F(PhotoRequestTest, APreviewUsesTheLensSettingOfTheMomentThePageAsked) {
   std::string photo = photos_ / "IMG_1.jpg";
   fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
   // Workers stay busy until the setting has changed behind the request.
@@ -279,7 +275,7 @@ TEST_F(PreviewTest, TheLensSettingIsTheOneWhenThePageAsked) {
   EXPECT_TRUE(answers[0]["url"].get<std::string>().ends_with("-lens.jpg")) << answers[0];
 }
 
-TEST_F(PreviewTest, AnEjectedCardKeepsItsCachedPreviewAndOtherFailuresAnswerTheirText) {
+TEST_F(PhotoRequestTest, APreviewOfAnEjectedCardIsTheCachedOneAndOtherFailuresAnswerTheirText) {
   std::string photo = photos_ / "IMG_2.jpg";
   fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
   Json cached = Preview(photo);

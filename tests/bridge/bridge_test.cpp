@@ -12,7 +12,6 @@
 #include "platform/settings.hpp"
 #include "plugin_client.hpp"
 #include "support/controller_fixture.hpp"
-#include "support/headless_process.hpp"
 #include "support/shoot_files.hpp"
 
 #include <boost/asio/ip/tcp.hpp>

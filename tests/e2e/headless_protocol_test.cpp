@@ -2,7 +2,6 @@
 #include "support/headless_process.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>

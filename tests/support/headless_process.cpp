@@ -135,21 +135,18 @@ struct HeadlessSession::State {
         ssize_t n = read(fd.fd, buffer, sizeof buffer);
         std::lock_guard lock(mutex);
         if (n <= 0) {
-          close(fd.fd);
-          fd.fd = -1;
+          close(std::exchange(fd.fd, -1));
           --open;
-          continue;
-        }
-        if (fd.fd == child.err) {
+        } else if (fd.fd == child.err) {
           result.errorOutput.append(buffer, static_cast<size_t>(n));
-          continue;
+        } else {
+          result.rawOutput.append(buffer, static_cast<size_t>(n));
+          partial.append(buffer, static_cast<size_t>(n));
+          for (size_t end; (end = partial.find('\n')) != std::string::npos; partial.erase(0, end + 1)) {
+            result.lines.push_back(ParseJSON(std::string_view(partial).substr(0, end)).value_or(Json("<not json>")));
+          }
+          changed.notify_all();
         }
-        result.rawOutput.append(buffer, static_cast<size_t>(n));
-        partial.append(buffer, static_cast<size_t>(n));
-        for (size_t end; (end = partial.find('\n')) != std::string::npos; partial.erase(0, end + 1)) {
-          result.lines.push_back(ParseJSON(std::string_view(partial).substr(0, end)).value_or(Json("<not json>")));
-        }
-        changed.notify_all();
       }
     }
     std::lock_guard lock(mutex);
