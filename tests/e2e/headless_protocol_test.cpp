@@ -122,10 +122,8 @@ TEST(HeadlessProtocol, QuitEndsAtOnce) {
 // `tidewick analyze`: the local assessment from the command line.
 
 HeadlessResult Analyze(std::vector<std::string> arguments) {
-  HeadlessOptions options;
-  options.arguments = {"analyze"};
-  options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
-  return RunTidewick({}, options);
+  arguments.insert(arguments.begin(), "analyze");
+  return RunTidewick({}, {.arguments = arguments});
 }
 
 TEST(AnalyzeCommand, JsonLinesFollowTheImportOrderAndTheChosenChecks) {

@@ -30,14 +30,11 @@ std::string CopySample(const std::string& sample, const std::string& folder, con
 std::string ReadBytes(const std::string& path) { return ReadWholeFile(path).value_or("<unreadable>"); }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-namespace {
-
 // Hash of every regular file below a folder (relative path → hash of its bytes).
-std::map<std::string, unsigned long long> HashFolder(const std::string& folder) {
+static std::map<std::string, unsigned long long> HashFolder(const std::string& folder) {
   std::map<std::string, unsigned long long> hashes;
   for (auto& entry : fs::recursive_directory_iterator(folder)) {
     if (!entry.is_regular_file()) continue;
@@ -45,8 +42,6 @@ std::map<std::string, unsigned long long> HashFolder(const std::string& folder) 
   }
   return hashes;
 }
-
-}  // namespace
 
 FolderSnapshot::FolderSnapshot(std::string folder) : folder_(std::move(folder)), hashes_(HashFolder(folder_)) {}
 
