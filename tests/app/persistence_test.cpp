@@ -181,16 +181,12 @@ TEST(TestFolder, OnlyAFolderUnderThePrefixServesAndAFlagNamingNoneFallsBackToThe
 
 TEST(ResourceLocation, TheInstalledFolderBesideBinWinsOverTheBuildTreesAndIsTheAnswerWhenNeitherExists) {
   TempFolder root;
-  std::filesystem::create_directories(root / "build/src/shell");
-  std::filesystem::create_directories(root / "resources");
+  for (const char* folder : {"build/src/shell", "resources", "usr/bin", "usr/share/tidewick", "opt/bin"}) {
+    std::filesystem::create_directories(root / folder);
+  }
   // A build-folder run: nothing installed beside it, the source tree's resources by their relative path.
   EXPECT_EQ(platform::ResourceDirectoryBeside(root / "build/src/shell", "../../../resources"), root / "resources");
-
-  std::filesystem::create_directories(root / "usr/bin");
-  std::filesystem::create_directories(root / "usr/share/tidewick");
   EXPECT_EQ(platform::ResourceDirectoryBeside(root / "usr/bin", "../../resources"), root / "usr/share/tidewick");
-
-  std::filesystem::create_directories(root / "opt/bin");
   EXPECT_EQ(platform::ResourceDirectoryBeside(root / "opt/bin", "../missing"), root / "opt/share/tidewick");
 }
 
