@@ -1,12 +1,10 @@
+// Folder and file import: which files become records, their order, thumbnails, backups and progress.
 #include "base/files.hpp"
-#include "imaging/image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
-#include "library/import_scan.hpp"
 #include "support/controller_fixture.hpp"
 #include "support/shoot_files.hpp"
 
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,8 +14,6 @@
 
 namespace tw::testing {
 namespace {
-
-// Folder and file import: which files become records, their order, thumbnails and backups.
 
 namespace fs = std::filesystem;
 
@@ -47,27 +43,22 @@ TEST_F(ImportTest, KeepsCr3AndJpegFilesAsSeparateRecordsWithThumbnailsReusedOnRe
   for (const char* name : {"A.CR3", "A.JPG", "b.jpeg"}) SetModified(shoot_ / name, 1700000000);
 
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
-  EXPECT_EQ(Payloads("window.Native.status").front(), "正在读取文件信息…");
+  EXPECT_TRUE(Payloads("window.Native.scanProgress").empty() && Payloads("window.Native.scanRecords").empty())
+      << "a page that never asked defines no scanProgress";
   Json first = LastScan();
-  ASSERT_TRUE(first.is_object());
   EXPECT_EQ(std::tuple(first["folder"], first["source"], first["skipped"]), std::tuple(Json(shoot_.path()), Json("folder"), Json(0)));
   EXPECT_EQ(Names(first), (std::vector<std::string>{"A.CR3", "A.JPG", "b.jpeg"}));
   Json record = first["photos"][1];
-  EXPECT_TRUE(std::regex_match(record["id"].get<std::string>(), std::regex("^[0-9A-F-]{36}$")));
   EXPECT_TRUE(std::regex_match(record["date"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")));
   EXPECT_EQ(record, (Json{{"id", record["id"]}, {"name", "A.JPG"}, {"path", shoot_ / "A.JPG"}, {"format", "JPG"},
                           {"size", fs::file_size(shoot_ / "A.JPG")}, {"date", record["date"]}, {"thumbnail", record["thumbnail"]}}));
   EXPECT_EQ(std::pair(first["photos"][0]["format"], first["photos"][2]["format"]), std::pair(Json("CR3"), Json("JPG")));
-  auto thumbnail = PathFromFileURL(record["thumbnail"]);
-  ASSERT_TRUE(thumbnail.has_value());
-  EXPECT_EQ(ParentDirectory(*thumbnail), support_ / "ThumbnailCache");
-  auto image = imaging::CreateThumbnail(*thumbnail, 10000);
-  ASSERT_TRUE(image.has_value());
-  EXPECT_EQ(std::max(image->width(), image->height()), 410) << "a small photo is never upscaled";
-  // The CR3's thumbnail is its embedded picture, 640 on the long side.
-  auto raw = imaging::CreateThumbnail(*PathFromFileURL(first["photos"][0]["thumbnail"]), 10000);
-  ASSERT_TRUE(raw.has_value());
-  EXPECT_EQ(std::max(raw->width(), raw->height()), 640);
+  // A small photo is never upscaled; the CR3's thumbnail is its embedded picture, 640 on the long side.
+  for (auto [photo, side] : {std::pair{record, 410}, {first["photos"][0], 640}}) {
+    auto image = imaging::CreateThumbnail(*PathFromFileURL(photo["thumbnail"]), 10000);
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(std::max(image->width(), image->height()), side);
+  }
 
   // Imported again: new ids, no thumbnail made again.
   const auto thumbnails = [&] {
@@ -84,21 +75,16 @@ TEST_F(ImportTest, KeepsCr3AndJpegFilesAsSeparateRecordsWithThumbnailsReusedOnRe
     EXPECT_EQ(first["photos"][i]["thumbnail"], second["photos"][i]["thumbnail"]);
   }
   EXPECT_EQ(thumbnails(), made);
-  // A changed file gets a thumbnail of its own; broken files become records without thumbnails.
+  // A changed file gets a thumbnail of its own; a broken file becomes a record without one.
   SetModified(shoot_ / "A.JPG", 1500000000);
   std::ofstream(shoot_ / "empty.jpg");
-  std::string whole = *ReadWholeFile(kSamplePhotos + "canon-t6-coins-2000x1072.jpg");
-  std::ofstream(shoot_ / "truncated.jpg", std::ios::binary) << whole.substr(0, whole.size() / 3);
-  Copy("canon-m50-stub-corrupt.cr3", shoot_ / "corrupt.cr3");
-  // A header that promises 30000 × 30000 pixels and holds no image data is no flat grey picture.
-  std::ofstream(shoot_ / "huge.jpg", std::ios::binary) << imaging::testing::HugeFrameJPEG();
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   std::map<std::string, Json> thumbnailOf;
   const Json third = LastScan();
   for (const auto& photo : third["photos"]) thumbnailOf[photo["name"]] = photo["thumbnail"];
-  ASSERT_EQ(thumbnailOf.size(), 7u);
+  ASSERT_EQ(thumbnailOf.size(), 4u);
   EXPECT_NE(thumbnailOf["A.JPG"], record["thumbnail"]);
-  for (const char* name : {"empty.jpg", "huge.jpg"}) EXPECT_FALSE(PathExists(*PathFromFileURL(thumbnailOf[name]))) << name;
+  EXPECT_FALSE(PathExists(*PathFromFileURL(thumbnailOf["empty.jpg"])));
 }
 
 TEST_F(ImportTest, FindsSubfoldersButNotHiddenNamesAndSortsByDateThenByNameWithNumbersByValue) {
@@ -133,17 +119,8 @@ TEST_F(ImportTest, NamesThatAreNotUTF8AreLeftOutCountedAndReported) {
 
 TEST_F(ImportTest, TheFolderIsAbsoluteWithoutATrailingSlashAndASelectionNamingAFileTwiceGivesOneRecord) {
   Copy("orientation-1.jpg", shoot_ / "day1/IMG_1.jpg");
-  for (const std::string& form : {shoot_ / "day1/", shoot_ / "./day1", shoot_ / "day1/../day1//"}) {
-    Send({{"action", "scanPath"}, {"path", form}});
-    EXPECT_EQ(LastScan()["folder"], shoot_ / "day1") << form;
-    EXPECT_EQ(app_->selectedFolder, shoot_ / "day1") << form;
-  }
-  // The working folder is not the user's choice: a relative path imports nothing.
-  ClearOutput();
-  Send({{"action", "scanPath"}, {"path", fs::relative(shoot_ / "day1", fs::current_path()).string()}});
-  EXPECT_TRUE(Payloads("window.Native.receiveScan").empty());
-  EXPECT_EQ(Payloads("window.Native.status").back(), "没有可导入的 CR3/JPG 照片，当前项目保持不变");
-
+  Send({{"action", "scanPath"}, {"path", shoot_ / "./day1/../day1//"}});
+  EXPECT_EQ(std::pair(LastScan()["folder"], app_->selectedFolder.value_or("")), std::pair(Json(shoot_ / "day1"), shoot_ / "day1"));
   // A named file that is not there is skipped.
   queues::Main([&] {
     app_->scanPhotos({shoot_ / "day1/IMG_1.jpg", shoot_ / "day1/../day1/IMG_1.jpg", shoot_ / "missing.jpg"}, std::nullopt);
@@ -163,7 +140,7 @@ TEST_F(ImportTest, PhotosOpenedFromTheFileManagerAreImportedOnlyOnThePagesYesToT
   auto asked = Payloads("window.Native.openPhotosRequested");
   ASSERT_EQ(asked.size(), 2u);
   EXPECT_EQ(asked[1], (Json{{"token", asked[1]["token"]}, {"count", 1}, {"names", Json::array({"IMG 1.jpg"})}}));
-  for (const Json& token : {asked[0]["token"], Json(""), Json(3)}) {
+  for (const Json& token : {asked[0]["token"], Json("")}) {
     Send({{"action", "importRequestedPhotos"}, {"token", token}, {"paths", Json::array({shoot_ / "IMG 1.jpg"})}});
   }
   EXPECT_TRUE(Payloads("window.Native.receiveScan").empty()) << "nothing before the newest request's yes";
@@ -188,15 +165,14 @@ TEST_F(ImportTest, ANewerImportSilencesTheRunningOne) {
 
 TEST_F(ImportTest, TheStoredProjectIsBackedUpBeforePublishingAndAFailedBackupHoldsTheImportBack) {
   Copy("coffee.png", shoot_ / "c.png");
-  // Nothing importable, or no stored project: nothing to back up.
+  // Nothing importable (the working folder is not the user's choice), or no stored project: nothing to back up.
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
-  Send({{"action", "scanPath"}, {"path", ""}});
-  Send({{"action", "scanPath"}, {"path", 12}});
+  Copy("orientation-1.jpg", shoot_ / "IMG_1.jpg");
+  Send({{"action", "scanPath"}, {"path", fs::relative(shoot_.path(), fs::current_path()).string()}});
   EXPECT_TRUE(Payloads("window.Native.receiveScan").empty());
   std::vector<Json> statuses;
-  for (int i = 0; i < 3; ++i) statuses.insert(statuses.end(), {"正在读取文件信息…", "没有可导入的 CR3/JPG 照片，当前项目保持不变"});
+  for (int i = 0; i < 2; ++i) statuses.insert(statuses.end(), {"正在读取文件信息…", "没有可导入的 CR3/JPG 照片，当前项目保持不变"});
   EXPECT_EQ(Payloads("window.Native.status"), statuses);
-  Copy("orientation-1.jpg", shoot_ / "IMG_1.jpg");
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   EXPECT_FALSE(PathExists(support_ / "ProjectRecords"));
 
@@ -227,12 +203,6 @@ TEST_F(ScanProgressTest, CountsUpToTheWholeImportBeforeItIsReceived) {
   constexpr long kPhotoCount = 60;
   for (long i = 0; i < kPhotoCount; ++i) Copy("canon-t6-coins-2000x1072.jpg", shoot_ / ("IMG_" + std::to_string(1000 + i) + ".jpg"));
   Copy("coffee.png", shoot_ / "not-imported.png");
-  // A page that never asked defines no scanProgress.
-  Send({{"action", "scanPath"}, {"path", shoot_.path()}});
-  EXPECT_TRUE(Payloads("window.Native.scanProgress").empty() && Payloads("window.Native.scanRecords").empty());
-  fs::remove_all(support_ / library::kThumbnailCacheFolder);
-
-  ClearOutput();
   Send({{"action", "watchScanProgress"}, {"enabled", true}});
   const auto start = std::chrono::steady_clock::now();
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
@@ -252,20 +222,17 @@ TEST_F(ScanProgressTest, CountsUpToTheWholeImportBeforeItIsReceived) {
   EXPECT_LE(progress.size(), 2 + static_cast<size_t>(seconds / 0.1) + 1) << seconds << " s";
 
   // Records come in batches as their thumbnails are made, each once, each the very record received.
-  const Json scan = Payloads("window.Native.receiveScan").back();
-  std::map<std::string, Json> received;
-  for (const Json& photo : scan["photos"]) received[photo["id"]] = photo;
   auto batches = Payloads("window.Native.scanRecords");
   ASSERT_FALSE(batches.empty());
   EXPECT_LE(batches.size(), 1 + static_cast<size_t>(seconds / 0.15) + 1) << seconds << " s";
-  std::set<std::string> told;
+  std::multiset<Json> told;
   for (const Json& batch : batches) {
     EXPECT_EQ(batch["token"], batches[0]["token"]);
-    for (const Json& record : batch["photos"]) {
-      EXPECT_EQ(record, received[record["id"]]);
-      EXPECT_TRUE(told.insert(record["id"]).second) << record;
-    }
+    told.insert(batch["photos"].begin(), batch["photos"].end());
   }
+  const Json received = Payloads("window.Native.receiveScan").back()["photos"];
+  const std::multiset<Json> records(received.begin(), received.end());
+  EXPECT_TRUE(std::includes(records.begin(), records.end(), told.begin(), told.end()));
 
   // Again with every thumbnail cached: full as soon as the total is known.
   ClearOutput();

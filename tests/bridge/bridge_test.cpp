@@ -1,8 +1,5 @@
-// The plug-in's socket as a plug-in meets it (`tidewick --headless` outside test mode with private
-// folders, a real WebSocket client) and the face batch as the page drives it (an in-process
-// controller in test mode with scripted panels), both with the AI service's stand-in behind them:
-// the AI client configured for it, the save folder set, and a generation it answers (an upload
-// token and an upload per image, the result at once, its image).
+// The plug-in's socket as a plug-in meets it (the headless program outside test mode, a real WebSocket client)
+// and the face batch as the page drives it (in-process), both with the AI service's stand-in behind them.
 #include "ai/base64.hpp"
 #include "ai/grsai_client.hpp"
 #include "base/files.hpp"
@@ -15,10 +12,7 @@
 #include "platform/settings.hpp"
 #include "plugin_client.hpp"
 #include "support/controller_fixture.hpp"
-#include "support/headless_process.hpp"
 #include "support/shoot_files.hpp"
-
-#include <gtest/gtest.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <fcntl.h>
@@ -26,9 +20,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
-#include <optional>
-#include <string>
 
 namespace tw::bridge::testing {
 namespace {
@@ -42,7 +33,7 @@ constexpr char kKey[] = "sk-bridge-test-0123456789";
 constexpr char kResultImagePath[] = "/files/result.png";
 constexpr char kResultBytes[] = "\x89PNG generated";
 
-// Answers one generation; the generation answer comes after delayMs (the request is logged at once).
+// Answers one generation (an upload token and an upload per image, then the result after delayMs, and its image).
 void ScriptGeneration(int delayMs = 0) {
   auto& fake = TheFakeService();
   fake.Route("POST", kTokenPath,
@@ -74,14 +65,11 @@ class BridgeServerTest : public ::testing::Test {
     platform::Settings settings(sandbox_.config / "tidewick/settings.json");
     ConfigureForTheStandIn(settings, saved_.path());
   }
-  void Start() {
+  // Starts the program and, unless told otherwise, waits until its server listens.
+  void Launch(bool untilListening = true) {
     session_.emplace(sandbox_.Options(/*testMode=*/false));
     session_->Send({{"action", "ready"}});
-  }
-  // Starts the program and waits until its server listens.
-  void Launch() {
-    Start();
-    AwaitStatus([](const Json& state) { return state["listening"] == true; });
+    if (untilListening) AwaitStatus([](const Json& state) { return state["listening"] == true; });
   }
   // The first bridgeStatus from now on that satisfies the condition.
   Json AwaitStatus(const std::function<bool(const Json&)>& wanted) {
@@ -155,36 +143,25 @@ TEST_F(BridgeServerTest, OnlyThePluginsHelloIsAnsweredAndBrowserPagesOversizedMe
   plugin->Send(kPing);
   EXPECT_EQ(plugin->Receive().value_or(nullptr)["type"], "pong");
 
+  // Every plug-in that said hello hears of a new save folder; one that has not hears nothing before its hello.
+  auto second = PluginClient::ConnectAsPlugin();
+  auto stranger = PluginClient::Connect();
+  tw::testing::TempFolder chosen;
+  session_->Send({{"@panel", {{"paths", {chosen.path()}}}}});
+  session_->Send({{"action", "chooseSaveLocation"}});
+  for (PluginClient* each : {plugin.get(), second.get()}) {
+    EXPECT_EQ(each->Receive().value_or(nullptr), (Json{{"type", "settings.updated"}, {"saveLocation", chosen.path()}}));
+  }
+  stranger->Send(kHello);
+  accepted = stranger->Receive().value_or(nullptr);
+  EXPECT_EQ(std::pair(accepted["type"], accepted["saveLocation"]), std::pair(Json("hello.accepted"), Json(chosen.path())));
+
+  second.reset();
+  stranger.reset();
   plugin.reset();
   Json state = AwaitStatus([](const Json& state) { return state["connected"] == false; });
   EXPECT_EQ(std::pair(state["listening"], state["connectedCount"]), std::pair(Json(true), Json(0)));
   EXPECT_EQ(session_->Finish().rawOutput.find(kKey), std::string::npos);
-}
-
-TEST_F(BridgeServerTest, TwoPluginsAtOnceAndEveryAuthenticatedOneHearsOfANewSaveFolder) {
-  Launch();
-  auto first = PluginClient::ConnectAsPlugin();
-  auto second = PluginClient::ConnectAsPlugin();
-  auto stranger = PluginClient::Connect();
-  AwaitStatus([](const Json& state) { return state["connectedCount"] == 2; });
-  tw::testing::TempFolder chosen;
-  session_->Send({{"@panel", {{"paths", {chosen.path()}}}}});
-  session_->Send({{"action", "chooseSaveLocation"}});
-  for (PluginClient* plugin : {first.get(), second.get()}) {
-    EXPECT_EQ(plugin->Receive().value_or(nullptr), (Json{{"type", "settings.updated"}, {"saveLocation", chosen.path()}}));
-  }
-  stranger->Send(kHello);
-  std::optional<Json> accepted = stranger->Receive();
-  EXPECT_EQ(accepted.value_or(nullptr)["type"], "hello.accepted") << "nothing reached it before its hello";
-  EXPECT_EQ(accepted.value_or(nullptr)["saveLocation"], chosen.path());
-  AwaitStatus([&](const Json& state) { return state["saveLocation"] == chosen.path(); });
-  AwaitStatus([](const Json& state) { return state["connectedCount"] == 3; });
-  EXPECT_EQ(platform::Settings(sandbox_.config / "tidewick/settings.json").GetString(kRetouchSaveLocationSetting),
-            chosen.path());
-  for (PluginClient* plugin : {first.get(), second.get(), stranger.get()}) {
-    plugin->Send(kPing);
-    EXPECT_EQ(plugin->Receive().value_or(nullptr)["type"], "pong");
-  }
 }
 
 TEST_F(BridgeServerTest, ARetouchIsAcceptedFollowedAndReturnedWithWhatTheLayerNeeds) {
@@ -254,10 +231,9 @@ TEST_F(BridgeServerTest, WhileThePortIsTakenTheServerSaysWhyAndTriesAgain) {
       io, boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(), kBridgePort));
   // Not handed down to the program, which would then hold the port itself.
   fcntl(blocker->native_handle(), F_SETFD, FD_CLOEXEC);
-  Start();
+  Launch(/*untilListening=*/false);
   Json refused = AwaitStatus([](const Json& state) { return !state["error"].get<std::string>().empty(); });
-  EXPECT_EQ(refused["error"], "Address already in use");
-  EXPECT_EQ(refused["listening"], false);
+  EXPECT_EQ(std::pair(refused["error"], refused["listening"]), std::pair(Json("Address already in use"), Json(false)));
   blocker.reset();
   EXPECT_EQ(AwaitStatus([](const Json& state) { return state["listening"] == true; })["error"], "");
   EXPECT_TRUE(PluginClient::ConnectAsPlugin());
@@ -301,7 +277,6 @@ TEST_F(FaceBatchTest, TemplatePhotosAndQueuePhotosComeFromThePanels) {
   Choose(std::vector{notes}, TemplateStage("after"));
   // Any other stage shows no panel: the answer waiting is left for the next one.
   Choose(std::vector{kJPEG}, TemplateStage("middle"));
-  Send(TemplateStage(1));
   Send(TemplateStage("after"));
   auto templates = Payloads("window.Native.templateImageSelected");
   ASSERT_EQ(templates.size(), 2u);
@@ -319,7 +294,6 @@ TEST_F(FaceBatchTest, TemplatePhotosAndQueuePhotosComeFromThePanels) {
   for (size_t i = 0; i < 2; ++i) {
     const std::string path = i == 0 ? kJPEG : kCR3;
     const std::string thumbnail = support_ / ("FaceBatchThumbnails/" + PathHashFileName(path));
-    EXPECT_EQ(items[i]["id"].get<std::string>().size(), 36u);
     EXPECT_EQ(items[i], (Json{{"id", items[i]["id"]}, {"path", path}, {"name", LastPathComponent(path)},
                               {"thumbnail", FileURLFromPath(thumbnail)}}));
     auto image = imaging::CreateThumbnail(thumbnail, 10000);
@@ -352,7 +326,6 @@ TEST_F(FaceBatchTest, AnItemGoesOutWithTheTemplatePairAndComesBackUnderThePhotos
   const std::string prepared = support_ / ("AIPrepared/" + PathHashFileName(kCR3));
   EXPECT_NE(uploads[0].find(ReadWholeFile(prepared).value_or("?")), std::string::npos);
   EXPECT_NE(uploads[0].find("Content-Type: image/jpeg"), std::string::npos);
-  EXPECT_LE(std::max(imaging::CreateThumbnail(prepared, 10000)->width(), imaging::CreateThumbnail(prepared, 10000)->height()), 4096);
   EXPECT_NE(uploads[1].find(ReadWholeFile(kPNG).value()), std::string::npos);
   EXPECT_NE(uploads[1].find("Content-Type: image/png"), std::string::npos);
   EXPECT_NE(uploads[2].find(ReadWholeFile(kJPEG).value()), std::string::npos);
@@ -392,9 +365,6 @@ TEST_F(FaceBatchTest, AnItemThatCannotGoOutFailsWithItsReason) {
   ASSERT_EQ(states.size(), 2u) << "the handshake's, then the new folder's";
   EXPECT_EQ(states[1]["saveLocation"], saved_.path());
   EXPECT_EQ(platform_->settings().GetString(kRetouchSaveLocationSetting), saved_.path());
-  app_->openURLs({"tidewick://history"});
-  RunUntilQuiet();
-  EXPECT_EQ(Effects("openFolder").at(0)["path"], saved_.path());
 }
 
 TEST_F(FaceBatchTest, ACancelSilencesTheItemUnderWay) {

@@ -2,28 +2,20 @@
 
 #include "bridge/bridge_server.hpp"
 
-#include <boost/asio/connect.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/http/message.hpp>
-#include <boost/beast/http/string_body.hpp>
 #include <boost/beast/websocket.hpp>
 
 #include <chrono>
 #include <stdexcept>
 
 namespace tw::bridge::testing {
-namespace {
 
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 namespace net = boost::asio;
 
 constexpr auto kSilenceLimit = std::chrono::seconds(30);
-
-}  // namespace
 
 PluginClient::PluginClient() : ws_(io_) {}
 

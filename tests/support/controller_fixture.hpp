@@ -14,19 +14,43 @@ namespace tw::testing {
 
 class ControllerTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void SetUp() override {
+    queues::SetMainDriver(&loop_);
+    Relaunch();
+  }
+  void TearDown() override {
+    RunUntilQuiet();
+    app_.reset();
+    platform_.reset();
+    queues::SetMainDriver(nullptr);
+  }
 
   // Dispatches one page message on the main queue and runs until the program is quiet.
-  void Send(const Json& body);
+  void Send(const Json& body) {
+    queues::Main([this, body] { app_->didReceiveScriptMessage(body); });
+    RunUntilQuiet();
+  }
   void RunUntilQuiet() { loop_.RunUntilQuiet(); }
   // Payloads of one callback function delivered so far, in order.
   std::vector<Json> Payloads(const std::string& function) const { return PayloadsOf(lines_, function); }
-  std::vector<Json> Effects(const std::string& effect) const;
+  std::vector<Json> Effects(const std::string& effect) const {
+    std::vector<Json> effects;
+    for (const auto& line : lines_) {
+      if (line.is_object() && line.value("effect", "") == effect) effects.push_back(line);
+    }
+    return effects;
+  }
   void ClearOutput() { lines_.clear(); }
 
   // Recreates the controller (a new launch over the same folders).
-  void Relaunch(bool testMode = true);
+  void Relaunch(bool testMode = true) {
+    RunUntilQuiet();
+    app_.reset();
+    platform_ = std::make_unique<platform::ScriptedPlatform>(
+        [this](const std::string& line) { lines_.push_back(ParseJSON(line).value_or(Json(line))); }, config_ / "settings.json");
+    app_ = std::make_unique<app::AppDelegate>(*platform_, app::LaunchOptions{support_.path(), testMode});
+    app_->applicationDidFinishLaunching();
+  }
 
   TempFolder support_{"/tmp/tidewick-qa-"};
   TempFolder config_;

@@ -9,11 +9,11 @@
 #include <unistd.h>
 
 #include <condition_variable>
-#include <cstdlib>
-#include <mutex>
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -43,13 +43,12 @@ HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOp
   return RunHeadless(texts, options);
 }
 
-HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const HeadlessOptions& options) {
-  HeadlessOptions withFlag = options;
-  withFlag.arguments.insert(withFlag.arguments.begin(), "--headless");
-  return RunTidewick(inputLines, withFlag);
-}
-
 namespace {
+
+HeadlessOptions WithHeadlessFlag(HeadlessOptions options) {
+  options.arguments.insert(options.arguments.begin(), "--headless");
+  return options;
+}
 
 struct Child {
   pid_t pid = -1;
@@ -79,32 +78,21 @@ Child Spawn(const HeadlessOptions& options) {
     list.push_back(nullptr);
     return list;
   };
-  Child child;
+  Child child{-1, in[1], out[0], err[0]};
   if (posix_spawn(&child.pid, TIDEWICK_BIN, &actions, nullptr, pointers(arguments).data(), pointers(environment).data()) != 0) {
     throw std::runtime_error("spawn tidewick");
   }
   posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  child.in = in[1];
-  child.out = out[0];
-  child.err = err[0];
+  for (int unused : {in[0], out[1], err[1]}) close(unused);
   return child;
 }
 
 void WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
+  for (size_t done = 0; done < text.size();) {
     ssize_t n = write(fd, text.data() + done, text.size() - done);
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-}
-
-Json ParsedLine(std::string_view line) {
-  auto parsed = ParseJSON(line);
-  return parsed ? *parsed : Json("<not json>");
 }
 
 }  // namespace
@@ -126,15 +114,9 @@ struct HeadlessSession::State {
     reader = std::thread([this] { Read(); });
   }
 
-  void CloseInput() {
-    if (child.in < 0) return;
-    close(child.in);
-    child.in = -1;
-  }
-
   // Waits for the program to end and hands over everything it wrote.
   HeadlessResult Collect() {
-    CloseInput();
+    if (child.in >= 0) close(std::exchange(child.in, -1));
     if (reader.joinable()) reader.join();
     int status = 0;
     waitpid(child.pid, &status, 0);
@@ -153,34 +135,29 @@ struct HeadlessSession::State {
         ssize_t n = read(fd.fd, buffer, sizeof buffer);
         std::lock_guard lock(mutex);
         if (n <= 0) {
-          close(fd.fd);
-          fd.fd = -1;
+          close(std::exchange(fd.fd, -1));
           --open;
-          continue;
-        }
-        if (fd.fd == child.err) {
+        } else if (fd.fd == child.err) {
           result.errorOutput.append(buffer, static_cast<size_t>(n));
-          continue;
+        } else {
+          result.rawOutput.append(buffer, static_cast<size_t>(n));
+          partial.append(buffer, static_cast<size_t>(n));
+          for (size_t end; (end = partial.find('\n')) != std::string::npos; partial.erase(0, end + 1)) {
+            result.lines.push_back(ParseJSON(std::string_view(partial).substr(0, end)).value_or(Json("<not json>")));
+          }
+          changed.notify_all();
         }
-        result.rawOutput.append(buffer, static_cast<size_t>(n));
-        partial.append(buffer, static_cast<size_t>(n));
-        for (size_t end; (end = partial.find('\n')) != std::string::npos; partial.erase(0, end + 1)) {
-          result.lines.push_back(ParsedLine(std::string_view(partial).substr(0, end)));
-        }
-        changed.notify_all();
       }
     }
     std::lock_guard lock(mutex);
-    if (!partial.empty()) result.lines.push_back(ParsedLine(partial));
+    if (!partial.empty()) result.lines.push_back(ParseJSON(partial).value_or(Json("<not json>")));
     ended = true;
     changed.notify_all();
   }
 };
 
 HeadlessSession::HeadlessSession(const HeadlessOptions& options) : state_(std::make_unique<State>()) {
-  HeadlessOptions withFlag = options;
-  withFlag.arguments.insert(withFlag.arguments.begin(), "--headless");
-  state_->Start(withFlag);
+  state_->Start(WithHeadlessFlag(options));
 }
 
 int HeadlessSession::pid() const { return state_->child.pid; }
@@ -197,15 +174,9 @@ std::optional<Json> HeadlessSession::WaitFor(const std::string& function, std::c
   std::unique_lock lock(state_->mutex);
   std::optional<Json> found;
   auto arrived = [&] {
-    size_t seen = 0;
-    for (const Json& line : state_->result.lines) {
-      if (!line.is_object() || line.value("fn", "") != function) continue;
-      if (seen++ == state_->waited[function]) {
-        found = line["arg"];
-        return true;
-      }
-    }
-    return state_->ended;
+    const std::vector<Json> payloads = PayloadsOf(state_->result.lines, function);
+    if (payloads.size() > state_->waited[function]) found = payloads[state_->waited[function]];
+    return found || state_->ended;
   };
   state_->changed.wait_for(lock, timeout, arrived);
   if (!found) {
@@ -228,10 +199,12 @@ HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const Hea
   return state.Collect();
 }
 
-TempFolder::TempFolder(const std::string& prefix) {
-  std::string pattern = prefix + "XXXXXX";
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-  path_ = pattern;
+HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const HeadlessOptions& options) {
+  return RunTidewick(inputLines, WithHeadlessFlag(options));
+}
+
+TempFolder::TempFolder(const std::string& prefix) : path_(prefix + "XXXXXX") {
+  if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp");
 }
 
 TempFolder::~TempFolder() {

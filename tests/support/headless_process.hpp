@@ -7,8 +7,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace tw::testing {
 
@@ -36,19 +34,15 @@ HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOp
 // Runs `tidewick ARGUMENTS` (no --headless added) the same way.
 HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const HeadlessOptions& options);
 
-// A `tidewick --headless` that keeps running while a test talks to it: a message can wait until an
-// earlier answer has arrived (a cancel while a request is under way). Finish() closes its input
-// and collects everything, as RunHeadless does.
+// A `tidewick --headless` that keeps running while a test talks to it (a cancel while a request is under
+// way). Finish() closes its input and collects everything, as RunHeadless does.
 class HeadlessSession {
  public:
   explicit HeadlessSession(const HeadlessOptions& options = {});
   ~HeadlessSession();
-  HeadlessSession(const HeadlessSession&) = delete;
-  HeadlessSession& operator=(const HeadlessSession&) = delete;
 
   void Send(const Json& line);
-  // The payload of the next callback of `function` not yet waited for; nullopt (and a test
-  // failure) when none arrives within `timeout` or the program ends first.
+  // The payload of the next callback of `function` not yet waited for; nullopt (and a test failure) when none comes.
   std::optional<Json> WaitFor(const std::string& function, std::chrono::seconds timeout = std::chrono::seconds(60));
   HeadlessResult Finish();
   // The program's process id (the benchmarks read its memory from /proc).
@@ -74,8 +68,7 @@ class TempFolder {
   std::string path_;
 };
 
-// A test folder the program accepts, plus a private home and XDG folders so nothing touches the real
-// ones, also when a test runs the program outside test mode.
+// A test folder the program accepts, plus a private home and XDG folders so nothing touches the real ones.
 struct HeadlessSandbox {
   TempFolder support{"/tmp/tidewick-qa-"};
   TempFolder config;

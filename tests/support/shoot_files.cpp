@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -31,14 +30,11 @@ std::string CopySample(const std::string& sample, const std::string& folder, con
 std::string ReadBytes(const std::string& path) { return ReadWholeFile(path).value_or("<unreadable>"); }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-namespace {
-
 // Hash of every regular file below a folder (relative path → hash of its bytes).
-std::map<std::string, unsigned long long> HashFolder(const std::string& folder) {
+static std::map<std::string, unsigned long long> HashFolder(const std::string& folder) {
   std::map<std::string, unsigned long long> hashes;
   for (auto& entry : fs::recursive_directory_iterator(folder)) {
     if (!entry.is_regular_file()) continue;
@@ -46,8 +42,6 @@ std::map<std::string, unsigned long long> HashFolder(const std::string& folder) 
   }
   return hashes;
 }
-
-}  // namespace
 
 FolderSnapshot::FolderSnapshot(std::string folder) : folder_(std::move(folder)), hashes_(HashFolder(folder_)) {}
 
@@ -106,20 +100,14 @@ std::optional<std::string> Exiv2Value(const std::string& sidecar, const std::str
   return output;
 }
 
-FileSizeLimit::FileSizeLimit(unsigned long bytes) {
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  saved_[0] = saved.rlim_cur;
-  saved_[1] = saved.rlim_max;
-  savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = bytes;
+FileSizeLimit::FileSizeLimit(unsigned long bytes) : savedHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
+  getrlimit(RLIMIT_FSIZE, &saved_);
+  rlimit small{bytes, saved_.rlim_max};
   if (setrlimit(RLIMIT_FSIZE, &small) != 0) throw std::runtime_error("setrlimit");
 }
 
 FileSizeLimit::~FileSizeLimit() {
-  rlimit saved{saved_[0], saved_[1]};
-  setrlimit(RLIMIT_FSIZE, &saved);
+  setrlimit(RLIMIT_FSIZE, &saved_);
   std::signal(SIGXFSZ, savedHandler_);
 }
 

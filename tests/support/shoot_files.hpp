@@ -4,6 +4,7 @@
 #include "base/json.hpp"
 #include "support/headless_process.hpp"
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <map>
@@ -49,16 +50,15 @@ bool NoTrashVolumeAvailable();
 // One value of an XMP sidecar as exiv2 reads it ("Xmp.xmp.Rating"); nullopt when exiv2 fails.
 std::optional<std::string> Exiv2Value(const std::string& sidecar, const std::string& key);
 
-// Makes every file write beyond `bytes` fail with EFBIG for as long as the object lives (as a full
-// disk would), in the whole process.
+// Makes every file write beyond `bytes` fail with EFBIG in the whole process while it lives, as a full disk would.
 class FileSizeLimit {
  public:
   explicit FileSizeLimit(unsigned long bytes);
   ~FileSizeLimit();
 
  private:
-  unsigned long saved_[2];
   void (*savedHandler_)(int);
+  rlimit saved_{};
 };
 
 }  // namespace tw::testing
