@@ -53,7 +53,7 @@ class FakeService {
   Json RequestsTo(const std::string& method, const std::string& path);
   // The bodies of those requests, decoded, in order.
   std::vector<std::string> BodiesTo(const std::string& method, const std::string& path);
-  // Whether `count` requests to the path have arrived (each is logged before any delay); waits for
+  // Whether `count` requests to the path have arrived (each is logged before any delay), or waits for
   // them, failing the test after 30 s.
   bool Received(const std::string& method, const std::string& path, size_t count) {
     return RequestsTo(method, path).size() >= count;
