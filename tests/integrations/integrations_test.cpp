@@ -354,11 +354,8 @@ TEST_F(AppUpdateTest, EveryOutcomeReachesThePageInOrder) {
                           {"automatic", true}, {"status", "尚未检查"}}));
   app.Send(Check(""));
   EXPECT_EQ(failure(next()), (std::vector<Json>{"需要设置更新地址", "先填写你上传后的 update.json 公网地址。"}));
-  for (const std::string address : {"http://127.0.0.1/update.json", "不是地址"}) {
-    app.Send(Check(address));
-    EXPECT_EQ(failure(next()),
-              (std::vector<Json>{"更新地址无效", "更新地址必须使用 HTTPS；本地测试可使用 file:// 地址。"}));
-  }
+  app.Send(Check("http://127.0.0.1/update.json"));
+  EXPECT_EQ(failure(next()), (std::vector<Json>{"更新地址无效", "更新地址必须使用 HTTPS；本地测试可使用 file:// 地址。"}));
   app.Send({{"action", "downloadAppUpdate"}});
   EXPECT_EQ(app.WaitFor(kDownload), (Json{{"success", false}, {"message", "没有可下载的新版本"}}));
 
