@@ -98,7 +98,6 @@ TEST(ResponseReaders, TheMessageIsTheFirstNonEmptyTextInKeyOrderOrTheFallback) {
 }
 
 TEST(ResponseReaders, ObjectsPayloadsStatusWordsExcerptsAndTheMaskedKey) {
-  EXPECT_EQ(TWGRSAIClient::JSONDictionaryFromData(R"({"a":1})"), (Json{{"a", 1}}));
   EXPECT_EQ(TWGRSAIClient::JSONDictionaryFromData("[1,2]"), std::nullopt);
   // The payload is "data", else "result" when an object, else the whole response.
   EXPECT_EQ(TWGRSAIClient::effectivePayload({{"data", {{"x", 1}}}, {"result", {{"y", 2}}}}), (Json{{"x", 1}}));
@@ -148,11 +147,6 @@ TEST_F(ConfigurationTest, StartsFromTheStoredSettingsOrTheDefaultsAndMasksTheKey
   EXPECT_EQ(TWGRSAIClient::Create(settings(), "https://default.example.com")->stateSnapshot(),
             (Json{{"maskedKey", "sk-…efgh"}, {"configured", true}, {"baseURL", "https://proxy.example.com/ai"},
                   {"model", "other-model"}, {"status", "已配置"}, {"detail", "API 密钥已保存，可执行连通性检查"}}));
-
-  // A plain HTTP address edited into the file by hand disables the client.
-  settings().Set("TWGRSAIBaseURL", "http://proxy.example.com");
-  auto edited = TWGRSAIClient::Create(settings(), "https://default.example.com");
-  EXPECT_EQ(std::pair(edited->status(), edited->configured()), std::pair(std::string("地址无效"), false));
 }
 
 TEST_F(ConfigurationTest, SavingNormalisesAndTrimsKeepsWhatIsLeftEmptyAndStoresNothingForARejectedAddress) {
@@ -296,7 +290,6 @@ TEST_F(VisionTest, AnswersAndFailures) {
       {ChatAnswer("{\"issues\": " + deep + "}"), nullptr, 33, noObject},
       {{{"content_type", "application/json"}, {"text", R"({"choices": [{"message": {"content": "{}"}}], "usage": )" + deep + "}"}},
        nullptr, 33, noObject},
-      {{{"status", 401}, {"json", {{"error", {{"message", "令牌无效"}, {"type", "auth"}}}}}}, nullptr, 401, "令牌无效"},
       {{{"status", 500}}, nullptr, 500, "云端识别失败（HTTP 500）"},
       {{{"drop", true}}, nullptr, 0, "网络连接已中断。"},
   };
@@ -637,12 +630,11 @@ TEST_F(GenerationTest, AFinishedStatusInMixedCaseOrAPlainAddressSkipsPollingAndA
   EXPECT_EQ(polls[0]["query"], "id=task%207%26x");
   EXPECT_EQ(polls[0]["headers"]["authorization"], std::string("Bearer ") + kTestKey);
   EXPECT_EQ(run.Percents(), (std::vector<int>{3, 8, 15, 26, 30, 30, 30, 94, 100}));
-  EXPECT_EQ(std::pair(run.reports[4].stage, run.reports[4].detail), std::pair(std::string(kPolling), std::string("已等待 0 秒")));
-  EXPECT_EQ(run.reports[6].detail, "已等待 4 秒");
 }
 
-TEST_F(GenerationTest, A504IsSentOnceMoreTwoSecondsLater) {
+TEST_F(GenerationTest, A504IsSentOnceMoreTwoSecondsLaterAndAResultOfExactly30MiBIsSaved) {
   ScriptHappyPath(Json::array({{{"status", 504}, {"text", "gateway timeout"}}, {{"json", {{"results", {fake().URL(kDownloadPath)}}}}}}));
+  Answer("download", Json::array({{{"size", 31457280}, {"fill", "Z"}, {"content_type", "image/jpeg"}}}));
   auto client = ConfiguredClient();
   RunRecord run;
   Start(*client, run, DataURLPayload());
@@ -658,7 +650,10 @@ TEST_F(GenerationTest, A504IsSentOnceMoreTwoSecondsLater) {
   ASSERT_EQ(generates.size(), 2u);
   EXPECT_EQ(generates[0]["body_b64"], generates[1]["body_b64"]);
   EXPECT_EQ(run.Percents(), (std::vector<int>{3, 8, 15, 26, 6, 94, 100}));
-  EXPECT_EQ(std::pair(run.reports[4].stage, run.reports[4].detail), std::pair(std::string("提交超时，正在自动重试"), std::string("本次仅重试一次")));
+  const std::string path = (*run.result)["filePath"];
+  EXPECT_TRUE(path.ends_with(".jpg"));
+  EXPECT_EQ(StatPath(path).size, 31457280u);
+  EXPECT_TRUE((*run.result)["resultDataUrl"].get<std::string>().starts_with("data:image/jpeg;base64,WlpaWlpa"));
 }
 
 TEST_F(GenerationTest, GivesUpAfter180PollsWhileTheStageRisesFrom30To89) {
@@ -674,18 +669,6 @@ TEST_F(GenerationTest, GivesUpAfter180PollsWhileTheStageRisesFrom30To89) {
   ASSERT_EQ(polling.size(), 180u);
   EXPECT_EQ(std::tuple(polling.front().percent, polling.back().percent, polling.back().detail), std::tuple(30, 89, std::string("已等待 358 秒")));
   for (size_t i = 1; i < polling.size(); ++i) EXPECT_GE(polling[i].percent, polling[i - 1].percent);
-}
-
-TEST_F(GenerationTest, AResultOfExactly30MiBIsSaved) {
-  ScriptHappyPath();
-  Answer("download", Json::array({{{"size", 31457280}, {"fill", "Z"}, {"content_type", "image/jpeg"}}}));
-  RunRecord run;
-  Generate(run, DataURLPayload());
-  ASSERT_TRUE(run.result) << run.error->message;
-  std::string path = (*run.result)["filePath"];
-  EXPECT_TRUE(path.ends_with(".jpg"));
-  EXPECT_EQ(StatPath(path).size, 31457280u);
-  EXPECT_TRUE((*run.result)["resultDataUrl"].get<std::string>().starts_with("data:image/jpeg;base64,WlpaWlpa"));
 }
 
 TEST_F(GenerationTest, CancellingAtAStageEndsTheRunBeforeItsNextRequest) {

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""A scriptable HTTPS stand-in for the AI service: prints "ready <port> <ca-file>", then answers one JSON
-command a line on stdin ({"op": "reset"}, {"op": "route", "method", "path", "responses"}, {"op": "requests"}).
-A response has status, one of json/text/b64/size+fill, and optionally content_type, drop (close unanswered)
-and delay_ms (logged at once). Routes ignore the query; the last response repeats."""
+"""HTTPS stand-in for the AI service: prints "ready <port> <ca-file>", then answers a JSON command a line (reset, requests,
+route: method, path, responses of status, json/text/b64/size+fill, content_type, drop, delay_ms; the last repeats)."""
 import base64
 import json
 import os
