@@ -80,7 +80,7 @@ Json Verdict(const Json& record, const Json& usage = kUsage) {
 
 Json Delayed(Json response) { return response.update({{"delay_ms", 1500}}), response; }
 
-Json Answered(Json record, const Json& usage = kUsage) { return record.update({{"usage", usage}}), record; }
+Json Answered(Json record) { return record.update({{"usage", kUsage}}), record; }
 
 Json Photo(const std::string& id, const std::string& file) {
   return {{"id", id}, {"name", id + ".jpg"}, {"path", file}};
@@ -104,12 +104,10 @@ class CloudRunTest : public ::testing::Test {
   static void Answer(const std::vector<Json>& responses) { TheFakeService().Route("POST", kChatPath, responses); }
   HeadlessResult Run(const std::vector<Json>& lines) { return RunHeadless(lines, sandbox_.Options()); }
 
-  // What the page received: one member of each payload of a callback (the whole payload for "").
-  static std::vector<Json> Received(const HeadlessResult& run, const char* function, const char* key = "") {
+  // What the page received: one member of each payload of a callback.
+  static std::vector<Json> Received(const HeadlessResult& run, const char* function, const char* key) {
     std::vector<Json> values;
-    for (const Json& payload : run.Payloads(function)) {
-      values.push_back(*key ? FieldOr(payload, key, nullptr) : payload);
-    }
+    for (const Json& payload : run.Payloads(function)) values.push_back(FieldOr(payload, key, nullptr));
     return values;
   }
   static std::vector<Json> Sent() {
@@ -186,7 +184,7 @@ TEST_F(CloudRunTest, DoubtfulVerdictsAreCheckedIndependentlyAndMerged) {
                               {"reason", "两次独立判断不一致，已转为待定"}, {"bestCandidate", 0}, {"doubleChecked", true},
                               {"agreement", false}, {"usage", {{"prompt_tokens", 1800}, {"completion_tokens", 120}}}}));
   EXPECT_EQ(results[3], Answered(lone)) << "a failed second look leaves the first verdict alone";
-  EXPECT_EQ(Received(run, kComplete), (std::vector<Json>{{{"cancelled", false}, {"processed", 4}, {"failed", 0}}}));
+  EXPECT_EQ(run.Payloads(kComplete), (std::vector<Json>{{{"cancelled", false}, {"processed", 4}, {"failed", 0}}}));
   std::vector<Json> sent = Sent();
   ASSERT_EQ(sent.size(), 7u);
   EXPECT_EQ(Prompt(sent[2]), SecondPassPrompt(Prompt(sent[1])));
@@ -214,7 +212,7 @@ TEST_F(CloudRunTest, APhotoWithoutAReadableFileFailsWithoutARequestAFailedReques
   EXPECT_EQ(Received(run, kResult, "error"),
             (std::vector<Json>{"无效的令牌 " + ai::MaskedAPIKey(kKey), none, none, none, none, nullptr}));
   EXPECT_EQ(Received(run, kResult, "id"), (std::vector<Json>{"a", "fifo", "relative", "web", "", "moved"}));
-  EXPECT_EQ(Received(run, kComplete), (std::vector<Json>{{{"cancelled", false}, {"processed", 6}, {"failed", 5}}}));
+  EXPECT_EQ(run.Payloads(kComplete), (std::vector<Json>{{{"cancelled", false}, {"processed", 6}, {"failed", 5}}}));
   EXPECT_EQ(Sent().size(), 2u);
   EXPECT_EQ(run.rawOutput.find(kKey), std::string::npos);
   EXPECT_EQ(run.errorOutput.find(kKey), std::string::npos);
