@@ -226,6 +226,9 @@ TEST(Redaction, EachRuleWithItsOwnExamples) {
 }
 
 TEST(HealthRows, FixedTextsAndARedactedDetailThatHoldsNoSecret) {
+  EXPECT_EQ(workbench::LocalModelRow({{"modelsReady", 4}, {"nodeReady", true}, {"dependencyReady", false}}),
+            (Json{{"name", "本地生图模型（可选）"}, {"ok", 0},
+                  {"message", "模型文件 4 / 4；GGUF 节点已配置；依赖未配置。这不代表已经完成真实推理。"}}));
   EXPECT_EQ(workbench::LocalModelRow({{"modelsReady", 4}, {"nodeReady", true}, {"dependencyReady", true}})["ok"], 1);
   EXPECT_EQ(workbench::BridgeRow({{"connected", true}})["message"], "已连接 Photoshop 插件");
 
