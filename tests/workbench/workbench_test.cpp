@@ -392,8 +392,6 @@ TEST_F(StyleHeadless, PreviewPairsThenNumberedFullSizeCopiesWithTheirRecordAndTh
   EXPECT_EQ(session.Finish().exitStatus, 0);
 
   auto [folder, record] = Run();
-  EXPECT_EQ(Names(folder), (std::vector<std::string>{"0001-IMG_1-风格.jpg", "0002-IMG_2-风格.jpg", "0003-IMG_3-风格.jpg",
-                                                     "0004-IMG_4-风格.jpg", "处理记录.json"}));
   EXPECT_EQ(imaging::ImagePixelSize(folder + "/0004-IMG_4-风格.jpg"), std::make_pair(600L, 400L));
   ASSERT_EQ(record["files"].size(), 4u);
   EXPECT_TRUE(record["files"][1]["values"]["exposure"] > 0.5 && record["files"][1]["values"]["r"] > 1) << record["files"][1];
