@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""A scriptable HTTPS stand-in for the AI service: prints "ready <port> <ca-file>", then answers one JSON
-command a line on stdin ({"op": "reset"}, {"op": "route", "method", "path", "responses"}, {"op": "requests"}).
-A response has status, one of json/text/b64/size+fill, and optionally content_type, drop (close unanswered),
-delay_ms (logged at once) and multipart (the exact form the body must be, else 422). Routes ignore the query;
-the last response repeats."""
+"""HTTPS stand-in for the AI service: prints "ready <port> <ca-file>", then answers a JSON command a line (reset, requests,
+route: method, path, responses of status, json/text/b64/size+fill, content_type, drop, delay_ms; the last repeats)."""
 import base64
 import json
 import os
@@ -20,28 +17,13 @@ routes = {}
 request_log = []
 
 
-def make_certificates(workdir, openssl):
-    ca_key, ca_cert, key, csr, cert, ext = (os.path.join(workdir, name) for name in (
-        "ca.key", "ca.pem", "server.key", "server.csr", "server.pem", "server.ext"))
-    def run(*args):
-        subprocess.run([openssl, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-    run("req", "-x509", *ec, "-keyout", ca_key, "-out", ca_cert, "-days", "2", "-subj", "/CN=Tidewick Test CA",
-        "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    run("req", "-new", *ec, "-keyout", key, "-out", csr, "-subj", "/CN=127.0.0.1")
-    with open(ext, "w") as f:
-        f.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n")
-    run("x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key, "-CAcreateserial", "-out", cert, "-days", "2",
-        "-extfile", ext)
-    return cert, key, ca_cert
-
-
-def expected_multipart(boundary, form):
-    disposition = '--%s\r\nContent-Disposition: form-data; name="%s"'
-    text = "".join((disposition + "\r\n\r\n%s\r\n") % (boundary, n, form[n]) for n in ("token", "key"))
-    text += (disposition + '; filename="%s"\r\nContent-Type: %s\r\n\r\n') % (
-        boundary, "file", form["filename"], form["content_type"])
-    return text.encode() + base64.b64decode(form["file_b64"]) + ("\r\n--%s--\r\n" % boundary).encode()
+def make_certificate(workdir, openssl):
+    # Self-signed for 127.0.0.1 only: the client trusts it as an authority of its own.
+    key, cert = os.path.join(workdir, "server.key"), os.path.join(workdir, "server.pem")
+    subprocess.run([openssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                    "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                    "subjectAltName=IP:127.0.0.1"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    return cert, key
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -65,9 +47,9 @@ class Handler(BaseHTTPRequestHandler):
             })
             queue = routes.get((self.command, parts.path)) or [{"status": 500, "text": "unscripted " + self.path}]
             response = queue.pop(0) if len(queue) > 1 else queue[0]
-        self.answer(response, body)
+        self.answer(response)
 
-    def answer(self, response, request_body):
+    def answer(self, response):
         if response.get("delay_ms"):
             time.sleep(response["delay_ms"] / 1000.0)
         if response.get("drop"):
@@ -75,12 +57,6 @@ class Handler(BaseHTTPRequestHandler):
             self.connection.shutdown(2)
             return
         status = response.get("status", 200)
-        if "multipart" in response:
-            prefix = "multipart/form-data; boundary="
-            content_type = self.headers.get("Content-Type", "")
-            if not content_type.startswith(prefix) or request_body != expected_multipart(
-                    content_type[len(prefix):], response["multipart"]):
-                status, response = 422, {"text": "multipart mismatch"}
         data, media = b"", None
         if "json" in response:
             data, media = json.dumps(response["json"], ensure_ascii=False).encode(), "application/json"
@@ -114,14 +90,14 @@ def command(request):
 
 
 args = dict(zip(sys.argv[1::2], sys.argv[2::2]))  # --workdir DIR [--openssl PATH]
-cert, key, ca = make_certificates(args["--workdir"], args.get("--openssl", "openssl"))
+cert, key = make_certificate(args["--workdir"], args.get("--openssl", "openssl"))
 server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
 server.daemon_threads = True
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(cert, key)
 server.socket = context.wrap_socket(server.socket, server_side=True)
 threading.Thread(target=server.serve_forever, daemon=True).start()
-print("ready %d %s" % (server.server_address[1], ca), flush=True)
+print("ready %d %s" % (server.server_address[1], cert), flush=True)
 for line in sys.stdin:
     if line.strip():
         print(json.dumps(command(json.loads(line))), flush=True)

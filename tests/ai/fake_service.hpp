@@ -53,7 +53,7 @@ class FakeService {
   Json RequestsTo(const std::string& method, const std::string& path);
   // The bodies of those requests, decoded, in order.
   std::vector<std::string> BodiesTo(const std::string& method, const std::string& path);
-  // Whether `count` requests to the path have arrived (each is logged before any delay); waits for
+  // Whether `count` requests to the path have arrived (each is logged before any delay), or waits for
   // them, failing the test after 30 s.
   bool Received(const std::string& method, const std::string& path, size_t count) {
     return RequestsTo(method, path).size() >= count;
@@ -76,6 +76,14 @@ inline constexpr char kTestKey[] = "sk-test-0123456789abcdef";
 inline constexpr char kTokenPath[] = "/client/resource/newUploadTokenZH";
 inline constexpr char kUploadPath[] = "/storage/upload";
 inline constexpr char kGeneratePath[] = "/v1/api/generate";
+inline constexpr char kChatPath[] = "/v1/chat/completions";
+
+// A vision model's answer; a null usage leaves it out.
+inline Json ChatAnswer(Json content, Json usage = {{"prompt_tokens", 812}, {"completion_tokens", 64}}) {
+  Json answer = {{"choices", Json::array({{{"message", {{"role", "assistant"}, {"content", std::move(content)}}}}})}};
+  if (!usage.is_null()) answer["usage"] = std::move(usage);
+  return {{"status", 200}, {"json", std::move(answer)}};
+}
 
 class ServiceTest : public ::testing::Test {
  protected:

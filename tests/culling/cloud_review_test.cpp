@@ -32,7 +32,6 @@ TEST(CullingPrompt, WeightsAreClampedToZeroTo115WithOneDecimalInTheirFixedOrder)
 
 TEST(CullingPrompt, LabelsTheLocalResultAndTheWholePromptOfTwoLinesWithTheDoubledFullStop) {
   EXPECT_EQ(SceneLabel({{"scene", "wedding"}}), "自动判断题材");
-  EXPECT_EQ(SceneLabel({{"scene", "group"}}), "合照或多人");
   EXPECT_EQ(PolicyLabel(Json("strict")), "保守，优先防止误淘汰");
   EXPECT_EQ(PolicyLabel({{"policy", "strict"}}), "严格，明显瑕疵可淘汰");
   Json photo = {{"issues", {"闭眼", "过曝"}},
@@ -65,7 +64,7 @@ using tw::testing::HeadlessResult;
 using tw::testing::HeadlessSession;
 using tw::testing::RunHeadless;
 
-constexpr char kPath[] = "/v1/chat/completions";
+using ai::testing::kChatPath;
 constexpr char kKey[] = "sk-cloud-0123456789abcdef";
 constexpr char kProgress[] = "window.Native.cloudAnalysisProgress";
 constexpr char kResult[] = "window.Native.cloudAnalysisResult";
@@ -76,13 +75,12 @@ const Json kUsage = {{"prompt_tokens", 900}, {"completion_tokens", 60}};
 
 // The service's answer holding one verdict the way models write it, with token usage.
 Json Verdict(const Json& record, const Json& usage = kUsage) {
-  Json message = {{"content", "判断如下：\n```json\n" + record.dump() + "\n```"}};
-  return {{"json", {{"choices", Json::array({{{"message", message}}})}, {"usage", usage}}}};
+  return ai::testing::ChatAnswer("判断如下：\n```json\n" + record.dump() + "\n```", usage);
 }
 
 Json Delayed(Json response) { return response.update({{"delay_ms", 1500}}), response; }
 
-Json Answered(Json record, const Json& usage = kUsage) { return record.update({{"usage", usage}}), record; }
+Json Answered(Json record) { return record.update({{"usage", kUsage}}), record; }
 
 Json Photo(const std::string& id, const std::string& file) {
   return {{"id", id}, {"name", id + ".jpg"}, {"path", file}};
@@ -103,20 +101,18 @@ class CloudRunTest : public ::testing::Test {
     settings.Set(ai::kBaseURLSetting, TheFakeService().baseURL());
   }
 
-  static void Answer(const std::vector<Json>& responses) { TheFakeService().Route("POST", kPath, responses); }
+  static void Answer(const std::vector<Json>& responses) { TheFakeService().Route("POST", kChatPath, responses); }
   HeadlessResult Run(const std::vector<Json>& lines) { return RunHeadless(lines, sandbox_.Options()); }
 
-  // What the page received: one member of each payload of a callback (the whole payload for "").
-  static std::vector<Json> Received(const HeadlessResult& run, const char* function, const char* key = "") {
+  // What the page received: one member of each payload of a callback.
+  static std::vector<Json> Received(const HeadlessResult& run, const char* function, const char* key) {
     std::vector<Json> values;
-    for (const Json& payload : run.Payloads(function)) {
-      values.push_back(*key ? FieldOr(payload, key, nullptr) : payload);
-    }
+    for (const Json& payload : run.Payloads(function)) values.push_back(FieldOr(payload, key, nullptr));
     return values;
   }
   static std::vector<Json> Sent() {
     std::vector<Json> bodies;
-    for (const std::string& body : TheFakeService().BodiesTo("POST", kPath)) bodies.push_back(ParseJSON(body).value());
+    for (const std::string& body : TheFakeService().BodiesTo("POST", kChatPath)) bodies.push_back(ParseJSON(body).value());
     return bodies;
   }
   static std::string Prompt(const Json& body) { return body["messages"][0]["content"][0]["text"]; }
@@ -131,8 +127,8 @@ TEST_F(CloudRunTest, EachPhotoGoesOutOnceWithItsPromptModelAndThePreviewOfTheQua
   Json photo = Photo("P1", kLarge);
   photo.update({{"issues", {"闭眼"}}, {"result", {{"sharpness", 151.5}, {"confidence", 0.7}}}});
   const Json verdict = {{"decision", "保留"}, {"rating", 4}, {"confidence", 0.93}, {"reason", "清晰"}};
-  Json economy = {{"scene", "portrait"}, {"policy", "strict"}, {"weights", {{"eyes", 80}, {"noise", 2}}}};
-  economy.update({{"quality", "economy"}, {"model", "vision-x"}});
+  const Json economy = {{"scene", "portrait"}, {"policy", "strict"}, {"weights", {{"eyes", 80}, {"noise", 2}}},
+                        {"quality", "economy"}, {"model", "vision-x"}};
   struct Mode { Json options; int longSide; double quality; const char* model; };
   for (const Mode& mode : {Mode{economy, 768, 0.66, "vision-x"},
                            Mode{{{"quality", "best"}}, 1280, 0.78, "gemini-3.1-flash-lite"},
@@ -188,7 +184,7 @@ TEST_F(CloudRunTest, DoubtfulVerdictsAreCheckedIndependentlyAndMerged) {
                               {"reason", "两次独立判断不一致，已转为待定"}, {"bestCandidate", 0}, {"doubleChecked", true},
                               {"agreement", false}, {"usage", {{"prompt_tokens", 1800}, {"completion_tokens", 120}}}}));
   EXPECT_EQ(results[3], Answered(lone)) << "a failed second look leaves the first verdict alone";
-  EXPECT_EQ(Received(run, kComplete), (std::vector<Json>{{{"cancelled", false}, {"processed", 4}, {"failed", 0}}}));
+  EXPECT_EQ(run.Payloads(kComplete), (std::vector<Json>{{{"cancelled", false}, {"processed", 4}, {"failed", 0}}}));
   std::vector<Json> sent = Sent();
   ASSERT_EQ(sent.size(), 7u);
   EXPECT_EQ(Prompt(sent[2]), SecondPassPrompt(Prompt(sent[1])));
@@ -216,7 +212,7 @@ TEST_F(CloudRunTest, APhotoWithoutAReadableFileFailsWithoutARequestAFailedReques
   EXPECT_EQ(Received(run, kResult, "error"),
             (std::vector<Json>{"无效的令牌 " + ai::MaskedAPIKey(kKey), none, none, none, none, nullptr}));
   EXPECT_EQ(Received(run, kResult, "id"), (std::vector<Json>{"a", "fifo", "relative", "web", "", "moved"}));
-  EXPECT_EQ(Received(run, kComplete), (std::vector<Json>{{{"cancelled", false}, {"processed", 6}, {"failed", 5}}}));
+  EXPECT_EQ(run.Payloads(kComplete), (std::vector<Json>{{{"cancelled", false}, {"processed", 6}, {"failed", 5}}}));
   EXPECT_EQ(Sent().size(), 2u);
   EXPECT_EQ(run.rawOutput.find(kKey), std::string::npos);
   EXPECT_EQ(run.errorOutput.find(kKey), std::string::npos);
@@ -225,38 +221,30 @@ TEST_F(CloudRunTest, APhotoWithoutAReadableFileFailsWithoutARequestAFailedReques
   EXPECT_EQ(run.lines, std::vector<Json>(2, Line(kComplete, {{"cancelled", false}, {"processed", 0}, {"failed", 0}})));
 }
 
-TEST_F(CloudRunTest, ACancelDuringARequestSilencesTheRunAndOneBeforeItCompletesIt) {
-  Answer({Delayed(Verdict({{"decision", "保留"}}))});
-  tw::testing::HeadlessSession session(sandbox_.Options());
-  session.Send(Start({Photo("a", kSmall), Photo("b", kSmall)}));
-  TheFakeService().AwaitRequests("POST", kPath, 1);
-  session.Send({{"action", "cancelCloudAnalysis"}});
-  HeadlessResult run = session.Finish();
-  EXPECT_EQ(run.Sequence(), std::vector<std::string>{kProgress}) << run.rawOutput;
-  EXPECT_EQ(Sent().size(), 1u);
+TEST_F(CloudRunTest, ACancelOrASecondStartDuringARequestSilencesTheRunAndACancelBeforeItCompletesIt) {
+  const Json oldProgress = Line(kProgress, {{"processed", 0}, {"total", 2}, {"name", "old.jpg"}});
+  for (const auto& [second, lines] : std::vector<std::pair<Json, std::vector<Json>>>{
+           {{{"action", "cancelCloudAnalysis"}}, {oldProgress}},
+           {Start({Photo("new", kSmall)}),
+            {oldProgress, Line(kProgress, {{"processed", 0}, {"total", 1}, {"name", "new.jpg"}}),
+             Line(kResult, {{"id", "new"}, {"result", Answered({{"decision", "保留"}})}, {"processed", 1}, {"total", 1}}),
+             Line(kComplete, {{"cancelled", false}, {"processed", 1}, {"failed", 0}})}}}) {
+    TheFakeService().Reset();
+    Answer({Delayed(Verdict({{"decision", "淘汰"}})), Verdict({{"decision", "保留"}})});
+    HeadlessSession session(sandbox_.Options());
+    session.Send(Start({Photo("old", kSmall), Photo("old2", kSmall)}));
+    TheFakeService().AwaitRequests("POST", kChatPath, 1);
+    session.Send(second);
+    EXPECT_EQ(session.Finish().lines, lines) << second;
+    EXPECT_EQ(Sent().size(), lines.size() == 1 ? 1u : 2u);
+  }
 
   // The large photo is still rendering when the cancel is dispatched.
   TheFakeService().Reset();
-  run = Run({Start({Photo("a", kLarge), Photo("b", kSmall)}), {{"action", "cancelCloudAnalysis"}}});
-  EXPECT_EQ(run.Sequence(), (std::vector<std::string>{kProgress, kComplete}));
-  EXPECT_EQ(Received(run, kComplete), (std::vector<Json>{{{"cancelled", true}, {"processed", 0}, {"failed", 0}}}));
+  HeadlessResult run = Run({Start({Photo("a", kLarge), Photo("b", kSmall)}), {{"action", "cancelCloudAnalysis"}}});
+  EXPECT_EQ(run.lines, std::vector<Json>({Line(kProgress, {{"processed", 0}, {"total", 2}, {"name", "a.jpg"}}),
+                                          Line(kComplete, {{"cancelled", true}, {"processed", 0}, {"failed", 0}})}));
   EXPECT_TRUE(Sent().empty());
-}
-
-TEST_F(CloudRunTest, ASecondStartReplacesTheRunUnderWay) {
-  Answer({Delayed(Verdict({{"decision", "淘汰"}})), Verdict({{"decision", "保留"}})});
-  tw::testing::HeadlessSession session(sandbox_.Options());
-  session.Send(Start({Photo("old", kSmall), Photo("old2", kSmall)}));
-  TheFakeService().AwaitRequests("POST", kPath, 1);
-  session.Send(Start({Photo("new", kSmall)}));
-  EXPECT_EQ(session.Finish().lines,
-            (std::vector<Json>{
-                Line(kProgress, {{"processed", 0}, {"total", 2}, {"name", "old.jpg"}}),
-                Line(kProgress, {{"processed", 0}, {"total", 1}, {"name", "new.jpg"}}),
-                Line(kResult,
-                     {{"id", "new"}, {"result", Answered({{"decision", "保留"}})}, {"processed", 1}, {"total", 1}}),
-                Line(kComplete, {{"cancelled", false}, {"processed", 1}, {"failed", 0}})}));
-  EXPECT_EQ(Sent().size(), 2u);
 }
 
 const Json kWeights = {{"sharpness", 3}};
@@ -265,10 +253,7 @@ constexpr char kModel[] = "vision-x";
 const Json kComparisonUsage = {{"prompt_tokens", 100}, {"completion_tokens", 10}};
 
 Json Comparison(Json winner, Json confidence, Json reason, Json usage = kComparisonUsage) {
-  Json body = {{"choices", {{{"message", {{"content", Json{{"winnerIndex", winner}, {"confidence", confidence},
-                                                             {"reason", reason}}.dump()}}}}}}};
-  if (!usage.is_null()) body["usage"] = usage;
-  return {{"json", body}};
+  return ai::testing::ChatAnswer(Json{{"winnerIndex", winner}, {"confidence", confidence}, {"reason", reason}}.dump(), usage);
 }
 
 // A result's members with the usage and request count every result carries.
@@ -307,7 +292,7 @@ class BurstComparisonTest : public CloudRunTest {
   // its model the one asked for.
   std::vector<std::vector<int>> Shown() {
     std::vector<std::vector<int>> shown;
-    for (const std::string& sent : TheFakeService().BodiesTo("POST", kPath)) {
+    for (const std::string& sent : TheFakeService().BodiesTo("POST", kChatPath)) {
       Json body = ParseJSON(sent).value();
       EXPECT_EQ(body["model"], kModel);
       const Json& content = body["messages"][0]["content"];
@@ -328,35 +313,22 @@ class BurstComparisonTest : public CloudRunTest {
 };
 
 TEST_F(BurstComparisonTest, RoundsOfThreeWithByesUntilOneFrameIsLeft) {
-  struct Case {
-    int frames;
-    std::vector<int> picks;  // winnerIndex of each answer; the last repeats
-    long requests;
-    std::vector<std::pair<size_t, std::vector<int>>> shown;  // request number → frames it showed
-    std::string winner;
-  };
-  for (const Case& c : std::vector<Case>{
-           {2, {2}, 1, {{0, {0, 1}}}, "F1"},
-           {9, {3, 2, 1, 2}, 4, {{0, {0, 1, 2}}, {1, {3, 4, 5}}, {2, {6, 7, 8}}, {3, {2, 4, 6}}}, "F4"},
-           {60, {2}, 30,
-            {{0, {0, 1, 2}}, {19, {57, 58, 59}}, {20, {1, 4, 7}}, {26, {55, 58}}, {29, {13, 40, 58}}}, "F40"}}) {
-    SCOPED_TRACE(c.frames);
-    TheFakeService().Reset();
-    Json answers = Json::array();
-    for (int pick : c.picks) answers.push_back(Comparison(pick, 0.9, "更清晰"));
-    TheFakeService().Route("POST", kPath, answers);
-    auto run = RunHeadless(std::vector<Json>{{{"action", "compareBurst"}, {"token", "T"}, {"photos", Frames(c.frames)},
-                                              {"weights", kWeights}, {"model", kModel}}},
-                           sandbox_.Options());
-    auto shown = Shown();
-    ASSERT_EQ(shown.size(), static_cast<size_t>(c.requests));
-    for (const auto& [request, frames] : c.shown) EXPECT_EQ(shown[request], frames) << request;
-    auto progress = run.Payloads("window.Native.burstProgress");
-    ASSERT_EQ(progress.size(), shown.size());
-    EXPECT_EQ(progress.back(), (Json{{"token", "T"}, {"processed", c.requests - 1}, {"total", c.requests}}));
-    EXPECT_EQ(run.Payloads("window.Native.burstComplete"),
-              (std::vector<Json>{{{"token", "T"}, {"result", Won(c.winner, 0.9, "更清晰", c.requests)}}}));
+  TheFakeService().Route("POST", kChatPath, Json::array({Comparison(2, 0.9, "更清晰")}));
+  auto run = RunHeadless(std::vector<Json>{{{"action", "compareBurst"}, {"token", "T"}, {"photos", Frames(60)},
+                                            {"weights", kWeights}, {"model", kModel}}},
+                         sandbox_.Options());
+  auto shown = Shown();
+  ASSERT_EQ(shown.size(), 30u);
+  // Request number → the frames it showed: twenty groups, a round with a pair, the final of three.
+  for (const auto& [request, frames] : std::vector<std::pair<size_t, std::vector<int>>>{
+           {0, {0, 1, 2}}, {19, {57, 58, 59}}, {20, {1, 4, 7}}, {26, {55, 58}}, {29, {13, 40, 58}}}) {
+    EXPECT_EQ(shown[request], frames) << request;
   }
+  auto progress = run.Payloads("window.Native.burstProgress");
+  ASSERT_EQ(progress.size(), 30u);
+  EXPECT_EQ(progress.back(), (Json{{"token", "T"}, {"processed", 29}, {"total", 30}}));
+  EXPECT_EQ(run.Payloads("window.Native.burstComplete"),
+            (std::vector<Json>{{{"token", "T"}, {"result", Won("F40", 0.9, "更清晰", 30)}}}));
 }
 
 TEST_F(BurstComparisonTest, WhatTheModelAnswersDecidesTheOutcome) {
@@ -383,7 +355,7 @@ TEST_F(BurstComparisonTest, WhatTheModelAnswersDecidesTheOutcome) {
        {{"result", Result(Json::object(), 0, 0, 1)}, {"error", "网络或 AI 比较不可用：密钥 " + ai::MaskedAPIKey(kKey) + " 无效"}}}};
   HeadlessSession session(sandbox_.Options());
   for (const auto& [answers, expected] : cases) {
-    TheFakeService().Route("POST", kPath, answers);
+    TheFakeService().Route("POST", kChatPath, answers);
     session.Send({{"action", "compareBurst"}, {"token", "T"}, {"photos", photos}, {"weights", kWeights}});
     Json payload = session.WaitFor("window.Native.burstComplete").value_or(nullptr);
     payload.erase("token");
@@ -415,12 +387,12 @@ TEST_F(BurstComparisonTest, ListsThatCannotBeComparedAreRefusedWithoutARequest) 
   }
   auto run = RunHeadless(lines, sandbox_.Options());
   EXPECT_EQ(run.Payloads("window.Native.burstComplete"), expected);
-  EXPECT_EQ(TheFakeService().RequestsTo("POST", kPath), Json::array());
+  EXPECT_EQ(TheFakeService().RequestsTo("POST", kChatPath), Json::array());
 }
 
 TEST_F(BurstComparisonTest, OneComparisonAtATimeAndACancelSilencesIt) {
   const Json photos = Frames(4);
-  TheFakeService().Route("POST", kPath, Json::array({Delayed(Comparison(1, 0.9, "稳"))}));
+  TheFakeService().Route("POST", kChatPath, Json::array({Delayed(Comparison(1, 0.9, "稳"))}));
   HeadlessSession session(sandbox_.Options());
   auto compare = [&](const std::string& token, Json frames) {
     session.Send(

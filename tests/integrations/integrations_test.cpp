@@ -60,11 +60,6 @@ struct ComfySandbox : HeadlessSandbox {
   void ListTheInstance() {
     List(Json::array({{{"status", "installed"}, {"sourceId", "standalone"}, {"installPath", instance}}}));
   }
-  HeadlessOptions Options(std::map<std::string, std::string> extra = {}) const {
-    HeadlessOptions options = HeadlessSandbox::Options();
-    options.environment.merge(extra);
-    return options;
-  }
 };
 
 TEST(ComfySetup, SnapshotFromComfyDesktopsFiles) {
@@ -96,8 +91,9 @@ TEST(ComfySetup, SnapshotFromComfyDesktopsFiles) {
                          {"nodeReady", true}, {"dependencyReady", true},
                          {"missingBytes", files[1].size + files[3].size}, {"busy", 0}}));
   // The health report's local-model row reads the same snapshot.
-  const std::string health = JSONString(result.Payloads("window.Native.workbenchHealth").at(0)["rows"][3]);
-  EXPECT_NE(health.find("模型文件 2 / 4"), std::string::npos) << health;
+  EXPECT_EQ(result.Payloads("window.Native.workbenchHealth").at(0)["rows"][3],
+            (Json{{"name", "本地生图模型（可选）"}, {"ok", 0},
+                  {"message", "模型文件 2 / 4；GGUF 节点已配置；依赖已配置。这不代表已经完成真实推理。"}}));
 }
 
 TEST(ComfySetup, ModelRootFallsBackUnlessTheFileNamesAnAbsoluteFolder) {
@@ -138,11 +134,6 @@ TEST(ComfySetup, ProbeAnswersConnectedOnlyWhenTheServerDescribesItsSystem) {
   WriteText(server / "system_stats", R"({"devices": []})");
   auto refused = RunHeadless(std::vector<Json>{{{"action", "checkComfyConnection"}}}, options);
   EXPECT_EQ(refused.Payloads("window.Native.comfySetupConnection").at(0)["connected"], false);
-
-  options.environment["TIDEWICK_TEST_COMFY_PORT"] = "1";  // nothing listens there
-  auto none = RunHeadless(std::vector<Json>{{{"action", "checkComfyConnection"}}}, options);
-  EXPECT_EQ(none.Payloads("window.Native.comfySetupConnection"),
-            (std::vector<Json>{{{"connected", false}, {"message", "尚未连通。请在 Comfy Desktop 中启动本地实例，再点检查。"}}}));
 }
 
 std::vector<std::string> Events(const testing::HeadlessResult& result) {
@@ -171,7 +162,8 @@ TEST(ComfySetup, InstallerResumesAfterACutAndRefusesAWrongSize) {
   std::string content(files[3].size, '\0');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 7919) >> 8);
   const std::string target = box.models + "/" + upscaler;
-  auto options = box.Options({{"TIDEWICK_TEST_MODEL_BASE_URL", server.url()}});
+  auto options = box.Options();
+  options.environment["TIDEWICK_TEST_MODEL_BASE_URL"] = server.url();
   const Json install{{"action", "installComfyModels"}};
 
   // The server has only the start of the file: the size check fails and the part stays.
@@ -210,15 +202,13 @@ TEST(ComfySetup, InstallerResumesAfterACutAndRefusesAWrongSize) {
   EXPECT_EQ(resumed.Payloads("window.Native.comfySetupState").back()["modelsReady"], 4);
 }
 
-TEST(ComfySetup, InstallRefusedWithoutAnInstanceOrItsResources) {
+TEST(ComfySetup, InstallRefusedWithoutItsResources) {
   ComfySandbox box;
-  auto none = RunHeadless(std::vector<Json>{{{"action", "installComfyModels"}}}, box.Options());
-  EXPECT_EQ(Events(none), std::vector<std::string>{"error|请先在 Comfy Desktop 中完成一个本地实例的安装"});
-
   box.ListTheInstance();
   TempFolder emptyResources;
-  auto missing = RunHeadless(std::vector<Json>{{{"action", "installComfyModels"}}},
-                             box.Options({{"TIDEWICK_RESOURCES", emptyResources.path()}}));
+  auto options = box.Options();
+  options.environment["TIDEWICK_RESOURCES"] = emptyResources.path();
+  auto missing = RunHeadless(std::vector<Json>{{{"action", "installComfyModels"}}}, options);
   EXPECT_EQ(Events(missing), std::vector<std::string>{"error|安装包缺少本地模型安装资源"});
   EXPECT_TRUE(missing.Payloads("window.Native.comfySetupState").empty());
 }
@@ -289,11 +279,6 @@ TEST(WorkflowApps, MissingApplicationsAndComfyDesktopFromItsFallbackPlace) {
             (std::vector<Json>{{{"effect", "launchApp"}, {"path", box.home / "Applications/ComfyUI.AppImage"}}}));
   EXPECT_EQ(result.Payloads("window.Native.comfySetupProgress"),
             (std::vector<Json>{{{"event", "notice"}, {"message", "Comfy Desktop 已打开；请选择本地实例并等待服务启动。"}}}));
-
-  fs::remove(box.home / "Applications/ComfyUI.AppImage");
-  auto download = RunHeadless(std::vector<Json>{{{"action", "openComfyDesktop"}}}, box.Options());
-  EXPECT_EQ(download.Sequence(), (std::vector<std::string>{"effect:openURL", "window.Native.comfySetupProgress"}));
-  EXPECT_EQ(download.Payloads("window.Native.comfySetupProgress").at(0)["event"], "notice");
 }
 
 using ai::testing::TheFakeService;
@@ -354,11 +339,8 @@ TEST_F(AppUpdateTest, EveryOutcomeReachesThePageInOrder) {
                           {"automatic", true}, {"status", "尚未检查"}}));
   app.Send(Check(""));
   EXPECT_EQ(failure(next()), (std::vector<Json>{"需要设置更新地址", "先填写你上传后的 update.json 公网地址。"}));
-  for (const std::string address : {"http://127.0.0.1/update.json", "不是地址"}) {
-    app.Send(Check(address));
-    EXPECT_EQ(failure(next()),
-              (std::vector<Json>{"更新地址无效", "更新地址必须使用 HTTPS；本地测试可使用 file:// 地址。"}));
-  }
+  app.Send(Check("http://127.0.0.1/update.json"));
+  EXPECT_EQ(failure(next()), (std::vector<Json>{"更新地址无效", "更新地址必须使用 HTTPS；本地测试可使用 file:// 地址。"}));
   app.Send({{"action", "downloadAppUpdate"}});
   EXPECT_EQ(app.WaitFor(kDownload), (Json{{"success", false}, {"message", "没有可下载的新版本"}}));
 

@@ -1,7 +1,5 @@
-"""usage: local_file_server.py FOLDER LOG: serves FOLDER over plain HTTP on 127.0.0.1 with resumable ranges,
-logging "<path> <Range or ->" lines to LOG. "<name>.cut" holds a byte count after which the next answer for
-<name> breaks off (the marker is then removed). Prints "ready <port>"; ends when its standard input closes.
-"""
+"""local_file_server.py FOLDER LOG: serves FOLDER on 127.0.0.1 over HTTP with ranges, logging "<path> <Range or ->" lines;
+"<name>.cut" holds a byte count after which the next answer for <name> breaks off. Prints "ready <port>"; ends with stdin."""
 import http.server
 import os
 import re
