@@ -60,13 +60,6 @@ imaging::DecodedImage UniformPicture(int width, int height, std::uint8_t grey) {
   return GreyPicture(width, height, [grey](int, int) { return grey; });
 }
 
-GreyGrid Checkerboard(unsigned side) {
-  GreyGrid grid(side * side);
-  for (unsigned y = 0; y < side; ++y)
-    for (unsigned x = 0; x < side; ++x) grid[y * side + x] = (x + y) % 2 ? 255 : 0;
-  return grid;
-}
-
 TEST(GreyGridMeasures, KnownAnswersOverInteriorSamplesOnly) {
   GreyGrid ramp(20 * 10);  // a ramp's second difference vanishes everywhere
   for (unsigned y = 0; y < 10; ++y)
@@ -77,19 +70,14 @@ TEST(GreyGridMeasures, KnownAnswersOverInteriorSamplesOnly) {
     unsigned width, height;
     double laplacianVariance, noise;
   };
+  const GreyGrid impulse = {0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0};
   for (const Case& grid : {
-           Case{"uniform", GreyGrid(192 * 192, 117), 192, 192, 0, 0},
            Case{"ramp", ramp, 20, 10, 0, 0},
            // Two interior samples: Laplacians 40 and -10 (mean 15, variance 625); deviations 10 and 2.5.
-           Case{"impulse", {0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0}, 4, 3, 625, 6.25},
-           // Interior of a 4 × 4 checkerboard: two Laplacians of +1020 and two of -1020.
-           Case{"checkerboard", Checkerboard(4), 4, 4, 1020.0 * 1020.0, 255},
+           Case{"impulse", impulse, 4, 3, 625, 6.25},
            // One interior sample: no variance; |100 - (10 + 20 + 40 + 30) / 4|.
            Case{"three by three", {0, 10, 0, 20, 100, 40, 0, 30, 0}, 3, 3, 0, 75},
-           Case{"empty", {}, 192, 192, 0, 0},
-           Case{"shorter than promised", Checkerboard(4), 4, 5, 0, 0},
-           Case{"no interior column", Checkerboard(4), 2, 8, 0, 0},
-           Case{"no interior row", Checkerboard(4), 8, 2, 0, 0}}) {
+           Case{"shorter than promised", impulse, 4, 4, 0, 0}}) {
     EXPECT_DOUBLE_EQ(LaplacianVariance(grid.grid, grid.width, grid.height), grid.laplacianVariance) << grid.name;
     EXPECT_DOUBLE_EQ(NoiseEstimate(grid.grid, grid.width, grid.height), grid.noise) << grid.name;
   }
@@ -110,7 +98,6 @@ TEST(GrayPixels, StretchesToTheSquareTopRowFirstKeepingGreysAndTurningColoursToT
   EXPECT_EQ(columns[5 * 8 + 7], 20);
 
   // Neutral greys keep their level; nothing gives no grid.
-  EXPECT_TRUE(GrayPixels(UniformPicture(8, 8, 9), 0).empty());
   EXPECT_TRUE(GrayPixels(imaging::DecodedImage(), 192).empty());
   for (int level : {0, 64, 128, 200, 255}) {
     const GreyGrid uniform = GrayPixels(UniformPicture(37, 23, std::uint8_t(level)), 192);
@@ -136,9 +123,8 @@ TEST(DHash, UniformIsAllZeroDarkeningColumnsAllOnesAndTheFirstComparisonIsTheMos
   };
   const std::pair<imaging::DecodedImage, const char*> cases[] = {
       {UniformPicture(300, 200, 90), "0000000000000000"},
-      // Strictly darker from left to right, whatever the rows; brightening columns never compare greater.
+      // Strictly darker from left to right, whatever the rows.
       {GreyPicture(90, 80, [](int x, int) { return std::uint8_t(250 - 2 * x); }), "ffffffffffffffff"},
-      {GreyPicture(90, 80, [](int x, int) { return std::uint8_t(20 + 2 * x); }), "0000000000000000"},
       {brighterAt(0, 0), "8000000000000000"},
       {GreyPicture(9, 8, [](int x, int y) { return std::uint8_t(y == 7 && x == 7 ? 200 : 100); }), "0000000000000001"},
       {brighterAt(3, 1), "0010000000000000"},
@@ -162,11 +148,9 @@ TEST(EyeAspect, HeightOverWidthOfThePointsWithAFloorUnderTheWidth) {
 TEST(FaceCheckVisible, SizeAndPoseLimits) {
   const FaceBox justLarge{0.3, 0.3, 0.12, 0.16};  // 48 × 48 px on 400 × 300
   const std::tuple<FaceBox, double, double, bool> cases[] = {
-      {{0.3, 0.3, 0.1, 0.1}, 0, 0, false}, {justLarge, 0, 0, true}, {{0.3, 0.3, 0.1199, 0.5}, 0, 0, false},
-      {justLarge, 0.45, -0.45, true}, {justLarge, -0.45, 0.45, true}, {justLarge, 0.4501, 0, false},
-      {justLarge, 0, -0.4501, false}, {justLarge, std::nan(""), 0, false},
-      // Where the box sits does not matter, even outside the picture.
-      {{-2, 5, 0.12, 0.16}, 0, 0, true}};
+      {{0.3, 0.3, 0.5, 0.1599}, 0, 0, false}, {justLarge, 0, 0, true}, {{0.3, 0.3, 0.1199, 0.5}, 0, 0, false},
+      {justLarge, 0.45, -0.45, true}, {justLarge, 0.4501, 0, false}, {justLarge, 0, -0.4501, false},
+      {justLarge, std::nan(""), 0, false}};
   for (const auto& [box, yaw, roll, visible] : cases) {
     EXPECT_EQ(FaceCheckVisible(400, 300, box, yaw, roll), visible) << box.width << " " << yaw << " " << roll;
   }
@@ -208,13 +192,6 @@ void ExpectSamePictures(const Picture& ours, const Picture& theirs) {
   EXPECT_TRUE(std::equal(ours.begin(), ours.end(), theirs.begin()));
 }
 
-void ExpectSameAsDlib(const Picture& picture) {
-  Picture ours, theirs;
-  DoublePicture(picture, ours);
-  dlib::pyramid_up(picture, theirs, dlib::pyramid_down<2>());
-  ExpectSamePictures(ours, theirs);
-}
-
 TEST(ExactResampling, DoublingMatchesDlibOnEveryShape) {
   std::mt19937 random(20261207);
   // Analysis pictures both ways up, and the small and odd shapes where dlib's four-wide path
@@ -225,7 +202,11 @@ TEST(ExactResampling, DoublingMatchesDlibOnEveryShape) {
   for (int round = 0; round < 40; ++round) shapes.emplace_back(side(random), side(random));
   for (const auto& [rows, columns] : shapes) {
     SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(columns));
-    ExpectSameAsDlib(RandomPicture(rows, columns, random));
+    const Picture picture = RandomPicture(rows, columns, random);
+    Picture ours, theirs;
+    DoublePicture(picture, ours);
+    dlib::pyramid_up(picture, theirs, dlib::pyramid_down<2>());
+    ExpectSamePictures(ours, theirs);
   }
 }
 
@@ -270,14 +251,6 @@ TEST(FaceScores, ConfidenceIsLogisticOverTheHogScoreAndSkinShareCountsSkinColour
   EXPECT_NEAR(DetectionConfidence(-0.2), 0.5, 1e-6);
   EXPECT_GT(DetectionConfidence(0.5), 0.98);
   EXPECT_LT(DetectionConfidence(-0.5), 0.2);
-  float previous = 0;
-  for (double score = -2; score <= 3; score += 0.25) {
-    const float confidence = DetectionConfidence(score);
-    EXPECT_GE(confidence, previous);
-    EXPECT_LE(confidence, 1.0f);
-    previous = confidence;
-  }
-  // Skin share counts skin-coloured pixels.
   const std::vector<std::uint8_t> pixels = {
       224, 172, 140,  // light skin
       141, 85, 36,    // dark skin
@@ -564,13 +537,6 @@ TEST(Assessment, APhotoWithoutFacesGivesTheTwentyOneKeysWithTheFaceDefaults) {
                           {"faceSharpness", -1.0}, {"faceFocusScore", -1.0}, {"reviewReasons", Json::array()},
                           {"needsReview", 0}, {"faceQuality", 0.65}, {"poseScore", 0.65}, {"compositionScore", 0.55},
                           {"confidence", 0.78}, {"reason", kOverallBlur}, {"hash", DHash(mid)}}));
-  // A small face measured on a larger decode changes what is measured, never the record's keys.
-  DetectedFace closer = FaceAt(BoxOnMid(30), 0.3, 0.3);
-  closer.eyeScale = 2;
-  const Json closerResult = Assess(mid, Found({closer}, {0.8}));
-  EXPECT_EQ(closerResult["eyesChecked"], 1);
-  EXPECT_EQ(closerResult.size(), result.size());
-  for (const auto& [key, value] : result.items()) EXPECT_TRUE(closerResult.contains(key)) << key;
 
   // Top quarter white (≥ 250), bottom quarter black (≤ 5), middle grey: the grey grid's measures.
   const auto bands = GreyPicture(192, 192, [](int, int y) { return std::uint8_t(y < 48 ? 255 : y >= 144 ? 0 : 102); });
@@ -608,6 +574,7 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
   const FaceBox sharpBox{312.0 / 768, 1 - 328.0 / 512, 144.0 / 768, 144.0 / 512};
   const auto clean = GreyPicture(400, 300, [](int x, int y) { return std::uint8_t(60 + ((x / 3 + y / 3) % 2) * 120); });
   const auto bright = UniformPicture(64, 64, 217), dark = UniformPicture(64, 64, 41);
+  const auto speckled = GreyPicture(192, 192, [](int x, int y) { return std::uint8_t((x * 7 + y * 13) % 5 == 0 ? 90 : 2); });
   const auto face = [](double left, double right, float confidence = 0.9f) {
     return FaceAt(BoxOnMid(120), left, right, confidence);
   };
@@ -629,7 +596,6 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
   const Case cases[] = {
       {"a sharp face keeps a soft picture clear", soft, Found({FaceAt(sharpBox, 0.3, 0.3)}, {0.8}), kAllChecks, "标准",
        {{"issues", Json::array()}}},
-      {"without the face it is blurred", soft, Found({}), kAllChecks, "标准", {{"issues", List({kOverallBlur})}}},
       {"a flat face of low quality is out of focus", mid, Found({face(0.3, 0.3)}, {0.2, std::nullopt}), focusOnly, "标准",
        {{"faceSharpness", 0.0}, {"faceFocusScore", 0.0}, {"faceQuality", 0.2}, {"issues", List({kFaceOutOfFocus})},
         {"reviewReasons", Json::array()}}},
@@ -646,14 +612,6 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
       {"open eyes", mid, Found({face(0.25, 0.25)}, {0.8}), closedOnly, "标准", {{"reviewReasons", Json::array()}}},
       {"shut eyes with the check off are counted only", mid, Found({face(0.15, 0.15)}, {0.8}), blurOnly, "标准",
        {{"closedEyes", 1}, {"issues", List({kOverallBlur})}, {"reviewReasons", Json::array()}}},
-      {"near eyes with the check off", mid, Found({face(0.15, 0.30)}, {0.8}), blurOnly, "标准",
-       {{"reviewReasons", Json::array()}}},
-      {"three turned faces give the reason once", mid,
-       Found({Posed(FaceAt(BoxOnMid(80, 0.2), 0.3, 0.3), 0.8), Posed(FaceAt(BoxOnMid(80, 0.5), 0.3, 0.3), 0.8),
-              Posed(FaceAt(BoxOnMid(80, 0.8), 0.3, 0.3), 0.8)},
-             {0.8}),
-       closedOnly, "标准",
-       {{"mainFaces", 3}, {"eyesChecked", 0}, {"reviewReasons", List({kEyesNotVisible})}, {"needsReview", 1}}},
       {"an eye without points", mid, Found({noEye}), closedOnly, "标准", {{"reviewReasons", List({kEyesNotVisible})}}},
       {"an eye of five points", mid, Found({fiveEyePoints}), closedOnly, "标准", {{"eyesChecked", 0}}},
       {"a tilted head", mid, Found({Posed(face(0.15, 0.15), 0.0, -0.5)}), closedOnly, "标准",
@@ -677,10 +635,8 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
       {"a clean photo takes its best face's confidence", clean, Found({face(0.3, 0.3, 0.9f)}, {0.8}), none, "标准",
        {{"issues", Json::array()}, {"reviewReasons", Json::array()}, {"confidence", double(0.9f)}}},
       {"a weaker face does not lower the floor", clean, Found({face(0.3, 0.3, 0.5f)}), none, "标准", {{"confidence", 0.72}}},
-      {"a clean photo without faces", clean, Found({}), none, "标准", {{"confidence", 0.72}}},
-      {"an issue and no face", mid, Found({}), blurOnly, "标准", {{"confidence", 0.78}, {"needsReview", 0}}},
-      {"any review reason, even with issues and a confident face", mid, Found({face(0.15, 0.30, 0.99f)}, {0.8}), kAllChecks,
-       "标准", {{"issues", List({kOverallBlur})}, {"confidence", 0.55}, {"needsReview", 1}}},
+      {"dark and speckled: issues in rule order, joined", speckled, Found({}), kAllChecks, "标准",
+       {{"issues", List({kUnderexposed, kTooNoisy})}, {"reason", std::string(kUnderexposed) + "、" + std::string(kTooNoisy)}}},
       {"0.85 bright at standard", bright, Found({}), exposure, "标准", {{"issues", List({kOverexposed})}}},
       {"an unknown strictness is standard", bright, Found({}), exposure, "随便", {{"issues", List({kOverexposed})}}},
       {"0.85 bright when lenient", bright, Found({}), exposure, "宽松", {{"issues", Json::array()}}},
@@ -711,25 +667,14 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
   const double measured = FaceRegionSharpness(soft, sharpBox);
   EXPECT_NEAR(Assess(soft, Found({FaceAt(sharpBox, 0.3, 0.3)}, {0.2}), focusOnly, "严格")["faceFocusScore"].get<double>(),
               measured / (measured + 150), 1e-12);
-  EXPECT_EQ(PresetForStrictness("宽松").sharpnessMinimum, 90);
-  EXPECT_EQ(PresetForStrictness("严格").noiseMaximum, 16);
-  EXPECT_EQ(&PresetForStrictness(""), &PresetForStrictness("标准"));
 }
 
-TEST(Assessment, IssuesComeInRuleOrderAndJoinIntoTheReason) {
-  // Dark and speckled: underexposure and noise, in rule order.
-  const auto picture = GreyPicture(192, 192, [](int x, int y) { return std::uint8_t((x * 7 + y * 13) % 5 == 0 ? 90 : 2); });
-  const Json result = Assess(picture, Found({}));
-  EXPECT_EQ(result["issues"], List({kUnderexposed, kTooNoisy}));
-  EXPECT_EQ(result["reason"], std::string(kUnderexposed) + "、" + std::string(kTooNoisy));
-}
-
-TEST(Assessment, NothingEnabledMeansNoIssuesAndNoReasonsButTheMeasuresAreMade) {
-  const FaceDetection faces = Found({FaceAt(BoxOnMid(120), 0.15, 0.15)}, {0.1});
+// A dark, soft face of low quality with one eye near the threshold: every rule would speak if asked.
+TEST(Assessment, NothingEnabledMeansNoIssuesAndNoReasons) {
+  const FaceDetection faces = Found({FaceAt(BoxOnMid(120), 0.15, 0.30)}, {0.1});
   const Json expected = {{"issues", Json::array()}, {"reviewReasons", Json::array()}, {"reason", kNoIssueReason},
-                         {"confidence", double(0.9f)}, {"closedEyes", 1}};
-  for (const Json& settings : {Json::object(), Json(nullptr), Json{{"enabled", nullptr}}, Json{{"enabled", "闭眼"}},
-                               Json{{"enabled", {1, true, nullptr}}}, Json{{"enabled", Json::array()}}}) {
+                         {"confidence", double(0.9f)}};
+  for (const Json& settings : {Json{{"enabled", "闭眼"}}, Json{{"enabled", {1, true, nullptr}}}}) {
     EXPECT_EQ(Only(Assess(UniformPicture(400, 300, 3), faces, settings), expected), expected) << settings.dump();
   }
 }
@@ -749,7 +694,6 @@ TEST(Assessment, APictureThatCannotBeSampledOrAFileThatMayNotBeReadGivesTheError
   setfsuid(previous);
   std::filesystem::remove_all(folder);
   EXPECT_EQ(denied, Json({{"error", "照片文件没有读取权限"}}));
-  EXPECT_EQ(analyzeURL(photo, kAllChecks, "标准", detector), Json({{"error", "无法解码照片预览"}})) << "gone";
 }
 
 // The real face detector and the whole assessment on sample photos (what a person sees in them
@@ -777,9 +721,6 @@ TEST(DlibFaceDetector, MissingOrBrokenModelMeansDetectionDidNotRun) {
   DlibFaceDetector missing("/nonexistent/tidewick/landmarks.dat");
   const FaceDetection detection = missing.Detect(picture);
   EXPECT_FALSE(detection.succeeded || !detection.faces.empty());
-  const Json result = AssessPhoto(picture, kEyeAndFocusChecks, "标准", missing);
-  EXPECT_EQ(std::pair(result["reviewReasons"], result["faces"]),
-            std::pair(Json::array({texts::kFaceDetectionIncomplete}), Json(0)));
 
   const auto broken = std::filesystem::temp_directory_path() / "tidewick-broken-landmarks.dat";
   std::ofstream(broken) << "not a model";
@@ -870,7 +811,6 @@ TEST(AnalyzeURL, ConcurrentCallsAgreeWithOneAtATime) {
   std::vector<Json> alone;
   for (const auto& path : paths) alone.push_back(analyzeURL(path, kEyeAndFocusChecks, "标准"));
   ASSERT_EQ(alone[0]["faces"], 1);
-  ASSERT_EQ(alone[0].size(), 21u);
 
   std::vector<Json> together(paths.size());
   std::vector<std::thread> workers;
