@@ -91,12 +91,6 @@ TEST(GrayPixels, StretchesToTheSquareTopRowFirstKeepingGreysAndTurningColoursToT
     EXPECT_EQ(grid[0 * 16 + x], 255) << x;
     EXPECT_EQ(grid[15 * 16 + x], 0) << x;
   }
-  // Left bright, right dark: column 0 holds the bright samples.
-  const GreyGrid columns = GrayPixels(GreyPicture(90, 300, [](int x, int) { return x < 45 ? 200 : 20; }), 8);
-  ASSERT_EQ(columns.size(), 64u);
-  EXPECT_EQ(columns[5 * 8 + 0], 200);
-  EXPECT_EQ(columns[5 * 8 + 7], 20);
-
   // Neutral greys keep their level; nothing gives no grid.
   EXPECT_TRUE(GrayPixels(imaging::DecodedImage(), 192).empty());
   for (int level : {0, 64, 128, 200, 255}) {
@@ -132,17 +126,12 @@ TEST(DHash, UniformIsAllZeroDarkeningColumnsAllOnesAndTheFirstComparisonIsTheMos
   for (const auto& [picture, hash] : cases) EXPECT_EQ(DHash(picture), hash);
 }
 
-TEST(EyeAspect, HeightOverWidthOfThePointsWithAFloorUnderTheWidth) {
-  const EyeRegion eye = {{0.2, 0.50}, {0.3, 0.545}, {0.4, 0.545}, {0.5, 0.50}, {0.4, 0.455}, {0.3, 0.455}};
-  EXPECT_NEAR(EyeAspect(eye), 0.09 / 0.3, 1e-6);
-  EXPECT_EQ(EyeAspect(std::nullopt), -1.0);
-  EXPECT_EQ(EyeAspect(EyeRegion{{0.1, 0.1}, {0.2, 0.2}, {0.3, 0.3}, {0.4, 0.4}, {0.5, 0.5}}), -1.0) << "five points";
-  const EyeRegion point(6, LandmarkPoint{0.4, 0.5});
-  EyeRegion tall = point;
+// The ratio itself and the eyes without six points are the assessment's rows.
+TEST(EyeAspect, AZeroWidthIsFloored) {
+  EyeRegion tall(6, LandmarkPoint{0.4, 0.5});
   tall[0].y = 0.45;
   tall[3].y = 0.55;
   EXPECT_NEAR(EyeAspect(tall), 0.1 / 0.0001, 1.0);
-  EXPECT_EQ(EyeAspect(point), 0.0);
 }
 
 TEST(FaceCheckVisible, SizeAndPoseLimits) {
@@ -167,9 +156,7 @@ TEST(FaceRegionSharpness, MeasuresOnlyTheFaceAndNotTooSmallOnes) {
   // Half outside at the top (lower-left origin): 120 px tall box, 60 px visible, 80 px wide.
   EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.3, 0.8, 0.2, 0.4}), 0.0);
   EXPECT_EQ(FaceRegionSharpness(imaging::DecodedImage(), FaceBox{0, 0, 1, 1}), -1.0);
-  EXPECT_GT(FaceRegionSharpness(picture, FaceBox{0.05, 0.05, 0.4, 0.4}), 100.0);
-  EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.55, 0.55, 0.4, 0.4}), 0.0);
-  // The crop goes through the 96 × 96 grid of the whole-picture measure.
+  // The lower-left quarter, through the 96 × 96 grid of the whole-picture measure.
   const auto crop = picture.extract_area(0, 150, 200, 150);
   EXPECT_DOUBLE_EQ(FaceRegionSharpness(picture, FaceBox{0, 0, 0.5, 0.5}),
                    LaplacianVariance(GrayPixels(crop, 96), 96, 96));
@@ -192,49 +179,27 @@ void ExpectSamePictures(const Picture& ours, const Picture& theirs) {
   EXPECT_TRUE(std::equal(ours.begin(), ours.end(), theirs.begin()));
 }
 
-TEST(ExactResampling, DoublingMatchesDlibOnEveryShape) {
+TEST(ExactResampling, DoublingResizingAndEveryPyramidLevelMatchDlib) {
   std::mt19937 random(20261207);
   // Analysis pictures both ways up, and the small and odd shapes where dlib's four-wide path
   // ends early or never starts.
   std::vector<std::pair<long, long>> shapes = {{512, 768}, {768, 512}, {768, 576}, {431, 768}, {1, 1}, {1, 9},
                                                {9, 1},     {2, 2},     {3, 5},     {7, 4},     {13, 17}, {64, 65}};
   std::uniform_int_distribution<long> side(1, 300);
-  for (int round = 0; round < 40; ++round) shapes.emplace_back(side(random), side(random));
+  for (int round = 0; round < 60; ++round) shapes.emplace_back(side(random), side(random));
   for (const auto& [rows, columns] : shapes) {
-    SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(columns));
     const Picture picture = RandomPicture(rows, columns, random);
-    Picture ours, theirs;
-    DoublePicture(picture, ours);
-    dlib::pyramid_up(picture, theirs, dlib::pyramid_down<2>());
-    ExpectSamePictures(ours, theirs);
+    Picture doubled, dlibDoubled, resized(side(random), side(random)), dlibResized(resized.nr(), resized.nc());
+    SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(columns) + " to " + std::to_string(resized.nr()) + "x" +
+                 std::to_string(resized.nc()));
+    DoublePicture(picture, doubled);
+    dlib::pyramid_up(picture, dlibDoubled, dlib::pyramid_down<2>());
+    ExpectSamePictures(doubled, dlibDoubled);
+    ResizeGreyLikeDlib(picture, resized);
+    dlib::resize_image(picture, dlibResized);
+    ExpectSamePictures(resized, dlibResized);
   }
-}
-
-TEST(ExactResampling, AnyResizeMatchesDlibAndAnEmptyPictureStaysEmpty) {
-  std::mt19937 random(7);
-  std::uniform_int_distribution<long> side(1, 200);
-  for (int round = 0; round < 60; ++round) {
-    const Picture picture = RandomPicture(side(random), side(random), random);
-    Picture ours(side(random), side(random)), theirs(ours.nr(), ours.nc());
-    SCOPED_TRACE(std::to_string(picture.nr()) + "x" + std::to_string(picture.nc()) + " to " +
-                 std::to_string(ours.nr()) + "x" + std::to_string(ours.nc()));
-    ResizeGreyLikeDlib(picture, ours);
-    dlib::resize_image(picture, theirs);
-    ExpectSamePictures(ours, theirs);
-  }
-  // An empty picture stays empty: nothing to read, nothing written.
-  Picture empty, doubled(3, 3), resized(4, 4);
-  DoublePicture(empty, doubled);
-  EXPECT_EQ(doubled.size(), 0u);
-  resized[0][0] = 9;
-  ResizeGreyLikeDlib(empty, resized);
-  EXPECT_EQ(resized[0][0], 9);
-}
-
-TEST(ExactResampling, EveryPyramidLevelMatchesDlib) {
-  std::mt19937 random(11);
-  Picture ours = RandomPicture(1024, 1536, random);
-  Picture theirs;
+  Picture ours = RandomPicture(1024, 1536, random), theirs;
   dlib::assign_image(theirs, ours);
   const PyramidDownSixths pyramid;
   const dlib::pyramid_down<6> dlibPyramid;
@@ -245,12 +210,18 @@ TEST(ExactResampling, EveryPyramidLevelMatchesDlib) {
     ExpectSamePictures(ours, theirs);
     EXPECT_EQ(pyramid.rect_down(dlib::rectangle(0, 0, 99, 99)), dlibPyramid.rect_down(dlib::rectangle(0, 0, 99, 99)));
   }
+  // An empty picture stays empty: nothing to read, nothing written.
+  Picture empty, emptyDoubled(3, 3), untouched(4, 4);
+  DoublePicture(empty, emptyDoubled);
+  EXPECT_EQ(emptyDoubled.size(), 0u);
+  untouched[0][0] = 9;
+  ResizeGreyLikeDlib(empty, untouched);
+  EXPECT_EQ(untouched[0][0], 9);
 }
 
 TEST(FaceScores, ConfidenceIsLogisticOverTheHogScoreAndSkinShareCountsSkinColouredPixels) {
   EXPECT_NEAR(DetectionConfidence(-0.2), 0.5, 1e-6);
   EXPECT_GT(DetectionConfidence(0.5), 0.98);
-  EXPECT_LT(DetectionConfidence(-0.5), 0.2);
   const std::vector<std::uint8_t> pixels = {
       224, 172, 140,  // light skin
       141, 85, 36,    // dark skin
