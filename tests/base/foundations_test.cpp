@@ -1,10 +1,9 @@
-// JSON field access, atomic files, UUIDs, URLs, the callback script text and the queues.
+// JSON field access, atomic files, URLs, the callback script text and the queues.
 #include "base/call_js.hpp"
 #include "base/files.hpp"
 #include "base/json.hpp"
 #include "base/queues.hpp"
 #include "base/text.hpp"
-#include "base/uuid.hpp"
 #include "support/headless_process.hpp"
 
 #include <gtest/gtest.h>
@@ -16,8 +15,6 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
-#include <regex>
-#include <set>
 #include <thread>
 
 namespace tw {
@@ -45,17 +42,6 @@ TEST(JsonFields, MissingOrMistypedFieldsFallBackToEmptyValuesAndTextIsCompactUtf
   EXPECT_EQ(ScriptText("window.Native.status", JSONString("好")), "window.Native.status(\"好\")");
   EXPECT_FALSE(ParseJSON("{\"a\":").has_value());
   EXPECT_EQ(ParseJSON("\"bare\"")->get<std::string>(), "bare");
-}
-
-TEST(Uuid, IsCanonicalUpperCaseAndFresh) {
-  std::regex canonical("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
-  std::set<std::string> seen;
-  for (int i = 0; i < 100; ++i) {
-    std::string id = NewUUIDString();
-    EXPECT_TRUE(std::regex_match(id, canonical)) << id;
-    seen.insert(id);
-  }
-  EXPECT_EQ(seen.size(), 100u);
 }
 
 TEST(AtomicWrite, ReplacesTheFileLeavesNoTemporaryFilesAndReportsTheSystemText) {
