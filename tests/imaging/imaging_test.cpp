@@ -99,7 +99,8 @@ TEST(ThumbnailSizes, ComeFromTheSmallestPictureThatIsLargeEnough) {
     MaybeImage image = CreateThumbnail(size.photo.starts_with("file:") ? size.photo : Photo(size.photo), size.request);
     ASSERT_TRUE(image) << size.photo;
     ExpectDecodedForm(*image);
-    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(size.width, size.height)) << size.photo << " at " << size.request;
+    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(size.width, size.height))
+        << size.photo << " at " << size.request;
   }
 }
 

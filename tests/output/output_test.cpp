@@ -265,11 +265,6 @@ class ExportTest : public ControllerTest {
     EXPECT_EQ(before.Changes(moving), std::vector<std::string>{}) << "a file not meant to move changed";
     sources_.emplace(shoot_.path());
   }
-  Json OnlyAnswer(const std::string& callback) {
-    auto answers = Payloads(callback);
-    EXPECT_EQ(answers.size(), 1u);
-    return answers.empty() ? Json() : answers.back();
-  }
   std::string Dated(const std::string& folder) const { return folder + "/" + output::DatedFolderName(std::time(nullptr)); }
   std::string Today() const { return Dated(exports_.path()); }
 
@@ -286,12 +281,14 @@ using TrashTest = ExportTest;
 
 // Each sidecar carries the rating as a whole number, no rating as 0.
 TEST_F(RatedExportTest, ExportingTwiceOnOneDayGivesNumberedCopiesEachWithItsSidecar) {
-  Json first = ExportRated(Json::array({{{"id", "P1"}, {"path", cr3_}, {"rating", 4.7}}, {{"id", "C"}, {"path", small_}, {"rating", "3"}}}),
-                           exports_.path(), "T1");
+  Json first = ExportRated(
+      Json::array({{{"id", "P1"}, {"path", cr3_}, {"rating", 4.7}}, {{"id", "C"}, {"path", small_}, {"rating", "3"}}}),
+      exports_.path(), "T1");
   Json second = ExportRated(Json::array({{{"id", "P1"}, {"path", cr3_}, {"rating", nullptr}}}), exports_.path(), "T2");
   const std::string dated = Today();
   EXPECT_EQ(first, (Json{{"token", "T1"},
-                         {"outputs", {{{"id", "P1"}, {"path", dated + "/IMG_0001.CR3"}}, {{"id", "C"}, {"path", dated + "/SMALL.jpg"}}}},
+                         {"outputs", {{{"id", "P1"}, {"path", dated + "/IMG_0001.CR3"}},
+                                      {{"id", "C"}, {"path", dated + "/SMALL.jpg"}}}},
                          {"errors", Json::array()}, {"folder", dated}, {"baseFolder", exports_.path()},
                          {"message", "已导出 2 张原片"}}));
   EXPECT_EQ(std::pair(second["token"], second["outputs"]),
@@ -321,10 +318,7 @@ TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareOneSidecarWithTheHigherRating)
 }
 
 TEST_F(RatedExportTest, AnUnreachableSourceIsOneErrorAndTheOthersAreStillExported) {
-  std::string deleted = CopySample("orientation-4.jpg", shoot_.path(), "DELETED.jpg");
-  std::remove(deleted.c_str());
-  sources_.emplace(shoot_.path());
-  Json answer = ExportRated(Json::array({{{"id", "GONE"}, {"path", deleted}},
+  Json answer = ExportRated(Json::array({{{"id", "GONE"}, {"path", shoot_ / "DELETED.jpg"}},
                                     {{"id", "OK"}, {"path", jpg_}},
                                     {{"path", 42}},
                                     {{"id", 7}, {"path", "IMG_0001.JPG"}}}),
@@ -361,7 +355,6 @@ TEST_F(RatedExportTest, WithoutAFolderThePanelAsksAndItsFolderIsReportedFirstAnd
   EXPECT_EQ(lines_[1]["arg"], (Json{{"token", ""}, {"outputs", {{{"id", "A"}, {"path", Today() + "/IMG_0001.JPG"}}}},
                                     {"errors", Json::array()}, {"folder", Today()}, {"baseFolder", exports_.path()},
                                     {"message", "已导出 1 张原片"}}));
-  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.JPG"), ReadBytes(jpg_));
 
   // Choosing the folder alone only reports it; a cancelled panel answers nothing.
   ClearOutput();
@@ -451,7 +444,8 @@ TEST_F(AdvancedExportTest, SortingByDecisionPutsKeptAndPendingPhotosInSubfolders
                                {{"organize", true}}, exports_.path());
   const std::string dated = Dated(exports_.path());
   EXPECT_EQ(answer["message"], "已导出 4 张");
-  EXPECT_EQ(Names(dated), (std::vector<std::string>{"BROKEN.cr3", "BROKEN.xmp", "IMG_0001.CR3", "IMG_0001.xmp", "保留", "待定"}));
+  EXPECT_EQ(Names(dated),
+            (std::vector<std::string>{"BROKEN.cr3", "BROKEN.xmp", "IMG_0001.CR3", "IMG_0001.xmp", "保留", "待定"}));
   EXPECT_EQ(Names(dated + "/保留"), (std::vector<std::string>{"SMALL.jpg", "SMALL.xmp"}));
   EXPECT_EQ(Names(dated + "/待定"), (std::vector<std::string>{"IMG_0001.JPG", "IMG_0001.xmp"}));
   EXPECT_EQ(ReadBytes(dated + "/保留/SMALL.xmp"), Sidecar("4", "保留"));
@@ -647,7 +641,6 @@ TEST_F(ReviewManifestTest, TheChosenFileIsWrittenAndReplacedUnderTheProjectsName
   EXPECT_EQ(Payloads("window.Native.reviewManifestComplete"),
             (std::vector<Json>{{{"success", true}, {"message", "已保存 3 张照片的编号与筛选结果"}, {"folder", exports_.path()}}}));
   ExpectThreePhotoManifest(ReadBytes(path), "婚礼 a/b");
-  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{"婚礼-筛片清单.txt"}) << "no temporary file left";
 
   platform_->QueuePanelAnswer(std::vector<std::string>{path});
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}, {"projectName", 12}});
@@ -657,9 +650,8 @@ TEST_F(ReviewManifestTest, TheChosenFileIsWrittenAndReplacedUnderTheProjectsName
   platform_->QueuePanelAnswer(std::vector<std::string>{exports_ / "missing/list.txt"});
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}});
   Json answer = Payloads("window.Native.reviewManifestComplete").at(0);
-  EXPECT_FALSE(answer["message"].get<std::string>().empty()) << "the system's text";
-  EXPECT_EQ(answer, (Json{{"success", false}, {"folder", ""}, {"message", answer["message"]}}));
-  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{"婚礼-筛片清单.txt"});
+  EXPECT_EQ(answer, (Json{{"success", false}, {"folder", ""}, {"message", answer["message"]}})) << "the system's text";
+  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{"婚礼-筛片清单.txt"}) << "no temporary file is left";
 }
 
 TEST_F(TrashTest, OnlyPhotoFilesAPhotoRecordCanNameMoveAndNothingWithoutAStringIdAndAPathThatIsThere) {
@@ -680,8 +672,8 @@ TEST_F(TrashTest, OnlyPhotoFilesAPhotoRecordCanNameMoveAndNothingWithoutAStringI
                                  {{"id", "TEXT"}, {"path", shoot_ / "notes.txt"}}, {{"id", "REL"}, {"path", relative}},
                                  {{"id", "GONE"}, {"path", shoot_ / "gone.jpg"}}})}},
         {"REJECT.jpg"});
-  EXPECT_EQ(OnlyAnswer("window.Native.trashComplete"),
-            (Json{{"token", ""}, {"removedIDs", {"OK"}}, {"message", "已移动 1 张，另有文件无法移动：3 个条目不是可移动的照片文件"}}));
+  EXPECT_EQ(Payloads("window.Native.trashComplete"),
+            (std::vector<Json>{{{"token", ""}, {"removedIDs", {"OK"}}, {"message", "已移动 1 张，另有文件无法移动：3 个条目不是可移动的照片文件"}}}));
 }
 
 TEST_F(TrashTest, MovedFilesGoToTheTrashAndTheirIdsAreReported) {
@@ -694,16 +686,17 @@ TEST_F(TrashTest, MovedFilesGoToTheTrashAndTheirIdsAreReported) {
                                 {{"id", "ID-C"}, {"path", c}},
                                 {{"id", "ID-GONE"}, {"path", shoot_ / "gone.jpg"}}})}},
         {"A.jpg", "B.jpg", "C.jpg"});
-  EXPECT_EQ(OnlyAnswer("window.Native.trashComplete"),
-            (Json{{"token", ""}, {"removedIDs", {"ID-A", "ID-B", "ID-B2", "ID-C"}}, {"message", "已将 4 张照片移到废纸篓"}}));
+  EXPECT_EQ(Payloads("window.Native.trashComplete"), (std::vector<Json>{{{"token", ""},
+                                                                        {"removedIDs", {"ID-A", "ID-B", "ID-B2", "ID-C"}},
+                                                                        {"message", "已将 4 张照片移到废纸篓"}}}));
   EXPECT_FALSE(Exists(a) || Exists(b) || Exists(c));
   EXPECT_EQ(ReadBytes(HomeTrashFiles() + "/B.jpg"), bBytes) << "moved, not deleted";
 
   std::string rejected = TrashablePhoto("REJECT.jpg");
   Trash({{"action", "trashRatedPhotos"}, {"token", "T-1"}, {"photos", Json::array({{{"id", "R"}, {"path", rejected}}})}},
         {"REJECT.jpg"});
-  EXPECT_EQ(OnlyAnswer("window.Native.ratingTrashComplete"),
-            (Json{{"token", "T-1"}, {"removedIDs", {"R"}}, {"message", "已将 1 张照片移到废纸篓"}}));
+  EXPECT_EQ(Payloads("window.Native.ratingTrashComplete"),
+            (std::vector<Json>{{{"token", "T-1"}, {"removedIDs", {"R"}}, {"message", "已将 1 张照片移到废纸篓"}}}));
 }
 
 TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace) {
@@ -716,7 +709,7 @@ TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace)
   Trash({{"action", "trashPhotos"},
         {"photos", Json::array({{{"id", "ID-A"}, {"path", a}}, {{"id", "ID-CARD"}, {"path", card}}, {{"id", "ID-B"}, {"path", b}}})}},
         {"A.jpg", "B.jpg"});
-  Json answer = OnlyAnswer("window.Native.trashComplete");
+  Json answer = Payloads("window.Native.trashComplete").at(0);
   EXPECT_EQ(answer["removedIDs"], Json::array({"ID-A", "ID-B"}));
   const std::string prefix = "已移动 2 张，另有文件无法移动：";
   std::string message = answer["message"];
@@ -730,9 +723,6 @@ TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace)
 // the test fails and gives the pipe's readers an end of file so the program can finish.
 TEST(OutputHeadless, APipeWhereAPhotoWasFailsThatPhotoAndNothingWaits) {
   HeadlessSandbox sandbox;
-  // The sandbox's data folder doubles as HOME, so files under /tmp share the home's file system.
-  HeadlessOptions options = sandbox.Options();
-  options.environment["HOME"] = sandbox.data.path();
   TempFolder shoot, rated, advanced;
   std::string photo = CopySample("orientation-1.jpg", shoot.path(), "A.jpg");
   const std::string pipe = shoot / "B.jpg";
@@ -746,7 +736,7 @@ TEST(OutputHeadless, APipeWhereAPhotoWasFailsThatPhotoAndNothingWaits) {
                                           {"photos", photos},
                                           {"options", {{"format", "jpeg"}, {"organize", true}}}},
                                          {{"@panel", {{"paths", {advanced.path()}}}}}},
-                       options);
+                       sandbox.Options());
   });
   if (run.wait_for(std::chrono::seconds(60)) == std::future_status::timeout) {
     ADD_FAILURE() << "an export waited on the pipe";
