@@ -13,8 +13,7 @@ namespace tw::imaging::testing {
 
 inline std::string Photo(const std::string& name) { return std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/" + name; }
 
-// Every decoder hands out this form and nothing else.
-// An upright image carries no orientation.
+// Every decoder hands out this form and nothing else; an upright image carries no orientation.
 inline void ExpectDecodedForm(const DecodedImage& image) {
   EXPECT_EQ(std::tuple(image.format(), image.bands(), image.interpretation(), image.get_typeof(VIPS_META_ORIENTATION)),
             std::tuple(VIPS_FORMAT_UCHAR, 3, VIPS_INTERPRETATION_sRGB, GType(0)));

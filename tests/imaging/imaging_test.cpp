@@ -20,8 +20,6 @@ namespace {
 
 using namespace testing;
 
-// Every decoder returns the picture upright, whatever orientation the file stores it in.
-
 // Same picture after different resampling stays well below this; a mirrored or turned picture is far above.
 constexpr double kSamePicture = 12.0;
 
@@ -63,9 +61,6 @@ TEST_P(ExifOrientation, EveryDecoderReturnsThePictureUpright) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllEight, ExifOrientation, ::testing::Range(1, 9));
-
-// Raw files: embedded previews chosen by size, development with LibRaw and lensfun, and the
-// fallbacks for raws LibRaw cannot develop or that hold no picture at all.
 
 // A rebuilt EOS R6 container: 160x120 THMB and 1620x1080 PRVW previews, a 3584x2016 JPEG in the
 // first track (a different picture, which shows which preview served), zeros as raw data.
@@ -150,7 +145,6 @@ TEST(CanonCR2, RenderedWithLensCorrectionIsTheDevelopedRawWhoseGeometryAloneChan
   EXPECT_GT((plain->image - corrected->image).abs().avg(), 1.0);
   EXPECT_GT(GreyCorrelation(plain->image, corrected->image), 0.9);
 
-  // The full edit image is the whole sensor developed.
   MaybeImage image = CreateFullEditImage(Photo(kCanon30D), true);
   ASSERT_TRUE(image);
   ExpectDecodedForm(*image);
@@ -178,9 +172,6 @@ TEST(RawRouting, TheFirstBytesDecideNotTheName) {
   EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(150, 200));
   EXPECT_TRUE(CreateRenderedImage(jpeg, 200, true));
 }
-
-// Damaged, empty and unusual input never crashes and never comes back as a wrong picture; sizes
-// are capped but never inflated; the decoders run side by side on several threads.
 
 TEST(DamagedInput, MissingEmptyTruncatedHugeOrGarbageFilesGiveNothing) {
   ScratchFolder folder;
@@ -304,9 +295,6 @@ TEST(Concurrency, DecodersRunSideBySideWithTheSameResults) {
   }
 }
 
-// Large JPEGs are decoded at a reduced scale before their thumbnail is made; the result must be
-// the asked size and the picture libvips' own thumbnail gives.
-
 TEST(JPEGThumbnail, EverySizeKeepsItsLongSideAndThePictureAndAMidSizePhotoIsLibvipsOwnThumbnail) {
   EnsureVipsStarted();
   const std::string path = Photo("nikon-d5300-6000x4000.jpg");
@@ -335,8 +323,6 @@ TEST(JPEGThumbnail, EverySizeKeepsItsLongSideAndThePictureAndAMidSizePhotoIsLibv
   EXPECT_EQ((*thumbnail - reference).abs().max(), 0.0);
 }
 
-// File types by extension: the MIME table and the raw list.
-
 TEST(MIMEType, TableByLowerCasedExtensionOfAnyPathForm) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"a.jpg", "image/jpeg"}, {"a.jpeg", "image/jpeg"}, {"a.png", "image/png"}, {"a.webp", "image/webp"},
@@ -356,8 +342,6 @@ TEST(RawExtension, EveryRawExtensionInAnyCaseAndNothingElse) {
     EXPECT_FALSE(IsRAWURL(path)) << path;
   }
 }
-
-// JPEG encoding on the callers' 0..1 quality scale, and the inline data URL of a photo.
 
 TEST(EncodeJPEG, RoundTripKeepsSizeAndPictureDropsOrientationAndClampsOrRefusesTheQuality) {
   MaybeImage upright = CreateFullEditImage(Photo("orientation-6.jpg"), false);
@@ -474,9 +458,6 @@ TEST(EditedImage, EdgesFloorSizesRoundHalfAwayFromZeroAndKeepAtLeastOnePixel) {
         << crop.x;
   }
 }
-
-// When a cached preview is rebuilt: an unrecorded cache, or a reachable source whose size or time is
-// not the one the preview was made from.
 
 void SetModified(const std::string& path, time_t seconds, long nanoseconds = 0) {
   timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};

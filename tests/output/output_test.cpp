@@ -248,7 +248,6 @@ class ExportTest : public ControllerTest {
     auto answers = Payloads("window.Native.ratingExportComplete");
     return answers.empty() ? Json() : answers.back();
   }
-  // Exports into `folder` (answering the panel) and returns the completion payload.
   Json ExportAdvanced(const Json& photos, const Json& options, const std::string& folder, const char* action = "exportAdvanced") {
     platform_->QueuePanelAnswer(std::vector<std::string>{folder});
     Json body = {{"action", action}, {"photos", photos}};
@@ -505,8 +504,6 @@ TEST_F(AdvancedExportTest, APanelAskedForWhileAnotherIsOpenTakesTheCancelPath) {
   EXPECT_EQ(Payloads("window.Native.exportComplete").at(0)["message"], "已导出 1 张");
 }
 
-// A converted JPEG keeps its photo's capture data, stands upright without a stale thumbnail, carries
-// the rating and label in its own XMP, and honours the long-edge option; read back with exiv2.
 TEST_F(AdvancedExportTest, AConvertedJPEGKeepsCaptureDataAndStandsUprightWithMarksAndLongEdge) {
   // A portrait stored sideways, with the camera's thumbnail in its EXIF.
   const std::string portrait = CopySample("face-closeup-open-canon350d.jpg", shoot_.path(), "PORTRAIT.jpg");
