@@ -801,9 +801,7 @@ TEST(CloserLook, TheFortyEightPixelsAreCountedWhereTheEyesWereMeasured) {
 
 // The portrait (its face about 190 px) in a 3600 × 2400 frame: about 40 px in the thumbnail.
 TEST(CloserLook, ASmallFaceInALargePhotoHasItsEyesChecked) {
-  const std::string folder = std::filesystem::temp_directory_path() / ("tidewick-closer-" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
-  const std::string photo = folder + "/small-face.jpg";
+  const std::string photo = std::filesystem::temp_directory_path() / ("tidewick-closer-" + std::to_string(getpid()) + ".jpg");
   imaging::EnsureVipsStarted();
   const vips::VImage portrait = vips::VImage::new_from_file((kPhotos + "face-open-portrait-hopper.jpg").c_str());
   const vips::VImage frame = vips::VImage::black(3600, 2400, vips::VImage::option()->set("bands", 3))
@@ -817,7 +815,7 @@ TEST(CloserLook, ASmallFaceInALargePhotoHasItsEyesChecked) {
   ASSERT_TRUE(thumbnail);
   const Json thumbnailOnly = AssessPhoto(*thumbnail, kEyeCheck, "标准", detector);
   const Json closer = analyzeURL(photo, kEyeCheck, "标准", detector);
-  std::filesystem::remove_all(folder);
+  std::filesystem::remove(photo);
 
   EXPECT_EQ(Only(thumbnailOnly, {{"faces", 1}, {"eyesChecked", 0}}), (Json{{"faces", 1}, {"eyesChecked", 0}}));
   EXPECT_EQ(Only(closer, {{"faces", 1}, {"eyesChecked", 1}, {"closedEyes", 0}}),

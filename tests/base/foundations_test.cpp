@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -50,9 +49,7 @@ TEST(AtomicWrite, ReplacesTheFileLeavesNoTemporaryFilesAndReportsTheSystemText) 
   ASSERT_FALSE(WriteFileAtomically(path, "first").has_value());
   ASSERT_FALSE(WriteFileAtomically(path, "second", 0600).has_value());
   EXPECT_EQ(*ReadWholeFile(path), "second");
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
   auto error = WriteFileAtomically(folder / "no-such-folder/state.json", "x");
   ASSERT_TRUE(error.has_value());
@@ -131,27 +128,21 @@ class QueuesTest : public ::testing::Test {
 
 TEST_F(QueuesTest, CallbacksFromSeveralThreadsArriveInPerThreadOrder) {
   constexpr int kThreads = 4, kCalls = 500;
-  std::vector<std::pair<int, int>> delivered;  // touched on the main queue only
+  std::vector<int> next(kThreads, 0);  // touched on the main queue only
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &delivered] {
+    threads.emplace_back([t, &next] {
       for (int i = 0; i < kCalls; ++i) {
-        queues::Main([t, i, &delivered] {
+        queues::Main([t, i, &next] {
           EXPECT_TRUE(queues::IsMainThread());
-          delivered.emplace_back(t, i);
+          EXPECT_EQ(i, next[t]++) << "thread " << t;
         });
       }
     });
   }
   for (auto& thread : threads) thread.join();
   loop_.RunUntilQuiet();
-
-  ASSERT_EQ(delivered.size(), static_cast<size_t>(kThreads * kCalls));
-  std::map<int, int> next;
-  for (auto [thread, index] : delivered) {
-    EXPECT_EQ(index, next[thread]) << "thread " << thread;
-    next[thread] = index + 1;
-  }
+  EXPECT_EQ(next, std::vector<int>(kThreads, kCalls));
 }
 
 TEST_F(QueuesTest, QuietWaitsForBackgroundWorkItsFollowUpsAndTimersAndTheMainQueueNeverRunsATaskAtOnce) {
