@@ -222,12 +222,8 @@ TEST(ExactResampling, DoublingResizingAndEveryPyramidLevelMatchDlib) {
 TEST(FaceScores, ConfidenceIsLogisticOverTheHogScoreAndSkinShareCountsSkinColouredPixels) {
   EXPECT_NEAR(DetectionConfidence(-0.2), 0.5, 1e-6);
   EXPECT_GT(DetectionConfidence(0.5), 0.98);
-  const std::vector<std::uint8_t> pixels = {
-      224, 172, 140,  // light skin
-      141, 85, 36,    // dark skin
-      128, 128, 128,  // grey
-      40, 60, 200,    // blue
-  };
+  // Light skin, dark skin, grey, blue.
+  const std::vector<std::uint8_t> pixels = {224, 172, 140, 141, 85, 36, 128, 128, 128, 40, 60, 200};
   EXPECT_DOUBLE_EQ(SkinShare(pixels.data(), 4), 0.5);
   EXPECT_EQ(SkinShare(pixels.data(), 0), 0);
 }

@@ -159,15 +159,12 @@ TEST(ExclusivePlacement, EveryMethodRefusesATakenNameAndPlacesAFreeOne) {
     EXPECT_EQ(StatPath(folder / "FREE.jpg").modified.tv_sec, 1500000000);
     EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"FREE.jpg", "TAKEN.jpg"}));
   }
-}
-
-TEST(ExclusivePlacement, ACopyThatFailsRemovesWhatItStarted) {
+  // A copy that fails removes what it started.
   TempFolder folder;
-  const std::string temporary = folder / ".staged";
-  WriteBytes(temporary, std::string(256 * 1024, 'x'));
+  WriteBytes(folder / ".staged", std::string(256 * 1024, 'x'));
   {
     FileSizeLimit limit(64 * 1024);
-    EXPECT_EQ(output::PlaceExclusively(temporary, folder / "OUT.jpg", output::ExclusiveMethod::Copy), EFBIG);
+    EXPECT_EQ(output::PlaceExclusively(folder / ".staged", folder / "OUT.jpg", ExclusiveMethod::Copy), EFBIG);
   }
   EXPECT_EQ(Names(folder.path()), std::vector<std::string>{".staged"});
 }
