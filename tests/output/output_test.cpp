@@ -646,14 +646,15 @@ TEST_F(TrashTest, OnlyPhotoFilesAPhotoRecordCanNameMoveAndNothingWithoutAStringI
   WriteBytes(shoot_ / "notes.txt", "the photographer's notes");
   ASSERT_FALSE(CreateDirectories(shoot_ / "SUBFOLDER.jpg"));
   WriteBytes(shoot_ / "SUBFOLDER.jpg/inside.jpg", "kept");
+  // Relative paths are refused unlooked, whether or not they name a photo from the working folder.
   const std::string relative = std::filesystem::relative(TrashablePhoto("REL.jpg")).string();
   Trash({{"action", "trashPhotos"},
          {"photos", Json::array({{{"id", "OK"}, {"path", photo}}, {{"id", "DIR"}, {"path", shoot_ / "SUBFOLDER.jpg"}},
                                  {{"id", "TEXT"}, {"path", shoot_ / "notes.txt"}}, {{"id", "REL"}, {"path", relative}},
-                                 {{"id", "GONE"}, {"path", shoot_ / "gone.jpg"}}})}},
+                                 {{"id", "BARE"}, {"path", "IMG_9.jpg"}}, {{"id", "GONE"}, {"path", shoot_ / "gone.jpg"}}})}},
         {"REJECT.jpg"});
   EXPECT_EQ(Payloads("window.Native.trashComplete"),
-            (std::vector<Json>{{{"token", ""}, {"removedIDs", {"OK"}}, {"message", "已移动 1 张，另有文件无法移动：3 个条目不是可移动的照片文件"}}}));
+            (std::vector<Json>{{{"token", ""}, {"removedIDs", {"OK"}}, {"message", "已移动 1 张，另有文件无法移动：4 个条目不是可移动的照片文件"}}}));
 }
 
 TEST_F(TrashTest, MovedFilesGoToTheTrashAndTheirIdsAreReported) {
