@@ -406,23 +406,13 @@ EyeRegion EyeWithAspect(double aspect, double centreX = 0.3) {
           {centreX + 0.1, 0.6},        {centreX + 0.03, 0.6 - half}, {centreX - 0.03, 0.6 - half}};
 }
 
+// A frontal face with both eyes at the given aspects.
 DetectedFace FaceAt(FaceBox box, double leftAspect, double rightAspect, float confidence = 0.9f) {
-  DetectedFace face;
-  face.box = box;
-  face.confidence = confidence;
-  face.yaw = 0.0;
-  face.roll = 0.0;
-  face.leftEye = EyeWithAspect(leftAspect, 0.7);
-  face.rightEye = EyeWithAspect(rightAspect, 0.3);
-  return face;
+  return DetectedFace{box, confidence, 0.0, 0.0, EyeWithAspect(leftAspect, 0.7), EyeWithAspect(rightAspect, 0.3)};
 }
 
 FaceDetection Found(std::vector<DetectedFace> faces, std::vector<std::optional<double>> qualities = {}) {
-  FaceDetection detection;
-  detection.succeeded = true;
-  detection.faces = std::move(faces);
-  detection.captureQualities = std::move(qualities);
-  return detection;
+  return FaceDetection{true, std::move(faces), std::move(qualities)};
 }
 
 const Json kAllChecks = {{"enabled", {kOverallBlur, kFaceOutOfFocus, kClosedEyes, kOverexposed, kUnderexposed, kTooNoisy}}};

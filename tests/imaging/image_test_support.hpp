@@ -21,9 +21,8 @@ inline void ExpectDecodedForm(const DecodedImage& image) {
 
 inline int LongSide(const DecodedImage& image) { return std::max(image.width(), image.height()); }
 
-// Both pictures squeezed to the same small grid of floats, so that images of different sizes
-// (thumbnail against full decode) can be compared. resize, not thumbnail_image: the latter would
-// turn a stored image by its orientation tag.
+// Both pictures squeezed to the same small grid of floats, so that pictures of different sizes compare;
+// resize, not thumbnail_image, which would turn a stored image by its orientation tag.
 inline vips::VImage SmallGrid(const vips::VImage& image) {
   return image.resize(48.0 / image.width(), vips::VImage::option()->set("vscale", 64.0 / image.height()))
       .cast(VIPS_FORMAT_FLOAT);
@@ -42,10 +41,6 @@ inline double GreyCorrelation(const vips::VImage& a, const vips::VImage& b) {
 
 class ScratchFolder {
  public:
-  ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tidewick-imaging-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
   ~ScratchFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
@@ -57,7 +52,8 @@ class ScratchFolder {
   }
 
  private:
-  std::string path_;
+  std::string pattern_ = (std::filesystem::temp_directory_path() / "tidewick-imaging-XXXXXX").string();
+  std::string path_ = mkdtemp(pattern_.data());
 };
 
 inline std::string ReadBytes(const std::string& path) {
