@@ -187,7 +187,8 @@ TEST(PairedNames, ASidecarNameTakenBeforeTheSidecarIsLostNotOverwritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Namings, StagedFileTest,
-                         ::testing::Values(StagedFile::Naming::UnnamedWhereAvailable, StagedFile::Naming::HiddenName));
+                         ::testing::Values(StagedFile::Naming::UnnamedWhereAvailable, StagedFile::Naming::HiddenName),
+                         [](const auto& info) { return std::string(info.index == 0 ? "Unnamed" : "HiddenName"); });
 
 // An export's sidecar; the advanced export's carries the label too.
 std::string Sidecar(const std::string& rating, const std::string& label = "") {
