@@ -564,19 +564,6 @@ Json ThreePhotos() {
                       {{"name", "IMG_0003.JPG"}, {"status", "淘汰"}, {"best", true}, {"cloudBest", true}}});
 }
 
-// The whole file, its time line apart.
-void ExpectThreePhotoManifest(const std::string& text, const std::string& project) {
-  const std::regex time("\n生成时间：\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\n");
-  EXPECT_TRUE(std::regex_search(text, time)) << text;
-  EXPECT_EQ(std::regex_replace(text, time, "\n生成时间：…\n"),
-            "岚舟 · 筛片清单\n项目：" + project + "\n生成时间：…\n照片总数：3\n保留：2  待定：0  淘汰：1  未决定：0\n\n"
-            "说明：第一列为不含扩展名的照片编号，可直接用于按编号选片。\n\n[保留]（2 张）\n" + kHeader +
-            "\nIMG_0001\tIMG_0001.CR3\t3星\t闭眼、过曝\t—\t—\n"
-            "IMG_0002\tIMG_0002.JPG\t5星\t无\tB3（本组最佳）\t表情自然（云端推荐） · 86%\n\n[待定]（0 张）\n" + kHeader +
-            "\n\n[淘汰]（1 张）\n" + kHeader + "\nIMG_0003\tIMG_0003.JPG\t0星\t无\t本组最佳\t云端推荐 · 0%\n\n[未决定]（0 张）\n" +
-            kHeader + "\n");
-}
-
 TEST(ReviewManifestText, OtherStatusesAreUndecidedValuesLoseTabsAndLineBreaksAndPercentagesRoundAsPrintf) {
   std::string text = output::ReviewManifestText(
       Json::array({{{"name", "A\tB\nC.jpg"}, {"status", "keep"}, {"cloudReason", "眼神\r\n好"}, {"group", "G\t1"},
@@ -608,7 +595,7 @@ TEST_F(ReviewManifestTest, NoPhotosAnswerWithoutAPanelAndACancelledPanelWritesNo
   EXPECT_TRUE(Names(exports_.path()).empty());
 }
 
-// The whole text is checked here, where the page's photos reach it.
+// The whole text is checked where the page's photos reach it.
 TEST_F(ReviewManifestTest, TheChosenFileIsWrittenAndReplacedUnderTheProjectsNameOrTheDefault) {
   const std::string path = exports_ / "婚礼-筛片清单.txt";
   WriteBytes(path, "an older list");
@@ -616,7 +603,16 @@ TEST_F(ReviewManifestTest, TheChosenFileIsWrittenAndReplacedUnderTheProjectsName
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}, {"projectName", "婚礼 a/b"}});
   EXPECT_EQ(Payloads("window.Native.reviewManifestComplete"),
             (std::vector<Json>{{{"success", true}, {"message", "已保存 3 张照片的编号与筛选结果"}, {"folder", exports_.path()}}}));
-  ExpectThreePhotoManifest(ReadBytes(path), "婚礼 a/b");
+  // The whole file, its time line apart.
+  const std::string text = ReadBytes(path);
+  const std::regex time("\n生成时间：\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\n");
+  EXPECT_EQ(std::regex_replace(text, time, "\n生成时间：…\n"),
+            "岚舟 · 筛片清单\n项目：婚礼 a/b\n生成时间：…\n照片总数：3\n保留：2  待定：0  淘汰：1  未决定：0\n\n"
+            "说明：第一列为不含扩展名的照片编号，可直接用于按编号选片。\n\n[保留]（2 张）\n" + kHeader +
+            "\nIMG_0001\tIMG_0001.CR3\t3星\t闭眼、过曝\t—\t—\n"
+            "IMG_0002\tIMG_0002.JPG\t5星\t无\tB3（本组最佳）\t表情自然（云端推荐） · 86%\n\n[待定]（0 张）\n" + kHeader +
+            "\n\n[淘汰]（1 张）\n" + kHeader + "\nIMG_0003\tIMG_0003.JPG\t0星\t无\t本组最佳\t云端推荐 · 0%\n\n[未决定]（0 张）\n" +
+            kHeader + "\n");
 
   platform_->QueuePanelAnswer(std::vector<std::string>{path});
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}, {"projectName", 12}});
