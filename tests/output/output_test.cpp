@@ -208,15 +208,6 @@ std::string ExpectedJPEG(const std::string& source, double quality) {
   return image ? PictureData(imaging::EncodeJPEG(*image, quality).value_or("")) : "";
 }
 
-std::map<std::string, std::string> MetadataOf(const std::string& path) {
-  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
-  image->readMetadata();
-  std::map<std::string, std::string> values;
-  for (const auto& datum : image->exifData()) values[datum.key()] = datum.toString();
-  for (const auto& datum : image->xmpData()) values[datum.key()] = datum.toString();
-  return values;
-}
-
 class ExportTest : public ControllerTest {
  protected:
   void SetUp() override {
@@ -517,7 +508,11 @@ TEST_F(AdvancedExportTest, AConvertedJPEGKeepsCaptureDataAndStandsUprightWithMar
     const std::string exported =
         Dated(folder.path()) + "/" + output::SplitName(LastPathComponent(StringField(c.photo, "path"))).stem + ".jpg";
     ASSERT_TRUE(Exists(exported)) << c.photo;
-    std::map<std::string, std::string> metadata = MetadataOf(exported);
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(exported);
+    image->readMetadata();
+    std::map<std::string, std::string> metadata;
+    for (const auto& datum : image->exifData()) metadata[datum.key()] = datum.toString();
+    for (const auto& datum : image->xmpData()) metadata[datum.key()] = datum.toString();
     for (const auto& [key, value] : c.metadata) EXPECT_EQ(metadata[key], value) << key << " of " << exported;
     EXPECT_EQ(metadata["Exif.Image.Orientation"], "1");
     EXPECT_EQ(metadata.count("Exif.Thumbnail.JPEGInterchangeFormat"), 0u) << "no stale thumbnail";
