@@ -736,8 +736,7 @@ TEST(EyeAppearance, SampleEyesLookAsAPersonSeesThem) {
     const FaceDiagnostics* numbers = nullptr;
     for (std::size_t i = 0; i < detection.faces.size(); ++i) {
       const FaceBox& box = detection.faces[i].box;
-      const double x = centreX, y = centreY;
-      if (x >= box.x && x <= box.x + box.width && y >= 1 - box.y - box.height && y <= 1 - box.y) {
+      if (centreX >= box.x && centreX <= box.x + box.width && centreY >= 1 - box.y - box.height && centreY <= 1 - box.y) {
         numbers = &detector.LastDiagnostics()[i];
       }
     }

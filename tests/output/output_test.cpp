@@ -355,7 +355,6 @@ TEST_F(RatedExportTest, WritesThatFailReportEachPhotoWithTheSystemsTextAndLeaveN
   const Json photos = Json::array({{{"id", "A"}, {"path", cr3_}}, {{"id", "B"}, {"path", jpg_}}});
   Json noFolder = ExportRated(photos, exports_.path());
   std::filesystem::remove(Today());
-  ASSERT_FALSE(CreateDirectories(Today()));
   Json full;
   {
     FileSizeLimit limit(64 * 1024);  // every copy hits a full disk
@@ -675,10 +674,8 @@ TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace)
         {"A.jpg", "B.jpg"});
   Json answer = Payloads("window.Native.trashComplete").at(0);
   EXPECT_EQ(answer["removedIDs"], Json::array({"ID-A", "ID-B"}));
-  const std::string prefix = "已移动 2 张，另有文件无法移动：";
-  std::string message = answer["message"];
-  ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
-  EXPECT_GT(message.size(), prefix.size()) << "the system's text follows";
+  const std::string prefix = "已移动 2 张，另有文件无法移动：", message = answer["message"];
+  EXPECT_TRUE(message.starts_with(prefix) && message.size() > prefix.size()) << message << ": the system's text follows";
   EXPECT_EQ(ReadBytes(card), cardBytes) << "neither moved nor deleted";
 }
 
