@@ -45,15 +45,13 @@ const std::string kPhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
 // An sRGB picture whose three channels all carry greyAt(x, y).
 imaging::DecodedImage GreyPicture(int width, int height, const std::function<std::uint8_t(int, int)>& greyAt) {
   imaging::EnsureVipsStarted();
-  std::vector<std::uint8_t> pixels(std::size_t(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      std::uint8_t* pixel = &pixels[(std::size_t(y) * width + x) * 3];
-      pixel[0] = pixel[1] = pixel[2] = greyAt(x, y);
-    }
-  }
-  vips::VImage view = vips::VImage::new_from_memory(pixels.data(), pixels.size(), width, height, 3, VIPS_FORMAT_UCHAR);
-  return view.copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB)).copy_memory();
+  std::vector<std::uint8_t> grey(std::size_t(width) * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) grey[std::size_t(y) * width + x] = greyAt(x, y);
+  const vips::VImage band = vips::VImage::new_from_memory(grey.data(), grey.size(), width, height, 1, VIPS_FORMAT_UCHAR);
+  return vips::VImage::bandjoin({band, band, band})
+      .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+      .copy_memory();
 }
 
 imaging::DecodedImage UniformPicture(int width, int height, std::uint8_t grey) {
@@ -623,8 +621,7 @@ TEST(DlibFaceDetector, TheLinkedInDetectorIsDlibsOwn) {
 
 TEST(DlibFaceDetector, MissingOrBrokenModelMeansDetectionDidNotRun) {
   const auto picture = UniformPicture(200, 200, 128);
-  DlibFaceDetector missing("/nonexistent/tidewick/landmarks.dat");
-  const FaceDetection detection = missing.Detect(picture);
+  const FaceDetection detection = DlibFaceDetector("/nonexistent/tidewick/landmarks.dat").Detect(picture);
   EXPECT_FALSE(detection.succeeded || !detection.faces.empty());
 
   const auto broken = std::filesystem::temp_directory_path() / "tidewick-broken-landmarks.dat";
