@@ -392,9 +392,10 @@ EyeRegion EyeWithAspect(double aspect, double centreX = 0.3) {
           {centreX + 0.1, 0.6},        {centreX + 0.03, 0.6 - half}, {centreX - 0.03, 0.6 - half}};
 }
 
-// A frontal face with both eyes at the given aspects.
-DetectedFace FaceAt(FaceBox box, double leftAspect, double rightAspect, float confidence = 0.9f) {
-  return DetectedFace{box, confidence, 0.0, 0.0, EyeWithAspect(leftAspect, 0.7), EyeWithAspect(rightAspect, 0.3)};
+// A face with both eyes at the given aspects, frontal unless posed.
+DetectedFace FaceAt(FaceBox box, double leftAspect, double rightAspect, float confidence = 0.9f,
+                    std::optional<double> yaw = 0.0, std::optional<double> roll = 0.0) {
+  return DetectedFace{box, confidence, yaw, roll, EyeWithAspect(leftAspect, 0.7), EyeWithAspect(rightAspect, 0.3)};
 }
 
 FaceDetection Found(std::vector<DetectedFace> faces, std::vector<std::optional<double>> qualities = {}) {
@@ -426,11 +427,6 @@ Json Only(const Json& record, const Json& expected) {
 // A face box of `side` px centred at (cx, cy) (fractions, lower-left origin) on a 400 × 300 picture.
 FaceBox BoxOnMid(double side, double cx = 0.5, double cy = 0.5) {
   return {cx - side / 800, cy - side / 600, side / 400, side / 300};
-}
-DetectedFace Posed(DetectedFace face, std::optional<double> yaw, std::optional<double> roll = 0.0) {
-  face.yaw = yaw;
-  face.roll = roll;
-  return face;
 }
 
 TEST(Assessment, APhotoWithoutFacesGivesTheTwentyOneKeysWithTheFaceDefaults) {
@@ -490,8 +486,7 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
   DetectedFace noEye = face(0.3, 0.3), fiveEyePoints = face(0.3, 0.3);
   noEye.leftEye.reset();
   fiveEyePoints.rightEye->pop_back();
-  FaceDetection failed;  // whatever a failed pass left behind
-  failed.faces = {face(0.15, 0.15)};
+  const FaceDetection failed{false, {face(0.15, 0.15)}, {}};  // whatever a failed pass left behind
   const Json closedOnly = Enabled({kClosedEyes}), focusOnly = Enabled({kFaceOutOfFocus}), blurOnly = Enabled({kOverallBlur});
   const Json exposure = Enabled({kOverexposed, kUnderexposed}), none = Enabled({});
   struct Case {
@@ -523,10 +518,10 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
        {{"closedEyes", 1}, {"issues", List({kOverallBlur})}, {"reviewReasons", Json::array()}}},
       {"an eye without points", mid, Found({noEye}), closedOnly, {{"reviewReasons", List({kEyesNotVisible})}}},
       {"an eye of five points", mid, Found({fiveEyePoints}), closedOnly, {{"eyesChecked", 0}}},
-      {"a tilted head", mid, Found({Posed(face(0.15, 0.15), 0.0, -0.5)}), closedOnly,
+      {"a tilted head", mid, Found({FaceAt(BoxOnMid(120), 0.15, 0.15, 0.9f, 0.0, -0.5)}), closedOnly,
        {{"closedEyes", 0}, {"reviewReasons", List({kEyesNotVisible})}}},
-      {"missing angles count as 0", mid, Found({Posed(face(0.15, 0.15), std::nullopt, std::nullopt)}), closedOnly,
-       {{"closedEyes", 1}, {"poseScore", 1.0}}},
+      {"missing angles count as 0", mid, Found({FaceAt(BoxOnMid(120), 0.15, 0.15, 0.9f, std::nullopt, std::nullopt)}),
+       closedOnly, {{"closedEyes", 1}, {"poseScore", 1.0}}},
       {"at a quarter of the largest area a face is a main face", mid,
        Found({FaceAt(FaceBox{0.1, 0.1, 0.25, 0.25}, 0.3, 0.3), FaceAt(FaceBox{0.4, 0.4, 0.5, 0.5}, 0.3, 0.3)}), kAllChecks,
        {{"mainFaces", 2}}},
@@ -536,7 +531,7 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
        Found({FaceAt(sharpBox, 0.3, 0.3), FaceAt({0.02, 0.6, sharpBox.width, sharpBox.height}, 0.3, 0.3)}), kAllChecks,
        {{"faceSharpness", 0.0}}},
       {"reasons once, in order of first occurrence", mid,
-       Found({FaceAt(BoxOnMid(60, 0.2), 0.15, 0.30), Posed(FaceAt(BoxOnMid(60, 0.5), 0.3, 0.3), 1.0),
+       Found({FaceAt(BoxOnMid(60, 0.2), 0.15, 0.30), FaceAt(BoxOnMid(60, 0.5), 0.3, 0.3, 0.9f, 1.0),
               FaceAt(BoxOnMid(60, 0.8), 0.18, 0.20)},
              {0.8}),
        closedOnly, {{"reviewReasons", List({kEyesNearThreshold, kEyesNotVisible})}, {"needsReview", 1}, {"confidence", 0.55}}},
@@ -564,7 +559,7 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
 
   // All faces score, main or not: pose (1 + (1 - 0.7 / 1.4)) / 2; composition with the large face
   // on the centre anchor (1) and the small one 0.1886 from (1/3, 2/3).
-  const Json scored = Assess(mid, Found({FaceAt(BoxOnMid(150), 0.3, 0.3), Posed(FaceAt(BoxOnMid(74, 0.2, 0.8), 0.1, 0.1), 0.7)},
+  const Json scored = Assess(mid, Found({FaceAt(BoxOnMid(150), 0.3, 0.3), FaceAt(BoxOnMid(74, 0.2, 0.8), 0.1, 0.1, 0.9f, 0.7)},
                                         {0.8, 0.6}));
   EXPECT_EQ(Only(scored, {{"faces", 2}, {"mainFaces", 1}, {"eyesChecked", 1}, {"closedEyes", 0}}),
             (Json{{"faces", 2}, {"mainFaces", 1}, {"eyesChecked", 1}, {"closedEyes", 0}}));

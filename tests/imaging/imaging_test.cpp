@@ -346,10 +346,9 @@ TEST(EncodeJPEG, RoundTripKeepsSizeAndPictureDropsOrientationAndClampsOrRefusesT
 TEST(ImagePreviewDataURL, InlineJpegOfTheThumbnailAt900) {
   std::string url = ImagePreviewDataURL(Photo("nikon-d5300-6000x4000.jpg"));
   const std::string prefix = "data:image/jpeg;base64,";
-  ASSERT_EQ(url.compare(0, prefix.size(), prefix), 0);
-  std::string base64 = url.substr(prefix.size());
+  ASSERT_TRUE(url.starts_with(prefix));
   gsize length = 0;
-  guchar* bytes = g_base64_decode(base64.c_str(), &length);
+  guchar* bytes = g_base64_decode(url.c_str() + prefix.size(), &length);
   std::string jpeg(reinterpret_cast<const char*>(bytes), length);
   g_free(bytes);
   vips::VImage decoded = vips::VImage::new_from_buffer(jpeg, "");
