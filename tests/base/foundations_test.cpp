@@ -58,8 +58,7 @@ TEST(AtomicWrite, ReplacesTheFileLeavesNoTemporaryFilesAndReportsTheSystemText) 
 TEST(FileURLs, RoundTripPathsWithSpacesAndChinese) {
   std::string path = "/tmp/岚舟 数据/ThumbnailCache/1.jpg";
   std::string url = FileURLFromPath(path);
-  EXPECT_EQ(url.rfind("file:///tmp/", 0), 0u);
-  EXPECT_EQ(url.find(' '), std::string::npos);
+  EXPECT_EQ(url, "file:///tmp/%E5%B2%9A%E8%88%9F%20%E6%95%B0%E6%8D%AE/ThumbnailCache/1.jpg");
   EXPECT_EQ(PathFromFileURL(url), path);
   EXPECT_FALSE(PathFromFileURL("https://example.com/a").has_value());
 }

@@ -25,13 +25,12 @@ constexpr double kSamePicture = 12.0;
 
 std::string OrientationPhoto(int orientation) { return Photo("orientation-" + std::to_string(orientation) + ".jpg"); }
 
-class ExifOrientation : public ::testing::TestWithParam<int> {
- protected:
-  static DecodedImage Reference() {
-    static DecodedImage reference = *CreateFullEditImage(OrientationPhoto(1), false);
-    return reference;
-  }
-};
+DecodedImage Reference() {
+  static DecodedImage reference = *CreateFullEditImage(OrientationPhoto(1), false);
+  return reference;
+}
+
+class ExifOrientation : public ::testing::TestWithParam<int> {};
 
 TEST_P(ExifOrientation, EveryDecoderReturnsThePictureUpright) {
   EnsureVipsStarted();
