@@ -151,15 +151,13 @@ TEST(CanonCR2, RenderedWithLensCorrectionIsTheDevelopedRawWhoseGeometryAloneChan
 TEST(RawRouting, TheFirstBytesDecideNotTheName) {
   // libvips would read a CR2 as a TIFF; its first bytes mark it as a raw.
   testing::ScratchFolder folder;
-  std::string disguised = folder.Path("landscape.tif");
-  std::filesystem::copy_file(Photo(kCanon30D), disguised);
+  const std::string disguised = folder.Write("landscape.tif", ReadBytes(Photo(kCanon30D)));
   MaybeImage fromDisguised = CreateThumbnail(disguised, 640);
   ASSERT_TRUE(fromDisguised);
   ASSERT_EQ(fromDisguised->width(), 640);
   EXPECT_EQ((*fromDisguised - *CreateThumbnail(Photo(kCanon30D), 640)).abs().max(), 0.0);
 
-  std::string jpeg = folder.Path("IMG_0001.CR3");
-  std::filesystem::copy_file(Photo("orientation-6.jpg"), jpeg);
+  const std::string jpeg = folder.Write("IMG_0001.CR3", ReadBytes(Photo("orientation-6.jpg")));
   MaybeImage image = CreateThumbnail(jpeg, 200);
   ASSERT_TRUE(image);
   EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(150, 200));

