@@ -602,9 +602,7 @@ TEST(Assessment, APictureThatCannotBeSampledOrAFileThatMayNotBeReadGivesTheError
 // The real detector on sample photos (what a person sees in them is in tests/data/labels.json).
 
 imaging::DecodedImage Thumbnail(const std::string& name) {
-  const imaging::MaybeImage thumbnail = imaging::CreateThumbnail(kPhotos + name, 768);
-  if (!thumbnail) throw std::runtime_error("cannot decode " + name);
-  return *thumbnail;
+  return imaging::CreateThumbnail(kPhotos + name, 768).value();
 }
 
 const Json kEyeAndFocusChecks = {{"enabled", {texts::kClosedEyes, texts::kFaceOutOfFocus}}};
@@ -721,10 +719,9 @@ TEST(EyeAppearance, SampleEyesLookAsAPersonSeesThem) {
   for (const auto& [photo, centreX, centreY, open] : samples) {
     SCOPED_TRACE(photo);
     const std::string path = kPhotos + photo;
-    const imaging::MaybeImage thumbnail = imaging::CreateThumbnail(path, rules::kThumbnailLongSide);
-    ASSERT_TRUE(thumbnail);
+    const imaging::DecodedImage thumbnail = imaging::CreateThumbnail(path, rules::kThumbnailLongSide).value();
     const LargerDecode larger = [&path](int longSide) { return imaging::CreateThumbnail(path, longSide); };
-    const FaceDetection detection = detector.Detect(*thumbnail, GreyBand(*thumbnail), larger);
+    const FaceDetection detection = detector.Detect(thumbnail, GreyBand(thumbnail), larger);
     const FaceDiagnostics* numbers = nullptr;
     for (std::size_t i = 0; i < detection.faces.size(); ++i) {
       const FaceBox& box = detection.faces[i].box;

@@ -138,10 +138,9 @@ TEST(CanonCR2, RenderedWithLensCorrectionIsTheDevelopedRawWhoseGeometryAloneChan
   ASSERT_EQ(std::pair(plain->image.width(), plain->image.height()), std::pair(corrected->image.width(), corrected->image.height()));
   EXPECT_GT((plain->image - corrected->image).abs().avg(), 1.0) << "the correction moves the picture";
 
-  MaybeImage image = CreateFullEditImage(Photo(kCanon30D), true);
-  ASSERT_TRUE(image);
-  ExpectDecodedForm(*image);
-  EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(3522, 2348));
+  const DecodedImage image = CreateFullEditImage(Photo(kCanon30D), true).value();
+  ExpectDecodedForm(image);
+  EXPECT_EQ(std::pair(image.width(), image.height()), std::pair(3522, 2348));
   // The size its header states, read without developing, is the size the full picture has.
   EXPECT_EQ(ImagePixelSize(Photo(kCanon30D)), std::make_pair(3522L, 2348L));
   EXPECT_EQ(ImagePixelSize(Photo("canon-t6-coins-2000x1072.jpg")), std::make_pair(2000L, 1072L));
@@ -217,10 +216,9 @@ TEST(Sizes, EveryFormatIsShrunkButNeverUpscaledAndANonPositiveSizeGivesOnePixel)
     EXPECT_EQ(std::tuple(LongSide(*thumbnail), rendered->width(), rendered->height()),
               std::tuple(160, stored.width(), stored.height())) << name;
   }
-  MaybeImage zero = CreateThumbnail(Photo("orientation-1.jpg"), 0);
-  MaybeImage negative = CreateRenderedImage(Photo("orientation-1.jpg"), -5, false);
-  ASSERT_TRUE(zero && negative);
-  EXPECT_EQ(std::pair(LongSide(*zero), LongSide(*negative)), std::pair(1, 1));
+  EXPECT_EQ(std::pair(LongSide(CreateThumbnail(Photo("orientation-1.jpg"), 0).value()),
+                      LongSide(CreateRenderedImage(Photo("orientation-1.jpg"), -5, false).value())),
+            std::pair(1, 1));
 }
 
 TEST(Formats, TransparencyIsFlattenedOnWhiteAndOddBandLayoutsAreBroughtToThreeBands) {
@@ -286,10 +284,9 @@ TEST(JPEGThumbnail, EverySizeKeepsItsLongSideAndThePictureAndAMidSizePhotoIsLibv
     EXPECT_LT(MeanDifference(*thumbnail, reference), 1.5);
   }
   // The picture only looked at decodes 2800 at half scale: the same size, the same picture.
-  MaybeImage viewing = CreateViewingImage(path, 2800, true);
-  ASSERT_TRUE(viewing);
-  EXPECT_EQ(std::pair(viewing->width(), viewing->height()), std::pair(2800, 1867));
-  EXPECT_LT(MeanDifference(*viewing, vips::VImage::thumbnail(path.c_str(), 2800)), 1.5);
+  const DecodedImage viewing = CreateViewingImage(path, 2800, true).value();
+  EXPECT_EQ(std::pair(viewing.width(), viewing.height()), std::pair(2800, 1867));
+  EXPECT_LT(MeanDifference(viewing, vips::VImage::thumbnail(path.c_str(), 2800)), 1.5);
   // 1920 px to 768 leaves too little room for a scaled decode: the whole file is decoded, and the
   // picture is libvips' own thumbnail, pixel for pixel.
   const std::string midSize = Photo("face-group3-open-iso1600.jpg");
@@ -321,22 +318,20 @@ TEST(RawExtension, EveryRawExtensionInAnyCaseAndNothingElse) {
 }
 
 TEST(EncodeJPEG, RoundTripKeepsSizeAndPictureDropsOrientationAndClampsOrRefusesTheQuality) {
-  MaybeImage upright = CreateFullEditImage(Photo("orientation-6.jpg"), false);
-  ASSERT_TRUE(upright);
-  std::optional<std::string> jpeg = EncodeJPEG(*upright, 0.96);
-  ASSERT_TRUE(jpeg);
-  vips::VImage decoded = vips::VImage::new_from_buffer(*jpeg, "");
-  EXPECT_EQ(std::tuple(decoded.width(), decoded.height(), decoded.bands()), std::tuple(upright->width(), upright->height(), 3));
+  const DecodedImage upright = CreateFullEditImage(Photo("orientation-6.jpg"), false).value();
+  const std::string jpeg = EncodeJPEG(upright, 0.96).value();  // the decoded image reads from it
+  vips::VImage decoded = vips::VImage::new_from_buffer(jpeg, "");
+  EXPECT_EQ(std::tuple(decoded.width(), decoded.height(), decoded.bands()), std::tuple(upright.width(), upright.height(), 3));
   // Upright pixels with an orientation tag would be turned a second time by every viewer.
   EXPECT_EQ(vips_image_get_orientation(decoded.get_image()), 1);
   EXPECT_EQ(decoded.get_typeof(VIPS_META_EXIF_NAME), 0u);
-  EXPECT_LT(MeanDifference(decoded, *upright), 3.0);
-  const auto size = [&upright](double quality) { return EncodeJPEG(*upright, quality).value_or("").size(); };
+  EXPECT_LT(MeanDifference(decoded, upright), 3.0);
+  const auto size = [&upright](double quality) { return EncodeJPEG(upright, quality).value_or("").size(); };
   EXPECT_GT(size(1.0), size(0.82));
   EXPECT_GT(size(0.82), size(0.2));
-  EXPECT_EQ(EncodeJPEG(*upright, 7.0), EncodeJPEG(*upright, 1.0));
-  EXPECT_EQ(EncodeJPEG(*upright, -1.0), EncodeJPEG(*upright, 0.01));
-  EXPECT_FALSE(EncodeJPEG(*upright, std::numeric_limits<double>::quiet_NaN()));
+  EXPECT_EQ(EncodeJPEG(upright, 7.0), EncodeJPEG(upright, 1.0));
+  EXPECT_EQ(EncodeJPEG(upright, -1.0), EncodeJPEG(upright, 0.01));
+  EXPECT_FALSE(EncodeJPEG(upright, std::numeric_limits<double>::quiet_NaN()));
   EXPECT_FALSE(EncodeJPEG(DecodedImage(), 0.9));
 }
 

@@ -375,8 +375,7 @@ TEST_F(AdvancedExportTest, AnEmptyListAnswersWithoutAPanelAndACancelledPanelExpo
 }
 
 TEST_F(AdvancedExportTest, JpegQualityIsClampedOtherFormatTextsAreJpegAndPngTiffAndHeicDecode) {
-  auto rendered = imaging::CreateRenderedImage(small_, 8192, true);
-  ASSERT_TRUE(rendered);
+  const imaging::DecodedImage rendered = imaging::CreateRenderedImage(small_, 8192, true).value();
   const std::pair<Json, double> qualities[] = {{{{"format", "jpeg"}, {"quality", 0.3}}, 0.5},
                                                {{{"format", "jpeg"}, {"quality", 1.4}}, 1.0}, {{{"format", "jpeg"}}, 0.92},
                                                {{{"format", "jpeg"}, {"quality", 0}}, 0.92}, {{{"format", "gif"}}, 0.75}};
@@ -385,7 +384,7 @@ TEST_F(AdvancedExportTest, JpegQualityIsClampedOtherFormatTextsAreJpegAndPngTiff
     const std::string dated = Dated(folder.path());
     EXPECT_EQ(ExportAdvanced(Json::array({{{"path", small_}}}), options, folder.path()),
               (Json{{"message", "已导出 1 张"}, {"folder", dated}}));
-    EXPECT_EQ(PictureData(ReadBytes(dated + "/SMALL.jpg")), PictureData(imaging::EncodeJPEG(*rendered, quality).value_or("")))
+    EXPECT_EQ(PictureData(ReadBytes(dated + "/SMALL.jpg")), PictureData(imaging::EncodeJPEG(rendered, quality).value_or("")))
         << options;
     EXPECT_EQ(ReadBytes(dated + "/SMALL.xmp"), Sidecar("0", "未分类"));
   }
@@ -394,7 +393,7 @@ TEST_F(AdvancedExportTest, JpegQualityIsClampedOtherFormatTextsAreJpegAndPngTiff
     ExportAdvanced(Json::array({{{"path", small_}, {"status", "保留"}, {"rating", 3}}}), {{"format", format}}, folder.path());
     auto image = imaging::CreateThumbnail(Dated(folder.path()) + "/SMALL." + format, 8192);
     ASSERT_TRUE(image) << format;
-    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(rendered->width(), rendered->height()));
+    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(rendered.width(), rendered.height()));
   }
 }
 
