@@ -45,26 +45,17 @@ const std::string kPhotos = std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/";
 // An sRGB picture whose three channels all carry greyAt(x, y).
 imaging::DecodedImage GreyPicture(int width, int height, const std::function<std::uint8_t(int, int)>& greyAt) {
   imaging::EnsureVipsStarted();
-  std::vector<std::uint8_t> pixels(std::size_t(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      std::uint8_t* pixel = &pixels[(std::size_t(y) * width + x) * 3];
-      pixel[0] = pixel[1] = pixel[2] = greyAt(x, y);
-    }
-  }
-  vips::VImage view = vips::VImage::new_from_memory(pixels.data(), pixels.size(), width, height, 3, VIPS_FORMAT_UCHAR);
-  return view.copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB)).copy_memory();
+  std::vector<std::uint8_t> grey(std::size_t(width) * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) grey[std::size_t(y) * width + x] = greyAt(x, y);
+  const vips::VImage band = vips::VImage::new_from_memory(grey.data(), grey.size(), width, height, 1, VIPS_FORMAT_UCHAR);
+  return vips::VImage::bandjoin({band, band, band})
+      .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+      .copy_memory();
 }
 
 imaging::DecodedImage UniformPicture(int width, int height, std::uint8_t grey) {
   return GreyPicture(width, height, [grey](int, int) { return grey; });
-}
-
-GreyGrid Checkerboard(unsigned side) {
-  GreyGrid grid(side * side);
-  for (unsigned y = 0; y < side; ++y)
-    for (unsigned x = 0; x < side; ++x) grid[y * side + x] = (x + y) % 2 ? 255 : 0;
-  return grid;
 }
 
 TEST(GreyGridMeasures, KnownAnswersOverInteriorSamplesOnly) {
@@ -77,19 +68,12 @@ TEST(GreyGridMeasures, KnownAnswersOverInteriorSamplesOnly) {
     unsigned width, height;
     double laplacianVariance, noise;
   };
+  const GreyGrid impulse = {0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0};
   for (const Case& grid : {
-           Case{"uniform", GreyGrid(192 * 192, 117), 192, 192, 0, 0},
            Case{"ramp", ramp, 20, 10, 0, 0},
            // Two interior samples: Laplacians 40 and -10 (mean 15, variance 625); deviations 10 and 2.5.
-           Case{"impulse", {0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0}, 4, 3, 625, 6.25},
-           // Interior of a 4 × 4 checkerboard: two Laplacians of +1020 and two of -1020.
-           Case{"checkerboard", Checkerboard(4), 4, 4, 1020.0 * 1020.0, 255},
-           // One interior sample: no variance; |100 - (10 + 20 + 40 + 30) / 4|.
-           Case{"three by three", {0, 10, 0, 20, 100, 40, 0, 30, 0}, 3, 3, 0, 75},
-           Case{"empty", {}, 192, 192, 0, 0},
-           Case{"shorter than promised", Checkerboard(4), 4, 5, 0, 0},
-           Case{"no interior column", Checkerboard(4), 2, 8, 0, 0},
-           Case{"no interior row", Checkerboard(4), 8, 2, 0, 0}}) {
+           Case{"impulse", impulse, 4, 3, 625, 6.25},
+           Case{"shorter than promised", impulse, 4, 4, 0, 0}}) {
     EXPECT_DOUBLE_EQ(LaplacianVariance(grid.grid, grid.width, grid.height), grid.laplacianVariance) << grid.name;
     EXPECT_DOUBLE_EQ(NoiseEstimate(grid.grid, grid.width, grid.height), grid.noise) << grid.name;
   }
@@ -99,24 +83,8 @@ TEST(GrayPixels, StretchesToTheSquareTopRowFirstKeepingGreysAndTurningColoursToT
   // 200 × 100: white top half, black bottom half.
   const GreyGrid grid = GrayPixels(GreyPicture(200, 100, [](int, int y) { return y < 50 ? 255 : 0; }), 16);
   ASSERT_EQ(grid.size(), 16u * 16u);
-  for (unsigned x = 0; x < 16; ++x) {
-    EXPECT_EQ(grid[0 * 16 + x], 255) << x;
-    EXPECT_EQ(grid[15 * 16 + x], 0) << x;
-  }
-  // Left bright, right dark: column 0 holds the bright samples.
-  const GreyGrid columns = GrayPixels(GreyPicture(90, 300, [](int x, int) { return x < 45 ? 200 : 20; }), 8);
-  ASSERT_EQ(columns.size(), 64u);
-  EXPECT_EQ(columns[5 * 8 + 0], 200);
-  EXPECT_EQ(columns[5 * 8 + 7], 20);
-
-  // Neutral greys keep their level; nothing gives no grid.
-  EXPECT_TRUE(GrayPixels(UniformPicture(8, 8, 9), 0).empty());
+  EXPECT_EQ(std::pair(grid[0], grid[15 * 16 + 15]), std::pair(std::uint8_t(255), std::uint8_t(0)));
   EXPECT_TRUE(GrayPixels(imaging::DecodedImage(), 192).empty());
-  for (int level : {0, 64, 128, 200, 255}) {
-    const GreyGrid uniform = GrayPixels(UniformPicture(37, 23, std::uint8_t(level)), 192);
-    ASSERT_EQ(uniform.size(), 192u * 192u);
-    EXPECT_NEAR(uniform[96 * 192 + 96], level, 1) << level;
-  }
   const auto solid = [](double r, double g, double b) {
     return vips::VImage::black(10, 10)
         .new_from_image({r, g, b})
@@ -136,9 +104,8 @@ TEST(DHash, UniformIsAllZeroDarkeningColumnsAllOnesAndTheFirstComparisonIsTheMos
   };
   const std::pair<imaging::DecodedImage, const char*> cases[] = {
       {UniformPicture(300, 200, 90), "0000000000000000"},
-      // Strictly darker from left to right, whatever the rows; brightening columns never compare greater.
+      // Strictly darker from left to right, whatever the rows.
       {GreyPicture(90, 80, [](int x, int) { return std::uint8_t(250 - 2 * x); }), "ffffffffffffffff"},
-      {GreyPicture(90, 80, [](int x, int) { return std::uint8_t(20 + 2 * x); }), "0000000000000000"},
       {brighterAt(0, 0), "8000000000000000"},
       {GreyPicture(9, 8, [](int x, int y) { return std::uint8_t(y == 7 && x == 7 ? 200 : 100); }), "0000000000000001"},
       {brighterAt(3, 1), "0010000000000000"},
@@ -146,27 +113,20 @@ TEST(DHash, UniformIsAllZeroDarkeningColumnsAllOnesAndTheFirstComparisonIsTheMos
   for (const auto& [picture, hash] : cases) EXPECT_EQ(DHash(picture), hash);
 }
 
-TEST(EyeAspect, HeightOverWidthOfThePointsWithAFloorUnderTheWidth) {
-  const EyeRegion eye = {{0.2, 0.50}, {0.3, 0.545}, {0.4, 0.545}, {0.5, 0.50}, {0.4, 0.455}, {0.3, 0.455}};
-  EXPECT_NEAR(EyeAspect(eye), 0.09 / 0.3, 1e-6);
-  EXPECT_EQ(EyeAspect(std::nullopt), -1.0);
-  EXPECT_EQ(EyeAspect(EyeRegion{{0.1, 0.1}, {0.2, 0.2}, {0.3, 0.3}, {0.4, 0.4}, {0.5, 0.5}}), -1.0) << "five points";
-  const EyeRegion point(6, LandmarkPoint{0.4, 0.5});
-  EyeRegion tall = point;
+// The ratio itself and the eyes without six points are the assessment's rows.
+TEST(EyeAspect, AZeroWidthIsFloored) {
+  EyeRegion tall(6, LandmarkPoint{0.4, 0.5});
   tall[0].y = 0.45;
   tall[3].y = 0.55;
   EXPECT_NEAR(EyeAspect(tall), 0.1 / 0.0001, 1.0);
-  EXPECT_EQ(EyeAspect(point), 0.0);
 }
 
 TEST(FaceCheckVisible, SizeAndPoseLimits) {
   const FaceBox justLarge{0.3, 0.3, 0.12, 0.16};  // 48 × 48 px on 400 × 300
   const std::tuple<FaceBox, double, double, bool> cases[] = {
-      {{0.3, 0.3, 0.1, 0.1}, 0, 0, false}, {justLarge, 0, 0, true}, {{0.3, 0.3, 0.1199, 0.5}, 0, 0, false},
-      {justLarge, 0.45, -0.45, true}, {justLarge, -0.45, 0.45, true}, {justLarge, 0.4501, 0, false},
-      {justLarge, 0, -0.4501, false}, {justLarge, std::nan(""), 0, false},
-      // Where the box sits does not matter, even outside the picture.
-      {{-2, 5, 0.12, 0.16}, 0, 0, true}};
+      {{0.3, 0.3, 0.5, 0.1599}, 0, 0, false}, {justLarge, 0, 0, true}, {{0.3, 0.3, 0.1199, 0.5}, 0, 0, false},
+      {justLarge, 0.45, -0.45, true}, {justLarge, 0.4501, 0, false}, {justLarge, 0, -0.4501, false},
+      {justLarge, std::nan(""), 0, false}};
   for (const auto& [box, yaw, roll, visible] : cases) {
     EXPECT_EQ(FaceCheckVisible(400, 300, box, yaw, roll), visible) << box.width << " " << yaw << " " << roll;
   }
@@ -183,9 +143,7 @@ TEST(FaceRegionSharpness, MeasuresOnlyTheFaceAndNotTooSmallOnes) {
   // Half outside at the top (lower-left origin): 120 px tall box, 60 px visible, 80 px wide.
   EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.3, 0.8, 0.2, 0.4}), 0.0);
   EXPECT_EQ(FaceRegionSharpness(imaging::DecodedImage(), FaceBox{0, 0, 1, 1}), -1.0);
-  EXPECT_GT(FaceRegionSharpness(picture, FaceBox{0.05, 0.05, 0.4, 0.4}), 100.0);
-  EXPECT_EQ(FaceRegionSharpness(picture, FaceBox{0.55, 0.55, 0.4, 0.4}), 0.0);
-  // The crop goes through the 96 × 96 grid of the whole-picture measure.
+  // The lower-left quarter, through the 96 × 96 grid of the whole-picture measure.
   const auto crop = picture.extract_area(0, 150, 200, 150);
   EXPECT_DOUBLE_EQ(FaceRegionSharpness(picture, FaceBox{0, 0, 0.5, 0.5}),
                    LaplacianVariance(GrayPixels(crop, 96), 96, 96));
@@ -208,52 +166,27 @@ void ExpectSamePictures(const Picture& ours, const Picture& theirs) {
   EXPECT_TRUE(std::equal(ours.begin(), ours.end(), theirs.begin()));
 }
 
-void ExpectSameAsDlib(const Picture& picture) {
-  Picture ours, theirs;
-  DoublePicture(picture, ours);
-  dlib::pyramid_up(picture, theirs, dlib::pyramid_down<2>());
-  ExpectSamePictures(ours, theirs);
-}
-
-TEST(ExactResampling, DoublingMatchesDlibOnEveryShape) {
+TEST(ExactResampling, DoublingResizingAndEveryPyramidLevelMatchDlib) {
   std::mt19937 random(20261207);
   // Analysis pictures both ways up, and the small and odd shapes where dlib's four-wide path
   // ends early or never starts.
   std::vector<std::pair<long, long>> shapes = {{512, 768}, {768, 512}, {768, 576}, {431, 768}, {1, 1}, {1, 9},
                                                {9, 1},     {2, 2},     {3, 5},     {7, 4},     {13, 17}, {64, 65}};
   std::uniform_int_distribution<long> side(1, 300);
-  for (int round = 0; round < 40; ++round) shapes.emplace_back(side(random), side(random));
+  for (int round = 0; round < 60; ++round) shapes.emplace_back(side(random), side(random));
   for (const auto& [rows, columns] : shapes) {
-    SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(columns));
-    ExpectSameAsDlib(RandomPicture(rows, columns, random));
+    const Picture picture = RandomPicture(rows, columns, random);
+    Picture doubled, dlibDoubled, resized(side(random), side(random)), dlibResized(resized.nr(), resized.nc());
+    SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(columns) + " to " + std::to_string(resized.nr()) + "x" +
+                 std::to_string(resized.nc()));
+    DoublePicture(picture, doubled);
+    dlib::pyramid_up(picture, dlibDoubled, dlib::pyramid_down<2>());
+    ExpectSamePictures(doubled, dlibDoubled);
+    ResizeGreyLikeDlib(picture, resized);
+    dlib::resize_image(picture, dlibResized);
+    ExpectSamePictures(resized, dlibResized);
   }
-}
-
-TEST(ExactResampling, AnyResizeMatchesDlibAndAnEmptyPictureStaysEmpty) {
-  std::mt19937 random(7);
-  std::uniform_int_distribution<long> side(1, 200);
-  for (int round = 0; round < 60; ++round) {
-    const Picture picture = RandomPicture(side(random), side(random), random);
-    Picture ours(side(random), side(random)), theirs(ours.nr(), ours.nc());
-    SCOPED_TRACE(std::to_string(picture.nr()) + "x" + std::to_string(picture.nc()) + " to " +
-                 std::to_string(ours.nr()) + "x" + std::to_string(ours.nc()));
-    ResizeGreyLikeDlib(picture, ours);
-    dlib::resize_image(picture, theirs);
-    ExpectSamePictures(ours, theirs);
-  }
-  // An empty picture stays empty: nothing to read, nothing written.
-  Picture empty, doubled(3, 3), resized(4, 4);
-  DoublePicture(empty, doubled);
-  EXPECT_EQ(doubled.size(), 0u);
-  resized[0][0] = 9;
-  ResizeGreyLikeDlib(empty, resized);
-  EXPECT_EQ(resized[0][0], 9);
-}
-
-TEST(ExactResampling, EveryPyramidLevelMatchesDlib) {
-  std::mt19937 random(11);
-  Picture ours = RandomPicture(1024, 1536, random);
-  Picture theirs;
+  Picture ours = RandomPicture(1024, 1536, random), theirs;
   dlib::assign_image(theirs, ours);
   const PyramidDownSixths pyramid;
   const dlib::pyramid_down<6> dlibPyramid;
@@ -264,54 +197,35 @@ TEST(ExactResampling, EveryPyramidLevelMatchesDlib) {
     ExpectSamePictures(ours, theirs);
     EXPECT_EQ(pyramid.rect_down(dlib::rectangle(0, 0, 99, 99)), dlibPyramid.rect_down(dlib::rectangle(0, 0, 99, 99)));
   }
+  // An empty picture stays empty: nothing to read, nothing written.
+  Picture empty, emptyDoubled(3, 3), untouched(4, 4);
+  DoublePicture(empty, emptyDoubled);
+  EXPECT_EQ(emptyDoubled.size(), 0u);
+  untouched[0][0] = 9;
+  ResizeGreyLikeDlib(empty, untouched);
+  EXPECT_EQ(untouched[0][0], 9);
 }
 
 TEST(FaceScores, ConfidenceIsLogisticOverTheHogScoreAndSkinShareCountsSkinColouredPixels) {
   EXPECT_NEAR(DetectionConfidence(-0.2), 0.5, 1e-6);
   EXPECT_GT(DetectionConfidence(0.5), 0.98);
-  EXPECT_LT(DetectionConfidence(-0.5), 0.2);
-  float previous = 0;
-  for (double score = -2; score <= 3; score += 0.25) {
-    const float confidence = DetectionConfidence(score);
-    EXPECT_GE(confidence, previous);
-    EXPECT_LE(confidence, 1.0f);
-    previous = confidence;
-  }
-  // Skin share counts skin-coloured pixels.
-  const std::vector<std::uint8_t> pixels = {
-      224, 172, 140,  // light skin
-      141, 85, 36,    // dark skin
-      128, 128, 128,  // grey
-      40, 60, 200,    // blue
-  };
+  // Light skin, dark skin, grey, blue.
+  const std::vector<std::uint8_t> pixels = {224, 172, 140, 141, 85, 36, 128, 128, 128, 40, 60, 200};
   EXPECT_DOUBLE_EQ(SkinShare(pixels.data(), 4), 0.5);
   EXPECT_EQ(SkinShare(pixels.data(), 0), 0);
 }
 
 TEST(CaptureQuality, FocusGatesTheScore) {
-  CaptureInputs sharp;
-  sharp.sharpness = 400;
-  sharp.sidePixels = 120;
-  sharp.meanGrey = 0.5;
-  const double good = CaptureQuality(sharp);
+  const double good = CaptureQuality({.sharpness = 400, .sidePixels = 120});
   EXPECT_GT(good, 0.6);
-  EXPECT_LE(good, 1.0);
-
-  CaptureInputs blurred = sharp;
-  blurred.sharpness = 10;
-  EXPECT_LT(CaptureQuality(blurred), 0.35);
-  blurred.sharpness = 0;
-  EXPECT_EQ(CaptureQuality(blurred), 0);
-
+  EXPECT_EQ(CaptureQuality({.sharpness = 0, .sidePixels = 120}), 0);
   // Smaller, turned, badly exposed or doubtful faces score lower.
-  for (auto change : std::vector<void (*)(CaptureInputs&)>{
-           [](CaptureInputs& in) { in.sidePixels = 30; }, [](CaptureInputs& in) { in.yaw = 0.6; },
-           [](CaptureInputs& in) { in.meanGrey = 0.05; }, [](CaptureInputs& in) { in.clippedShare = 0.5; },
-           [](CaptureInputs& in) { in.detectionConfidence = 0.2f; }}) {
-    CaptureInputs worse = sharp;
-    change(worse);
+  for (const CaptureInputs& worse : {CaptureInputs{.sharpness = 400, .sidePixels = 30},
+                                     CaptureInputs{.sharpness = 400, .sidePixels = 120, .yaw = 0.6},
+                                     CaptureInputs{.sharpness = 400, .sidePixels = 120, .meanGrey = 0.05},
+                                     CaptureInputs{.sharpness = 400, .sidePixels = 120, .clippedShare = 0.5},
+                                     CaptureInputs{.sharpness = 400, .sidePixels = 120, .detectionConfidence = 0.2f}}) {
     EXPECT_LT(CaptureQuality(worse), good);
-    EXPECT_GE(CaptureQuality(worse), 0);
   }
 }
 
@@ -421,27 +335,15 @@ double Aspect(const EyePoints& points) {
 }
 
 TEST(EyeOutline, AnOpenEyeKeepsItsLandmarksAndAShutOneSeenNearlyShutIsDrawnShut) {
-  const Chip chip = OpenEye();
-  EyeEvidence evidence;
-  const auto outline = RefineEyeOutline(chip.view(), Landmarks(1.0 / 3), EyeDoubt::None, &evidence);
+  const auto outline = RefineEyeOutline(OpenEye().view(), Landmarks(1.0 / 3), EyeDoubt::None);
   ASSERT_TRUE(outline);
   EXPECT_NEAR(Aspect(*outline), 1.0 / 3, 1e-9);
-  EXPECT_GE(evidence.openingContrast, 0.25);
-  EXPECT_EQ(evidence.closing, 1.0);
-  EXPECT_NEAR(evidence.reportedAspect, 1.0 / 3, 1e-9);
-
-  // A shut eye the landmarks see nearly shut is drawn shut.
+  // A shut eye the landmarks see nearly shut is drawn shut, its lids moved towards the lid line.
   const EyePoints landmarks = Landmarks(0.19);
-  const auto shut = RefineEyeOutline(ShutEye().view(), landmarks, EyeDoubt::None, &evidence);
+  const auto shut = RefineEyeOutline(ShutEye().view(), landmarks, EyeDoubt::None);
   ASSERT_TRUE(shut);
-  EXPECT_LT(evidence.openingContrast, 0.1);
   EXPECT_LT(Aspect(*shut), rules::kClosedEyeRatio);
-  // Still the eye's outline: the points keep their places across the eye, the lids move towards
-  // the lid line.
-  for (int i = 0; i < 6; ++i) EXPECT_EQ((*shut)[i].x, landmarks[i].x);
   EXPECT_EQ((*shut)[3].y, landmarks[3].y);
-  EXPECT_GT((*shut)[1].y, landmarks[1].y);
-  EXPECT_LT((*shut)[4].y, landmarks[4].y);
 }
 
 TEST(EyeOutline, ThePictureAloneNeverShutsAnEyeTheLandmarksSeeOpenAndLaughingEyesStayInTheReviewBand) {
@@ -459,10 +361,7 @@ TEST(EyeOutline, ThePictureAloneNeverShutsAnEyeTheLandmarksSeeOpenAndLaughingEye
 }
 
 TEST(EyeOutline, UnreadableEyesGiveNoOutline) {
-  const Chip flat = Draw([](double, double) { return kSkin; });
-  EyeEvidence evidence;
-  EXPECT_FALSE(RefineEyeOutline(flat.view(), Landmarks(0.3), EyeDoubt::None, &evidence));
-  EXPECT_LT(evidence.lidContrast, 20);
+  EXPECT_FALSE(RefineEyeOutline(Draw([](double, double) { return kSkin; }).view(), Landmarks(0.3), EyeDoubt::None));
   // Too small to read, or reaching off the crop.
   EyePoints tiny = Landmarks(0.3);
   for (auto& p : tiny) p.x = 130 + (p.x - 130) / 10;
@@ -471,8 +370,6 @@ TEST(EyeOutline, UnreadableEyesGiveNoOutline) {
   EXPECT_FALSE(RefineEyeOutline(OpenEye().view(), Landmarks(0.3, 130, 250), EyeDoubt::None));
   EXPECT_FALSE(RefineEyeOutline(GreyView{}, Landmarks(0.3), EyeDoubt::None));
 }
-
-// A face detector that reports the faces a test wrote for it.
 
 class ScriptedFaceDetector final : public FaceDetector {
  public:
@@ -490,33 +387,19 @@ class ScriptedFaceDetector final : public FaceDetector {
 
 // Six outline points whose height over width is `aspect` (width 0.2 of the face box).
 EyeRegion EyeWithAspect(double aspect, double centreX = 0.3) {
-  const double halfWidth = 0.1, halfHeight = 0.1 * aspect;
-  return {{centreX - halfWidth, 0.6},
-          {centreX - 0.03, 0.6 + halfHeight},
-          {centreX + 0.03, 0.6 + halfHeight},
-          {centreX + halfWidth, 0.6},
-          {centreX + 0.03, 0.6 - halfHeight},
-          {centreX - 0.03, 0.6 - halfHeight}};
+  const double half = 0.1 * aspect;
+  return {{centreX - 0.1, 0.6},        {centreX - 0.03, 0.6 + half}, {centreX + 0.03, 0.6 + half},
+          {centreX + 0.1, 0.6},        {centreX + 0.03, 0.6 - half}, {centreX - 0.03, 0.6 - half}};
 }
 
-// A frontal face with both eyes at the given aspects.
-DetectedFace FaceAt(FaceBox box, double leftAspect, double rightAspect, float confidence = 0.9f) {
-  DetectedFace face;
-  face.box = box;
-  face.confidence = confidence;
-  face.yaw = 0.0;
-  face.roll = 0.0;
-  face.leftEye = EyeWithAspect(leftAspect, 0.7);
-  face.rightEye = EyeWithAspect(rightAspect, 0.3);
-  return face;
+// A face with both eyes at the given aspects, frontal unless posed.
+DetectedFace FaceAt(FaceBox box, double leftAspect, double rightAspect, float confidence = 0.9f,
+                    std::optional<double> yaw = 0.0, std::optional<double> roll = 0.0) {
+  return DetectedFace{box, confidence, yaw, roll, EyeWithAspect(leftAspect, 0.7), EyeWithAspect(rightAspect, 0.3)};
 }
 
 FaceDetection Found(std::vector<DetectedFace> faces, std::vector<std::optional<double>> qualities = {}) {
-  FaceDetection detection;
-  detection.succeeded = true;
-  detection.faces = std::move(faces);
-  detection.captureQualities = std::move(qualities);
-  return detection;
+  return FaceDetection{true, std::move(faces), std::move(qualities)};
 }
 
 const Json kAllChecks = {{"enabled", {kOverallBlur, kFaceOutOfFocus, kClosedEyes, kOverexposed, kUnderexposed, kTooNoisy}}};
@@ -545,11 +428,6 @@ Json Only(const Json& record, const Json& expected) {
 FaceBox BoxOnMid(double side, double cx = 0.5, double cy = 0.5) {
   return {cx - side / 800, cy - side / 600, side / 400, side / 300};
 }
-DetectedFace Posed(DetectedFace face, std::optional<double> yaw, std::optional<double> roll = 0.0) {
-  face.yaw = yaw;
-  face.roll = roll;
-  return face;
-}
 
 TEST(Assessment, APhotoWithoutFacesGivesTheTwentyOneKeysWithTheFaceDefaults) {
   const auto mid = UniformPicture(400, 300, 128);
@@ -564,13 +442,6 @@ TEST(Assessment, APhotoWithoutFacesGivesTheTwentyOneKeysWithTheFaceDefaults) {
                           {"faceSharpness", -1.0}, {"faceFocusScore", -1.0}, {"reviewReasons", Json::array()},
                           {"needsReview", 0}, {"faceQuality", 0.65}, {"poseScore", 0.65}, {"compositionScore", 0.55},
                           {"confidence", 0.78}, {"reason", kOverallBlur}, {"hash", DHash(mid)}}));
-  // A small face measured on a larger decode changes what is measured, never the record's keys.
-  DetectedFace closer = FaceAt(BoxOnMid(30), 0.3, 0.3);
-  closer.eyeScale = 2;
-  const Json closerResult = Assess(mid, Found({closer}, {0.8}));
-  EXPECT_EQ(closerResult["eyesChecked"], 1);
-  EXPECT_EQ(closerResult.size(), result.size());
-  for (const auto& [key, value] : result.items()) EXPECT_TRUE(closerResult.contains(key)) << key;
 
   // Top quarter white (≥ 250), bottom quarter black (≤ 5), middle grey: the grey grid's measures.
   const auto bands = GreyPicture(192, 192, [](int, int y) { return std::uint8_t(y < 48 ? 255 : y >= 144 ? 0 : 102); });
@@ -608,14 +479,14 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
   const FaceBox sharpBox{312.0 / 768, 1 - 328.0 / 512, 144.0 / 768, 144.0 / 512};
   const auto clean = GreyPicture(400, 300, [](int x, int y) { return std::uint8_t(60 + ((x / 3 + y / 3) % 2) * 120); });
   const auto bright = UniformPicture(64, 64, 217), dark = UniformPicture(64, 64, 41);
+  const auto speckled = GreyPicture(192, 192, [](int x, int y) { return std::uint8_t((x * 7 + y * 13) % 5 == 0 ? 90 : 2); });
   const auto face = [](double left, double right, float confidence = 0.9f) {
     return FaceAt(BoxOnMid(120), left, right, confidence);
   };
   DetectedFace noEye = face(0.3, 0.3), fiveEyePoints = face(0.3, 0.3);
   noEye.leftEye.reset();
   fiveEyePoints.rightEye->pop_back();
-  FaceDetection failed;  // whatever a failed pass left behind
-  failed.faces = {face(0.15, 0.15)};
+  const FaceDetection failed{false, {face(0.15, 0.15)}, {}};  // whatever a failed pass left behind
   const Json closedOnly = Enabled({kClosedEyes}), focusOnly = Enabled({kFaceOutOfFocus}), blurOnly = Enabled({kOverallBlur});
   const Json exposure = Enabled({kOverexposed, kUnderexposed}), none = Enabled({});
   struct Case {
@@ -623,74 +494,62 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
     const imaging::DecodedImage& picture;
     FaceDetection faces;
     Json settings;
-    const char* strictness;
     Json expected;
+    const char* strictness = "标准";
   };
   const Case cases[] = {
-      {"a sharp face keeps a soft picture clear", soft, Found({FaceAt(sharpBox, 0.3, 0.3)}, {0.8}), kAllChecks, "标准",
+      {"a sharp face keeps a soft picture clear", soft, Found({FaceAt(sharpBox, 0.3, 0.3)}, {0.8}), kAllChecks,
        {{"issues", Json::array()}}},
-      {"without the face it is blurred", soft, Found({}), kAllChecks, "标准", {{"issues", List({kOverallBlur})}}},
-      {"a flat face of low quality is out of focus", mid, Found({face(0.3, 0.3)}, {0.2, std::nullopt}), focusOnly, "标准",
+      {"a flat face of low quality is out of focus", mid, Found({face(0.3, 0.3)}, {0.2, std::nullopt}), focusOnly,
        {{"faceSharpness", 0.0}, {"faceFocusScore", 0.0}, {"faceQuality", 0.2}, {"issues", List({kFaceOutOfFocus})},
         {"reviewReasons", Json::array()}}},
-      {"of good quality it is reviewed", mid, Found({face(0.3, 0.3)}, {0.6}), focusOnly, "标准",
+      {"of good quality it is reviewed", mid, Found({face(0.3, 0.3)}, {0.6}), focusOnly,
        {{"issues", Json::array()}, {"reviewReasons", List({kFaceDetailLow})}}},
-      {"without a quality value it counts 0.5", mid, Found({face(0.3, 0.3)}, {std::nullopt}), focusOnly, "标准",
+      {"without a quality value it counts 0.5", mid, Found({face(0.3, 0.3)}, {std::nullopt}), focusOnly,
        {{"faceQuality", 0.5}, {"reviewReasons", List({kFaceDetailLow})}}},
-      {"shut eyes", mid, Found({face(0.15, 0.15)}, {0.8}), kAllChecks, "标准",
+      {"shut eyes", mid, Found({face(0.15, 0.15)}, {0.8}), kAllChecks,
        {{"eyesChecked", 1}, {"closedEyes", 1}, {"issues", List({kOverallBlur, kClosedEyes})}}},
-      {"one eye near the threshold", mid, Found({face(0.15, 0.30)}, {0.8}), closedOnly, "标准",
+      {"one eye near the threshold", mid, Found({face(0.15, 0.30)}, {0.8}), closedOnly,
        {{"eyesChecked", 1}, {"closedEyes", 0}, {"reviewReasons", List({kEyesNearThreshold})}}},
-      {"both eyes near the threshold", mid, Found({face(0.18, 0.20)}, {0.8}), closedOnly, "标准",
+      {"both eyes near the threshold", mid, Found({face(0.18, 0.20)}, {0.8}), closedOnly,
        {{"closedEyes", 0}, {"reviewReasons", List({kEyesNearThreshold})}}},
-      {"open eyes", mid, Found({face(0.25, 0.25)}, {0.8}), closedOnly, "标准", {{"reviewReasons", Json::array()}}},
-      {"shut eyes with the check off are counted only", mid, Found({face(0.15, 0.15)}, {0.8}), blurOnly, "标准",
+      {"open eyes", mid, Found({face(0.25, 0.25)}, {0.8}), closedOnly, {{"reviewReasons", Json::array()}}},
+      {"shut eyes with the check off are counted only", mid, Found({face(0.15, 0.15)}, {0.8}), blurOnly,
        {{"closedEyes", 1}, {"issues", List({kOverallBlur})}, {"reviewReasons", Json::array()}}},
-      {"near eyes with the check off", mid, Found({face(0.15, 0.30)}, {0.8}), blurOnly, "标准",
-       {{"reviewReasons", Json::array()}}},
-      {"three turned faces give the reason once", mid,
-       Found({Posed(FaceAt(BoxOnMid(80, 0.2), 0.3, 0.3), 0.8), Posed(FaceAt(BoxOnMid(80, 0.5), 0.3, 0.3), 0.8),
-              Posed(FaceAt(BoxOnMid(80, 0.8), 0.3, 0.3), 0.8)},
-             {0.8}),
-       closedOnly, "标准",
-       {{"mainFaces", 3}, {"eyesChecked", 0}, {"reviewReasons", List({kEyesNotVisible})}, {"needsReview", 1}}},
-      {"an eye without points", mid, Found({noEye}), closedOnly, "标准", {{"reviewReasons", List({kEyesNotVisible})}}},
-      {"an eye of five points", mid, Found({fiveEyePoints}), closedOnly, "标准", {{"eyesChecked", 0}}},
-      {"a tilted head", mid, Found({Posed(face(0.15, 0.15), 0.0, -0.5)}), closedOnly, "标准",
+      {"an eye without points", mid, Found({noEye}), closedOnly, {{"reviewReasons", List({kEyesNotVisible})}}},
+      {"an eye of five points", mid, Found({fiveEyePoints}), closedOnly, {{"eyesChecked", 0}}},
+      {"a tilted head", mid, Found({FaceAt(BoxOnMid(120), 0.15, 0.15, 0.9f, 0.0, -0.5)}), closedOnly,
        {{"closedEyes", 0}, {"reviewReasons", List({kEyesNotVisible})}}},
-      {"missing angles count as 0", mid, Found({Posed(face(0.15, 0.15), std::nullopt, std::nullopt)}), closedOnly, "标准",
-       {{"closedEyes", 1}, {"poseScore", 1.0}}},
+      {"missing angles count as 0", mid, Found({FaceAt(BoxOnMid(120), 0.15, 0.15, 0.9f, std::nullopt, std::nullopt)}),
+       closedOnly, {{"closedEyes", 1}, {"poseScore", 1.0}}},
       {"at a quarter of the largest area a face is a main face", mid,
        Found({FaceAt(FaceBox{0.1, 0.1, 0.25, 0.25}, 0.3, 0.3), FaceAt(FaceBox{0.4, 0.4, 0.5, 0.5}, 0.3, 0.3)}), kAllChecks,
-       "标准", {{"mainFaces", 2}}},
-      {"a 40 px face is too small for eyes and focus", mid, Found({FaceAt(BoxOnMid(40), 0.3, 0.3)}, {0.8}), kAllChecks, "标准",
+       {{"mainFaces", 2}}},
+      {"a 40 px face is too small for eyes and focus", mid, Found({FaceAt(BoxOnMid(40), 0.3, 0.3)}, {0.8}), kAllChecks,
        {{"faceSharpness", -1.0}, {"faceFocusScore", -1.0}, {"reviewReasons", List({kEyesNotVisible, kFaceTooSmallForFocus})}}},
       {"the lowest face sharpness is kept", soft,
        Found({FaceAt(sharpBox, 0.3, 0.3), FaceAt({0.02, 0.6, sharpBox.width, sharpBox.height}, 0.3, 0.3)}), kAllChecks,
-       "标准", {{"faceSharpness", 0.0}}},
+       {{"faceSharpness", 0.0}}},
       {"reasons once, in order of first occurrence", mid,
-       Found({FaceAt(BoxOnMid(60, 0.2), 0.15, 0.30), Posed(FaceAt(BoxOnMid(60, 0.5), 0.3, 0.3), 1.0),
+       Found({FaceAt(BoxOnMid(60, 0.2), 0.15, 0.30), FaceAt(BoxOnMid(60, 0.5), 0.3, 0.3, 0.9f, 1.0),
               FaceAt(BoxOnMid(60, 0.8), 0.18, 0.20)},
              {0.8}),
-       closedOnly, "标准",
-       {{"reviewReasons", List({kEyesNearThreshold, kEyesNotVisible})}, {"needsReview", 1}, {"confidence", 0.55}}},
-      {"a clean photo takes its best face's confidence", clean, Found({face(0.3, 0.3, 0.9f)}, {0.8}), none, "标准",
+       closedOnly, {{"reviewReasons", List({kEyesNearThreshold, kEyesNotVisible})}, {"needsReview", 1}, {"confidence", 0.55}}},
+      {"a clean photo takes its best face's confidence", clean, Found({face(0.3, 0.3, 0.9f)}, {0.8}), none,
        {{"issues", Json::array()}, {"reviewReasons", Json::array()}, {"confidence", double(0.9f)}}},
-      {"a weaker face does not lower the floor", clean, Found({face(0.3, 0.3, 0.5f)}), none, "标准", {{"confidence", 0.72}}},
-      {"a clean photo without faces", clean, Found({}), none, "标准", {{"confidence", 0.72}}},
-      {"an issue and no face", mid, Found({}), blurOnly, "标准", {{"confidence", 0.78}, {"needsReview", 0}}},
-      {"any review reason, even with issues and a confident face", mid, Found({face(0.15, 0.30, 0.99f)}, {0.8}), kAllChecks,
-       "标准", {{"issues", List({kOverallBlur})}, {"confidence", 0.55}, {"needsReview", 1}}},
-      {"0.85 bright at standard", bright, Found({}), exposure, "标准", {{"issues", List({kOverexposed})}}},
-      {"an unknown strictness is standard", bright, Found({}), exposure, "随便", {{"issues", List({kOverexposed})}}},
-      {"0.85 bright when lenient", bright, Found({}), exposure, "宽松", {{"issues", Json::array()}}},
-      {"0.16 dark when strict", dark, Found({}), exposure, "严格", {{"issues", List({kUnderexposed})}}},
-      {"0.16 dark when lenient", dark, Found({}), exposure, "宽松", {{"issues", Json::array()}}},
-      {"a failed detection with the eye check on", mid, failed, closedOnly, "标准",
+      {"a weaker face does not lower the floor", clean, Found({face(0.3, 0.3, 0.5f)}), none, {{"confidence", 0.72}}},
+      {"dark and speckled: issues in rule order, joined", speckled, Found({}), kAllChecks,
+       {{"issues", List({kUnderexposed, kTooNoisy})}, {"reason", std::string(kUnderexposed) + "、" + std::string(kTooNoisy)}}},
+      {"0.85 bright at standard, as an unknown strictness", bright, Found({}), exposure,
+       {{"issues", List({kOverexposed})}}, "随便"},
+      {"0.85 bright when lenient", bright, Found({}), exposure, {{"issues", Json::array()}}, "宽松"},
+      {"0.16 dark when strict", dark, Found({}), exposure, {{"issues", List({kUnderexposed})}}, "严格"},
+      {"0.16 dark when lenient", dark, Found({}), exposure, {{"issues", Json::array()}}, "宽松"},
+      {"a failed detection with the eye check on", mid, failed, closedOnly,
        {{"faces", 0}, {"closedEyes", 0}, {"faceQuality", 0.65}, {"reviewReasons", List({kFaceDetectionIncomplete})}}},
-      {"a failed detection with the focus check on", mid, failed, focusOnly, "标准",
+      {"a failed detection with the focus check on", mid, failed, focusOnly,
        {{"reviewReasons", List({kFaceDetectionIncomplete})}}},
-      {"a failed detection without face checks", mid, failed, Enabled({kOverallBlur, kOverexposed}), "标准",
+      {"a failed detection without face checks", mid, failed, Enabled({kOverallBlur, kOverexposed}),
        {{"reviewReasons", Json::array()}}},
   };
   for (const Case& c : cases) {
@@ -700,7 +559,7 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
 
   // All faces score, main or not: pose (1 + (1 - 0.7 / 1.4)) / 2; composition with the large face
   // on the centre anchor (1) and the small one 0.1886 from (1/3, 2/3).
-  const Json scored = Assess(mid, Found({FaceAt(BoxOnMid(150), 0.3, 0.3), Posed(FaceAt(BoxOnMid(74, 0.2, 0.8), 0.1, 0.1), 0.7)},
+  const Json scored = Assess(mid, Found({FaceAt(BoxOnMid(150), 0.3, 0.3), FaceAt(BoxOnMid(74, 0.2, 0.8), 0.1, 0.1, 0.9f, 0.7)},
                                         {0.8, 0.6}));
   EXPECT_EQ(Only(scored, {{"faces", 2}, {"mainFaces", 1}, {"eyesChecked", 1}, {"closedEyes", 0}}),
             (Json{{"faces", 2}, {"mainFaces", 1}, {"eyesChecked", 1}, {"closedEyes", 0}}));
@@ -711,25 +570,14 @@ TEST(Assessment, RulesOfIssuesReviewReasonsScoresAndConfidence) {
   const double measured = FaceRegionSharpness(soft, sharpBox);
   EXPECT_NEAR(Assess(soft, Found({FaceAt(sharpBox, 0.3, 0.3)}, {0.2}), focusOnly, "严格")["faceFocusScore"].get<double>(),
               measured / (measured + 150), 1e-12);
-  EXPECT_EQ(PresetForStrictness("宽松").sharpnessMinimum, 90);
-  EXPECT_EQ(PresetForStrictness("严格").noiseMaximum, 16);
-  EXPECT_EQ(&PresetForStrictness(""), &PresetForStrictness("标准"));
 }
 
-TEST(Assessment, IssuesComeInRuleOrderAndJoinIntoTheReason) {
-  // Dark and speckled: underexposure and noise, in rule order.
-  const auto picture = GreyPicture(192, 192, [](int x, int y) { return std::uint8_t((x * 7 + y * 13) % 5 == 0 ? 90 : 2); });
-  const Json result = Assess(picture, Found({}));
-  EXPECT_EQ(result["issues"], List({kUnderexposed, kTooNoisy}));
-  EXPECT_EQ(result["reason"], std::string(kUnderexposed) + "、" + std::string(kTooNoisy));
-}
-
-TEST(Assessment, NothingEnabledMeansNoIssuesAndNoReasonsButTheMeasuresAreMade) {
-  const FaceDetection faces = Found({FaceAt(BoxOnMid(120), 0.15, 0.15)}, {0.1});
+// A dark, soft face of low quality with one eye near the threshold: every rule would speak if asked.
+TEST(Assessment, NothingEnabledMeansNoIssuesAndNoReasons) {
+  const FaceDetection faces = Found({FaceAt(BoxOnMid(120), 0.15, 0.30)}, {0.1});
   const Json expected = {{"issues", Json::array()}, {"reviewReasons", Json::array()}, {"reason", kNoIssueReason},
-                         {"confidence", double(0.9f)}, {"closedEyes", 1}};
-  for (const Json& settings : {Json::object(), Json(nullptr), Json{{"enabled", nullptr}}, Json{{"enabled", "闭眼"}},
-                               Json{{"enabled", {1, true, nullptr}}}, Json{{"enabled", Json::array()}}}) {
+                         {"confidence", double(0.9f)}};
+  for (const Json& settings : {Json{{"enabled", "闭眼"}}, Json{{"enabled", {1, true, nullptr}}}}) {
     EXPECT_EQ(Only(Assess(UniformPicture(400, 300, 3), faces, settings), expected), expected) << settings.dump();
   }
 }
@@ -749,23 +597,15 @@ TEST(Assessment, APictureThatCannotBeSampledOrAFileThatMayNotBeReadGivesTheError
   setfsuid(previous);
   std::filesystem::remove_all(folder);
   EXPECT_EQ(denied, Json({{"error", "照片文件没有读取权限"}}));
-  EXPECT_EQ(analyzeURL(photo, kAllChecks, "标准", detector), Json({{"error", "无法解码照片预览"}})) << "gone";
 }
 
-// The real face detector and the whole assessment on sample photos (what a person sees in them
-// is in tests/data/labels.json).
+// The real detector on sample photos (what a person sees in them is in tests/data/labels.json).
 
 imaging::DecodedImage Thumbnail(const std::string& name) {
-  const imaging::MaybeImage thumbnail = imaging::CreateThumbnail(kPhotos + name, 768);
-  if (!thumbnail) throw std::runtime_error("cannot decode " + name);
-  return *thumbnail;
+  return imaging::CreateThumbnail(kPhotos + name, 768).value();
 }
 
 const Json kEyeAndFocusChecks = {{"enabled", {texts::kClosedEyes, texts::kFaceOutOfFocus}}};
-
-bool HasReason(const Json& result, std::string_view reason) {
-  return std::find(result["reviewReasons"].begin(), result["reviewReasons"].end(), Json(reason)) != result["reviewReasons"].end();
-}
 
 TEST(DlibFaceDetector, TheLinkedInDetectorIsDlibsOwn) {
   const std::string dlibs = dlib::get_serialized_frontal_faces();
@@ -774,24 +614,18 @@ TEST(DlibFaceDetector, TheLinkedInDetectorIsDlibsOwn) {
 
 TEST(DlibFaceDetector, MissingOrBrokenModelMeansDetectionDidNotRun) {
   const auto picture = UniformPicture(200, 200, 128);
-  DlibFaceDetector missing("/nonexistent/tidewick/landmarks.dat");
-  const FaceDetection detection = missing.Detect(picture);
+  const FaceDetection detection = DlibFaceDetector("/nonexistent/tidewick/landmarks.dat").Detect(picture);
   EXPECT_FALSE(detection.succeeded || !detection.faces.empty());
-  const Json result = AssessPhoto(picture, kEyeAndFocusChecks, "标准", missing);
-  EXPECT_EQ(std::pair(result["reviewReasons"], result["faces"]),
-            std::pair(Json::array({texts::kFaceDetectionIncomplete}), Json(0)));
 
   const auto broken = std::filesystem::temp_directory_path() / "tidewick-broken-landmarks.dat";
   std::ofstream(broken) << "not a model";
   EXPECT_FALSE(DlibFaceDetector(broken.string()).Detect(picture).succeeded);
   std::filesystem::remove(broken);
 
-  // The environment names the default model.
   ::setenv("TIDEWICK_FACE_LANDMARK_MODEL", "/nonexistent/tidewick/other.dat", 1);
   EXPECT_EQ(DefaultFaceLandmarkModelPath(), "/nonexistent/tidewick/other.dat");
   EXPECT_FALSE(DlibFaceDetector().Detect(picture).succeeded);
   ::unsetenv("TIDEWICK_FACE_LANDMARK_MODEL");
-  EXPECT_EQ(DefaultFaceLandmarkModelPath(), "/usr/share/dlib/shape_predictor_68_face_landmarks.dat");
 }
 
 TEST(DlibFaceDetector, ReportsBoxPoseAndEyesInTheAgreedFrames) {
@@ -808,7 +642,6 @@ TEST(DlibFaceDetector, ReportsBoxPoseAndEyesInTheAgreedFrames) {
   EXPECT_LT(std::fabs(*face.yaw), 0.3);
   EXPECT_LT(std::fabs(*face.roll), 0.2);
   ASSERT_TRUE(face.leftEye && face.rightEye);
-  EXPECT_EQ(face.leftEye->size(), 6u);
   // The person's left eye is on the picture's right; both sit in the upper half of the box.
   double leftX = 0, rightX = 0;
   for (int i = 0; i < 6; ++i) {
@@ -823,29 +656,25 @@ TEST(DlibFaceDetector, ReportsBoxPoseAndEyesInTheAgreedFrames) {
   EXPECT_GT(*detection.captureQualities[0], 0.6);
 }
 
-TEST(DlibFaceDetector, PoseFollowsTheHead) {
+// Turned by 15° either way in the picture, the head's roll turns with it (the sign of the yaw is never used).
+TEST(DlibFaceDetector, RollFollowsTheHead) {
   const auto portrait = Thumbnail("face-open-portrait-astronaut.png");
   DlibFaceDetector detector;
   // The most confident face: turned pictures show the detector a badge or two as faint faces.
-  const auto yawRoll = [&detector](const imaging::DecodedImage& picture) {
+  const auto rollOf = [&detector](const imaging::DecodedImage& picture) {
     const FaceDetection detection = detector.Detect(picture);
     EXPECT_FALSE(detection.faces.empty());
-    if (detection.faces.empty()) return std::pair{0.0, 0.0};
+    if (detection.faces.empty()) return 0.0;
     const DetectedFace* best = &detection.faces[0];
     for (const DetectedFace& face : detection.faces)
       if (face.confidence > best->confidence) best = &face;
-    return std::pair{*best->yaw, *best->roll};
+    return *best->roll;
   };
-  const auto [yaw, roll] = yawRoll(portrait);
-  // Mirrored, the head turns the other way by the same amount.
-  const auto [mirroredYaw, mirroredRoll] = yawRoll(portrait.flip(VIPS_DIRECTION_HORIZONTAL).copy_memory());
-  EXPECT_NEAR(mirroredYaw, -yaw, 0.1);
-  EXPECT_NEAR(mirroredRoll, -roll, 0.05);
-  // Turned by 15° either way in the picture.
+  const double roll = rollOf(portrait);
   const auto turned = [&portrait](double degrees) {
     return portrait.similarity(vips::VImage::option()->set("angle", degrees)).copy_memory();
   };
-  const double clockwise = yawRoll(turned(15)).second, counter = yawRoll(turned(-15)).second;
+  const double clockwise = rollOf(turned(15)), counter = rollOf(turned(-15));
   EXPECT_NEAR(std::fabs(clockwise - roll), 15 * M_PI / 180, 0.07);
   EXPECT_NEAR(std::fabs(counter - roll), 15 * M_PI / 180, 0.07);
   EXPECT_LT((clockwise - roll) * (counter - roll), 0);
@@ -859,9 +688,7 @@ TEST(Assessment, FindsTheFacesAPersonSeesAndDoesNotCallOpenEyesClosed) {
   for (const auto& [name, faces] : photos) {
     const Json result = AssessPhoto(Thumbnail(name), kEyeAndFocusChecks, "标准", ThreadFaceDetector());
     EXPECT_EQ(std::pair(result["faces"], result["closedEyes"]), std::pair(Json(faces), Json(0))) << name;
-    for (const Json& issue : result["issues"]) EXPECT_NE(issue, texts::kClosedEyes) << name;
-    EXPECT_GE(result["eyesChecked"].get<int>(), faces > 0 ? 1 : 0) << name;
-    EXPECT_FALSE(HasReason(result, texts::kFaceDetectionIncomplete)) << name;
+    EXPECT_EQ(std::count(result["reviewReasons"].begin(), result["reviewReasons"].end(), kFaceDetectionIncomplete), 0) << name;
   }
 }
 
@@ -870,7 +697,6 @@ TEST(AnalyzeURL, ConcurrentCallsAgreeWithOneAtATime) {
   std::vector<Json> alone;
   for (const auto& path : paths) alone.push_back(analyzeURL(path, kEyeAndFocusChecks, "标准"));
   ASSERT_EQ(alone[0]["faces"], 1);
-  ASSERT_EQ(alone[0].size(), 21u);
 
   std::vector<Json> together(paths.size());
   std::vector<std::thread> workers;
@@ -880,9 +706,6 @@ TEST(AnalyzeURL, ConcurrentCallsAgreeWithOneAtATime) {
   for (auto& worker : workers) worker.join();
   EXPECT_EQ(together, alone);
 }
-
-// The appearance of real eyes, cut from the sample photos by the detector (small faces from the
-// larger decode, as analyzeURL does), and how it combines with the landmark outline.
 
 TEST(EyeAppearance, SampleEyesLookAsAPersonSeesThem) {
   // Each face by its centre in picture fractions (top-left origin), and whether its eyes are open.
@@ -896,15 +719,13 @@ TEST(EyeAppearance, SampleEyesLookAsAPersonSeesThem) {
   for (const auto& [photo, centreX, centreY, open] : samples) {
     SCOPED_TRACE(photo);
     const std::string path = kPhotos + photo;
-    const imaging::MaybeImage thumbnail = imaging::CreateThumbnail(path, rules::kThumbnailLongSide);
-    ASSERT_TRUE(thumbnail);
+    const imaging::DecodedImage thumbnail = imaging::CreateThumbnail(path, rules::kThumbnailLongSide).value();
     const LargerDecode larger = [&path](int longSide) { return imaging::CreateThumbnail(path, longSide); };
-    const FaceDetection detection = detector.Detect(*thumbnail, GreyBand(*thumbnail), larger);
+    const FaceDetection detection = detector.Detect(thumbnail, GreyBand(thumbnail), larger);
     const FaceDiagnostics* numbers = nullptr;
     for (std::size_t i = 0; i < detection.faces.size(); ++i) {
       const FaceBox& box = detection.faces[i].box;
-      const double x = centreX, y = centreY;
-      if (x >= box.x && x <= box.x + box.width && y >= 1 - box.y - box.height && y <= 1 - box.y) {
+      if (centreX >= box.x && centreX <= box.x + box.width && centreY >= 1 - box.y - box.height && centreY <= 1 - box.y) {
         numbers = &detector.LastDiagnostics()[i];
       }
     }
@@ -917,8 +738,6 @@ TEST(EyeAppearance, SampleEyesLookAsAPersonSeesThem) {
     }
   }
 }
-
-// Faces too small in the thumbnail for the eye check, measured again on a larger decode.
 
 const Json kEyeCheck = {{"enabled", {texts::kClosedEyes}}};
 
@@ -935,12 +754,9 @@ TEST(CloserLook, TheFortyEightPixelsAreCountedWhereTheEyesWereMeasured) {
 
 // The portrait (its face about 190 px) in a 3600 × 2400 frame: about 40 px in the thumbnail.
 TEST(CloserLook, ASmallFaceInALargePhotoHasItsEyesChecked) {
-  const std::string folder = std::filesystem::temp_directory_path() / ("tidewick-closer-" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
-  const std::string photo = folder + "/small-face.jpg";
+  const std::string photo = std::filesystem::temp_directory_path() / ("tidewick-closer-" + std::to_string(getpid()) + ".jpg");
   imaging::EnsureVipsStarted();
-  const vips::VImage portrait =
-      vips::VImage::new_from_file((kPhotos + "face-open-portrait-hopper.jpg").c_str());
+  const vips::VImage portrait = vips::VImage::new_from_file((kPhotos + "face-open-portrait-hopper.jpg").c_str());
   const vips::VImage frame = vips::VImage::black(3600, 2400, vips::VImage::option()->set("bands", 3))
                                  .linear(1, 110)
                                  .cast(VIPS_FORMAT_UCHAR)
@@ -948,31 +764,22 @@ TEST(CloserLook, ASmallFaceInALargePhotoHasItsEyesChecked) {
   frame.jpegsave(photo.c_str(), vips::VImage::option()->set("Q", 92));
 
   DlibFaceDetector detector;
-  const imaging::MaybeImage thumbnail = imaging::CreateThumbnail(photo, rules::kThumbnailLongSide, imaging::Backdrop::Black);
-  ASSERT_TRUE(thumbnail);
-  const Json thumbnailOnly = AssessPhoto(*thumbnail, kEyeCheck, "标准", detector);
+  const auto thumbnail = imaging::CreateThumbnail(photo, rules::kThumbnailLongSide, imaging::Backdrop::Black).value();
+  const Json thumbnailOnly = AssessPhoto(thumbnail, kEyeCheck, "标准", detector);
   const Json closer = analyzeURL(photo, kEyeCheck, "标准", detector);
-  std::filesystem::remove_all(folder);
+  std::filesystem::remove(photo);
 
-  ASSERT_EQ(thumbnailOnly["faces"], 1) << thumbnailOnly.dump();
-  EXPECT_EQ(thumbnailOnly["eyesChecked"], 0);
-  EXPECT_TRUE(HasReason(thumbnailOnly, texts::kEyesNotVisible));
-
-  EXPECT_EQ(Only(closer, {{"faces", 1}, {"mainFaces", 1}, {"eyesChecked", 1}, {"closedEyes", 0}}),
-            (Json{{"faces", 1}, {"mainFaces", 1}, {"eyesChecked", 1}, {"closedEyes", 0}}));
-  EXPECT_FALSE(HasReason(closer, texts::kEyesNotVisible));
+  EXPECT_EQ(Only(thumbnailOnly, {{"faces", 1}, {"eyesChecked", 0}}), (Json{{"faces", 1}, {"eyesChecked", 0}}));
+  EXPECT_EQ(Only(closer, {{"faces", 1}, {"eyesChecked", 1}, {"closedEyes", 0}}),
+            (Json{{"faces", 1}, {"eyesChecked", 1}, {"closedEyes", 0}}));
   EXPECT_EQ(closer.size(), thumbnailOnly.size());
 }
 
-// The larger picture of a JPEG is the one its thumbnail was shrunk from, upright like it, and the
-// thumbnail is exactly the one decoded alone.
 TEST(CloserLook, AJpegIsDecodedOnceForBothPictures) {
   const std::string photo =
       std::filesystem::temp_directory_path() / ("tidewick-closer-turned-" + std::to_string(getpid()) + ".jpg");
   imaging::EnsureVipsStarted();
-  vips::VImage stored = vips::VImage::new_from_file((kPhotos + "coffee.png").c_str())
-                            .resize(6)
-                            .copy();
+  vips::VImage stored = vips::VImage::new_from_file((kPhotos + "coffee.png").c_str()).resize(6).copy();
   stored.set("orientation", 6);
   stored.jpegsave(photo.c_str());  // 3600 × 2400 stored, upright 2400 × 3600
   const auto kept = imaging::CreateThumbnailKeepingLoaded(photo, rules::kThumbnailLongSide, imaging::Backdrop::Black);

@@ -1,9 +1,9 @@
+// JSON field access, atomic files, URLs, the callback script text and the queues.
 #include "base/call_js.hpp"
 #include "base/files.hpp"
 #include "base/json.hpp"
 #include "base/queues.hpp"
 #include "base/text.hpp"
-#include "base/uuid.hpp"
 #include "support/headless_process.hpp"
 
 #include <gtest/gtest.h>
@@ -13,23 +13,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <map>
-#include <numeric>
-#include <mutex>
-#include <regex>
-#include <set>
 #include <thread>
 
 namespace tw {
 namespace {
 
-// JSON field access, atomic files, UUIDs, URLs and the callback script text.
-
 TEST(JsonFields, MissingOrMistypedFieldsFallBackToEmptyValuesAndTextIsCompactUtf8) {
   Json body = {{"path", 42}, {"name", "a"}, {"photos", "not an array"}, {"options", {1, 2}}, {"flag", true},
                {"absentPhotos", nullptr}};
   EXPECT_EQ(StringField(body, "path"), "");
-  EXPECT_EQ(StringField(body, "missing"), "");
   EXPECT_EQ(StringField(body, "name"), "a");
   EXPECT_EQ(ArrayField(body, "photos"), Json::array());
   EXPECT_EQ(ObjectField(body, "options"), Json::object());
@@ -39,30 +31,15 @@ TEST(JsonFields, MissingOrMistypedFieldsFallBackToEmptyValuesAndTextIsCompactUtf
   EXPECT_EQ(NumberField(body, "path"), 42.0);
   EXPECT_FALSE(NumberField(body, "name").has_value());
   EXPECT_TRUE(FieldOr(body, "absentPhotos", Json::array()).is_null());
-  EXPECT_EQ(FieldOr(body, "name", Json::array()), "a");
   EXPECT_EQ(FieldOr(body, "absent", Json::array()), Json::array());
-  // Text is compact UTF-8 and never empty; broken text parses to nothing.
-  EXPECT_EQ(JSONString(nullptr), "null");
+  // Text is compact UTF-8; broken text parses to nothing.
   EXPECT_EQ(JSONString("状态 \"引号\"\n"), "\"状态 \\\"引号\\\"\\n\"");
   EXPECT_EQ(JSONString(Json{{"a", 1}, {"b", {true, 2.5}}}), "{\"a\":1,\"b\":[true,2.5]}");
   // Bytes that are not UTF-8 are replaced instead of failing the whole callback.
   EXPECT_EQ(JSONString(std::string("a\xff")), "\"a\xEF\xBF\xBD\"");
   EXPECT_EQ(ScriptText("window.Native.status", JSONString("好")), "window.Native.status(\"好\")");
-  // Broken text is refused without throwing.
   EXPECT_FALSE(ParseJSON("{\"a\":").has_value());
-  EXPECT_FALSE(ParseJSON("").has_value());
   EXPECT_EQ(ParseJSON("\"bare\"")->get<std::string>(), "bare");
-}
-
-TEST(Uuid, IsCanonicalUpperCaseAndFresh) {
-  std::regex canonical("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
-  std::set<std::string> seen;
-  for (int i = 0; i < 100; ++i) {
-    std::string id = NewUUIDString();
-    EXPECT_TRUE(std::regex_match(id, canonical)) << id;
-    seen.insert(id);
-  }
-  EXPECT_EQ(seen.size(), 100u);
 }
 
 TEST(AtomicWrite, ReplacesTheFileLeavesNoTemporaryFilesAndReportsTheSystemText) {
@@ -71,20 +48,15 @@ TEST(AtomicWrite, ReplacesTheFileLeavesNoTemporaryFilesAndReportsTheSystemText) 
   ASSERT_FALSE(WriteFileAtomically(path, "first").has_value());
   ASSERT_FALSE(WriteFileAtomically(path, "second", 0600).has_value());
   EXPECT_EQ(*ReadWholeFile(path), "second");
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
-  auto error = WriteFileAtomically(folder / "no-such-folder/state.json", "x");
-  ASSERT_TRUE(error.has_value());
-  EXPECT_FALSE(error->empty());
+  EXPECT_FALSE(WriteFileAtomically(folder / "no-such-folder/state.json", "x").value_or("").empty());
 }
 
 TEST(FileURLs, RoundTripPathsWithSpacesAndChinese) {
   std::string path = "/tmp/岚舟 数据/ThumbnailCache/1.jpg";
   std::string url = FileURLFromPath(path);
-  EXPECT_EQ(url.rfind("file:///tmp/", 0), 0u);
-  EXPECT_EQ(url.find(' '), std::string::npos);
+  EXPECT_EQ(url, "file:///tmp/%E5%B2%9A%E8%88%9F%20%E6%95%B0%E6%8D%AE/ThumbnailCache/1.jpg");
   EXPECT_EQ(PathFromFileURL(url), path);
   EXPECT_FALSE(PathFromFileURL("https://example.com/a").has_value());
 }
@@ -97,12 +69,9 @@ TEST(JsonNesting, CountsLevelsOfArraysAndObjectsWithoutRecursing) {
   EXPECT_TRUE(NestedDeeperThan(two, 2));
   // Far deeper than any stack would survive if the walk recursed.
   std::string deep = std::string(200000, '[') + std::string(200000, ']');
-  auto parsed = ParseJSON(deep);
-  ASSERT_TRUE(parsed.has_value());
-  EXPECT_TRUE(NestedDeeperThan(*parsed, kMaxJsonNesting));
+  EXPECT_TRUE(NestedDeeperThan(ParseJSON(deep).value(), kMaxJsonNesting));
   // Refused before a single level is built; within the bound it parses as usual.
   EXPECT_FALSE(ParseJSONWithin(deep, kMaxJsonNesting).has_value());
-  EXPECT_FALSE(ParseJSONWithin(R"({"a": [{}])", 3).has_value());
   EXPECT_EQ(ParseJSONWithin(R"({"a": [{}]})", 3), two);
   EXPECT_EQ(ParseJSONWithin(R"({"a": [{}]})", 2), std::nullopt);
 }
@@ -121,14 +90,12 @@ TEST(ReadableFiles, OpenOnlyAbsoluteRegularFilesAndNeverWaitOnAPipe) {
   EXPECT_EQ(ReadableFile::Open(folder.path()).error(), EISDIR);
   EXPECT_EQ(ReadableFile::Open(folder / "missing.jpg").error(), ENOENT);
   EXPECT_EQ(ReadableFile::Open("IMG_1.jpg").error(), EINVAL);  // relative: never against the working directory
-  EXPECT_EQ(ReadableFile::Open("/dev/null").error(), EINVAL);
 }
 
 TEST(StableHash, IsFixedAcrossRunsAndBuilds) {
   // FNV-1a reference values: cache file names must not change between versions.
   EXPECT_EQ(StableHash64(""), 14695981039346656037ULL);
   EXPECT_EQ(StableHash64("a"), 12638187200555641996ULL);
-  EXPECT_NE(StableHash64("/a/IMG_1.jpg"), StableHash64("/a/IMG_2.jpg"));
 }
 
 TEST(FileNameOrder, NumbersByValueCaseAsideThenBytes) {
@@ -138,8 +105,6 @@ TEST(FileNameOrder, NumbersByValueCaseAsideThenBytes) {
   EXPECT_EQ(names, (std::vector<std::string>{"/s/A.JPG", "/s/a.jpg", "/s/b.jpg", "/s/IMG_02.jpg", "/s/IMG_2.jpg",
                                              "/s/IMG_10.jpg", "/s/z.jpg", "/s/Été.jpg", "/s/été.jpg"}));
   EXPECT_FALSE(FileNameOrderLess("/s/a.jpg", "/s/a.jpg"));
-  EXPECT_TRUE(IsValidUTF8("/s/été.jpg"));
-  EXPECT_FALSE(IsValidUTF8("/s/caf\xE9.jpg"));
 }
 
 class QueuesTest : public ::testing::Test {
@@ -155,47 +120,33 @@ class QueuesTest : public ::testing::Test {
 
 TEST_F(QueuesTest, CallbacksFromSeveralThreadsArriveInPerThreadOrder) {
   constexpr int kThreads = 4, kCalls = 500;
-  std::vector<std::pair<int, int>> delivered;  // touched on the main queue only
+  std::vector<int> next(kThreads, 0);  // touched on the main queue only
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &delivered] {
+    threads.emplace_back([t, &next] {
       for (int i = 0; i < kCalls; ++i) {
-        queues::Main([t, i, &delivered] {
+        queues::Main([t, i, &next] {
           EXPECT_TRUE(queues::IsMainThread());
-          delivered.emplace_back(t, i);
+          EXPECT_EQ(i, next[t]++) << "thread " << t;
         });
       }
     });
   }
   for (auto& thread : threads) thread.join();
   loop_.RunUntilQuiet();
-
-  ASSERT_EQ(delivered.size(), static_cast<size_t>(kThreads * kCalls));
-  std::map<int, int> next;
-  for (auto [thread, index] : delivered) {
-    EXPECT_EQ(index, next[thread]) << "thread " << thread;
-    next[thread] = index + 1;
-  }
+  EXPECT_EQ(next, std::vector<int>(kThreads, kCalls));
 }
 
 TEST_F(QueuesTest, QuietWaitsForBackgroundWorkItsFollowUpsAndTimersAndTheMainQueueNeverRunsATaskAtOnce) {
   bool ran = false;
   queues::Main([&] { ran = true; });
   EXPECT_FALSE(ran);
-  std::atomic<int> steps{0};
   bool finishedOnMain = false;
   queues::Global(QoS::UserInitiated, [&] {
-    ++steps;
-    queues::Global(QoS::Utility, [&] {
-      ++steps;
-      queues::Main([&] { finishedOnMain = true; });
-    });
+    queues::Global(QoS::Utility, [&] { queues::Main([&] { finishedOnMain = true; }); });
   });
   loop_.RunUntilQuiet();
-  EXPECT_EQ(steps.load(), 2);
-  EXPECT_TRUE(ran);
-  EXPECT_TRUE(finishedOnMain);
-  EXPECT_EQ(queues::InFlightCount(), 0);
+  EXPECT_TRUE(ran && finishedOnMain);
 
   // And for a real timer.
   bool fired = false;
@@ -208,13 +159,9 @@ TEST_F(QueuesTest, QuietWaitsForBackgroundWorkItsFollowUpsAndTimersAndTheMainQue
 
 TEST_F(QueuesTest, ManualClockFiresTimersOnlyWhenAdvancedAndInDeadlineOrder) {
   queues::UseManualClock(true);
-  std::vector<std::string> fired;
-  std::mutex mutex;
+  std::vector<std::string> fired;  // touched on the main queue only
   queues::AfterOnMain(std::chrono::seconds(2), [&] { fired.push_back("main 2s"); });
-  queues::AfterOnUtility(std::chrono::seconds(1), [&] {
-    std::lock_guard lock(mutex);
-    queues::Main([&] { fired.push_back("utility 1s"); });
-  });
+  queues::AfterOnUtility(std::chrono::seconds(1), [&] { queues::Main([&] { fired.push_back("utility 1s"); }); });
   EXPECT_EQ(queues::PendingManualTimers(), 2);
   loop_.RunUntilQuiet();  // returns although the timers are still waiting
   EXPECT_TRUE(fired.empty());
@@ -233,8 +180,9 @@ TEST_F(QueuesTest, SerialQueueRunsOneTaskAtATimeInOrder) {
   SerialQueue queue("com.avo.tidewick.test");
   std::atomic<int> running{0};
   std::atomic<bool> overlapped{false};
-  std::vector<int> order;
+  std::vector<int> order, expected;
   for (int i = 0; i < 50; ++i) {
+    expected.push_back(i);
     queue.Post([&, i] {
       if (++running > 1) overlapped = true;
       order.push_back(i);
@@ -243,10 +191,7 @@ TEST_F(QueuesTest, SerialQueueRunsOneTaskAtATimeInOrder) {
   }
   loop_.RunUntilQuiet();
   EXPECT_FALSE(overlapped.load());
-  std::vector<int> expected(50);
-  std::iota(expected.begin(), expected.end(), 0);
   EXPECT_EQ(order, expected);
-  EXPECT_EQ(queue.label(), "com.avo.tidewick.test");
 }
 
 TEST_F(QueuesTest, HeldWorkKeepsTheProgramBusyUntilReleased) {

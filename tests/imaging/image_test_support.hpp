@@ -1,6 +1,5 @@
 #pragma once
-// Helpers shared by the decoding tests: fixture paths, the decoded-image contract, a pixel
-// comparison that tolerates resampling, and a scratch folder.
+// Helpers of the decoding tests: sample paths, the decoded form, pixel comparisons, a scratch folder.
 #include "library/imaging/decoded_image.hpp"
 
 #include <gtest/gtest.h>
@@ -14,21 +13,16 @@ namespace tw::imaging::testing {
 
 inline std::string Photo(const std::string& name) { return std::string(TIDEWICK_TEST_DATA_DIR) + "/photos/" + name; }
 
-// Every decoder hands out this form and nothing else.
+// Every decoder hands out this form and nothing else; an upright image carries no orientation.
 inline void ExpectDecodedForm(const DecodedImage& image) {
-  EXPECT_EQ(image.format(), VIPS_FORMAT_UCHAR);
-  EXPECT_EQ(image.bands(), 3);
-  EXPECT_EQ(image.interpretation(), VIPS_INTERPRETATION_sRGB);
-  EXPECT_EQ(image.get_typeof(VIPS_META_ORIENTATION), 0u) << "an upright image must not carry an orientation";
-  EXPECT_GT(image.width(), 0);
-  EXPECT_GT(image.height(), 0);
+  EXPECT_EQ(std::tuple(image.format(), image.bands(), image.interpretation(), image.get_typeof(VIPS_META_ORIENTATION)),
+            std::tuple(VIPS_FORMAT_UCHAR, 3, VIPS_INTERPRETATION_sRGB, GType(0)));
 }
 
 inline int LongSide(const DecodedImage& image) { return std::max(image.width(), image.height()); }
 
-// Both pictures squeezed to the same small grid of floats, so that images of different sizes
-// (thumbnail against full decode) can be compared. resize, not thumbnail_image: the latter would
-// turn a stored image by its orientation tag.
+// Both pictures squeezed to the same small grid of floats, so that pictures of different sizes compare;
+// resize, not thumbnail_image, which would turn a stored image by its orientation tag.
 inline vips::VImage SmallGrid(const vips::VImage& image) {
   return image.resize(48.0 / image.width(), vips::VImage::option()->set("vscale", 64.0 / image.height()))
       .cast(VIPS_FORMAT_FLOAT);
@@ -47,10 +41,6 @@ inline double GreyCorrelation(const vips::VImage& a, const vips::VImage& b) {
 
 class ScratchFolder {
  public:
-  ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tidewick-imaging-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
   ~ScratchFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
@@ -62,7 +52,8 @@ class ScratchFolder {
   }
 
  private:
-  std::string path_;
+  std::string pattern_ = (std::filesystem::temp_directory_path() / "tidewick-imaging-XXXXXX").string();
+  std::string path_ = mkdtemp(pattern_.data());
 };
 
 inline std::string ReadBytes(const std::string& path) {

@@ -20,20 +20,17 @@ namespace {
 
 using namespace testing;
 
-// Every decoder returns the picture upright, whatever orientation the file stores it in.
-
 // Same picture after different resampling stays well below this; a mirrored or turned picture is far above.
 constexpr double kSamePicture = 12.0;
 
 std::string OrientationPhoto(int orientation) { return Photo("orientation-" + std::to_string(orientation) + ".jpg"); }
 
-class ExifOrientation : public ::testing::TestWithParam<int> {
- protected:
-  static DecodedImage Reference() {
-    static DecodedImage reference = *CreateFullEditImage(OrientationPhoto(1), false);
-    return reference;
-  }
-};
+DecodedImage Reference() {
+  static DecodedImage reference = *CreateFullEditImage(OrientationPhoto(1), false);
+  return reference;
+}
+
+class ExifOrientation : public ::testing::TestWithParam<int> {};
 
 TEST_P(ExifOrientation, EveryDecoderReturnsThePictureUpright) {
   EnsureVipsStarted();
@@ -45,29 +42,22 @@ TEST_P(ExifOrientation, EveryDecoderReturnsThePictureUpright) {
   ASSERT_TRUE(thumbnail);
   ExpectDecodedForm(*thumbnail);
   EXPECT_EQ(testing::LongSide(*thumbnail), 200);
-  EXPECT_GT(thumbnail->height(), thumbnail->width()) << "the upright picture is portrait";
   EXPECT_LT(MeanDifference(*thumbnail, Reference()), kSamePicture);
 
-  bool lensApplied = true;
-  MaybeImage rendered = CreateRenderedImage(OrientationPhoto(GetParam()), 200, true, &lensApplied);
+  MaybeImage rendered = CreateRenderedImage(OrientationPhoto(GetParam()), 200, true);
   ASSERT_TRUE(rendered);
-  EXPECT_FALSE(lensApplied);
   ASSERT_EQ(rendered->width(), thumbnail->width());
   EXPECT_EQ((*rendered - *thumbnail).abs().max(), 0.0) << "a JPEG's rendering is its thumbnail";
 
   MaybeImage full = CreateFullEditImage(OrientationPhoto(GetParam()), false);
   ASSERT_TRUE(full);
   ExpectDecodedForm(*full);
-  bool turned = GetParam() >= 5;
-  EXPECT_EQ(full->width(), turned ? stored.height() : stored.width());
-  EXPECT_EQ(full->height(), turned ? stored.width() : stored.height());
+  EXPECT_EQ(std::pair(full->width(), full->height()), GetParam() >= 5 ? std::pair(stored.height(), stored.width())
+                                                                       : std::pair(stored.width(), stored.height()));
   EXPECT_LT(MeanDifference(*full, Reference()), kSamePicture);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllEight, ExifOrientation, ::testing::Range(1, 9));
-
-// Raw files: embedded previews chosen by size, development with LibRaw and lensfun, and the
-// fallbacks for raws LibRaw cannot develop or that hold no picture at all.
 
 // A rebuilt EOS R6 container: 160x120 THMB and 1620x1080 PRVW previews, a 3584x2016 JPEG in the
 // first track (a different picture, which shows which preview served), zeros as raw data.
@@ -89,13 +79,11 @@ TEST(ThumbnailSizes, ComeFromTheSmallestPictureThatIsLargeEnough) {
   for (const Case& size : {
            // The R6's 3584x2016 first-track JPEG serves large requests; its 1620x1080 PRVW (3:2) the
            // scan and analysis sizes, where the 16:9 JPEG would give 640x360.
-           Case{kR6Container, 4096, 3584, 2016}, Case{kR6Container, 8192, 3584, 2016},
-           Case{kR6Container, 2000, 2000, 1125}, Case{kR6Container, 640, 640, 427}, Case{kR6Container, 768, 768, 512},
+           Case{kR6Container, 8192, 3584, 2016}, Case{kR6Container, 2000, 2000, 1125}, Case{kR6Container, 768, 768, 512},
            // Nothing larger decodes in the pruned container: its largest preview serves, unscaled.
            Case{kR6Pruned, 640, 640, 427}, Case{kR6Pruned, 2000, 1620, 1080},
            // The 30D's 1728-pixel preview is below 1750, so the raw is developed (at half size: 1761).
            Case{kCanon30D, 640, 640, 427}, Case{kCanon30D, 1750, 1750, 1167},
-           Case{"nikon-d5300-6000x4000.jpg", 768, 768, 512}, Case{"canon-t6-coins-2000x1072.jpg", 768, 768, 412},
            Case{"file://" + Photo("orientation-6.jpg"), 100, 75, 100},
            // The HEIC carries an irot box and EXIF orientation 6 for the same turn, applied once; stored
            // 4032x3024, and 400 is above its 240x320 HEIF thumbnail, so the main image is decoded.
@@ -103,8 +91,8 @@ TEST(ThumbnailSizes, ComeFromTheSmallestPictureThatIsLargeEnough) {
     MaybeImage image = CreateThumbnail(size.photo.starts_with("file:") ? size.photo : Photo(size.photo), size.request);
     ASSERT_TRUE(image) << size.photo;
     ExpectDecodedForm(*image);
-    EXPECT_EQ(image->width(), size.width) << size.photo << " at " << size.request;
-    EXPECT_EQ(image->height(), size.height) << size.photo << " at " << size.request;
+    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(size.width, size.height))
+        << size.photo << " at " << size.request;
   }
 }
 
@@ -112,12 +100,10 @@ TEST(CanonCR3, AnUndevelopableRawRendersFromItsPreviewsAndHasNoFullEditImage) {
   bool lensApplied = true;
   MaybeImage image = CreateRenderedImage(Photo(kR6Container), 4096, true, &lensApplied);
   ASSERT_TRUE(image);
-  ExpectDecodedForm(*image);
   EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(3584, 2016));
   EXPECT_FALSE(lensApplied);
   // LibRaw measures the sensor area as 3584x2386; 2016 rows are 84 % of it.
   EXPECT_FALSE(CreateFullEditImage(Photo(kR6Container), true));
-  EXPECT_FALSE(CreateFullEditImage(Photo(kR6Container), false));
 
   lensApplied = true;
   MaybeImage rendered = CreateRenderedImage(Photo(kR6Pruned), 640, true, &lensApplied);
@@ -143,28 +129,18 @@ TEST(CanonCR2, RenderedWithLensCorrectionIsTheDevelopedRawWhoseGeometryAloneChan
   EXPECT_FALSE(lensApplied);
   EXPECT_EQ((*unCorrected - *preview).abs().max(), 0.0);
 
-  // A raw smaller than the request is rendered at its own size.
-  MaybeImage large = CreateRenderedImage(Photo(kCanon30D), 8192, true, &lensApplied);
-  ASSERT_TRUE(large);
-  EXPECT_TRUE(lensApplied);
-  EXPECT_EQ(std::pair(large->width(), large->height()), std::pair(3522, 2348));
 
   detail::RawSource plainSource(Photo(kCanon30D));
   detail::RawSource correctedSource(Photo(kCanon30D));
   std::optional<detail::RawRendering> plain = detail::RenderRaw(plainSource, 480, false);
   std::optional<detail::RawRendering> corrected = detail::RenderRaw(correctedSource, 480, true);
   ASSERT_TRUE(plain && corrected);
-  EXPECT_FALSE(plain->lensApplied);
-  EXPECT_TRUE(corrected->lensApplied);
   ASSERT_EQ(std::pair(plain->image.width(), plain->image.height()), std::pair(corrected->image.width(), corrected->image.height()));
-  EXPECT_GT((plain->image - corrected->image).abs().avg(), 1.0);
-  EXPECT_GT(GreyCorrelation(plain->image, corrected->image), 0.9);
+  EXPECT_GT((plain->image - corrected->image).abs().avg(), 1.0) << "the correction moves the picture";
 
-  // The full edit image is the whole sensor developed.
-  MaybeImage image = CreateFullEditImage(Photo(kCanon30D), true);
-  ASSERT_TRUE(image);
-  ExpectDecodedForm(*image);
-  EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(3522, 2348));
+  const DecodedImage image = CreateFullEditImage(Photo(kCanon30D), true).value();
+  ExpectDecodedForm(image);
+  EXPECT_EQ(std::pair(image.width(), image.height()), std::pair(3522, 2348));
   // The size its header states, read without developing, is the size the full picture has.
   EXPECT_EQ(ImagePixelSize(Photo(kCanon30D)), std::make_pair(3522L, 2348L));
   EXPECT_EQ(ImagePixelSize(Photo("canon-t6-coins-2000x1072.jpg")), std::make_pair(2000L, 1072L));
@@ -174,29 +150,22 @@ TEST(CanonCR2, RenderedWithLensCorrectionIsTheDevelopedRawWhoseGeometryAloneChan
 TEST(RawRouting, TheFirstBytesDecideNotTheName) {
   // libvips would read a CR2 as a TIFF; its first bytes mark it as a raw.
   testing::ScratchFolder folder;
-  std::string disguised = folder.Path("landscape.tif");
-  std::filesystem::copy_file(Photo(kCanon30D), disguised);
+  const std::string disguised = folder.Write("landscape.tif", ReadBytes(Photo(kCanon30D)));
   MaybeImage fromDisguised = CreateThumbnail(disguised, 640);
   ASSERT_TRUE(fromDisguised);
   ASSERT_EQ(fromDisguised->width(), 640);
   EXPECT_EQ((*fromDisguised - *CreateThumbnail(Photo(kCanon30D), 640)).abs().max(), 0.0);
 
-  std::string jpeg = folder.Path("IMG_0001.CR3");
-  std::filesystem::copy_file(Photo("orientation-6.jpg"), jpeg);
+  const std::string jpeg = folder.Write("IMG_0001.CR3", ReadBytes(Photo("orientation-6.jpg")));
   MaybeImage image = CreateThumbnail(jpeg, 200);
   ASSERT_TRUE(image);
-  ExpectDecodedForm(*image);
   EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(150, 200));
   EXPECT_TRUE(CreateRenderedImage(jpeg, 200, true));
 }
 
-// Damaged, empty and unusual input never crashes and never comes back as a wrong picture; sizes
-// are capped but never inflated; the decoders run side by side on several threads.
-
 TEST(DamagedInput, MissingEmptyTruncatedHugeOrGarbageFilesGiveNothing) {
   ScratchFolder folder;
   std::string whole = ReadBytes(Photo("canon-t6-coins-2000x1072.jpg"));
-  ASSERT_GT(whole.size(), 1000u);
   std::string garbage(4096, '\x5A');
   for (const std::string& path : {
            Photo("no-such-photo.jpg"), folder.Write("empty.jpg", ""), folder.Write("empty.CR3", ""),
@@ -210,7 +179,6 @@ TEST(DamagedInput, MissingEmptyTruncatedHugeOrGarbageFilesGiveNothing) {
            Photo(kM50Corrupt), Photo(kPrunedDng)}) {
     EXPECT_FALSE(CreateThumbnail(path, 640)) << path;
     EXPECT_FALSE(CreateRenderedImage(path, 640, true)) << path;
-    EXPECT_FALSE(CreateRenderedImage(path, 640, false)) << path;
     EXPECT_FALSE(CreateFullEditImage(path, true)) << path;
     EXPECT_EQ(ImagePreviewDataURL(path), "") << path;
   }
@@ -234,32 +202,23 @@ TEST(DamagedInput, TruncatedRawsDoNotCrash) {
   EXPECT_FALSE(CreateThumbnail(folder.Path("cut-64.CR3"), 640));
 }
 
-TEST(Sizes, SmallPhotosAreNeverUpscaledAndANonPositiveSizeGivesOnePixel) {
+// Grey and colour PNG (one with a profile warning), WebP, TIFF and a HEIC with two images come out as
+// three-band sRGB thumbnails of the asked size, and are never upscaled.
+TEST(Sizes, EveryFormatIsShrunkButNeverUpscaledAndANonPositiveSizeGivesOnePixel) {
   EnsureVipsStarted();
-  for (const char* name : {"orientation-1.jpg", "coffee.png", "flower.webp", "face-open-small.tiff"}) {
+  for (const char* name : {"coffee.png", "blur-camera-shake-clock.png", "blur-subject-motion-car.png", "flower.webp",
+                           "stonehenge-exif.webp", "face-open-small.tiff", "heif-two-images.heic"}) {
     vips::VImage stored = vips::VImage::new_from_file(Photo(name).c_str());
-    MaybeImage thumbnail = CreateThumbnail(Photo(name), 5000);
+    MaybeImage thumbnail = CreateThumbnail(Photo(name), 160);
     MaybeImage rendered = CreateRenderedImage(Photo(name), 8192, true);
     ASSERT_TRUE(thumbnail && rendered) << name;
     ExpectDecodedForm(*thumbnail);
-    EXPECT_EQ(std::tuple(thumbnail->width(), thumbnail->height(), rendered->width()),
-              std::tuple(stored.width(), stored.height(), stored.width())) << name;
+    EXPECT_EQ(std::tuple(LongSide(*thumbnail), rendered->width(), rendered->height()),
+              std::tuple(160, stored.width(), stored.height())) << name;
   }
-  MaybeImage zero = CreateThumbnail(Photo("orientation-1.jpg"), 0);
-  MaybeImage negative = CreateRenderedImage(Photo("orientation-1.jpg"), -5, false);
-  ASSERT_TRUE(zero && negative);
-  EXPECT_EQ(std::pair(LongSide(*zero), LongSide(*negative)), std::pair(1, 1));
-}
-
-TEST(Formats, GreyAlphaAndColourFilesAllComeOutAsThreeBandSRGB) {
-  // PNG grey, PNG with a profile warning, WebP, TIFF, HEIC with two images.
-  for (const char* name : {"blur-camera-shake-clock.png", "blur-subject-motion-car.png", "flower.webp",
-                           "stonehenge-exif.webp", "face-open-small.tiff", "heif-two-images.heic"}) {
-    MaybeImage image = CreateThumbnail(Photo(name), 160);
-    ASSERT_TRUE(image) << name;
-    ExpectDecodedForm(*image);
-    EXPECT_EQ(LongSide(*image), 160) << name;
-  }
+  EXPECT_EQ(std::pair(LongSide(CreateThumbnail(Photo("orientation-1.jpg"), 0).value()),
+                      LongSide(CreateRenderedImage(Photo("orientation-1.jpg"), -5, false).value())),
+            std::pair(1, 1));
 }
 
 TEST(Formats, TransparencyIsFlattenedOnWhiteAndOddBandLayoutsAreBroughtToThreeBands) {
@@ -279,10 +238,9 @@ TEST(Formats, TransparencyIsFlattenedOnWhiteAndOddBandLayoutsAreBroughtToThreeBa
   auto labelled = [](const vips::VImage& image) {
     return image.cast(VIPS_FORMAT_UCHAR).copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
   };
-  vips::VImage one = labelled(vips::VImage::black(4, 4) + 7);
   vips::VImage two = labelled(vips::VImage::bandjoin({vips::VImage::black(4, 4) + 9, vips::VImage::black(4, 4) + 255}));
   vips::VImage five = labelled(vips::VImage::black(4, 4, vips::VImage::option()->set("bands", 5)) + 3);
-  for (auto [odd, value] : {std::pair{one, 7.0}, {two, 9.0}, {five, -1.0}}) {
+  for (auto [odd, value] : {std::pair{two, 9.0}, {five, -1.0}}) {
     DecodedImage finished = detail::FinishDecodedImage(odd);
     ExpectDecodedForm(finished);
     EXPECT_EQ(finished.max(), finished.min());
@@ -293,36 +251,26 @@ TEST(Formats, TransparencyIsFlattenedOnWhiteAndOddBandLayoutsAreBroughtToThreeBa
 TEST(Concurrency, DecodersRunSideBySideWithTheSameResults) {
   const std::vector<std::string> files = {Photo("orientation-6.jpg"), Photo(kR6Container), Photo(kCanon30D),
                                           Photo("coffee.png"), Photo("flower.webp"), Photo(kM50Corrupt)};
-  std::vector<MaybeImage> expected;
-  for (const std::string& file : files) expected.push_back(CreateThumbnail(file, 300));
-  constexpr int kThreads = 4;
-  std::vector<std::vector<MaybeImage>> results(kThreads, std::vector<MaybeImage>(files.size()));
+  const auto decoded = [](const std::string& file) {
+    MaybeImage image = CreateThumbnail(file, 300);
+    return image ? EncodeJPEG(*image, 1.0) : std::nullopt;
+  };
+  std::vector<std::optional<std::string>> expected;
+  for (const std::string& file : files) expected.push_back(decoded(file));
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       // Each thread starts at a different file so that different decoders overlap.
       for (size_t i = 0; i < files.size(); ++i) {
         const size_t index = (i + t) % files.size();
-        results[t][index] = CreateThumbnail(files[index], 300);
+        EXPECT_EQ(decoded(files[index]), expected[index]) << files[index];
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
-  for (int t = 0; t < kThreads; ++t) {
-    for (size_t i = 0; i < files.size(); ++i) {
-      ASSERT_EQ(results[t][i].has_value(), expected[i].has_value()) << files[i];
-      if (!expected[i]) continue;
-      ASSERT_EQ(std::pair(results[t][i]->width(), results[t][i]->height()),
-                std::pair(expected[i]->width(), expected[i]->height())) << files[i];
-      EXPECT_EQ((*results[t][i] - *expected[i]).abs().max(), 0.0) << files[i];
-    }
-  }
 }
 
-// Large JPEGs are decoded at a reduced scale before their thumbnail is made; the result must be
-// the asked size and the picture libvips' own thumbnail gives.
-
-TEST(JPEGThumbnail, EverySizeKeepsItsLongSideAndThePicture) {
+TEST(JPEGThumbnail, EverySizeKeepsItsLongSideAndThePictureAndAMidSizePhotoIsLibvipsOwnThumbnail) {
   EnsureVipsStarted();
   const std::string path = Photo("nikon-d5300-6000x4000.jpg");
   // 768 decodes at a quarter of the file's scale (libvips' own thumbnail would take half); 640
@@ -331,45 +279,30 @@ TEST(JPEGThumbnail, EverySizeKeepsItsLongSideAndThePicture) {
     SCOPED_TRACE(size);
     MaybeImage thumbnail = CreateThumbnail(path, size);
     ASSERT_TRUE(thumbnail);
-    testing::ExpectDecodedForm(*thumbnail);
-    EXPECT_EQ(LongSide(*thumbnail), size);
-    EXPECT_EQ(thumbnail->height(), (size * 4000 + 3000) / 6000);
+    EXPECT_EQ(std::pair(thumbnail->width(), thumbnail->height()), std::pair(size, (size * 4000 + 3000) / 6000));
     const vips::VImage reference = vips::VImage::thumbnail(path.c_str(), size);
     EXPECT_LT(MeanDifference(*thumbnail, reference), 1.5);
   }
   // The picture only looked at decodes 2800 at half scale: the same size, the same picture.
-  MaybeImage viewing = CreateViewingImage(path, 2800, true);
-  ASSERT_TRUE(viewing);
-  testing::ExpectDecodedForm(*viewing);
-  EXPECT_EQ(viewing->width(), 2800);
-  EXPECT_EQ(viewing->height(), 1867);
-  EXPECT_LT(MeanDifference(*viewing, vips::VImage::thumbnail(path.c_str(), 2800)), 1.5);
-}
-
-TEST(JPEGThumbnail, AMidSizePhotoIsReducedExactlyAsLibvipsDoes) {
+  const DecodedImage viewing = CreateViewingImage(path, 2800, true).value();
+  EXPECT_EQ(std::pair(viewing.width(), viewing.height()), std::pair(2800, 1867));
+  EXPECT_LT(MeanDifference(viewing, vips::VImage::thumbnail(path.c_str(), 2800)), 1.5);
   // 1920 px to 768 leaves too little room for a scaled decode: the whole file is decoded, and the
   // picture is libvips' own thumbnail, pixel for pixel.
-  EnsureVipsStarted();
-  const std::string path = Photo("face-group3-open-iso1600.jpg");
-  MaybeImage thumbnail = CreateThumbnail(path, 768);
+  const std::string midSize = Photo("face-group3-open-iso1600.jpg");
+  MaybeImage thumbnail = CreateThumbnail(midSize, 768);
+  const vips::VImage reference = vips::VImage::thumbnail(midSize.c_str(), 768);
   ASSERT_TRUE(thumbnail);
-  const vips::VImage reference = vips::VImage::thumbnail(path.c_str(), 768);
-  ASSERT_EQ(thumbnail->width(), reference.width());
-  ASSERT_EQ(thumbnail->height(), reference.height());
+  ASSERT_EQ(std::pair(thumbnail->width(), thumbnail->height()), std::pair(reference.width(), reference.height()));
   EXPECT_EQ((*thumbnail - reference).abs().max(), 0.0);
 }
-
-// File types by extension: the MIME table and the raw list.
 
 TEST(MIMEType, TableByLowerCasedExtensionOfAnyPathForm) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"a.jpg", "image/jpeg"}, {"a.jpeg", "image/jpeg"}, {"a.png", "image/png"}, {"a.webp", "image/webp"},
       {"a.heic", "image/heic"}, {"a.heif", "image/heic"}, {"a.tif", "image/tiff"}, {"a.tiff", "image/tiff"},
-      {"a.cr3", "image/x-canon-cr3"}, {"IMG_0001.JPG", "image/jpeg"},
-      {"/Volumes/EOS_DIGITAL/DCIM/100CANON/IMG_0001.CR3", "image/x-canon-cr3"},
-      {"file:///home/me/%E7%85%A7%E7%89%87/a.HeIc", "image/heic"}, {"照片.Png", "image/png"},
-      {"a.cr2", "application/octet-stream"}, {"a.dng", "application/octet-stream"},
-      {"a.gif", "application/octet-stream"}, {"README", "application/octet-stream"}, {"", "application/octet-stream"},
+      {"/DCIM/IMG_0001.CR3", "image/x-canon-cr3"}, {"file:///home/me/%E7%85%A7%E7%89%87/a.HeIc", "image/heic"},
+      {"a.cr2", "application/octet-stream"}, {"README", "application/octet-stream"},
       {"archive.jpg.zip", "application/octet-stream"}, {"/folder.jpg/file", "application/octet-stream"}};
   for (const auto& [path, type] : cases) EXPECT_EQ(MIMETypeForPath(path), type) << path;
 }
@@ -377,57 +310,37 @@ TEST(MIMEType, TableByLowerCasedExtensionOfAnyPathForm) {
 TEST(RawExtension, EveryRawExtensionInAnyCaseAndNothingElse) {
   for (std::string extension : {"cr3", "cr2", "dng", "nef", "nrw", "arw", "raf", "rw2", "orf", "pef"}) {
     EXPECT_TRUE(IsRAWURL("/photos/IMG." + extension)) << extension;
-    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_TRUE(IsRAWURL("/photos/IMG." + extension)) << extension;
   }
   EXPECT_TRUE(IsRAWURL("file:///photos/IMG_0001.CR3"));
-  for (const char* path : {"a.jpg", "a.tif", "a.heic", "a.crw", "a.cr", "cr3", "", "/photos/cr3/IMG", "a.cr3.jpg"}) {
+  for (const char* path : {"a.jpg", "a.crw", "cr3", "/photos/cr3/IMG", "a.cr3.jpg"}) {
     EXPECT_FALSE(IsRAWURL(path)) << path;
   }
 }
 
-// JPEG encoding on the callers' 0..1 quality scale, and the inline data URL of a photo.
-
-TEST(EncodeJPEG, RoundTripKeepsSizeAndPictureAndDropsOrientation) {
-  MaybeImage upright = CreateFullEditImage(Photo("orientation-6.jpg"), false);
-  ASSERT_TRUE(upright);
-  std::optional<std::string> jpeg = EncodeJPEG(*upright, 0.96);
-  ASSERT_TRUE(jpeg);
-  ASSERT_GE(jpeg->size(), 3u);
-  EXPECT_EQ(jpeg->substr(0, 3), "\xFF\xD8\xFF");
-  vips::VImage decoded = vips::VImage::new_from_buffer(*jpeg, "");
-  EXPECT_EQ(std::pair(decoded.width(), decoded.height()), std::pair(upright->width(), upright->height()));
-  EXPECT_EQ(decoded.bands(), 3);
+TEST(EncodeJPEG, RoundTripKeepsSizeAndPictureDropsOrientationAndClampsOrRefusesTheQuality) {
+  const DecodedImage upright = CreateFullEditImage(Photo("orientation-6.jpg"), false).value();
+  const std::string jpeg = EncodeJPEG(upright, 0.96).value();  // the decoded image reads from it
+  vips::VImage decoded = vips::VImage::new_from_buffer(jpeg, "");
+  EXPECT_EQ(std::tuple(decoded.width(), decoded.height(), decoded.bands()), std::tuple(upright.width(), upright.height(), 3));
   // Upright pixels with an orientation tag would be turned a second time by every viewer.
   EXPECT_EQ(vips_image_get_orientation(decoded.get_image()), 1);
   EXPECT_EQ(decoded.get_typeof(VIPS_META_EXIF_NAME), 0u);
-  EXPECT_LT(MeanDifference(decoded, *upright), 3.0);
-}
-
-TEST(EncodeJPEG, LowerQualityGivesFewerBytesAndQualityOutsideTheScaleIsClampedOrRefused) {
-  MaybeImage image = CreateThumbnail(Photo("canon-t6-coins-2000x1072.jpg"), 640);
-  ASSERT_TRUE(image);
-  std::optional<std::string> above = EncodeJPEG(*image, 7.0);
-  std::optional<std::string> best = EncodeJPEG(*image, 1.0);
-  std::optional<std::string> scan = EncodeJPEG(*image, 0.82);
-  std::optional<std::string> low = EncodeJPEG(*image, 0.2);
-  ASSERT_TRUE(above && best && scan && low);
-  EXPECT_EQ(*above, *best);
-  EXPECT_GT(best->size(), scan->size());
-  EXPECT_GT(scan->size(), low->size());
-  EXPECT_TRUE(EncodeJPEG(*image, -1.0));
-  EXPECT_FALSE(EncodeJPEG(*image, std::numeric_limits<double>::quiet_NaN()));
+  EXPECT_LT(MeanDifference(decoded, upright), 3.0);
+  const auto size = [&upright](double quality) { return EncodeJPEG(upright, quality).value_or("").size(); };
+  EXPECT_GT(size(1.0), size(0.82));
+  EXPECT_GT(size(0.82), size(0.2));
+  EXPECT_EQ(EncodeJPEG(upright, 7.0), EncodeJPEG(upright, 1.0));
+  EXPECT_EQ(EncodeJPEG(upright, -1.0), EncodeJPEG(upright, 0.01));
+  EXPECT_FALSE(EncodeJPEG(upright, std::numeric_limits<double>::quiet_NaN()));
   EXPECT_FALSE(EncodeJPEG(DecodedImage(), 0.9));
 }
 
 TEST(ImagePreviewDataURL, InlineJpegOfTheThumbnailAt900) {
   std::string url = ImagePreviewDataURL(Photo("nikon-d5300-6000x4000.jpg"));
   const std::string prefix = "data:image/jpeg;base64,";
-  ASSERT_EQ(url.compare(0, prefix.size(), prefix), 0);
-  std::string base64 = url.substr(prefix.size());
-  EXPECT_EQ(base64.find_first_of("\r\n"), std::string::npos);
+  ASSERT_TRUE(url.starts_with(prefix));
   gsize length = 0;
-  guchar* bytes = g_base64_decode(base64.c_str(), &length);
+  guchar* bytes = g_base64_decode(url.c_str() + prefix.size(), &length);
   std::string jpeg(reinterpret_cast<const char*>(bytes), length);
   g_free(bytes);
   vips::VImage decoded = vips::VImage::new_from_buffer(jpeg, "");
@@ -457,15 +370,12 @@ std::pair<int, int> Origin(const DecodedImage& image, int x, int y) {
 
 TEST(EditedImage, CropsMayOvershootByOneMillionthAndInvalidCropsAreRefused) {
   DecodedImage source = Gradient();
-  MaybeImage accepted = CreateEditedImage(source, 0, 0.5, 0, 0.5000005, 1);
-  ASSERT_TRUE(accepted);
-  EXPECT_EQ(accepted->width(), 20);
   EXPECT_TRUE(CreateEditedImage(source, 0, 0, 0.25, 1, 0.7500005));
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   // x = 1 leaves no column to cut, although x + w stays inside the tolerance.
   for (const std::array<double, 4>& crop : std::initializer_list<std::array<double, 4>>{
-           {0.5, 0, 0.50001, 1}, {0, 0.25, 1, 0.75001}, {-0.1, 0, 0.5, 0.5}, {0, -0.1, 0.5, 0.5}, {0, 0, 0, 0.5},
+           {0, 0.25, 1, 0.75001}, {-0.1, 0, 0.5, 0.5}, {0, -0.1, 0.5, 0.5}, {0, 0, 0, 0.5},
            {0, 0, 0.5, -1}, {nan, 0, 0.5, 0.5}, {0, 0, inf, 0.5}, {1.0, 0, 0.0000005, 1}}) {
     EXPECT_FALSE(CreateEditedImage(source, 0, crop[0], crop[1], crop[2], crop[3]))
         << crop[0] << " " << crop[1] << " " << crop[2] << " " << crop[3];
@@ -519,25 +429,6 @@ TEST(EditedImage, EdgesFloorSizesRoundHalfAwayFromZeroAndKeepAtLeastOnePixel) {
   }
 }
 
-TEST(EditedImage, PhotoWithOrientationSixIsCroppedAsItAppears) {
-  // orientation-6.jpg is stored on its side; its upright left half must match the left half of
-  // the upright reference, not a half of the stored pixels.
-  MaybeImage turnedFile = CreateFullEditImage(Photo("orientation-6.jpg"), false);
-  MaybeImage uprightFile = CreateFullEditImage(Photo("orientation-1.jpg"), false);
-  ASSERT_TRUE(turnedFile && uprightFile);
-  MaybeImage leftHalf = CreateEditedImage(*turnedFile, 0, 0, 0, 0.5, 1);
-  MaybeImage referenceHalf = CreateEditedImage(*uprightFile, 0, 0, 0, 0.5, 1);
-  ASSERT_TRUE(leftHalf && referenceHalf);
-  EXPECT_EQ(std::pair(leftHalf->width(), leftHalf->height()), std::pair((turnedFile->width() + 1) / 2, turnedFile->height()));
-  EXPECT_LT(MeanDifference(*leftHalf, *referenceHalf), 12.0);
-  vips::VImage stored = vips::VImage::new_from_file(Photo("orientation-6.jpg").c_str());
-  vips::VImage storedHalf = stored.extract_area(0, 0, stored.width() / 2, stored.height());
-  EXPECT_GT(MeanDifference(storedHalf, *referenceHalf), 12.0);
-}
-
-// When a cached preview is rebuilt: missing, empty or unrecorded cache, or a reachable source whose
-// size or time is not the one the preview was made from.
-
 void SetModified(const std::string& path, time_t seconds, long nanoseconds = 0) {
   timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
@@ -554,26 +445,13 @@ class PreviewCacheRefresh : public ::testing::Test {
   std::string cache_ = folder_.Path("123-plain.jpg");
 };
 
-TEST_F(PreviewCacheRefresh, AMissingOrEmptyCacheIsBuiltUnlessTheSourceIsGone) {
-  EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_));
-  EXPECT_TRUE(PreviewCacheNeedsRefresh(folder_.Path("ejected.CR3"), cache_)) << "nothing to show yet";
-  folder_.Write("123-plain.jpg", "");
-  SetModified(source_, 1'000'000);
-  SetModified(cache_, 2'000'000);
-  EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_)) << "empty, though newer";
-  folder_.Write("123-plain.jpg", "jpeg");
-  EXPECT_FALSE(PreviewCacheNeedsRefresh(folder_.Path("ejected.CR3"), cache_)) << "the old preview stays";
-}
-
 TEST_F(PreviewCacheRefresh, AnyOtherSizeOrTimeIsRebuiltOlderToo) {
   SetModified(source_, 2'000'000, 500);
   MakePreview();
   EXPECT_FALSE(PreviewCacheNeedsRefresh(source_, cache_));
   EXPECT_FALSE(PreviewCacheNeedsRefresh("file://" + source_, "file://" + cache_));
-  for (auto [seconds, nanoseconds] : {std::pair{1'999'999, 500}, {2'000'001, 500}, {2'000'000, 499}}) {
-    SetModified(source_, seconds, nanoseconds);
-    EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_)) << seconds << "." << nanoseconds;
-  }
+  SetModified(source_, 2'000'000, 499);  // replaced within the same second
+  EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_));
   folder_.Write("IMG_0001.CR3", "other raw bytes");  // copied over with its time kept (cp -p)
   SetModified(source_, 2'000'000, 500);
   EXPECT_TRUE(PreviewCacheNeedsRefresh(source_, cache_));

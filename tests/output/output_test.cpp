@@ -1,14 +1,5 @@
-// How a finished copy or rendering takes its name (the destination name rule shared by both exports:
-// never partial, never over a name taken in the meantime, never over the source), then what the
-// page's output actions do to a shoot: the rated export (copies of the rated originals in a
-// dated folder, each with an XMP sidecar that carries its star rating), the advanced export (copies
-// or renderings, sorted by decision on request, with the conflict rule, a rating-and-label sidecar
-// and progress after every photo), the review manifest (the culling list as tab-separated text,
-// grouped by decision) and the trash (exactly the ids whose files moved are reported; a file on a
-// volume without a trash stays where it is). No other file of the shoot changes, whatever fails.
-// The last tests run `tidewick --headless` with the page's messages and the @panel answers a person
-// would give. Before anything touches GLib (which remembers these folders on first use), HOME and
-// XDG_DATA_HOME point into a private folder, so no test reaches the real trash.
+// The destination name rule shared by both exports, the rated and advanced exports, the review manifest
+// and the trash, in-process and through `tidewick --headless`; HOME points into a private folder (see main).
 #include "base/files.hpp"
 #include "library/imaging/decoding.hpp"
 #include "output/export_destination.hpp"
@@ -43,49 +34,34 @@ using output::StagedFile;
 
 TEST(DestinationRule, FreeNamesAreUsedTakenOnesSkippedKeptForReplacingOrNumbered) {
   TempFolder folder;
-  for (auto mode : {ConflictMode::Skip, ConflictMode::Replace, ConflictMode::Rename}) {
-    bool skipped = false;
-    EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", mode, &skipped), folder / "IMG_0001.CR3");
-    EXPECT_FALSE(skipped);
-  }
+  bool skipped = false;
+  EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Skip, &skipped), folder / "IMG_0001.CR3");
+  EXPECT_FALSE(skipped);
   WriteBytes(folder / "IMG_0001.CR3", "earlier");
   WriteBytes(folder / "IMG_0001（1）.CR3", "earlier too");
   WriteBytes(folder / "README", "no extension");
   ASSERT_EQ(symlink("/nonexistent/target", (folder / "A.jpg").c_str()), 0);  // a dangling link holds its name
 
-  bool skipped = false;
   EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Skip, &skipped), std::nullopt);
   EXPECT_TRUE(skipped);
   EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Replace), folder / "IMG_0001.CR3");
-  EXPECT_EQ(ReadBytes(folder / "IMG_0001.CR3"), "earlier") << "choosing a name deletes nothing";
   EXPECT_EQ(ExportDestination(folder.path(), "IMG_0001.CR3", ConflictMode::Rename), folder / "IMG_0001（2）.CR3");
   EXPECT_EQ(ExportDestination(folder.path(), "README", ConflictMode::Rename), folder / "README（1）");
   EXPECT_EQ(ExportDestination(folder.path(), "A.jpg", ConflictMode::Rename), folder / "A（1）.jpg");
-  EXPECT_EQ(output::ConflictModeFromText("anything"), ConflictMode::Rename);
-  EXPECT_EQ(output::ConflictModeFromText("skip"), ConflictMode::Skip);
-  EXPECT_EQ(output::ConflictModeFromText("replace"), ConflictMode::Replace);
   // Names split at their last dot.
-  EXPECT_EQ(output::SplitName("a.tar.gz").stem, "a.tar");
-  EXPECT_EQ(output::SplitName("a.tar.gz").extension, "gz");
+  EXPECT_EQ(output::SplitName("a.tar.gz").stem + "|" + output::SplitName("a.tar.gz").extension, "a.tar|gz");
   EXPECT_EQ(output::SplitName(".hidden").stem, ".hidden");
 }
 
 TEST(DestinationRule, AfterNineThousandNineHundredNinetyNineNumbersAUUIDIsUsed) {
   TempFolder folder;
   WriteBytes(folder / "A.jpg", "");
-  WriteBytes(folder / "B", "");
   for (int n = 1; n <= 9999; ++n) {
     close(open((folder / ("A（" + std::to_string(n) + "）.jpg")).c_str(), O_CREAT | O_WRONLY, 0644));
-    close(open((folder / ("B（" + std::to_string(n) + "）")).c_str(), O_CREAT | O_WRONLY, 0644));
   }
   std::string name = LastPathComponent(*ExportDestination(folder.path(), "A.jpg", ConflictMode::Rename));
-  ASSERT_EQ(name.size(), std::string("A-").size() + 36 + std::string(".jpg").size()) << name;
-  EXPECT_EQ(name.substr(0, 2), "A-");
-  EXPECT_EQ(name.substr(name.size() - 4), ".jpg");
-  std::string uuid = name.substr(2, 36);
-  EXPECT_TRUE(std::none_of(uuid.begin(), uuid.end(), [](char c) { return c >= 'a' && c <= 'z'; })) << uuid;
-  std::string bare = LastPathComponent(*ExportDestination(folder.path(), "B", ConflictMode::Rename));
-  EXPECT_EQ(bare.size(), 2u + 36u) << bare;
+  EXPECT_TRUE(std::regex_match(name, std::regex("A-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.jpg")))
+      << name;
 }
 
 // How both exports place a finished file: the pairing of file and sidecar names, here for a source
@@ -102,7 +78,7 @@ class StagedFileTest : public ::testing::TestWithParam<StagedFile::Naming> {
   StagedFile::Naming naming_ = GetParam();
 };
 
-TEST_P(StagedFileTest, NothingGoesOverANameTakenMeanwhileTheSourceAFolderTheUsersSidecarOrAnEarlierFileOnAFailedWrite) {
+TEST_P(StagedFileTest, NothingGoesOverATakenNameTheSourceAFolderTheUsersSidecarOrAnEarlierFileAndCopiesKeepTheirSource) {
   const auto staged = [this](const std::string& bytes) {
     auto file = std::make_unique<StagedFile>(folder_.path(), naming_);
     EXPECT_FALSE(file->Write(bytes));
@@ -139,8 +115,6 @@ TEST_P(StagedFileTest, NothingGoesOverANameTakenMeanwhileTheSourceAFolderTheUser
     EXPECT_TRUE(copy.CopyFrom(ReadableFile::Open(folder_.path())).has_value());
     EXPECT_EQ(PlaceByRule(copy, folder_.path(), "X", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
   }
-  EXPECT_EQ(ReadBytes(folder_ / "DIR.jpg/inside.jpg"), "kept");
-  EXPECT_EQ(ReadBytes(folder_ / "USER.xmp"), "the user's own sidecar");
 
   // A write that fails on a full disk, replacing or not.
   {
@@ -153,26 +127,19 @@ TEST_P(StagedFileTest, NothingGoesOverANameTakenMeanwhileTheSourceAFolderTheUser
     EXPECT_EQ(PlaceByRule(fresh, folder_.path(), "NEW.jpg", ConflictMode::Rename).outcome, PlaceResult::Outcome::Failed);
   }
   EXPECT_EQ(ReadBytes(folder_ / "OLD.jpg"), "new rendering");
-  // Nothing but the named files: no temporary file is ever left behind.
-  EXPECT_EQ(Names(folder_.path()), (std::vector<std::string>{"DIR.jpg", "IMG.jpg", "IMG（1）.jpg", "OLD.jpg", "SRC.jpg",
-                                                             "SRC（1）.jpg", "USER.xmp"}));
-}
 
-TEST_P(StagedFileTest, CopiesKeepTheSourcesBytesPermissionsAndModificationTime) {
+  // A copy keeps the source's bytes, permissions and modification time.
   std::string source = CopySample("orientation-6.jpg", folder_.path(), "SOURCE.jpg");
   ASSERT_EQ(chmod(source.c_str(), 0640), 0);
-  TempFolder out;
-  StagedFile staged(out.path(), naming_);
-  ASSERT_FALSE(staged.CopyFrom(ReadableFile::Open(source)));
-  PlaceResult placed = PlaceByRule(staged, out.path(), "SOURCE.jpg", ConflictMode::Rename);
-  ASSERT_EQ(placed.outcome, PlaceResult::Outcome::Placed);
+  StagedFile copy(folder_.path(), naming_);
+  ASSERT_FALSE(copy.CopyFrom(ReadableFile::Open(source)));
+  placed = PlaceByRule(copy, folder_.path(), "COPY.jpg", ConflictMode::Rename);
   EXPECT_EQ(ReadBytes(placed.path), ReadBytes(source));
-  struct stat a {}, b {};
-  stat(source.c_str(), &a);
-  stat(placed.path.c_str(), &b);
-  EXPECT_EQ(b.st_mode & 0777, 0640u);
-  EXPECT_TRUE(SameTime(a.st_mtim, b.st_mtim));
-  EXPECT_EQ(Names(out.path()), std::vector<std::string>{"SOURCE.jpg"});
+  EXPECT_EQ(std::filesystem::status(placed.path).permissions(), std::filesystem::perms(0640));
+  EXPECT_TRUE(SameTime(StatPath(source).modified, StatPath(placed.path).modified));
+  // Nothing but the named files: no temporary file is ever left behind.
+  EXPECT_EQ(Names(folder_.path()), (std::vector<std::string>{"COPY.jpg", "DIR.jpg", "IMG.jpg", "IMG（1）.jpg", "OLD.jpg",
+                                                             "SOURCE.jpg", "SRC.jpg", "SRC（1）.jpg", "USER.xmp"}));
 }
 
 TEST(ExclusivePlacement, EveryMethodRefusesATakenNameAndPlacesAFreeOne) {
@@ -192,15 +159,12 @@ TEST(ExclusivePlacement, EveryMethodRefusesATakenNameAndPlacesAFreeOne) {
     EXPECT_EQ(StatPath(folder / "FREE.jpg").modified.tv_sec, 1500000000);
     EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"FREE.jpg", "TAKEN.jpg"}));
   }
-}
-
-TEST(ExclusivePlacement, ACopyThatFailsRemovesWhatItStarted) {
+  // A copy that fails removes what it started.
   TempFolder folder;
-  const std::string temporary = folder / ".staged";
-  WriteBytes(temporary, std::string(256 * 1024, 'x'));
+  WriteBytes(folder / ".staged", std::string(256 * 1024, 'x'));
   {
     FileSizeLimit limit(64 * 1024);
-    EXPECT_EQ(output::PlaceExclusively(temporary, folder / "OUT.jpg", output::ExclusiveMethod::Copy), EFBIG);
+    EXPECT_EQ(output::PlaceExclusively(folder / ".staged", folder / "OUT.jpg", ExclusiveMethod::Copy), EFBIG);
   }
   EXPECT_EQ(Names(folder.path()), std::vector<std::string>{".staged"});
 }
@@ -216,7 +180,6 @@ TEST(PairedNames, ASidecarNameTakenBeforeTheSidecarIsLostNotOverwritten) {
   writer.Write(first.sidecar.value());
   // The JPEG of the shot raises the rating of the pair's sidecar, which is not ours any more.
   auto second = pairing.Place(jpeg, folder.path(), "IMG.JPG", "/shoot/IMG.JPG", {5, "five stars"});
-  EXPECT_EQ(second.file.path, folder / "IMG.JPG");
   writer.Write(second.sidecar.value());
   EXPECT_EQ(ReadBytes(folder / "IMG.xmp"), "appeared meanwhile");
   EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"IMG.CR3", "IMG.JPG", "IMG.xmp"}));
@@ -224,10 +187,7 @@ TEST(PairedNames, ASidecarNameTakenBeforeTheSidecarIsLostNotOverwritten) {
 
 INSTANTIATE_TEST_SUITE_P(Namings, StagedFileTest,
                          ::testing::Values(StagedFile::Naming::UnnamedWhereAvailable, StagedFile::Naming::HiddenName),
-                         [](const auto& info) {
-                           return info.param == StagedFile::Naming::HiddenName ? std::string("HiddenName")
-                                                                              : std::string("Unnamed");
-                         });
+                         [](const auto& info) { return std::string(info.index == 0 ? "Unnamed" : "HiddenName"); });
 
 // An export's sidecar; the advanced export's carries the label too.
 std::string Sidecar(const std::string& rating, const std::string& label = "") {
@@ -242,27 +202,12 @@ std::string PictureData(const std::string& jpeg) {
   return tables == std::string::npos ? jpeg : jpeg.substr(tables);
 }
 
-std::string ExpectedJPEG(const std::string& source, double quality) {
-  auto image = imaging::CreateRenderedImage(source, 8192, true);
-  return image ? PictureData(imaging::EncodeJPEG(*image, quality).value_or("")) : "";
-}
-
-std::map<std::string, std::string> MetadataOf(const std::string& path) {
-  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
-  image->readMetadata();
-  std::map<std::string, std::string> values;
-  for (const auto& datum : image->exifData()) values[datum.key()] = datum.toString();
-  for (const auto& datum : image->xmpData()) values[datum.key()] = datum.toString();
-  return values;
-}
-
 class ExportTest : public ControllerTest {
  protected:
   void SetUp() override {
     ControllerTest::SetUp();
     cr3_ = CopySample("canon-r6-container-with-preview.CR3", shoot_.path(), "IMG_0001.CR3");
     jpg_ = CopySample("canon-t6-coins-2000x1072.jpg", shoot_.path(), "IMG_0001.JPG");
-    other_ = CopySample("orientation-3.jpg", shoot_.path(), "IMG_0002.JPG");
     small_ = CopySample("orientation-1.jpg", shoot_.path(), "SMALL.jpg");
     corrupt_ = CopySample("canon-m50-stub-corrupt.cr3", shoot_.path(), "BROKEN.cr3");
     sources_.emplace(shoot_.path());
@@ -277,7 +222,6 @@ class ExportTest : public ControllerTest {
     auto answers = Payloads("window.Native.ratingExportComplete");
     return answers.empty() ? Json() : answers.back();
   }
-  // Exports into `folder` (answering the panel) and returns the completion payload.
   Json ExportAdvanced(const Json& photos, const Json& options, const std::string& folder, const char* action = "exportAdvanced") {
     platform_->QueuePanelAnswer(std::vector<std::string>{folder});
     Json body = {{"action", action}, {"photos", photos}};
@@ -294,17 +238,12 @@ class ExportTest : public ControllerTest {
     EXPECT_EQ(before.Changes(moving), std::vector<std::string>{}) << "a file not meant to move changed";
     sources_.emplace(shoot_.path());
   }
-  Json OnlyAnswer(const std::string& callback) {
-    auto answers = Payloads(callback);
-    EXPECT_EQ(answers.size(), 1u);
-    return answers.empty() ? Json() : answers.back();
-  }
   std::string Dated(const std::string& folder) const { return folder + "/" + output::DatedFolderName(std::time(nullptr)); }
   std::string Today() const { return Dated(exports_.path()); }
 
   TempFolder shoot_;
   TempFolder exports_;
-  std::string cr3_, jpg_, other_, small_, corrupt_;
+  std::string cr3_, jpg_, small_, corrupt_;
   std::optional<FolderSnapshot> sources_;
 };
 
@@ -313,31 +252,32 @@ using AdvancedExportTest = ExportTest;
 using ReviewManifestTest = ExportTest;
 using TrashTest = ExportTest;
 
+// Each sidecar carries the rating as a whole number, no rating as 0.
 TEST_F(RatedExportTest, ExportingTwiceOnOneDayGivesNumberedCopiesEachWithItsSidecar) {
-  Json photo = {{"id", "P1"}, {"path", cr3_}, {"rating", 4}};
-  Json first = ExportRated(Json::array({photo}), exports_.path(), "T1");
-  Json second = ExportRated(Json::array({photo}), exports_.path(), "T2");
-
+  Json first = ExportRated(
+      Json::array({{{"id", "P1"}, {"path", cr3_}, {"rating", 4.7}}, {{"id", "C"}, {"path", small_}, {"rating", "3"}}}),
+      exports_.path(), "T1");
+  Json second = ExportRated(Json::array({{{"id", "P1"}, {"path", cr3_}, {"rating", nullptr}}}), exports_.path(), "T2");
   const std::string dated = Today();
-  EXPECT_EQ(first, (Json{{"token", "T1"}, {"outputs", Json::array({{{"id", "P1"}, {"path", dated + "/IMG_0001.CR3"}}})},
+  EXPECT_EQ(first, (Json{{"token", "T1"},
+                         {"outputs", {{{"id", "P1"}, {"path", dated + "/IMG_0001.CR3"}},
+                                      {{"id", "C"}, {"path", dated + "/SMALL.jpg"}}}},
                          {"errors", Json::array()}, {"folder", dated}, {"baseFolder", exports_.path()},
-                         {"message", "已导出 1 张原片"}}));
+                         {"message", "已导出 2 张原片"}}));
   EXPECT_EQ(std::pair(second["token"], second["outputs"]),
             std::pair(Json("T2"), Json::array({{{"id", "P1"}, {"path", dated + "/IMG_0001（1）.CR3"}}})));
-  EXPECT_EQ(Names(dated),
-            (std::vector<std::string>{"IMG_0001.CR3", "IMG_0001.xmp", "IMG_0001（1）.CR3", "IMG_0001（1）.xmp"}));
-  EXPECT_EQ(ReadBytes(dated + "/IMG_0001（1）.xmp"), Sidecar("4"));
-  for (const char* copy : {"/IMG_0001.CR3", "/IMG_0001（1）.CR3"}) {
-    EXPECT_EQ(ReadBytes(dated + copy), ReadBytes(cr3_));
-    EXPECT_TRUE(SameTime(StatPath(dated + copy).modified, StatPath(cr3_).modified)) << "the copy keeps its date";
+  EXPECT_EQ(Names(dated), (std::vector<std::string>{"IMG_0001.CR3", "IMG_0001.xmp", "IMG_0001（1）.CR3", "IMG_0001（1）.xmp",
+                                                    "SMALL.jpg", "SMALL.xmp"}));
+  for (auto [name, rating] : {std::pair{"IMG_0001", "4"}, {"SMALL", "3"}, {"IMG_0001（1）", "0"}}) {
+    EXPECT_EQ(ReadBytes(dated + "/" + name + ".xmp"), Sidecar(rating)) << name;
   }
+  EXPECT_EQ(ReadBytes(dated + "/IMG_0001（1）.CR3"), ReadBytes(cr3_));
+  EXPECT_TRUE(SameTime(StatPath(dated + "/IMG_0001（1）.CR3").modified, StatPath(cr3_).modified)) << "the copy keeps its date";
 }
 
 TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareOneSidecarWithTheHigherRating) {
-  Json answer = ExportRated(Json::array({{{"id", "RAW"}, {"path", cr3_}, {"rating", 2}},
-                                    {{"id", "JPG"}, {"path", jpg_}, {"rating", 5}}}),
-                       exports_.path());
-  EXPECT_EQ(answer["outputs"].size(), 2u);
+  ExportRated(Json::array({{{"id", "RAW"}, {"path", cr3_}, {"rating", 2}}, {{"id", "JPG"}, {"path", jpg_}, {"rating", 5}}}),
+              exports_.path());
   EXPECT_EQ(Names(Today()), (std::vector<std::string>{"IMG_0001.CR3", "IMG_0001.JPG", "IMG_0001.xmp"}));
   EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.xmp"), Sidecar("5"));
   // The advanced export's one sidecar too, with the label of the best-rated file.
@@ -348,33 +288,15 @@ TEST_F(RatedExportTest, ARawAndAJpegOfOneNameShareOneSidecarWithTheHigherRating)
   EXPECT_EQ(ReadBytes(Dated(advanced.path()) + "/IMG_0001.xmp"), Sidecar("5", "保留"));
 }
 
-TEST_F(RatedExportTest, TheSidecarIsOneExactLineThatExiv2ReadsWithTheRatingAsAWholeNumber) {
-  ExportRated(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", 4.7}}, {{"id", "B"}, {"path", other_}}}), exports_.path());
-  EXPECT_EQ(Exiv2Value(Today() + "/IMG_0001.xmp", "Xmp.xmp.Rating"), "4");
-  ExportRated(Json::array({{{"id", "A"}, {"path", cr3_}, {"rating", "3"}}, {{"id", "B"}, {"path", other_}, {"rating", nullptr}}}),
-         exports_.path());
-  // No rating counts as 0.
-  for (auto [name, rating] : {std::pair{"IMG_0001", "4"}, {"IMG_0002", "0"}, {"IMG_0001（1）", "3"}, {"IMG_0002（1）", "0"}}) {
-    EXPECT_EQ(ReadBytes(Today() + "/" + name + ".xmp"), Sidecar(rating)) << name;
-  }
-}
-
 TEST_F(RatedExportTest, AnUnreachableSourceIsOneErrorAndTheOthersAreStillExported) {
-  std::string deleted = CopySample("orientation-4.jpg", shoot_.path(), "DELETED.jpg");
-  std::remove(deleted.c_str());
-  sources_.emplace(shoot_.path());
-  Json answer = ExportRated(Json::array({{{"id", "GONE"}, {"path", deleted}},
-                                    {{"id", "OK"}, {"path", jpg_}},
-                                    {{"id", "DIR"}, {"path", shoot_.path()}},
-                                    {{"path", 42}},
-                                    {{"id", 7}, {"path", "IMG_0001.JPG"}}}),
-                       exports_.path());
+  Json answer = ExportRated(Json::array({{{"id", "GONE"}, {"path", shoot_ / "DELETED.jpg"}}, {{"id", "OK"}, {"path", jpg_}},
+                                         {{"path", 42}}, {{"id", 7}, {"path", "IMG_0001.JPG"}}}),
+                            exports_.path());
   EXPECT_EQ(answer["outputs"], Json::array({{{"id", "OK"}, {"path", Today() + "/IMG_0001.JPG"}}}));
   EXPECT_EQ(answer["errors"], Json::array({{{"id", "GONE"}, {"error", "原文件不可访问"}},
-                                           {{"id", "DIR"}, {"error", "原文件不可访问"}},
                                            {{"id", ""}, {"error", "原文件不可访问"}},
                                            {{"id", 7}, {"error", "原文件不可访问"}}}));
-  EXPECT_EQ(answer["message"], "已导出 1 张原片，4 张失败，原片保留");
+  EXPECT_EQ(answer["message"], "已导出 1 张原片，3 张失败，原片保留");
 }
 
 TEST_F(RatedExportTest, AFolderThatIsAFileOrAnEmptyListIsUnusableWithoutAPanel) {
@@ -383,8 +305,6 @@ TEST_F(RatedExportTest, AFolderThatIsAFileOrAnEmptyListIsUnusableWithoutAPanel) 
   Json unusable = {{"token", "T"}, {"outputs", Json::array()}, {"message", "导出文件夹不可用，请到高级中重新选择；原片保留"}};
   EXPECT_EQ(ExportRated(photos, exports_ / "not-a-folder"), unusable);
   EXPECT_EQ(ExportRated(Json::array(), exports_.path()), unusable);
-  EXPECT_EQ(ExportRated(photos, exports_ / "missing"), unusable);
-  EXPECT_TRUE(Payloads("window.Native.ratingExportFolder").empty());
   EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{"not-a-folder"});
 }
 
@@ -403,7 +323,6 @@ TEST_F(RatedExportTest, WithoutAFolderThePanelAsksAndItsFolderIsReportedFirstAnd
   EXPECT_EQ(lines_[1]["arg"], (Json{{"token", ""}, {"outputs", {{{"id", "A"}, {"path", Today() + "/IMG_0001.JPG"}}}},
                                     {"errors", Json::array()}, {"folder", Today()}, {"baseFolder", exports_.path()},
                                     {"message", "已导出 1 张原片"}}));
-  EXPECT_EQ(ReadBytes(Today() + "/IMG_0001.JPG"), ReadBytes(jpg_));
 
   // Choosing the folder alone only reports it; a cancelled panel answers nothing.
   ClearOutput();
@@ -422,36 +341,24 @@ TEST_F(RatedExportTest, ExportsStartedTogetherRunOneAfterTheOther) {
   }
   RunUntilQuiet();
   auto answers = Payloads("window.Native.ratingExportComplete");
-  ASSERT_EQ(answers.size(), 2u);
-  EXPECT_EQ(std::pair(answers[0]["token"], answers[0]["outputs"]),
-            std::pair(Json("FIRST"), Json::array({{{"id", "A"}, {"path", Today() + "/IMG_0001.CR3"}},
-                                                  {{"id", "B"}, {"path", Today() + "/IMG_0001.JPG"}}})));
-  EXPECT_EQ(std::pair(answers[1]["token"], answers[1]["outputs"]),
-            std::pair(Json("SECOND"), Json::array({{{"id", "A"}, {"path", Today() + "/IMG_0001（1）.CR3"}},
-                                                   {{"id", "B"}, {"path", Today() + "/IMG_0001（1）.JPG"}}})));
+  EXPECT_EQ(std::pair(answers.at(0)["token"], answers.at(1)["token"]), std::pair(Json("FIRST"), Json("SECOND")));
+  EXPECT_EQ(answers.at(1)["outputs"], Json::array({{{"id", "A"}, {"path", Today() + "/IMG_0001（1）.CR3"}},
+                                                {{"id", "B"}, {"path", Today() + "/IMG_0001（1）.JPG"}}}));
 }
 
 TEST_F(RatedExportTest, WritesThatFailReportEachPhotoWithTheSystemsTextAndLeaveNoPartialFile) {
   WriteBytes(Today(), "a file where the dated folder belongs");
   const Json photos = Json::array({{{"id", "A"}, {"path", cr3_}}, {{"id", "B"}, {"path", jpg_}}});
   Json noFolder = ExportRated(photos, exports_.path());
-  EXPECT_EQ(ReadBytes(Today()), "a file where the dated folder belongs");
   std::filesystem::remove(Today());
-  ASSERT_FALSE(CreateDirectories(Today()));
   Json full;
   {
     FileSizeLimit limit(64 * 1024);  // every copy hits a full disk
     full = ExportRated(photos, exports_.path());
   }
   for (const Json& answer : {noFolder, full}) {
-    EXPECT_TRUE(answer["outputs"].empty());
-    ASSERT_EQ(answer["errors"].size(), 2u);
-    EXPECT_EQ(answer["errors"][0]["id"], "A");
-    for (const Json& error : answer["errors"]) {
-      EXPECT_NE(error["error"], "原文件不可访问");
-      EXPECT_FALSE(error["error"].get<std::string>().empty());
-    }
     EXPECT_EQ(answer["message"], "已导出 0 张原片，2 张失败，原片保留");
+    for (const Json& error : answer["errors"]) EXPECT_NE(error["error"], "原文件不可访问") << "the system's text";
   }
   EXPECT_TRUE(Names(Today()).empty()) << "no half copy and no temporary file is left";
 }
@@ -459,71 +366,56 @@ TEST_F(RatedExportTest, WritesThatFailReportEachPhotoWithTheSystemsTextAndLeaveN
 TEST_F(AdvancedExportTest, AnEmptyListAnswersWithoutAPanelAndACancelledPanelExportsNothing) {
   Send({{"action", "exportAdvanced"}});
   Send({{"action", "export"}, {"photos", Json::array()}});
-  Send({{"action", "exportAdvanced"}, {"photos", "not a list"}});
   platform_->QueuePanelAnswer(std::nullopt);
   Send({{"action", "exportAdvanced"}, {"photos", Json::array({{{"path", small_}}})}});
-  std::vector<Json> expected(3, Json{{"message", "没有可导出的照片"}});
+  std::vector<Json> expected(2, Json{{"message", "没有可导出的照片"}});
   expected.push_back({{"message", "已取消导出，原片保留"}});
   EXPECT_EQ(Payloads("window.Native.exportComplete"), expected);
-  EXPECT_TRUE(Payloads("window.Native.exportProgress").empty());
   EXPECT_TRUE(Names(exports_.path()).empty());
 }
 
 TEST_F(AdvancedExportTest, JpegQualityIsClampedOtherFormatTextsAreJpegAndPngTiffAndHeicDecode) {
-  Json answer = ExportAdvanced(Json::array({{{"path", cr3_}}}), {{"format", "jpeg"}, {"quality", 0.3}}, exports_.path());
-  const std::string dated = Dated(exports_.path());
-  EXPECT_EQ(answer, (Json{{"message", "已导出 1 张"}, {"folder", dated}}));
-  EXPECT_EQ(PictureData(ReadBytes(dated + "/IMG_0001.jpg")), ExpectedJPEG(cr3_, 0.5));
-  EXPECT_EQ(ReadBytes(dated + "/IMG_0001.xmp"), Sidecar("0", "未分类"));
-  ExportAdvanced(Json::array({{{"path", cr3_}}}), {{"format", "../../escape"}}, exports_.path());
-  EXPECT_EQ(Names(dated), (std::vector<std::string>{"IMG_0001.jpg", "IMG_0001.xmp", "IMG_0001（1）.jpg", "IMG_0001（1）.xmp"}));
-  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{output::DatedFolderName(std::time(nullptr))});
-
-  const std::pair<Json, double> qualities[] = {{{{"format", "jpeg"}, {"quality", 1.4}}, 1.0}, {{{"format", "jpeg"}}, 0.92},
-                                               {{{"format", "jpeg"}, {"quality", 0}}, 0.92},
-                                               {{{"format", "jpeg"}, {"quality", "high"}}, 0.92}, {{{"format", "gif"}}, 0.75}};
+  const imaging::DecodedImage rendered = imaging::CreateRenderedImage(small_, 8192, true).value();
+  const std::pair<Json, double> qualities[] = {{{{"format", "jpeg"}, {"quality", 0.3}}, 0.5},
+                                               {{{"format", "jpeg"}, {"quality", 1.4}}, 1.0}, {{{"format", "jpeg"}}, 0.92},
+                                               {{{"format", "jpeg"}, {"quality", 0}}, 0.92}, {{{"format", "gif"}}, 0.75}};
   for (const auto& [options, quality] : qualities) {
     TempFolder folder;
-    ExportAdvanced(Json::array({{{"path", small_}}}), options, folder.path());
-    EXPECT_EQ(PictureData(ReadBytes(Dated(folder.path()) + "/SMALL.jpg")), ExpectedJPEG(small_, quality)) << options;
+    const std::string dated = Dated(folder.path());
+    EXPECT_EQ(ExportAdvanced(Json::array({{{"path", small_}}}), options, folder.path()),
+              (Json{{"message", "已导出 1 张"}, {"folder", dated}}));
+    EXPECT_EQ(PictureData(ReadBytes(dated + "/SMALL.jpg")), PictureData(imaging::EncodeJPEG(rendered, quality).value_or("")))
+        << options;
+    EXPECT_EQ(ReadBytes(dated + "/SMALL.xmp"), Sidecar("0", "未分类"));
   }
-  auto rendered = imaging::CreateRenderedImage(small_, 8192, true);
-  ASSERT_TRUE(rendered);
   for (const std::string format : {"png", "tiff", "heic"}) {
     TempFolder folder;
     ExportAdvanced(Json::array({{{"path", small_}, {"status", "保留"}, {"rating", 3}}}), {{"format", format}}, folder.path());
     auto image = imaging::CreateThumbnail(Dated(folder.path()) + "/SMALL." + format, 8192);
     ASSERT_TRUE(image) << format;
-    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(rendered->width(), rendered->height()));
-    EXPECT_EQ(ReadBytes(Dated(folder.path()) + "/SMALL.xmp"), Sidecar("3", "保留"));
+    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(rendered.width(), rendered.height()));
   }
 }
 
 TEST_F(AdvancedExportTest, SortingByDecisionPutsKeptAndPendingPhotosInSubfolders) {
-  std::string a = CopySample("orientation-2.jpg", shoot_.path(), "A.jpg");
-  std::string b = CopySample("orientation-3.jpg", shoot_.path(), "B.jpg");
-  std::string c = CopySample("orientation-4.jpg", shoot_.path(), "C.jpg");
-  std::string d = CopySample("orientation-5.jpg", shoot_.path(), "D.jpg");
-  sources_.emplace(shoot_.path());
-  Json answer = ExportAdvanced(Json::array({{{"path", a}, {"status", "保留"}, {"rating", 4}},
-                                    {{"path", b}, {"status", "淘汰"}, {"rating", 1}},
-                                    {{"path", c}, {"rating", 2.5}},
-                                    {{"path", d}, {"status", "待定"}}}),
-                       {{"organize", true}}, exports_.path());
+  Json answer = ExportAdvanced(Json::array({{{"path", small_}, {"status", "保留"}, {"rating", 4}},
+                                            {{"path", cr3_}, {"status", "淘汰"}, {"rating", 1}},
+                                            {{"path", corrupt_}, {"rating", 2.5}},
+                                            {{"path", jpg_}, {"status", "待定"}}}),
+                               {{"organize", true}}, exports_.path());
   const std::string dated = Dated(exports_.path());
   EXPECT_EQ(answer["message"], "已导出 4 张");
-  EXPECT_EQ(Names(dated), (std::vector<std::string>{"B.jpg", "B.xmp", "C.jpg", "C.xmp", "保留", "待定"}));
-  EXPECT_EQ(Names(dated + "/保留"), (std::vector<std::string>{"A.jpg", "A.xmp"}));
-  EXPECT_EQ(Names(dated + "/待定"), (std::vector<std::string>{"D.jpg", "D.xmp"}));
-  EXPECT_EQ(ReadBytes(dated + "/保留/A.jpg"), ReadBytes(a));
-  EXPECT_EQ(ReadBytes(dated + "/保留/A.xmp"), Sidecar("4", "保留"));
-  EXPECT_EQ(ReadBytes(dated + "/B.xmp"), Sidecar("1", "淘汰"));
-  EXPECT_EQ(ReadBytes(dated + "/C.xmp"), Sidecar("2.5", "未分类"));
-  EXPECT_EQ(Exiv2Value(dated + "/保留/A.xmp", "Xmp.xmp.Rating"), "4");
-  EXPECT_EQ(Exiv2Value(dated + "/保留/A.xmp", "Xmp.xmp.Label"), "保留");
+  EXPECT_EQ(Names(dated),
+            (std::vector<std::string>{"BROKEN.cr3", "BROKEN.xmp", "IMG_0001.CR3", "IMG_0001.xmp", "保留", "待定"}));
+  EXPECT_EQ(Names(dated + "/保留"), (std::vector<std::string>{"SMALL.jpg", "SMALL.xmp"}));
+  EXPECT_EQ(Names(dated + "/待定"), (std::vector<std::string>{"IMG_0001.JPG", "IMG_0001.xmp"}));
+  EXPECT_EQ(ReadBytes(dated + "/保留/SMALL.xmp"), Sidecar("4", "保留"));
+  EXPECT_EQ(ReadBytes(dated + "/IMG_0001.xmp"), Sidecar("1", "淘汰"));
+  EXPECT_EQ(ReadBytes(dated + "/BROKEN.xmp"), Sidecar("2.5", "未分类"));
+  EXPECT_EQ(Exiv2Value(dated + "/保留/SMALL.xmp", "Xmp.xmp.Label"), "保留");
 }
 
-TEST_F(AdvancedExportTest, SkipKeepsAnEarlierFileReplaceSwapsItOnlyForAFinishedOneAndThePlainExportSkips) {
+TEST_F(AdvancedExportTest, SkipKeepsAnEarlierFileReplaceSwapsItAndThePlainExportSkips) {
   const std::string dated = Dated(exports_.path());
   ASSERT_FALSE(CreateDirectories(dated));
   WriteBytes(dated + "/IMG_0001.CR3", "earlier export");
@@ -539,19 +431,13 @@ TEST_F(AdvancedExportTest, SkipKeepsAnEarlierFileReplaceSwapsItOnlyForAFinishedO
   EXPECT_EQ(answer["message"], "已导出 1 张");
   EXPECT_EQ(ReadBytes(dated + "/SMALL.jpg"), ReadBytes(small_));
   EXPECT_EQ(ReadBytes(dated + "/SMALL.xmp"), Sidecar("5", "未分类"));
-  // A rendering that fails leaves the earlier file where it was.
-  WriteBytes(dated + "/BROKEN.jpg", "earlier rendering");
-  answer = ExportAdvanced(Json::array({{{"path", corrupt_}}}), {{"conflict", "replace"}, {"format", "jpeg"}}, exports_.path());
-  EXPECT_EQ(answer["message"], "已导出 0 张，失败 1 张");
-  EXPECT_EQ(ReadBytes(dated + "/BROKEN.jpg"), "earlier rendering");
-  EXPECT_EQ(Names(dated), (std::vector<std::string>{"BROKEN.jpg", "IMG_0001.CR3", "SMALL.jpg", "SMALL.xmp"}));
+  EXPECT_EQ(Names(dated), (std::vector<std::string>{"IMG_0001.CR3", "SMALL.jpg", "SMALL.xmp"}));
 
   // The plain export copies, sorted, and its options are fixed: what is there is skipped.
   TempFolder plain;
   Json photos = Json::array({{{"path", small_}, {"status", "保留"}, {"rating", 2}}, {{"path", cr3_}, {"status", "淘汰"}}});
   EXPECT_EQ(ExportAdvanced(photos, nullptr, plain.path(), "export")["message"], "已导出 2 张");
   EXPECT_EQ(ReadBytes(Dated(plain.path()) + "/保留/SMALL.jpg"), ReadBytes(small_));
-  EXPECT_EQ(ReadBytes(Dated(plain.path()) + "/IMG_0001.CR3"), ReadBytes(cr3_));
   EXPECT_EQ(ExportAdvanced(photos, {{"format", "png"}, {"conflict", "replace"}}, plain.path(), "export")["message"], "已导出 0 张，跳过 2 张");
 }
 
@@ -568,18 +454,6 @@ TEST_F(AdvancedExportTest, APhotoThatCannotBeDecodedCountsAsFailedAndTheOthersGo
             (std::vector<std::string>{"IMG_0001.png", "IMG_0001.xmp", "SMALL.png", "SMALL.xmp"}));
 }
 
-TEST_F(AdvancedExportTest, WritesThatFailCountAsFailedAndLeaveNoPartialFile) {
-  ASSERT_FALSE(CreateDirectories(Dated(exports_.path())));
-  Json answer;
-  {
-    FileSizeLimit full(64 * 1024);
-    answer = ExportAdvanced(Json::array({{{"path", cr3_}}, {{"path", cr3_}, {"status", "保留"}}}), {{"organize", true}},
-                    exports_.path());
-  }
-  EXPECT_EQ(answer["message"], "已导出 0 张，失败 2 张");
-  EXPECT_TRUE(Names(Dated(exports_.path())).empty()) << "no decision folder without a photo in it";
-}
-
 TEST_F(AdvancedExportTest, APanelAskedForWhileAnotherIsOpenTakesTheCancelPath) {
   platform_->QueuePanelAnswer(std::vector<std::string>{exports_.path()});
   Json photos = Json::array({{{"path", small_}, {"name", "SMALL.jpg"}}});
@@ -591,8 +465,6 @@ TEST_F(AdvancedExportTest, APanelAskedForWhileAnotherIsOpenTakesTheCancelPath) {
   EXPECT_EQ(Payloads("window.Native.exportComplete").at(0)["message"], "已导出 1 张");
 }
 
-// A converted JPEG keeps its photo's capture data, stands upright without a stale thumbnail, carries
-// the rating and label in its own XMP, and honours the long-edge option; read back with exiv2.
 TEST_F(AdvancedExportTest, AConvertedJPEGKeepsCaptureDataAndStandsUprightWithMarksAndLongEdge) {
   // A portrait stored sideways, with the camera's thumbnail in its EXIF.
   const std::string portrait = CopySample("face-closeup-open-canon350d.jpg", shoot_.path(), "PORTRAIT.jpg");
@@ -612,15 +484,12 @@ TEST_F(AdvancedExportTest, AConvertedJPEGKeepsCaptureDataAndStandsUprightWithMar
   const Case cases[] = {
       {{{"path", portrait}, {"rating", 5}, {"status", "保留"}},
        {{"format", "jpeg"}, {"longEdge", 400}},
-       {{"Exif.Photo.DateTimeOriginal", "2005:12:29 23:45:22"}, {"Exif.Image.Model", "Canon EOS DIGITAL REBEL XT"},
-        {"Exif.Photo.ISOSpeedRatings", "400"}, {"Xmp.xmp.Rating", "5"}, {"Xmp.xmp.Label", "保留"}},
+       {{"Exif.Photo.DateTimeOriginal", "2005:12:29 23:45:22"}, {"Xmp.xmp.Rating", "5"}, {"Xmp.xmp.Label", "保留"}},
        267, 400},
       {{{"path", cr3_}, {"rating", 4}},
        {{"format", "jpeg"}},
-       {{"Exif.Photo.DateTimeOriginal", "2021:05:12 12:21:21"}, {"Exif.Photo.SubSecTimeOriginal", "92"},
-        {"Exif.Photo.OffsetTimeOriginal", "+02:00"}, {"Exif.Image.Model", "Canon EOS R6"},
-        {"Exif.Photo.LensModel", "RF70-200mm F2.8 L IS USM"}, {"Exif.Photo.FNumber", "25/1"},
-        {"Exif.Photo.ExposureTime", "1/4"}, {"Xmp.xmp.Rating", "4"}, {"Xmp.xmp.Label", "未分类"}},
+       {{"Exif.Photo.DateTimeOriginal", "2021:05:12 12:21:21"}, {"Exif.Photo.LensModel", "RF70-200mm F2.8 L IS USM"},
+        {"Xmp.xmp.Rating", "4"}},
        3584, 2016},
   };
   for (const Case& c : cases) {
@@ -629,7 +498,11 @@ TEST_F(AdvancedExportTest, AConvertedJPEGKeepsCaptureDataAndStandsUprightWithMar
     const std::string exported =
         Dated(folder.path()) + "/" + output::SplitName(LastPathComponent(StringField(c.photo, "path"))).stem + ".jpg";
     ASSERT_TRUE(Exists(exported)) << c.photo;
-    std::map<std::string, std::string> metadata = MetadataOf(exported);
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(exported);
+    image->readMetadata();
+    std::map<std::string, std::string> metadata;
+    for (const auto& datum : image->exifData()) metadata[datum.key()] = datum.toString();
+    for (const auto& datum : image->xmpData()) metadata[datum.key()] = datum.toString();
     for (const auto& [key, value] : c.metadata) EXPECT_EQ(metadata[key], value) << key << " of " << exported;
     EXPECT_EQ(metadata["Exif.Image.Orientation"], "1");
     EXPECT_EQ(metadata.count("Exif.Thumbnail.JPEGInterchangeFormat"), 0u) << "no stale thumbnail";
@@ -640,6 +513,33 @@ TEST_F(AdvancedExportTest, AConvertedJPEGKeepsCaptureDataAndStandsUprightWithMar
   }
 }
 
+TEST_F(AdvancedExportTest, AShootExportedIntoItsOwnFolderKeepsThePhotographersFiles) {
+  TempFolder base;
+  const std::string day = output::DatedFolderName(std::time(nullptr));
+  const std::string shoot = base / day;
+  ASSERT_FALSE(CreateDirectories(shoot));
+  std::string raw = CopySample("canon-r6-container-with-preview.CR3", shoot, "IMG_0001.CR3");
+  CopySample("orientation-1.jpg", shoot, "IMG_0001.jpg");  // the camera's own JPEG of the shot
+  std::string jpeg = CopySample("orientation-2.jpg", shoot, "IMG_0002.jpg");
+  WriteBytes(shoot + "/IMG_0002.xmp", "the photographer's own sidecar");
+  const FolderSnapshot before(base.path());
+  Json photos = Json::array({{{"path", raw}, {"rating", 3}}, {{"path", jpeg}, {"rating", 1}}});
+  for (const Json& options : {Json{{"format", "jpeg"}, {"conflict", "replace"}}, Json{{"format", "png"}}}) {
+    EXPECT_EQ(ExportAdvanced(photos, options, base.path())["message"], "已导出 2 张") << options;
+  }
+  // A copy never pairs with a sidecar this export did not write: IMG_0001（1）.xmp belongs to the
+  // rendering above.
+  EXPECT_EQ(ExportRated(Json::array({{{"id", 7}, {"path", raw}, {"rating", 4}}}), base.path())["outputs"],
+            Json::array({{{"id", 7}, {"path", shoot + "/IMG_0001（2）.CR3"}}}));
+  EXPECT_EQ(before.Changes({}, day), std::vector<std::string>{});
+  EXPECT_EQ(Names(shoot), (std::vector<std::string>{
+                              "IMG_0001.CR3", "IMG_0001.jpg", "IMG_0001.png", "IMG_0001.xmp", "IMG_0001（1）.jpg",
+                              "IMG_0001（1）.xmp", "IMG_0001（2）.CR3", "IMG_0001（2）.xmp", "IMG_0002.jpg",
+                              "IMG_0002.xmp", "IMG_0002（1）.jpg", "IMG_0002（1）.xmp", "IMG_0002（2）.png",
+                              "IMG_0002（2）.xmp"}));
+  EXPECT_EQ(Exiv2Value(shoot + "/IMG_0001（2）.xmp", "Xmp.xmp.Rating"), "4");
+}
+
 const std::string kHeader = "编号\t完整文件名\t星级\t问题\t连拍组\t云端建议";
 
 Json ThreePhotos() {
@@ -647,19 +547,6 @@ Json ThreePhotos() {
                       {{"name", "IMG_0002.JPG"}, {"status", "保留"}, {"rating", 5}, {"group", "B3"}, {"best", true},
                        {"cloudReason", "表情自然"}, {"cloudConfidence", 0.856}, {"cloudBest", true}},
                       {{"name", "IMG_0003.JPG"}, {"status", "淘汰"}, {"best", true}, {"cloudBest", true}}});
-}
-
-// The whole file, its time line apart.
-void ExpectThreePhotoManifest(const std::string& text, const std::string& project) {
-  const std::regex time("\n生成时间：\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\n");
-  EXPECT_TRUE(std::regex_search(text, time)) << text;
-  EXPECT_EQ(std::regex_replace(text, time, "\n生成时间：…\n"),
-            "岚舟 · 筛片清单\n项目：" + project + "\n生成时间：…\n照片总数：3\n保留：2  待定：0  淘汰：1  未决定：0\n\n"
-            "说明：第一列为不含扩展名的照片编号，可直接用于按编号选片。\n\n[保留]（2 张）\n" + kHeader +
-            "\nIMG_0001\tIMG_0001.CR3\t3星\t闭眼、过曝\t—\t—\n"
-            "IMG_0002\tIMG_0002.JPG\t5星\t无\tB3（本组最佳）\t表情自然（云端推荐） · 86%\n\n[待定]（0 张）\n" + kHeader +
-            "\n\n[淘汰]（1 张）\n" + kHeader + "\nIMG_0003\tIMG_0003.JPG\t0星\t无\t本组最佳\t云端推荐 · 0%\n\n[未决定]（0 张）\n" +
-            kHeader + "\n");
 }
 
 TEST(ReviewManifestText, OtherStatusesAreUndecidedValuesLoseTabsAndLineBreaksAndPercentagesRoundAsPrintf) {
@@ -677,24 +564,23 @@ TEST(ReviewManifestText, OtherStatusesAreUndecidedValuesLoseTabsAndLineBreaksAnd
 }
 
 TEST(ReviewManifestText, FileNameStemsLoseTheCharactersFileSystemsReject) {
-  for (auto [name, stem] : {std::pair{"a/b:c", "a-b-c"}, {"///", "拍摄项目"}, {"", "拍摄项目"}, {"婚礼 2024", "婚礼 2024"},
+  for (auto [name, stem] : {std::pair{"///", "拍摄项目"}, {"婚礼 2024", "婚礼 2024"},
                             {"1/2:3\\4?5%6*7|8\"9<10>11", "1-2-3-4-5-6-7-8-9-10-11"}}) {
     EXPECT_EQ(output::ManifestFileStem(name), stem);
   }
 }
 
 TEST_F(ReviewManifestTest, NoPhotosAnswerWithoutAPanelAndACancelledPanelWritesNothing) {
-  Send({{"action", "exportReviewManifest"}});
   Send({{"action", "exportReviewManifest"}, {"photos", "many"}});
   platform_->QueuePanelAnswer(std::nullopt);
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}});
   EXPECT_EQ(Payloads("window.Native.reviewManifestComplete"),
-            std::vector<Json>(2, Json{{"success", false}, {"message", "当前项目没有照片"}}));
+            (std::vector<Json>{{{"success", false}, {"message", "当前项目没有照片"}}}));
   EXPECT_EQ(Payloads("window.Native.reviewManifestCancelled"), (std::vector<Json>{Json::object()}));
   EXPECT_TRUE(Names(exports_.path()).empty());
 }
 
-// The whole text is checked here, where the page's photos reach it.
+// The whole text is checked where the page's photos reach it.
 TEST_F(ReviewManifestTest, TheChosenFileIsWrittenAndReplacedUnderTheProjectsNameOrTheDefault) {
   const std::string path = exports_ / "婚礼-筛片清单.txt";
   WriteBytes(path, "an older list");
@@ -702,8 +588,16 @@ TEST_F(ReviewManifestTest, TheChosenFileIsWrittenAndReplacedUnderTheProjectsName
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}, {"projectName", "婚礼 a/b"}});
   EXPECT_EQ(Payloads("window.Native.reviewManifestComplete"),
             (std::vector<Json>{{{"success", true}, {"message", "已保存 3 张照片的编号与筛选结果"}, {"folder", exports_.path()}}}));
-  ExpectThreePhotoManifest(ReadBytes(path), "婚礼 a/b");
-  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{"婚礼-筛片清单.txt"}) << "no temporary file left";
+  // The whole file, its time line apart.
+  const std::string text = ReadBytes(path);
+  const std::regex time("\n生成时间：\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\n");
+  EXPECT_EQ(std::regex_replace(text, time, "\n生成时间：…\n"),
+            "岚舟 · 筛片清单\n项目：婚礼 a/b\n生成时间：…\n照片总数：3\n保留：2  待定：0  淘汰：1  未决定：0\n\n"
+            "说明：第一列为不含扩展名的照片编号，可直接用于按编号选片。\n\n[保留]（2 张）\n" + kHeader +
+            "\nIMG_0001\tIMG_0001.CR3\t3星\t闭眼、过曝\t—\t—\n"
+            "IMG_0002\tIMG_0002.JPG\t5星\t无\tB3（本组最佳）\t表情自然（云端推荐） · 86%\n\n[待定]（0 张）\n" + kHeader +
+            "\n\n[淘汰]（1 张）\n" + kHeader + "\nIMG_0003\tIMG_0003.JPG\t0星\t无\t本组最佳\t云端推荐 · 0%\n\n[未决定]（0 张）\n" +
+            kHeader + "\n");
 
   platform_->QueuePanelAnswer(std::vector<std::string>{path});
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}, {"projectName", 12}});
@@ -713,46 +607,51 @@ TEST_F(ReviewManifestTest, TheChosenFileIsWrittenAndReplacedUnderTheProjectsName
   platform_->QueuePanelAnswer(std::vector<std::string>{exports_ / "missing/list.txt"});
   Send({{"action", "exportReviewManifest"}, {"photos", ThreePhotos()}});
   Json answer = Payloads("window.Native.reviewManifestComplete").at(0);
-  EXPECT_FALSE(answer["message"].get<std::string>().empty()) << "the system's text";
-  EXPECT_EQ(answer, (Json{{"success", false}, {"folder", ""}, {"message", answer["message"]}}));
-  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{"婚礼-筛片清单.txt"});
+  EXPECT_EQ(answer, (Json{{"success", false}, {"folder", ""}, {"message", answer["message"]}})) << "the system's text";
+  EXPECT_EQ(Names(exports_.path()), std::vector<std::string>{"婚礼-筛片清单.txt"}) << "no temporary file is left";
 }
 
-TEST_F(TrashTest, NothingMovesWithoutAStringIdAndAPathThatIsThere) {
-  std::string numeric = TrashablePhoto("NUMERIC.jpg");
-  std::string unnamed = TrashablePhoto("UNNAMED.jpg");
+TEST_F(TrashTest, OnlyPhotoFilesAPhotoRecordCanNameMoveAndNothingWithoutAStringIdAndAPathThatIsThere) {
+  std::string numeric = TrashablePhoto("NUMERIC.jpg"), photo = TrashablePhoto("REJECT.jpg");
   const Json nothing = {{"token", ""}, {"removedIDs", Json::array()}, {"message", "原文件不可访问，未删除任何照片"}};
-  for (const char* action : {"trashPhotos", "trashRatedPhotos"}) {
-    Trash({{"action", action}});
-    Trash({{"action", action}, {"photos", Json::array({{{"id", "A"}, {"path", shoot_ / "gone.jpg"}}})}});
-    Trash({{"action", action},
-           {"photos", Json::array({{{"id", 7}, {"path", numeric}}, {{"id", ""}, {"path", unnamed}}, {{"id", "X"}}, 12})}});
-  }
-  // Each kind answers on its own callback.
+  Trash({{"action", "trashPhotos"}});
+  Trash({{"action", "trashPhotos"}, {"photos", Json::array({{{"id", "A"}, {"path", shoot_ / "gone.jpg"}}})}});
+  Trash({{"action", "trashPhotos"}, {"photos", Json::array({{{"id", 7}, {"path", numeric}}, {{"id", "X"}}, 12})}});
   EXPECT_EQ(Payloads("window.Native.trashComplete"), std::vector<Json>(3, nothing));
-  EXPECT_EQ(Payloads("window.Native.ratingTrashComplete"), std::vector<Json>(3, nothing));
+
+  ClearOutput();
+  WriteBytes(shoot_ / "notes.txt", "the photographer's notes");
+  ASSERT_FALSE(CreateDirectories(shoot_ / "SUBFOLDER.jpg"));
+  WriteBytes(shoot_ / "SUBFOLDER.jpg/inside.jpg", "kept");
+  // Relative paths are refused unlooked, whether or not they name a photo from the working folder.
+  const std::string relative = std::filesystem::relative(TrashablePhoto("REL.jpg")).string();
+  Trash({{"action", "trashPhotos"},
+         {"photos", Json::array({{{"id", "OK"}, {"path", photo}}, {{"id", "DIR"}, {"path", shoot_ / "SUBFOLDER.jpg"}},
+                                 {{"id", "TEXT"}, {"path", shoot_ / "notes.txt"}}, {{"id", "REL"}, {"path", relative}},
+                                 {{"id", "BARE"}, {"path", "IMG_9.jpg"}}, {{"id", "GONE"}, {"path", shoot_ / "gone.jpg"}}})}},
+        {"REJECT.jpg"});
+  EXPECT_EQ(Payloads("window.Native.trashComplete"),
+            (std::vector<Json>{{{"token", ""}, {"removedIDs", {"OK"}}, {"message", "已移动 1 张，另有文件无法移动：4 个条目不是可移动的照片文件"}}}));
 }
 
 TEST_F(TrashTest, MovedFilesGoToTheTrashAndTheirIdsAreReported) {
-  std::string a = TrashablePhoto("A.jpg"), b = TrashablePhoto("B.jpg"), c = TrashablePhoto("C.jpg");
+  std::string a = TrashablePhoto("A.jpg"), b = TrashablePhoto("B.jpg");
   std::string bBytes = ReadBytes(b);
   Trash({{"action", "trashPhotos"},
         {"photos", Json::array({{{"id", "ID-A"}, {"path", a}},
                                 {{"id", "ID-B"}, {"path", b}},
-                                {{"id", "ID-B2"}, {"path", b}},  // two records of one file
-                                {{"id", "ID-C"}, {"path", c}},
-                                {{"id", "ID-GONE"}, {"path", shoot_ / "gone.jpg"}}})}},
-        {"A.jpg", "B.jpg", "C.jpg"});
-  EXPECT_EQ(OnlyAnswer("window.Native.trashComplete"),
-            (Json{{"token", ""}, {"removedIDs", {"ID-A", "ID-B", "ID-B2", "ID-C"}}, {"message", "已将 4 张照片移到废纸篓"}}));
-  EXPECT_FALSE(Exists(a) || Exists(b) || Exists(c));
+                                {{"id", "ID-B2"}, {"path", b}}})}},  // two records of one file
+        {"A.jpg", "B.jpg"});
+  EXPECT_EQ(Payloads("window.Native.trashComplete"),
+            (std::vector<Json>{{{"token", ""}, {"removedIDs", {"ID-A", "ID-B", "ID-B2"}}, {"message", "已将 3 张照片移到废纸篓"}}}));
+  EXPECT_FALSE(Exists(a) || Exists(b));
   EXPECT_EQ(ReadBytes(HomeTrashFiles() + "/B.jpg"), bBytes) << "moved, not deleted";
 
   std::string rejected = TrashablePhoto("REJECT.jpg");
   Trash({{"action", "trashRatedPhotos"}, {"token", "T-1"}, {"photos", Json::array({{{"id", "R"}, {"path", rejected}}})}},
         {"REJECT.jpg"});
-  EXPECT_EQ(OnlyAnswer("window.Native.ratingTrashComplete"),
-            (Json{{"token", "T-1"}, {"removedIDs", {"R"}}, {"message", "已将 1 张照片移到废纸篓"}}));
+  EXPECT_EQ(Payloads("window.Native.ratingTrashComplete"),
+            (std::vector<Json>{{{"token", "T-1"}, {"removedIDs", {"R"}}, {"message", "已将 1 张照片移到废纸篓"}}}));
 }
 
 TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace) {
@@ -765,87 +664,11 @@ TEST_F(TrashTest, AFileOnAVolumeWithoutTrashIsReportedAsNotMovedAndStaysInPlace)
   Trash({{"action", "trashPhotos"},
         {"photos", Json::array({{{"id", "ID-A"}, {"path", a}}, {{"id", "ID-CARD"}, {"path", card}}, {{"id", "ID-B"}, {"path", b}}})}},
         {"A.jpg", "B.jpg"});
-  Json answer = OnlyAnswer("window.Native.trashComplete");
+  Json answer = Payloads("window.Native.trashComplete").at(0);
   EXPECT_EQ(answer["removedIDs"], Json::array({"ID-A", "ID-B"}));
-  const std::string prefix = "已移动 2 张，另有文件无法移动：";
-  std::string message = answer["message"];
-  ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
-  EXPECT_GT(message.size(), prefix.size()) << "the system's text follows";
+  const std::string prefix = "已移动 2 张，另有文件无法移动：", message = answer["message"];
+  EXPECT_TRUE(message.starts_with(prefix) && message.size() > prefix.size()) << message << ": the system's text follows";
   EXPECT_EQ(ReadBytes(card), cardBytes) << "neither moved nor deleted";
-}
-
-// The sandbox's data folder doubles as HOME, so files under /tmp share the home's file system and
-// the trash is $XDG_DATA_HOME/Trash whatever /tmp is on this machine.
-HeadlessOptions OptionsWithHome(const HeadlessSandbox& sandbox) {
-  HeadlessOptions options = sandbox.Options();
-  options.environment["HOME"] = sandbox.data.path();
-  return options;
-}
-
-// One page message, with the folder panel answered by `panelFolder` when one is given.
-HeadlessResult RunPage(const HeadlessSandbox& sandbox, const Json& message, const std::string& panelFolder = "") {
-  std::vector<Json> lines{message};
-  if (!panelFolder.empty()) lines.push_back({{"@panel", {{"paths", {panelFolder}}}}});
-  HeadlessResult result = RunHeadless(lines, OptionsWithHome(sandbox));
-  EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
-  return result;
-}
-
-TEST(OutputHeadless, AShootExportedIntoItsOwnFolderKeepsThePhotographersFiles) {
-  HeadlessSandbox sandbox;
-  TempFolder base;
-  const std::string day = output::DatedFolderName(std::time(nullptr));
-  const std::string shoot = base / day;
-  ASSERT_FALSE(CreateDirectories(shoot));
-  std::string raw = CopySample("canon-r6-container-with-preview.CR3", shoot, "IMG_0001.CR3");
-  CopySample("orientation-1.jpg", shoot, "IMG_0001.jpg");  // the camera's own JPEG of the shot
-  std::string jpeg = CopySample("orientation-2.jpg", shoot, "IMG_0002.jpg");
-  WriteBytes(shoot + "/IMG_0002.xmp", "the photographer's own sidecar");
-  const FolderSnapshot before(base.path());
-  Json photos = Json::array({{{"path", raw}, {"rating", 3}}, {{"path", jpeg}, {"rating", 1}}});
-
-  for (const Json& options : {Json{{"format", "jpeg"}, {"conflict", "replace"}}, Json{{"format", "png"}}}) {
-    auto result = RunPage(sandbox, {{"action", "exportAdvanced"}, {"photos", photos}, {"options", options}}, base.path());
-    EXPECT_EQ(result.Payloads("window.Native.exportComplete").at(0)["message"], "已导出 2 张") << options;
-  }
-  // A copy never pairs with a sidecar this export did not write: IMG_0001（1）.xmp belongs to the
-  // rendering above.
-  auto rated = RunPage(sandbox, {{"action", "exportRatedPhotos"},
-                             {"folder", base.path()},
-                             {"photos", Json::array({{{"id", 7}, {"path", raw}, {"rating", 4}}})}});
-  EXPECT_EQ(rated.Payloads("window.Native.ratingExportComplete").at(0)["outputs"],
-            Json::array({{{"id", 7}, {"path", shoot + "/IMG_0001（2）.CR3"}}}));
-
-  EXPECT_EQ(before.Changes({}, day), std::vector<std::string>{});
-  EXPECT_EQ(Names(shoot), (std::vector<std::string>{
-                              "IMG_0001.CR3", "IMG_0001.jpg", "IMG_0001.png", "IMG_0001.xmp", "IMG_0001（1）.jpg",
-                              "IMG_0001（1）.xmp", "IMG_0001（2）.CR3", "IMG_0001（2）.xmp", "IMG_0002.jpg",
-                              "IMG_0002.xmp", "IMG_0002（1）.jpg", "IMG_0002（1）.xmp", "IMG_0002（2）.png",
-                              "IMG_0002（2）.xmp"}));
-  EXPECT_EQ(Exiv2Value(shoot + "/IMG_0001（2）.xmp", "Xmp.xmp.Rating"), "4");
-}
-
-TEST(OutputHeadless, TrashMovesOnlyPhotoFilesAPhotoRecordCanName) {
-  HeadlessSandbox sandbox;
-  TempFolder shoot;
-  std::string photo = CopySample("orientation-1.jpg", shoot.path(), "REJECT.jpg");
-  std::string relative = std::filesystem::relative(CopySample("orientation-2.jpg", shoot.path(), "REL.jpg")).string();
-  WriteBytes(shoot / "notes.txt", "the photographer's notes");
-  ASSERT_FALSE(CreateDirectories(shoot / "SUBFOLDER.jpg"));
-  WriteBytes(shoot / "SUBFOLDER.jpg/inside.jpg", "kept");
-  const FolderSnapshot before(shoot.path());
-  Json photos = Json::array({{{"id", "OK"}, {"path", photo}},
-                             {{"id", "DIR"}, {"path", shoot / "SUBFOLDER.jpg"}},
-                             {{"id", "TEXT"}, {"path", shoot / "notes.txt"}},
-                             {{"id", "REL"}, {"path", relative}},
-                             {{"id", "GONE"}, {"path", shoot / "gone.jpg"}}});
-  auto result = RunPage(sandbox, {{"action", "trashPhotos"}, {"photos", photos}});
-  EXPECT_EQ(result.Payloads("window.Native.trashComplete"),
-            (std::vector<Json>{{{"token", ""},
-                                {"removedIDs", {"OK"}},
-                                {"message", "已移动 1 张，另有文件无法移动：3 个条目不是可移动的照片文件"}}}));
-  EXPECT_EQ(before.Changes({"REJECT.jpg"}), std::vector<std::string>{});
-  EXPECT_FALSE(Exists(photo));
 }
 
 // A photo replaced by a pipe after the scan: opening it for reading would wait for a writer forever
@@ -866,7 +689,7 @@ TEST(OutputHeadless, APipeWhereAPhotoWasFailsThatPhotoAndNothingWaits) {
                                           {"photos", photos},
                                           {"options", {{"format", "jpeg"}, {"organize", true}}}},
                                          {{"@panel", {{"paths", {advanced.path()}}}}}},
-                       OptionsWithHome(sandbox));
+                       sandbox.Options());
   });
   if (run.wait_for(std::chrono::seconds(60)) == std::future_status::timeout) {
     ADD_FAILURE() << "an export waited on the pipe";
