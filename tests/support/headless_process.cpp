@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,7 +58,11 @@ struct Child {
 
 Child Spawn(const HeadlessOptions& options) {
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
+  // The input is a socket, so that a write to a program that died fails (MSG_NOSIGNAL) and the test reports its
+  // status, where a pipe would kill the test with SIGPIPE.
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
+    throw std::runtime_error("pipe");
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -89,7 +94,7 @@ Child Spawn(const HeadlessOptions& options) {
 
 void WriteAll(int fd, const std::string& text) {
   for (size_t done = 0; done < text.size();) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
