@@ -24,7 +24,7 @@ class PersistenceTest : public ControllerTest {
   std::vector<Json> Statuses() const { return Payloads("window.Native.status"); }
 };
 
-TEST_F(PersistenceTest, WritesPrettySortedJsonOnlyWhenTheStateOrTheFileChangedAndRestoresItAtTheNextLaunch) {
+TEST_F(PersistenceTest, SavesChangesOnlyAsPrettySortedJsonAndTheNextLaunchRestoresThemAndRemovesTemporaryFilesACrashLeft) {
   Save({{"photos", Json::array({{{"name", "b.jpg"}, {"id", "1"}}})}, {"album", "婚礼"}});
   EXPECT_EQ(ReadWholeFile(ProjectFile()),
             "{\n  \"album\": \"婚礼\",\n  \"photos\": [\n    {\n      \"id\": \"1\",\n      \"name\": \"b.jpg\"\n    }\n  ]\n}");
@@ -43,9 +43,26 @@ TEST_F(PersistenceTest, WritesPrettySortedJsonOnlyWhenTheStateOrTheFileChangedAn
   Save(state);
   EXPECT_NE(Inode(), inode);
 
+  // Temporary files a crash left an hour ago are removed at the next start.
+  std::filesystem::create_directories(support_ / "ProjectRecords");
+  const std::vector<std::string> abandoned = {support_ / ".current-project.json.tmp-a1B2c3",
+                                              support_ / "ProjectRecords/.1700000000-X.json.tmp-Zz0099",
+                                              config_ / ".settings.json.tmp-qwerty"};
+  const std::vector<std::string> kept = {support_ / ".current-project.json.tmp-fresh1",  // another instance's write
+                                         support_ / ".current-project.json.tmp-long-name", support_ / "notes.tmp-abcdef"};
+  const time_t hourAgo = time(nullptr) - 3600;
+  for (const auto& path : abandoned) {
+    ASSERT_FALSE(WriteFileAtomically(path, "{\"photos\": [").has_value());
+    SetModified(path, hourAgo);
+  }
+  for (const auto& path : kept) ASSERT_FALSE(WriteFileAtomically(path, "x").has_value());
+  SetModified(kept[1], hourAgo);
+
   // Restoring does not fill the write memory: the first save after a launch writes.
   inode = Inode();
   Relaunch();
+  for (const auto& path : abandoned) EXPECT_FALSE(PathExists(path)) << path;
+  for (const auto& path : kept) EXPECT_TRUE(PathExists(path)) << path;
   Send({{"action", "ready"}});
   EXPECT_EQ(Payloads("window.Native.receiveState"), std::vector<Json>{state});
   Save(state);
@@ -74,37 +91,7 @@ TEST_F(PersistenceTest, AnUnreadableFileIsMovedAsideAndTheUserToldBeforeAnySaveR
   EXPECT_EQ(told, named);
 }
 
-TEST_F(PersistenceTest, AFileBrokenWhileTheProgramRunsIsKeptBeforeTheNextSave) {
-  Save({{"photos", Json::array({1})}});
-  ASSERT_FALSE(WriteFileAtomically(ProjectFile(), "{\"photos\": [ garbled").has_value());
-  Save({{"photos", Json::array({2})}});
-  EXPECT_TRUE(Statuses().empty());
-  std::vector<std::string> kept;
-  for (const auto& entry : std::filesystem::directory_iterator(support_ / "ProjectRecords")) kept.push_back(*ReadWholeFile(entry.path()));
-  EXPECT_EQ(kept, std::vector<std::string>{"{\"photos\": [ garbled"});
-  EXPECT_EQ(ParseJSON(*ReadWholeFile(ProjectFile())), (Json{{"photos", {2}}}));
-}
-
-TEST_F(PersistenceTest, TemporaryFilesACrashLeftAreRemovedAtTheNextStart) {
-  std::filesystem::create_directories(support_ / "ProjectRecords");
-  const std::vector<std::string> abandoned = {support_ / ".current-project.json.tmp-a1B2c3",
-                                              support_ / "ProjectRecords/.1700000000-X.json.tmp-Zz0099",
-                                              config_ / ".settings.json.tmp-qwerty"};
-  const std::vector<std::string> kept = {support_ / ".current-project.json.tmp-fresh1",  // another instance's write
-                                         support_ / ".current-project.json.tmp-long-name", support_ / "notes.tmp-abcdef"};
-  const time_t hourAgo = time(nullptr) - 3600;
-  for (const auto& path : abandoned) {
-    ASSERT_FALSE(WriteFileAtomically(path, "{\"photos\": [").has_value());
-    SetModified(path, hourAgo);
-  }
-  for (const auto& path : kept) ASSERT_FALSE(WriteFileAtomically(path, "x").has_value());
-  SetModified(kept[1], hourAgo);
-  Relaunch();
-  for (const auto& path : abandoned) EXPECT_FALSE(PathExists(path)) << path;
-  for (const auto& path : kept) EXPECT_TRUE(PathExists(path)) << path;
-}
-
-TEST_F(PersistenceTest, InvalidStatesAndFailedWritesAreReportedAndKeepTheOldFileAndAFailedWriteIsRetried) {
+TEST_F(PersistenceTest, InvalidStatesAndFailedWritesAreReportedAndKeepTheOldFileAFailedWriteIsRetriedAndABrokenFileKept) {
   Save({{"photos", Json::array()}});
   std::string old = *ReadWholeFile(ProjectFile());
   Send({{"action", "saveState"}});
@@ -129,9 +116,16 @@ TEST_F(PersistenceTest, InvalidStatesAndFailedWritesAreReportedAndKeepTheOldFile
   // An array at top level is a valid project.
   Save(Json::array({1}));
   EXPECT_EQ(ParseJSON(*ReadWholeFile(ProjectFile())), Json::array({1}));
-}
 
-// The settings file shared by every instance of the program.
+  // A file broken while the program runs is kept, without a word, before the next save replaces it.
+  ASSERT_FALSE(WriteFileAtomically(ProjectFile(), "{\"photos\": [ garbled").has_value());
+  Save({{"photos", Json::array({2})}});
+  EXPECT_EQ(Statuses().size(), 1u);
+  std::vector<std::string> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(support_ / "ProjectRecords")) kept.push_back(*ReadWholeFile(entry.path()));
+  EXPECT_EQ(kept, std::vector<std::string>{"{\"photos\": [ garbled"});
+  EXPECT_EQ(ParseJSON(*ReadWholeFile(ProjectFile())), (Json{{"photos", {2}}}));
+}
 
 TEST(SettingsFile, AChangeKeepsWhatAnotherInstanceWroteMeanwhileAndAnUnreadableFileIsKeptBesideBeforeItIsWrittenOver) {
   TempFolder config;
@@ -176,8 +170,6 @@ TEST(TestFolder, OnlyAFolderUnderThePrefixServesAndAFlagNamingNoneFallsBackToThe
   EXPECT_TRUE(app::ChooseSupportFolder({"--test-support-dir"}, "").refused);
   EXPECT_TRUE(app::ChooseSupportFolder({}, "/home").refused);
 }
-
-// Where the program finds its page and other resources, installed or run from its build folder.
 
 TEST(ResourceLocation, TheInstalledFolderBesideBinWinsOverTheBuildTreesAndIsTheAnswerWhenNeitherExists) {
   TempFolder root;
