@@ -10,7 +10,7 @@ namespace {
 
 using Bridge = ControllerTest;
 
-TEST_F(Bridge, AReloadRunsTheHandshakeAgainAndTheAiClientsStatesReachThePluginServersToo) {
+TEST_F(Bridge, AReloadRunsTheHandshakeAgainTheAiClientsStatesReachThePluginServersAndTheLensSettingToggles) {
   Send({{"action", "ready"}});
   Send({{"action", "ready"}});
   EXPECT_EQ(lines_.size(), 18u) << "twice the handshake's nine lines";
@@ -18,6 +18,11 @@ TEST_F(Bridge, AReloadRunsTheHandshakeAgainAndTheAiClientsStatesReachThePluginSe
   EXPECT_EQ(Payloads("window.Native.bridgeStatus")[0],
             (Json{{"listening", false}, {"connected", false}, {"connectedCount", 0}, {"mode", "local"}, {"port", 32188},
                   {"saveLocation", ""}, {"grsAI", Payloads("window.Native.grsAIState")[0]}, {"error", ""}}));
+  Json lens = Payloads("window.Native.lensCorrectionState").at(0);
+  EXPECT_GT(lens["cameraCount"].get<int>(), 1000);
+  Json expected = {{"enabled", true}, {"engine", "LibRaw + Lensfun"}, {"cameraCount", lens["cameraCount"]},
+                   {"detail", "RAW 预览、AI 临时图和格式转换导出会自动使用可用的相机/镜头元数据矫正；原片复制不修改。"}};
+  EXPECT_EQ(lens, expected);
 
   ClearOutput();
   // A key that is not a string counts as "".
@@ -30,15 +35,7 @@ TEST_F(Bridge, AReloadRunsTheHandshakeAgainAndTheAiClientsStatesReachThePluginSe
   auto bridge = Payloads("window.Native.bridgeStatus");
   ASSERT_EQ(bridge.size(), 2u);
   for (size_t i = 0; i < 2; ++i) EXPECT_EQ(bridge[i]["grsAI"], states[i]);
-}
 
-TEST_F(Bridge, LensCorrectionDefaultsOnAndToggles) {
-  Send({{"action", "ready"}});
-  Json state = Payloads("window.Native.lensCorrectionState").at(0);
-  EXPECT_GT(state["cameraCount"].get<int>(), 1000);
-  Json expected = {{"enabled", true}, {"engine", "LibRaw + Lensfun"}, {"cameraCount", state["cameraCount"]},
-                   {"detail", "RAW 预览、AI 临时图和格式转换导出会自动使用可用的相机/镜头元数据矫正；原片复制不修改。"}};
-  EXPECT_EQ(state, expected);
   Send({{"action", "saveLensSettings"}, {"enabled", false}});
   expected.update({{"enabled", false}, {"detail", "镜头矫正已关闭；原片始终不修改。"}});
   EXPECT_EQ(Payloads("window.Native.lensCorrectionState").back(), expected);
