@@ -1,3 +1,4 @@
+// The headless line protocol, driven exactly as a script or the page shim drives it, and `tidewick analyze`.
 #include "base/files.hpp"
 #include "support/headless_process.hpp"
 
@@ -8,8 +9,6 @@
 
 namespace tw::testing {
 namespace {
-
-// The headless line protocol, driven exactly as a script or the page shim drives it.
 
 namespace fs = std::filesystem;
 const Json kReady = {{"action", "ready"}};
@@ -114,20 +113,16 @@ TEST(HeadlessProtocol, QuitEndsAtOnce) {
   EXPECT_FALSE(PathExists(sandbox.support / "current-project.json"));
 }
 
-// `tidewick analyze`: the local assessment from the command line.
-
 HeadlessResult Analyze(std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), "analyze");
   return RunTidewick({}, {.arguments = arguments});
 }
 
-TEST(AnalyzeCommand, JsonLinesFollowTheImportOrderAndTheChosenChecks) {
-  TempFolder shoot;
+TEST(AnalyzeCommand, JsonLinesFollowTheImportOrderAndTheChecksAndATableReportsWhatWasLeftOutAfterTheOthers) {
+  TempFolder shoot, other;
   fs::copy_file(kPhotos + "blur-defocus-text.jpg", shoot / "IMG_10.jpg");
   fs::copy_file(kPhotos + "under-severe-iso6400.jpg", shoot / "IMG_2.jpg");
-  auto time = fs::last_write_time(shoot / "IMG_10.jpg");
-  fs::last_write_time(shoot / "IMG_2.jpg", time);
-
+  fs::last_write_time(shoot / "IMG_2.jpg", fs::last_write_time(shoot / "IMG_10.jpg"));
   auto result = Analyze({"--json", "--checks", "欠曝", "--strictness", "严格", shoot.path()});
   EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
   ASSERT_EQ(result.lines.size(), 2u) << result.rawOutput;
@@ -135,21 +130,18 @@ TEST(AnalyzeCommand, JsonLinesFollowTheImportOrderAndTheChosenChecks) {
   EXPECT_EQ(std::tuple(result.lines[0]["path"], result.lines[0]["result"]["issues"], result.lines[1]["path"],
                        result.lines[1]["result"]["issues"]),
             std::tuple(Json(shoot / "IMG_2.jpg"), Json::array({"欠曝"}), Json(shoot / "IMG_10.jpg"), Json::array()));
-}
 
-TEST(AnalyzeCommand, ATableWithItsSummaryAndMissingPathsAndNonPhotosReportedAfterTheOthersAreAnalysed) {
-  TempFolder shoot;
-  fs::copy_file(kPhotos + "blur-defocus-text.jpg", shoot / "IMG_1.jpg");
-  fs::copy_file(kPhotos + "canon-m50-stub-corrupt.cr3", shoot / "IMG_2.cr3");
-  fs::copy_file(kPhotos + "orientation-1.jpg", shoot / "caf\xE9.jpg");
-  fs::copy_file(kPhotos + "coffee.png", shoot / "coffee.png");
-  auto result = Analyze({shoot.path(), shoot / "missing.jpg", shoot / "coffee.png"});
+  fs::copy_file(kPhotos + "blur-defocus-text.jpg", other / "IMG_1.jpg");
+  fs::copy_file(kPhotos + "canon-m50-stub-corrupt.cr3", other / "IMG_2.cr3");
+  fs::copy_file(kPhotos + "orientation-1.jpg", other / "caf\xE9.jpg");
+  fs::copy_file(kPhotos + "coffee.png", other / "coffee.png");
+  result = Analyze({other.path(), other / "missing.jpg", other / "coffee.png"});
   EXPECT_EQ(result.exitStatus, 1);
   for (const char* text : {"IMG_1.jpg", "无法解码照片预览", "2 张照片", "整体模糊 1", "无法解码 1"}) {
     EXPECT_NE(result.rawOutput.find(text), std::string::npos) << text;
   }
-  EXPECT_EQ(result.errorOutput, "tidewick analyze: " + shoot / "missing.jpg" + ": no such file or folder\n" +
-                                    "tidewick analyze: " + shoot / "coffee.png" +
+  EXPECT_EQ(result.errorOutput, "tidewick analyze: " + other / "missing.jpg" + ": no such file or folder\n" +
+                                    "tidewick analyze: " + other / "coffee.png" +
                                     ": neither a folder nor a CR3 or JPEG photo\n"
                                     "tidewick analyze: left out 1 photo: its file name is not UTF-8\n");
 }
