@@ -63,12 +63,6 @@ class BridgeServerTest : public ::testing::Test {
     platform::Settings settings(sandbox_.config / "tidewick/settings.json");
     ConfigureForTheStandIn(settings, saved_.path());
   }
-  // Starts the program and, unless told otherwise, waits until its server listens.
-  void Launch(bool untilListening = true) {
-    session_.emplace(sandbox_.Options(/*testMode=*/false));
-    session_->Send({{"action", "ready"}});
-    if (untilListening) AwaitStatus([](const Json& state) { return state["listening"] == true; });
-  }
   // The first bridgeStatus from now on that satisfies the condition.
   Json AwaitStatus(const std::function<bool(const Json&)>& wanted) {
     while (auto state = session_->WaitFor(kStatus)) {
@@ -91,13 +85,14 @@ class BridgeServerTest : public ::testing::Test {
   std::optional<tw::testing::HeadlessSession> session_;
 };
 
-TEST_F(BridgeServerTest, ATakenPortIsToldAndTriedAgainThenOnlyThePluginsHelloIsAnsweredAndOtherClientsAreRefused) {
+TEST_F(BridgeServerTest, ATakenPortIsTriedAgainOnlyThePluginsHelloIsAnsweredAndARetouchIsReturnedOrCancelled) {
   boost::asio::io_context io;
   auto blocker = std::make_unique<boost::asio::ip::tcp::acceptor>(
       io, boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(), kBridgePort));
   // Not handed down to the program, which would then hold the port itself.
   fcntl(blocker->native_handle(), F_SETFD, FD_CLOEXEC);
-  Launch(/*untilListening=*/false);
+  session_.emplace(sandbox_.Options(/*testMode=*/false));
+  session_->Send({{"action", "ready"}});
   Json refused = AwaitStatus([](const Json& state) { return !state["error"].get<std::string>().empty(); });
   EXPECT_EQ(std::pair(refused["error"], refused["listening"]), std::pair(Json("Address already in use"), Json(false)));
   blocker.reset();
@@ -163,17 +158,14 @@ TEST_F(BridgeServerTest, ATakenPortIsToldAndTriedAgainThenOnlyThePluginsHelloIsA
   plugin.reset();
   Json state = AwaitStatus([](const Json& state) { return state["connected"] == false; });
   EXPECT_EQ(std::pair(state["listening"], state["connectedCount"]), std::pair(Json(true), Json(0)));
-  EXPECT_EQ(session_->Finish().rawOutput.find(kKey), std::string::npos);
-}
 
-TEST_F(BridgeServerTest, ARetouchIsAcceptedFollowedAndReturnedWithWhatTheLayerNeedsAndACancelEndsIt) {
+  // A retouch is accepted, followed and returned with what the layer needs.
   ScriptGeneration();
-  Launch();
   tw::testing::TempFolder folder;
   const std::string pipe = folder / "pipe.png";
   ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
   const Json selection = {{"left", 10}, {"top", 20}, {"right", 110}, {"bottom", 120}};
-  auto plugin = PluginClient::ConnectAsPlugin();
+  plugin = PluginClient::ConnectAsPlugin();
   plugin->Send({{"type", "retouch.request"},
                 {"prompt", "去掉路人"},
                 {"quality", "high"},
@@ -191,7 +183,7 @@ TEST_F(BridgeServerTest, ARetouchIsAcceptedFollowedAndReturnedWithWhatTheLayerNe
   EXPECT_EQ(std::tuple(done["documentId"], done["bounds"], done["layerName"], done["historyName"], done["resultDataUrl"]),
             std::tuple(Json(17), selection, Json("AI 修图 01"), Json("岚舟：GRS AI 修图"),
                        Json("data:image/png;base64," + ai::Base64Encode(kResultBytes))));
-  EXPECT_EQ(ParentDirectory(done["filePath"]), saved_.path());
+  EXPECT_EQ(ParentDirectory(done["filePath"]), chosen.path());
   EXPECT_EQ(ReadWholeFile(done["filePath"]), std::string(kResultBytes));
   // The photo's file and, in place of the pipe, the inline reference, in that order.
   std::vector<std::string> uploads = TheFakeService().BodiesTo("POST", kUploadPath);
@@ -219,9 +211,10 @@ TEST_F(BridgeServerTest, ARetouchIsAcceptedFollowedAndReturnedWithWhatTheLayerNe
   messages = ReceiveTask(*plugin);
   EXPECT_EQ(messages.back(), (Json{{"type", "task.failed"}, {"message", "已停止等待和自动插入；服务商端任务可能仍在执行。"}}));
   // The program ends once the generation is over; nothing of it reaches the plug-in by then.
-  EXPECT_EQ(session_->Finish().exitStatus, 0);
+  tw::testing::HeadlessResult run = session_->Finish();
+  EXPECT_EQ(std::pair(run.exitStatus, run.rawOutput.find(kKey)), std::pair(0, std::string::npos)) << "the key is never told";
   EXPECT_FALSE(plugin->Receive());
-  EXPECT_EQ(tw::testing::Names(saved_.path()).size(), 1u);
+  EXPECT_EQ(tw::testing::Names(chosen.path()).size(), 1u);
 }
 
 const std::string kPNG = TIDEWICK_TEST_DATA_DIR "/photos/coffee.png";
