@@ -150,7 +150,7 @@ TEST_F(PhotoRequestTest, FacesAreInTheUprightPhotosPixels) {
   }
 }
 
-TEST_F(PhotoRequestTest, ARegionHasThePhotosOwnUprightPixelsAtOneAndTwoTimesAndIsCachedUntilThePhotoChanges) {
+TEST_F(PhotoRequestTest, RegionsHaveThePhotosOwnUprightPixelsAreCachedUntilThePhotoChangesAndARawsComeFromItsEmbeddedJPEG) {
   for (int orientation = 1; orientation <= 8; ++orientation) {
     const std::string photo = kSamplePhotos + "orientation-" + std::to_string(orientation) + ".jpg";
     for (int scale : {1, 2}) {
@@ -182,10 +182,8 @@ TEST_F(PhotoRequestTest, ARegionHasThePhotosOwnUprightPixelsAtOneAndTwoTimesAndI
   fs::copy_file(kSamplePhotos + "nikon-d5300-6000x4000.jpg", photo, fs::copy_options::overwrite_existing);
   EXPECT_EQ(Region(photo, 1000, 500, 300, 200)["photoWidth"], 6000);
   for (const auto& name : Names(support_ / library::kRegionCacheFolder)) EXPECT_NE(name[0], '.') << "a temporary file is left";
-}
 
-TEST_F(PhotoRequestTest, ARegionOfARawThatCannotBeDevelopedComesFromItsFullScaleEmbeddedJPEG) {
-  // Its raw data does not develop; its 3584x2016 JPEG has the sensor's width, cropped to 16:9.
+  // A raw whose data does not develop: its 3584x2016 JPEG has the sensor's width, cropped to 16:9.
   const std::string raw = kSamplePhotos + "canon-r6-container-with-preview.CR3";
   for (bool lens : {true, false}) {
     Send({{"action", "saveLensSettings"}, {"enabled", lens}});
