@@ -34,13 +34,15 @@ TEST(HeadlessProtocol, HandshakeLinesAreExactWithAPhotoOpenedBeforeAskedAboutLas
 TEST(HeadlessProtocol, BadLinesAndMessagesNestedTensOfThousandsDeepAreRefusedWithoutACrashAndLaterLinesStillRun) {
   HeadlessSandbox sandbox;
   const std::string deep = std::string(50000, '[') + std::string(50000, ']');
-  auto result = RunHeadless(std::vector<std::string>{"not json at all", "\"a string body\"", "", "{\"action\":7}",
+  HeadlessOptions options = sandbox.Options();
+  options.arguments.insert(options.arguments.begin(), "--headless");
+  auto result = RunTidewick(std::vector<std::string>{"not json at all", "\"a string body\"", "", "{\"action\":7}",
                                                      "{\"action\":\"Ready\"}", "{\"@nonsense\":1}",
                                                      "{\"action\":\"openFolder\",\"path\":3}",
                                                      "{\"action\":\"trashRatedPhotos\",\"token\":" + deep + "}",
                                                      "{\"action\":\"saveState\",\"state\":{\"photos\":" + deep + "}}",
                                                      "{\"action\":\"openFolder\",\"path\":\"/tmp\"}"},
-                            sandbox.Options());
+                            options);
   EXPECT_EQ(result.exitStatus, 0) << result.errorOutput;
   EXPECT_EQ(result.lines, (std::vector<Json>{{{"fn", "window.Native.status"}, {"arg", "项目保存失败：数据格式无效。原有项目未覆盖。"}},
                                              {{"effect", "openFolder"}, {"path", "/tmp"}}}));

@@ -38,12 +38,6 @@ std::vector<std::string> HeadlessResult::Sequence() const {
   return names;
 }
 
-HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOptions& options) {
-  std::vector<std::string> texts;
-  for (const auto& line : inputLines) texts.push_back(JSONString(line));
-  return RunHeadless(texts, options);
-}
-
 namespace {
 
 HeadlessOptions WithHeadlessFlag(HeadlessOptions options) {
@@ -204,8 +198,10 @@ HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const Hea
   return state.Collect();
 }
 
-HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const HeadlessOptions& options) {
-  return RunTidewick(inputLines, WithHeadlessFlag(options));
+HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOptions& options) {
+  std::vector<std::string> texts;
+  for (const auto& line : inputLines) texts.push_back(JSONString(line));
+  return RunTidewick(texts, WithHeadlessFlag(options));
 }
 
 TempFolder::TempFolder(const std::string& prefix) : path_(prefix + "XXXXXX") {

@@ -29,9 +29,8 @@ struct HeadlessOptions {
   std::map<std::string, std::string> environment; // added to (or replacing) the inherited one
 };
 
-HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const HeadlessOptions& options = {});
 HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOptions& options = {});
-// Runs `tidewick ARGUMENTS` (no --headless added) the same way.
+// Runs `tidewick ARGUMENTS` (no --headless added) the same way, with any text as input lines.
 HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const HeadlessOptions& options);
 
 // A `tidewick --headless` that keeps running while a test talks to it (a cancel while a request is under
