@@ -170,11 +170,10 @@ TEST_F(ImportTest, TheStoredProjectIsBackedUpBeforePublishingAndAFailedBackupHol
   std::string stored = *ReadWholeFile(support_ / "current-project.json");
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
   EXPECT_EQ(Payloads("window.Native.receiveScan").size(), 2u);
-  std::vector<fs::path> backups;
-  for (auto& entry : fs::directory_iterator(support_ / "ProjectRecords")) backups.push_back(entry.path());
+  const std::vector<std::string> backups = testing::Names(support_ / "ProjectRecords");
   ASSERT_EQ(backups.size(), 1u);
-  EXPECT_TRUE(std::regex_match(backups[0].filename().string(), std::regex(R"(\d{10}-[0-9A-F-]{36}\.json)")));
-  EXPECT_EQ(*ReadWholeFile(backups[0]), stored);
+  EXPECT_TRUE(std::regex_match(backups[0], std::regex(R"(\d{10}-[0-9A-F-]{36}\.json)")));
+  EXPECT_EQ(*ReadWholeFile(support_ / ("ProjectRecords/" + backups[0])), stored);
 
   fs::remove_all(support_ / "ProjectRecords");
   std::ofstream(support_ / "ProjectRecords") << "a file where the folder should be";

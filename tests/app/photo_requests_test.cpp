@@ -200,7 +200,6 @@ TEST_F(PhotoRequestTest, RegionsHaveThePhotosOwnUprightPixelsAreCachedUntilThePh
 TEST_F(PhotoRequestTest, BadPathsAndRegionsGetAnErrorFromEachQueryAndNeverAnImage) {
   std::ofstream(photos_ / "broken.jpg") << "not a picture";
   const char* notOurs = library::kNotAnImportablePhoto;
-  // Each path's error from the capture data, the faces and the region.
   const std::tuple<std::string, const char*, std::string_view, const char*> paths[] = {
       {"relative.jpg", notOurs, notOurs, notOurs},
       {kSamplePhotos + "coffee.png", notOurs, notOurs, notOurs},

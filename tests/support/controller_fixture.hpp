@@ -31,7 +31,6 @@ class ControllerTest : public ::testing::Test {
     RunUntilQuiet();
   }
   void RunUntilQuiet() { loop_.RunUntilQuiet(); }
-  // Payloads of one callback function delivered so far, in order.
   std::vector<Json> Payloads(const std::string& function) const { return PayloadsOf(lines_, function); }
   void ClearOutput() { lines_.clear(); }
 
