@@ -3,7 +3,6 @@
 #include "analysis/analysis_texts.hpp"
 #include "analysis/assessment.hpp"
 #include "base/files.hpp"
-#include "imaging/image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
 #include "library/import_scan.hpp"
 #include "library/photo_metadata.hpp"
@@ -67,8 +66,6 @@ class PhotoRequestTest : public ControllerTest {
   TempFolder photos_;
   TempFolder output_;
 };
-using EditTest = PhotoRequestTest;
-
 TEST_F(PhotoRequestTest, CaptureDataReadsTimeBodyLensAndExposureOfJPEGAndCR3AndAtMostTwoThousandPhotosAMessage) {
   // A sideways portrait with a body and a long exposure planted: its size is told upright, the rest is unknown.
   const std::string planted = photos_ / "IMG_0001.JPG";
@@ -281,7 +278,7 @@ TEST_F(PhotoRequestTest, APreviewUsesTheLensSettingOfTheMomentThePageAsked) {
   EXPECT_TRUE(answers[0]["url"].get<std::string>().ends_with("-lens.jpg")) << answers[0];
 }
 
-TEST_F(EditTest, CropsSaveNumberedUprightCopiesAndNeverTouchTheSourceAndLimitsCancelsAndFailuresAnswer) {
+TEST_F(PhotoRequestTest, CropsSaveNumberedUprightCopiesAndNeverTouchTheSourceAndLimitsCancelsAndFailuresAnswer) {
   std::string photo = photos_ / "IMG_1.jpg", pipe = photos_ / "PIPE.jpg";
   fs::copy_file(kSamplePhotos + "orientation-6.jpg", photo);
   ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);

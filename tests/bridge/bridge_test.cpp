@@ -51,8 +51,9 @@ void ConfigureForTheStandIn(platform::Settings& settings, const std::string& sav
   settings.Set(kRetouchSaveLocationSetting, saveFolder);
 }
 
-constexpr char kStatus[] = "window.Native.bridgeStatus";
-const std::string kPhoto = TIDEWICK_TEST_DATA_DIR "/photos/face-group3-open.jpg";
+const std::string kPNG = TIDEWICK_TEST_DATA_DIR "/photos/coffee.png";
+const std::string kJPEG = TIDEWICK_TEST_DATA_DIR "/photos/face-open-portrait-hopper.jpg";
+const std::string kCR3 = TIDEWICK_TEST_DATA_DIR "/photos/canon-r6-container-with-preview.CR3";
 const Json kHello = {{"type", "hello"}, {"client", "photoshop"}};
 const Json kPing = {{"type", "ping"}};
 
@@ -65,7 +66,7 @@ class BridgeServerTest : public ::testing::Test {
   }
   // The first bridgeStatus from now on that satisfies the condition.
   Json AwaitStatus(const std::function<bool(const Json&)>& wanted) {
-    while (auto state = session_->WaitFor(kStatus)) {
+    while (auto state = session_->WaitFor("window.Native.bridgeStatus")) {
       if (wanted(*state)) return *state;
     }
     return nullptr;
@@ -169,7 +170,7 @@ TEST_F(BridgeServerTest, ATakenPortIsTriedAgainOnlyThePluginsHelloIsAnsweredAndA
   plugin->Send({{"type", "retouch.request"},
                 {"prompt", "去掉路人"},
                 {"quality", "high"},
-                {"inputFiles", {{"source", {{"path", kPhoto}, {"mime", "image/jpeg"}}}, {"reference", {{"path", pipe}}}}},
+                {"inputFiles", {{"source", {{"path", kJPEG}, {"mime", "image/jpeg"}}}, {"reference", {{"path", pipe}}}}},
                 {"inputImages", {{"reference", "data:image/webp;base64," + ai::Base64Encode("WEBP")}}},
                 {"document", {{"id", 17}, {"squareSelection", selection}}}});
   std::vector<Json> messages = ReceiveTask(*plugin);
@@ -188,7 +189,7 @@ TEST_F(BridgeServerTest, ATakenPortIsTriedAgainOnlyThePluginsHelloIsAnsweredAndA
   // The photo's file and, in place of the pipe, the inline reference, in that order.
   std::vector<std::string> uploads = TheFakeService().BodiesTo("POST", kUploadPath);
   ASSERT_EQ(uploads.size(), 2u);
-  EXPECT_NE(uploads[0].find(ReadWholeFile(kPhoto).value()), std::string::npos);
+  EXPECT_NE(uploads[0].find(ReadWholeFile(kJPEG).value()), std::string::npos);
   EXPECT_NE(uploads[1].find("filename=\"image.webp\""), std::string::npos);
   Json generate = ParseJSON(TheFakeService().BodiesTo("POST", kGeneratePath).at(0)).value();
   EXPECT_EQ(std::pair(generate["imageSize"], generate["prompt"]), std::pair(Json("4K"), Json("去掉路人")));
@@ -216,10 +217,6 @@ TEST_F(BridgeServerTest, ATakenPortIsTriedAgainOnlyThePluginsHelloIsAnsweredAndA
   EXPECT_FALSE(plugin->Receive());
   EXPECT_EQ(tw::testing::Names(chosen.path()).size(), 1u);
 }
-
-const std::string kPNG = TIDEWICK_TEST_DATA_DIR "/photos/coffee.png";
-const std::string kJPEG = TIDEWICK_TEST_DATA_DIR "/photos/face-open-portrait-hopper.jpg";
-const std::string kCR3 = TIDEWICK_TEST_DATA_DIR "/photos/canon-r6-container-with-preview.CR3";
 
 Json Item(const std::string& id, const std::string& photo) {
   return {{"action", "generateFaceBatchItem"},
