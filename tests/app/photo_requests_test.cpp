@@ -68,8 +68,7 @@ class PhotoRequestTest : public ControllerTest {
 };
 TEST_F(PhotoRequestTest, CaptureDataReadsTimeBodyLensAndExposureOfJPEGAndCR3AndAtMostTwoThousandPhotosAMessage) {
   // A sideways portrait with a body and a long exposure planted: its size is told upright, the rest is unknown.
-  const std::string planted = photos_ / "IMG_0001.JPG";
-  fs::copy_file(kSamplePhotos + "orientation-6.jpg", planted);
+  const std::string planted = CopySample("orientation-6.jpg", photos_.path(), "IMG_0001.JPG");
   Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(planted);
   image->readMetadata();
   Exiv2::ExifData exif = image->exifData();
@@ -169,14 +168,13 @@ TEST_F(PhotoRequestTest, RegionsHaveThePhotosOwnUprightPixelsAreCachedUntilThePh
   }
 
   // Taken from the cache until the photo changes.
-  const std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kSamplePhotos + "canon-t6-coins-2000x1072.jpg", photo);
+  const std::string photo = CopySample("canon-t6-coins-2000x1072.jpg", photos_.path(), "IMG_1.jpg");
   Json first = Region(photo, 1000, 500, 300, 200);
   const ino_t cached = Inode(*PathFromFileURL(first["url"]));
   EXPECT_EQ(Region(photo, 1000, 500, 300, 200), first);
   EXPECT_EQ(Inode(*PathFromFileURL(first["url"])), cached) << "an unchanged photo keeps its region";
   // Another photo in its place (the refresh rule is the preview cache's own test's).
-  fs::copy_file(kSamplePhotos + "nikon-d5300-6000x4000.jpg", photo, fs::copy_options::overwrite_existing);
+  CopySample("nikon-d5300-6000x4000.jpg", photos_.path(), "IMG_1.jpg");
   EXPECT_EQ(Region(photo, 1000, 500, 300, 200)["photoWidth"], 6000);
   for (const auto& name : Names(support_ / library::kRegionCacheFolder)) EXPECT_NE(name[0], '.') << "a temporary file is left";
 
@@ -218,8 +216,7 @@ TEST_F(PhotoRequestTest, BadPathsAndRegionsGetAnErrorFromEachQueryAndNeverAnImag
 }
 
 TEST_F(PhotoRequestTest, PreviewsAreCachedOnePerLensSettingRefreshedWhenThePhotoChangesAndShownWhenItIsGone) {
-  std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kSamplePhotos + "canon-t6-coins-2000x1072.jpg", photo);
+  const std::string photo = CopySample("canon-t6-coins-2000x1072.jpg", photos_.path(), "IMG_1.jpg");
   SetModified(photo, 1600000000);
   Json first = Preview(photo);
   ASSERT_TRUE(first.contains("url")) << first;
@@ -232,7 +229,7 @@ TEST_F(PhotoRequestTest, PreviewsAreCachedOnePerLensSettingRefreshedWhenThePhoto
   EXPECT_TRUE(plain["url"].get<std::string>().ends_with("-plain.jpg"));
   EXPECT_TRUE(PathExists(lensFile)) << "the other setting's preview stays";
   // Another photo copied over it with its own, older time (cp -p, a card copied again).
-  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo, fs::copy_options::overwrite_existing);
+  CopySample("orientation-1.jpg", photos_.path(), "IMG_1.jpg");
   SetModified(photo, 1500000000);
   const Json refreshed = Preview(photo);
   EXPECT_EQ(imaging::CreateThumbnail(*PathFromFileURL(plain["url"]), 10000)->width(), 308);
@@ -249,8 +246,7 @@ TEST_F(PhotoRequestTest, PreviewsAreCachedOnePerLensSettingRefreshedWhenThePhoto
   EXPECT_EQ(Preview("/tmp/a.jpg", ""), Json()) << "a request without an id is ignored";
   EXPECT_EQ(Preview("", "A"), Json()) << "and one without a path";
 
-  const std::string locked = photos_ / "IMG_2.jpg";
-  fs::copy_file(kSamplePhotos + "orientation-1.jpg", locked);
+  const std::string locked = CopySample("orientation-1.jpg", photos_.path(), "IMG_2.jpg");
   fs::permissions(photos_.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_write);
   // Root reads everything; the answer is prepared as another user on this thread.
@@ -261,8 +257,7 @@ TEST_F(PhotoRequestTest, PreviewsAreCachedOnePerLensSettingRefreshedWhenThePhoto
 }
 
 TEST_F(PhotoRequestTest, APreviewUsesTheLensSettingOfTheMomentThePageAsked) {
-  std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
+  const std::string photo = CopySample("orientation-1.jpg", photos_.path(), "IMG_1.jpg");
   // Workers stay busy until the setting has changed behind the request.
   std::promise<void> release;
   std::shared_future<void> busy = release.get_future().share();
@@ -279,8 +274,7 @@ TEST_F(PhotoRequestTest, APreviewUsesTheLensSettingOfTheMomentThePageAsked) {
 }
 
 TEST_F(PhotoRequestTest, CropsSaveNumberedUprightCopiesAndNeverTouchTheSourceAndLimitsCancelsAndFailuresAnswer) {
-  std::string photo = photos_ / "IMG_1.jpg", pipe = photos_ / "PIPE.jpg";
-  fs::copy_file(kSamplePhotos + "orientation-6.jpg", photo);
+  const std::string photo = CopySample("orientation-6.jpg", photos_.path(), "IMG_1.jpg"), pipe = photos_ / "PIPE.jpg";
   ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
   std::string original = *ReadWholeFile(photo);
   auto upright = imaging::CreateFullEditImage(photo, true);
