@@ -23,10 +23,7 @@
 namespace tw::bridge::testing {
 namespace {
 
-using ai::testing::TheFakeService;
-using ai::testing::kGeneratePath;
-using ai::testing::kTokenPath;
-using ai::testing::kUploadPath;
+using namespace ai::testing;  // the AI service's stand-in
 
 constexpr char kKey[] = "sk-bridge-test-0123456789";
 constexpr char kResultImagePath[] = "/files/result.png";

@@ -120,7 +120,7 @@ HeadlessResult Analyze(std::vector<std::string> arguments) {
   return RunTidewick({}, {.arguments = arguments});
 }
 
-TEST(AnalyzeCommand, JsonLinesFollowTheImportOrderAndTheChecksAndATableReportsWhatWasLeftOutAfterTheOthers) {
+TEST(AnalyzeCommand, JsonLinesFollowTheImportOrderAndTheChecksATableReportsWhatWasLeftOutAndBadArgumentsGetTheUsage) {
   TempFolder shoot, other;
   fs::copy_file(kPhotos + "blur-defocus-text.jpg", shoot / "IMG_10.jpg");
   fs::copy_file(kPhotos + "under-severe-iso6400.jpg", shoot / "IMG_2.jpg");
@@ -146,12 +146,10 @@ TEST(AnalyzeCommand, JsonLinesFollowTheImportOrderAndTheChecksAndATableReportsWh
                                     "tidewick analyze: " + other / "coffee.png" +
                                     ": neither a folder nor a CR3 or JPEG photo\n"
                                     "tidewick analyze: left out 1 photo: its file name is not UTF-8\n");
-}
 
-TEST(AnalyzeCommand, BadArgumentsExitNonZero) {
   for (const auto& arguments : std::vector<std::vector<std::string>>{
            {}, {"--strictness", "很严"}, {"--checks", "模糊", kPhotos}, {"--frobnicate", kPhotos}, {"--strictness"}}) {
-    auto result = Analyze(arguments);
+    result = Analyze(arguments);
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_NE(result.errorOutput.find("usage: tidewick analyze"), std::string::npos);
     EXPECT_TRUE(result.rawOutput.empty());
