@@ -76,12 +76,10 @@ TEST_F(ImportTest, KeepsCr3AndJpegFilesAsSeparateRecordsWithThumbnailsReusedOnRe
   SetModified(shoot_ / "A.JPG", 1500000000);
   std::ofstream(shoot_ / "empty.jpg");
   Send({{"action", "scanPath"}, {"path", shoot_.path()}});
-  std::map<std::string, Json> thumbnailOf;
-  const Json third = LastScan();
-  for (const auto& photo : third["photos"]) thumbnailOf[photo["name"]] = photo["thumbnail"];
-  ASSERT_EQ(thumbnailOf.size(), 4u);
-  EXPECT_NE(thumbnailOf["A.JPG"], record["thumbnail"]);
-  EXPECT_FALSE(PathExists(*PathFromFileURL(thumbnailOf["empty.jpg"])));
+  const Json third = LastScan()["photos"];  // by date: A.JPG is now the oldest, empty.jpg the newest
+  ASSERT_EQ(Names(LastScan()), (std::vector<std::string>{"A.JPG", "A.CR3", "b.jpeg", "empty.jpg"}));
+  EXPECT_NE(third[0]["thumbnail"], record["thumbnail"]);
+  EXPECT_FALSE(PathExists(*PathFromFileURL(third[3]["thumbnail"])));
 }
 
 TEST_F(ImportTest, FindsSubfoldersButNotHiddenNamesOrNamesThatAreNotUTF8AndSortsByDateThenByNameWithNumbersByValue) {
