@@ -129,9 +129,8 @@ TEST_F(ImportTest, PathsAreNormalisedASelectionNamingAFileTwiceGivesOneRecordAnd
     app_->scanFolder(shoot_ / "day2");
   });
   RunUntilQuiet();
-  auto scans = Payloads("window.Native.receiveScan");
-  ASSERT_EQ(scans.size(), 1u);
-  EXPECT_EQ(Names(scans[0]), std::vector<std::string>{"second.jpg"});
+  ASSERT_EQ(Payloads("window.Native.receiveScan").size(), 1u);
+  EXPECT_EQ(Names(LastScan()), std::vector<std::string>{"second.jpg"});
 }
 
 TEST_F(ImportTest, PhotosOpenedFromTheFileManagerAreImportedOnlyOnThePagesYesToTheNewestRequest) {

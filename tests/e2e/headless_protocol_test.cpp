@@ -70,11 +70,10 @@ TEST(HeadlessProtocol, UrlControlLinesReachTheSchemeHandler) {
   auto result = RunHeadless(std::vector<Json>{{{"@open-url", "tidewick:"}}, {{"@open-url", "TIDEWICK://history"}},
                                               {{"@open-url", "mailto:x@example.com"}}},
                             sandbox.Options());
-  EXPECT_EQ(result.Sequence(), (std::vector<std::string>{"effect:activate", "window.Native.status", "effect:activate",
-                                                         "effect:openFolder", "window.Native.status"}));
-  EXPECT_EQ(result.Payloads("window.Native.status"),
-            (std::vector<Json>{"已从 Photoshop 打开：retouch", "已从 Photoshop 打开：history"}));
-  EXPECT_EQ(result.lines[3]["path"], saved.path());
+  const Json activate = {{"effect", "activate"}};
+  EXPECT_EQ(result.lines, (std::vector<Json>{activate, {{"fn", "window.Native.status"}, {"arg", "已从 Photoshop 打开：retouch"}},
+                                             activate, {{"effect", "openFolder"}, {"path", saved.path()}},
+                                             {{"fn", "window.Native.status"}, {"arg", "已从 Photoshop 打开：history"}}}));
 }
 
 TEST(HeadlessProtocol, OutsideTestModeTheDataFolderFollowsXdgDataHomeAndExitWaitsForTheDelayedCardCheck) {
