@@ -148,8 +148,7 @@ TEST(SettingsFile, AChangeKeepsWhatAnotherInstanceWroteMeanwhileAndAnUnreadableF
 }
 
 TEST(TestFolder, OnlyAFolderUnderThePrefixServesAndAFlagNamingNoneFallsBackToTheBuiltInOne) {
-  TempFolder qa("/tmp/tidewick-qa-");
-  TempFolder elsewhere("/tmp/tidewick-other-");
+  TempFolder qa("/tmp/tidewick-qa-"), elsewhere("/tmp/tidewick-other-");
   const std::string link = elsewhere / "link", outward = qa / "outward";
   ASSERT_EQ(symlink(qa.path().c_str(), link.c_str()), 0);
   ASSERT_EQ(symlink(elsewhere.path().c_str(), outward.c_str()), 0);

@@ -63,8 +63,7 @@ class PhotoRequestTest : public ControllerTest {
     if (scale > 1) region = region.subsample(scale, scale);
     EXPECT_EQ((region.cast(VIPS_FORMAT_INT) - expected.cast(VIPS_FORMAT_INT)).abs().max(), 0) << answer;
   }
-  TempFolder photos_;
-  TempFolder output_;
+  TempFolder photos_, output_;
 };
 TEST_F(PhotoRequestTest, CaptureDataReadsTimeBodyLensAndExposureOfJPEGAndCR3AndAtMostTwoThousandPhotosAMessage) {
   // A sideways portrait with a body and a long exposure planted: its size is told upright, the rest is unknown.

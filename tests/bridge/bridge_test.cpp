@@ -238,8 +238,7 @@ class FaceBatchTest : public tw::testing::ControllerTest {
   static Json TemplateStage(Json stage) { return {{"action", "chooseFaceTemplateImage"}, {"stage", std::move(stage)}}; }
   std::vector<std::string> Saved() const { return tw::testing::Names(saved_.path()); }
 
-  tw::testing::TempFolder saved_;
-  tw::testing::TempFolder folder_;
+  tw::testing::TempFolder saved_, folder_;
   const std::string notes_ = folder_ / "notes.jpg";
 };
 

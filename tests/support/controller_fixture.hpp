@@ -44,8 +44,7 @@ class ControllerTest : public ::testing::Test {
     app_->applicationDidFinishLaunching();
   }
 
-  TempFolder support_{"/tmp/tidewick-qa-"};
-  TempFolder config_;
+  TempFolder support_{"/tmp/tidewick-qa-"}, config_;
   std::vector<Json> lines_;
   RunLoop loop_;
   std::unique_ptr<platform::ScriptedPlatform> platform_;

@@ -70,9 +70,7 @@ class TempFolder {
 // A test folder the program accepts, plus a private home and XDG folders so nothing touches the real ones.
 struct HeadlessSandbox {
   TempFolder support{"/tmp/tidewick-qa-"};
-  TempFolder config;
-  TempFolder data;
-  TempFolder home;
+  TempFolder config, data, home;
   HeadlessOptions Options(bool testMode = true) const;
 };
 
