@@ -16,8 +16,7 @@ std::vector<Json> PayloadsOf(const std::vector<Json>& lines, const std::string& 
 struct HeadlessResult {
   int exitStatus = -1;
   std::vector<Json> lines;   // standard output, one parsed JSON value per line
-  std::string rawOutput;
-  std::string errorOutput;
+  std::string rawOutput, errorOutput;
 
   std::vector<Json> Payloads(const std::string& function) const { return PayloadsOf(lines, function); }
   // The function names of all callback lines, in order ("effect:openFolder" for effects).
