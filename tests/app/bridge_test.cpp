@@ -1,8 +1,6 @@
 // The handshake, the AI settings, the lens setting, quitting and camera cards.
 #include "support/controller_fixture.hpp"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 
 namespace tw::testing {
@@ -43,9 +41,7 @@ TEST_F(Bridge, AReloadRunsTheHandshakeAgainTheAiClientsStatesReachThePluginServe
   // The setting survives a relaunch and lives in a private settings file.
   Relaunch();
   EXPECT_FALSE(app_->LensCorrectionEnabled());
-  struct stat st {};
-  ASSERT_EQ(stat((config_ / "settings.json").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::status(config_ / "settings.json").permissions(), std::filesystem::perms(0600));
 
   Send({{"action", "saveLensSettings"}, {"enabled", true}});
   EXPECT_TRUE(app_->LensCorrectionEnabled());

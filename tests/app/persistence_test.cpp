@@ -7,8 +7,6 @@
 #include "support/controller_fixture.hpp"
 #include "support/shoot_files.hpp"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -34,7 +32,7 @@ TEST_F(PersistenceTest, SavesChangesOnlyAsPrettySortedJsonAndTheNextLaunchRestor
   Save(state);
   EXPECT_EQ(Inode(), inode);
   EXPECT_TRUE(Statuses().empty());
-  ASSERT_EQ(unlink(ProjectFile().c_str()), 0);
+  ASSERT_TRUE(std::filesystem::remove(ProjectFile()));
   Save(state);
   EXPECT_TRUE(PathExists(ProjectFile())) << "deleted meanwhile";
   // Someone else touched the file: its date no longer matches, so the next save writes.
@@ -71,7 +69,7 @@ TEST_F(PersistenceTest, SavesChangesOnlyAsPrettySortedJsonAndTheNextLaunchRestor
 
 TEST_F(PersistenceTest, AnUnreadableFileIsMovedAsideAndTheUserToldBeforeAnySaveReplacesIt) {
   const std::string deep = std::string(300, '[') + std::string(300, ']');
-  std::multiset<std::string> expected, told, named;
+  std::multiset<std::string> expected, told, named, kept;
   for (const std::string content : {"\"just a string\"", "{\"photos\": [", deep.c_str(), ""}) {
     ASSERT_FALSE(WriteFileAtomically(ProjectFile(), content).has_value());
     ClearOutput();
@@ -82,7 +80,6 @@ TEST_F(PersistenceTest, AnUnreadableFileIsMovedAsideAndTheUserToldBeforeAnySaveR
     for (const Json& status : Statuses()) told.insert(status.get<std::string>());
     Save({{"photos", Json::array()}});
   }
-  std::multiset<std::string> kept;
   for (const auto& entry : std::filesystem::directory_iterator(support_ / "ProjectRecords")) {
     kept.insert(*ReadWholeFile(entry.path()));
     named.insert("项目文件无法读取，已原样移到 ProjectRecords/" + entry.path().filename().string() + "；当前为空项目");
@@ -150,8 +147,8 @@ TEST(SettingsFile, AChangeKeepsWhatAnotherInstanceWroteMeanwhileAndAnUnreadableF
 TEST(TestFolder, OnlyAFolderUnderThePrefixServesAndAFlagNamingNoneFallsBackToTheBuiltInOne) {
   TempFolder qa("/tmp/tidewick-qa-"), elsewhere("/tmp/tidewick-other-");
   const std::string link = elsewhere / "link", outward = qa / "outward";
-  ASSERT_EQ(symlink(qa.path().c_str(), link.c_str()), 0);
-  ASSERT_EQ(symlink(elsewhere.path().c_str(), outward.c_str()), 0);
+  std::filesystem::create_directory_symlink(qa.path(), link);
+  std::filesystem::create_directory_symlink(elsewhere.path(), outward);
   std::filesystem::create_directory(qa / "sub");
   std::ofstream(qa / "a-file") << "x";
   // A symbolic link is judged by its target.
