@@ -40,9 +40,9 @@ class AnalysisRunTest : public ControllerTest {
     queues::Main([&run, body] { run.analyzePhotos(body); });
     RunUntilQuiet();
   }
-  static Json Photos(std::initializer_list<const char*> names) {
+  static Json Photos(std::initializer_list<std::string> names) {
     Json photos = Json::array();
-    for (const char* name : names) photos.push_back({{"id", std::string("id-") + name}, {"path", name}});
+    for (const std::string& name : names) photos.push_back({{"id", "id-" + name}, {"path", name}});
     return photos;
   }
 
@@ -118,10 +118,7 @@ TEST_F(AnalysisRunTest, TheControllerRunsTheRealAssessment) {
       .write_to_file((folder / "transparent.png").c_str());
   // A pipe is never waited on.
   ASSERT_EQ(mkfifo((folder / "pipe.jpg").c_str(), 0644), 0);
-  Json photos = Json::array();
-  for (const std::string& path : {imaging::testing::Photo("blur-defocus-text.jpg"), folder / "transparent.png", folder / "pipe.jpg"}) {
-    photos.push_back({{"id", path}, {"path", path}});
-  }
+  const Json photos = Photos({imaging::testing::Photo("blur-defocus-text.jpg"), folder / "transparent.png", folder / "pipe.jpg"});
   Send({{"action", "analyze"}, {"token", "R"}, {"photos", photos}, {"settings", {{"enabled", {"整体模糊", "过曝"}}}}});
   auto results = Payloads("window.Native.analysisResult");
   ASSERT_EQ(results.size(), 3u);

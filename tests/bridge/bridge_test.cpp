@@ -52,7 +52,6 @@ const std::string kPNG = TIDEWICK_TEST_DATA_DIR "/photos/coffee.png";
 const std::string kJPEG = TIDEWICK_TEST_DATA_DIR "/photos/face-open-portrait-hopper.jpg";
 const std::string kCR3 = TIDEWICK_TEST_DATA_DIR "/photos/canon-r6-container-with-preview.CR3";
 const Json kHello = {{"type", "hello"}, {"client", "photoshop"}};
-const Json kPing = {{"type", "ping"}};
 
 class BridgeServerTest : public ::testing::Test {
  protected:
@@ -99,7 +98,7 @@ TEST_F(BridgeServerTest, ATakenPortIsTriedAgainOnlyThePluginsHelloIsAnsweredAndA
   auto plugin = PluginClient::Connect();
   ASSERT_TRUE(plugin);
   plugin->PingFrame();
-  plugin->Send(kPing);
+  plugin->Send({{"type", "ping"}});
   plugin->Send({{"type", "retouch.request"}, {"prompt", "x"}, {"inputImages", {{"source", "data:,AAAA"}}}});
   plugin->SendText("not json");
   plugin->Send(kHello);
@@ -120,7 +119,7 @@ TEST_F(BridgeServerTest, ATakenPortIsTriedAgainOnlyThePluginsHelloIsAnsweredAndA
     EXPECT_FALSE(PluginClient::Connect({.origin = origin}, &status)) << origin;
     EXPECT_EQ(status, 403) << origin;
   }
-  auto own = PluginClient::Connect({.host = "::1"});
+  auto own = PluginClient::Connect({.host = "::1", .origin = std::nullopt});
   ASSERT_TRUE(own) << "the IPv6 loopback is served too";
   own->Send(kHello);
   EXPECT_EQ(own->Receive().value_or(nullptr)["type"], "hello.accepted");
@@ -135,7 +134,7 @@ TEST_F(BridgeServerTest, ATakenPortIsTriedAgainOnlyThePluginsHelloIsAnsweredAndA
   plugin->SendText("[1, 2]");
   plugin->SendText(std::string(5000, '[') + std::string(5000, ']'));
   plugin->SendText(std::string(kMaxMessageBytes - 8, ' ') + "{\"a\":1}");
-  plugin->Send(kPing);
+  plugin->Send({{"type", "ping"}});
   Json pong = plugin->Receive().value_or(nullptr);
   EXPECT_EQ(std::pair(pong["type"], pong["receivedAt"].is_number_float()), std::pair(Json("pong"), true));
 
