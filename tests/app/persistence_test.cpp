@@ -7,8 +7,6 @@
 #include "support/controller_fixture.hpp"
 #include "support/shoot_files.hpp"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -24,7 +22,7 @@ class PersistenceTest : public ControllerTest {
   std::vector<Json> Statuses() const { return Payloads("window.Native.status"); }
 };
 
-TEST_F(PersistenceTest, WritesPrettySortedJsonOnlyWhenTheStateOrTheFileChangedAndRestoresItAtTheNextLaunch) {
+TEST_F(PersistenceTest, SavesChangesOnlyAsPrettySortedJsonAndTheNextLaunchRestoresThemAndRemovesTemporaryFilesACrashLeft) {
   Save({{"photos", Json::array({{{"name", "b.jpg"}, {"id", "1"}}})}, {"album", "婚礼"}});
   EXPECT_EQ(ReadWholeFile(ProjectFile()),
             "{\n  \"album\": \"婚礼\",\n  \"photos\": [\n    {\n      \"id\": \"1\",\n      \"name\": \"b.jpg\"\n    }\n  ]\n}");
@@ -34,7 +32,7 @@ TEST_F(PersistenceTest, WritesPrettySortedJsonOnlyWhenTheStateOrTheFileChangedAn
   Save(state);
   EXPECT_EQ(Inode(), inode);
   EXPECT_TRUE(Statuses().empty());
-  ASSERT_EQ(unlink(ProjectFile().c_str()), 0);
+  ASSERT_TRUE(std::filesystem::remove(ProjectFile()));
   Save(state);
   EXPECT_TRUE(PathExists(ProjectFile())) << "deleted meanwhile";
   // Someone else touched the file: its date no longer matches, so the next save writes.
@@ -43,49 +41,7 @@ TEST_F(PersistenceTest, WritesPrettySortedJsonOnlyWhenTheStateOrTheFileChangedAn
   Save(state);
   EXPECT_NE(Inode(), inode);
 
-  // Restoring does not fill the write memory: the first save after a launch writes.
-  inode = Inode();
-  Relaunch();
-  Send({{"action", "ready"}});
-  EXPECT_EQ(Payloads("window.Native.receiveState"), std::vector<Json>{state});
-  Save(state);
-  EXPECT_NE(Inode(), inode);
-}
-
-TEST_F(PersistenceTest, AnUnreadableFileIsMovedAsideAndTheUserToldBeforeAnySaveReplacesIt) {
-  const std::string deep = std::string(300, '[') + std::string(300, ']');
-  std::multiset<std::string> expected, told, named;
-  for (const std::string content : {"\"just a string\"", "{\"photos\": [", deep.c_str(), ""}) {
-    ASSERT_FALSE(WriteFileAtomically(ProjectFile(), content).has_value());
-    ClearOutput();
-    Send({{"action", "ready"}});
-    EXPECT_EQ(Payloads("window.Native.receiveState"), std::vector<Json>{Json::object()}) << content;
-    // An empty file holds nothing to keep; anything else is kept and the user told.
-    if (!content.empty()) expected.insert(content);
-    for (const Json& status : Statuses()) told.insert(status.get<std::string>());
-    Save({{"photos", Json::array()}});
-  }
-  std::multiset<std::string> kept;
-  for (const auto& entry : std::filesystem::directory_iterator(support_ / "ProjectRecords")) {
-    kept.insert(*ReadWholeFile(entry.path()));
-    named.insert("项目文件无法读取，已原样移到 ProjectRecords/" + entry.path().filename().string() + "；当前为空项目");
-  }
-  EXPECT_EQ(kept, expected);
-  EXPECT_EQ(told, named);
-}
-
-TEST_F(PersistenceTest, AFileBrokenWhileTheProgramRunsIsKeptBeforeTheNextSave) {
-  Save({{"photos", Json::array({1})}});
-  ASSERT_FALSE(WriteFileAtomically(ProjectFile(), "{\"photos\": [ garbled").has_value());
-  Save({{"photos", Json::array({2})}});
-  EXPECT_TRUE(Statuses().empty());
-  std::vector<std::string> kept;
-  for (const auto& entry : std::filesystem::directory_iterator(support_ / "ProjectRecords")) kept.push_back(*ReadWholeFile(entry.path()));
-  EXPECT_EQ(kept, std::vector<std::string>{"{\"photos\": [ garbled"});
-  EXPECT_EQ(ParseJSON(*ReadWholeFile(ProjectFile())), (Json{{"photos", {2}}}));
-}
-
-TEST_F(PersistenceTest, TemporaryFilesACrashLeftAreRemovedAtTheNextStart) {
+  // Temporary files a crash left an hour ago are removed at the next start.
   std::filesystem::create_directories(support_ / "ProjectRecords");
   const std::vector<std::string> abandoned = {support_ / ".current-project.json.tmp-a1B2c3",
                                               support_ / "ProjectRecords/.1700000000-X.json.tmp-Zz0099",
@@ -99,12 +55,40 @@ TEST_F(PersistenceTest, TemporaryFilesACrashLeftAreRemovedAtTheNextStart) {
   }
   for (const auto& path : kept) ASSERT_FALSE(WriteFileAtomically(path, "x").has_value());
   SetModified(kept[1], hourAgo);
+
+  // Restoring does not fill the write memory: the first save after a launch writes.
+  inode = Inode();
   Relaunch();
   for (const auto& path : abandoned) EXPECT_FALSE(PathExists(path)) << path;
   for (const auto& path : kept) EXPECT_TRUE(PathExists(path)) << path;
+  Send({{"action", "ready"}});
+  EXPECT_EQ(Payloads("window.Native.receiveState"), std::vector<Json>{state});
+  Save(state);
+  EXPECT_NE(Inode(), inode);
 }
 
-TEST_F(PersistenceTest, InvalidStatesAndFailedWritesAreReportedAndKeepTheOldFileAndAFailedWriteIsRetried) {
+TEST_F(PersistenceTest, AnUnreadableFileIsMovedAsideAndTheUserToldBeforeAnySaveReplacesIt) {
+  const std::string deep = std::string(300, '[') + std::string(300, ']');
+  std::multiset<std::string> expected, told, named, kept;
+  for (const std::string content : {"\"just a string\"", "{\"photos\": [", deep.c_str(), ""}) {
+    ASSERT_FALSE(WriteFileAtomically(ProjectFile(), content).has_value());
+    ClearOutput();
+    Send({{"action", "ready"}});
+    EXPECT_EQ(Payloads("window.Native.receiveState"), std::vector<Json>{Json::object()}) << content;
+    // An empty file holds nothing to keep; anything else is kept and the user told.
+    if (!content.empty()) expected.insert(content);
+    for (const Json& status : Statuses()) told.insert(status.get<std::string>());
+    Save({{"photos", Json::array()}});
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(support_ / "ProjectRecords")) {
+    kept.insert(*ReadWholeFile(entry.path()));
+    named.insert("项目文件无法读取，已原样移到 ProjectRecords/" + entry.path().filename().string() + "；当前为空项目");
+  }
+  EXPECT_EQ(kept, expected);
+  EXPECT_EQ(told, named);
+}
+
+TEST_F(PersistenceTest, InvalidStatesAndFailedWritesAreReportedAndKeepTheOldFileAFailedWriteIsRetriedAndABrokenFileKept) {
   Save({{"photos", Json::array()}});
   std::string old = *ReadWholeFile(ProjectFile());
   Send({{"action", "saveState"}});
@@ -129,9 +113,16 @@ TEST_F(PersistenceTest, InvalidStatesAndFailedWritesAreReportedAndKeepTheOldFile
   // An array at top level is a valid project.
   Save(Json::array({1}));
   EXPECT_EQ(ParseJSON(*ReadWholeFile(ProjectFile())), Json::array({1}));
-}
 
-// The settings file shared by every instance of the program.
+  // A file broken while the program runs is kept, without a word, before the next save replaces it.
+  ASSERT_FALSE(WriteFileAtomically(ProjectFile(), "{\"photos\": [ garbled").has_value());
+  Save({{"photos", Json::array({2})}});
+  EXPECT_EQ(Statuses().size(), 1u);
+  std::vector<std::string> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(support_ / "ProjectRecords")) kept.push_back(*ReadWholeFile(entry.path()));
+  EXPECT_EQ(kept, std::vector<std::string>{"{\"photos\": [ garbled"});
+  EXPECT_EQ(ParseJSON(*ReadWholeFile(ProjectFile())), (Json{{"photos", {2}}}));
+}
 
 TEST(SettingsFile, AChangeKeepsWhatAnotherInstanceWroteMeanwhileAndAnUnreadableFileIsKeptBesideBeforeItIsWrittenOver) {
   TempFolder config;
@@ -154,11 +145,10 @@ TEST(SettingsFile, AChangeKeepsWhatAnotherInstanceWroteMeanwhileAndAnUnreadableF
 }
 
 TEST(TestFolder, OnlyAFolderUnderThePrefixServesAndAFlagNamingNoneFallsBackToTheBuiltInOne) {
-  TempFolder qa("/tmp/tidewick-qa-");
-  TempFolder elsewhere("/tmp/tidewick-other-");
+  TempFolder qa("/tmp/tidewick-qa-"), elsewhere("/tmp/tidewick-other-");
   const std::string link = elsewhere / "link", outward = qa / "outward";
-  ASSERT_EQ(symlink(qa.path().c_str(), link.c_str()), 0);
-  ASSERT_EQ(symlink(elsewhere.path().c_str(), outward.c_str()), 0);
+  std::filesystem::create_directory_symlink(qa.path(), link);
+  std::filesystem::create_directory_symlink(elsewhere.path(), outward);
   std::filesystem::create_directory(qa / "sub");
   std::ofstream(qa / "a-file") << "x";
   // A symbolic link is judged by its target.
@@ -176,8 +166,6 @@ TEST(TestFolder, OnlyAFolderUnderThePrefixServesAndAFlagNamingNoneFallsBackToThe
   EXPECT_TRUE(app::ChooseSupportFolder({"--test-support-dir"}, "").refused);
   EXPECT_TRUE(app::ChooseSupportFolder({}, "/home").refused);
 }
-
-// Where the program finds its page and other resources, installed or run from its build folder.
 
 TEST(ResourceLocation, TheInstalledFolderBesideBinWinsOverTheBuildTreesAndIsTheAnswerWhenNeitherExists) {
   TempFolder root;

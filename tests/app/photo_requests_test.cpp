@@ -3,7 +3,6 @@
 #include "analysis/analysis_texts.hpp"
 #include "analysis/assessment.hpp"
 #include "base/files.hpp"
-#include "imaging/image_test_support.hpp"
 #include "library/imaging/decoding.hpp"
 #include "library/import_scan.hpp"
 #include "library/photo_metadata.hpp"
@@ -64,22 +63,17 @@ class PhotoRequestTest : public ControllerTest {
     if (scale > 1) region = region.subsample(scale, scale);
     EXPECT_EQ((region.cast(VIPS_FORMAT_INT) - expected.cast(VIPS_FORMAT_INT)).abs().max(), 0) << answer;
   }
-  TempFolder photos_;
-  TempFolder output_;
+  TempFolder photos_, output_;
 };
-using EditTest = PhotoRequestTest;
-
-TEST_F(PhotoRequestTest, CaptureDataReadsTimeBodyLensAndExposureOfJPEGAndCR3) {
+TEST_F(PhotoRequestTest, CaptureDataReadsTimeBodyLensAndExposureOfJPEGAndCR3AndAtMostTwoThousandPhotosAMessage) {
   // A sideways portrait with a body and a long exposure planted: its size is told upright, the rest is unknown.
-  const std::string planted = photos_ / "IMG_0001.JPG";
-  fs::copy_file(kSamplePhotos + "orientation-6.jpg", planted);
+  const std::string planted = CopySample("orientation-6.jpg", photos_.path(), "IMG_0001.JPG");
   Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(planted);
   image->readMetadata();
-  Exiv2::ExifData exif = image->exifData();
+  Exiv2::ExifData& exif = image->exifData();
   exif["Exif.Image.Make"] = "SONY";
   exif["Exif.Image.Model"] = "ILCE-7M4";
   exif["Exif.Photo.ExposureTime"] = "13/10";
-  image->setExifData(exif);
   image->writeMetadata();
   EXPECT_EQ(Metadata({"J", "R"}, {planted, kSamplePhotos + "canon-r6-container-with-preview.CR3"}),
             Json::array({{{"id", "J"}, {"captureTime", nullptr}, {"camera", "SONY ILCE-7M4"}, {"serial", nullptr},
@@ -90,9 +84,7 @@ TEST_F(PhotoRequestTest, CaptureDataReadsTimeBodyLensAndExposureOfJPEGAndCR3) {
                           {"serial", "093022004357"}, {"lens", "RF70-200mm F2.8 L IS USM"}, {"focalLength", 200.0},
                           {"aperture", 25.0}, {"shutter", "1/4"}, {"exposureTime", 0.25}, {"iso", 100},
                           {"exposureCompensation", 0.0}, {"width", 3584}, {"height", 2386}}}));
-}
 
-TEST_F(PhotoRequestTest, CaptureDataOneMessageReadsAtMostTwoThousandPhotosAndAnswersOnlyIdsThatAreText) {
   const size_t max = library::kMaxMetadataPhotosPerMessage;
   // The first id is no text, so no one is answered; a path that is no text, or none at all, is no photo.
   Json ids = Json::array({7}), paths = Json::array({""});
@@ -152,7 +144,7 @@ TEST_F(PhotoRequestTest, FacesAreInTheUprightPhotosPixels) {
   }
 }
 
-TEST_F(PhotoRequestTest, ARegionHasThePhotosOwnUprightPixelsAtOneAndTwoTimes) {
+TEST_F(PhotoRequestTest, RegionsHaveThePhotosOwnUprightPixelsAreCachedUntilThePhotoChangesAndARawsComeFromItsEmbeddedJPEG) {
   for (int orientation = 1; orientation <= 8; ++orientation) {
     const std::string photo = kSamplePhotos + "orientation-" + std::to_string(orientation) + ".jpg";
     for (int scale : {1, 2}) {
@@ -172,10 +164,19 @@ TEST_F(PhotoRequestTest, ARegionHasThePhotosOwnUprightPixelsAtOneAndTwoTimes) {
     for (const auto& [key, value] : expected.items()) EXPECT_EQ(answer[key], value) << answer;
     ExpectPixelsOf(answer, imaging::CreateFullEditImage(upright, true));
   }
-}
 
-TEST_F(PhotoRequestTest, ARegionOfARawThatCannotBeDevelopedComesFromItsFullScaleEmbeddedJPEG) {
-  // Its raw data does not develop; its 3584x2016 JPEG has the sensor's width, cropped to 16:9.
+  // Taken from the cache until the photo changes.
+  const std::string photo = CopySample("canon-t6-coins-2000x1072.jpg", photos_.path(), "IMG_1.jpg");
+  Json first = Region(photo, 1000, 500, 300, 200);
+  const ino_t cached = Inode(*PathFromFileURL(first["url"]));
+  EXPECT_EQ(Region(photo, 1000, 500, 300, 200), first);
+  EXPECT_EQ(Inode(*PathFromFileURL(first["url"])), cached) << "an unchanged photo keeps its region";
+  // Another photo in its place (the refresh rule is the preview cache's own test's).
+  CopySample("nikon-d5300-6000x4000.jpg", photos_.path(), "IMG_1.jpg");
+  EXPECT_EQ(Region(photo, 1000, 500, 300, 200)["photoWidth"], 6000);
+  for (const auto& name : Names(support_ / library::kRegionCacheFolder)) EXPECT_NE(name[0], '.') << "a temporary file is left";
+
+  // A raw whose data does not develop: its 3584x2016 JPEG has the sensor's width, cropped to 16:9.
   const std::string raw = kSamplePhotos + "canon-r6-container-with-preview.CR3";
   for (bool lens : {true, false}) {
     Send({{"action", "saveLensSettings"}, {"enabled", lens}});
@@ -189,23 +190,9 @@ TEST_F(PhotoRequestTest, ARegionOfARawThatCannotBeDevelopedComesFromItsFullScale
             (Json{{"id", "R"}, {"error", library::kRegionUndecodable}}));
 }
 
-TEST_F(PhotoRequestTest, ARegionIsTakenFromTheCacheUntilThePhotoChanges) {
-  const std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kSamplePhotos + "canon-t6-coins-2000x1072.jpg", photo);
-  Json first = Region(photo, 1000, 500, 300, 200);
-  const ino_t cached = Inode(*PathFromFileURL(first["url"]));
-  EXPECT_EQ(Region(photo, 1000, 500, 300, 200), first);
-  EXPECT_EQ(Inode(*PathFromFileURL(first["url"])), cached) << "an unchanged photo keeps its region";
-  // Another photo in its place (the refresh rule is the preview cache's own test's).
-  fs::copy_file(kSamplePhotos + "nikon-d5300-6000x4000.jpg", photo, fs::copy_options::overwrite_existing);
-  EXPECT_EQ(Region(photo, 1000, 500, 300, 200)["photoWidth"], 6000);
-  for (const auto& name : Names(support_ / library::kRegionCacheFolder)) EXPECT_NE(name[0], '.') << "a temporary file is left";
-}
-
 TEST_F(PhotoRequestTest, BadPathsAndRegionsGetAnErrorFromEachQueryAndNeverAnImage) {
   std::ofstream(photos_ / "broken.jpg") << "not a picture";
   const char* notOurs = library::kNotAnImportablePhoto;
-  // Each path's error from the capture data, the faces and the region.
   const std::tuple<std::string, const char*, std::string_view, const char*> paths[] = {
       {"relative.jpg", notOurs, notOurs, notOurs},
       {kSamplePhotos + "coffee.png", notOurs, notOurs, notOurs},
@@ -226,9 +213,8 @@ TEST_F(PhotoRequestTest, BadPathsAndRegionsGetAnErrorFromEachQueryAndNeverAnImag
   }
 }
 
-TEST_F(PhotoRequestTest, PreviewsAreCachedOnePerLensSettingAndRefreshedWhenThePhotoChanges) {
-  std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kSamplePhotos + "canon-t6-coins-2000x1072.jpg", photo);
+TEST_F(PhotoRequestTest, PreviewsAreCachedOnePerLensSettingRefreshedWhenThePhotoChangesAndShownWhenItIsGone) {
+  const std::string photo = CopySample("canon-t6-coins-2000x1072.jpg", photos_.path(), "IMG_1.jpg");
   SetModified(photo, 1600000000);
   Json first = Preview(photo);
   ASSERT_TRUE(first.contains("url")) << first;
@@ -241,18 +227,35 @@ TEST_F(PhotoRequestTest, PreviewsAreCachedOnePerLensSettingAndRefreshedWhenThePh
   EXPECT_TRUE(plain["url"].get<std::string>().ends_with("-plain.jpg"));
   EXPECT_TRUE(PathExists(lensFile)) << "the other setting's preview stays";
   // Another photo copied over it with its own, older time (cp -p, a card copied again).
-  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo, fs::copy_options::overwrite_existing);
+  CopySample("orientation-1.jpg", photos_.path(), "IMG_1.jpg");
   SetModified(photo, 1500000000);
-  Preview(photo);
+  const Json refreshed = Preview(photo);
   EXPECT_EQ(imaging::CreateThumbnail(*PathFromFileURL(plain["url"]), 10000)->width(), 308);
   for (const auto& name : Names(support_ / "PreviewCache")) {
     EXPECT_TRUE(name.ends_with(".jpg") || name.ends_with(".jpg.stamp")) << "no temporary file is left: " << name;
   }
+
+  // An ejected card's photo shows the cached preview; other failures answer their text.
+  fs::remove(photo);
+  EXPECT_EQ(Preview(photo), refreshed);
+  EXPECT_EQ(Preview(photos_ / "never-cached.jpg"), (Json{{"id", "P1"}, {"error", "原文件当前不可访问，正在显示缓存预览"}}));
+  std::ofstream(photos_ / "broken.jpg") << "not a picture";
+  EXPECT_EQ(Preview(photos_ / "broken.jpg", "X"), (Json{{"id", "X"}, {"error", "系统无法解码大图，正在显示缓存预览"}}));
+  EXPECT_EQ(Preview("/tmp/a.jpg", ""), Json()) << "a request without an id is ignored";
+  EXPECT_EQ(Preview("", "A"), Json()) << "and one without a path";
+
+  const std::string locked = CopySample("orientation-1.jpg", photos_.path(), "IMG_2.jpg");
+  fs::permissions(photos_.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_write);
+  // Root reads everything; the answer is prepared as another user on this thread.
+  int previous = setfsuid(65534);
+  Json answer = library::PreparePreview("P", locked, support_.path(), true);
+  setfsuid(previous);
+  EXPECT_EQ(answer, (Json{{"id", "P"}, {"error", "原文件没有读取权限，正在显示缓存预览"}}));
 }
 
 TEST_F(PhotoRequestTest, APreviewUsesTheLensSettingOfTheMomentThePageAsked) {
-  std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
+  const std::string photo = CopySample("orientation-1.jpg", photos_.path(), "IMG_1.jpg");
   // Workers stay busy until the setting has changed behind the request.
   std::promise<void> release;
   std::shared_future<void> busy = release.get_future().share();
@@ -268,34 +271,9 @@ TEST_F(PhotoRequestTest, APreviewUsesTheLensSettingOfTheMomentThePageAsked) {
   EXPECT_TRUE(answers[0]["url"].get<std::string>().ends_with("-lens.jpg")) << answers[0];
 }
 
-TEST_F(PhotoRequestTest, APreviewOfAnEjectedCardIsTheCachedOneAndOtherFailuresAnswerTheirText) {
-  std::string photo = photos_ / "IMG_2.jpg";
-  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
-  Json cached = Preview(photo);
-  ASSERT_TRUE(cached.contains("url"));
-  fs::remove(photo);
-  EXPECT_EQ(Preview(photo), cached);
-  EXPECT_EQ(Preview(photos_ / "never-cached.jpg"), (Json{{"id", "P1"}, {"error", "原文件当前不可访问，正在显示缓存预览"}}));
-  std::ofstream(photos_ / "broken.jpg") << "not a picture";
-  EXPECT_EQ(Preview(photos_ / "broken.jpg", "X"), (Json{{"id", "X"}, {"error", "系统无法解码大图，正在显示缓存预览"}}));
-
-  EXPECT_EQ(Preview("/tmp/a.jpg", ""), Json()) << "a request without an id is ignored";
-  EXPECT_EQ(Preview("", "A"), Json()) << "and one without a path";
-
-  const std::string locked = photos_ / "IMG_1.jpg";
-  fs::copy_file(kSamplePhotos + "orientation-1.jpg", locked);
-  fs::permissions(photos_.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_write);
-  // Root reads everything; the answer is prepared as another user on this thread.
-  int previous = setfsuid(65534);
-  Json answer = library::PreparePreview("P", locked, support_.path(), true);
-  setfsuid(previous);
-  EXPECT_EQ(answer, (Json{{"id", "P"}, {"error", "原文件没有读取权限，正在显示缓存预览"}}));
-}
-
-TEST_F(EditTest, AWholeCropSavesANumberedUprightCopyAndNeverTouchesTheSource) {
-  std::string photo = photos_ / "IMG_1.jpg";
-  fs::copy_file(kSamplePhotos + "orientation-6.jpg", photo);
+TEST_F(PhotoRequestTest, CropsSaveNumberedUprightCopiesAndNeverTouchTheSourceAndLimitsCancelsAndFailuresAnswer) {
+  const std::string photo = CopySample("orientation-6.jpg", photos_.path(), "IMG_1.jpg"), pipe = photos_ / "PIPE.jpg";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
   std::string original = *ReadWholeFile(photo);
   auto upright = imaging::CreateFullEditImage(photo, true);
   ASSERT_TRUE(upright.has_value());
@@ -318,17 +296,7 @@ TEST_F(EditTest, AWholeCropSavesANumberedUprightCopyAndNeverTouchesTheSource) {
   EXPECT_EQ(second["photo"]["name"], "IMG_1（3）.jpg") << "a taken name moves to the next number";
   EXPECT_EQ(second["photo"]["date"], "");
   EXPECT_EQ(second["photo"]["width"], (upright->width() + 1) / 2) << "cropped in its upright appearance";
-  EXPECT_EQ(*ReadWholeFile(photo), original);
-  EXPECT_EQ(Names(output_.path()), (std::vector<std::string>{"IMG_1（1）.jpg", "IMG_1（2）.jpg", "IMG_1（3）.jpg"}));
-  EXPECT_EQ(*ReadWholeFile(output_ / "IMG_1（2）.jpg"), "someone else's file");
-}
 
-TEST_F(EditTest, CropLimitsTurnsCancelsAndFailuresAnswerAndLeaveNoTemporaryFile) {
-  std::string photo = photos_ / "IMG_1.jpg", pipe = photos_ / "PIPE.jpg";
-  fs::copy_file(kSamplePhotos + "orientation-1.jpg", photo);
-  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
-  auto upright = imaging::CreateFullEditImage(photo, true);
-  ASSERT_TRUE(upright.has_value());
   const Json whole = Crop(0, 0, 1, 1);
   const std::string undecodable = "无法解码原片或裁剪范围无效。没有保存缩略图，也没有修改原片。";
   const std::string unreachable = "原文件不可访问，请重新连接存储卡或选择原文件所在位置。";
@@ -340,8 +308,6 @@ TEST_F(EditTest, CropLimitsTurnsCancelsAndFailuresAnswerAndLeaveNoTemporaryFile)
   const Case cases[] = {
       {{{"path", photo}, {"token", "a"}, {"crop", Crop(0.5, 0, 0.5000005, 1)}}, output_.path(), (upright->width() + 1) / 2},
       {{{"path", photo}, {"token", "b"}, {"crop", Crop(0.5, 0, 0.50001, 1)}}, output_.path(), {{"token", "b"}, {"error", undecodable}}},
-      // A crop that is not a dictionary has zero size.
-      {{{"path", photo}, {"token", "c"}, {"crop", "whole"}}, output_.path(), {{"token", "c"}, {"error", undecodable}}},
       // The turn reaches the edit (its rule is the edited image's own test's).
       {{{"path", photo}, {"token", "d"}, {"turns", -1}, {"crop", whole}}, output_.path(), upright->height()},
       {{{"path", pipe}, {"token", "T"}, {"crop", whole}}, output_.path(), {{"token", "T"}, {"error", undecodable}}},
@@ -353,10 +319,13 @@ TEST_F(EditTest, CropLimitsTurnsCancelsAndFailuresAnswerAndLeaveNoTemporaryFile)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.request.dump());
-    Json answer = Edit(c.request, c.folder);
-    EXPECT_EQ(c.answer.is_number() ? answer["photo"]["width"] : answer, c.answer);
+    Json got = Edit(c.request, c.folder);
+    EXPECT_EQ(c.answer.is_number() ? got["photo"]["width"] : got, c.answer);
   }
-  EXPECT_EQ(Names(output_.path()), (std::vector<std::string>{"IMG_1（1）.jpg", "IMG_1（2）.jpg"}));
+  EXPECT_EQ(*ReadWholeFile(photo), original);
+  EXPECT_EQ(*ReadWholeFile(output_ / "IMG_1（2）.jpg"), "someone else's file");
+  EXPECT_EQ(Names(output_.path()),
+            (std::vector<std::string>{"IMG_1（1）.jpg", "IMG_1（2）.jpg", "IMG_1（3）.jpg", "IMG_1（4）.jpg", "IMG_1（5）.jpg"}));
 }
 
 }  // namespace

@@ -53,8 +53,6 @@ void PluginClient::SendText(const std::string& text) {
   ws_.write(net::buffer(text), ignored);
 }
 
-void PluginClient::PingFrame() { ws_.ping({}); }
-
 void PluginClient::SendRaw(const std::string& bytes) {
   beast::error_code ignored;
   net::write(beast::get_lowest_layer(ws_).socket(), net::buffer(bytes), ignored);

@@ -29,8 +29,8 @@ class PluginClient {
   // Write failures are left for Receive to tell (the server may close while a message goes out).
   void SendText(const std::string& text);
   // A WebSocket ping frame; pongs that come back are counted in pongs().
-  void PingFrame();
-  // Writes bytes on the socket under the WebSocket layer.
+  void PingFrame() { ws_.ping({}); }
+  // Bytes on the socket under the WebSocket layer.
   void SendRaw(const std::string& bytes);
   // The next message; nullopt once the connection has ended.
   std::optional<Json> Receive();

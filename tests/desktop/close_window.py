@@ -32,6 +32,5 @@ event.message.window = window
 event.message.message_type = xlib.XInternAtom(display, b"WM_PROTOCOLS", 0)
 event.message.format = 32
 event.message.data[0] = xlib.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-event.message.data[1] = 0  # CurrentTime
 xlib.XSendEvent(display, window, 0, 0, ctypes.byref(event))
 xlib.XFlush(display)

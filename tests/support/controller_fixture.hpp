@@ -31,15 +31,7 @@ class ControllerTest : public ::testing::Test {
     RunUntilQuiet();
   }
   void RunUntilQuiet() { loop_.RunUntilQuiet(); }
-  // Payloads of one callback function delivered so far, in order.
   std::vector<Json> Payloads(const std::string& function) const { return PayloadsOf(lines_, function); }
-  std::vector<Json> Effects(const std::string& effect) const {
-    std::vector<Json> effects;
-    for (const auto& line : lines_) {
-      if (line.is_object() && line.value("effect", "") == effect) effects.push_back(line);
-    }
-    return effects;
-  }
   void ClearOutput() { lines_.clear(); }
 
   // Recreates the controller (a new launch over the same folders).
@@ -52,8 +44,7 @@ class ControllerTest : public ::testing::Test {
     app_->applicationDidFinishLaunching();
   }
 
-  TempFolder support_{"/tmp/tidewick-qa-"};
-  TempFolder config_;
+  TempFolder support_{"/tmp/tidewick-qa-"}, config_;
   std::vector<Json> lines_;
   RunLoop loop_;
   std::unique_ptr<platform::ScriptedPlatform> platform_;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,12 +38,6 @@ std::vector<std::string> HeadlessResult::Sequence() const {
   return names;
 }
 
-HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOptions& options) {
-  std::vector<std::string> texts;
-  for (const auto& line : inputLines) texts.push_back(JSONString(line));
-  return RunHeadless(texts, options);
-}
-
 namespace {
 
 HeadlessOptions WithHeadlessFlag(HeadlessOptions options) {
@@ -57,7 +52,11 @@ struct Child {
 
 Child Spawn(const HeadlessOptions& options) {
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
+  // The input is a socket, so that a write to a program that died fails (MSG_NOSIGNAL) and the test reports its
+  // status, where a pipe would kill the test with SIGPIPE.
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
+    throw std::runtime_error("pipe");
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -89,7 +88,7 @@ Child Spawn(const HeadlessOptions& options) {
 
 void WriteAll(int fd, const std::string& text) {
   for (size_t done = 0; done < text.size();) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
@@ -199,8 +198,10 @@ HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const Hea
   return state.Collect();
 }
 
-HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const HeadlessOptions& options) {
-  return RunTidewick(inputLines, WithHeadlessFlag(options));
+HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOptions& options) {
+  std::vector<std::string> texts;
+  for (const auto& line : inputLines) texts.push_back(JSONString(line));
+  return RunTidewick(texts, WithHeadlessFlag(options));
 }
 
 TempFolder::TempFolder(const std::string& prefix) : path_(prefix + "XXXXXX") {

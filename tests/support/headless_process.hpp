@@ -16,8 +16,7 @@ std::vector<Json> PayloadsOf(const std::vector<Json>& lines, const std::string& 
 struct HeadlessResult {
   int exitStatus = -1;
   std::vector<Json> lines;   // standard output, one parsed JSON value per line
-  std::string rawOutput;
-  std::string errorOutput;
+  std::string rawOutput, errorOutput;
 
   std::vector<Json> Payloads(const std::string& function) const { return PayloadsOf(lines, function); }
   // The function names of all callback lines, in order ("effect:openFolder" for effects).
@@ -29,9 +28,8 @@ struct HeadlessOptions {
   std::map<std::string, std::string> environment; // added to (or replacing) the inherited one
 };
 
-HeadlessResult RunHeadless(const std::vector<std::string>& inputLines, const HeadlessOptions& options = {});
 HeadlessResult RunHeadless(const std::vector<Json>& inputLines, const HeadlessOptions& options = {});
-// Runs `tidewick ARGUMENTS` (no --headless added) the same way.
+// Runs `tidewick ARGUMENTS` (no --headless added) the same way, with any text as input lines.
 HeadlessResult RunTidewick(const std::vector<std::string>& inputLines, const HeadlessOptions& options);
 
 // A `tidewick --headless` that keeps running while a test talks to it (a cancel while a request is under
@@ -71,9 +69,7 @@ class TempFolder {
 // A test folder the program accepts, plus a private home and XDG folders so nothing touches the real ones.
 struct HeadlessSandbox {
   TempFolder support{"/tmp/tidewick-qa-"};
-  TempFolder config;
-  TempFolder data;
-  TempFolder home;
+  TempFolder config, data, home;
   HeadlessOptions Options(bool testMode = true) const;
 };
 
